@@ -1,0 +1,146 @@
+#pragma once
+// The image engine: one ISO 9660 image file, its volume descriptors, path-table and directory
+// walks for the primary and the Joliet tree, and the one-byte flag writer.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Error.h"
+#include "ImageFile.h"
+#include "IsoLayout.h"
+
+namespace umbra {
+
+struct VolumeDescriptorInfo {
+  uint8_t type = 0;
+  uint32_t sector = 0;
+  bool joliet = false;
+};
+
+// A path-table record as read from the table (the identifier points into the loaded table).
+struct PathRecord {
+  uint32_t number = 0;  // 1-based record number
+  uint32_t extent = 0;
+  uint16_t parent = 0;
+  std::string_view identifier;
+};
+
+// A directory record as read from a loaded directory (views into the directory buffer, valid
+// until the next read of that directory kind).
+struct DirRecord {
+  uint64_t offset = 0;  // image byte offset of the record
+  uint32_t extent = 0;
+  uint32_t dataLength = 0;
+  uint8_t flags = 0;
+  const uint8_t* date = nullptr;  // 7 bytes
+  std::string_view identifier;
+  bool isSelf() const { return identifier.size() == 1 && identifier[0] == '\0'; }
+  bool isParent() const { return identifier.size() == 1 && identifier[0] == '\1'; }
+};
+
+// One walk over a directory's records. A zero length byte moves to the next sector; the walk is
+// bounded by the Data Length the directory was read with, and every record is checked against
+// its sector and its own identifier length before a byte of it is used.
+class DirectoryWalk {
+ public:
+  DirectoryWalk() = default;
+  DirectoryWalk(const uint8_t* data, uint32_t size, uint64_t baseOffset)
+      : m_data(data), m_size(size), m_base(baseOffset) {}
+  bool next(DirRecord& out);
+
+ private:
+  const uint8_t* m_data = nullptr;
+  uint32_t m_size = 0;
+  uint32_t m_pos = 0;
+  uint64_t m_base = 0;
+};
+
+enum class Tree { Primary, Joliet };
+
+class CIsoImage {
+ public:
+  CIsoImage() = default;
+  CIsoImage(const CIsoImage&) = delete;
+  CIsoImage& operator=(const CIsoImage&) = delete;
+  virtual ~CIsoImage() { CloseImage(); }
+
+  // Opens the file (read-write with a write lock, or read-only) and finds the volume descriptors.
+  Error OpenImage(const std::string& path, ImageFile::Mode mode);
+  void CloseImage();
+  bool IsOpen() const { return m_file.isOpen(); }
+  bool IsWritable() const { return m_file.isWritable(); }
+  uint64_t FileSize() const { return m_file.size(); }
+  const std::string& Path() const { return m_path; }
+
+  // The primary descriptor found by the scan. With stamp, its identifiers are rewritten with
+  // the application stamp in place (a working open does this).
+  Error ReadPrimaryDescriptor(bool stamp);
+  const uint8_t* PrimaryDescriptor() const { return m_primaryVd.data(); }
+  // The Joliet supplementary descriptor found by the scan; false when the image has none.
+  bool HasJoliet() const { return m_jolietSector != 0; }
+  const uint8_t* JolietDescriptor() const { return m_jolietVd.data(); }
+  const std::vector<VolumeDescriptorInfo>& Descriptors() const { return m_descriptors; }
+
+  // Path tables: load, then walk record by record.
+  Error ReadPrimaryPathTable() { return readPathTable(Tree::Primary); }
+  Error ReadJolietPathTable() { return readPathTable(Tree::Joliet); }
+  bool NextPrimaryPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[0], out); }
+  bool NextJolietPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[1], out); }
+  void FreePathTables();
+
+  // Directories: load a whole directory extent (its length from its own "." record, capped by
+  // the file's size), then walk it.
+  Error ReadPrimaryDirectory(uint32_t extent) { return readDirectory(Tree::Primary, extent); }
+  Error ReadJolietDirectory(uint32_t extent) { return readDirectory(Tree::Joliet, extent); }
+  bool NextPrimaryDirRecord(DirRecord& out) { return nextDirRecord(m_dirs[0], out); }
+  bool NextJolietDirRecord(DirRecord& out) { return nextDirRecord(m_dirs[1], out); }
+  uint64_t GetPrimaryRecordOffset() const { return m_dirs[0].lastRecord; }
+  uint64_t GetJolietRecordOffset() const { return m_dirs[1].lastRecord; }
+  void FreePrimaryDirectory() { m_dirs[0] = {}; }
+  void FreeJolietDirectory() { m_dirs[1] = {}; }
+
+  // Reads a directory extent into a caller's buffer (for walks that must not disturb the two
+  // cursors above) and returns a walk over it.
+  Error LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const;
+
+  // Reads the flags byte of the directory record at recordOffset, after checking that a
+  // plausible record stands there.
+  Error ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const;
+  // Writes the flags byte (offset + 25) of the record at recordOffset; on disk when it returns.
+  Error WriteFileFlags(uint64_t recordOffset, uint8_t value);
+
+ private:
+  struct PathTableState {
+    std::vector<uint8_t> data;
+    uint32_t pos = 0;
+    uint32_t number = 0;
+  };
+  struct DirectoryState {
+    std::vector<uint8_t> data;
+    DirectoryWalk walk;
+    uint64_t lastRecord = 0;
+  };
+
+  Error scanDescriptors();
+  Error readPathTable(Tree tree);
+  bool nextPathRecord(PathTableState& table, PathRecord& out);
+  Error readDirectory(Tree tree, uint32_t extent);
+  bool nextDirRecord(DirectoryState& dir, DirRecord& out);
+  Error ioError(const char* what) const;
+
+  ImageFile m_file;
+  std::string m_path;
+  std::vector<VolumeDescriptorInfo> m_descriptors;
+  std::vector<uint8_t> m_primaryVd = std::vector<uint8_t>(iso::kSectorSize);
+  std::vector<uint8_t> m_jolietVd = std::vector<uint8_t>(iso::kSectorSize);
+  uint32_t m_primarySector = 0;
+  uint32_t m_jolietSector = 0;
+  PathTableState m_pathTables[2];
+  DirectoryState m_dirs[2];
+};
+
+// Joliet identifiers are UCS-2 big-endian; this turns them into UTF-8.
+std::string jolietToUtf8(std::string_view ucs2be);
+
+}  // namespace umbra

@@ -1,0 +1,42 @@
+#pragma once
+// Error values of the engine: every failure carries the file and the reason; views decide how to show it.
+#include <string>
+
+namespace umbra {
+
+enum class ErrorKind {
+  None,
+  Missing,        // the file does not exist
+  NoPermission,   // the file cannot be read (or written, when asked to)
+  ReadOnly,       // the file or its file system is read-only
+  Locked,         // another process holds the file open for writing
+  NotIso,         // no ISO 9660 primary volume descriptor
+  Truncated,      // a structure points past the end of the file
+  UnknownFormat,  // the folder tree cannot be built ("Unknown format. Open Failed.")
+  Io,             // a read or write failed
+  NotOpen,        // no image is open
+  PathNotFound,   // a folder path names nothing in the image
+  NotAFolder,     // an entry asked to be hidden is a file
+  NoJolietTwin,   // informational: the folder has no record in the Joliet tree
+};
+
+struct Error {
+  ErrorKind kind = ErrorKind::None;
+  std::string path;    // the image file (or the folder path inside it)
+  std::string reason;  // one line, for a person
+
+  explicit operator bool() const { return kind != ErrorKind::None; }
+  // "path: reason", or the reason alone when there is no path.
+  std::string message() const { return path.empty() ? reason : path + ": " + reason; }
+};
+
+inline Error makeError(ErrorKind kind, std::string path, std::string reason) {
+  return Error{kind, std::move(path), std::move(reason)};
+}
+
+// Texts the user sees exactly as they stand.
+inline constexpr const char* kUnknownFormatMessage = "Unknown format. Open Failed.";
+inline constexpr const char* kCannotHideFilesMessage =
+    "Could not hide files. Please put the files in a folder and hide the folder.";
+
+}  // namespace umbra
