@@ -48,12 +48,15 @@ class DirectoryWalk {
   DirectoryWalk(const uint8_t* data, uint32_t size, uint64_t baseOffset)
       : m_data(data), m_size(size), m_base(baseOffset) {}
   bool next(DirRecord& out);
+  // True when the walk stopped at a malformed record rather than at the end.
+  bool damaged() const { return m_damaged; }
 
  private:
   const uint8_t* m_data = nullptr;
   uint32_t m_size = 0;
   uint32_t m_pos = 0;
   uint64_t m_base = 0;
+  bool m_damaged = false;
 };
 
 enum class Tree { Primary, Joliet };

@@ -46,7 +46,8 @@ class FolderTree {
   std::string pathOf(int index) const;
 
  private:
-  void pairJoliet(CIsoImage& image, const std::vector<struct PathEntry>& joliet);
+  void pairJoliet(CIsoImage& image);
+  void setTwin(int node, uint32_t jolietExtent, uint32_t jolietNumber, std::string jolietName);
 
   std::vector<CFolderNode> m_nodes;
   std::unordered_map<uint32_t, int> m_byPrimaryExtent;

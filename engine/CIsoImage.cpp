@@ -1,0 +1,252 @@
+#include "CIsoImage.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace umbra {
+
+using namespace iso;
+
+bool DirectoryWalk::next(DirRecord& out) {
+  while (m_pos < m_size) {
+    const uint32_t sectorEnd = std::min<uint32_t>((m_pos / kSectorSize + 1) * kSectorSize, m_size);
+    const uint8_t length = m_data[m_pos + kDrLength];
+    if (length == 0) {  // the rest of this sector is padding
+      m_pos = sectorEnd;
+      continue;
+    }
+    // A record never crosses a sector and must hold its own identifier; anything else ends the walk.
+    if (length < kDrMinLength || m_pos + length > sectorEnd) {
+      m_damaged = true;
+      return false;
+    }
+    const uint8_t* record = m_data + m_pos;
+    const uint8_t nameLength = record[kDrNameLength];
+    if (nameLength == 0 || kDrName + nameLength > length) {
+      m_damaged = true;
+      return false;
+    }
+    out.offset = m_base + m_pos;
+    out.extent = readLe32(record + kDrExtent);
+    out.dataLength = readLe32(record + kDrDataLength);
+    out.flags = record[kDrFlags];
+    out.date = record + kDrDate;
+    out.identifier = std::string_view(reinterpret_cast<const char*>(record + kDrName), nameLength);
+    m_pos += length;
+    return true;
+  }
+  return false;
+}
+
+Error CIsoImage::OpenImage(const std::string& path, ImageFile::Mode mode) {
+  CloseImage();
+  m_path = path;
+  if (Error e = m_file.open(path, mode)) return e;
+  if (Error e = scanDescriptors()) {
+    CloseImage();
+    return e;
+  }
+  return {};
+}
+
+void CIsoImage::CloseImage() {
+  m_file.close();
+  m_descriptors.clear();
+  m_primarySector = 0;
+  m_jolietSector = 0;
+  FreePathTables();
+  FreePrimaryDirectory();
+  FreeJolietDirectory();
+}
+
+Error CIsoImage::ioError(const char* what) const {
+  return makeError(ErrorKind::Io, m_path, std::string(what) + ": " + ImageFile::lastErrorText());
+}
+
+Error CIsoImage::scanDescriptors() {
+  if (m_file.size() < sectorOffset(kFirstDescriptorSector + 1))
+    return makeError(ErrorKind::NotIso, m_path, "The file is too short to be an ISO 9660 image.");
+  uint8_t sector[kSectorSize];
+  for (uint32_t i = 0; i < kMaxDescriptors; ++i) {
+    const uint32_t number = kFirstDescriptorSector + i;
+    size_t got = 0;
+    if (!m_file.readAt(sectorOffset(number), sector, kSectorSize, got)) return ioError("Cannot read");
+    if (got < kSectorSize || std::memcmp(sector + kVdStandardId, "CD001", 5) != 0) break;
+    const uint8_t type = sector[kVdType];
+    VolumeDescriptorInfo info{type, number, false};
+    if (type == kVdTypePrimary && m_primarySector == 0) {
+      m_primarySector = number;
+      std::memcpy(m_primaryVd.data(), sector, kSectorSize);
+    } else if (type == kVdTypeSupplementary && sector[kVdEscapeSequences] == '%' &&
+               sector[kVdEscapeSequences + 1] == '/' &&
+               (sector[kVdEscapeSequences + 2] == '@' || sector[kVdEscapeSequences + 2] == 'C' ||
+                sector[kVdEscapeSequences + 2] == 'E')) {
+      info.joliet = true;
+      if (m_jolietSector == 0) {
+        m_jolietSector = number;
+        std::memcpy(m_jolietVd.data(), sector, kSectorSize);
+      }
+    }
+    m_descriptors.push_back(info);
+    if (type == kVdTypeTerminator) break;
+  }
+  if (m_primarySector == 0)
+    return makeError(ErrorKind::NotIso, m_path, "This is not an ISO 9660 image (no primary volume descriptor).");
+  if (readLe16(m_primaryVd.data() + kVdLogicalBlockSize) != kSectorSize)
+    return makeError(ErrorKind::NotIso, m_path, "Unsupported logical block size (only 2048 bytes is supported).");
+  if (m_jolietSector != 0 && readLe16(m_jolietVd.data() + kVdLogicalBlockSize) != kSectorSize)
+    m_jolietSector = 0;  // a Joliet tree we cannot address is treated as absent
+  return {};
+}
+
+Error CIsoImage::ReadPrimaryDescriptor(bool stamp) {
+  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!stamp) return {};
+  if (!IsWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
+  // Only the two identifier fields change: the preparer is cleared, the application gets the stamp.
+  uint8_t fields[2 * kVdIdFieldLength] = {};
+  std::memcpy(fields + (kVdApplicationId - kVdDataPreparerId), kApplicationStamp, sizeof kApplicationStamp);
+  if (!m_file.writeAt(sectorOffset(m_primarySector) + kVdDataPreparerId, fields, sizeof fields))
+    return ioError("Cannot write the volume descriptor");
+  std::memcpy(m_primaryVd.data() + kVdDataPreparerId, fields, sizeof fields);
+  return {};
+}
+
+Error CIsoImage::readPathTable(Tree tree) {
+  PathTableState& table = m_pathTables[tree == Tree::Primary ? 0 : 1];
+  table = {};
+  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (tree == Tree::Joliet && !HasJoliet()) return {};
+  const uint8_t* vd = tree == Tree::Primary ? m_primaryVd.data() : m_jolietVd.data();
+  const uint32_t size = readLe32(vd + kVdPathTableSize);
+  const uint64_t offset = sectorOffset(readLe32(vd + kVdPathTableL));
+  if (size > kMaxPathTableSize || offset + size > m_file.size())
+    return makeError(ErrorKind::Truncated, m_path, "The path table lies outside the image.");
+  table.data.resize(size);
+  size_t got = 0;
+  if (!m_file.readAt(offset, table.data.data(), size, got)) return ioError("Cannot read the path table");
+  if (got != size) return makeError(ErrorKind::Truncated, m_path, "The path table is cut short.");
+  return {};
+}
+
+bool CIsoImage::nextPathRecord(PathTableState& table, PathRecord& out) {
+  const uint32_t size = static_cast<uint32_t>(table.data.size());
+  if (table.pos + kPtHeadLength > size) return false;
+  const uint8_t* record = table.data.data() + table.pos;
+  const uint8_t nameLength = record[kPtNameLength];
+  const uint32_t length = static_cast<uint32_t>(kPtHeadLength + nameLength + (nameLength & 1));
+  if (nameLength == 0 || table.pos + kPtHeadLength + nameLength > size) return false;
+  out.number = ++table.number;
+  out.extent = readLe32(record + kPtExtent);
+  out.parent = readLe16(record + kPtParent);
+  out.identifier = std::string_view(reinterpret_cast<const char*>(record + kPtName), nameLength);
+  table.pos = std::min(table.pos + length, size);
+  return true;
+}
+
+void CIsoImage::FreePathTables() {
+  m_pathTables[0] = {};
+  m_pathTables[1] = {};
+}
+
+Error CIsoImage::LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const {
+  walk = {};
+  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  const uint64_t offset = sectorOffset(extent);
+  if (extent == 0 || offset + kSectorSize > m_file.size())
+    return makeError(ErrorKind::Truncated, m_path, "A folder lies outside the image.");
+  if (buffer.size() < kSectorSize) buffer.resize(kSectorSize);
+  size_t got = 0;
+  if (!m_file.readAt(offset, buffer.data(), kSectorSize, got) || got != kSectorSize)
+    return ioError("Cannot read a folder");
+  // The directory's length is the Data Length of its own "." record, which comes first.
+  const uint8_t* self = buffer.data();
+  if (self[kDrLength] < kDrMinLength || self[kDrNameLength] != 1 || self[kDrName] != 0)
+    return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged.");
+  const uint32_t length = readLe32(self + kDrDataLength);
+  if (length < kDrMinLength || length > kMaxDirectorySize || offset + length > m_file.size())
+    return makeError(ErrorKind::Truncated, m_path, "A folder's record list runs past the end of the image.");
+  if (length > kSectorSize) {
+    if (buffer.size() < length) buffer.resize(length);
+    if (!m_file.readAt(offset + kSectorSize, buffer.data() + kSectorSize, length - kSectorSize, got) ||
+        got != length - kSectorSize)
+      return ioError("Cannot read a folder");
+  }
+  walk = DirectoryWalk(buffer.data(), length, offset);
+  return {};
+}
+
+Error CIsoImage::readDirectory(Tree tree, uint32_t extent) {
+  DirectoryState& dir = m_dirs[tree == Tree::Primary ? 0 : 1];
+  return LoadDirectory(extent, dir.data, dir.walk);
+}
+
+bool CIsoImage::nextDirRecord(DirectoryState& dir, DirRecord& out) {
+  if (!dir.walk.next(out)) return false;
+  dir.lastRecord = out.offset;
+  return true;
+}
+
+Error CIsoImage::ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const {
+  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  uint8_t head[kDrMinLength];
+  size_t got = 0;
+  const uint64_t inSector = recordOffset % kSectorSize;
+  if (recordOffset < sectorOffset(kFirstDescriptorSector + 1) || recordOffset + sizeof head > m_file.size() ||
+      inSector + sizeof head > kSectorSize)
+    return makeError(ErrorKind::UnknownFormat, m_path, "No folder record stands at that place.");
+  if (!m_file.readAt(recordOffset, head, sizeof head, got) || got != sizeof head)
+    return ioError("Cannot read a folder record");
+  if (head[kDrLength] < kDrMinLength || inSector + head[kDrLength] > kSectorSize ||
+      kDrName + head[kDrNameLength] > head[kDrLength])
+    return makeError(ErrorKind::UnknownFormat, m_path, "No folder record stands at that place.");
+  flags = head[kDrFlags];
+  return {};
+}
+
+Error CIsoImage::WriteFileFlags(uint64_t recordOffset, uint8_t value) {
+  uint8_t current = 0;
+  if (Error e = ReadFileFlags(recordOffset, current)) return e;
+  if (!IsWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
+  if (!m_file.writeAt(recordOffset + kDrFlags, &value, 1)) return ioError("Cannot write to the image");
+  return {};
+}
+
+std::string jolietToUtf8(std::string_view ucs2be) {
+  std::string out;
+  out.reserve(ucs2be.size());
+  auto put = [&out](uint32_t c) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
+  const size_t units = ucs2be.size() / 2;
+  for (size_t i = 0; i < units; ++i) {
+    const auto unit = [&](size_t k) {
+      return static_cast<uint32_t>((static_cast<uint8_t>(ucs2be[2 * k]) << 8) | static_cast<uint8_t>(ucs2be[2 * k + 1]));
+    };
+    uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a lone surrogate
+    }
+    put(c);
+  }
+  return out;
+}
+
+}  // namespace umbra

@@ -1,0 +1,198 @@
+#include "ImageFile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace umbra {
+
+#ifndef _WIN32
+
+namespace {
+
+Error openErrorFromErrno(int err, const std::string& path, ImageFile::Mode mode) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return makeError(ErrorKind::Missing, path, "The file does not exist.");
+    case EACCES:
+    case EPERM:
+      return makeError(ErrorKind::NoPermission, path,
+                       mode == ImageFile::Mode::ReadWrite
+                           ? "No permission to open the file for writing."
+                           : "No permission to read the file.");
+    case EROFS:
+      return makeError(ErrorKind::ReadOnly, path, "The file is on a read-only file system.");
+    case ETXTBSY:
+    case EBUSY:
+      return makeError(ErrorKind::Locked, path, "The file is in use by another program.");
+    case EISDIR:
+      return makeError(ErrorKind::NotIso, path, "This is a folder, not an image file.");
+    default:
+      return makeError(ErrorKind::Io, path, std::string("Cannot open the file: ") + std::strerror(err));
+  }
+}
+
+// Locks the whole file against other writers. Open file description locks conflict even
+// between two opens in the same process; plain POSIX locks are the fallback.
+bool lockForWriting(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+#ifdef F_OFD_SETLK
+  if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  if (errno != EINVAL) return false;
+#endif
+  return fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+}  // namespace
+
+Error ImageFile::open(const std::string& path, Mode mode) {
+  close();
+  const int flags = mode == Mode::ReadWrite ? (O_RDWR | O_DSYNC) : O_RDONLY;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return openErrorFromErrno(errno, path, mode);
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return makeError(ErrorKind::NotIso, path, "This is not a regular file.");
+  }
+  if (mode == Mode::ReadWrite && !lockForWriting(fd)) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EACCES || err == EAGAIN)
+      return makeError(ErrorKind::Locked, path, "Another program has the file open for writing.");
+    return makeError(ErrorKind::Io, path, std::string("Cannot lock the file: ") + std::strerror(err));
+  }
+  m_fd = fd;
+  m_mode = mode;
+  m_size = static_cast<uint64_t>(st.st_size);
+#ifdef POSIX_FADV_SEQUENTIAL
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  return {};
+}
+
+void ImageFile::close() {
+  if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+  m_fd = -1;
+  m_size = 0;
+}
+
+bool ImageFile::isOpen() const { return m_fd >= 0; }
+
+bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+  got = 0;
+  if (m_fd < 0) return false;
+  auto* out = static_cast<char*>(buffer);
+  while (got < n) {
+    const ssize_t r = pread(m_fd, out + got, n - got, static_cast<off_t>(offset + got));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
+  if (m_fd < 0 || m_mode != Mode::ReadWrite) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = pwrite(m_fd, in + done, n - done, static_cast<off_t>(offset + done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  // O_DSYNC already waits for the data; this also covers file systems that ignore it.
+  return fdatasync(m_fd) == 0;
+}
+
+std::string ImageFile::lastErrorText() { return std::strerror(errno); }
+
+#else  // _WIN32
+
+Error ImageFile::open(const std::string& path, Mode mode) {
+  close();
+  const DWORD access = mode == Mode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
+  // Others may read while we hold the file; nobody else may write.
+  const DWORD share = mode == Mode::ReadWrite ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE);
+  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (mode == Mode::ReadWrite ? FILE_FLAG_WRITE_THROUGH : 0);
+  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    switch (GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+        return makeError(ErrorKind::Missing, path, "The file does not exist.");
+      case ERROR_ACCESS_DENIED:
+        return makeError(ErrorKind::NoPermission, path, "No permission to open the file.");
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+        return makeError(ErrorKind::Locked, path, "Another program has the file open for writing.");
+      case ERROR_WRITE_PROTECT:
+        return makeError(ErrorKind::ReadOnly, path, "The file is on a read-only medium.");
+      default:
+        return makeError(ErrorKind::Io, path, "Cannot open the file.");
+    }
+  }
+  LARGE_INTEGER size{};
+  GetFileSizeEx(h, &size);
+  m_handle = h;
+  m_mode = mode;
+  m_size = static_cast<uint64_t>(size.QuadPart);
+  return {};
+}
+
+void ImageFile::close() {
+  if (m_handle) CloseHandle(static_cast<HANDLE>(m_handle));
+  m_handle = nullptr;
+  m_size = 0;
+}
+
+bool ImageFile::isOpen() const { return m_handle != nullptr; }
+
+bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+  got = 0;
+  if (!m_handle) return false;
+  while (got < n) {
+    OVERLAPPED ov{};
+    const uint64_t at = offset + got;
+    ov.Offset = static_cast<DWORD>(at);
+    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD r = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - got, 1u << 30));
+    if (!ReadFile(static_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + got, want, &r, &ov))
+      return GetLastError() == ERROR_HANDLE_EOF;
+    if (r == 0) break;
+    got += r;
+  }
+  return true;
+}
+
+bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
+  if (!m_handle || m_mode != Mode::ReadWrite) return false;
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD w = 0;
+  return WriteFile(static_cast<HANDLE>(m_handle), buffer, static_cast<DWORD>(n), &w, &ov) && w == n;
+}
+
+std::string ImageFile::lastErrorText() { return "system error " + std::to_string(GetLastError()); }
+
+#endif
+
+}  // namespace umbra
