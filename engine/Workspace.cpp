@@ -23,7 +23,7 @@ std::string EntryRow::sizeText() const {
 
 Error Workspace::open(const std::string& path, OpenMode mode) {
   close();
-  if (Error e = m_image.OpenImage(path, mode == OpenMode::Work ? ImageFile::Mode::ReadWrite : ImageFile::Mode::ReadOnly))
+  if (Error e = m_image.OpenImage(path, mode == OpenMode::ReadOnly ? ImageFile::Mode::ReadOnly : ImageFile::Mode::ReadWrite))
     return e;
   if (Error e = m_image.ReadPrimaryDescriptor(mode == OpenMode::Work)) {
     close();

@@ -43,7 +43,9 @@ struct ToggleOutcome {
   size_t rowsChanged = 0;
 };
 
-enum class OpenMode { ReadOnly, Work };  // Work: read-write, locked, stamped
+// Work: read-write, locked against other writers, stamped. WorkUnstamped: the same without the
+// stamp, for callers that check their request before they write anything (then call stamp()).
+enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 
 class Workspace {
  public:
@@ -52,6 +54,8 @@ class Workspace {
   // with the part of the tree built before the bad record.
   Error open(const std::string& path, OpenMode mode);
   void close();
+  // Writes the application stamp into the primary volume descriptor.
+  Error stamp() { return m_image.ReadPrimaryDescriptor(true); }
   bool isOpen() const { return m_image.IsOpen(); }
   const std::string& path() const { return m_path; }
 

@@ -1,0 +1,201 @@
+#include "Commands.h"
+
+#include <cstdio>
+
+#include "OutputBuffer.h"
+#include "engine/NameKey.h"
+#include "engine/Workspace.h"
+
+namespace umbra::cli {
+
+namespace {
+
+void printError(const std::string& text) { std::fprintf(stderr, "umbradisc-cli: %s\n", text.c_str()); }
+
+int openFailed(const Error& e) {
+  printError(e.message());
+  return e.kind == ErrorKind::PathNotFound || e.kind == ErrorKind::NotAFolder ? kBadPath : kCannotOpen;
+}
+
+// Opens for reading; a damaged folder tree is an error here, although the window would show its start.
+int openForReading(Workspace& ws, const std::string& image) {
+  if (Error e = ws.open(image, OpenMode::ReadOnly)) return openFailed(e);
+  return kOk;
+}
+
+// Finds the folder that a path names by walking the folder tree; -1 when there is none.
+int findFolder(const FolderTree& tree, const std::string& path) {
+  int folder = 0;
+  size_t pos = 0;
+  while (pos < path.size()) {
+    size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string_view part(path.data() + pos, slash - pos);
+    pos = slash + 1;
+    if (part.empty()) continue;
+    int next = -1;
+    for (int child : tree.node(folder).children)
+      if (componentMatches(part, tree.node(child).name, tree.node(child).jolietName)) {
+        next = child;
+        break;
+      }
+    if (next < 0) return -1;
+    folder = next;
+  }
+  return folder;
+}
+
+void writeRowText(OutputBuffer& out, const EntryRow& row, const std::string& prefix) {
+  out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << uint64_t{row.size} << '\t'
+      << row.modifiedText() << '\t' << prefix << row.name;
+  if (row.hasJoliet) out << '\t' << row.jolietName;
+  out << '\n';
+}
+
+void writeRowJson(OutputBuffer& out, const EntryRow& row, const std::string* path) {
+  out << "{\"name\":";
+  out.jsonString(row.name);
+  out << ",\"joliet\":";
+  if (row.hasJoliet)
+    out.jsonString(row.jolietName);
+  else
+    out << "null";
+  out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden ? "true" : "false")
+      << ",\"size\":" << uint64_t{row.size} << ",\"modified\":";
+  out.jsonString(row.modifiedText());
+  out << ",\"primary_offset\":" << row.primaryOffset << ",\"joliet_offset\":";
+  if (row.jolietOffset)
+    out << row.jolietOffset;
+  else
+    out << "null";
+  if (path) {
+    out << ",\"path\":";
+    out.jsonString(*path);
+  }
+  out << '}';
+}
+
+}  // namespace
+
+int infoCommand(const std::string& image, bool json) {
+  Workspace ws;
+  if (int status = openForReading(ws, image)) return status;
+  size_t files = 0, hiddenFolders = 0;
+  FolderListing listing;
+  for (size_t i = 0; i < ws.folders().size(); ++i) {
+    if (Error e = ws.listFolder(static_cast<int>(i), listing)) return openFailed(e);
+    for (const EntryRow& row : listing.rows) {
+      files += row.isFolder ? 0 : 1;
+      hiddenFolders += row.isFolder && row.hidden ? 1 : 0;
+    }
+  }
+  OutputBuffer out(stdout);
+  const auto& descriptors = ws.image().Descriptors();
+  auto typeName = [](const VolumeDescriptorInfo& d) {
+    switch (d.type) {
+      case iso::kVdTypeBoot: return "boot";
+      case iso::kVdTypePrimary: return "primary";
+      case iso::kVdTypeSupplementary: return d.joliet ? "joliet" : "supplementary";
+      case iso::kVdTypePartition: return "partition";
+      case iso::kVdTypeTerminator: return "terminator";
+      default: return "unknown";
+    }
+  };
+  const uint64_t folders = ws.folders().size();
+  if (json) {
+    out << "{\"volume_id\":";
+    out.jsonString(ws.volumeIdentifier());
+    out << ",\"descriptors\":[";
+    for (size_t i = 0; i < descriptors.size(); ++i) {
+      out << (i ? "," : "") << "{\"type\":" << uint64_t{descriptors[i].type} << ",\"kind\":\""
+          << typeName(descriptors[i]) << "\",\"sector\":" << uint64_t{descriptors[i].sector} << '}';
+    }
+    out << "],\"joliet\":" << (ws.image().HasJoliet() ? "true" : "false") << ",\"folders\":" << folders
+        << ",\"files\":" << uint64_t{files} << ",\"hidden_folders\":" << uint64_t{hiddenFolders} << "}\n";
+  } else {
+    out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
+    for (const auto& d : descriptors)
+      out << "\n  sector " << uint64_t{d.sector} << ": type " << uint64_t{d.type} << " (" << typeName(d) << ')';
+    out << "\nJoliet tree: " << (ws.image().HasJoliet() ? "yes" : "no") << "\nFolders: " << folders
+        << "\nFiles: " << uint64_t{files} << "\nHidden folders: " << uint64_t{hiddenFolders} << '\n';
+  }
+  return kOk;
+}
+
+int lsCommand(const std::string& image, const std::string& folderPath, bool recursive, bool json) {
+  Workspace ws;
+  if (int status = openForReading(ws, image)) return status;
+  const FolderTree& tree = ws.folders();
+  const int start = findFolder(tree, folderPath);
+  if (start < 0) {
+    EntryRow row;
+    const bool isFile = !ws.findEntry(folderPath, row) && !row.isFolder;
+    printError(image + ": " + folderPath + (isFile ? ": not a folder." : ": no such folder in the image."));
+    return kBadPath;
+  }
+  OutputBuffer out(stdout);
+  if (json) out << '[';
+  bool first = true;
+  FolderListing listing;
+  std::string prefix, path;
+  // Depth first, each folder's entries before its subfolders', like ls -R.
+  std::vector<int> pending{start};
+  while (!pending.empty()) {
+    const int folder = pending.back();
+    pending.pop_back();
+    if (Error e = ws.listFolder(folder, listing)) {
+      out.flush();
+      return openFailed(e);
+    }
+    if (recursive) {
+      prefix = tree.pathOf(folder);
+      if (prefix != "/") prefix += '/';
+    }
+    for (const EntryRow& row : listing.rows) {
+      if (json) {
+        if (!first) out << ',';
+        out << "\n";
+        if (recursive) path = prefix + row.name;
+        writeRowJson(out, row, recursive ? &path : nullptr);
+      } else {
+        writeRowText(out, row, prefix);
+      }
+      first = false;
+    }
+    if (recursive) {
+      const auto& children = tree.node(folder).children;
+      for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(*it);
+    }
+  }
+  if (json) out << (first ? "]\n" : "\n]\n");
+  return kOk;
+}
+
+int hideCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
+  Workspace ws;
+  if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
+  // Every path is checked before anything is written.
+  std::vector<EntryRow> rows(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (Error e = ws.findEntry(paths[i], rows[i])) {
+      printError(image + ": " + paths[i] + ": " + e.reason);
+      return kBadPath;
+    }
+    if (!rows[i].isFolder) {
+      printError(image + ": " + paths[i] + ": " + kCannotHideFilesMessage);
+      return kBadPath;
+    }
+  }
+  if (Error e = ws.stamp()) return openFailed(e);
+  std::vector<EntryRow*> targets;
+  for (EntryRow& row : rows) targets.push_back(&row);
+  const ToggleOutcome outcome = ws.setHidden(targets, hide);
+  for (const std::string& notice : outcome.notices) std::fprintf(stderr, "umbradisc-cli: note: %s\n", notice.c_str());
+  if (outcome.error) {
+    printError(outcome.error.message());
+    return kCannotOpen;
+  }
+  return kOk;
+}
+
+}  // namespace umbra::cli

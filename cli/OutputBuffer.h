@@ -1,0 +1,40 @@
+#pragma once
+// Buffered output for large listings: one write per megabyte instead of one per line.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace umbra::cli {
+
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::FILE* stream) : m_stream(stream) { m_text.reserve(kFlushAt + 4096); }
+  ~OutputBuffer() { flush(); }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  OutputBuffer& operator<<(std::string_view text) {
+    m_text.append(text);
+    if (m_text.size() >= kFlushAt) flush();
+    return *this;
+  }
+  OutputBuffer& operator<<(char c) {
+    m_text.push_back(c);
+    return *this;
+  }
+  OutputBuffer& operator<<(uint64_t n);
+  // A JSON string literal, quotes included; bytes that are not valid UTF-8 become \u00XX.
+  void jsonString(std::string_view text);
+  void flush() {
+    if (!m_text.empty()) std::fwrite(m_text.data(), 1, m_text.size(), m_stream);
+    m_text.clear();
+  }
+
+ private:
+  static constexpr size_t kFlushAt = 1u << 20;
+  std::FILE* m_stream;
+  std::string m_text;
+};
+
+}  // namespace umbra::cli

@@ -1,0 +1,95 @@
+// umbradisc-cli: list, hide and show folders of ISO 9660 images from scripts.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#ifdef UMBRA_WITH_BURN
+#include <iostream>
+
+#include "burn/BurnCommand.h"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: umbradisc-cli COMMAND [OPTIONS] IMAGE [PATH...]\n"
+    "\n"
+    "Hides folders of an ISO 9660 image (in its ISO 9660 and Joliet trees) before it is burned.\n"
+    "\n"
+    "Commands:\n"
+    "  info [--json] IMAGE           volume identifier, volume descriptors, Joliet tree, counts\n"
+    "  ls [-R] [--json] IMAGE [PATH] entries of a folder (the root by default); -R: every folder below\n"
+    "  hide IMAGE PATH...            hide folders (all paths are checked before anything is written)\n"
+    "  show IMAGE PATH...            show hidden folders again\n"
+#ifdef UMBRA_WITH_BURN
+    "  burn IMAGE [--drive ADDRESS]  burn the image to a disc (ADDRESS such as /dev/sr0 or stdio:/path)\n"
+#endif
+    "\n"
+    "A PATH such as /Beta/inner names folders by their ISO 9660 identifier (case ignored, \";1\" optional)\n"
+    "or by their Joliet name. ls and info never write; hide and show stamp the image as the window does.\n"
+    "\n"
+    "Exit status: 0 success, 1 usage, 2 the image cannot be opened or read as ISO 9660,\n"
+    "3 a PATH is missing or is not a folder"
+#ifdef UMBRA_WITH_BURN
+    ", 4 the burn failed"
+#endif
+    ".\n";
+
+int usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "umbradisc-cli: %s\n\n", problem);
+  std::fputs(kUsage, problem ? stderr : stdout);
+  return problem ? umbra::cli::kUsage : umbra::cli::kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace umbra::cli;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return usage("no command given");
+  const std::string command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") return usage(nullptr);
+
+  bool json = false, recursive = false;
+  std::string drive;
+  std::vector<std::string> operands;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json" && (command == "info" || command == "ls"))
+      json = true;
+    else if (a == "-R" && command == "ls")
+      recursive = true;
+    else if (a == "--drive" && command == "burn" && i + 1 < args.size())
+      drive = args[++i];
+    else if (a == "--help" || a == "-h")
+      return usage(nullptr);
+    else if (a == "--")
+      operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end()), i = args.size();
+    else if (a.size() > 1 && a[0] == '-')
+      return usage(("unknown option " + a).c_str());
+    else
+      operands.push_back(a);
+  }
+
+  if (command == "info") {
+    if (operands.size() != 1) return usage("info takes one IMAGE");
+    return infoCommand(operands[0], json);
+  }
+  if (command == "ls") {
+    if (operands.empty() || operands.size() > 2) return usage("ls takes IMAGE and at most one PATH");
+    return lsCommand(operands[0], operands.size() == 2 ? operands[1] : "/", recursive, json);
+  }
+  if (command == "hide" || command == "show") {
+    if (operands.size() < 2) return usage((command + " takes IMAGE and at least one PATH").c_str());
+    return hideCommand(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()), command == "hide");
+  }
+#ifdef UMBRA_WITH_BURN
+  if (command == "burn") {
+    if (operands.size() != 1) return usage("burn takes one IMAGE");
+    return umbra::RunBurnCommand(operands[0], drive, std::cout, std::cerr);
+  }
+#endif
+  return usage(("unknown command " + command).c_str());
+}
