@@ -1,0 +1,82 @@
+#include "controls/CRoundDlg.h"
+
+#include <QLabel>
+#include <QPainterPath>
+#include <QPolygon>
+#include <QPushButton>
+#include <QRegion>
+#include <QResizeEvent>
+
+#include "controls/DialogUnits.h"
+
+namespace umbra {
+
+namespace {
+struct StaticText {
+  const char* text;
+  int x, y, width, height;
+};
+
+// The page's texts as the user reads them, with their places in dialog units.
+constexpr StaticText kTexts[] = {
+    {"Umbradisc : Prevents pirated copying and unapproved accessing your sensitive files and data in "
+     "compact disk.",
+     49, 29, 358, 11},
+    {"How to use:", 49, 45, 39, 8},
+    {"1.\tOrganize the folder or files that your want to record to CD. Put them in one folder.", 49, 61,
+     351, 8},
+    {"2.\tUse CD-Image-Make tools or other tools to make them into a CD image file.", 49, 81, 351, 8},
+    {"3.\tOpen the CD image file and select the sensitive folders or files, and hide them.", 49, 101,
+     351, 8},
+    {"4.\tSave the CD image file, and burn the CD image file to CD. ", 49, 121, 351, 8},
+    {"5.\tThen the sensitive folders or files in the CD are secure.", 49, 141, 351, 8},
+    {"Remark:", 47, 165, 30, 8},
+    {"Please remember the full path of the sensitive file. You or your programs can use the full path "
+     "to operate the files hidden in the CD.",
+     46, 179, 350, 20},
+};
+}  // namespace
+
+CRoundDlg::CRoundDlg(QWidget* parent) : QDialog(parent, Qt::Widget) {
+  setFont(DialogUnits::templateFont());
+  setAutoFillBackground(true);  // the page paints the dialog colour over the window's skin
+  BuildTemplate();
+  setMask(RoundRegion(size()));
+  setVisible(false);
+}
+
+void CRoundDlg::BuildTemplate() {
+  const DialogUnits du(font());
+  resize(du.size(kWidthUnits, kHeightUnits));
+
+  // The template's confirm and cancel buttons exist for the dialog's keyboard handling only.
+  m_btnOk = new QPushButton(QStringLiteral("OK"), this);
+  m_btnOk->setGeometry(du.rect(400, 212, 50, 14));
+  m_btnOk->setDefault(true);
+  m_btnOk->setVisible(false);
+  m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  m_btnCancel->setGeometry(du.rect(51, 200, 50, 14));
+  m_btnCancel->setVisible(false);
+
+  for (const StaticText& item : kTexts) {
+    auto* label = new QLabel(QString::fromLatin1(item.text), this);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(du.rect(item.x, item.y, item.width, item.height));
+  }
+}
+
+QRegion CRoundDlg::RoundRegion(const QSize& size) {
+  QPainterPath path;
+  path.addRoundedRect(QRectF(0, 0, size.width(), size.height()), kCornerEllipse / 2.0,
+                      kCornerEllipse / 2.0);
+  return QRegion(path.toFillPolygon().toPolygon());
+}
+
+void CRoundDlg::resizeEvent(QResizeEvent* e) {
+  QDialog::resizeEvent(e);
+  setMask(RoundRegion(e->size()));
+}
+
+}  // namespace umbra

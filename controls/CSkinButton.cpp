@@ -1,0 +1,218 @@
+#include "controls/CSkinButton.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QToolTip>
+
+#include "controls/TipText.h"
+
+namespace umbra {
+
+CSkinButton::CSkinButton(QWidget* parent) : CSkinButton(QString(), parent) {}
+
+CSkinButton::CSkinButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+  setMouseTracking(true);
+  setFlat(true);
+  ReloadColours();
+}
+
+void CSkinButton::ReloadColours() {
+  m_crFace = palette().color(QPalette::Button);
+  m_crText = palette().color(QPalette::ButtonText);
+}
+
+void CSkinButton::SetButtonIcon(const QString& resource, int cx, int cy) {
+  m_icon = QIcon();
+  m_cxIcon = 0;
+  m_cyIcon = 0;
+  QIcon icon(resource);
+  if (!icon.isNull() && !icon.pixmap(QSize(cx, cy)).isNull()) {
+    m_icon = icon;
+    m_cxIcon = cx;
+    m_cyIcon = cy;
+  }
+  update();
+}
+
+void CSkinButton::SetTipText(const QString& text, bool on) {
+  if (text.isNull()) return;
+  if (!m_bTipAdded) {
+    m_rcTip = rect();
+    m_bTipAdded = true;
+  }
+  m_strTip = text;
+  m_bTipOn = on;
+  if (!on) QToolTip::hideText();
+}
+
+void CSkinButton::UseParentBackground(bool repaint) {
+  m_bTransparent = true;
+  DropBackground();
+  if (repaint) update();
+}
+
+void CSkinButton::CaptureBackground(const QPixmap& parentSurface) {
+  if (!m_bTransparent || parentSurface.isNull()) return;
+  DropBackground();
+  const qreal ratio = parentSurface.devicePixelRatio();
+  const QRect source(pos() * ratio, size() * ratio);
+  m_back = parentSurface.copy(source);
+  m_back.setDevicePixelRatio(ratio);
+}
+
+void CSkinButton::DropBackground() { m_back = QPixmap(); }
+
+const QPixmap& CSkinButton::ParentBackground() {
+  QWidget* parent = parentWidget();
+  if (m_back.isNull() && parent) {
+    // The parent alone, without its children: what shows under the button is the parent's skin.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap copy(size() * ratio);
+    copy.setDevicePixelRatio(ratio);
+    copy.fill(Qt::transparent);
+    parent->render(&copy, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+    m_back = copy;
+  }
+  return m_back;
+}
+
+bool CSkinButton::event(QEvent* e) {
+  if (e->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(e);
+    if (m_bTipOn && !m_strTip.isEmpty() && m_rcTip.contains(help->pos())) {
+      // The tip label pads its text on both sides; the wrapped lines leave room for that.
+      const int padding = 2 * (1 + style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth, nullptr, this));
+      QToolTip::showText(help->globalPos(), wrapTipText(m_strTip, QToolTip::font(), kTipMaxWidth - padding),
+                         this, m_rcTip);
+    } else {
+      QToolTip::hideText();
+      e->ignore();
+    }
+    return true;
+  }
+  return QPushButton::event(e);
+}
+
+void CSkinButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  m_bPressed = isDown();
+  const QRect item = rect();
+  if (m_bTransparent) {
+    painter.drawPixmap(0, 0, ParentBackground());
+  } else {
+    PaintBackground(painter, item);
+  }
+  PaintFrame(painter, item);
+  QRect caption = item;
+  if (!m_icon.isNull()) PaintIcon(painter, item, caption);
+  if (!text().isEmpty()) PaintCaption(painter, caption);
+}
+
+void CSkinButton::PaintBackground(QPainter& painter, const QRect& item) { painter.fillRect(item, m_crFace); }
+
+void CSkinButton::PaintFrame(QPainter& painter, const QRect& item) {
+  if (!m_bPressed && !m_bHover) return;
+  const QColor light = palette().color(QPalette::Light);
+  const QColor dark = palette().color(QPalette::Dark);
+  const QColor topLeft = m_bPressed ? dark : light;
+  const QColor bottomRight = m_bPressed ? light : dark;
+  const int x = item.x(), y = item.y(), w = item.width(), h = item.height();
+  painter.fillRect(QRect(x, y, w - 1, 1), topLeft);
+  painter.fillRect(QRect(x, y, 1, h - 1), topLeft);
+  painter.fillRect(QRect(x + w - 1, y, 1, h), bottomRight);
+  painter.fillRect(QRect(x, y + h - 1, w, 1), bottomRight);
+}
+
+void CSkinButton::PaintIcon(QPainter& painter, const QRect& item, QRect& caption) {
+  int left;
+  if (!text().isEmpty()) {
+    left = item.left() + kIconMargin;
+    caption.setLeft(caption.left() + m_cxIcon + kIconMargin);
+  } else {
+    left = item.left() + (item.width() - m_cxIcon) / 2;
+  }
+  QRect image(left, item.top() + (item.height() - m_cyIcon) / 2, m_cxIcon, m_cyIcon);
+  if (m_bPressed) image.translate(kPressedShift, kPressedShift);
+  painter.drawPixmap(image, m_icon.pixmap(image.size(), devicePixelRatioF()));
+}
+
+void CSkinButton::PaintCaption(QPainter& painter, QRect caption) {
+  if (m_bPressed) caption.translate(kPressedShift, kPressedShift);
+  const QRect bounds = caption;
+  constexpr int kFlags = Qt::TextWordWrap | Qt::AlignHCenter | Qt::TextShowMnemonic;
+  const QSize block =
+      fontMetrics().boundingRect(QRect(0, 0, bounds.width(), 1 << 16), kFlags, text()).size();
+  QRect placed(bounds.topLeft(), block);
+  placed.translate((bounds.width() - block.width()) / 2, (bounds.height() - block.height()) / 2);
+  painter.setPen(m_crText);
+  painter.drawText(placed, kFlags, text());
+}
+
+void CSkinButton::TrackHover(const QPoint& pos, Qt::MouseButtons buttons) {
+  // The widget under the pointer, not just the rectangle: a sibling may lie over the button.
+  QWidget* top = window();
+  const bool over = rect().contains(pos) && top->childAt(mapTo(top, pos)) == this;
+  if ((buttons & Qt::LeftButton) && !m_bHover) return;  // a drag begun elsewhere raises no frame
+  if (!over) {
+    EndHover();
+    return;
+  }
+  if (m_bHover) return;
+  m_bHover = true;
+  update();
+}
+
+void CSkinButton::EndHover() {
+  if (!m_bHover) return;
+  m_bHover = false;
+  update();
+}
+
+void CSkinButton::enterEvent(QEnterEvent* e) {
+  QPushButton::enterEvent(e);
+  TrackHover(e->position().toPoint(), QGuiApplication::mouseButtons());
+}
+
+void CSkinButton::leaveEvent(QEvent* e) {
+  QPushButton::leaveEvent(e);
+  EndHover();
+}
+
+void CSkinButton::mouseMoveEvent(QMouseEvent* e) {
+  QPushButton::mouseMoveEvent(e);
+  TrackHover(e->position().toPoint(), e->buttons());
+}
+
+void CSkinButton::mouseDoubleClickEvent(QMouseEvent* e) {
+  // The second press of a double click is a press like the first, so it makes a second click.
+  QMouseEvent press(QEvent::MouseButtonPress, e->position(), e->scenePosition(), e->globalPosition(),
+                    e->button(), e->buttons(), e->modifiers(), e->pointingDevice());
+  mousePressEvent(&press);
+  e->setAccepted(press.isAccepted());
+}
+
+void CSkinButton::focusOutEvent(QFocusEvent* e) {
+  QPushButton::focusOutEvent(e);
+  EndHover();
+}
+
+void CSkinButton::hideEvent(QHideEvent* e) {
+  QPushButton::hideEvent(e);
+  EndHover();
+}
+
+void CSkinButton::changeEvent(QEvent* e) {
+  QPushButton::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) {
+    DropBackground();
+    ReloadColours();
+    update();
+  }
+}
+
+}  // namespace umbra

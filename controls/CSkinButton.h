@@ -1,0 +1,83 @@
+#pragma once
+// A flat icon push button drawn over a copy of its parent's skin: a raised one-pixel frame while the
+// pointer is over it, a sunken frame with the content shifted by one pixel while it is pressed, an
+// optional caption to the right of the icon, and a tool tip that wraps at 400 pixels. Clicks,
+// keyboard focus and default-button handling are the push button's own.
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRect>
+#include <QString>
+
+class QPainter;
+
+namespace umbra {
+
+class CSkinButton : public QPushButton {
+  Q_OBJECT
+
+ public:
+  static constexpr int kIconMargin = 3;    // icon's distance from the left edge beside a caption
+  static constexpr int kPressedShift = 1;  // icon and caption move right and down while pressed
+  static constexpr int kTipMaxWidth = 400;
+
+  explicit CSkinButton(QWidget* parent = nullptr);
+  explicit CSkinButton(const QString& caption, QWidget* parent = nullptr);
+
+  // Loads the icon at cx x cy pixels; a resource that does not load leaves the button without icon.
+  void SetButtonIcon(const QString& resource, int cx, int cy);
+  // Sets the tool tip text and switches the tool tip on or off; a null text does nothing. The tip
+  // answers within the button's rectangle as it was at the first call.
+  void SetTipText(const QString& text, bool on);
+  // Draws the parent's pixels behind the button instead of a solid face; drops any cached copy.
+  void UseParentBackground(bool repaint);
+  // Takes the pixels under the button from a freshly painted copy of the parent (in the parent's
+  // coordinates). Does nothing unless the parent's background is in use.
+  void CaptureBackground(const QPixmap& parentSurface);
+
+  QString TipText() const { return m_strTip; }
+  bool IsTipOn() const { return m_bTipOn; }
+  bool IsHover() const { return m_bHover; }
+  bool HasCachedBackground() const { return !m_back.isNull(); }
+  QSize IconSize() const { return {m_cxIcon, m_cyIcon}; }
+
+ protected:
+  bool event(QEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void enterEvent(QEnterEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  void hideEvent(QHideEvent* e) override;
+  void changeEvent(QEvent* e) override;
+
+  virtual void PaintBackground(QPainter& painter, const QRect& item);
+  virtual void PaintFrame(QPainter& painter, const QRect& item);
+  virtual void PaintIcon(QPainter& painter, const QRect& item, QRect& caption);
+  virtual void PaintCaption(QPainter& painter, QRect caption);
+
+ private:
+  void TrackHover(const QPoint& pos, Qt::MouseButtons buttons);
+  void EndHover();
+  void DropBackground();
+  void ReloadColours();
+  const QPixmap& ParentBackground();
+
+  bool m_bHover = false;
+  bool m_bPressed = false;
+  bool m_bTransparent = false;
+  QPixmap m_back;  // the parent's pixels under the button
+  QIcon m_icon;
+  int m_cxIcon = 0;
+  int m_cyIcon = 0;
+  QString m_strTip;
+  bool m_bTipOn = false;
+  bool m_bTipAdded = false;
+  QRect m_rcTip;
+  QColor m_crText;
+  QColor m_crFace;
+};
+
+}  // namespace umbra
