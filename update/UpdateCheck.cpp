@@ -1,0 +1,128 @@
+#include "update/UpdateCheck.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "update/NetworkReachability.h"
+#include "update/UpdateSettings.h"
+#include "update/VersionPage.h"
+
+std::atomic<bool> g_bInteractiveCheck{false};
+
+namespace {
+
+// "Day" values up to this one only count on; the next automatic start checks and resets it to 0,
+// so one automatic start in 47 goes to the network.
+constexpr uint32_t kLastCountingDay = 45;
+
+// Set by the user-interface thread, read by workers.
+std::mutex g_hooksMutex;
+UpdatePrompt g_prompt;
+OpenHomePage g_homePageOpener;
+ConnectionProbe g_connectionProbe;
+
+template <typename Hook>
+Hook currentHook(const Hook& hook) {
+  const std::lock_guard lock(g_hooksMutex);
+  return hook;
+}
+
+bool ask(const char* text) {
+  const UpdatePrompt prompt = currentHook(g_prompt);
+  return prompt && prompt(QString::fromUtf8(text));
+}
+
+bool linkPresent() {
+  const ConnectionProbe probe = currentHook(g_connectionProbe);
+  return probe ? probe() : umbra::networkLinkPresent();
+}
+
+void openHomePage(const QUrl& url) {
+  const OpenHomePage opener = currentHook(g_homePageOpener);
+  if (opener && !url.isEmpty()) opener(url.toString());
+}
+
+QString agentName() {
+  const QString name = QCoreApplication::applicationName();
+  return name.isEmpty() ? QString::fromUtf8(umbra::kSettingsApplication) : name;
+}
+
+void startWorker() {
+  umbra::watchNetworkReachability();
+  try {
+    std::thread(UpdateCheckThread).detach();
+  } catch (const std::system_error&) {
+    // A worker that cannot start means no check this time; nothing to tell the user.
+  }
+}
+
+}  // namespace
+
+void UpdateCheckThread() {
+  if (QCoreApplication::instance() == nullptr) return;  // the fetch needs an event loop
+  umbra::CUpdateSettings settings;
+  uint32_t installed = umbra::kDefaultVersion;
+
+  if (settings.openedWithFullAccess()) {
+    const std::optional<uint32_t> version = settings.version();
+    if (!version) return;
+    installed = *version;
+    if (!g_bInteractiveCheck) {
+      const std::optional<uint32_t> day = settings.day();
+      if (!day) {
+        settings.setDay(0);
+        return;
+      }
+      if (*day <= kLastCountingDay) {
+        settings.setDay(*day + 1);
+        return;
+      }
+      settings.setDay(0);
+    }
+  }
+
+  if (!linkPresent()) {
+    if (g_bInteractiveCheck) ask(umbra::kNoLinkText);
+    return;
+  }
+
+  const umbra::PageResult page = umbra::fetchFirstLine(settings.pageUrl(), agentName());
+  if (page.outcome == umbra::PageOutcome::RequestFailed) return;
+  if (page.outcome == umbra::PageOutcome::ReadFailed) {
+    g_bInteractiveCheck = false;
+    return;
+  }
+
+  if (umbra::parsePublishedVersion(page.firstLine) > installed) {
+    if (ask(umbra::kUpdateOfferText)) openHomePage(settings.homePageUrl());
+  } else if (g_bInteractiveCheck) {
+    ask(umbra::kCurrentVersionText);
+  }
+  g_bInteractiveCheck = false;
+}
+
+void StartUpdateWorker() { startWorker(); }
+
+void OnCheckUpdateRequested() {
+  g_bInteractiveCheck = true;
+  startWorker();
+}
+
+void SetUpdatePrompt(UpdatePrompt prompt) {
+  const std::lock_guard lock(g_hooksMutex);
+  g_prompt = std::move(prompt);
+}
+
+void SetHomePageOpener(OpenHomePage opener) {
+  const std::lock_guard lock(g_hooksMutex);
+  g_homePageOpener = std::move(opener);
+}
+
+void SetConnectionProbe(ConnectionProbe probe) {
+  const std::lock_guard lock(g_hooksMutex);
+  g_connectionProbe = std::move(probe);
+}

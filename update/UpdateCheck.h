@@ -1,0 +1,46 @@
+#pragma once
+// The background update check: one run reads the installed version from the settings, applies the
+// start-up throttle, fetches the first line of the version page and offers the home page when the
+// published number is larger. Runs happen on worker threads nobody waits for; the back end shows
+// nothing itself but asks the installed prompt.
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+// Set by the user-interface thread when the user asked for the check; read and cleared by workers.
+extern std::atomic<bool> g_bInteractiveCheck;
+
+// One run of the check on the calling thread (a worker). Needs a QCoreApplication to exist.
+void UpdateCheckThread();
+
+// Starts one detached worker running UpdateCheckThread; call on the user-interface thread.
+void StartUpdateWorker();
+
+// The update button: marks the check as asked for, then starts another worker.
+void OnCheckUpdateRequested();
+
+// Shows `text` to the user as a Yes/No question and returns true for Yes. Called on a worker thread,
+// which waits for the answer. Without a prompt nothing is shown and the answer is No.
+using UpdatePrompt = std::function<bool(const QString& text)>;
+void SetUpdatePrompt(UpdatePrompt prompt);
+
+// Opens the maker's home page in the desktop's browser. Called on a worker thread.
+using OpenHomePage = std::function<void(const QString& url)>;
+void SetHomePageOpener(OpenHomePage opener);
+
+// Tells whether the machine has a network link. The default asks the platform's reachability
+// information and assumes a link where it is unknown; an empty function restores the default.
+using ConnectionProbe = std::function<bool()>;
+void SetConnectionProbe(ConnectionProbe probe);
+
+namespace umbra {
+
+// The texts of the check, exactly as the user sees them.
+inline constexpr const char* kUpdateCaption = "Umbradisc update";
+inline constexpr const char* kUpdateOfferText =
+    "There's a new version or new patch of the Umbradisc.\nWould you like to update it ?";
+inline constexpr const char* kCurrentVersionText = "Current Version is the new version.";
+inline constexpr const char* kNoLinkText = "There is no link to internet.";
+
+}  // namespace umbra

@@ -1,0 +1,61 @@
+#pragma once
+// Where the update check keeps its state: settings of organisation "KorvantisSoft", application
+// "Umbradisc", system scope (HKEY_LOCAL_MACHINE\Software\KorvantisSoft\Umbradisc on Windows,
+// /etc/xdg/KorvantisSoft/Umbradisc.conf on Linux), or the INI file named by UMBRADISC_SETTINGS.
+#include <QSettings>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace umbra {
+
+inline constexpr const char* kSettingsOrganization = "KorvantisSoft";
+inline constexpr const char* kSettingsApplication = "Umbradisc";
+inline constexpr const char* kSettingsFileVariable = "UMBRADISC_SETTINGS";
+inline constexpr const char* kPageUrlVariable = "UMBRADISC_UPDATE_URL";
+inline constexpr const char* kVersionKey = "Version";
+inline constexpr const char* kDayKey = "Day";
+inline constexpr const char* kServerKey = "Server";
+// The maker's web server when the "Server" setting holds no usable address.
+inline constexpr const char* kDefaultServer = "http://www.korvantissoft.com";
+inline constexpr const char* kVersionPagePath = "/umbradisc/version.htm";
+// The installed version assumed when the settings cannot be opened with full access.
+inline constexpr uint32_t kDefaultVersion = 50410;
+
+class CUpdateSettings {
+ public:
+  CUpdateSettings();
+  ~CUpdateSettings();
+  CUpdateSettings(const CUpdateSettings&) = delete;
+  CUpdateSettings& operator=(const CUpdateSettings&) = delete;
+
+  // True when the settings exist and this user may write them; only then do "Version" and the
+  // start-up throttle apply.
+  bool openedWithFullAccess() const { return m_fullAccess; }
+  // Empty when the value is missing or not a number from 0 to 4294967295.
+  std::optional<uint32_t> version() const;
+  std::optional<uint32_t> day() const;
+  // False when the value could not be stored.
+  bool setDay(uint32_t day);
+
+  // The version page: UMBRADISC_UPDATE_URL when set (invalid when that is no http or https
+  // address), else the page path on the server of the "Server" setting.
+  QUrl pageUrl() const;
+  // The root of the server the version page comes from.
+  QUrl homePageUrl() const;
+
+ private:
+  bool present() const;
+  std::optional<uint32_t> number(const char* key) const;
+
+  std::unique_ptr<QSettings> m_settings;
+  bool m_fullAccess = false;
+};
+
+// The server part (scheme, host, port) of an http or https address; empty when there is none.
+QUrl serverRoot(const QUrl& address);
+
+}  // namespace umbra

@@ -1,0 +1,24 @@
+#pragma once
+// Carries the update workers' questions to the user-interface thread and their answers back.
+#include <QObject>
+#include <QString>
+
+namespace umbra {
+
+class CUpdatePromptBridge : public QObject {
+ public:
+  // Lives on the thread that creates it, which must be the user-interface thread.
+  explicit CUpdatePromptBridge(QObject* parent);
+  ~CUpdatePromptBridge() override;
+
+  // True when a bridge exists.
+  static bool installed();
+  // Called on a worker: shows the Yes/No question and waits for the answer (Yes is true). Without a
+  // bridge nothing is shown and the answer is No. Once the bridge is gone an unanswered worker
+  // waits until the process ends.
+  static bool ask(const QString& text);
+  // Called on a worker: opens the address in the desktop's browser, without waiting.
+  static void openHomePage(const QString& url);
+};
+
+}  // namespace umbra
