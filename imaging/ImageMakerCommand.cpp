@@ -1,0 +1,49 @@
+#include "ImageMakerCommand.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kMakerName = QStringLiteral("cdimage");
+const QString kTimeStampFormat = QStringLiteral("MM/dd/yyyy,HH:mm:ss");
+const QStringList kFixedOptions = {QStringLiteral("-d"), QStringLiteral("-n"), QStringLiteral("-m")};
+
+QString quoted(const QString& value) { return QLatin1Char('"') + value + QLatin1Char('"'); }
+
+}  // namespace
+
+QString ImageMakerTimeStamp(qint64 time) {
+  if (time < 0) return {};
+  const QDateTime local = QDateTime::fromSecsSinceEpoch(time);
+  if (!local.isValid()) return {};
+  return local.toString(kTimeStampFormat);
+}
+
+QString ImageMakerCommandLine(const ImageMakerParams& params) {
+  QStringList pieces{kMakerName, QStringLiteral("-l") + quoted(params.label),
+                     QStringLiteral("-t") + ImageMakerTimeStamp(params.time)};
+  if (params.bootFile) pieces << QStringLiteral("-b") + quoted(*params.bootFile);
+  pieces << kFixedOptions << quoted(params.sourceFolder) << quoted(params.targetFile);
+  return pieces.join(QLatin1Char(' '));
+}
+
+QStringList ImageMakerArguments(const ImageMakerParams& params) {
+  QStringList arguments{QStringLiteral("-l") + params.label,
+                        QStringLiteral("-t") + ImageMakerTimeStamp(params.time)};
+  if (params.bootFile) arguments << QStringLiteral("-b") + *params.bootFile;
+  arguments << kFixedOptions << params.sourceFolder << params.targetFile;
+  return arguments;
+}
+
+QString FindImageMaker() {
+#ifdef Q_OS_WIN
+  const QString fileName = kMakerName + QStringLiteral(".exe");
+#else
+  const QString& fileName = kMakerName;
+#endif
+  const QFileInfo maker(QDir(QCoreApplication::applicationDirPath()).filePath(fileName));
+  return maker.isFile() && maker.isExecutable() ? maker.absoluteFilePath() : QString();
+}

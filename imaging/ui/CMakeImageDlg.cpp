@@ -1,0 +1,276 @@
+#include "CMakeImageDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QStandardPaths>
+#include <limits>
+
+#include "DialogUnits.h"
+
+namespace {
+
+const QString kCaption = QStringLiteral("Umbradisc");
+constexpr int kMaxTextLength = 256;
+const QString kTooLongMessage = QStringLiteral("Please enter no more than %1 characters.");
+const QString kProgressText = QStringLiteral("Making the CD image file...");
+
+const QString kBootFileFilter =
+    QStringLiteral("Binary executable boot files(*.bin);;All Files (*.*)");
+const QString kBootFileInitialName = QStringLiteral("boot.bin");
+const QString kTargetFilter = QStringLiteral("Standard CD Image Files (*.iso);;All Files (*.*)");
+const QString kTargetInitialName = QStringLiteral("CDImage.iso");
+const QString kTargetSuffix = QStringLiteral("iso");
+
+// Template 108, in dialog units.
+const QSize kDialogSize(295, 171);
+const QRect kOkRect(7, 150, 50, 14);
+const QRect kCancelRect(238, 150, 50, 14);
+const QRect kLabelEditRect(95, 21, 177, 14);
+const QRect kPickerRect(95, 44, 177, 14);
+const QRect kLabelTextRect(21, 22, 61, 8);
+const QRect kTimeTextRect(21, 44, 39, 8);
+const QRect kSourceEditRect(95, 90, 163, 14);
+const QRect kSourceTextRect(21, 92, 48, 8);
+const QRect kTargetTextRect(21, 115, 68, 8);
+const QRect kTargetEditRect(95, 113, 163, 14);
+const QRect kBootCheckRect(21, 67, 67, 10);
+const QRect kBootEditRect(95, 67, 163, 14);
+const QRect kBrowseSourceRect(260, 90, 12, 14);
+const QRect kBrowseBootRect(260, 67, 12, 14);
+const QRect kBrowseTargetRect(260, 113, 12, 14);
+const QRect kGroupRect(7, 7, 281, 134);
+
+constexpr int kFirstCalendarYear = 1900;  // earlier dates stand for the time value 0
+
+}  // namespace
+
+CMakeImageDlg::CMakeImageDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_time(QDateTime::currentSecsSinceEpoch()),
+      m_strProgramFolder(QCoreApplication::applicationDirPath()),
+      m_hIcon(QApplication::windowIcon()),
+      m_timeOfDay(QDateTime::fromSecsSinceEpoch(m_time).time()) {
+  setWindowTitle(kCaption);
+  setWindowIcon(m_hIcon);
+  setFont(QFont(QStringLiteral("Arial"), 8));
+  createControls();
+  exchangeValues(false);
+  m_editBootFile->setEnabled(false);
+  m_btnBrowseBootFile->setEnabled(false);
+}
+
+void CMakeImageDlg::createControls() {
+  const QFont& dialogFont = font();
+  const auto place = [&](QWidget* widget, const QRect& du, const char* name) {
+    widget->setGeometry(dialogUnitsToPixels(du, dialogFont));
+    widget->setObjectName(QLatin1String(name));
+  };
+  const QSize size = dialogUnitsToPixels(QRect(QPoint(0, 0), kDialogSize), dialogFont).size();
+  setFixedSize(size);
+
+  // Created first so it lies beneath the fields it frames.
+  place(new QGroupBox(this), kGroupRect, "frame");
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  place(ok, kOkRect, "okButton");
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &CMakeImageDlg::accept);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  place(cancel, kCancelRect, "cancelButton");
+  connect(cancel, &QPushButton::clicked, this, &CMakeImageDlg::reject);
+
+  // Typing stops at the limit; a longer text put in by a browse button is caught on OK.
+  auto* lengthLimit = new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxTextLength),
+                         QRegularExpression::DotMatchesEverythingOption),
+      this);
+  const auto makeEdit = [&](const QRect& du, const char* name) {
+    auto* edit = new QLineEdit(this);
+    place(edit, du, name);
+    edit->setValidator(lengthLimit);
+    return edit;
+  };
+  m_editLabel = makeEdit(kLabelEditRect, "labelEdit");
+  m_dateTime = new QDateEdit(this);
+  place(m_dateTime, kPickerRect, "timeStampPicker");
+  m_dateTime->setCalendarPopup(true);
+  m_dateTime->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  place(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
+  place(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
+  m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
+  place(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
+  place(new QLabel(QStringLiteral("Target CD Image File:"), this), kTargetTextRect, "targetText");
+  m_editTarget = makeEdit(kTargetEditRect, "targetEdit");
+  m_checkBootSector = new QCheckBox(QStringLiteral("Boot Sector File"), this);
+  place(m_checkBootSector, kBootCheckRect, "bootSectorCheck");
+  connect(m_checkBootSector, &QCheckBox::clicked, this, &CMakeImageDlg::OnBootSectorClicked);
+  m_editBootFile = makeEdit(kBootEditRect, "bootFileEdit");
+  const auto makeBrowse = [&](const QRect& du, const char* name, void (CMakeImageDlg::*slot)()) {
+    auto* button = new QPushButton(QStringLiteral("..."), this);
+    place(button, du, name);
+    connect(button, &QPushButton::clicked, this, slot);
+    return button;
+  };
+  m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &CMakeImageDlg::OnBrowseSource);
+  m_btnBrowseBootFile =
+      makeBrowse(kBrowseBootRect, "browseBootFileButton", &CMakeImageDlg::OnBrowseBootFile);
+  m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &CMakeImageDlg::OnBrowseTarget);
+
+  const QList<QWidget*> tabOrder = {ok, cancel, m_editLabel, m_dateTime, m_editSource,
+                                    m_editTarget, m_checkBootSector, m_editBootFile,
+                                    m_btnBrowseSource, m_btnBrowseBootFile, m_btnBrowseTarget};
+  for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+bool CMakeImageDlg::takeText(QLineEdit* edit, QString& member) {
+  const QString text = edit->text();
+  if (text.size() > kMaxTextLength) {
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    kTooLongMessage.arg(kMaxTextLength), QMessageBox::Ok, this);
+    box.exec();
+    edit->setFocus();
+    return false;
+  }
+  member = text;
+  return true;
+}
+
+qint64 CMakeImageDlg::timeFromPicker() const {
+  const QDate date = m_dateTime->date();
+  if (date.year() < kFirstCalendarYear) return 0;
+  const qint64 seconds = QDateTime(date, m_timeOfDay).toSecsSinceEpoch();
+  // The time value is a signed 32-bit count; outside it the time is invalid.
+  if (seconds < 0 || seconds > std::numeric_limits<qint32>::max()) return -1;
+  return seconds;
+}
+
+bool CMakeImageDlg::exchangeValues(bool takeFromControls) {
+  if (!takeFromControls) {
+    m_checkBootSector->setChecked(m_bBootSector != 0);
+    m_dateTime->setDate(QDateTime::fromSecsSinceEpoch(m_time).date());
+    m_editBootFile->setText(m_strBootFile);
+    m_editLabel->setText(m_strLabel);
+    m_editSource->setText(m_strSourceFolder);
+    m_editTarget->setText(m_strTargetFile);
+    return true;
+  }
+  m_bBootSector = m_checkBootSector->isChecked() ? 1 : 0;
+  m_time = timeFromPicker();
+  return takeText(m_editBootFile, m_strBootFile) && takeText(m_editLabel, m_strLabel) &&
+         takeText(m_editSource, m_strSourceFolder) && takeText(m_editTarget, m_strTargetFile);
+}
+
+void CMakeImageDlg::OnBootSectorClicked() {
+  const bool on = m_checkBootSector->isChecked();
+  m_editBootFile->setEnabled(on);
+  m_btnBrowseBootFile->setEnabled(on);
+  m_bBootSector = on ? 1 : 0;
+}
+
+void CMakeImageDlg::OnBrowseSource() {
+  const QString folder = chooseSourceFolder();
+  if (folder.isEmpty()) return;
+  m_strSourceFolder = QDir::toNativeSeparators(folder);
+  m_editSource->setText(m_strSourceFolder);
+}
+
+void CMakeImageDlg::OnBrowseBootFile() {
+  const QString file = chooseBootFile();
+  if (file.isEmpty()) return;
+  m_strBootFile = QDir::toNativeSeparators(file);
+  m_editBootFile->setText(m_strBootFile);
+}
+
+void CMakeImageDlg::OnBrowseTarget() {
+  const QString file = chooseTargetFile();
+  if (file.isEmpty()) return;
+  m_strTargetFile = QDir::toNativeSeparators(file);
+  m_editTarget->setText(m_strTargetFile);
+}
+
+QString CMakeImageDlg::chooseSourceFolder() {
+  return QFileDialog::getExistingDirectory(
+      nullptr, QString(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+}
+
+QString CMakeImageDlg::chooseBootFile() {
+  return QFileDialog::getOpenFileName(this, QString(), kBootFileInitialName, kBootFileFilter);
+}
+
+QString CMakeImageDlg::chooseTargetFile() {
+  // An instance rather than the static call, for the default ".iso" suffix: the overwrite
+  // question then covers the name as completed.
+  QFileDialog dialog(this, QString(), QString(), kTargetFilter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(kTargetSuffix);
+  dialog.selectFile(kTargetInitialName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
+QString CMakeImageDlg::imageMakerProgram() const { return FindImageMaker(); }
+
+ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
+  ImageMakerRun run;
+  run.setProgram(imageMakerProgram());
+  QProgressDialog progress(kProgressText, QStringLiteral("Cancel"), 0, 100, this);
+  progress.setWindowTitle(kCaption);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  progress.setMinimumDuration(0);
+  progress.setValue(0);
+
+  ImageMakerResult result = ImageMakerResult::Failed;
+  QEventLoop loop;
+  connect(&run, &ImageMakerRun::progress, &progress, &QProgressDialog::setValue);
+  connect(&progress, &QProgressDialog::canceled, &run, &ImageMakerRun::cancel);
+  connect(&run, &ImageMakerRun::finished, &loop, [&](ImageMakerResult outcome) {
+    result = outcome;
+    loop.quit();
+  });
+  run.start(params);
+  // The window keeps repainting while the maker works.
+  if (run.isRunning()) loop.exec();
+  progress.close();
+  return result;
+}
+
+void CMakeImageDlg::showResult(const QString& message) {
+  QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void CMakeImageDlg::accept() {
+  if (!exchangeValues(true)) return;
+  ImageMakerParams params;
+  params.label = m_strLabel;
+  params.time = m_time;
+  if (m_bBootSector == 1) params.bootFile = m_strBootFile;
+  params.sourceFolder = m_strSourceFolder;
+  params.targetFile = m_strTargetFile;
+  params.workingFolder = m_strProgramFolder;
+
+  const ImageMakerResult result = runImageMaker(params);
+  if (result == ImageMakerResult::Succeeded) {
+    if (exchangeValues(true)) QDialog::accept();
+    return;
+  }
+  const QString message = ImageMakerResultMessage(result);
+  if (!message.isEmpty()) showResult(message);
+}

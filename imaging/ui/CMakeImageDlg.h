@@ -1,0 +1,72 @@
+#pragma once
+// The Make Image dialog: collects the label, time stamp, boot file, source folder and target
+// file, runs the image maker with a progress dialog and closes with Accepted only once the new
+// image exists.
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <QTime>
+
+#include "RunImageMaker.h"
+
+class QCheckBox;
+class QDateEdit;
+class QLineEdit;
+class QPushButton;
+
+class CMakeImageDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CMakeImageDlg(QWidget* parent = nullptr);
+
+  QString targetFile() const { return m_strTargetFile; }
+
+ public slots:
+  // The make step (OK or Enter).
+  void accept() override;
+
+ protected slots:
+  void OnBootSectorClicked();
+  void OnBrowseSource();
+  void OnBrowseBootFile();
+  void OnBrowseTarget();
+
+ protected:
+  // The browse dialogs and the maker's location; tests replace them. An empty text means the
+  // user cancelled.
+  virtual QString chooseSourceFolder();
+  virtual QString chooseBootFile();
+  virtual QString chooseTargetFile();
+  virtual QString imageMakerProgram() const;
+
+ private:
+  void createControls();
+  // Moves the values between the members and the controls, in the template's exchange order.
+  // Taking them fails on a text longer than the limit, after telling the user.
+  bool exchangeValues(bool takeFromControls);
+  bool takeText(QLineEdit* edit, QString& member);
+  qint64 timeFromPicker() const;
+  ImageMakerResult runImageMaker(const ImageMakerParams& params);
+  void showResult(const QString& message);
+
+  QString m_strLabel;
+  qint64 m_time;
+  int m_bBootSector = 0;
+  QString m_strBootFile;
+  QString m_strSourceFolder;
+  QString m_strTargetFile;
+  QString m_strProgramFolder;
+  QIcon m_hIcon;
+  QTime m_timeOfDay;  // the picker edits the date; the time of day stays the construction's
+
+  QLineEdit* m_editLabel = nullptr;       // 1000
+  QDateEdit* m_dateTime = nullptr;        // 1002
+  QLineEdit* m_editSource = nullptr;      // 1003
+  QLineEdit* m_editTarget = nullptr;      // 1004
+  QCheckBox* m_checkBootSector = nullptr; // 1005
+  QLineEdit* m_editBootFile = nullptr;    // 1006
+  QPushButton* m_btnBrowseSource = nullptr;    // 1007
+  QPushButton* m_btnBrowseBootFile = nullptr;  // 1008
+  QPushButton* m_btnBrowseTarget = nullptr;    // 1009
+};

@@ -1,0 +1,37 @@
+#pragma once
+// Fills a libisofs image tree from a folder on disk, stamping every node with one time.
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "IsoLibrary.h"
+
+namespace cdimage {
+
+class SourceTree {
+ public:
+  SourceTree(IsoImage* image, std::time_t time) : m_image(image), m_time(time) {}
+
+  // Adds the whole content of `folder` under the image root. Stops at the first entry that cannot
+  // be read or cannot be named exactly in Joliet; error then holds the path and the reason.
+  bool addFolderContent(const std::filesystem::path& folder, std::string* error);
+
+  // Stores `file` as the El Torito boot image (no emulation) with its catalog, both hidden from
+  // the folder trees.
+  bool addBootImage(const std::filesystem::path& file, std::string* error);
+
+ private:
+  bool addFolder(IsoDir* parent, const std::filesystem::path& folder, std::string* error);
+  void stamp(IsoNode* node) const;
+  std::string unusedRootName(const std::string& wanted) const;
+
+  IsoImage* m_image;
+  std::time_t m_time;
+  std::vector<std::filesystem::path> m_openFolders;  // canonical paths of the folders being walked
+};
+
+// Why a file name cannot be stored unchanged as a Joliet identifier; empty when it can.
+std::string jolietNameProblem(const std::string& utf8Name);
+
+}  // namespace cdimage
