@@ -1,0 +1,120 @@
+// Damaged and hostile images: every failure is an error value, nothing is read past a buffer
+// and nothing is written.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "TestImages.h"
+#include "engine/IsoLayout.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+constexpr uint32_t kSub = 21;
+
+// Root with one folder SUB holding one file.
+MiniIso imageWithOneFolder() {
+  MiniIso iso;
+  iso.basicLayout();
+  iso.dirRecord(MiniIso::kRootSector, iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector), "SUB",
+                kSub, 2048, 2);
+  iso.addPathRecord("SUB", kSub, 1);
+  const uint32_t pos = iso.startDirectory(kSub, 2048, MiniIso::kRootSector);
+  iso.dirRecord(kSub, pos, "F.TXT;1", 30, 10, 0);
+  return iso;
+}
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct Damage {
+  const char* what;
+  std::function<void(MiniIso&)> apply;
+  ErrorKind openError;     // what opening reports
+  ErrorKind listError;     // what listing SUB reports (when the open succeeds)
+  size_t folders;          // folders in the tree after the open
+};
+
+TEST(DamagedImage, EveryDamageIsAnErrorAndNothingIsWritten) {
+  const uint32_t pathRecord2 = 10;  // root record is 10 bytes long
+  const Damage cases[] = {
+      {"intact", [](MiniIso&) {}, ErrorKind::None, ErrorKind::None, 2},
+      {"parent number 0", [&](MiniIso& i) { i.sector(MiniIso::kPathTableSector)[pathRecord2 + 6] = 0; },
+       ErrorKind::UnknownFormat, ErrorKind::None, 1},
+      {"parent is itself", [&](MiniIso& i) { i.sector(MiniIso::kPathTableSector)[pathRecord2 + 6] = 2; },
+       ErrorKind::UnknownFormat, ErrorKind::None, 1},
+      {"parent past the table", [&](MiniIso& i) { i.sector(MiniIso::kPathTableSector)[pathRecord2 + 6] = 200; },
+       ErrorKind::UnknownFormat, ErrorKind::None, 1},
+      {"path table past the end", [](MiniIso& i) { put32(i.sector(16) + 140, 0x7FFFFFF0); }, ErrorKind::Truncated,
+       ErrorKind::None, 0},
+      {"path table size huge", [](MiniIso& i) { put32(i.sector(16) + 132, 0xFFFFFFF0); }, ErrorKind::Truncated,
+       ErrorKind::None, 0},
+      {"folder extent past the end",
+       [&](MiniIso& i) { put32(i.sector(MiniIso::kPathTableSector) + pathRecord2 + 2, 0x00FFFFFF); },
+       ErrorKind::None, ErrorKind::Truncated, 2},
+      {"folder length past the end", [](MiniIso& i) { put32(i.sector(kSub) + 10, 0x7FFFFFFF); }, ErrorKind::None,
+       ErrorKind::Truncated, 2},
+      {"folder without its own record", [](MiniIso& i) { i.sector(kSub)[0] = 0; }, ErrorKind::None,
+       ErrorKind::UnknownFormat, 2},
+      {"record runs past the folder's end",
+       [](MiniIso& i) {
+         put32(i.sector(kSub) + 10, 300);
+         i.sector(kSub)[68] = 255;
+       },
+       ErrorKind::None, ErrorKind::UnknownFormat, 2},
+      {"name longer than its record", [](MiniIso& i) { i.sector(kSub)[68 + 32] = 200; }, ErrorKind::None,
+       ErrorKind::UnknownFormat, 2},
+      {"record shorter than a head", [](MiniIso& i) { i.sector(kSub)[68] = 12; }, ErrorKind::None,
+       ErrorKind::UnknownFormat, 2},
+      {"zero-length path record", [&](MiniIso& i) { i.sector(MiniIso::kPathTableSector)[pathRecord2] = 0; },
+       ErrorKind::None, ErrorKind::None, 1},
+      {"logical block 512", [](MiniIso& i) { i.sector(16)[128] = 0; i.sector(16)[129] = 2; }, ErrorKind::NotIso,
+       ErrorKind::None, 0},
+      {"no CD001", [](MiniIso& i) { i.sector(16)[1] = 'X'; }, ErrorKind::NotIso, ErrorKind::None, 0},
+  };
+  TempDir dir;
+  for (const Damage& c : cases) {
+    MiniIso iso = imageWithOneFolder();
+    c.apply(iso);
+    const fs::path path = dir / "damaged.iso";
+    iso.save(path);
+    Workspace ws;
+    const Error opened = ws.open(path.string(), OpenMode::ReadOnly);
+    EXPECT_EQ(opened.kind, c.openError) << c.what << ": " << opened.message();
+    EXPECT_EQ(ws.folders().size(), c.folders) << c.what;
+    if (c.folders == 2) {
+      FolderListing listing;
+      const Error listed = ws.listFolder(1, listing);
+      EXPECT_EQ(listed.kind, c.listError) << c.what << ": " << listed.message();
+    }
+    if (opened.kind == ErrorKind::UnknownFormat) {
+      EXPECT_EQ(opened.reason, kUnknownFormatMessage);
+    }
+    ws.close();
+    EXPECT_EQ(readBytes(path), iso.bytes()) << c.what << ": nothing may be written";
+  }
+}
+
+TEST(DamagedImage, FlagWriterRefusesPlacesWithoutARecord) {
+  TempDir dir;
+  MiniIso iso = imageWithOneFolder();
+  iso.save(dir / "a.iso");
+  CIsoImage image;
+  ASSERT_FALSE(image.OpenImage((dir / "a.iso").string(), ImageFile::Mode::ReadWrite));
+  const uint64_t subRecord = static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 68;
+  const uint64_t refused[] = {0, 0x8000, static_cast<uint64_t>(kSub) * 2048 + 2040, 40 * 2048 + 5,
+                              static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 200};
+  for (uint64_t at : refused) EXPECT_TRUE(image.WriteFileFlags(at, 5)) << at;
+  EXPECT_EQ(readBytes(dir / "a.iso"), iso.bytes());
+  EXPECT_FALSE(image.WriteFileFlags(subRecord, 5));
+  EXPECT_EQ(readBytes(dir / "a.iso")[subRecord + 25], 5);
+  image.CloseImage();
+  EXPECT_EQ(image.WriteFileFlags(subRecord, 2).kind, ErrorKind::NotOpen);
+}
+
+}  // namespace
+}  // namespace umbra

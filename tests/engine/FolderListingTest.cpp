@@ -1,0 +1,104 @@
+// Listing a folder: every record of long directories, folder-or-file from the image itself,
+// and the texts of the list's columns.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine/NameKey.h"
+
+#include "TestImages.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+TEST(FolderListing, ReadsEverySectorOfALongDirectory) {
+  TempDir dir;
+  for (int i = 0; i < 400; ++i) writeFile(dir / "src" / "many" / ("file_with_a_long_name_" + std::to_string(i) + ".txt"), std::to_string(i));
+  for (int i = 0; i < 30; ++i) fs::create_directories(dir / "src" / "many" / ("sub" + std::to_string(i)));
+  for (Maker maker : {Maker::Xorriso, Maker::Genisoimage}) {
+    const fs::path image = makeImage(maker, dir / "src", dir / (std::string(makerName(maker)) + ".iso"));
+    Workspace ws;
+    ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+    EntryRow many;
+    ASSERT_FALSE(ws.findEntry("/many", many));
+    ASSERT_GT(many.size, 20480u) << "the directory must span more than ten sectors";
+    FolderListing listing;
+    ASSERT_FALSE(ws.listFolder(many.folderIndex, listing));
+    EXPECT_EQ(listing.rows.size(), 430u) << makerName(maker);
+    size_t folders = 0, twins = 0;
+    for (const EntryRow& row : listing.rows) {
+      folders += row.isFolder;
+      twins += row.jolietOffset != 0;
+    }
+    EXPECT_EQ(folders, 30u);
+    EXPECT_EQ(twins, 430u) << makerName(maker);
+    EXPECT_EQ(ws.folders().node(many.folderIndex).children.size(), 30u);
+  }
+}
+
+TEST(FolderListing, FolderOrFileComesFromTheImage) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  for (Maker maker : {Maker::Xorriso, Maker::Genisoimage}) {
+    const fs::path image = makeImage(maker, dir / "src", dir / (std::string(makerName(maker)) + ".iso"));
+    Workspace ws;
+    ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+    // Hide GAMMA.DIR, then list the root again: the hidden record has no Directory bit left.
+    EntryRow gamma;
+    ASSERT_FALSE(ws.findEntry("/gamma.dir", gamma));
+    EntryRow* rows[] = {&gamma};
+    ASSERT_FALSE(ws.setHidden(rows, true).error);
+    FolderListing root;
+    ASSERT_FALSE(ws.listFolder(0, root));
+    std::map<std::string, std::pair<bool, bool>> seen;  // folder, hidden
+    for (const EntryRow& row : root.rows) seen[std::string(withoutVersion(row.name))] = {row.isFolder, row.hidden};
+    EXPECT_EQ(seen["GAMMA.DIR"], std::make_pair(true, true)) << makerName(maker);
+    EXPECT_EQ(seen["README."], std::make_pair(false, false)) << "a file without extension is a file";
+    EXPECT_EQ(seen["EMPTY"], std::make_pair(true, false));
+  }
+}
+
+TEST(FolderListing, RowTexts) {
+  TempDir dir;
+  MiniIso iso;
+  iso.basicLayout();
+  uint32_t pos = iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector);
+  const uint8_t date[7] = {105, 3, 7, 9, 5, 30, 0};
+  pos += iso.dirRecord(MiniIso::kRootSector, pos, "BIG.BIN;1", 30, 3000000000u, 0, date);
+  pos += iso.dirRecord(MiniIso::kRootSector, pos, "HIDDEN", 21, 2048, 5, date);
+  iso.dirRecord(MiniIso::kRootSector, pos, "ODD", 22, 2048, 1, date);
+  iso.save(dir / "mini.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open((dir / "mini.iso").string(), OpenMode::ReadOnly));
+  FolderListing listing;
+  ASSERT_FALSE(ws.listFolder(0, listing));
+  ASSERT_EQ(listing.rows.size(), 3u);
+  EXPECT_EQ(listing.rows[0].sizeText(), "3000000000 bytes");
+  EXPECT_EQ(listing.rows[0].modifiedText(), "2005-3-7 9:5");
+  EXPECT_STREQ(listing.rows[1].property(), "Hidden");
+  EXPECT_FALSE(listing.rows[1].isFolder) << "flags 5 on an extent that is no folder of the path table";
+  EXPECT_STREQ(listing.rows[2].property(), "Normal") << "only exactly 5 reads as hidden";
+}
+
+TEST(FolderListing, DeepNesting) {
+  TempDir dir;
+  fs::path deep = dir / "src";
+  for (int level = 0; level < 12; ++level) deep /= "level" + std::to_string(level);
+  writeFile(deep / "leaf.txt", "leaf");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "deep.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  EXPECT_EQ(ws.folders().size(), 13u);
+  const int last = static_cast<int>(ws.folders().size()) - 1;
+  EXPECT_EQ(ws.folders().node(last).depth, 12);
+  EXPECT_EQ(ws.folders().pathOf(last).substr(0, 15), "/LEVEL0/LEVEL1/");
+  EntryRow row;
+  EXPECT_FALSE(ws.findEntry("/level0/level1/level2/level3/level4/level5/level6/level7/level8/level9/level10/level11", row));
+  EXPECT_TRUE(row.isFolder);
+}
+
+}  // namespace
+}  // namespace umbra

@@ -1,0 +1,112 @@
+// ISO 9660 and Joliet records are twins by identity, never by position: the two trees sort
+// their names differently.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+
+#include "TestImages.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+class FolderPairing : public ::testing::TestWithParam<Maker> {
+ protected:
+  void SetUp() override {
+    makeMixedTree(dir / "src");
+    image = makeImage(GetParam(), dir / "src", dir / "mixed.iso");
+  }
+  TempDir dir;
+  fs::path image;
+};
+
+TEST_P(FolderPairing, TreeNamesEveryFolderWithItsJolietTwin) {
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  std::map<std::string, std::string> twins;
+  for (const CFolderNode& node : ws.folders().nodes()) twins[node.name] = node.jolietName;
+  const std::map<std::string, std::string> expected = {
+      {"", ""}, {"ALPHA", "alpha"}, {"BETA", "Beta"}, {"ZETA", "Zeta"}, {"EMPTY", "empty"},
+      {"INNER", "inner"}, {"DEEP", "deep"}, {"GAMMA.DIR", "gamma.dir"}};
+  EXPECT_EQ(twins, expected);
+  EXPECT_EQ(ws.folders().pathOf(ws.folders().findByPrimaryExtent(
+                ws.folders().node(ws.folders().node(ws.folders().node(0).children[1]).children[0]).primary.extent)),
+            "/BETA/INNER");
+}
+
+TEST_P(FolderPairing, HidingBetaHidesTheJolietBetaAndNothingElse) {
+  for (const char* folder : {"/Beta", "/alpha", "/Zeta", "/gamma.dir", "/Beta/inner/deep"}) {
+    const fs::path copy = dir / "work.iso";
+    fs::copy_file(image, copy, fs::copy_options::overwrite_existing);
+    Workspace ws;
+    ASSERT_FALSE(ws.open(copy.string(), OpenMode::Work));
+    EntryRow row;
+    ASSERT_FALSE(ws.findEntry(folder, row)) << folder;
+    ASSERT_TRUE(row.isFolder);
+    ASSERT_NE(row.jolietOffset, 0u) << folder;
+    EntryRow* rows[] = {&row};
+    const ToggleOutcome outcome = ws.setHidden(rows, true);
+    ASSERT_FALSE(outcome.error) << outcome.error.message();
+    EXPECT_TRUE(outcome.notices.empty());
+    ws.close();
+
+    // Read back with isoinfo: exactly the named folder carries 05 in each tree.
+    const std::string name = fs::path(folder).filename().string();
+    std::string upper;
+    for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (bool joliet : {false, true}) {
+      int hiddenCount = 0;
+      for (const IsoinfoEntry& e : isoinfoList(copy, joliet)) {
+        if (e.flags != 5) continue;
+        ++hiddenCount;
+        EXPECT_EQ(e.name, joliet ? name : upper) << folder << (joliet ? " (Joliet)" : "");
+      }
+      EXPECT_EQ(hiddenCount, 1) << folder << (joliet ? " (Joliet)" : "");
+    }
+  }
+}
+
+TEST_P(FolderPairing, FilesPairByExtentAndEmptyFilesByName) {
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  EntryRow zeta;
+  ASSERT_FALSE(ws.findEntry("/Zeta", zeta));
+  FolderListing listing;
+  ASSERT_FALSE(ws.listFolder(zeta.folderIndex, listing));
+  ASSERT_EQ(listing.rows.size(), 2u);
+  EXPECT_EQ(listing.rows[0].jolietName.substr(0, 6), "empty1");
+  EXPECT_EQ(listing.rows[1].jolietName.substr(0, 6), "empty2");
+  EXPECT_NE(listing.rows[0].jolietOffset, listing.rows[1].jolietOffset);
+}
+
+INSTANTIATE_TEST_SUITE_P(Makers, FolderPairing, ::testing::Values(Maker::Xorriso, Maker::Genisoimage),
+                         [](const auto& param) { return std::string(makerName(param.param)); });
+
+TEST(FolderPairingByContent, TruncatedAndMangledNamesPairByWhatTheyHold) {
+  // Level-1 names cut long folder names to eight characters, so two of them collide and the
+  // maker mangles one; their files still tell them apart.
+  TempDir dir;
+  writeFile(dir / "src" / "longfoldername_one" / "x.txt", "one\n");
+  writeFile(dir / "src" / "longfoldername_two" / "y.txt", "two\n");
+  writeFile(dir / "src" / "reports-2024" / "z.txt", "three\n");
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "long.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  for (int child : ws.folders().node(0).children) {
+    const CFolderNode& node = ws.folders().node(child);
+    ASSERT_FALSE(node.jolietName.empty()) << node.name;
+    FolderListing listing;
+    ASSERT_FALSE(ws.listFolder(child, listing));
+    ASSERT_EQ(listing.rows.size(), 1u);
+    const std::string expectedFile = node.jolietName == "longfoldername_one" ? "x.txt"
+                                     : node.jolietName == "longfoldername_two" ? "y.txt"
+                                                                               : "z.txt";
+    EXPECT_EQ(listing.rows[0].jolietName.substr(0, 5), expectedFile) << node.name << " ~ " << node.jolietName;
+  }
+}
+
+}  // namespace
+}  // namespace umbra

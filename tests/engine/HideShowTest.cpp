@@ -1,0 +1,188 @@
+// Hiding and showing: the Hide button's rules, both trees or neither, and nothing but the asked
+// flags bytes (and the stamp) ever changes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <map>
+#include <set>
+
+#include "TestImages.h"
+#include "engine/IsoLayout.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+constexpr uint64_t kStampFirst = 0x8000 + 446, kStampEnd = 0x8000 + 702;
+
+TEST(HideShow, ToggleFollowsTheHideButtonRules) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  FolderListing root;
+  ASSERT_FALSE(ws.listFolder(0, root));
+  auto row = [&](const std::string& name) -> EntryRow* {
+    for (EntryRow& r : root.rows)
+      if (r.name == name) return &r;
+    throw std::runtime_error("no row " + name);
+  };
+  // A hidden folder, a normal folder, then a file: first shown, second hidden, the file stops it.
+  EntryRow* alphaOnly[] = {row("ALPHA")};
+  ASSERT_FALSE(ws.toggle(alphaOnly).error);
+  ASSERT_TRUE(row("ALPHA")->hidden);
+  EntryRow* mixed[] = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
+  const ToggleOutcome outcome = ws.toggle(mixed);
+  EXPECT_EQ(outcome.error.kind, ErrorKind::NotAFolder);
+  EXPECT_EQ(outcome.error.message(), kCannotHideFilesMessage);
+  EXPECT_EQ(outcome.rowsChanged, 2u);
+  EXPECT_FALSE(row("ALPHA")->hidden);
+  EXPECT_TRUE(row("BETA")->hidden);
+  EXPECT_FALSE(row("ZETA")->hidden) << "rows after the file are not handled";
+  ws.close();
+  for (bool joliet : {false, true}) {
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 2u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 5u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 2u);
+  }
+}
+
+TEST(HideShow, AFileFirstWritesNothing) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  const auto stamped = readBytes(image);
+  FolderListing root;
+  ASSERT_FALSE(ws.listFolder(0, root));
+  std::vector<EntryRow*> rows;
+  for (EntryRow& r : root.rows) rows.push_back(&r);
+  std::stable_partition(rows.begin(), rows.end(), [](const EntryRow* r) { return !r->isFolder; });
+  EXPECT_EQ(ws.toggle(rows).error.kind, ErrorKind::NotAFolder);
+  EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::NotAFolder) << "checked before any write";
+  EXPECT_EQ(readBytes(image), stamped);
+}
+
+TEST(HideShow, BothTreesOrNeither) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  const auto before = readBytes(image);
+  EntryRow beta;
+  ASSERT_FALSE(ws.findEntry("/Beta", beta));
+  beta.jolietOffset = 0x8000 + 3;  // no record stands there
+  EntryRow* rows[] = {&beta};
+  EXPECT_TRUE(ws.setHidden(rows, true).error);
+  EXPECT_FALSE(beta.hidden);
+  EXPECT_EQ(readBytes(image), before);
+}
+
+TEST(HideShow, AFolderWithoutJolietTwinIsHiddenInTheIsoTreeAndSaysSo) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  EntryRow beta;
+  ASSERT_FALSE(ws.findEntry("/BETA", beta));
+  beta.jolietOffset = 0;
+  EntryRow* rows[] = {&beta};
+  const ToggleOutcome outcome = ws.setHidden(rows, true);
+  EXPECT_FALSE(outcome.error);
+  ASSERT_EQ(outcome.notices.size(), 1u);
+  EXPECT_NE(outcome.notices[0].find("Joliet"), std::string::npos);
+  ws.close();
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "Beta"), 2u);
+}
+
+// Any sequence of hides and shows changes only the stamp and the flags bytes of the folders asked for.
+TEST(HideShow, PropertyOnlyAskedFlagsAndTheStampChange) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  for (int i = 0; i < 20; ++i) fs::create_directories(dir / "src" / ("Folder" + std::to_string(i)) / "Sub");
+  for (Maker maker : {Maker::Xorriso, Maker::Genisoimage}) {
+    const fs::path original = makeImage(maker, dir / "src", dir / (std::string(makerName(maker)) + ".iso"));
+    const fs::path work = dir / "work.iso";
+    std::mt19937 random(12345);
+    for (int round = 0; round < 15; ++round) {
+      fs::copy_file(original, work, fs::copy_options::overwrite_existing);
+      Workspace ws;
+      ASSERT_FALSE(ws.open(work.string(), OpenMode::Work));
+      std::vector<std::string> paths;
+      for (int f = 1; f < static_cast<int>(ws.folders().size()); ++f) paths.push_back(ws.folders().pathOf(f));
+      std::set<uint64_t> allowed;
+      std::map<uint64_t, uint8_t> expected;
+      for (int step = 0; step < 12; ++step) {
+        EntryRow row;
+        const std::string& path = paths[random() % paths.size()];
+        ASSERT_FALSE(ws.findEntry(path, row)) << path;
+        const bool hide = random() % 2;
+        EntryRow* rows[] = {&row};
+        ASSERT_FALSE(ws.setHidden(rows, hide).error);
+        for (uint64_t at : {row.primaryOffset, row.jolietOffset})
+          if (at) {
+            allowed.insert(at + iso::kDrFlags);
+            expected[at + iso::kDrFlags] = hide ? 5 : 2;
+          }
+      }
+      ws.close();
+      const auto bytes = readBytes(work);
+      for (uint64_t at : differingBytes(original, work))
+        EXPECT_TRUE((at >= kStampFirst && at < kStampEnd) || allowed.count(at)) << makerName(maker) << " byte " << at;
+      for (const auto& [at, value] : expected) EXPECT_EQ(bytes[at], value) << at;
+    }
+  }
+}
+
+// Offsets are 64-bit: a folder whose record lies past 4 GiB is hidden at the right place.
+TEST(HideShow, ImagesLargerThanFourGiB) {
+  TempDir dir;
+  const uint32_t root = 2400000;  // ~4.6 GiB into the file
+  MiniIso iso;
+  iso.basicLayout();
+  uint8_t* pvdRoot = iso.sector(16) + 156;
+  for (int i = 0; i < 4; ++i) pvdRoot[2 + i] = pvdRoot[9 - i] = static_cast<uint8_t>(root >> (8 * i));
+  uint8_t* pathRoot = iso.sector(MiniIso::kPathTableSector);
+  for (int i = 0; i < 4; ++i) pathRoot[2 + i] = static_cast<uint8_t>(root >> (8 * i));
+  iso.addPathRecord("SUB", root + 1, 1);
+  iso.save(dir / "big.iso");
+
+  MiniIso far(2);  // the two directories, built at sectors 0 and 1 and copied to root, root + 1
+  far.dirRecord(0, far.startDirectory(0, 2048, 0), "SUB", root + 1, 2048, 2);
+  for (int s : {0, 1}) {  // the self and parent records must name the real extents
+    for (uint32_t pos : {0u, 34u})
+      for (int i = 0; i < 4; ++i) far.sector(s)[pos + 2 + i] = static_cast<uint8_t>((pos == 0 ? root + s : root) >> (8 * i));
+  }
+  far.startDirectory(1, 2048, 0);
+  for (uint32_t pos : {0u, 34u})
+    for (int i = 0; i < 4; ++i) far.sector(1)[pos + 2 + i] = static_cast<uint8_t>((pos == 0 ? root + 1 : root) >> (8 * i));
+  {
+    std::fstream out(dir / "big.iso", std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(root) * 2048);
+    out.write(reinterpret_cast<const char*>(far.bytes().data()), 4096);
+  }
+  Workspace ws;
+  ASSERT_FALSE(ws.open((dir / "big.iso").string(), OpenMode::Work));
+  EntryRow sub;
+  ASSERT_FALSE(ws.findEntry("/SUB", sub));
+  EXPECT_EQ(sub.primaryOffset, static_cast<uint64_t>(root) * 2048 + 68);
+  EntryRow* rows[] = {&sub};
+  ASSERT_FALSE(ws.setHidden(rows, true).error);
+  ws.close();
+  std::ifstream in(dir / "big.iso", std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(sub.primaryOffset + iso::kDrFlags));
+  EXPECT_EQ(in.get(), 5);
+  in.seekg(static_cast<std::streamoff>(sub.primaryOffset % (1ull << 32)) + iso::kDrFlags);
+  EXPECT_EQ(in.get(), 0) << "nothing written at the offset a 32-bit wrap would give";
+}
+
+}  // namespace
+}  // namespace umbra
