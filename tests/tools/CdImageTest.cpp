@@ -1,0 +1,240 @@
+// cdimage end to end: images are read back with xorriso and isoinfo and compared with the source.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "ToolRun.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+// 04/20/2005,15:04:24 in EST5EDT (daylight time in April) is 19:04:24 UTC.
+const char* const kZone = "TZ=EST5EDT,M3.2.0,M11.1.0";
+const char* const kTimeStamp = "-t04/20/2005,15:04:24";
+constexpr std::int64_t kTimeStampUtc = 1114023864;
+const std::string kLabel = "My \"Label\"";
+
+std::string cdimage() { return environmentOr("UMBRA_BIN_DIR", ".") + "/cdimage"; }
+std::string xorriso() { return environmentOr("UMBRA_XORRISO", "xorriso"); }
+
+ToolResult makeImage(const std::vector<std::string>& args) {
+  return runTool(cdimage(), args, {kZone});
+}
+
+// One entry of a folder tree: "d" for a folder, else the file content.
+std::map<std::string, std::string> treeOf(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).string();
+    tree[relative] = entry.is_directory() ? "d" : "f:" + readFile(entry.path());
+  }
+  return tree;
+}
+
+std::vector<std::string> leftovers(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".part") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+std::string extract(const fs::path& image, const fs::path& into) {
+  const ToolResult r = runTool(xorriso(), {"-indev", image.string(), "-osirrox", "on", "-extract",
+                                           "/", into.string()});
+  return r.exitCode == 0 ? std::string() : r.err;
+}
+
+class CdImageMaker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_source = m_temp.path() / "source";
+    // Mixed case, dotted, long (the 103-character Joliet limit), non-ASCII, deep and empty.
+    writeFile(m_source / "ReadMe.TXT", "read me\n");
+    writeFile(m_source / "MixedCase Folder" / "lower.txt", "lower");
+    writeFile(m_source / "archive.tar.gz", std::string(5000, 'z'));
+    writeFile(m_source / ".hidden", "dot file");
+    writeFile(m_source / "no extension", "");
+    writeFile(m_source / "v1.2.3" / "notes.md", "dotted folder");
+    writeFile(m_source / (std::string(99, 'L') + ".txt"), "longest name");
+    writeFile(m_source / "Über Ordner" / "日本語ファイル.txt", "non-ASCII");
+    writeFile(m_source / "😀 smile.txt", "outside the basic plane");
+    fs::path deep = m_source;
+    for (char c = 'a'; c <= 'l'; ++c) deep /= std::string(1, c) + " level";
+    writeFile(deep / "deep file.bin", std::string("\0\1\2\3", 4) + std::string(70000, 'q'));
+    fs::create_directories(m_source / "empty");
+    m_image = m_temp.path() / "out.iso";
+  }
+
+  TempFolder m_temp;
+  fs::path m_source;
+  fs::path m_image;
+};
+
+TEST_F(CdImageMaker, JolietTreeHoldsTheSourceExactlyWithLabelAndTimes) {
+  const ToolResult r = makeImage({"-l" + kLabel, kTimeStamp, "-d", "-n", "-m", m_source.string(),
+                                  m_image.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(leftovers(m_temp.path()).empty());
+
+  const fs::path extracted = m_temp.path() / "extracted";
+  ASSERT_EQ(extract(m_image, extracted), "");
+  EXPECT_EQ(treeOf(extracted), treeOf(m_source));
+
+  // Without Rock Ridge xorriso restores the directory records' times.
+  for (const auto& entry : fs::recursive_directory_iterator(extracted)) {
+    const auto mtime = std::chrono::file_clock::to_sys(entry.last_write_time());
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mtime.time_since_epoch()).count(),
+              kTimeStampUtc)
+        << entry.path();
+  }
+
+  const ToolResult pvd = runTool(xorriso(), {"-indev", m_image.string(), "-pvd_info"});
+  EXPECT_NE(pvd.out.find("Volume Id    : " + kLabel + "\n"), std::string::npos) << pvd.out;
+  // The volume times are written in UTC.
+  EXPECT_NE(pvd.out.find("Creation Time: 2005042019042400"), std::string::npos) << pvd.out;
+  EXPECT_NE(pvd.out.find("Modif. Time  : 2005042019042400"), std::string::npos) << pvd.out;
+}
+
+TEST_F(CdImageMaker, OptionsDecideTheIso9660Names) {
+  const std::string longName = std::string(27, 'L');  // 31 characters with ".TXT"
+  struct Case {
+    std::vector<std::string> flags;
+    std::vector<std::string> isoPaths;  // ReadMe.TXT, MixedCase Folder and the long name
+  };
+  const Case cases[] = {
+      {{"-d", "-n", "-m"}, {"/ReadMe.TXT;1", "/MixedCase_Folder", "/" + longName + ".txt;1"}},
+      {{"-n"}, {"/README.TXT;1", "/MIXEDCASE_FOLDER", "/" + longName + ".TXT;1"}},
+      {{}, {"/README.TXT;1", "/MIXEDCAS", "/LLLLLLLL.TXT;1"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"-lx", kTimeStamp};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    args.push_back(m_source.string());
+    args.push_back(m_image.string());
+    const ToolResult r = makeImage(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const ToolResult listing = runTool("isoinfo", {"-f", "-i", m_image.string()});
+    for (const std::string& path : c.isoPaths) {
+      EXPECT_NE(listing.out.find(path + "\n"), std::string::npos) << path << "\n" << listing.out;
+    }
+    // Joliet keeps the names whatever the ISO 9660 options are.
+    const fs::path extracted = m_temp.path() / ("x" + std::to_string(c.flags.size()));
+    ASSERT_EQ(extract(m_image, extracted), "");
+    EXPECT_EQ(treeOf(extracted), treeOf(m_source));
+  }
+}
+
+TEST_F(CdImageMaker, BootImageGetsAnElToritoCatalogAndStaysOutOfTheTrees) {
+  const fs::path boot = m_temp.path() / "boot.bin";
+  std::string bootBytes(3000, '\0');
+  for (size_t i = 0; i < bootBytes.size(); ++i) bootBytes[i] = static_cast<char>(i * 7 + 1);
+  writeFile(boot, bootBytes);
+  const ToolResult r = makeImage({"-lBoot", kTimeStamp, "-b" + boot.string(), "-d", "-n", "-m",
+                                  m_source.string(), m_image.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  const ToolResult report =
+      runTool(xorriso(), {"-indev", m_image.string(), "-report_el_torito", "plain"});
+  // Entry 1: BIOS, bootable, no emulation, segment 0, 3000 bytes = 6 sectors of 512, at LBA.
+  const std::regex entry(R"(El Torito boot img :\s+1\s+BIOS\s+y\s+none\s+0x0000\s+0x00\s+6\s+(\d+))");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(report.out, match, entry)) << report.out << report.err;
+  EXPECT_NE(report.out.find("El Torito catalog"), std::string::npos);
+  const std::string image = readFile(m_image);
+  const size_t offset = std::stoul(match[1].str()) * 2048;
+  ASSERT_LE(offset + bootBytes.size(), image.size());
+  EXPECT_EQ(image.substr(offset, bootBytes.size()), bootBytes);
+
+  const fs::path extracted = m_temp.path() / "extracted";
+  ASSERT_EQ(extract(m_image, extracted), "");
+  EXPECT_EQ(treeOf(extracted), treeOf(m_source));  // no boot image or catalog in the folders
+}
+
+TEST_F(CdImageMaker, ProgressIsWholePercentagesUpTo100) {
+  const ToolResult r = makeImage({"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(),
+                                  m_image.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<int> values;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(std::regex_match(line, std::regex("[0-9]{1,3}"))) << line;
+    values.push_back(std::stoi(line));
+  }
+  ASSERT_FALSE(values.empty());
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+  EXPECT_EQ(values.front(), 0);
+  EXPECT_EQ(values.back(), 100);
+}
+
+TEST_F(CdImageMaker, FailuresLeaveNoTargetAndKeepAnOldOne) {
+  const fs::path sizable = m_temp.path() / "sizable";
+  fs::create_directories(sizable);
+  fs::resize_file((writeFile(sizable / "large.bin", ""), sizable / "large.bin"),
+                  740'000'000);  // sparse; more than an 80-minute CD
+  const fs::path odd = m_temp.path() / "odd";
+  writeFile(odd / "a:b.txt", "x");
+  const fs::path dotted = m_temp.path() / "dotted";
+  writeFile(dotted / "trailing.", "x");
+  const fs::path tooLong = m_temp.path() / "toolong";
+  writeFile(tooLong / (std::string(100, 'N') + ".txt"), "x");
+  const fs::path dangling = m_temp.path() / "dangling";
+  fs::create_directories(dangling);
+  fs::create_symlink(m_temp.path() / "nowhere", dangling / "link");
+  const fs::path folderTarget = m_temp.path() / "folder.iso";
+  fs::create_directories(folderTarget);
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> options;
+    fs::path source;
+    fs::path target;
+    const char* messagePart;
+  };
+  const fs::path target = m_image;
+  const Case cases[] = {
+      {"missing source", {}, m_temp.path() / "nosuch", target, "nosuch"},
+      {"source is a file", {}, m_source / "ReadMe.TXT", target, "not a folder"},
+      {"target folder missing", {}, m_source, m_temp.path() / "no" / "out.iso", "cannot write"},
+      {"target is a folder", {}, m_source, folderTarget, "is a folder"},
+      {"bad time", {"-t02/30/2005,00:00:00"}, m_source, target, "bad time stamp"},
+      {"unreadable entry", {}, dangling, target, "cannot read"},
+      {"missing boot file", {"-b" + (m_temp.path() / "noboot.bin").string()}, m_source, target,
+       "noboot.bin"},
+      {"name Joliet cannot hold", {}, odd, target, "a:b.txt"},
+      {"name ending in a dot", {}, dotted, target, "trailing."},
+      {"name too long", {}, tooLong, target, "longer than 103"},
+      {"larger than a CD", {"-d", "-n"}, sizable, target, "more than a CD holds"},
+  };
+  for (const Case& c : cases) {
+    writeFile(target, "old image");
+    std::vector<std::string> args{"-lx"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(c.source.string());
+    args.push_back(c.target.string());
+    const ToolResult r = makeImage(args);
+    EXPECT_EQ(r.exitCode, 1) << c.what;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_NE(r.err.find(c.messagePart), std::string::npos) << c.what << ": " << r.err;
+    EXPECT_EQ(readFile(target), "old image") << c.what;
+    EXPECT_TRUE(fs::is_directory(folderTarget)) << c.what;
+    EXPECT_TRUE(leftovers(m_temp.path()).empty()) << c.what;
+  }
+}
+
+TEST(CdImageHelp, DescribesEveryOption) {
+  const ToolResult r = runTool(cdimage(), {"--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m "}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
