@@ -1,0 +1,251 @@
+#include "BurnDrive.h"
+
+#include <libburn/libburn.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace burn;
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// A drive may need a while to spin up and identify a freshly inserted medium.
+constexpr auto kMediumWait = std::chrono::seconds(30);
+constexpr char kPseudoDrivePrefix[] = "stdio:";
+constexpr int kDataBlockSize = 2048;
+// A 4 MiB buffer in front of the drive keeps the data flowing while the staged copy is read.
+constexpr int kFifoChunks = 2048;
+constexpr int kPercentDone = 100;
+constexpr auto kThreadEndWait = std::chrono::seconds(10);
+constexpr auto kRefusalWait = std::chrono::milliseconds(500);
+constexpr auto kThreadEndPoll = std::chrono::milliseconds(2);
+constexpr auto kThreadEndGrace = std::chrono::milliseconds(20);
+
+enum burn_disc_status WaitForMedium(burn_drive* drive)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
+    enum burn_disc_status status = burn_disc_get_status(drive);
+    while (status == BURN_DISC_UNREADY && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kPollInterval);
+        status = burn_disc_get_status(drive);
+    }
+    return status;
+}
+
+// The drive reads idle a moment before libburn's write thread has let go of the drive and the job;
+// releasing either earlier makes the next write be refused, or the thread touch freed memory.
+void WaitForWriteThread(bool started, LibburnMessages& messages)
+{
+    const auto deadline = std::chrono::steady_clock::now() + (started ? kThreadEndWait : kRefusalWait);
+    LibburnSession::Collect(messages);
+    while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kThreadEndPoll);
+        LibburnSession::Collect(messages);
+    }
+    if (messages.writeThreadEnded)
+        std::this_thread::sleep_for(kThreadEndGrace); // its last two steps follow the notice
+}
+
+QString Reason(const QString& what)
+{
+    const QString detail = LibburnSession::TakeProblem();
+    return detail.isEmpty() ? what : what + QStringLiteral(": ") + detail;
+}
+
+// Frees everything a write job owns, on every path out of WriteImage.
+struct WriteJob
+{
+    burn_source* file = nullptr;
+    burn_source* fifo = nullptr;
+    burn_disc* disc = nullptr;
+    burn_track* track = nullptr;
+    burn_write_opts* opts = nullptr;
+
+    ~WriteJob()
+    {
+        if (track)
+            burn_track_free(track);
+        if (opts)
+            burn_write_opts_free(opts);
+        if (disc)
+            burn_disc_free(disc);
+        if (fifo)
+            burn_source_free(fifo);
+        if (file)
+            burn_source_free(file);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<BurnDrive> BurnDrive::Acquire(const QString& address, QString& reason)
+{
+    std::unique_ptr<BurnDrive> drive(new BurnDrive);
+    if (!drive->m_session.IsReady()) {
+        reason = QStringLiteral("libburn cannot be initialised");
+        return nullptr;
+    }
+    const bool grabbed = address.isEmpty() ? drive->GrabFirstWritable(reason)
+                                           : drive->GrabAddress(address, reason);
+    if (!grabbed)
+        return nullptr;
+    return drive;
+}
+
+BurnDrive::~BurnDrive()
+{
+    if (m_drive)
+        burn_drive_release(m_drive, 0);
+    if (m_infos)
+        burn_drive_info_free(m_infos);
+}
+
+bool BurnDrive::GrabAddress(const QString& address, QString& reason)
+{
+    QByteArray adr = address.toLocal8Bit();
+    if (!address.startsWith(QLatin1String(kPseudoDrivePrefix))) {
+        // Links such as /dev/cdrom name the same drive as the device libburn lists.
+        char converted[BURN_DRIVE_ADR_LEN] = {};
+        if (burn_drive_convert_fs_adr(adr.data(), converted) > 0)
+            adr = converted;
+    }
+    if (burn_drive_scan_and_grab(&m_infos, adr.data(), 1) != 1) {
+        if (m_infos) {
+            burn_drive_info_free(m_infos);
+            m_infos = nullptr;
+        }
+        reason = Reason(QStringLiteral("No drive at %1").arg(address));
+        return false;
+    }
+    burn_drive* drive = m_infos[0].drive;
+    if (WaitForMedium(drive) != BURN_DISC_BLANK) {
+        burn_drive_release(drive, 0);
+        reason = Reason(QStringLiteral("The drive %1 holds no writable medium").arg(address));
+        return false;
+    }
+    m_drive = drive;
+    return true;
+}
+
+bool BurnDrive::GrabFirstWritable(QString& reason)
+{
+    unsigned int count = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
+    while (burn_drive_scan(&m_infos, &count) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            reason = Reason(QStringLiteral("The search for drives did not finish"));
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    for (unsigned int i = 0; i < count; ++i) {
+        burn_drive* drive = m_infos[i].drive;
+        if (m_drive || burn_drive_grab(drive, 1) != 1) {
+            // Drives we do not use are let go at once so other programs may open them.
+            burn_drive_info_forget(&m_infos[i], 0);
+            continue;
+        }
+        if (WaitForMedium(drive) == BURN_DISC_BLANK)
+            m_drive = drive;
+        else
+            burn_drive_release(drive, 0);
+    }
+    if (!m_drive) {
+        reason = Reason(count == 0 ? QStringLiteral("No drive found")
+                                   : QStringLiteral("No drive holds a writable medium"));
+        return false;
+    }
+    return true;
+}
+
+bool BurnDrive::WriteImage(const QString& imagePath, const std::function<void(int)>& percent,
+                           const std::function<bool()>& cancelRequested, QString& reason)
+{
+    LibburnSession::TakeProblem(); // drop what the drive search left behind
+    WriteJob job;
+    QByteArray path = QFile::encodeName(imagePath);
+    job.file = burn_file_source_new(path.data(), nullptr);
+    if (!job.file) {
+        reason = Reason(QStringLiteral("Cannot read %1").arg(imagePath));
+        return false;
+    }
+    job.fifo = burn_fifo_source_new(job.file, kDataBlockSize, kFifoChunks, 0);
+    job.disc = burn_disc_create();
+    burn_session* session = burn_session_create();
+    burn_track* track = burn_track_create();
+    // Mode 1 data, padded with zeros to whole blocks: the image becomes the medium's file system as it is.
+    burn_track_define_data(track, 0, 0, 1, BURN_MODE1);
+    const bool sourceSet = job.fifo && burn_track_set_source(track, job.fifo) == BURN_SOURCE_OK;
+    burn_session_add_track(session, track, BURN_POS_END);
+    burn_disc_add_session(job.disc, session, BURN_POS_END);
+    burn_session_free(session); // the disc holds its own reference now
+    job.track = track;          // kept for its byte counters
+    if (!sourceSet) {
+        reason = Reason(QStringLiteral("Cannot prepare the data track from %1").arg(imagePath));
+        return false;
+    }
+
+    job.opts = burn_write_opts_new(m_drive);
+    burn_write_opts_set_multi(job.opts, 0); // close the medium: the image is a complete file system
+    burn_write_opts_set_underrun_proof(job.opts, 1);
+    char reasons[BURN_REASONS_LEN] = {};
+    if (burn_write_opts_auto_write_type(job.opts, job.disc, reasons, 0) == BURN_WRITE_NONE) {
+        reason = QStringLiteral("The medium cannot take this image: %1").arg(QString::fromLocal8Bit(reasons));
+        return false;
+    }
+    if (cancelRequested && cancelRequested()) {
+        reason = QStringLiteral("The burn was cancelled");
+        return false;
+    }
+
+    if (percent)
+        percent(0);
+    burn_disc_write(job.opts, job.disc);
+    // A job libburn refuses never leaves the idle state; its write flag may still read "well".
+    const bool started = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
+    LibburnMessages messages;
+    int shown = 0;
+    bool cancelled = false;
+    burn_progress progress{};
+    while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
+        LibburnSession::Collect(messages);
+        if (!cancelled && cancelRequested && cancelRequested()) {
+            burn_drive_cancel(m_drive);
+            cancelled = true;
+        }
+        if (progress.sectors > 0 && percent) {
+            // Lead-out and closing follow the last sector: hold 100 back until the drive is idle.
+            const auto written = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
+            const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, written));
+            if (now > shown) {
+                shown = now;
+                percent(now);
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    WaitForWriteThread(started, messages);
+
+    off_t readBytes = 0;
+    off_t writtenBytes = 0;
+    burn_track_get_counters(job.track, &readBytes, &writtenBytes);
+    const bool complete = writtenBytes >= static_cast<off_t>(QFileInfo(imagePath).size());
+    if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
+        if (cancelled)
+            reason = QStringLiteral("The burn was cancelled");
+        else if (!messages.firstProblem.isEmpty())
+            reason = QStringLiteral("Writing %1 failed: %2").arg(imagePath, messages.firstProblem);
+        else
+            reason = QStringLiteral("Writing %1 failed: %2 of %3 bytes written")
+                         .arg(imagePath).arg(writtenBytes).arg(QFileInfo(imagePath).size());
+        return false;
+    }
+    if (percent)
+        percent(kPercentDone);
+    return true;
+}

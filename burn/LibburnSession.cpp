@@ -1,0 +1,77 @@
+#include "LibburnSession.h"
+
+#include <libburn/libburn.h>
+
+#include <mutex>
+#include <system_error>
+
+using namespace burn;
+
+namespace {
+
+// Everything is queued, debug notes included: the end of a write thread is announced only there.
+char kQueueSeverity[] = "ALL";
+char kPrintSeverity[] = "NEVER";
+char kPrintPrefix[] = "umbradisc : ";
+char kProblemSeverity[] = "SORRY";
+constexpr int kWriteThreadEndedCode = 0x00020178;
+
+std::mutex g_mutex;
+int g_nHolders = 0;
+bool g_bInitialised = false;
+
+int SeverityRank(char* name)
+{
+    int rank = 0;
+    return burn_text_to_sev(name, &rank, 0) > 0 ? rank : 0;
+}
+
+} // namespace
+
+LibburnSession::LibburnSession()
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_nHolders == 0) {
+        g_bInitialised = burn_initialize() != 0;
+        if (g_bInitialised)
+            burn_msgs_set_severities(kQueueSeverity, kPrintSeverity, kPrintPrefix);
+    }
+    ++g_nHolders;
+    m_bReady = g_bInitialised;
+}
+
+LibburnSession::~LibburnSession()
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    if (--g_nHolders == 0 && g_bInitialised) {
+        burn_finish();
+        g_bInitialised = false;
+    }
+}
+
+void LibburnSession::Collect(LibburnMessages& into)
+{
+    const int problemRank = SeverityRank(kProblemSeverity);
+    int errorCode = 0;
+    int osErrno = 0;
+    char text[BURN_MSGS_MESSAGE_LEN] = {};
+    char severity[80] = {};
+    char all[] = "ALL";
+    while (burn_msgs_obtain(all, &errorCode, text, &osErrno, severity) > 0) {
+        if (errorCode == kWriteThreadEndedCode)
+            into.writeThreadEnded = true;
+        if (!into.firstProblem.isEmpty() || SeverityRank(severity) < problemRank)
+            continue;
+        into.firstProblem = QString::fromLocal8Bit(text);
+        if (osErrno != 0)
+            into.firstProblem += QStringLiteral(" (%1)").arg(
+                QString::fromStdString(std::generic_category().message(osErrno)));
+    }
+}
+
+QString LibburnSession::TakeProblem()
+{
+    LibburnMessages messages;
+    Collect(messages);
+    return messages.firstProblem;
+}

@@ -1,0 +1,88 @@
+#include "BurnUi.h"
+
+#include "BurnProgressDialogs.h"
+#include "CCDBurner.h"
+
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+namespace {
+
+constexpr char kCaption[] = "Umbradisc";
+constexpr char kImageFilter[] = "CD Files (*.iso);;All Files (*.*)";
+constexpr char kImageSuffix[] = "iso";
+
+std::function<QString(QWidget*)>& Chooser()
+{
+    static std::function<QString(QWidget*)> chooser;
+    return chooser;
+}
+
+} // namespace
+
+const char* const kBurnNotSupportedMessage =
+    "The current operation system dose not support Burn-CD. Windows XP or above supports Burn-CD; "
+    "You can use another tools to burn the CD Image file to CD.";
+
+bool IsBurnSupported()
+{
+    return IsBurnAvailable();
+}
+
+void SetImageChooser(std::function<QString(QWidget*)> chooser)
+{
+    Chooser() = std::move(chooser);
+}
+
+QString ChooseImageToBurn(QWidget* owner)
+{
+    if (Chooser())
+        return Chooser()(owner);
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QString::fromLatin1(kImageFilter));
+    dialog.setDefaultSuffix(QString::fromLatin1(kImageSuffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+bool BurnImage(QWidget* owner, const QString& imagePath)
+{
+    BurnProgressDialogs dialogs(owner, QFileInfo(imagePath).fileName());
+    QWidget* anchor = dialogs.Anchor();
+    BurnProgress progress;
+    // The worker only posts; every widget is touched on this thread.
+    progress.copyPercent = [&dialogs, anchor](int percent) {
+        QMetaObject::invokeMethod(anchor, [&dialogs, percent] { dialogs.ShowCopyPercent(percent); },
+                                  Qt::QueuedConnection);
+    };
+    progress.burnPercent = [&dialogs, anchor](int percent) {
+        QMetaObject::invokeMethod(anchor, [&dialogs, percent] { dialogs.ShowBurnPercent(percent); },
+                                  Qt::QueuedConnection);
+    };
+    progress.cancelRequested = [&dialogs] { return dialogs.CancelRequested(); };
+
+    CCDBurner burner;
+    int code = BURN_SUCCESS;
+    bool burned = false;
+    QThread* worker = QThread::create([&] { burned = burner.BurnFile(imagePath, code, progress); });
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    dialogs.Start();
+    worker->start();
+    loop.exec(); // the progress windows are modal, so only they take input meanwhile
+    worker->wait();
+    delete worker;
+    dialogs.CloseAll();
+
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption), BurnResultMessage(code),
+                    QMessageBox::Ok, owner);
+    box.exec();
+    return burned;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// True when discs can be burned here.
+bool IsBurnSupported();
+
+extern const char* const kBurnNotSupportedMessage;
+
+// Asks for the image to burn; empty when the user cancels.
+QString ChooseImageToBurn(QWidget* owner);
+
+// Replaces the file dialog of ChooseImageToBurn (tests); an empty function restores the dialog.
+void SetImageChooser(std::function<QString(QWidget*)> chooser);
+
+// Burns the image with modal progress dialogs over owner, then shows the result in one message box.
+// True when the burn succeeded.
+bool BurnImage(QWidget* owner, const QString& imagePath);

@@ -1,0 +1,191 @@
+#include "BurnTestSupport.h"
+#include "BurnUi.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using burntest::EnvGuard;
+
+namespace {
+
+// Answers the modal windows of a burn: records every progress window shown and closes the
+// result box with OK as soon as it is the active modal widget.
+class ModalAnswerer : public QObject
+{
+public:
+    ModalAnswerer()
+    {
+        qApp->installEventFilter(this);
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
+        m_timer.start(10);
+    }
+    ~ModalAnswerer() override { qApp->removeEventFilter(this); }
+
+    QStringList progressTitles;
+    QStringList progressLabels;
+    bool progressModal = true;
+    int boxes = 0;
+    QString boxText;
+    QString boxTitle;
+    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+    QWidget* boxParent = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QProgressDialog*>(watched)) {
+                progressTitles << dialog->windowTitle();
+                progressModal = progressModal && dialog->isModal();
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void Poll()
+    {
+        if (auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+            progressLabels << dialog->labelText();
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        ++boxes;
+        boxText = box->text();
+        boxTitle = box->windowTitle();
+        boxIcon = box->icon();
+        boxParent = box->parentWidget();
+        box->button(QMessageBox::Ok)->click();
+    }
+
+    QTimer m_timer;
+};
+
+} // namespace
+
+class BurnUiTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_image = m_tmp.filePath(QStringLiteral("disc.iso"));
+        const QString made = burntest::MakeImage(m_image, 2 * 1024 * 1024);
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        m_staging = m_tmp.filePath(QStringLiteral("staging"));
+        QFile plain(m_tmp.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    }
+
+    void burnImageShowsOneResult_data()
+    {
+        QTest::addColumn<QString>("drive");
+        QTest::addColumn<QString>("staging");
+        QTest::addColumn<bool>("burned");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("success") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("out.bin")) << m_staging
+                                 << true << QStringLiteral("Brun Success! ") << true;
+        QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
+                                     << QStringLiteral("Can not find recordable driver in the computer.") << false;
+        QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
+                                    << m_tmp.filePath(QStringLiteral("plain/staging")) << false
+                                    << QStringLiteral("Failed to copy file to CD-Recorder buffer") << false;
+        QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
+                                    << m_staging << false << QStringLiteral("Burn failed.") << true;
+    }
+
+    void burnImageShowsOneResult()
+    {
+        QFETCH(QString, drive);
+        QFETCH(QString, staging);
+        QFETCH(bool, burned);
+        QFETCH(QString, message);
+        QFETCH(bool, copied);
+        EnvGuard driveEnv("UMBRADISC_BURN_DRIVE", drive);
+        EnvGuard stagingEnv("UMBRADISC_STAGING_DIR", staging);
+        const QByteArray before = burntest::HashOf(m_image);
+
+        QWidget owner;
+        owner.show();
+        ModalAnswerer answerer;
+        QCOMPARE(BurnImage(&owner, m_image), burned);
+
+        QCOMPARE(answerer.boxes, 1);
+        QCOMPARE(answerer.boxText, message);
+        QCOMPARE(answerer.boxTitle, QStringLiteral("Umbradisc"));
+        QCOMPARE(answerer.boxIcon, QMessageBox::Information);
+        QCOMPARE(answerer.boxParent, &owner);
+        QVERIFY(answerer.progressModal);
+        QVERIFY(!answerer.progressTitles.isEmpty());
+        QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Start writing file to buffer..."));
+        // Only a burn that got past the copy shows the writing window.
+        QCOMPARE(answerer.progressTitles.size() > 1, copied);
+        QCOMPARE(burntest::HashOf(m_image), before);
+        QVERIFY(burntest::Snapshot(staging).isEmpty());
+        for (QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
+        if (burned) {
+            QString why;
+            QVERIFY2(burntest::HoldsImage(drive.mid(6), m_image, why), qPrintable(why));
+        }
+    }
+
+    void chooseImageOffersCdFiles()
+    {
+        QWidget owner;
+        QStringList filters;
+        QString suffix;
+        bool accept = true;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            filters = dialog->nameFilters();
+            suffix = dialog->defaultSuffix();
+            if (accept) {
+                dialog->selectFile(m_image);
+                static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept is protected, QDialog::accept public
+            } else {
+                dialog->reject();
+            }
+        });
+        timer.start(10);
+        QCOMPARE(ChooseImageToBurn(&owner), m_image);
+        QCOMPARE(filters, (QStringList{QStringLiteral("CD Files (*.iso)"), QStringLiteral("All Files (*.*)")}));
+        QCOMPARE(suffix, QStringLiteral("iso"));
+        accept = false;
+        QVERIFY(ChooseImageToBurn(&owner).isEmpty());
+    }
+
+    void chooserCanBeReplaced()
+    {
+        QWidget owner;
+        QWidget* askedWith = nullptr;
+        SetImageChooser([&askedWith](QWidget* o) {
+            askedWith = o;
+            return QStringLiteral("/chosen.iso");
+        });
+        QCOMPARE(ChooseImageToBurn(&owner), QStringLiteral("/chosen.iso"));
+        QCOMPARE(askedWith, &owner);
+        SetImageChooser({});
+    }
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_image;
+    QString m_staging;
+};
+
+QTEST_MAIN(BurnUiTest)
+#include "BurnUiTest.moc"
