@@ -1,0 +1,302 @@
+// The Make Image dialog under the offscreen platform: its controls, the boot option, the length
+// limit, the browse buttons and whole make runs with the real maker.
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "CMakeImageDlg.h"
+
+namespace {
+
+// A dialog whose file dialogs and maker location are set by the test.
+class TestDialog : public CMakeImageDlg {
+ public:
+  QString sourceAnswer, bootAnswer, targetAnswer;
+  QString makerProgram = FindImageMaker();
+  int browseCount = 0;
+
+ protected:
+  QString chooseSourceFolder() override { return ++browseCount, sourceAnswer; }
+  QString chooseBootFile() override { return ++browseCount, bootAnswer; }
+  QString chooseTargetFile() override { return ++browseCount, targetAnswer; }
+  QString imageMakerProgram() const override { return makerProgram; }
+};
+
+struct SeenBox {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Answers every message box that comes up with OK and remembers it; onTick runs on each poll so
+// a test can act on the progress dialog while the maker works.
+class ModalWatcher : public QObject {
+ public:
+  explicit ModalWatcher(std::function<void()> onTick = {}) : m_onTick(std::move(onTick)) {
+    connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    m_timer.start(10);
+  }
+  QList<SeenBox> boxes;
+
+ private:
+  void poll() {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes.append({box->windowTitle(), box->text(), box->icon()});
+      box->button(QMessageBox::Ok)->click();
+    }
+    if (m_onTick) m_onTick();
+  }
+  QTimer m_timer;
+  std::function<void()> m_onTick;
+};
+
+template <typename T>
+T* child(QWidget& dialog, const char* name) {
+  T* widget = dialog.findChild<T*>(QLatin1String(name));
+  if (!widget) qFatal("no control %s", name);
+  return widget;
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(content);
+}
+
+}  // namespace
+
+class MakeImageDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QApplication::setApplicationName("umbradisc"); }
+
+  void opensEmptyWithTheTemplatesControls() {
+    TestDialog dialog;
+    QCOMPARE(dialog.windowTitle(), QString("Umbradisc"));
+    for (const char* name : {"labelEdit", "sourceEdit", "targetEdit", "bootFileEdit"}) {
+      QCOMPARE(child<QLineEdit>(dialog, name)->text(), QString());
+    }
+    QVERIFY(!child<QCheckBox>(dialog, "bootSectorCheck")->isChecked());
+    QVERIFY(!child<QLineEdit>(dialog, "bootFileEdit")->isEnabled());
+    QVERIFY(!child<QPushButton>(dialog, "browseBootFileButton")->isEnabled());
+    auto* picker = child<QDateEdit>(dialog, "timeStampPicker");
+    QCOMPARE(picker->date(), QDate::currentDate());
+    QVERIFY(picker->calendarPopup());
+    QCOMPARE(child<QLabel>(dialog, "labelText")->text(), QString("CD Volume Lable:"));
+    QCOMPARE(child<QLabel>(dialog, "timeStampText")->text(), QString("Time stamp:"));
+    QCOMPARE(child<QLabel>(dialog, "sourceText")->text(), QString("Source Folder:"));
+    QCOMPARE(child<QLabel>(dialog, "targetText")->text(), QString("Target CD Image File:"));
+    QCOMPARE(child<QCheckBox>(dialog, "bootSectorCheck")->text(), QString("Boot Sector File"));
+    QVERIFY(child<QPushButton>(dialog, "okButton")->isDefault());
+    QCOMPARE(dialog.targetFile(), QString());
+
+    // Tab order of the template, starting at OK.
+    const QStringList order = {"okButton",        "cancelButton",       "labelEdit",
+                               "timeStampPicker", "sourceEdit",         "targetEdit",
+                               "bootSectorCheck", "bootFileEdit",       "browseSourceButton",
+                               "browseBootFileButton", "browseTargetButton"};
+    QWidget* widget = child<QWidget>(dialog, "okButton");
+    for (qsizetype i = 1; i < order.size(); ++i) {
+      widget = widget->nextInFocusChain();
+      while (widget->focusPolicy() == Qt::NoFocus || widget->objectName().isEmpty() ||
+             widget->objectName().startsWith("qt_")) {
+        widget = widget->nextInFocusChain();
+      }
+      QCOMPARE(widget->objectName(), order[i]);
+    }
+
+    // The frame fits the dialog, and the fields sit inside the frame, right of their captions.
+    const QRect frame = child<QWidget>(dialog, "frame")->geometry();
+    QVERIFY(dialog.rect().contains(frame));
+    QVERIFY(frame.contains(child<QWidget>(dialog, "targetEdit")->geometry()));
+    QVERIFY(child<QWidget>(dialog, "labelEdit")->x() > child<QWidget>(dialog, "labelText")->geometry().right());
+  }
+
+  void bootOptionEnablesItsFieldAndKeepsTheText() {
+    TestDialog dialog;
+    dialog.show();
+    auto* check = child<QCheckBox>(dialog, "bootSectorCheck");
+    auto* edit = child<QLineEdit>(dialog, "bootFileEdit");
+    auto* browse = child<QPushButton>(dialog, "browseBootFileButton");
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(edit->isEnabled() && browse->isEnabled());
+    edit->setText("boot.bin");
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(!edit->isEnabled() && !browse->isEnabled());
+    QCOMPARE(edit->text(), QString("boot.bin"));
+  }
+
+  void browseButtonsFillTheirFieldsAndCancelChangesNothing() {
+    TestDialog dialog;
+    dialog.show();
+    dialog.sourceAnswer = "/data/source";
+    dialog.targetAnswer = "/data/out.iso";
+    QTest::mouseClick(child<QPushButton>(dialog, "browseSourceButton"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "browseTargetButton"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>(dialog, "sourceEdit")->text(), QString("/data/source"));
+    QCOMPARE(child<QLineEdit>(dialog, "targetEdit")->text(), QString("/data/out.iso"));
+    QTest::mouseClick(child<QCheckBox>(dialog, "bootSectorCheck"), Qt::LeftButton);
+    dialog.bootAnswer = "/data/boot.bin";
+    QTest::mouseClick(child<QPushButton>(dialog, "browseBootFileButton"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>(dialog, "bootFileEdit")->text(), QString("/data/boot.bin"));
+
+    dialog.sourceAnswer.clear();
+    dialog.targetAnswer.clear();
+    dialog.bootAnswer.clear();
+    for (const char* button : {"browseSourceButton", "browseTargetButton", "browseBootFileButton"}) {
+      QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
+    }
+    QCOMPARE(dialog.browseCount, 6);
+    QCOMPARE(child<QLineEdit>(dialog, "sourceEdit")->text(), QString("/data/source"));
+    QCOMPARE(child<QLineEdit>(dialog, "targetEdit")->text(), QString("/data/out.iso"));
+    QCOMPARE(child<QLineEdit>(dialog, "bootFileEdit")->text(), QString("/data/boot.bin"));
+  }
+
+  void typingStopsAt256AndLongerTextsAreRefusedOnOk() {
+    TestDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* label = child<QLineEdit>(dialog, "labelEdit");
+    label->setFocus();
+    QTest::keyClicks(label, QString(300, 'a'));
+    QCOMPARE(label->text().size(), 256);
+
+    // A browse button can put in a longer path; OK names the first such field (label before
+    // target in the exchange order) and moves the focus there.
+    dialog.sourceAnswer = "/" + QString(300, 's');
+    QTest::mouseClick(child<QPushButton>(dialog, "browseSourceButton"), Qt::LeftButton);
+    child<QLineEdit>(dialog, "targetEdit")->setText(QString(257, 't'));
+    label->setText(QString(257, 'l'));
+    child<QLineEdit>(dialog, "targetEdit")->setFocus();
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].text, QString("Please enter no more than 256 characters."));
+    QCOMPARE(watcher.boxes[0].title, QString("umbradisc"));
+    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Warning);
+    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(label));
+
+    label->setText("ok");
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QCOMPARE(watcher.boxes.size(), 2);
+    QCOMPARE(dialog.focusWidget(), child<QWidget>(dialog, "sourceEdit"));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  }
+
+  void makesTheImageWithProgressAndAccepts() {
+    QTemporaryDir temp;
+    const QString source = temp.filePath("source");
+    writeFile(source + "/Folder/file.txt", QByteArray(200000, 'x'));
+    writeFile(temp.filePath("boot.bin"), QByteArray(2048, '\x55'));
+    const QString target = temp.filePath("made.iso");
+
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    TestDialog dialog;
+    const qint64 after = QDateTime::currentSecsSinceEpoch();
+    dialog.show();
+    child<QLineEdit>(dialog, "labelEdit")->setText("New Disc");
+    child<QLineEdit>(dialog, "sourceEdit")->setText(source);
+    child<QLineEdit>(dialog, "targetEdit")->setText(target);
+    QTest::mouseClick(child<QCheckBox>(dialog, "bootSectorCheck"), Qt::LeftButton);
+    child<QLineEdit>(dialog, "bootFileEdit")->setText(temp.filePath("boot.bin"));
+    child<QDateEdit>(dialog, "timeStampPicker")->setDate(QDate(2005, 4, 20));
+
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QVERIFY(watcher.boxes.isEmpty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.targetFile(), target);
+    QVERIFY(QFileInfo(target).isFile());
+
+    QProcess xorriso;
+    xorriso.start(qEnvironmentVariable("UMBRA_XORRISO", "xorriso"),
+                  {"-indev", target, "-pvd_info", "-report_el_torito", "plain"});
+    QVERIFY(xorriso.waitForFinished());
+    const QString out = QString::fromUtf8(xorriso.readAllStandardOutput());
+    QVERIFY2(out.contains("Volume Id    : New Disc\n"), qPrintable(out));
+    // The picked date with the time of day at which the dialog was made (written in UTC).
+    bool timeFound = false;
+    for (qint64 s = before; s <= after; ++s) {
+      const QDateTime stamp(QDate(2005, 4, 20), QDateTime::fromSecsSinceEpoch(s).time());
+      timeFound |= out.contains("Creation Time: " + stamp.toUTC().toString("yyyyMMddHHmmss") + "00");
+    }
+    QVERIFY2(timeFound, qPrintable(out));
+    QVERIFY2(out.contains("El Torito boot img"), qPrintable(out));
+  }
+
+  void cancelInTheProgressDialogStopsTheMaker() {
+    QTemporaryDir temp;
+    const QString source = temp.filePath("big");
+    writeFile(source + "/large.bin", "");
+    QVERIFY(QFile::resize(source + "/large.bin", 700LL * 1024 * 1024));  // sparse
+    const QString target = temp.filePath("big.iso");
+
+    TestDialog dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "sourceEdit")->setText(source);
+    child<QLineEdit>(dialog, "targetEdit")->setText(target);
+    int shownValue = -1;
+    ModalWatcher watcher([&] {
+      auto* progress = dialog.findChild<QProgressDialog*>();
+      if (progress && progress->isVisible() && progress->value() > 0 && shownValue < 0) {
+        shownValue = progress->value();
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+      }
+    });
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QVERIFY(shownValue > 0 && shownValue < 100);
+    QVERIFY(watcher.boxes.isEmpty());
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(QDir(temp.path()).entryList({".cdimage-*"}, QDir::Files | QDir::Hidden), QStringList());
+  }
+
+  void failuresAreReportedAndTheDialogStaysOpen() {
+    QTemporaryDir temp;
+    const QString target = temp.filePath("out.iso");
+    writeFile(target, "old image");  // an existing target does not turn a failure into success
+
+    TestDialog dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "labelEdit")->setText("Keep me");
+    child<QLineEdit>(dialog, "sourceEdit")->setText(temp.filePath("nosuch"));
+    child<QLineEdit>(dialog, "targetEdit")->setText(target);
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    dialog.makerProgram = temp.filePath("no-maker");
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+
+    QCOMPARE(watcher.boxes.size(), 2);
+    QCOMPARE(watcher.boxes[0].text,
+             QString("Make CD Image file failed. Please check whether there is invalid file name "
+                     "in the source folder."));
+    QCOMPARE(watcher.boxes[1].text, QString("Can not Find CDImage.exe."));
+    for (const SeenBox& box : watcher.boxes) {
+      QCOMPARE(box.title, QString("Umbradisc"));
+      QCOMPARE(box.icon, QMessageBox::Information);
+    }
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(child<QLineEdit>(dialog, "labelEdit")->text(), QString("Keep me"));
+    QFile old(target);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old image"));
+  }
+};
+
+QTEST_MAIN(MakeImageDialogTest)
+#include "MakeImageDialogTest.moc"
