@@ -12,6 +12,8 @@
 namespace umbra {
 
 namespace {
+constexpr int kOneLineUnits = 11;  // the tallest one-line text of the page
+
 struct StaticText {
   const char* text;
   int x, y, width, height;
@@ -37,7 +39,8 @@ constexpr StaticText kTexts[] = {
 };
 }  // namespace
 
-CRoundDlg::CRoundDlg(QWidget* parent) : QDialog(parent, Qt::Widget) {
+CRoundDlg::CRoundDlg(QWidget* parent) : QDialog(parent) {
+  setWindowFlags(Qt::Widget);  // a page inside its parent, not a window of its own
   setFont(DialogUnits::templateFont());
   setAutoFillBackground(true);  // the page paints the dialog colour over the window's skin
   BuildTemplate();
@@ -61,9 +64,16 @@ void CRoundDlg::BuildTemplate() {
   for (const StaticText& item : kTexts) {
     auto* label = new QLabel(QString::fromLatin1(item.text), this);
     label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(du.rect(item.x, item.y, item.width, item.height));
+    QRect place = du.rect(item.x, item.y, item.width, item.height);
+    if (item.height > kOneLineUnits) {
+      label->setWordWrap(true);
+    } else {
+      // A one-line text stays on its line even where this system's face runs wider than the
+      // template's.
+      place.setWidth(qMax(place.width(), label->sizeHint().width()));
+    }
+    label->setGeometry(place);
   }
 }
 

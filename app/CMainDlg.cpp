@@ -1,0 +1,326 @@
+#include "app/CMainDlg.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QShortcut>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QWindow>
+
+#include "app/CAboutDlg.h"
+#include "app/CUmbradiscApp.h"
+#include "app/FileListModel.h"
+#include "app/FileTypes.h"
+#include "app/Resources.h"
+#include "controls/CRoundDlg.h"
+#include "controls/CSkinButton.h"
+#include "controls/DialogUnits.h"
+
+namespace umbra {
+
+namespace {
+// Skin geometry in pixels.
+constexpr int kBannerWidth = 760;
+constexpr int kFramePenWidth = 3;
+constexpr qreal kFrameCornerRadius = 25 / 2.0;  // a 25 x 25 corner ellipse
+const QColor kFrameColour(204, 204, 255);
+
+constexpr int kWidthUnits = 502;
+constexpr int kHeightUnits = 326;
+constexpr int kTreeIconSide = 16;
+constexpr int kCommandIconSide = 48;
+constexpr int kSmallIconSide = 24;
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowSystemMenuHint);
+  setWindowTitle(QString::fromLatin1(kTitle));  // names the task-bar entry; there is no title bar
+  setFont(DialogUnits::templateFont());
+  m_hIcon = QIcon(QString::fromLatin1(res::kIconApp));
+  m_hIconFolder = QIcon(QString::fromLatin1(res::kIconFolder));
+  m_hIconHidden = QIcon(QString::fromLatin1(res::kIconPadlock));
+  m_hIconDisc = QIcon(QString::fromLatin1(res::kIconDisc));
+  m_hIconNone = QIcon(QString::fromLatin1(res::kIconDiscUnknown));
+  setWindowIcon(m_hIcon);
+  m_bmpBody = QImage(QString::fromLatin1(res::kSkinBody));
+  m_bmpBanner = QImage(QString::fromLatin1(res::kSkinBanner));
+
+  CreateControls();
+  CreateWindowMenu();
+  ConfigureButtons();
+  SetUpTree();
+  SetUpList();
+  m_btnMakeImage->setFocus();
+}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::CreateControls() {
+  const DialogUnits du(font());
+  setFixedSize(du.size(kWidthUnits, kHeightUnits));
+
+  // In tab order.
+  const struct {
+    CSkinButton* CMainDlg::*member;
+    const char* name;
+    const char* caption;
+    int x, y, width, height;
+  } buttons[] = {
+      {&CMainDlg::m_btnMakeImage, "makeImage", "Make Image", 198, 24, 54, 29},
+      {&CMainDlg::m_btnOpenImage, "openImage", "Open Image", 258, 24, 54, 29},
+      {&CMainDlg::m_btnHide, "hide", "Hide", 318, 24, 54, 29},
+      {&CMainDlg::m_btnSave, "save", "Save", 378, 24, 54, 29},
+      {&CMainDlg::m_btnBurn, "burn", "Burn CD", 438, 24, 54, 29},
+      {&CMainDlg::m_btnUpdate, "update", "", 436, 308, 18, 17},
+      {&CMainDlg::m_btnHelp, "help", "", 461, 308, 18, 17},
+      {&CMainDlg::m_btnMinimize, "minimize", "", 461, 1, 19, 18},
+      {&CMainDlg::m_btnClose, "close", "", 482, 1, 19, 18},
+  };
+  for (const auto& b : buttons) {
+    auto* button = new CSkinButton(QString::fromLatin1(b.caption), this);
+    button->setObjectName(QString::fromLatin1(b.name));
+    button->setGeometry(du.rect(b.x, b.y, b.width, b.height));
+    this->*b.member = button;
+  }
+
+  m_tree = new QTreeWidget(this);
+  m_tree->setObjectName(QStringLiteral("tree"));
+  m_tree->setGeometry(du.rect(37, 85, 179, 209));
+  m_list = new QTableView(this);
+  m_list->setObjectName(QStringLiteral("list"));
+  m_list->setGeometry(du.rect(220, 85, 251, 210));
+
+  // The placeholder only marks where the workspace frame lies; it is never shown.
+  m_stcFrame = new QFrame(this);
+  m_stcFrame->setFrameShape(QFrame::Box);
+  m_stcFrame->setGeometry(du.rect(22, 73, 457, 233));
+  m_stcFrame->setVisible(false);
+  m_rcFrame = m_stcFrame->geometry();
+
+  m_dlgHowTo = new CRoundDlg(this);
+  m_dlgHowTo->setGeometry(m_rcFrame);
+  m_dlgHowTo->show();
+  ShowWorkspace(false);
+
+  connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::OnOpenImage);
+  connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::OnHide);
+  connect(m_btnSave, &QPushButton::clicked, this, &CMainDlg::OnSave);
+  connect(m_btnHelp, &QPushButton::clicked, this, &CMainDlg::OnHelp);
+  connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
+  connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);
+  connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::OnFolderSelChanged);
+
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(help, &QShortcut::activated, this, &CMainDlg::OnHelp);
+  auto* menu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+  connect(menu, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
+}
+
+void CMainDlg::ConfigureButtons() {
+  const struct {
+    CSkinButton* CMainDlg::*member;
+    const char* icon;
+    int iconSide;
+    const char* tip;
+  } looks[] = {
+      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See help document."},
+      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize current window."},
+      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close current window and exit."},
+      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check New version in server."},
+      {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
+      {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
+      {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
+      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, "Hide or show the selected folders."},
+      {&CMainDlg::m_btnBurn, res::kIconBurn, kCommandIconSide, "Burn a CD image to a disc."},
+  };
+  for (const auto& look : looks) {
+    CSkinButton* button = this->*look.member;
+    button->SetButtonIcon(QString::fromLatin1(look.icon), look.iconSide, look.iconSide);
+    button->SetTipText(QString::fromLatin1(look.tip), true);
+    button->UseParentBackground(false);
+  }
+}
+
+void CMainDlg::CreateWindowMenu() {
+  m_windowMenu = new QMenu(this);
+  m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
+  QAction* restore = m_windowMenu->addAction(tr("&Restore"), this, [this] { showNormal(); });
+  restore->setObjectName(QStringLiteral("restore"));
+  QAction* move = m_windowMenu->addAction(tr("&Move"), this, [this] {
+    if (QWindow* window = windowHandle()) window->startSystemMove();
+  });
+  move->setObjectName(QStringLiteral("move"));
+  m_windowMenu->addAction(tr("Mi&nimize"), this, &CMainDlg::OnMinimize)->setObjectName(QStringLiteral("minimize"));
+  m_windowMenu->addSeparator();
+  QAction* close = m_windowMenu->addAction(tr("&Close"), this, [this] { this->close(); });
+  close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+  close->setObjectName(QStringLiteral("close"));
+  m_windowMenu->addSeparator();
+  m_windowMenu->addAction(QString::fromLatin1(kAboutMenuText), this, &CMainDlg::OnAbout)
+      ->setObjectName(QStringLiteral("about"));
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move] {
+    restore->setEnabled(isMinimized() || isMaximized());
+    move->setEnabled(!isMinimized());
+  });
+}
+
+void CMainDlg::SetUpTree() {
+  m_tree->setColumnCount(1);
+  m_tree->setHeaderHidden(true);
+  m_tree->setRootIsDecorated(true);
+  m_tree->setUniformRowHeights(true);
+  m_tree->setIconSize(QSize(kTreeIconSide, kTreeIconSide));
+  InsertPlaceholder();
+}
+
+void CMainDlg::InsertPlaceholder() {
+  m_hRootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(kNotSelectText)));
+  m_hRootItem->setIcon(0, m_hIconNone);
+  m_hRootItem->setData(0, kNodeRole, -1);
+  m_tree->addTopLevelItem(m_hRootItem);
+}
+
+void CMainDlg::SetUpList() {
+  m_fileTypes = std::make_unique<FileTypes>(m_hIconFolder, m_hIconHidden);
+  m_listModel = std::make_unique<FileListModel>(*m_fileTypes);
+  m_list->setModel(m_listModel.get());
+  m_list->setShowGrid(true);
+  m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_list->setTabKeyNavigation(false);
+  m_list->setWordWrap(false);
+  m_list->setIconSize(QSize(FileTypes::kDecorationWidth, FileTypes::kIconSide));
+  m_list->verticalHeader()->hide();
+  m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_list->verticalHeader()->setDefaultSectionSize(qMax(fontMetrics().height(), FileTypes::kIconSide) + 3);
+  QHeaderView* header = m_list->horizontalHeader();
+  header->setDefaultAlignment(Qt::AlignCenter);
+  header->setHighlightSections(false);
+  header->setStretchLastSection(false);
+  for (int column = 0; column < FileListModel::kColumnCount; ++column)
+    header->resizeSection(column, FileListModel::kColumnWidths[column]);
+}
+
+void CMainDlg::ShowWorkspace(bool showImage) {
+  if (showImage) {
+    m_dlgHowTo->hide();
+    m_list->show();
+    m_tree->show();
+  } else {
+    m_list->hide();
+    m_tree->hide();
+    m_dlgHowTo->show();
+  }
+}
+
+void CMainDlg::ReleaseWorkspace() {
+  ClearImage();
+  ClearFileList();
+  ClearFolderTree();
+}
+
+void CMainDlg::RefreshButtonBackgrounds(const QPixmap& surface) {
+  m_btnMinimize->CaptureBackground(surface);
+  m_btnClose->CaptureBackground(surface);
+  m_btnUpdate->CaptureBackground(surface);
+}
+
+void CMainDlg::ComposeSkin() {
+  const qreal ratio = devicePixelRatioF();
+  m_skin = QPixmap(size() * ratio);
+  m_skin.setDevicePixelRatio(ratio);
+  m_skin.fill(palette().color(QPalette::Window));
+  {
+    QPainter painter(&m_skin);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (!m_bmpBody.isNull()) painter.drawImage(rect(), m_bmpBody);
+    // The banner keeps its own size: a narrower window cuts it at the right.
+    if (!m_bmpBanner.isNull())
+      painter.drawImage(QRect(0, 0, kBannerWidth, m_bmpBanner.height()), m_bmpBanner);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(kFrameColour, kFramePenWidth));
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(m_rcFrame.x(), m_rcFrame.y(), m_rcFrame.width(), m_rcFrame.height()),
+                            kFrameCornerRadius, kFrameCornerRadius);
+  }
+  m_bSkinDirty = false;
+  RefreshButtonBackgrounds(m_skin);
+}
+
+void CMainDlg::paintEvent(QPaintEvent*) {
+  if (m_bSkinDirty || m_skin.deviceIndependentSize().toSize() != size()) ComposeSkin();
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, m_skin);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* e) {
+  m_bSkinDirty = true;
+  QDialog::resizeEvent(e);
+}
+
+void CMainDlg::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::PaletteChange) {
+    m_bSkinDirty = true;
+    update();
+  }
+  QDialog::changeEvent(e);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* e) {
+  ReleaseWorkspace();
+  QDialog::closeEvent(e);
+}
+
+void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
+  if (childAt(e->pos()) != nullptr) return;
+  ShowWindowMenu(e->globalPos());
+}
+
+void CMainDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->popup(globalPos); }
+
+void CMainDlg::mousePressEvent(QMouseEvent* e) {
+  // Only the skin moves the window; the controls and the page keep their own clicks.
+  if (e->button() != Qt::LeftButton || childAt(e->position().toPoint()) != nullptr) {
+    QDialog::mousePressEvent(e);
+    return;
+  }
+  QWindow* window = windowHandle();
+  if (window && window->startSystemMove()) return;
+  // Without the window system's move loop, follow the pointer ourselves.
+  m_bDragging = true;
+  m_dragOffset = e->globalPosition().toPoint() - pos();
+}
+
+void CMainDlg::mouseMoveEvent(QMouseEvent* e) {
+  if (m_bDragging && (e->buttons() & Qt::LeftButton)) move(e->globalPosition().toPoint() - m_dragOffset);
+  QDialog::mouseMoveEvent(e);
+}
+
+void CMainDlg::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) m_bDragging = false;
+  QDialog::mouseReleaseEvent(e);
+}
+
+void CMainDlg::OnHelp() { CUmbradiscApp::OpenHelpFile(); }
+
+void CMainDlg::OnMinimize() { showMinimized(); }
+
+void CMainDlg::OnClose() {
+  ReleaseWorkspace();
+  accept();
+}
+
+void CMainDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+}  // namespace umbra

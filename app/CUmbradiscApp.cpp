@@ -1,0 +1,93 @@
+#include "app/CUmbradiscApp.h"
+
+#include <QColor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QPalette>
+#include <QStandardPaths>
+
+#include "app/CMainDlg.h"
+
+namespace umbra {
+
+namespace {
+const QColor kDialogBackground(221, 255, 255);
+const QColor kDialogText(51, 51, 102);
+
+std::function<void(const QUrl&)>& urlOpener() {
+  static std::function<void(const QUrl&)> opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  return opener;
+}
+}  // namespace
+
+CUmbradiscApp::CUmbradiscApp(int& argc, char** argv) : QApplication(argc, argv) {
+  // Framework message boxes are captioned with the executable's base name.
+  setApplicationName(QFileInfo(applicationFilePath()).completeBaseName());
+}
+
+CUmbradiscApp::~CUmbradiscApp() = default;
+
+bool CUmbradiscApp::InitInstance() {
+  if (!AcquireSingleInstance()) return false;  // another copy runs: leave at once, silently
+  if (!InitSockets()) {
+    QMessageBox::warning(nullptr, applicationName(), QString::fromLatin1(kSocketsFailedMessage));
+    return false;
+  }
+  SetDialogColours(*this);
+  {
+    CMainDlg dlg;
+    dlg.exec();
+  }  // destroying the window closes any image still open
+  return false;
+}
+
+int CUmbradiscApp::ExitInstance() {
+  m_instanceLock.reset();
+  return 0;
+}
+
+bool CUmbradiscApp::AcquireSingleInstance() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty() || !QDir().mkpath(folder))
+    folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+  m_instanceLock = std::make_unique<QLockFile>(QDir(folder).filePath(QString::fromLatin1(kInstanceName)));
+  // A lock left by a copy that died is recognised by its dead process and taken over, whatever
+  // its age; a running copy's lock is never stale.
+  m_instanceLock->setStaleLockTime(0);
+  return m_instanceLock->tryLock(0);
+}
+
+bool CUmbradiscApp::InitSockets() {
+  // Qt's network code needs no start-up here; a platform that does would fail this step.
+  return true;
+}
+
+void CUmbradiscApp::SetDialogColours(QApplication& app) {
+  QPalette palette = app.palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    palette.setColor(group, QPalette::Window, kDialogBackground);
+    if (group != QPalette::Disabled) palette.setColor(group, QPalette::WindowText, kDialogText);
+  }
+  app.setPalette(palette);
+}
+
+QString CUmbradiscApp::HelpFilePath() {
+  const QFileInfo exe(applicationFilePath());
+  QString name = exe.fileName();
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  name = (dot > 0 ? name.left(dot) : name) + QLatin1Char('.') + QLatin1String(kHelpExtension);
+  return exe.dir().filePath(name);
+}
+
+void CUmbradiscApp::OpenHelpFile() {
+  const QString path = HelpFilePath();
+  if (!QFileInfo::exists(path)) return;
+  urlOpener()(QUrl::fromLocalFile(path));
+}
+
+void CUmbradiscApp::SetUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener() = std::move(opener); }
+
+}  // namespace umbra

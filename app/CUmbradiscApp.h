@@ -1,0 +1,49 @@
+#pragma once
+// The application object: one running copy, the platform services, the dialog colours, then the
+// main window run modally. The program ends when that run ends.
+#include <QApplication>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+class QLockFile;
+
+namespace umbra {
+
+class CUmbradiscApp : public QApplication {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* kInstanceName = "UMBRADISC-MUTEX-5865D6512";
+  static constexpr const char* kSocketsFailedMessage = "Windows sockets initialization failed.";
+  static constexpr const char* kHelpExtension = "html";
+
+  CUmbradiscApp(int& argc, char** argv);
+  ~CUmbradiscApp() override;
+
+  // Start-up, the main window's modal run and its tear-down. Always false: nothing follows but
+  // ExitInstance.
+  bool InitInstance();
+  // The exit status of the process.
+  int ExitInstance();
+
+  // The help page named after the running executable, beside it; opened in the desktop's viewer.
+  // A missing page opens nothing.
+  static void OpenHelpFile();
+  static QString HelpFilePath();
+  // Where OpenHelpFile hands the page; tests replace it.
+  static void SetUrlOpener(std::function<void(const QUrl&)> opener);
+
+  // Light cyan dialogs and message boxes with dark blue-grey text; edit fields keep the
+  // platform's colours.
+  static void SetDialogColours(QApplication& app);
+
+ private:
+  bool AcquireSingleInstance();
+  static bool InitSockets();
+
+  std::unique_ptr<QLockFile> m_instanceLock;
+};
+
+}  // namespace umbra

@@ -1,0 +1,42 @@
+#pragma once
+// The rows of the listed folder as the file list shows them. The rows themselves are the
+// workspace's; type names and icons are looked up when a row is first shown.
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "app/FileTypes.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+
+class FileListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kName, kProperty, kSize, kType, kModifyTime, kColumnCount };
+  static constexpr int kColumnWidths[kColumnCount] = {110, 55, 60, 60, 85};
+
+  FileListModel(FileTypes& types, QObject* parent = nullptr);
+
+  void SetListing(FolderListing listing);
+  void Clear();
+  int FolderIndex() const { return m_listing.folderIndex; }
+  EntryRow* Row(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
+  const EntryRow& Row(int row) const { return m_listing.rows[static_cast<size_t>(row)]; }
+  // The rows' states changed (a hide or show): redraw them.
+  void RowsChanged();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  int TypeOfRow(int row) const;
+
+  FileTypes& m_types;
+  FolderListing m_listing;
+  mutable std::vector<int> m_rowTypes;  // -1 until the row is first shown
+};
+
+}  // namespace umbra

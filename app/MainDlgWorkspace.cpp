@@ -1,0 +1,135 @@
+// The main window's work on an image: open it into the folder tree, list a folder, hide and show
+// folders, save. Every decision about the image is the workspace's; this file only shows it.
+#include <QFile>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "app/CMainDlg.h"
+#include "app/FileListModel.h"
+
+namespace umbra {
+
+namespace {
+QString toQString(const std::string& text) { return QString::fromStdString(text); }
+
+QString chooseImageFile(QWidget* parent) {
+  QFileDialog dialog(parent, QString(), QString(), QString::fromLatin1(CMainDlg::kOpenFilter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist; opening says so
+  dialog.setDefaultSuffix(QString::fromLatin1(CMainDlg::kDefaultSuffix));
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles().value(0);
+}
+}  // namespace
+
+void CMainDlg::Inform(const QString& text) {
+  QMessageBox::information(this, QString::fromLatin1(kTitle), text);
+}
+
+void CMainDlg::OnOpenImage() {
+  const QString path = m_chooseFile ? m_chooseFile(this) : chooseImageFile(this);
+  if (path.isEmpty()) return;
+  m_strImagePath = path;
+  ClearImage();
+  ShowWorkspace(OpenImageFile());
+}
+
+void CMainDlg::ClearImage() {
+  m_image.close();
+  m_arrTreeItems.clear();
+}
+
+bool CMainDlg::OpenImageFile() {
+  const Error error = m_image.open(QFile::encodeName(m_strImagePath).toStdString(), OpenMode::Work);
+  ClearFileList();
+  ClearFolderTree();
+  if (error && error.kind != ErrorKind::UnknownFormat) {
+    InsertPlaceholder();
+    Inform(toQString(error.message()));
+    return false;
+  }
+
+  m_hRootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(m_image.volumeIdentifier())));
+  m_hRootItem->setIcon(0, m_hIconDisc);
+  m_hRootItem->setData(0, kNodeRole, -1);
+  // Items are built apart from the view and handed over at once: one insertion, not one per folder.
+  const std::vector<CFolderNode>& nodes = m_image.folders().nodes();
+  m_arrTreeItems.assign(nodes.size(), nullptr);
+  bool rootPending = true;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const CFolderNode& node = nodes[i];
+    if (node.parent < 0) {
+      if (rootPending) {
+        m_hRootItem->setData(0, kNodeRole, static_cast<int>(i));
+        m_arrTreeItems[i] = m_hRootItem;
+        rootPending = false;
+      }
+      continue;
+    }
+    const size_t parent = static_cast<size_t>(node.parent);
+    QTreeWidgetItem* parentItem = parent < i && m_arrTreeItems[parent] ? m_arrTreeItems[parent] : m_hRootItem;
+    auto* item = new QTreeWidgetItem(QStringList(QString::fromLatin1(node.name.data(),
+                                                                     static_cast<qsizetype>(node.name.size()))));
+    item->setIcon(0, m_hIconFolder);
+    item->setData(0, kNodeRole, static_cast<int>(i));
+    parentItem->addChild(item);
+    m_arrTreeItems[i] = item;
+  }
+  m_tree->addTopLevelItem(m_hRootItem);
+  if (error) Inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
+  return true;
+}
+
+void CMainDlg::ClearFolderTree() {
+  m_tree->clear();
+  m_hRootItem = nullptr;
+  m_arrTreeItems.clear();
+}
+
+void CMainDlg::OnFolderSelChanged() {
+  const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+  if (selected.isEmpty()) return;
+  ClearFileList();
+  const int folder = selected.first()->data(0, kNodeRole).toInt();
+  if (folder < 0 || !m_image.isOpen()) return;  // the placeholder, or a volume without root
+  FolderListing listing;
+  if (const Error error = m_image.listFolder(folder, listing)) {
+    Inform(toQString(error.message()));
+    return;
+  }
+  m_listModel->SetListing(std::move(listing));
+}
+
+void CMainDlg::ClearFileList() { m_listModel->Clear(); }
+
+void CMainDlg::OnHide() {
+  QModelIndexList selected = m_list->selectionModel()->selectedRows();
+  if (selected.isEmpty() || !m_image.isOpen()) return;
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<EntryRow*> rows;
+  rows.reserve(static_cast<size_t>(selected.size()));
+  for (const QModelIndex& index : selected) rows.push_back(m_listModel->Row(index.row()));
+
+  const ToggleOutcome outcome = m_image.toggle(rows);
+  m_listModel->RowsChanged();  // the rows now hold what is on disk
+  for (const std::string& notice : outcome.notices) Inform(toQString(notice));
+  if (outcome.error) {
+    Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
+                                                       : toQString(outcome.error.message()));
+  }
+}
+
+void CMainDlg::OnSave() {
+  if (!m_image.isOpen()) return;  // nothing to close
+  // Every change is already in the file; saving closes it.
+  m_image.close();
+  ClearFileList();
+  ClearFolderTree();
+}
+
+}  // namespace umbra
