@@ -48,11 +48,22 @@ bool CUpdateSettings::present() const {
 
 std::optional<uint32_t> CUpdateSettings::number(const char* key) const {
   const QVariant value = m_settings->value(key);
-  if (!value.isValid()) return std::nullopt;
-  bool ok = false;
-  const uint n = value.toUInt(&ok);
-  if (!ok) return std::nullopt;
-  return static_cast<uint32_t>(n);
+  switch (value.typeId()) {
+    case QMetaType::Int:  // a 32-bit registry number read back signed: the same four bytes
+      return static_cast<uint32_t>(value.toInt());
+    case QMetaType::UInt:
+      return static_cast<uint32_t>(value.toUInt());
+    case QMetaType::LongLong:  // wider than four bytes
+    case QMetaType::ULongLong:
+      return std::nullopt;
+    default: {
+      // Text, as INI files hold it. QVariant's own conversion would wrap numbers past 32 bits.
+      bool ok = false;
+      const uint n = value.toString().trimmed().toUInt(&ok, 10);
+      if (!ok) return std::nullopt;
+      return static_cast<uint32_t>(n);
+    }
+  }
 }
 
 std::optional<uint32_t> CUpdateSettings::version() const { return number(kVersionKey); }

@@ -1,0 +1,131 @@
+// The update check's message box: a worker's question shows on the user-interface thread with the
+// caption, text, icon and buttons of the check, does not block the main window, and the answer
+// reaches the worker (Yes opens the home page through the desktop's URL handling).
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+#include "tests/update/LocalHttpServer.h"
+#include "tests/update/UpdateTestSupport.h"
+#include "update/UpdateCheck.h"
+#include "update/ui/UpdatePromptUi.h"
+
+using umbra::test::CLocalHttpServer;
+
+// Stands in for the browser: receives the http addresses QDesktopServices would open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { urls << url.toString(); }
+
+ public:
+  QStringList urls;
+};
+
+class UpdatePromptUiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(m_dir.isValid());
+    // No settings file: the check compares against 50410 and is never throttled.
+    qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath("missing.ini")));
+    qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
+    QDesktopServices::setUrlHandler("http", &m_catcher, "open");
+    InstallUpdateUi();
+  }
+  void cleanupTestCase() { QDesktopServices::unsetUrlHandler("http"); }
+  void init() {
+    m_catcher.urls.clear();
+    m_link = true;
+    g_bInteractiveCheck = false;
+  }
+
+  void questionShowsAndTheAnswerReachesTheWorker_data() {
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<bool>("interactive");
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("answerYes");
+    QTest::addColumn<QStringList>("opened");
+    const QStringList home{m_server.rootUrl()};
+    QTest::newRow("offer, Yes") << QByteArray("50411\n") << false << true << umbra::test::kOfferText
+                                << true << home;
+    QTest::newRow("offer, No") << QByteArray("50411\n") << true << true << umbra::test::kOfferText
+                               << false << QStringList{};
+    QTest::newRow("current") << QByteArray("50410\n") << true << true << umbra::test::kCurrentText
+                             << true << QStringList{};
+    QTest::newRow("no link") << QByteArray("50411\n") << true << false << umbra::test::kNoLinkText
+                             << true << QStringList{};
+  }
+
+  void questionShowsAndTheAnswerReachesTheWorker() {
+    QFETCH(QByteArray, page);
+    QFETCH(bool, interactive);
+    QFETCH(bool, link);
+    QFETCH(QString, text);
+    QFETCH(bool, answerYes);
+    QFETCH(QStringList, opened);
+    m_server.servePage(page);
+    m_link = link;
+    SetConnectionProbe([this] { return m_link.load(); });
+
+    QPushButton mainWindow("Check");
+    QSignalSpy clicks(&mainWindow, &QPushButton::clicked);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+
+    g_bInteractiveCheck = interactive;
+    std::atomic<bool> done{false};
+    std::thread worker([&done] {
+      UpdateCheckThread();
+      done = true;
+    });
+
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((box = visibleBox()) != nullptr, 30000);
+    QCOMPARE(box->windowTitle(), QString("Umbradisc update"));
+    QCOMPARE(box->text(), text);
+    QCOMPARE(box->icon(), QMessageBox::Question);
+    QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box->parentWidget(), nullptr);
+    QCOMPARE(box->windowModality(), Qt::NonModal);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QVERIFY(!done);  // the worker waits for the answer
+
+    // The main window still takes input while the question is open.
+    QTest::mouseClick(&mainWindow, Qt::LeftButton);
+    QCOMPARE(clicks.count(), 1);
+
+    QTest::mouseClick(box->button(answerYes ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 30000);
+    worker.join();
+    QTRY_COMPARE(m_catcher.urls, opened);
+    QCOMPARE(visibleBox(), nullptr);
+    SetConnectionProbe({});
+  }
+
+ private:
+  static QMessageBox* visibleBox() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box != nullptr && box->isVisible()) return box;
+    }
+    return nullptr;
+  }
+
+  CLocalHttpServer m_server;
+  QTemporaryDir m_dir;
+  UrlCatcher m_catcher;
+  std::atomic<bool> m_link{true};
+};
+
+QTEST_MAIN(UpdatePromptUiTest)
+#include "UpdatePromptUiTest.moc"

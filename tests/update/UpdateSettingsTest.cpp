@@ -1,0 +1,84 @@
+// Where the check looks: the version page and home page addresses from the settings and the
+// environment. Nothing here touches the network.
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "tests/update/UpdateTestSupport.h"
+#include "update/UpdateSettings.h"
+
+namespace umbra::test {
+namespace {
+
+class UpdateSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath("Umbradisc.ini")));
+    qunsetenv("UMBRADISC_UPDATE_URL");
+  }
+  void TearDown() override {
+    qunsetenv("UMBRADISC_SETTINGS");
+    qunsetenv("UMBRADISC_UPDATE_URL");
+  }
+  QTemporaryDir m_dir;
+};
+
+TEST_F(UpdateSettingsTest, PageAndHomeFollowTheServerSetting) {
+  struct Case {
+    QByteArray server;  // empty: no "Server" line
+    const char* page;
+    const char* home;
+  };
+  const Case cases[] = {
+      {"", "http://www.korvantissoft.com/umbradisc/version.htm", "http://www.korvantissoft.com/"},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080/umbradisc/version.htm", "http://127.0.0.1:8080/"},
+      {"https://mirror.test/some/path?q=1", "https://mirror.test/umbradisc/version.htm",
+       "https://mirror.test/"},
+      {"mirror.test", "http://www.korvantissoft.com/umbradisc/version.htm",
+       "http://www.korvantissoft.com/"},
+      {"ftp://mirror.test", "http://www.korvantissoft.com/umbradisc/version.htm",
+       "http://www.korvantissoft.com/"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server.toStdString());
+    const QString path = m_dir.filePath(QString("server%1.ini").arg(n++));
+    ASSERT_TRUE(writeSettingsFile(
+        path, "Version=50410\n" + (c.server.isEmpty() ? QByteArray() : "Server=" + c.server + "\n")));
+    qputenv("UMBRADISC_SETTINGS", QFile::encodeName(path));
+    const CUpdateSettings settings;
+    EXPECT_EQ(settings.pageUrl().toString(), c.page);
+    EXPECT_EQ(settings.homePageUrl().toString(), c.home);
+  }
+}
+
+TEST_F(UpdateSettingsTest, EnvironmentReplacesTheWholePageAddress) {
+  ASSERT_TRUE(writeSettingsFile(m_dir.filePath("Umbradisc.ini"), "Server=http://127.0.0.1:1\n"));
+  qputenv("UMBRADISC_UPDATE_URL", "http://127.0.0.1:9/other/page.txt");
+  const CUpdateSettings settings;
+  EXPECT_EQ(settings.pageUrl().toString(), "http://127.0.0.1:9/other/page.txt");
+  EXPECT_EQ(settings.homePageUrl().toString(), "http://127.0.0.1:9/");
+
+  qputenv("UMBRADISC_UPDATE_URL", "127.0.0.1/version.htm");
+  EXPECT_TRUE(CUpdateSettings().pageUrl().isEmpty());
+}
+
+TEST_F(UpdateSettingsTest, FullAccessNeedsExistingWritableSettings) {
+  const CUpdateSettings missing;
+  EXPECT_FALSE(missing.openedWithFullAccess());
+  EXPECT_FALSE(QFile::exists(m_dir.filePath("Umbradisc.ini")));
+
+  ASSERT_TRUE(writeSettingsFile(m_dir.filePath("Umbradisc.ini"), "Version=50500\nDay=3\n"));
+  CUpdateSettings present;
+  EXPECT_TRUE(present.openedWithFullAccess());
+  EXPECT_EQ(present.version(), 50500u);
+  EXPECT_EQ(present.day(), 3u);
+  EXPECT_TRUE(present.setDay(4));
+  EXPECT_EQ(settingsValue(m_dir.filePath("Umbradisc.ini"), "Day"), "4");
+  EXPECT_EQ(settingsValue(m_dir.filePath("Umbradisc.ini"), "Version"), "50500");
+}
+
+}  // namespace
+}  // namespace umbra::test
