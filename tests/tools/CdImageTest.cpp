@@ -2,17 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <map>
 #include <regex>
 #include <sstream>
 
+#include "TestImages.h"
 #include "ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace testing_support;
+using namespace umbra::test;
 
 // 04/20/2005,15:04:24 in EST5EDT (daylight time in April) is 19:04:24 UTC.
 const char* const kZone = "TZ=EST5EDT,M3.2.0,M11.1.0";
@@ -20,8 +22,15 @@ const char* const kTimeStamp = "-t04/20/2005,15:04:24";
 constexpr std::int64_t kTimeStampUtc = 1114023864;
 const std::string kLabel = "My \"Label\"";
 
-std::string cdimage() { return environmentOr("UMBRA_BIN_DIR", ".") + "/cdimage"; }
-std::string xorriso() { return environmentOr("UMBRA_XORRISO", "xorriso"); }
+std::string cdimage() {
+  const char* bin = std::getenv("UMBRA_BIN_DIR");
+  return std::string(bin ? bin : ".") + "/cdimage";
+}
+
+std::string readFile(const fs::path& path) {
+  const std::vector<uint8_t> bytes = readBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 ToolResult makeImage(const std::vector<std::string>& args) {
   return runTool(cdimage(), args, {kZone});
@@ -73,7 +82,7 @@ class CdImageMaker : public ::testing::Test {
     m_image = m_temp.path() / "out.iso";
   }
 
-  TempFolder m_temp;
+  TempDir m_temp;
   fs::path m_source;
   fs::path m_image;
 };
