@@ -49,6 +49,7 @@ ImageMakerRun::~ImageMakerRun() {
 }
 
 void ImageMakerRun::start(const ImageMakerParams& params) {
+  if (m_running) return;  // one run at a time
   m_params = params;
   m_pendingOutput.clear();
   m_errorText.clear();

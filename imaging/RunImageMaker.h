@@ -28,7 +28,8 @@ class ImageMakerRun : public QObject {
   // The maker to start; FindImageMaker() unless set.
   void setProgram(const QString& program) { m_program = program; }
 
-  // Starts the maker; finished() follows on every path, also when it cannot be started.
+  // Starts the maker; finished() follows on every path, also when it cannot be started. Ignored
+  // while a run is going on.
   void start(const ImageMakerParams& params);
   bool isRunning() const { return m_running; }
   // The maker's own one-line message of the last failed run.

@@ -109,7 +109,12 @@ void CMakeImageDlg::createControls() {
   m_dateTime = new QDateEdit(this);
   place(m_dateTime, kPickerRect, "timeStampPicker");
   m_dateTime->setCalendarPopup(true);
-  m_dateTime->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  // The locale's short date, always with a four-digit year so any year can be typed.
+  QString dateFormat = QLocale().dateFormat(QLocale::ShortFormat);
+  if (!dateFormat.contains(QLatin1String("yyyy"))) {
+    dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+  }
+  m_dateTime->setDisplayFormat(dateFormat);
   place(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
   place(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
   m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
