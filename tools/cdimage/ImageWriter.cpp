@@ -128,6 +128,7 @@ bool ImageWriter::write(IsoImage* image, std::string* error) {
     *error = describe(target, std::string("cannot write: ") + std::strerror(errno));
     return false;
   }
+  reportProgress(0);
   bool written = copyToFile(source, file, temp, error);
   if (written) holder.markFinished();
   if (std::fclose(file) != 0 && written) {
@@ -143,6 +144,13 @@ bool ImageWriter::write(IsoImage* image, std::string* error) {
   }
   if (!written) fs::remove(temp, ec);
   return written;
+}
+
+void ImageWriter::reportProgress(int percent) {
+  if (percent == m_lastPercent) return;
+  m_lastPercent = percent;
+  std::printf("%d\n", percent);
+  std::fflush(stdout);
 }
 
 bool ImageWriter::copyToFile(burn_source* source, std::FILE* file, const fs::path& temp,
@@ -168,12 +176,7 @@ bool ImageWriter::copyToFile(burn_source* source, std::FILE* file, const fs::pat
       return false;
     }
     done += got;
-    const int percent = static_cast<int>(done * 100 / size);
-    if (percent != m_lastPercent) {
-      m_lastPercent = percent;
-      std::printf("%d\n", percent);
-      std::fflush(stdout);
-    }
+    reportProgress(static_cast<int>(done * 100 / size));
   }
   // A file that failed to read while the image was produced is reported, not written as zeros.
   const std::string detail = takeLibraryMessage();

@@ -21,6 +21,8 @@ class ImageWriter {
   bool copyToFile(struct burn_source* source, std::FILE* file, const std::filesystem::path& temp,
                   std::string* error);
 
+  void reportProgress(int percent);
+
   const MakerOptions& m_options;
   int m_lastPercent = -1;
 };

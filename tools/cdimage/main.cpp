@@ -69,8 +69,6 @@ int main(int argc, char** argv) {
   const MakerOptions& options = parsed.options;
 
   installStopHandler();
-  std::printf("0\n");
-  std::fflush(stdout);
 
   std::string error;
   IsoSession session;
