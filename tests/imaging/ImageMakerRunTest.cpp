@@ -135,6 +135,25 @@ TEST_F(ImageMakerRunTest, CancelStopsTheMakerAndLeavesNoTarget) {
   EXPECT_EQ(partFiles(m_temp.path()), QStringList());
 }
 
+TEST_F(ImageMakerRunTest, AMakerThatIgnoresTheStopRequestIsKilledAndItsFileCleared) {
+  // Stands in for a maker that cannot clean up: it ignores SIGTERM and leaves its part file.
+  const QString stubborn = m_temp.filePath("stubborn-maker");
+  writeFile(stubborn,
+            "#!/bin/sh\n"
+            "trap '' TERM\n"
+            "for last in \"$@\"; do :; done\n"
+            "echo partial > \"$(dirname \"$last\")/.cdimage-$$.part\"\n"
+            "echo 5\n"
+            "exec sleep 60\n");
+  QFile::setPermissions(stubborn, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString target = m_temp.filePath("never.iso");
+  const RunOutcome outcome = runMaker(params(m_source, target), stubborn, 5);
+  EXPECT_EQ(outcome.result, ImageMakerResult::Cancelled);
+  EXPECT_EQ(outcome.progress, QList<int>{5});
+  EXPECT_FALSE(QFile::exists(target));
+  EXPECT_EQ(partFiles(m_temp.path()), QStringList());
+}
+
 TEST(ImageMakerLocation, BesideTheExecutable) {
   EXPECT_EQ(FindImageMaker(), QDir(QCoreApplication::applicationDirPath()).filePath("cdimage"));
 }
