@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
+#include <unordered_map>
 
 #include "CIsoImage.h"
 #include "NameKey.h"
@@ -44,34 +44,46 @@ Fingerprint fingerprintOf(const CIsoImage& image, uint32_t extent, std::vector<u
   return print;
 }
 
-// Pairs a and b items that are unique matches of each other under `same`.
-template <typename Same>
-void pairUnique(std::vector<int>& primaries, std::vector<int>& joliets, Same same,
-                const std::function<void(int, int)>& pair) {
-  std::vector<int> restP, pairedJ;
-  for (int p : primaries) {
-    int found = -1, count = 0;
-    for (int j : joliets)
-      if (same(p, j)) {
-        found = j;
-        ++count;
-      }
-    if (count != 1) {
-      restP.push_back(p);
-      continue;
-    }
-    int back = 0;
-    for (int q : primaries)
-      if (same(q, found)) ++back;
-    if (back != 1) {
-      restP.push_back(p);
-      continue;
-    }
-    pair(p, found);
-    pairedJ.push_back(found);
+// Pairs the primary and Joliet folders whose keys occur exactly once on each side; the rest stay.
+template <typename Key>
+void pairByUniqueKey(std::vector<int>& primaries, std::vector<int>& joliets, const std::vector<Key>& primaryKeys,
+                     const std::vector<Key>& jolietKeys, const std::function<void(int, int)>& pair) {
+  std::unordered_map<Key, std::pair<int, int>> seen;  // key -> (count, position) on each side
+  std::unordered_map<Key, std::pair<int, int>> seenJ;
+  for (size_t i = 0; i < primaries.size(); ++i) {
+    auto& entry = seen[primaryKeys[i]];
+    entry = {entry.first + 1, static_cast<int>(i)};
   }
+  for (size_t i = 0; i < joliets.size(); ++i) {
+    auto& entry = seenJ[jolietKeys[i]];
+    entry = {entry.first + 1, static_cast<int>(i)};
+  }
+  std::vector<char> usedJ(joliets.size(), 0);
+  std::vector<int> restP;
+  for (size_t i = 0; i < primaries.size(); ++i) {
+    const auto p = seen.find(primaryKeys[i]);
+    const auto j = seenJ.find(primaryKeys[i]);
+    if (p->second.first == 1 && j != seenJ.end() && j->second.first == 1) {
+      pair(primaries[i], joliets[static_cast<size_t>(j->second.second)]);
+      usedJ[static_cast<size_t>(j->second.second)] = 1;
+    } else {
+      restP.push_back(primaries[i]);
+    }
+  }
+  std::vector<int> restJ;
+  for (size_t i = 0; i < joliets.size(); ++i)
+    if (!usedJ[i]) restJ.push_back(joliets[i]);
   primaries = std::move(restP);
-  std::erase_if(joliets, [&](int j) { return std::find(pairedJ.begin(), pairedJ.end(), j) != pairedJ.end(); });
+  joliets = std::move(restJ);
+}
+
+uint64_t hashOf(const Fingerprint& print) {
+  uint64_t h = 1469598103934665603ull ^ print.entries;
+  for (const auto& [extent, size] : print.files) {
+    h = (h ^ extent) * 1099511628211ull;
+    h = (h ^ size) * 1099511628211ull;
+  }
+  return h;
 }
 
 }  // namespace
@@ -162,28 +174,55 @@ void FolderTree::pairJoliet(CIsoImage& image) {
     std::vector<int> primaries = m_nodes[p].children;
     std::vector<int> joliets = joliet[static_cast<size_t>(j)].children;
     if (primaries.empty() || joliets.empty()) continue;
-    std::map<int, std::string> keys;
-    for (int c : primaries) keys[c] = nameKey(m_nodes[static_cast<size_t>(c)].name);
-    std::map<int, std::string> jkeys;
-    for (int c : joliets) jkeys[c] = nameKey(joliet[static_cast<size_t>(c)].name);
-
+    auto primaryKeys = [&] {
+      std::vector<std::string> keys;
+      for (int c : primaries) keys.push_back(nameKey(m_nodes[static_cast<size_t>(c)].name));
+      return keys;
+    };
+    auto jolietKeys = [&] {
+      std::vector<std::string> keys;
+      for (int c : joliets) keys.push_back(nameKey(joliet[static_cast<size_t>(c)].name));
+      return keys;
+    };
     // 1. The same name once both are brought to the ISO 9660 form.
-    pairUnique(primaries, joliets, [&](int a, int b) { return keys[a] == jkeys[b]; }, pair);
+    pairByUniqueKey(primaries, joliets, primaryKeys(), jolietKeys(), pair);
     if (primaries.empty() || joliets.empty()) continue;
-    // 2. The same content.
-    std::map<int, Fingerprint> pprints, jprints;
-    for (int c : primaries) pprints[c] = fingerprintOf(image, m_nodes[static_cast<size_t>(c)].primary.extent, buffer);
-    for (int c : joliets) jprints[c] = fingerprintOf(image, joliet[static_cast<size_t>(c)].extent, buffer);
-    pairUnique(primaries, joliets,
-               [&](int a, int b) { return pprints[a].usable() && pprints[a] == jprints[b]; }, pair);
+    // 2. The same content: folders holding files (files share their extents between the trees).
+    std::vector<uint64_t> pprints, jprints;
+    for (int c : primaries) {
+      const Fingerprint f = fingerprintOf(image, m_nodes[static_cast<size_t>(c)].primary.extent, buffer);
+      pprints.push_back(f.usable() ? hashOf(f) : 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(c + 1));
+    }
+    for (int c : joliets) {
+      const Fingerprint f = fingerprintOf(image, joliet[static_cast<size_t>(c)].extent, buffer);
+      jprints.push_back(f.usable() ? hashOf(f) : ~0x9E3779B97F4A7C15ull * static_cast<uint64_t>(c + 1));
+    }
+    pairByUniqueKey(primaries, joliets, pprints, jprints, pair);
     if (primaries.empty() || joliets.empty()) continue;
-    // 3. A name cut short by the maker (the ISO 9660 name begins the long one), when that is unique.
-    pairUnique(primaries, joliets,
-               [&](int a, int b) {
-                 return !keys[a].empty() && jkeys[b].size() > keys[a].size() && jkeys[b].starts_with(keys[a]) &&
-                        pprints[a].entries == jprints[b].entries;
-               },
-               pair);
+    // 3. A name the maker cut short: the ISO 9660 name begins exactly one long name, and that long
+    // name begins with no other remaining ISO 9660 name.
+    std::vector<std::string> pkeys = primaryKeys(), jkeys = jolietKeys();
+    std::unordered_map<std::string, int> primaryByKey;
+    for (size_t i = 0; i < pkeys.size(); ++i) primaryByKey[pkeys[i]] = primaryByKey.count(pkeys[i]) ? -1 : static_cast<int>(i);
+    std::vector<int> claims(pkeys.size(), 0), claimedBy(pkeys.size(), -1);
+    std::vector<int> owner(jkeys.size(), -1);
+    for (size_t jj = 0; jj < jkeys.size(); ++jj) {
+      int owners = 0;
+      for (size_t len = 1; len < jkeys[jj].size(); ++len) {
+        const auto it = primaryByKey.find(jkeys[jj].substr(0, len));
+        if (it == primaryByKey.end()) continue;
+        ++owners;
+        if (it->second >= 0) owner[jj] = it->second;
+      }
+      if (owners != 1 || owner[jj] < 0) {
+        owner[jj] = -1;
+        continue;
+      }
+      ++claims[static_cast<size_t>(owner[jj])];
+      claimedBy[static_cast<size_t>(owner[jj])] = static_cast<int>(jj);
+    }
+    for (size_t i = 0; i < pkeys.size(); ++i)
+      if (claims[i] == 1) pair(primaries[i], joliets[static_cast<size_t>(claimedBy[i])]);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "ImageFile.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #ifdef _WIN32
@@ -85,11 +86,12 @@ void ImageFile::close() {
   if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
   m_fd = -1;
   m_size = 0;
+  dropWindows(0, UINT64_MAX);
 }
 
 bool ImageFile::isOpen() const { return m_fd >= 0; }
 
-bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+bool ImageFile::readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const {
   got = 0;
   if (m_fd < 0) return false;
   auto* out = static_cast<char*>(buffer);
@@ -117,6 +119,7 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
     }
     done += static_cast<size_t>(w);
   }
+  dropWindows(offset, n);
   // O_DSYNC already waits for the data; this also covers file systems that ignore it.
   return fdatasync(m_fd) == 0;
 }
@@ -160,11 +163,12 @@ void ImageFile::close() {
   if (m_handle) CloseHandle(static_cast<HANDLE>(m_handle));
   m_handle = nullptr;
   m_size = 0;
+  dropWindows(0, UINT64_MAX);
 }
 
 bool ImageFile::isOpen() const { return m_handle != nullptr; }
 
-bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+bool ImageFile::readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const {
   got = 0;
   if (!m_handle) return false;
   while (got < n) {
@@ -188,11 +192,42 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
   ov.Offset = static_cast<DWORD>(offset);
   ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD w = 0;
+  dropWindows(offset, n);
   return WriteFile(static_cast<HANDLE>(m_handle), buffer, static_cast<DWORD>(n), &w, &ov) && w == n;
 }
 
 std::string ImageFile::lastErrorText() { return "system error " + std::to_string(GetLastError()); }
 
 #endif
+
+void ImageFile::dropWindows(uint64_t offset, size_t n) const {
+  for (Window& w : m_windows)
+    if (offset < w.start + w.bytes.size() && offset + n > w.start) w.bytes.clear();
+}
+
+bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+  got = 0;
+  if (!isOpen()) return false;
+  if (n > kSmallRead) return readDirect(offset, buffer, n, got);
+  Window* window = nullptr;
+  for (Window& w : m_windows)
+    if (offset >= w.start && offset + n <= w.start + w.bytes.size()) window = &w;
+  if (!window) {
+    window = &m_windows[m_nextWindow];
+    m_nextWindow = (m_nextWindow + 1) % kWindowCount;
+    window->start = offset - offset % 4096;
+    window->bytes.resize(kWindowSize);
+    size_t filled = 0;
+    if (!readDirect(window->start, window->bytes.data(), window->bytes.size(), filled)) {
+      window->bytes.clear();
+      return false;
+    }
+    window->bytes.resize(filled);
+  }
+  if (offset >= window->start + window->bytes.size()) return true;  // past the end of the file
+  got = std::min<size_t>(n, window->start + window->bytes.size() - offset);
+  std::memcpy(buffer, window->bytes.data() + (offset - window->start), got);
+  return true;
+}
 
 }  // namespace umbra

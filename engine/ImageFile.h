@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Error.h"
 
@@ -25,6 +26,8 @@ class ImageFile {
   uint64_t size() const { return m_size; }
 
   // Reads up to n bytes at offset; got is how many arrived (fewer at the end of the file).
+  // Small reads are served from a read-ahead window: an image's folders lie side by side, and
+  // listing them all would otherwise cost one system call per folder.
   bool readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const;
   // Writes n bytes at offset; returns only once they are on the disk.
   bool writeAt(uint64_t offset, const void* buffer, size_t n);
@@ -37,8 +40,22 @@ class ImageFile {
 #else
   int m_fd = -1;
 #endif
+  bool readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const;
+
+  void dropWindows(uint64_t offset, size_t n) const;
+
+  // Several windows, since the two trees' folders lie in two separate runs of sectors.
+  struct Window {
+    uint64_t start = 0;
+    std::vector<uint8_t> bytes;
+  };
+  static constexpr size_t kWindowCount = 4;
+  static constexpr size_t kWindowSize = 256u << 10;
+  static constexpr size_t kSmallRead = 32u << 10;
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;
+  mutable Window m_windows[kWindowCount];
+  mutable size_t m_nextWindow = 0;
 };
 
 }  // namespace umbra

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "NameKey.h"
 
@@ -9,9 +10,32 @@ namespace umbra {
 
 using namespace iso;
 
+namespace {
+void appendNumber(std::string& text, unsigned n) {
+  char digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n);
+  while (count) text += digits[--count];
+}
+}  // namespace
+
+// "%d-%d-%d %d:%d" of year, month, day, hour, minute; written by hand because a listing of a
+// large image formats hundreds of thousands of these.
 std::string EntryRow::modifiedText() const {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d", 1900 + date[0], date[1], date[2], date[3], date[4]);
+  std::string text;
+  text.reserve(16);
+  appendNumber(text, 1900u + date[0]);
+  text += '-';
+  appendNumber(text, date[1]);
+  text += '-';
+  appendNumber(text, date[2]);
+  text += ' ';
+  appendNumber(text, date[3]);
+  text += ':';
+  appendNumber(text, date[4]);
   return text;
 }
 
@@ -47,112 +71,96 @@ std::string Workspace::volumeIdentifier() const {
   return std::string(id, strnlen(id, kVdVolumeIdLength));
 }
 
-namespace {
-
-struct JolietEntry {
-  uint32_t extent;
-  uint32_t size;
-  uint64_t offset;
-  bool folder;
-  std::string_view name;
-  bool taken = false;
-};
-
-}  // namespace
-
 Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
-  out = {};
   out.folderIndex = folderIndex;
+  out.rows.clear();
   if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
   if (folderIndex < 0 || static_cast<size_t>(folderIndex) >= m_tree.size())
     return makeError(ErrorKind::PathNotFound, m_path, "No such folder.");
   const CFolderNode& folder = m_tree.node(folderIndex);
+  ListingScratch& scratch = m_scratch;
 
-  std::vector<uint8_t> primaryBuffer, jolietBuffer;
   DirectoryWalk primaryWalk, jolietWalk;
-  if (Error e = m_image.LoadDirectory(folder.primary.extent, primaryBuffer, primaryWalk)) return e;
+  if (Error e = m_image.LoadDirectory(folder.primary.extent, scratch.primaryBuffer, primaryWalk)) return e;
+  scratch.primary.clear();
+  DirRecord r;
+  while (primaryWalk.next(r))
+    if (!r.isSelf() && !r.isParent()) scratch.primary.push_back(r);
 
-  std::vector<JolietEntry> joliet;
-  if (folder.joliet.extent != 0 && !m_image.LoadDirectory(folder.joliet.extent, jolietBuffer, jolietWalk)) {
-    DirRecord r;
+  auto& joliet = scratch.joliet;
+  joliet.clear();
+  if (folder.joliet.extent != 0 && !m_image.LoadDirectory(folder.joliet.extent, scratch.jolietBuffer, jolietWalk)) {
     while (jolietWalk.next(r))
-      if (!r.isSelf() && !r.isParent())
-        joliet.push_back({r.extent, r.dataLength, r.offset, (r.flags & kFlagDirectory) != 0, r.identifier});
+      if (!r.isSelf() && !r.isParent()) joliet.push_back({r.extent, r.dataLength, r.offset, r.identifier, false});
   }
-  // Files are found by their shared extent; sorting lets each look-up be a binary search.
-  std::vector<size_t> byExtent(joliet.size());
-  for (size_t i = 0; i < byExtent.size(); ++i) byExtent[i] = i;
-  std::sort(byExtent.begin(), byExtent.end(), [&](size_t a, size_t b) {
-    return std::tie(joliet[a].extent, joliet[a].size) < std::tie(joliet[b].extent, joliet[b].size);
-  });
-  auto candidates = [&](uint32_t extent, uint32_t size) {
-    return std::equal_range(byExtent.begin(), byExtent.end(), std::pair{extent, size},
-                            [&](const auto& x, const auto& y) {
-                              auto key = [&](const auto& v) {
-                                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, size_t>)
-                                  return std::pair{joliet[v].extent, joliet[v].size};
-                                else
-                                  return v;
-                              };
-                              return key(x) < key(y);
+  // Files are found by the extent they share in both trees: sorted (extent, size) keys make each
+  // look-up a binary search, on both sides, so that a shared extent can be told from a unique one.
+  auto sortedKeys = [](auto& keys) { std::sort(keys.begin(), keys.end()); };
+  scratch.jolietKeys.clear();
+  for (uint32_t i = 0; i < joliet.size(); ++i) scratch.jolietKeys.push_back({joliet[i].extent, joliet[i].size, i});
+  sortedKeys(scratch.jolietKeys);
+  scratch.primaryKeys.clear();
+  for (uint32_t i = 0; i < scratch.primary.size(); ++i)
+    scratch.primaryKeys.push_back({scratch.primary[i].extent, scratch.primary[i].dataLength, i});
+  sortedKeys(scratch.primaryKeys);
+  auto range = [](const std::vector<ExtentKey>& keys, uint32_t extent, uint32_t size) {
+    return std::equal_range(keys.begin(), keys.end(), ExtentKey{extent, size, 0},
+                            [](const ExtentKey& a, const ExtentKey& b) {
+                              return std::tie(a.extent, a.size) < std::tie(b.extent, b.size);
                             });
   };
+  // Names decide among entries sharing an extent (empty files); built once, only when needed.
+  std::unordered_multimap<std::string, uint32_t> jolietByName;
+  bool namesBuilt = false;
 
-  std::vector<DirRecord> primary;
-  {
-    DirRecord r;
-    while (primaryWalk.next(r))
-      if (!r.isSelf() && !r.isParent()) primary.push_back(r);
-  }
-  out.rows.reserve(primary.size());
-  for (const DirRecord& r : primary) {
-    EntryRow row;
-    row.name.assign(r.identifier);
-    row.size = r.dataLength;
-    row.hidden = r.flags == kHiddenFolderFlags;
-    std::copy(r.date, r.date + kDrDateLength, row.date);
-    row.primaryOffset = r.offset;
-    const int node = m_tree.findByPrimaryExtent(r.extent);
+  out.rows.reserve(scratch.primary.size());
+  for (const DirRecord& rec : scratch.primary) {
+    EntryRow& row = out.rows.emplace_back();
+    row.name.assign(rec.identifier);
+    row.size = rec.dataLength;
+    row.hidden = rec.flags == kHiddenFolderFlags;
+    std::copy(rec.date, rec.date + kDrDateLength, row.date);
+    row.primaryOffset = rec.offset;
+    const int node = m_tree.findByPrimaryExtent(rec.extent);
     // A hidden folder has lost its Directory bit; its extent still names a folder of the path table.
-    row.isFolder = (r.flags & kFlagDirectory) != 0 || (row.hidden && node >= 0);
+    row.isFolder = (rec.flags & kFlagDirectory) != 0 || (row.hidden && node >= 0);
     if (row.isFolder) row.folderIndex = node;
 
     JolietEntry* twin = nullptr;
-    if (row.isFolder && node >= 0 && m_tree.node(node).joliet.extent != 0) {
-      const uint32_t jolietExtent = m_tree.node(node).joliet.extent;
-      for (JolietEntry& j : joliet)
-        if (!j.taken && j.extent == jolietExtent) {
-          twin = &j;
-          break;
-        }
-    } else if (!row.isFolder) {
-      auto [first, last] = candidates(r.extent, r.dataLength);
-      // Sharing an extent proves the pair only when no other entry shares it (empty files do).
-      size_t sameInPrimary = 0;
-      if (last - first == 1)
-        for (const DirRecord& q : primary)
-          sameInPrimary += (q.extent == r.extent && q.dataLength == r.dataLength) ? 1 : 0;
-      if (last - first == 1 && sameInPrimary == 1 && !joliet[*first].taken) {
-        twin = &joliet[*first];
+    if (row.isFolder) {
+      const uint32_t jolietExtent = node >= 0 ? m_tree.node(node).joliet.extent : 0;
+      if (jolietExtent != 0) {
+        auto it = std::lower_bound(scratch.jolietKeys.begin(), scratch.jolietKeys.end(), jolietExtent,
+                                   [](const ExtentKey& k, uint32_t extent) { return k.extent < extent; });
+        if (it != scratch.jolietKeys.end() && it->extent == jolietExtent) twin = &joliet[it->index];
+      }
+    } else {
+      const auto [first, last] = range(scratch.jolietKeys, rec.extent, rec.dataLength);
+      const auto [pfirst, plast] = range(scratch.primaryKeys, rec.extent, rec.dataLength);
+      if (last - first == 1 && plast - pfirst == 1) {
+        twin = &joliet[first->index];
       } else if (first != last) {
-        const std::string key = nameKey(row.name);
-        JolietEntry* match = nullptr;
+        if (!namesBuilt) {
+          for (uint32_t i = 0; i < joliet.size(); ++i) jolietByName.emplace(nameKey(jolietToUtf8(joliet[i].name)), i);
+          namesBuilt = true;
+        }
         int count = 0;
-        for (auto it = first; it != last; ++it)
-          if (!joliet[*it].taken && nameKey(jolietToUtf8(joliet[*it].name)) == key) {
-            match = &joliet[*it];
+        for (auto [it, end] = jolietByName.equal_range(nameKey(row.name)); it != end; ++it) {
+          JolietEntry& j = joliet[it->second];
+          if (!j.taken && j.extent == rec.extent && j.size == rec.dataLength) {
+            twin = &j;
             ++count;
           }
-        if (count == 1) twin = match;
+        }
+        if (count != 1) twin = nullptr;
       }
     }
-    if (twin) {
+    if (twin && !twin->taken) {
       twin->taken = true;
       row.hasJoliet = true;
       row.jolietOffset = twin->offset;
       row.jolietName = jolietToUtf8(twin->name);
     }
-    out.rows.push_back(std::move(row));
   }
   if (primaryWalk.damaged())
     return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");

@@ -79,9 +79,33 @@ class Workspace {
  private:
   Error writeBoth(EntryRow& row, uint8_t flags, ToggleOutcome& outcome);
 
+  // Buffers reused from one listing to the next, so that listing every folder allocates little.
+  struct JolietEntry {
+    uint32_t extent;
+    uint32_t size;
+    uint64_t offset;
+    std::string_view name;
+    bool taken;
+  };
+  struct ExtentKey {
+    uint32_t extent;
+    uint32_t size;
+    uint32_t index;
+    bool operator<(const ExtentKey& o) const {
+      return extent != o.extent ? extent < o.extent : size != o.size ? size < o.size : index < o.index;
+    }
+  };
+  struct ListingScratch {
+    std::vector<uint8_t> primaryBuffer, jolietBuffer;
+    std::vector<DirRecord> primary;
+    std::vector<JolietEntry> joliet;
+    std::vector<ExtentKey> primaryKeys, jolietKeys;
+  };
+
   CIsoImage m_image;
   FolderTree m_tree;
   std::string m_path;
+  mutable ListingScratch m_scratch;
 };
 
 }  // namespace umbra
