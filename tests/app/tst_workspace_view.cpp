@@ -1,0 +1,445 @@
+// The window's work on a real image made by xorriso: open through the dialog, browse the tree, list
+// folders, hide and show folders, refuse files, save, and the messages of images that cannot be
+// opened. The image's bytes are checked with a small reader of this test's own.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+#include <cstring>
+
+#include "app/CMainDlg.h"
+#include "app/CUmbradiscApp.h"
+#include "app/FileListModel.h"
+#include "controls/CRoundDlg.h"
+#include "controls/CSkinButton.h"
+
+using umbra::CMainDlg;
+
+namespace {
+
+constexpr qint64 kSector = 2048;
+constexpr int kFlagsOffset = 25;
+
+quint32 le32(const QByteArray& bytes, qint64 at) {
+  quint32 value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<quint8>(bytes[at + i]);
+  return value;
+}
+
+// Directory records of one directory, read straight from the image bytes.
+struct Record {
+  qint64 offset;
+  QByteArray name;
+  quint32 size;
+  quint8 flags;
+  QByteArray date;
+};
+
+QList<Record> readDirectory(const QByteArray& image, quint32 extent) {
+  QList<Record> records;
+  const qint64 start = extent * kSector;
+  const qint64 length = le32(image, start + 10);  // from the directory's own "." record
+  for (qint64 pos = start; pos < start + length;) {
+    const quint8 size = static_cast<quint8>(image[pos]);
+    if (size == 0) {
+      pos = (pos / kSector + 1) * kSector;
+      continue;
+    }
+    const quint8 nameLength = static_cast<quint8>(image[pos + 32]);
+    records.append({pos, image.mid(pos + 33, nameLength), le32(image, pos + 10), static_cast<quint8>(image[pos + 25]),
+                    image.mid(pos + 18, 7)});
+    pos += size;
+  }
+  return records.mid(2);  // without "." and ".."
+}
+
+// Root directory extent of the primary tree, or of the Joliet tree.
+quint32 rootExtent(const QByteArray& image, bool joliet) {
+  for (qint64 sector = 16; sector < 32; ++sector) {
+    const qint64 at = sector * kSector;
+    const quint8 type = static_cast<quint8>(image[at]);
+    if (type == 255) break;
+    const bool isJoliet = type == 2 && image.mid(at + 88, 2) == "%/";
+    if ((type == 1 && !joliet) || (isJoliet && joliet)) return le32(image, at + 156 + 2);
+  }
+  return 0;
+}
+
+QByteArray jolietName(const QString& name) {
+  QByteArray out;
+  for (QChar c : name) out.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
+  return out;
+}
+
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Box {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon;
+};
+
+// Holds a write lock on a file until its standard input closes (run as a separate process).
+int holdLock(const char* path) {
+  const int fd = ::open(path, O_RDWR);
+  if (fd < 0) return 1;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLKW, &lock) != 0) return 1;
+  std::fputs("locked\n", stdout);
+  std::fflush(stdout);
+  char buffer[16];
+  while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+  }
+  return 0;
+}
+
+}  // namespace
+
+class TestWorkspaceView : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir m_dir;
+  QString m_pristine;
+  QString m_image;
+  QList<Box> m_boxes;
+  QTimer m_boxWatcher;
+  std::unique_ptr<CMainDlg> m_dlg;
+
+  QTreeWidget* tree() { return m_dlg->Tree(); }
+  QTableView* list() { return m_dlg->List(); }
+  void click(const char* buttonName) {
+    QTest::mouseClick(m_dlg->findChild<umbra::CSkinButton*>(QString::fromLatin1(buttonName)), Qt::LeftButton);
+  }
+  void clickItem(QTreeWidgetItem* item) {
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(item).center());
+  }
+  void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, modifiers,
+                      list()->visualRect(list()->model()->index(row, 1)).center());
+  }
+  QString cell(int row, int column) { return list()->model()->index(row, column).data().toString(); }
+  int rowNamed(const QString& name) {
+    for (int row = 0; row < list()->model()->rowCount(); ++row)
+      if (cell(row, 0) == name) return row;
+    return -1;
+  }
+  void openThroughDialog(const QString& path) {
+    m_dlg->SetFileChooser([path](QWidget*) { return path; });
+    click("openImage");
+  }
+  // The primary and Joliet records of a root folder, found in the file by this test.
+  QPair<qint64, qint64> rootFolderRecords(const QByteArray& image, const QByteArray& primary, const QString& joliet) {
+    qint64 p = -1, j = -1;
+    for (const Record& r : readDirectory(image, rootExtent(image, false)))
+      if (r.name == primary) p = r.offset;
+    for (const Record& r : readDirectory(image, rootExtent(image, true)))
+      if (r.name == jolietName(joliet)) j = r.offset;
+    return {p, j};
+  }
+
+ private slots:
+  void initTestCase() {
+    umbra::CUmbradiscApp::SetDialogColours(*qApp);
+    const QString source = m_dir.filePath(QStringLiteral("source"));
+    QDir(source).mkpath(QStringLiteral("Alpha"));
+    QDir(source).mkpath(QStringLiteral("beta"));
+    QDir(source).mkpath(QStringLiteral("gamma.dir"));
+    QDir(source).mkpath(QStringLiteral(".secret"));
+    for (const char* file : {"Alpha/Inner.Txt", "gamma.dir/Notes.md", "MixedCase.Txt", "README", ".secret/key.dat"}) {
+      QFile f(source + QLatin1Char('/') + QLatin1String(file));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray(file) + "\n");
+    }
+    m_pristine = m_dir.filePath(QStringLiteral("pristine.iso"));
+    QProcess xorriso;
+    xorriso.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                  {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
+                   QStringLiteral("-V"), QStringLiteral("UMBRA TEST"), QStringLiteral("-o"), m_pristine, source});
+    QVERIFY(xorriso.waitForFinished(60000));
+    QCOMPARE(xorriso.exitCode(), 0);
+
+    connect(&m_boxWatcher, &QTimer::timeout, this, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        m_boxes.append({box->windowTitle(), box->text(), box->icon()});
+        box->done(QMessageBox::Ok);
+      }
+    });
+    m_boxWatcher.start(10);
+  }
+
+  void init() {
+    m_image = m_dir.filePath(QStringLiteral("work.iso"));
+    QFile::remove(m_image);
+    QVERIFY(QFile::copy(m_pristine, m_image));
+    QFile::setPermissions(m_image, QFile::ReadOwner | QFile::WriteOwner);
+    m_boxes.clear();
+    m_dlg = std::make_unique<CMainDlg>();
+    m_dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+  }
+
+  void cleanup() { m_dlg.reset(); }
+
+  void openShowsFoldersInTableOrder() {
+    openThroughDialog(m_image);
+    QVERIFY(m_boxes.isEmpty());
+    QVERIFY(!m_dlg->HowToPage()->isVisible());
+    QVERIFY(tree()->isVisible() && list()->isVisible());
+    const QByteArray image = readFile(m_image);
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    QCOMPARE(volume->text(0), QString::fromLatin1(image.mid(0x8000 + 40, 32)));  // padding included
+    QCOMPARE(volume->icon(0).pixmap(16).toImage(), QIcon(QStringLiteral(":/res/icons/disc.svg")).pixmap(16).toImage());
+
+    QStringList expected;
+    for (const Record& r : readDirectory(image, rootExtent(image, false)))
+      if (r.flags & 2) expected << QString::fromLatin1(r.name);
+    QCOMPARE(expected, QStringList({"ALPHA", "BETA", "GAMMA.DIR", "_SECRET"}));  // the fixture as made
+    QStringList children;
+    for (int i = 0; i < volume->childCount(); ++i) {
+      children << volume->child(i)->text(0);
+      QCOMPARE(volume->child(i)->icon(0).pixmap(16).toImage(),
+               QIcon(QStringLiteral(":/res/icons/folder.svg")).pixmap(16).toImage());
+      QCOMPARE(volume->child(i)->childCount(), 0);
+    }
+    QCOMPARE(children, expected);
+    QVERIFY(tree()->selectedItems().isEmpty());
+    QVERIFY(!volume->isExpanded());
+    QCOMPARE(list()->model()->rowCount(), 0);
+  }
+
+  void listingMatchesTheDirectory() {
+    openThroughDialog(m_image);
+    const QByteArray image = readFile(m_image);
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    clickItem(volume);
+    const QList<Record> records = readDirectory(image, rootExtent(image, false));
+    QCOMPARE(list()->model()->rowCount(), records.size());
+    for (int row = 0; row < records.size(); ++row) {
+      const Record& r = records[row];
+      QCOMPARE(cell(row, 0), QString::fromLatin1(r.name));
+      QCOMPARE(cell(row, 1), QStringLiteral("Normal"));
+      QCOMPARE(cell(row, 2), QStringLiteral("%1 bytes").arg(r.size));
+      QCOMPARE(cell(row, 3) == QStringLiteral("Folder"), bool(r.flags & 2));
+      QVERIFY(!cell(row, 3).isEmpty());
+      const auto b = [&](int i) { return static_cast<quint8>(r.date[i]); };
+      QCOMPARE(cell(row, 4), QStringLiteral("%1-%2-%3 %4:%5").arg(1900 + b(0)).arg(b(1)).arg(b(2)).arg(b(3)).arg(b(4)));
+    }
+    QCOMPARE(cell(rowNamed(QStringLiteral("GAMMA.DIR")), 3), QStringLiteral("Folder"));  // a dot, yet a folder
+
+    volume->setExpanded(true);
+    clickItem(volume->child(0));  // ALPHA
+    QCOMPARE(list()->model()->rowCount(), 1);
+    QCOMPARE(cell(0, 0), QStringLiteral("INNER.TXT;1"));
+    QVERIFY(cell(0, 3) != QStringLiteral("Folder"));
+  }
+
+  void hideAndShowFoldersInBothTrees() {
+    openThroughDialog(m_image);
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    clickItem(volume);
+    const int alpha = rowNamed(QStringLiteral("ALPHA"));
+    const int gamma = rowNamed(QStringLiteral("GAMMA.DIR"));
+    const int beta = rowNamed(QStringLiteral("BETA"));
+    clickRow(alpha);
+    clickRow(gamma, Qt::ControlModifier);
+
+    QByteArray before = readFile(m_image);
+    const auto alphaAt = rootFolderRecords(before, "ALPHA", QStringLiteral("Alpha"));
+    const auto gammaAt = rootFolderRecords(before, "GAMMA.DIR", QStringLiteral("gamma.dir"));
+    const auto betaAt = rootFolderRecords(before, "BETA", QStringLiteral("beta"));
+    for (qint64 at : {alphaAt.first, alphaAt.second, gammaAt.first, gammaAt.second}) {
+      QVERIFY(at > 0);
+      QCOMPARE(int(before[at + kFlagsOffset]), 2);
+    }
+
+    click("hide");
+    QVERIFY(m_boxes.isEmpty());
+    QByteArray after = readFile(m_image);
+    for (qint64 at : {alphaAt.first, alphaAt.second, gammaAt.first, gammaAt.second})
+      QCOMPARE(int(after[at + kFlagsOffset]), 5);
+    QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 2);
+    QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 2);
+    for (int row : {alpha, gamma}) QCOMPARE(cell(row, 1), QStringLiteral("Hidden"));
+    QCOMPARE(cell(beta, 1), QStringLiteral("Normal"));
+    // The padlock stands in the state slot of hidden rows only.
+    const auto stateSlot = [&](int row) {
+      const QPixmap decoration = list()->model()->index(row, 0).data(Qt::DecorationRole).value<QPixmap>();
+      return decoration.toImage().copy(0, 0, 16, 16);
+    };
+    QImage empty(stateSlot(beta).size(), stateSlot(beta).format());
+    empty.fill(Qt::transparent);
+    QCOMPARE(stateSlot(beta), empty);
+    QVERIFY(stateSlot(alpha) != empty);
+
+    // Listed again, the rows say what the file holds.
+    clickItem(volume->child(1));
+    clickItem(volume);
+    QCOMPARE(cell(alpha, 1), QStringLiteral("Hidden"));
+    QCOMPARE(cell(gamma, 1), QStringLiteral("Hidden"));
+    QCOMPARE(volume->childCount(), 4);  // a hidden folder stays in the tree
+
+    clickRow(alpha);
+    clickRow(gamma, Qt::ControlModifier);
+    click("hide");
+    after = readFile(m_image);
+    for (qint64 at : {alphaAt.first, alphaAt.second, gammaAt.first, gammaAt.second})
+      QCOMPARE(int(after[at + kFlagsOffset]), 2);
+    QCOMPARE(cell(alpha, 1), QStringLiteral("Normal"));
+    QCOMPARE(cell(gamma, 1), QStringLiteral("Normal"));
+    QVERIFY(m_boxes.isEmpty());
+  }
+
+  void filesCannotBeHidden_data() {
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("hiddenAfter");
+    QTest::newRow("a file alone") << QStringList{"README.;1"} << QStringList{};
+    QTest::newRow("a folder, then a file") << QStringList{"BETA", "README.;1"} << QStringList{"BETA"};
+    QTest::newRow("a file before a folder") << QStringList{"MIXEDCAS.TXT;1", "_SECRET"} << QStringList{};
+  }
+
+  void filesCannotBeHidden() {
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, hiddenAfter);
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    for (int i = 0; i < rows.size(); ++i) clickRow(rowNamed(rows[i]), i ? Qt::ControlModifier : Qt::NoModifier);
+    const QByteArray before = readFile(m_image);
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
+    QCOMPARE(m_boxes[0].text,
+             QStringLiteral("Could not hide files. Please put the files in a folder and hide the folder."));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+    const QByteArray after = readFile(m_image);
+    int changed = 0;
+    for (qint64 i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+    QCOMPARE(changed, 2 * int(hiddenAfter.size()));  // each hidden folder: its two records' flags
+    for (const QString& name : rows)
+      QCOMPARE(cell(rowNamed(name), 1), hiddenAfter.contains(name) ? QStringLiteral("Hidden") : QStringLiteral("Normal"));
+  }
+
+  void saveClosesAndClears() {
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    QVERIFY(list()->model()->rowCount() > 0);
+    click("save");
+    QVERIFY(m_boxes.isEmpty());
+    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QCOMPARE(tree()->topLevelItemCount(), 0);
+    QCOMPARE(list()->model()->rowCount(), 0);
+    QVERIFY(tree()->isVisible() && list()->isVisible());
+    QCOMPARE(m_dlg->ImagePath(), m_image);
+    click("save");  // nothing open: nothing happens
+    QVERIFY(m_boxes.isEmpty());
+    umbra::Workspace other;  // the file is free again
+    QVERIFY(!other.open(m_image.toStdString(), umbra::OpenMode::Work));
+  }
+
+  void closingTheWindowReleasesTheImage() {
+    openThroughDialog(m_image);
+    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    m_dlg->close();
+    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QCOMPARE(tree()->topLevelItemCount(), 0);
+  }
+
+  void openFailuresAreTold_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("held by another program") << "locked";
+    QTest::newRow("read-only") << "readonly";
+    QTest::newRow("not an ISO 9660 image") << "notiso";
+  }
+
+  void openFailuresAreTold() {
+    QFETCH(QString, kind);
+    QString path = m_image;
+    QProcess holder;
+    if (kind == QLatin1String("missing")) {
+      path = m_dir.filePath(QStringLiteral("no such image.iso"));
+    } else if (kind == QLatin1String("locked")) {
+      holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path});
+      QVERIFY(holder.waitForReadyRead(10000));
+      QCOMPARE(holder.readLine(), QByteArray("locked\n"));
+    } else if (kind == QLatin1String("readonly")) {
+      if (::geteuid() == 0) QSKIP("file modes do not stop the super-user; the lock case covers this run");
+      QFile::setPermissions(path, QFile::ReadOwner);
+    } else {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      file.write(QByteArray(64 * 1024, 'x'));
+    }
+    const QByteArray before = readFile(path);
+    openThroughDialog(path);
+    if (holder.state() == QProcess::Running) {
+      holder.closeWriteChannel();
+      QVERIFY(holder.waitForFinished(10000));
+    }
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
+    QVERIFY2(m_boxes[0].text.startsWith(path + QStringLiteral(": ")), qPrintable(m_boxes[0].text));
+    QVERIFY(m_boxes[0].text.size() > path.size() + 3);  // and the reason
+    QCOMPARE(readFile(path), before);  // nothing written
+    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QVERIFY(m_dlg->HowToPage()->isVisible());
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QCOMPARE(tree()->topLevelItem(0)->text(0), QStringLiteral("Not Select"));
+  }
+
+  void unknownFormatKeepsThePartialTree() {
+    // The second path-table record (ALPHA) of both trees points at a parent that does not exist.
+    QByteArray image = readFile(m_image);
+    for (qint64 sector = 16; sector < 32; ++sector) {
+      const qint64 at = sector * kSector;
+      const quint8 type = static_cast<quint8>(image[at]);
+      if (type == 255) break;
+      if (type != 1 && type != 2) continue;
+      const qint64 lTable = le32(image, at + 140) * kSector;
+      qint64 mTable = 0;
+      for (int i = 0; i < 4; ++i) mTable = (mTable << 8) | static_cast<quint8>(image[at + 148 + i]);
+      mTable *= kSector;
+      const qint64 second = 8 + static_cast<quint8>(image[lTable]) + (static_cast<quint8>(image[lTable]) & 1);
+      image[lTable + second + 6] = 0;
+      image[lTable + second + 7] = 0;
+      image[mTable + second + 6] = 0;
+      image[mTable + second + 7] = 0;
+    }
+    QFile file(m_image);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(image);
+    file.close();
+
+    openThroughDialog(m_image);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Unknown format. Open Failed."));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QCOMPARE(tree()->topLevelItem(0)->childCount(), 0);  // the walk stopped at ALPHA
+    clickItem(tree()->topLevelItem(0));
+    QVERIFY(list()->model()->rowCount() > 0);  // what was built can still be listed
+  }
+};
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--hold-lock") == 0) return holdLock(argv[2]);
+  QApplication app(argc, argv);
+  TestWorkspaceView test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_workspace_view.moc"
