@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <thread>
 
@@ -110,6 +111,20 @@ class UpdatePromptUiTest : public QObject {
     QTRY_COMPARE(m_catcher.urls, opened);
     QCOMPARE(visibleBox(), nullptr);
     SetConnectionProbe({});
+  }
+
+  // A run started on the user-interface thread itself waits for its answer without blocking it.
+  void runOnTheUserInterfaceThreadStillGetsItsAnswer() {
+    m_server.servePage("50411\n");
+    g_bInteractiveCheck = true;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [] {
+      if (QMessageBox* box = visibleBox()) box->button(QMessageBox::Yes)->click();
+    });
+    answerer.start(20);
+    UpdateCheckThread();
+    QTRY_COMPARE(m_catcher.urls, QStringList{m_server.rootUrl()});
+    QVERIFY(!g_bInteractiveCheck);
   }
 
  private:
