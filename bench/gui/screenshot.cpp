@@ -24,7 +24,9 @@ int main(int argc, char** argv) {
     tree->expandAll();
     QTreeWidgetItem* root = tree->topLevelItem(0);
     if (root) tree->setCurrentItem(root);
-    dlg.List()->selectRow(1);
+    // Hide the third row (a folder in the example image) to show the padlock.
+    dlg.List()->selectRow(2);
+    dlg.OnHide();
     QApplication::processEvents();
     if (!dlg.grab().save(args[3])) return 1;
   }
