@@ -65,7 +65,7 @@ Error CIsoImage::ioError(const char* what) const {
 
 Error CIsoImage::scanDescriptors() {
   if (m_file.size() < sectorOffset(kFirstDescriptorSector + 1))
-    return makeError(ErrorKind::NotIso, m_path, "The file is too short to be an ISO 9660 image.");
+    return makeError(ErrorKind::NotIso, m_path, "This is not an ISO 9660 image (the file is too short).");
   uint8_t sector[kSectorSize];
   for (uint32_t i = 0; i < kMaxDescriptors; ++i) {
     const uint32_t number = kFirstDescriptorSector + i;

@@ -1,0 +1,120 @@
+// umbradisc-cli as scripts use it: exit statuses, JSON shape, hide/show all-or-nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "TestImages.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+std::string cli() {
+  const char* bin = std::getenv("UMBRA_BIN_DIR");
+  return quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    makeMixedTree(dir / "src");
+    image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  }
+  int runCli(const std::string& args, std::string* out = nullptr) {
+    return run(cli() + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
+  }
+  std::string errors() {
+    const auto bytes = readBytes(dir / "err.txt");
+    return std::string(bytes.begin(), bytes.end());
+  }
+  // Runs a Python expression over the JSON on standard input; returns what it prints.
+  std::string python(const std::string& json, const std::string& expression) {
+    writeFile(dir / "out.json", json);
+    std::string out;
+    run("python3 -c " + quote("import json,sys; d=json.load(open(sys.argv[1])); print(" + expression + ")") + " " +
+            quote((dir / "out.json").string()),
+        &out);
+    return out.substr(0, out.find_last_not_of('\n') + 1);
+  }
+  TempDir dir;
+  fs::path image;
+};
+
+TEST_F(Cli, ExitStatuses) {
+  const std::string img = quote(image.string());
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;  // part of standard error
+  } cases[] = {
+      {"", 1, "no command"},
+      {"frobnicate " + img, 1, "unknown command"},
+      {"ls --bogus " + img, 1, "unknown option"},
+      {"hide " + img, 1, "at least one PATH"},
+      {"ls " + quote((dir / "missing.iso").string()), 2, "does not exist"},
+      {"info " + quote((dir / "src" / "README").string()), 2, "not an ISO 9660 image"},
+      {"ls " + img + " /nope", 3, "no such folder"},
+      {"ls " + img + " /alpha/a.txt", 3, "not a folder"},
+      {"hide " + img + " /alpha/a.txt", 3, "Could not hide files. Please put the files in a folder and hide the folder."},
+      {"show " + img + " /nope", 3, "No such folder"},
+      {"ls " + img + " /Beta", 0, ""},
+      {"--help", 0, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(runCli(c.args), c.status) << c.args;
+    EXPECT_NE(errors().find(c.message), std::string::npos) << c.args << ": " << errors();
+    if (c.status >= 2) {
+      const std::string text = errors();
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << "one line: " << text;
+    }
+  }
+}
+
+TEST_F(Cli, LsJsonHasExactlyTheDocumentedKeys) {
+  std::string out;
+  ASSERT_EQ(runCli("ls --json " + quote(image.string()) + " /Beta", &out), 0);
+  EXPECT_EQ(python(out, "sorted(d[0].keys())"),
+            "['folder', 'hidden', 'joliet', 'joliet_offset', 'modified', 'name', 'primary_offset', 'size']");
+  EXPECT_EQ(python(out, "[(e['name'], e['joliet'], e['folder']) for e in d]"),
+            "[('B.TXT;1', 'b.txt', False), ('INNER', 'inner', True)]");
+  ASSERT_EQ(runCli("ls -R --json " + quote(image.string()), &out), 0);
+  EXPECT_EQ(python(out, "len(d), sorted(d[0].keys())[-3]"), "14 path");
+  EXPECT_EQ(python(out, "[e['path'] for e in d if e['name'] == 'DEEP']"), "['/BETA/INNER/DEEP']");
+  ASSERT_EQ(runCli("info --json " + quote(image.string()), &out), 0);
+  EXPECT_EQ(python(out, "d['joliet'], d['folders'], d['files'], d['hidden_folders'], d['descriptors'][1]['kind']"),
+            "True 8 7 0 joliet");
+}
+
+TEST_F(Cli, HideChecksEveryPathFirstThenIsIdempotent) {
+  const std::string img = quote(image.string());
+  const auto original = readBytes(image);
+  EXPECT_EQ(runCli("hide " + img + " /Beta /nope"), 3);
+  EXPECT_EQ(readBytes(image), original) << "nothing written, not even the stamp";
+  EXPECT_EQ(runCli("hide " + img + " /Beta /ALPHA /gamma.dir/ /BETA/INNER"), 0) << errors();
+  const auto hidden = readBytes(image);
+  EXPECT_EQ(runCli("hide " + img + " /beta"), 0);
+  EXPECT_EQ(readBytes(image), hidden) << "hiding again changes nothing";
+  std::string out;
+  ASSERT_EQ(runCli("info --json " + img, &out), 0);
+  EXPECT_EQ(python(out, "d['hidden_folders']"), "4");
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "Beta"), 5u);
+  EXPECT_EQ(runCli("show " + img + " /Beta /alpha /GAMMA.DIR /Beta/inner"), 0) << errors();
+  EXPECT_EQ(runCli("show " + img + " /Beta"), 0);
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 2u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/Beta/", "inner"), 2u);
+  ASSERT_EQ(runCli("ls " + img + " /", &out), 0);
+  EXPECT_EQ(out.find("Hidden"), std::string::npos) << out;
+}
+
+TEST_F(Cli, ReadingCommandsNeverWrite) {
+  const auto original = readBytes(image);
+  for (const char* args : {"info", "info --json", "ls", "ls -R --json"}) {
+    EXPECT_EQ(runCli(std::string(args) + " " + quote(image.string())), 0) << args;
+  }
+  EXPECT_EQ(readBytes(image), original);
+}
+
+}  // namespace
+}  // namespace umbra

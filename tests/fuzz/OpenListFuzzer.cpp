@@ -1,0 +1,36 @@
+// libFuzzer target: open an arbitrary image, build its tree, list every folder and look up a
+// path. The input is written to a file, since the engine reads files.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "engine/Workspace.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = "/tmp/umbra-fuzz-" + std::to_string(getpid()) + ".iso";
+  // Inputs describe the first sectors; the descriptors start at sector 16, so the input is placed there.
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return 0;
+  static const uint8_t zeros[16 * 2048] = {};
+  std::fwrite(zeros, 1, sizeof zeros, file);
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+
+  umbra::Workspace ws;
+  (void)ws.open(path, umbra::OpenMode::ReadOnly);
+  umbra::FolderListing listing;
+  for (size_t i = 0; i < ws.folders().size() && i < 64; ++i) {
+    (void)ws.listFolder(static_cast<int>(i), listing);
+    for (const umbra::EntryRow& row : listing.rows) {
+      (void)row.modifiedText();
+      (void)row.sizeText();
+    }
+    (void)ws.folders().pathOf(static_cast<int>(i));
+  }
+  umbra::EntryRow row;
+  (void)ws.findEntry("/A/B", row);
+  (void)ws.volumeIdentifier();
+  return 0;
+}
