@@ -234,6 +234,7 @@ Error Workspace::findEntry(const std::string& folderPath, EntryRow& out) const {
     rest.remove_prefix(slash + 1);
   }
   if (parts.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "The root folder cannot be hidden.");
+  if (m_tree.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
   int folder = 0;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     int next = -1;
