@@ -208,6 +208,7 @@ void ImageFile::dropWindows(uint64_t offset, size_t n) const {
 bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
   got = 0;
   if (!isOpen()) return false;
+  if (n == 0) return true;
   if (n > kSmallRead) return readDirect(offset, buffer, n, got);
   Window* window = nullptr;
   for (Window& w : m_windows)
