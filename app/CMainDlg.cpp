@@ -112,6 +112,9 @@ void CMainDlg::CreateControls() {
   connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::OnOpenImage);
   connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::OnHide);
   connect(m_btnSave, &QPushButton::clicked, this, &CMainDlg::OnSave);
+  connect(m_btnMakeImage, &QPushButton::clicked, this, &CMainDlg::OnMakeImage);
+  connect(m_btnBurn, &QPushButton::clicked, this, &CMainDlg::OnBurnCD);
+  connect(m_btnUpdate, &QPushButton::clicked, this, &CMainDlg::OnCheckUpdate);
   connect(m_btnHelp, &QPushButton::clicked, this, &CMainDlg::OnHelp);
   connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);

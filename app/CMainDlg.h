@@ -54,6 +54,9 @@ class CMainDlg : public QDialog {
   void ClearFolderTree();
   void ClearFileList();
   void RefreshButtonBackgrounds(const QPixmap& surface);
+  // Burning: available when the burning library starts; burns m_strImagePath with progress.
+  bool IsBurnSupported() const;
+  bool BurnImage();
 
   void SetImagePath(const QString& path) { m_strImagePath = path; }
   const QString& ImagePath() const { return m_strImagePath; }
@@ -77,6 +80,9 @@ class CMainDlg : public QDialog {
   void OnMinimize();
   void OnClose();
   void OnAbout();
+  void OnMakeImage();
+  void OnBurnCD();
+  void OnCheckUpdate();
   void ShowWindowMenu(const QPoint& globalPos);
 
  protected:
@@ -109,6 +115,8 @@ class CMainDlg : public QDialog {
   void InsertPlaceholder();
   void ComposeSkin();
   void Inform(const QString& text);
+  bool Ask(const QString& question);
+  void OfferToBurn();
 
   Workspace m_image;
   QString m_strImagePath;

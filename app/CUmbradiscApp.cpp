@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 
 #include "app/CMainDlg.h"
+#include "update/UpdateCheck.h"
+#include "update/ui/UpdatePromptUi.h"
 
 namespace umbra {
 
@@ -37,6 +39,8 @@ bool CUmbradiscApp::InitInstance() {
     return false;
   }
   SetDialogColours(*this);
+  InstallUpdateUi();
+  StartUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {
     CMainDlg dlg;
     dlg.exec();

@@ -130,6 +130,7 @@ void CMainDlg::OnSave() {
   m_image.close();
   ClearFileList();
   ClearFolderTree();
+  OfferToBurn();
 }
 
 }  // namespace umbra

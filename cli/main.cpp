@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
-    return umbra::RunBurnCommand(operands[0], drive, std::cout, std::cerr);
+    return RunBurnCommand(operands[0], drive, std::cout, std::cerr);
   }
 #endif
   return usage(("unknown command " + command).c_str());

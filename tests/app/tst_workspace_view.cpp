@@ -336,8 +336,15 @@ class TestWorkspaceView : public QObject {
     openThroughDialog(m_image);
     clickItem(tree()->topLevelItem(0));
     QVERIFY(list()->model()->rowCount() > 0);
+    const QByteArray before = readFile(m_image);
     click("save");
-    QVERIFY(m_boxes.isEmpty());
+    // Burning is available here (libburn starts), so Save offers it; the watcher answers No.
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Process success! \r\n\r\nWould you like to burn it now ?"));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+    m_boxes.clear();
+    QCOMPARE(readFile(m_image), before);
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 0);
     QCOMPARE(list()->model()->rowCount(), 0);
