@@ -13,18 +13,19 @@ std::string_view withoutVersion(std::string_view name) {
 std::string nameKey(std::string_view utf8Name) {
   std::string_view name = withoutVersion(utf8Name);
   if (!name.empty() && name.back() == '.') name.remove_suffix(1);
-  std::string key;
-  key.reserve(name.size());
+  std::string key(name.size(), '\0');
+  char* out = key.data();
   for (char ch : name) {
     const auto c = static_cast<unsigned char>(ch);
     if ((c & 0xC0) == 0x80) continue;  // continuation byte of a code point already counted
     if (c >= 'a' && c <= 'z')
-      key += static_cast<char>(c - 'a' + 'A');
+      *out++ = static_cast<char>(c - 'a' + 'A');
     else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-      key += static_cast<char>(c);
+      *out++ = static_cast<char>(c);
     else
-      key += '_';
+      *out++ = '_';
   }
+  key.resize(static_cast<size_t>(out - key.data()));
   return key;
 }
 

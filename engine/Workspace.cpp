@@ -91,7 +91,7 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
   joliet.clear();
   if (folder.joliet.extent != 0 && !m_image.LoadDirectory(folder.joliet.extent, scratch.jolietBuffer, jolietWalk)) {
     while (jolietWalk.next(r))
-      if (!r.isSelf() && !r.isParent()) joliet.push_back({r.extent, r.dataLength, r.offset, r.identifier, false});
+      if (!r.isSelf() && !r.isParent()) joliet.push_back({r.extent, r.dataLength, r.offset, r.identifier, false, false, {}});
   }
   // Files are found by the extent they share in both trees: sorted (extent, size) keys make each
   // look-up a binary search, on both sides, so that a shared extent can be told from a unique one.
@@ -109,9 +109,18 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
                               return std::tie(a.extent, a.size) < std::tie(b.extent, b.size);
                             });
   };
-  // Names decide among entries sharing an extent (empty files); built once, only when needed.
-  std::unordered_multimap<std::string, uint32_t> jolietByName;
+  // Names decide among entries sharing an extent (empty files): sorted keys, built once, only
+  // when needed.
+  auto& jolietByName = scratch.jolietNames;
+  jolietByName.clear();
   bool namesBuilt = false;
+  auto jolietUtf8 = [&](JolietEntry& j) -> const std::string& {
+    if (!j.converted) {
+      j.utf8 = jolietToUtf8(j.name);
+      j.converted = true;
+    }
+    return j.utf8;
+  };
 
   out.rows.reserve(scratch.primary.size());
   for (const DirRecord& rec : scratch.primary) {
@@ -141,11 +150,14 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
         twin = &joliet[first->index];
       } else if (first != last) {
         if (!namesBuilt) {
-          for (uint32_t i = 0; i < joliet.size(); ++i) jolietByName.emplace(nameKey(jolietToUtf8(joliet[i].name)), i);
+          for (uint32_t i = 0; i < joliet.size(); ++i) jolietByName.emplace_back(nameKey(jolietUtf8(joliet[i])), i);
+          std::sort(jolietByName.begin(), jolietByName.end());
           namesBuilt = true;
         }
         int count = 0;
-        for (auto [it, end] = jolietByName.equal_range(nameKey(row.name)); it != end; ++it) {
+        const std::string key = nameKey(row.name);
+        for (auto it = std::lower_bound(jolietByName.begin(), jolietByName.end(), std::pair<std::string, uint32_t>(key, 0));
+             it != jolietByName.end() && it->first == key; ++it) {
           JolietEntry& j = joliet[it->second];
           if (!j.taken && j.extent == rec.extent && j.size == rec.dataLength) {
             twin = &j;
@@ -159,7 +171,7 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
       twin->taken = true;
       row.hasJoliet = true;
       row.jolietOffset = twin->offset;
-      row.jolietName = jolietToUtf8(twin->name);
+      row.jolietName = std::move(jolietUtf8(*twin));
     }
   }
   if (primaryWalk.damaged())

@@ -86,6 +86,8 @@ class Workspace {
     uint64_t offset;
     std::string_view name;
     bool taken;
+    bool converted;    // utf8 holds the name
+    std::string utf8;
   };
   struct ExtentKey {
     uint32_t extent;
@@ -100,6 +102,7 @@ class Workspace {
     std::vector<DirRecord> primary;
     std::vector<JolietEntry> joliet;
     std::vector<ExtentKey> primaryKeys, jolietKeys;
+    std::vector<std::pair<std::string, uint32_t>> jolietNames;
   };
 
   CIsoImage m_image;
