@@ -19,7 +19,7 @@
 #include <QStandardPaths>
 #include <limits>
 
-#include "DialogUnits.h"
+#include "controls/DialogUnits.h"
 
 namespace {
 
@@ -75,12 +75,12 @@ CMakeImageDlg::CMakeImageDlg(QWidget* parent)
 }
 
 void CMakeImageDlg::createControls() {
-  const QFont& dialogFont = font();
+  const umbra::DialogUnits units(font());
   const auto place = [&](QWidget* widget, const QRect& du, const char* name) {
-    widget->setGeometry(dialogUnitsToPixels(du, dialogFont));
+    widget->setGeometry(units.rect(du.x(), du.y(), du.width(), du.height()));
     widget->setObjectName(QLatin1String(name));
   };
-  const QSize size = dialogUnitsToPixels(QRect(QPoint(0, 0), kDialogSize), dialogFont).size();
+  const QSize size = units.size(kDialogSize.width(), kDialogSize.height());
   setFixedSize(size);
 
   // Created first so it lies beneath the fields it frames.
