@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "OutputBuffer.h"
+#include "ParallelListing.h"
 #include "engine/NameKey.h"
 #include "engine/Workspace.h"
 
@@ -80,14 +81,20 @@ void writeRowJson(OutputBuffer& out, const EntryRow& row, const std::string* pat
 int infoCommand(const std::string& image, bool json) {
   Workspace ws;
   if (int status = openForReading(ws, image)) return status;
-  size_t files = 0, hiddenFolders = 0;
-  FolderListing listing;
-  for (size_t i = 0; i < ws.folders().size(); ++i) {
-    if (Error e = ws.listFolder(static_cast<int>(i), listing)) return openFailed(e);
+  std::vector<int> everyFolder(ws.folders().size());
+  for (size_t i = 0; i < everyFolder.size(); ++i) everyFolder[i] = static_cast<int>(i);
+  std::vector<std::pair<size_t, size_t>> counts(chunkCount(everyFolder.size()));  // files, hidden folders
+  const Error e = listForEach(ws, everyFolder, [&](size_t chunk, int, const FolderListing& listing) {
     for (const EntryRow& row : listing.rows) {
-      files += row.isFolder ? 0 : 1;
-      hiddenFolders += row.isFolder && row.hidden ? 1 : 0;
+      counts[chunk].first += row.isFolder ? 0 : 1;
+      counts[chunk].second += row.isFolder && row.hidden ? 1 : 0;
     }
+  });
+  if (e) return openFailed(e);
+  size_t files = 0, hiddenFolders = 0;
+  for (const auto& [f, h] : counts) {
+    files += f;
+    hiddenFolders += h;
   }
   OutputBuffer out(stdout);
   const auto& descriptors = ws.image().Descriptors();
@@ -133,41 +140,54 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
     printError(image + ": " + folderPath + (isFile ? ": not a folder." : ": no such folder in the image."));
     return kBadPath;
   }
-  OutputBuffer out(stdout);
-  if (json) out << '[';
-  bool first = true;
-  FolderListing listing;
-  std::string prefix, path;
   // Depth first, each folder's entries before its subfolders', like ls -R.
+  std::vector<int> order;
   std::vector<int> pending{start};
   while (!pending.empty()) {
     const int folder = pending.back();
     pending.pop_back();
-    if (Error e = ws.listFolder(folder, listing)) {
-      out.flush();
-      return openFailed(e);
-    }
+    order.push_back(folder);
+    if (!recursive) break;
+    const auto& children = tree.node(folder).children;
+    for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(*it);
+  }
+  // Chunk 0 streams to standard output; later chunks are kept and written after it, in order.
+  // Within a chunk, JSON entries are joined by ",\n"; chunks are joined the same way.
+  OutputBuffer out(stdout);
+  std::vector<OutputBuffer> later(chunkCount(order.size()));
+  std::vector<char> chunkStarted(later.size(), 0);
+  if (json) out << '[';
+  const Error e = listForEach(ws, order, [&](size_t chunk, int folder, const FolderListing& listing) {
+    OutputBuffer& sink = chunk == 0 ? out : later[chunk];
+    std::string prefix;
     if (recursive) {
       prefix = tree.pathOf(folder);
       if (prefix != "/") prefix += '/';
     }
+    std::string path;
     for (const EntryRow& row : listing.rows) {
       if (json) {
-        if (!first) out << ',';
-        out << "\n";
+        sink << (chunkStarted[chunk] ? ",\n" : chunk == 0 ? "\n" : "");
         if (recursive) path = prefix + row.name;
-        writeRowJson(out, row, recursive ? &path : nullptr);
+        writeRowJson(sink, row, recursive ? &path : nullptr);
       } else {
-        writeRowText(out, row, prefix);
+        writeRowText(sink, row, prefix);
       }
-      first = false;
+      chunkStarted[chunk] = 1;
     }
-    if (recursive) {
-      const auto& children = tree.node(folder).children;
-      for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(*it);
-    }
+  });
+  if (e) {
+    out.flush();
+    return openFailed(e);
   }
-  if (json) out << (first ? "]\n" : "\n]\n");
+  bool any = chunkStarted[0] != 0;
+  for (size_t chunk = 1; chunk < later.size(); ++chunk) {
+    if (!chunkStarted[chunk]) continue;
+    if (json) out << (any ? ",\n" : "\n");
+    out << later[chunk].take();
+    any = true;
+  }
+  if (json) out << (any ? "\n]\n" : "]\n");
   return kOk;
 }
 

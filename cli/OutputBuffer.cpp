@@ -46,7 +46,7 @@ void OutputBuffer::jsonString(std::string_view text) {
     text.remove_prefix(1);
   }
   m_text.push_back('"');
-  if (m_text.size() >= kFlushAt) flush();
+  if (m_stream && m_text.size() >= kFlushAt) flush();
 }
 
 }  // namespace umbra::cli

@@ -10,13 +10,18 @@ namespace umbra::cli {
 class OutputBuffer {
  public:
   explicit OutputBuffer(std::FILE* stream) : m_stream(stream) { m_text.reserve(kFlushAt + 4096); }
+  // A buffer that keeps everything in memory until take().
+  OutputBuffer() = default;
+  OutputBuffer(OutputBuffer&&) = default;
+  std::string take() { return std::move(m_text); }
+  bool empty() const { return m_text.empty(); }
   ~OutputBuffer() { flush(); }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
   OutputBuffer& operator<<(std::string_view text) {
     m_text.append(text);
-    if (m_text.size() >= kFlushAt) flush();
+    if (m_stream && m_text.size() >= kFlushAt) flush();
     return *this;
   }
   OutputBuffer& operator<<(char c) {
@@ -27,13 +32,14 @@ class OutputBuffer {
   // A JSON string literal, quotes included; bytes that are not valid UTF-8 become \u00XX.
   void jsonString(std::string_view text);
   void flush() {
+    if (!m_stream) return;
     if (!m_text.empty()) std::fwrite(m_text.data(), 1, m_text.size(), m_stream);
     m_text.clear();
   }
 
  private:
   static constexpr size_t kFlushAt = 1u << 20;
-  std::FILE* m_stream;
+  std::FILE* m_stream = nullptr;
   std::string m_text;
 };
 

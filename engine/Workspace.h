@@ -9,32 +9,10 @@
 
 #include "CIsoImage.h"
 #include "Error.h"
+#include "FolderReader.h"
 #include "FolderTree.h"
 
 namespace umbra {
-
-// One entry of a listed folder (a row of the file list).
-struct EntryRow {
-  std::string name;         // ISO 9660 identifier as stored, e.g. "README.TXT;1"
-  std::string jolietName;   // UTF-8 Joliet name; empty when the entry has no Joliet twin
-  bool hasJoliet = false;
-  bool isFolder = false;    // from the image: Directory bit, or a hidden record whose extent is a folder
-  bool hidden = false;      // the primary record's flags byte is exactly 5
-  uint32_t size = 0;        // Data Length, unsigned
-  uint8_t date[7] = {};     // recording date as stored
-  uint64_t primaryOffset = 0;  // image byte offset of the primary directory record
-  uint64_t jolietOffset = 0;   // image byte offset of the Joliet record; 0 = none
-  int folderIndex = -1;        // for a folder: its index in the FolderTree, when known
-
-  const char* property() const { return hidden ? "Hidden" : "Normal"; }
-  std::string modifiedText() const;  // "%d-%d-%d %d:%d"
-  std::string sizeText() const;      // "%u bytes"
-};
-
-struct FolderListing {
-  int folderIndex = -1;
-  std::vector<EntryRow> rows;  // in primary directory order, "." and ".." left out
-};
 
 // What a hide/show command did. Rows passed in are updated to what is on disk.
 struct ToggleOutcome {
@@ -64,6 +42,9 @@ class Workspace {
   const CIsoImage& image() const { return m_image; }
 
   Error listFolder(int folderIndex, FolderListing& out) const;
+  // A reader with its own read-only handle on the open image, for listing on another thread
+  // while this workspace lists too. Null (and error set) when the file cannot be opened again.
+  std::unique_ptr<FolderReader> openReader(Error& error) const;
 
   // Hide/show rows in the given order, following the Hide button's rules: a hidden row is
   // shown again (folders only), a normal folder is hidden, a file stops the command with
@@ -79,36 +60,10 @@ class Workspace {
  private:
   Error writeBoth(EntryRow& row, uint8_t flags, ToggleOutcome& outcome);
 
-  // Buffers reused from one listing to the next, so that listing every folder allocates little.
-  struct JolietEntry {
-    uint32_t extent;
-    uint32_t size;
-    uint64_t offset;
-    std::string_view name;
-    bool taken;
-    bool converted;    // utf8 holds the name
-    std::string utf8;
-  };
-  struct ExtentKey {
-    uint32_t extent;
-    uint32_t size;
-    uint32_t index;
-    bool operator<(const ExtentKey& o) const {
-      return extent != o.extent ? extent < o.extent : size != o.size ? size < o.size : index < o.index;
-    }
-  };
-  struct ListingScratch {
-    std::vector<uint8_t> primaryBuffer, jolietBuffer;
-    std::vector<DirRecord> primary;
-    std::vector<JolietEntry> joliet;
-    std::vector<ExtentKey> primaryKeys, jolietKeys;
-    std::vector<std::pair<std::string, uint32_t>> jolietNames;
-  };
-
   CIsoImage m_image;
   FolderTree m_tree;
   std::string m_path;
-  mutable ListingScratch m_scratch;
+  mutable FolderReader m_reader{m_image, m_tree};
 };
 
 }  // namespace umbra

@@ -1,0 +1,20 @@
+#pragma once
+// Lists many folders of one image on several threads. The folders are cut into contiguous chunks;
+// chunk 0 is listed on the calling thread through the workspace, every other chunk on a thread of
+// its own through a reader with its own file handle. Callers keep per-chunk state, so the chunks'
+// results can be put back together in order.
+#include <functional>
+#include <vector>
+
+#include "engine/Workspace.h"
+
+namespace umbra::cli {
+
+using ChunkVisitor = std::function<void(size_t chunk, int folder, const FolderListing& listing)>;
+
+// How many chunks listForEach will use for this many folders (1 for small images).
+size_t chunkCount(size_t folders);
+// Calls visit for every folder, in order within each chunk. Returns the first error met.
+Error listForEach(const Workspace& ws, const std::vector<int>& folders, const ChunkVisitor& visit);
+
+}  // namespace umbra::cli
