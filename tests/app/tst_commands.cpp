@@ -38,6 +38,17 @@ class TestCommands : public QObject {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
+  // Fills in the Make Image dialog and presses its OK.
+  static std::function<void(CMakeImageDlg*)> fillAndConfirm(const QString& label, const QString& source,
+                                                            const QString& target) {
+    return [=](CMakeImageDlg* make) {
+      make->findChild<QLineEdit*>(QStringLiteral("labelEdit"))->setText(label);
+      make->findChild<QLineEdit*>(QStringLiteral("sourceEdit"))->setText(source);
+      make->findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(target);
+      for (QPushButton* button : make->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("OK")) button->click();
+    };
+  }
   QString makeSource() {
     const QString source = m_dir.filePath(QStringLiteral("source"));
     QDir().mkpath(source + QStringLiteral("/Private/Inner"));
@@ -80,13 +91,7 @@ class TestCommands : public QObject {
   void makeImageMakesAndOpensTheImage() {
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("made.iso"));
-    m_fillMakeDialog = [&](CMakeImageDlg* make) {
-      make->findChild<QLineEdit*>(QStringLiteral("labelEdit"))->setText(QStringLiteral("MADEVOL"));
-      make->findChild<QLineEdit*>(QStringLiteral("sourceEdit"))->setText(source);
-      make->findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(target);
-      for (QPushButton* button : make->findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("OK")) button->click();
-    };
+    m_fillMakeDialog = fillAndConfirm(QStringLiteral("MADEVOL"), source, target);
     m_answer = QMessageBox::Yes;
     click("makeImage");
     QTRY_VERIFY_WITH_TIMEOUT(m_dlg->GetWorkspace().isOpen(), 30000);
@@ -105,12 +110,7 @@ class TestCommands : public QObject {
   void makeImageAnsweredNoLeavesTheWindowAsItWas() {
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("kept.iso"));
-    m_fillMakeDialog = [&](CMakeImageDlg* make) {
-      make->findChild<QLineEdit*>(QStringLiteral("sourceEdit"))->setText(source);
-      make->findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(target);
-      for (QPushButton* button : make->findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("OK")) button->click();
-    };
+    m_fillMakeDialog = fillAndConfirm(QString(), source, target);
     m_answer = QMessageBox::No;
     click("makeImage");
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
