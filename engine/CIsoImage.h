@@ -91,6 +91,7 @@ class CIsoImage {
   bool NextPrimaryPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[0], out); }
   bool NextJolietPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[1], out); }
   void FreePathTables();
+  size_t PrimaryPathTableSize() const { return m_pathTables[0].data.size(); }
 
   // Directories: load a whole directory extent (its length from its own "." record, capped by
   // the file's size), then walk it.

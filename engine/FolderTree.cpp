@@ -99,6 +99,10 @@ Error FolderTree::build(CIsoImage& image) {
   if (Error e = image.ReadPrimaryPathTable()) return e;
   // Path-table record number -> node index; parents always come before their children.
   std::vector<int> byNumber;
+  const size_t expected = image.PrimaryPathTableSize() / 12;  // records are 10 to 16 bytes as a rule
+  byNumber.reserve(expected);
+  m_nodes.reserve(expected);
+  m_byPrimaryExtent.reserve(expected);
   PathRecord record;
   Error failure;
   while (image.NextPrimaryPathRecord(record)) {
