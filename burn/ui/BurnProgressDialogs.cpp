@@ -84,9 +84,9 @@ void BurnProgressDialogs::ShowBurnPercent(int percent)
         // Stopping midway would spoil a write-once disc, so this window offers no way out.
         m_burn->setCancelButton(nullptr);
         m_burn->installEventFilter(new IgnoreClose(m_burn));
-        m_burn->show();
     }
     m_burn->setLabelText(QStringLiteral("Writing %1 to the disc: %2%").arg(m_strImageName).arg(percent));
+    m_burn->show();
     m_burn->setValue(percent);
 }
 

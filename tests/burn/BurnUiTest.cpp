@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -43,6 +45,7 @@ protected:
         if (event->type() == QEvent::Show) {
             if (auto* dialog = qobject_cast<QProgressDialog*>(watched)) {
                 progressTitles << dialog->windowTitle();
+                progressLabels << dialog->labelText();
                 progressModal = progressModal && dialog->isModal();
             }
         }
@@ -52,8 +55,6 @@ protected:
 private:
     void Poll()
     {
-        if (auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
-            progressLabels << dialog->labelText();
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
@@ -130,6 +131,10 @@ private slots:
         QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Start writing file to buffer..."));
         // Only a burn that got past the copy shows the writing window.
         QCOMPARE(answerer.progressTitles.size() > 1, copied);
+        if (copied)
+            QVERIFY2(answerer.progressLabels.last().startsWith(QStringLiteral("Writing disc.iso to the disc: ")) &&
+                         answerer.progressLabels.last().endsWith(u'%'),
+                     qPrintable(answerer.progressLabels.join(u'|')));
         QCOMPARE(burntest::HashOf(m_image), before);
         QVERIFY(burntest::Snapshot(staging).isEmpty());
         for (QWidget* window : QApplication::topLevelWidgets())
@@ -146,19 +151,19 @@ private slots:
         QStringList filters;
         QString suffix;
         bool accept = true;
+        QPointer<QFileDialog> answered;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
+            if (!dialog || dialog == answered)
+                return; // answer each dialog once, never one that is closing
+            answered = dialog;
             filters = dialog->nameFilters();
             suffix = dialog->defaultSuffix();
-            if (accept) {
-                dialog->selectFile(m_image);
-                static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept is protected, QDialog::accept public
-            } else {
-                dialog->reject();
-            }
+            // Typed as a user would: selectFile() leaves a focused name field alone.
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); accept && name)
+                name->setText(m_image);
+            static_cast<QDialog*>(dialog)->done(accept ? QDialog::Accepted : QDialog::Rejected); // public in QDialog
         });
         timer.start(10);
         QCOMPARE(ChooseImageToBurn(&owner), m_image);

@@ -221,6 +221,15 @@ TEST_F(BurnFileTest, FailedBurnStillDeletesTheStagedCopy)
         EXPECT_TRUE(RisesTo100(outcome.copyPercents));
         EXPECT_TRUE(outcome.burnPercents.empty() || outcome.burnPercents.back() < 100);
         EXPECT_EQ(Snapshot(m_staging), QStringList{QStringLiteral("other.txt=") + QString::fromLatin1(HashOf(m_staging + QStringLiteral("/other.txt")))});
+
+        // libburn reports a failed drive idle before its write thread has ended; a burn straight
+        // after must neither be refused nor be reported as written when nothing was.
+        const QString next = Path("after-failure.bin");
+        QFile::remove(next);
+        const BurnOutcome after = Burn(QStringLiteral("stdio:") + next);
+        EXPECT_TRUE(after.ok) << after.error.toStdString();
+        QString why;
+        EXPECT_TRUE(HoldsImage(next, m_image, why)) << why.toStdString();
     }
 }
 
