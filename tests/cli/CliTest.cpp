@@ -116,5 +116,22 @@ TEST_F(Cli, ReadingCommandsNeverWrite) {
   EXPECT_EQ(readBytes(image), original);
 }
 
+TEST_F(Cli, BurnWritesTheImageOntoTheDriveGiven) {
+  std::string help;
+  runCli("--help", &help);
+  if (help.find("burn IMAGE") == std::string::npos) GTEST_SKIP() << "built without burning";
+  const fs::path disc = dir / "disc.bin";
+  const std::string env = "UMBRADISC_STAGING_DIR=" + quote((dir / "staging").string()) + " ";
+  std::string out;
+  EXPECT_EQ(run(env + cli() + " burn " + quote(image.string()) + " --drive " + quote("stdio:" + disc.string()), &out), 0)
+      << out;
+  EXPECT_NE(out.find("Brun Success! "), std::string::npos) << out;
+  EXPECT_EQ(readBytes(disc), readBytes(image));
+  EXPECT_EQ(run(env + cli() + " burn " + quote(image.string()) + " --drive " +
+                quote("stdio:" + (dir / "no-such-folder" / "disc.bin").string()) + " 2>&1", &out), 4)
+      << out;
+  EXPECT_NE(out.find("Can not find recordable driver in the computer."), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace umbra
