@@ -10,32 +10,34 @@ namespace umbra {
 using namespace iso;
 
 namespace {
-void appendNumber(std::string& text, unsigned n) {
-  char digits[12];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n);
-  while (count) text += digits[--count];
+// Writes n (below 1000) without leading zeros; returns the position after it.
+char* putSmallNumber(char* out, unsigned n) {
+  if (n >= 100) *out++ = static_cast<char>('0' + n / 100);
+  if (n >= 10) *out++ = static_cast<char>('0' + n / 10 % 10);
+  *out++ = static_cast<char>('0' + n % 10);
+  return out;
 }
 }  // namespace
 
 // "%d-%d-%d %d:%d" of year, month, day, hour, minute; written by hand because a listing of a
 // large image formats hundreds of thousands of these.
 std::string EntryRow::modifiedText() const {
-  std::string text;
-  text.reserve(16);
-  appendNumber(text, 1900u + date[0]);
-  text += '-';
-  appendNumber(text, date[1]);
-  text += '-';
-  appendNumber(text, date[2]);
-  text += ' ';
-  appendNumber(text, date[3]);
-  text += ':';
-  appendNumber(text, date[4]);
-  return text;
+  char text[24];
+  const unsigned year = 1900u + date[0];  // 1900 to 2155
+  char* out = text;
+  *out++ = static_cast<char>('0' + year / 1000);
+  *out++ = static_cast<char>('0' + year / 100 % 10);
+  *out++ = static_cast<char>('0' + year / 10 % 10);
+  *out++ = static_cast<char>('0' + year % 10);
+  *out++ = '-';
+  out = putSmallNumber(out, date[1]);
+  *out++ = '-';
+  out = putSmallNumber(out, date[2]);
+  *out++ = ' ';
+  out = putSmallNumber(out, date[3]);
+  *out++ = ':';
+  out = putSmallNumber(out, date[4]);
+  return std::string(text, out);
 }
 
 std::string EntryRow::sizeText() const {
