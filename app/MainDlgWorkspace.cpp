@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTableView>
 #include <QTreeWidget>
 #include <algorithm>
@@ -117,7 +118,11 @@ void CMainDlg::OnHide() {
 
   const ToggleOutcome outcome = m_image.toggle(rows);
   m_listModel->RowsChanged();  // the rows now hold what is on disk
-  for (const std::string& notice : outcome.notices) Inform(toQString(notice));
+  if (!outcome.notices.empty()) {  // one box for all of them, however many folders were selected
+    QStringList notices;
+    for (const std::string& notice : outcome.notices) notices << toQString(notice);
+    Inform(notices.join(QLatin1Char('\n')));
+  }
   if (outcome.error) {
     Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
                                                        : toQString(outcome.error.message()));
