@@ -32,6 +32,10 @@ bool DirectoryWalk::next(DirRecord& out) {
     out.flags = record[kDrFlags];
     out.date = record + kDrDate;
     out.identifier = std::string_view(reinterpret_cast<const char*>(record + kDrName), nameLength);
+    const size_t systemUse = kDrName + nameLength + ((nameLength & 1) ? 0 : 1);  // after the padding byte
+    out.systemUse = systemUse < length ? std::string_view(reinterpret_cast<const char*>(record + systemUse),
+                                                          length - systemUse)
+                                       : std::string_view();
     m_pos += length;
     return true;
   }

@@ -35,6 +35,7 @@ struct DirRecord {
   uint8_t flags = 0;
   const uint8_t* date = nullptr;  // 7 bytes
   std::string_view identifier;
+  std::string_view systemUse;  // the bytes after the identifier (Rock Ridge entries, if any)
   bool isSelf() const { return identifier.size() == 1 && identifier[0] == '\0'; }
   bool isParent() const { return identifier.size() == 1 && identifier[0] == '\1'; }
 };

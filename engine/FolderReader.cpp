@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "NameKey.h"
+#include "RockRidge.h"
 
 namespace umbra {
 
@@ -138,7 +139,8 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
           namesBuilt = true;
         }
         int count = 0;
-        const std::string key = nameKey(row.name);
+        const std::string longName = rockRidgeName(rec.systemUse);
+        const std::string key = nameKey(longName.empty() ? row.name : longName);
         for (auto it = std::lower_bound(jolietByName.begin(), jolietByName.end(), std::pair<std::string, uint32_t>(key, 0));
              it != jolietByName.end() && it->first == key; ++it) {
           JolietEntry& j = joliet[it->second];

@@ -6,6 +6,7 @@
 
 #include "CIsoImage.h"
 #include "NameKey.h"
+#include "RockRidge.h"
 
 namespace umbra {
 
@@ -171,6 +172,13 @@ void FolderTree::pairJoliet(CIsoImage& image) {
   };
   pair(0, 0);
   std::vector<uint8_t> buffer;
+  bool rockRidge = false;
+  {
+    DirectoryWalk walk;
+    DirRecord self;
+    if (!image.LoadDirectory(m_nodes[0].primary.extent, buffer, walk) && walk.next(self))
+      rockRidge = hasSuspMarker(self.systemUse);
+  }
   // Parents are paired before their children: walk the primary nodes in table order.
   for (size_t p = 0; p < m_nodes.size(); ++p) {
     const int j = m_nodes[p].joliet.pathNumber ? byNumber[m_nodes[p].joliet.pathNumber - 1] : -1;
@@ -178,9 +186,23 @@ void FolderTree::pairJoliet(CIsoImage& image) {
     std::vector<int> primaries = m_nodes[p].children;
     std::vector<int> joliets = joliet[static_cast<size_t>(j)].children;
     if (primaries.empty() || joliets.empty()) continue;
+    // With Rock Ridge the parent's records carry each subfolder's original name.
+    std::unordered_map<uint32_t, std::string> longNames;
+    if (rockRidge) {
+      DirectoryWalk walk;
+      DirRecord r;
+      if (!image.LoadDirectory(m_nodes[p].primary.extent, buffer, walk))
+        while (walk.next(r))
+          if (!r.isSelf() && !r.isParent())
+            if (std::string name = rockRidgeName(r.systemUse); !name.empty()) longNames[r.extent] = std::move(name);
+    }
     auto primaryKeys = [&] {
       std::vector<std::string> keys;
-      for (int c : primaries) keys.push_back(nameKey(m_nodes[static_cast<size_t>(c)].name));
+      for (int c : primaries) {
+        const CFolderNode& child = m_nodes[static_cast<size_t>(c)];
+        const auto longName = longNames.find(child.primary.extent);
+        keys.push_back(nameKey(longName != longNames.end() ? longName->second : child.name));
+      }
       return keys;
     };
     auto jolietKeys = [&] {

@@ -108,5 +108,40 @@ TEST(FolderPairingByContent, TruncatedAndMangledNamesPairByWhatTheyHold) {
   }
 }
 
+TEST(FolderPairingByRockRidge, MangledNamesAndEmptyFilesPairByTheirOriginalNames) {
+  // Level-1 names mangle these folders and files beyond recognition, the files are all empty
+  // (one shared extent) and the folders hold nothing but them: only Rock Ridge names can tell.
+  TempDir dir;
+  for (int g = 0; g < 30; ++g) {
+    const std::string group = (g < 10 ? "0" : "") + std::to_string(g);
+    for (const char* part : {"a", "b"})
+      writeFile(dir / "src" / ("Group00" + group) / ("file_of_group_" + group + "_" + part + ".dat"), "");
+  }
+  for (Maker maker : {Maker::Xorriso, Maker::Genisoimage}) {
+    const fs::path image = makeImage(maker, dir / "src", dir / (std::string(makerName(maker)) + ".iso"), true, "-R");
+    Workspace ws;
+    ASSERT_FALSE(ws.open(image.string(), OpenMode::Work)) << makerName(maker);
+    ASSERT_EQ(ws.folders().size(), 31u);
+    for (int child : ws.folders().node(0).children) {
+      const CFolderNode& node = ws.folders().node(child);
+      ASSERT_EQ(node.jolietName.substr(0, 5), "Group") << makerName(maker) << " " << node.name;
+      FolderListing listing;
+      ASSERT_FALSE(ws.listFolder(child, listing));
+      ASSERT_EQ(listing.rows.size(), 2u);
+      for (const EntryRow& row : listing.rows)
+        EXPECT_EQ(row.jolietName.substr(0, 16), "file_of_group_" + node.jolietName.substr(7, 2))
+            << makerName(maker) << " " << node.name << "/" << row.name;
+    }
+    EntryRow folder;
+    ASSERT_FALSE(ws.findEntry("/Group0017", folder));
+    EntryRow* rows[] = {&folder};
+    const ToggleOutcome outcome = ws.setHidden(rows, true);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_TRUE(outcome.notices.empty());
+    ws.close();
+    EXPECT_EQ(isoinfoFlags(image, true, "/", "Group0017"), 5u) << makerName(maker);
+  }
+}
+
 }  // namespace
 }  // namespace umbra
