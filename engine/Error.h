@@ -17,7 +17,6 @@ enum class ErrorKind {
   NotOpen,        // no image is open
   PathNotFound,   // a folder path names nothing in the image
   NotAFolder,     // an entry asked to be hidden is a file
-  NoJolietTwin,   // informational: the folder has no record in the Joliet tree
 };
 
 struct Error {

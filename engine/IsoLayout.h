@@ -57,7 +57,6 @@ inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
 inline constexpr uint8_t kFlagExistence = 0x01;  // "hidden"
 inline constexpr uint8_t kFlagDirectory = 0x02;
 inline constexpr uint8_t kFlagAssociated = 0x04;
-inline constexpr uint8_t kFlagMultiExtent = 0x80;
 // The two whole values the flag writer stores: a hidden folder, and a plain folder.
 inline constexpr uint8_t kHiddenFolderFlags = kFlagExistence | kFlagAssociated;  // 5
 inline constexpr uint8_t kShownFolderFlags = kFlagDirectory;                     // 2
