@@ -4,7 +4,6 @@
 
 #include "OutputBuffer.h"
 #include "ParallelListing.h"
-#include "engine/NameKey.h"
 #include "engine/Workspace.h"
 
 namespace umbra::cli {
@@ -22,28 +21,6 @@ int openFailed(const Error& e) {
 int openForReading(Workspace& ws, const std::string& image) {
   if (Error e = ws.open(image, OpenMode::ReadOnly)) return openFailed(e);
   return kOk;
-}
-
-// Finds the folder that a path names by walking the folder tree; -1 when there is none.
-int findFolder(const FolderTree& tree, const std::string& path) {
-  int folder = 0;
-  size_t pos = 0;
-  while (pos < path.size()) {
-    size_t slash = path.find('/', pos);
-    if (slash == std::string::npos) slash = path.size();
-    const std::string_view part(path.data() + pos, slash - pos);
-    pos = slash + 1;
-    if (part.empty()) continue;
-    int next = -1;
-    for (int child : tree.node(folder).children)
-      if (componentMatches(part, tree.node(child).name, tree.node(child).jolietName)) {
-        next = child;
-        break;
-      }
-    if (next < 0) return -1;
-    folder = next;
-  }
-  return folder;
 }
 
 void writeRowText(OutputBuffer& out, const EntryRow& row, const std::string& prefix) {
@@ -133,7 +110,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   Workspace ws;
   if (int status = openForReading(ws, image)) return status;
   const FolderTree& tree = ws.folders();
-  const int start = findFolder(tree, folderPath);
+  const int start = tree.findFolder(folderPath);
   if (start < 0) {
     EntryRow row;
     const bool isFile = !ws.findEntry(folderPath, row) && !row.isFolder;

@@ -186,16 +186,7 @@ void FolderTree::pairJoliet(CIsoImage& image) {
     std::vector<int> primaries = m_nodes[p].children;
     std::vector<int> joliets = joliet[static_cast<size_t>(j)].children;
     if (primaries.empty() || joliets.empty()) continue;
-    // With Rock Ridge the parent's records carry each subfolder's original name.
     std::unordered_map<uint32_t, std::string> longNames;
-    if (rockRidge) {
-      DirectoryWalk walk;
-      DirRecord r;
-      if (!image.LoadDirectory(m_nodes[p].primary.extent, buffer, walk))
-        while (walk.next(r))
-          if (!r.isSelf() && !r.isParent())
-            if (std::string name = rockRidgeName(r.systemUse); !name.empty()) longNames[r.extent] = std::move(name);
-    }
     auto primaryKeys = [&] {
       std::vector<std::string> keys;
       for (int c : primaries) {
@@ -213,6 +204,18 @@ void FolderTree::pairJoliet(CIsoImage& image) {
     // 1. The same name once both are brought to the ISO 9660 form.
     pairByUniqueKey(primaries, joliets, primaryKeys(), jolietKeys(), pair);
     if (primaries.empty() || joliets.empty()) continue;
+    // 1b. With Rock Ridge the parent's records carry each subfolder's original name; read them only
+    // when the ISO 9660 names left folders unpaired.
+    if (rockRidge) {
+      DirectoryWalk walk;
+      DirRecord r;
+      if (!image.LoadDirectory(m_nodes[p].primary.extent, buffer, walk))
+        while (walk.next(r))
+          if (!r.isSelf() && !r.isParent())
+            if (std::string name = rockRidgeName(r.systemUse); !name.empty()) longNames[r.extent] = std::move(name);
+      if (!longNames.empty()) pairByUniqueKey(primaries, joliets, primaryKeys(), jolietKeys(), pair);
+      if (primaries.empty() || joliets.empty()) continue;
+    }
     // 2. The same content: folders holding files (files share their extents between the trees).
     std::vector<uint64_t> pprints, jprints;
     for (int c : primaries) {
@@ -260,6 +263,24 @@ int FolderTree::findByPrimaryExtent(uint32_t extent) const {
 int FolderTree::findByJolietExtent(uint32_t extent) const {
   const auto it = m_byJolietExtent.find(extent);
   return it == m_byJolietExtent.end() ? -1 : it->second;
+}
+
+int FolderTree::findChild(int folder, std::string_view component) const {
+  for (int child : node(folder).children)
+    if (componentMatches(component, node(child).name, node(child).jolietName)) return child;
+  return -1;
+}
+
+int FolderTree::findFolder(std::string_view path) const {
+  if (m_nodes.empty()) return -1;
+  int folder = 0;
+  while (!path.empty() && folder >= 0) {
+    const size_t slash = path.find('/');
+    const std::string_view part = path.substr(0, slash);
+    if (!part.empty()) folder = findChild(folder, part);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+  }
+  return folder;
 }
 
 std::string FolderTree::pathOf(int index) const {

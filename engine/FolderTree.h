@@ -3,6 +3,7 @@
 // each paired with its Joliet twin where the twin can be proven (by name, else by content).
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,6 +43,11 @@ class FolderTree {
   // Node index of the folder whose primary (or Joliet) extent this is; -1 if none.
   int findByPrimaryExtent(uint32_t extent) const;
   int findByJolietExtent(uint32_t extent) const;
+  // The subfolder of `folder` that a path component names (ISO 9660 identifier ignoring case, or
+  // the Joliet name); -1 if none.
+  int findChild(int folder, std::string_view component) const;
+  // The folder a path such as "/Beta/inner" names, from the root; -1 if none.
+  int findFolder(std::string_view path) const;
   // "/BETA/INNER" built from ISO identifiers; "/" for the root.
   std::string pathOf(int index) const;
 

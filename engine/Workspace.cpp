@@ -107,32 +107,17 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
 }
 
 Error Workspace::findEntry(const std::string& folderPath, EntryRow& out) const {
-  std::vector<std::string_view> parts;
-  std::string_view rest = folderPath;
-  while (!rest.empty()) {
-    const size_t slash = rest.find('/');
-    const std::string_view part = rest.substr(0, slash);
-    if (!part.empty()) parts.push_back(part);
-    if (slash == std::string_view::npos) break;
-    rest.remove_prefix(slash + 1);
-  }
-  if (parts.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "The root folder cannot be hidden.");
-  if (m_tree.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
-  int folder = 0;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    int next = -1;
-    for (int child : m_tree.node(folder).children)
-      if (componentMatches(parts[i], m_tree.node(child).name, m_tree.node(child).jolietName)) {
-        next = child;
-        break;
-      }
-    if (next < 0) return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
-    folder = next;
-  }
+  std::string_view path = folderPath;
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.rfind('/');
+  const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  if (last.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "The root folder cannot be hidden.");
+  const int folder = m_tree.findFolder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash));
+  if (folder < 0) return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
   FolderListing listing;
   if (Error e = listFolder(folder, listing)) return e;
   for (EntryRow& row : listing.rows)
-    if (componentMatches(parts.back(), row.name, row.jolietName)) {
+    if (componentMatches(last, row.name, row.jolietName)) {
       out = std::move(row);
       return {};
     }
