@@ -53,9 +53,9 @@ std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
 Error Workspace::writeBoth(EntryRow& row, uint8_t flags, ToggleOutcome& outcome) {
   uint8_t before = 0;
   if (Error e = m_image.ReadFileFlags(row.primaryOffset, before)) return e;
-  if (row.jolietOffset != 0) {
-    uint8_t jolietBefore = 0;
-    if (Error e = m_image.ReadFileFlags(row.jolietOffset, jolietBefore)) return e;
+  if (row.jolietOffset != 0) {  // a Joliet record that is not there must stop us before the first write
+    uint8_t unused = 0;
+    if (Error e = m_image.ReadFileFlags(row.jolietOffset, unused)) return e;
   }
   if (Error e = m_image.WriteFileFlags(row.primaryOffset, flags)) return e;
   if (row.jolietOffset != 0) {
