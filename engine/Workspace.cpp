@@ -1,9 +1,9 @@
-#include "Workspace.h"
+#include "engine/Workspace.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "NameKey.h"
+#include "engine/model/NameKey.h"
 
 namespace umbra {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "CIsoImage.h"
-#include "Error.h"
-#include "FolderReader.h"
-#include "FolderTree.h"
+#include "engine/iso9660/CIsoImage.h"
+#include "engine/Error.h"
+#include "engine/model/FolderReader.h"
+#include "engine/model/FolderTree.h"
 
 namespace umbra {
 

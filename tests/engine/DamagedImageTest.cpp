@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "TestImages.h"
-#include "engine/IsoLayout.h"
+#include "engine/iso9660/IsoLayout.h"
 #include "engine/Workspace.h"
 
 namespace umbra {

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "engine/NameKey.h"
+#include "engine/model/NameKey.h"
 
 #include "TestImages.h"
 #include "engine/Workspace.h"

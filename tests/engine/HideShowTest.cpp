@@ -8,7 +8,7 @@
 #include <set>
 
 #include "TestImages.h"
-#include "engine/IsoLayout.h"
+#include "engine/iso9660/IsoLayout.h"
 #include "engine/Workspace.h"
 
 namespace umbra {

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "TestImages.h"
-#include "engine/IsoLayout.h"
+#include "engine/iso9660/IsoLayout.h"
 #include "engine/Workspace.h"
 
 namespace umbra {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Error.h"
-#include "ImageFile.h"
-#include "IsoLayout.h"
+#include "engine/Error.h"
+#include "engine/io/ImageFile.h"
+#include "engine/iso9660/IsoLayout.h"
 
 namespace umbra {
 

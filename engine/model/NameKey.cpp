@@ -1,4 +1,4 @@
-#include "NameKey.h"
+#include "engine/model/NameKey.h"
 
 namespace umbra {
 

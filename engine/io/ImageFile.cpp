@@ -1,4 +1,4 @@
-#include "ImageFile.h"
+#include "engine/io/ImageFile.h"
 
 #include <cerrno>
 #include <algorithm>
@@ -58,14 +58,16 @@ bool lockForWriting(int fd) {
 
 Error ImageFile::open(const std::string& path, Mode mode) {
   close();
-  const int flags = mode == Mode::ReadWrite ? (O_RDWR | O_DSYNC) : O_RDONLY;
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  const int flags = mode == Mode::ReadWrite ? O_RDWR : O_RDONLY;
+  // Non-blocking, so that a FIFO or a device is refused at once instead of waiting for a peer.
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return openErrorFromErrno(errno, path, mode);
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return makeError(ErrorKind::NotIso, path, "This is not a regular file.");
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (mode == Mode::ReadWrite && !lockForWriting(fd)) {
     const int err = errno;
     ::close(fd);
@@ -115,13 +117,20 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
     const ssize_t w = pwrite(m_fd, in + done, n - done, static_cast<off_t>(offset + done));
     if (w < 0) {
       if (errno == EINTR) continue;
+      dropWindows(offset, n);  // part of it may have reached the file
       return false;
     }
     done += static_cast<size_t>(w);
   }
-  dropWindows(offset, n);
-  // O_DSYNC already waits for the data; this also covers file systems that ignore it.
-  return fdatasync(m_fd) == 0;
+  updateWindows(offset, buffer, n);
+  return true;
+}
+
+bool ImageFile::sync() {
+  if (m_fd < 0 || m_mode != Mode::ReadWrite) return false;
+  while (fdatasync(m_fd) != 0)
+    if (errno != EINTR) return false;
+  return true;
 }
 
 std::string ImageFile::lastErrorText() { return std::strerror(errno); }
@@ -133,7 +142,7 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   const DWORD access = mode == Mode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
   // Others may read while we hold the file; nobody else may write.
   const DWORD share = mode == Mode::ReadWrite ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE);
-  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (mode == Mode::ReadWrite ? FILE_FLAG_WRITE_THROUGH : 0);
+  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN;
   HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     switch (GetLastError()) {
@@ -192,8 +201,16 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
   ov.Offset = static_cast<DWORD>(offset);
   ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD w = 0;
-  dropWindows(offset, n);
-  return WriteFile(static_cast<HANDLE>(m_handle), buffer, static_cast<DWORD>(n), &w, &ov) && w == n;
+  if (!WriteFile(static_cast<HANDLE>(m_handle), buffer, static_cast<DWORD>(n), &w, &ov) || w != n) {
+    dropWindows(offset, n);
+    return false;
+  }
+  updateWindows(offset, buffer, n);
+  return true;
+}
+
+bool ImageFile::sync() {
+  return m_handle && m_mode == Mode::ReadWrite && FlushFileBuffers(static_cast<HANDLE>(m_handle));
 }
 
 std::string ImageFile::lastErrorText() { return "system error " + std::to_string(GetLastError()); }
@@ -203,6 +220,16 @@ std::string ImageFile::lastErrorText() { return "system error " + std::to_string
 void ImageFile::dropWindows(uint64_t offset, size_t n) const {
   for (Window& w : m_windows)
     if (offset < w.start + w.bytes.size() && offset + n > w.start) w.bytes.clear();
+}
+
+void ImageFile::updateWindows(uint64_t offset, const void* buffer, size_t n) {
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  for (Window& w : m_windows) {
+    const uint64_t end = w.start + w.bytes.size();
+    if (offset >= end || offset + n <= w.start) continue;
+    const uint64_t from = std::max(offset, w.start), to = std::min(offset + n, end);
+    std::memcpy(w.bytes.data() + (from - w.start), in + (from - offset), static_cast<size_t>(to - from));
+  }
 }
 
 bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {

@@ -1,12 +1,12 @@
-#include "FolderTree.h"
+#include "engine/model/FolderTree.h"
 
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
 
-#include "CIsoImage.h"
-#include "NameKey.h"
-#include "RockRidge.h"
+#include "engine/iso9660/CIsoImage.h"
+#include "engine/model/NameKey.h"
+#include "engine/iso9660/RockRidge.h"
 
 namespace umbra {
 

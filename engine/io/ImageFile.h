@@ -1,12 +1,13 @@
 #pragma once
-// The platform's file: positioned reads and writes, write-through, and a lock that keeps other
-// writers out while readers may go on. The only place that talks to the operating system.
+// The platform's file: positioned reads and writes, one flush to the disk per command, and a lock
+// that keeps other writers out while readers may go on. The only place that talks to the
+// operating system.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "Error.h"
+#include "engine/Error.h"
 
 namespace umbra {
 
@@ -29,8 +30,10 @@ class ImageFile {
   // Small reads are served from a read-ahead window: an image's folders lie side by side, and
   // listing them all would otherwise cost one system call per folder.
   bool readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const;
-  // Writes n bytes at offset; returns only once they are on the disk.
+  // Writes n bytes at offset. The bytes reach the disk with the next sync(); reads see them at once.
   bool writeAt(uint64_t offset, const void* buffer, size_t n);
+  // Makes every write so far durable; false when the system could not.
+  bool sync();
   // The last system error as text.
   static std::string lastErrorText();
 
@@ -43,6 +46,8 @@ class ImageFile {
   bool readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const;
 
   void dropWindows(uint64_t offset, size_t n) const;
+  // Copies written bytes into the read-ahead windows that hold them, so reads go on from memory.
+  void updateWindows(uint64_t offset, const void* buffer, size_t n);
 
   // Several windows, since the two trees' folders lie in two separate runs of sectors.
   struct Window {

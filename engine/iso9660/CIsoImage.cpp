@@ -1,4 +1,4 @@
-#include "CIsoImage.h"
+#include "engine/iso9660/CIsoImage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "FolderReader.h"
+#include "engine/model/FolderReader.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "NameKey.h"
-#include "RockRidge.h"
+#include "engine/model/NameKey.h"
+#include "engine/iso9660/RockRidge.h"
 
 namespace umbra {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "CIsoImage.h"
-#include "Error.h"
-#include "FolderTree.h"
+#include "engine/iso9660/CIsoImage.h"
+#include "engine/Error.h"
+#include "engine/model/FolderTree.h"
 
 namespace umbra {
 

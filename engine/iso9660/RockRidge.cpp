@@ -1,4 +1,4 @@
-#include "RockRidge.h"
+#include "engine/iso9660/RockRidge.h"
 
 #include <cstdint>
 

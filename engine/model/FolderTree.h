@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Error.h"
+#include "engine/Error.h"
 
 namespace umbra {
 

@@ -1,0 +1,109 @@
+#pragma once
+// What a reader of one kind of file-system tree (ISO 9660, Joliet, UDF, ...) gives the model.
+// The model pairs the folders of every tree into one folder each and decides what to write; a
+// reader knows its own on-disk format and nothing of the others. Readers hold only what they
+// parsed at open and do their I/O through the file they are handed, so one reader serves
+// several threads that each bring their own file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/Error.h"
+
+namespace umbra {
+
+class ImageFile;
+
+// The kind of a tree, as the views name it.
+struct TreeKind {
+  const char* id;     // "iso9660", "joliet", "udf": the name in JSON output
+  const char* label;  // "ISO 9660", "Joliet", "UDF": the name in messages
+};
+
+// Recording date of an entry, as a listing shows it.
+struct EntryDate {
+  uint16_t year = 0;
+  uint8_t month = 0, day = 0, hour = 0, minute = 0;
+};
+
+// One folder of one tree, as its reader found it.
+struct TreeFolder {
+  int parent = -1;                      // index in the same list; -1 for the root, which is index 0
+  std::string name;                     // UTF-8 name in this tree; "" for the root
+  std::string originalName;             // an exact long name the tree also stores (Rock Ridge NM), else ""
+  std::vector<uint64_t> recordOffsets;  // image byte offset of the folder's record in its parent's
+                                        // directory, once per stored copy; empty for the root
+  bool hidden = false;                  // the (first) record holds this tree's hidden mark
+  uint64_t directory = 0;               // the reader's own handle on the folder's directory
+  uint64_t contentPrint = 0;            // ContentPrint of the non-empty files it holds directly
+  std::vector<int> children;            // in directory order
+};
+
+// One entry of a listed folder in one tree.
+struct TreeEntry {
+  std::string name;                     // ISO 9660: the identifier as stored ("README.TXT;1"); else UTF-8
+  std::string originalName;             // Rock Ridge NM name, else ""
+  int folder = -1;                      // for a folder: its index in the tree's folder list, when known
+  bool isFolder = false;
+  bool hidden = false;                  // the record holds this tree's hidden mark
+  uint64_t dataSector = 0;              // where a file's data starts (absolute 2048-byte sector)
+  uint64_t size = 0;                    // a file's length in bytes
+  EntryDate date;
+  std::vector<uint64_t> recordOffsets;  // image byte offset of the record, once per stored copy
+};
+
+// Bytes to store at an image offset.
+struct BytePatch {
+  uint64_t offset = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// Order-independent fingerprint of a folder's files. Bridge images share file data between
+// their trees, so a folder's twins in every tree hold the same (sector, size) pairs.
+class ContentPrint {
+ public:
+  void addFile(uint64_t dataSector, uint64_t size) {
+    if (size == 0) return;  // empty files share arbitrary sectors; they prove nothing
+    m_value += mix(dataSector * 0x9E3779B97F4A7C15ull ^ mix(size));
+  }
+  uint64_t value() const { return m_value; }
+
+ private:
+  static uint64_t mix(uint64_t x) {  // splitmix64 finaliser
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+  }
+  uint64_t m_value = 0;
+};
+
+class TreeReader {
+ public:
+  virtual ~TreeReader() = default;
+
+  virtual const TreeKind& kind() const = 0;
+  // More about the tree for `info`, e.g. "UDF 1.02"; may be empty.
+  virtual std::string description() const { return {}; }
+  // Non-empty when the tree is there but cannot be used (damaged, or a layout not supported):
+  // no folder then has a proven record in it, so no folder of the image can be hidden.
+  virtual std::string problem() const { return {}; }
+
+  // Every folder of the tree, the root first and parents before their children. A damaged
+  // tree returns an error; the model then treats the whole tree as unusable.
+  virtual Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const = 0;
+  // The entries of one folder (without "." and ".."), in directory order. `folders` is the list
+  // readFolders gave.
+  virtual Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                           std::vector<TreeEntry>& out) const = 0;
+  // Checks that a record of this tree stands at recordOffset and tells whether it holds the
+  // hidden mark.
+  virtual Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const = 0;
+  // The writes that give the record at recordOffset the hidden mark (hidden) or the mark of a
+  // plain folder (!hidden), computed from the bytes in the file now. Checks like readHidden.
+  virtual Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
+                           std::vector<BytePatch>& out) const = 0;
+};
+
+}  // namespace umbra
