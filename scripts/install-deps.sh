@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the program and the tests need; skips what is present.
+# With --windows: the MinGW-w64 cross compilers and wine for the Windows build and its tests instead.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
@@ -9,6 +10,12 @@ packages=(
   xorriso genisoimage p7zip-full hyperfine
   xvfb xauth xdg-utils python3 e2fsprogs
 )
+if [ "${1:-}" = --windows ]; then
+  packages=(
+    cmake ninja-build googletest xorriso genisoimage python3 e2fsprogs
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  )
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
