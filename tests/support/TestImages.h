@@ -27,8 +27,11 @@ class TempDir {
 void writeFile(const fs::path& path, const std::string& content);
 std::vector<uint8_t> readBytes(const fs::path& path);
 // Runs a shell command; returns its exit status and fills output with its standard output.
+// Under wine the command runs in the Linux shell, and quote() turns Z:\ paths into Linux paths.
 int run(const std::string& command, std::string* output = nullptr);
 std::string quote(const std::string& text);
+// Whether the tests run as a user that writes through read-only permissions.
+bool runsAsRoot();
 
 // The maker programs named by the build (UMBRA_XORRISO, UMBRA_GENISOIMAGE).
 std::string xorriso();
