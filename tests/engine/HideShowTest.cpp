@@ -138,7 +138,7 @@ TEST(HideShow, PropertyOnlyAskedFlagsAndTheStampChange) {
       const auto bytes = readBytes(work);
       for (uint64_t at : differingBytes(original, work))
         EXPECT_TRUE((at >= kStampFirst && at < kStampEnd) || allowed.count(at)) << makerName(maker) << " byte " << at;
-      for (const auto& [at, value] : expected) EXPECT_EQ(bytes[at], value) << at;
+      for (const auto& [at, value] : expected) EXPECT_EQ(bytes[static_cast<size_t>(at)], value) << at;
     }
   }
 }
