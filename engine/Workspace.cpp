@@ -269,6 +269,19 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
   return outcome;
 }
 
+Error Workspace::folderRow(int node, EntryRow& out) const {
+  if (node <= 0 || static_cast<size_t>(node) >= m_tree.size())
+    return makeError(ErrorKind::PathNotFound, m_path, "The root folder has no row.");
+  FolderListing listing;
+  if (Error e = listFolder(m_tree.node(node).parent, listing); e && listing.rows.empty()) return e;
+  for (EntryRow& row : listing.rows)
+    if (row.folderIndex == node) {
+      out = std::move(row);
+      return {};
+    }
+  return makeError(ErrorKind::PathNotFound, m_tree.pathOf(node), "The folder's record could not be found.");
+}
+
 Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
   std::string_view path = entryPath;
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);

@@ -64,6 +64,8 @@ class Workspace {
   // in any tree first, else one that differs only in case when exactly one does. The root has no
   // row: PathNotFound. A path that could mean two entries: AmbiguousPath.
   Error findEntry(const std::string& entryPath, EntryRow& out) const;
+  // The row of a folder node in its parent's listing (the root has none: PathNotFound).
+  Error folderRow(int node, EntryRow& out) const;
   // "/BETA/INNER" for a folder row, the parent's path and the row's name for a file.
   std::string pathOf(const EntryRow& row) const;
 
