@@ -60,6 +60,14 @@ void writeFile(const fs::path& path, const std::string& content) {
   out << content;
 }
 
+#ifndef _WIN32
+void makeFolder(const fs::path& path) { fs::create_directories(path); }
+#else
+void makeFolder(const fs::path& path) {
+  if (run("mkdir -p " + quote(path.string())) != 0) throw std::runtime_error("cannot make " + path.string());
+}
+#endif
+
 std::vector<uint8_t> readBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

@@ -25,6 +25,9 @@ class TempDir {
 };
 
 void writeFile(const fs::path& path, const std::string& content);
+// Creates the folder with exactly this name, also beside one whose name differs only in letter case
+// (which a Windows program would take for that one; under wine the Linux side makes it).
+void makeFolder(const fs::path& path);
 std::vector<uint8_t> readBytes(const fs::path& path);
 // Runs a shell command; returns its exit status and fills output with its standard output.
 // Under wine the command runs in the Linux shell, and quote() turns Z:\ paths into Linux paths.
