@@ -148,8 +148,11 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
   };
   auto parentIn = [&](int tree) { return m_tree.node(parent).folderIn(tree); };
 
-  // 1. Names the user gave, compared exactly (Joliet beside UDF).
-  pairByKeys(
+  // 1. Names the user gave, compared exactly (Joliet beside UDF), where both trees keep them.
+  bool givenOnBothSides = false;
+  for (int earlier = 0; earlier < t; ++earlier) givenOnBothSides |= m_trees.reader(earlier).keepsGivenNames();
+  if (givenOnBothSides && reader.keepsGivenNames())
+    pairByKeys(
       nodes, twins,
       [&](int n) {
         Keys keys;
