@@ -249,9 +249,7 @@ int hideCommand(const std::string& image, const std::vector<std::string>& paths,
       return kBadPath;
     }
   }
-  for (const EntryRow& row : rows)
-    if (Error e = ws.checkRow(row)) return openFailed(e);
-  if (Error e = ws.stamp()) return openFailed(e);
+  // Every folder is judged before anything is written, the stamp included.
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
   const ToggleOutcome outcome = ws.setHidden(targets, hide);

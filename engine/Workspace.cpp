@@ -33,6 +33,7 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
       return e ? e : makeError(ErrorKind::Io, path, "Cannot write to the image: " + ImageFile::lastErrorText());
     }
   m_unsynced = false;
+  m_stampPending = mode == OpenMode::WorkUnstamped;
 
   // The trees of the image; the ISO 9660 tree comes first and gives the folder nodes.
   m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, false));
@@ -63,6 +64,13 @@ void Workspace::close() {
   m_image.CloseImage();
   m_path.clear();
   m_unsynced = false;
+  m_stampPending = false;
+}
+
+Error Workspace::stampIfPending() {
+  if (!m_stampPending) return {};
+  m_stampPending = false;
+  return stamp();
 }
 
 Error Workspace::stamp() {
@@ -233,6 +241,10 @@ ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
       outcome.error = e;
       break;
     }
+    if (Error e = stampIfPending()) {
+      outcome.error = e;
+      break;
+    }
     int failedTree = 0;
     bool restored = true;
     if (Error e = writeRow(*row, hide, failedTree, restored)) {
@@ -253,6 +265,11 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
     if (Error e = checkRow(*row)) {
       outcome.error = e;
       if (e.kind == ErrorKind::NotAFolder) outcome.error.reason = kCannotHideFilesMessage;
+      return outcome;
+    }
+  if (!rows.empty())
+    if (Error e = stampIfPending()) {
+      outcome.error = e;
       return outcome;
     }
   for (EntryRow* row : rows) {

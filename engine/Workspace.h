@@ -23,8 +23,8 @@ struct ToggleOutcome {
   size_t rowsChanged = 0;
 };
 
-// Work: read-write, locked against other writers, stamped. WorkUnstamped: the same without the
-// stamp, for callers that check their request before they write anything (then call stamp()).
+// Work: read-write, locked against other writers, stamped. WorkUnstamped: the same, but the stamp
+// is written only before the first hide or show writes, so a refused request leaves the file as it was.
 enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 
 class Workspace {
@@ -78,7 +78,9 @@ class Workspace {
   ImageTrees m_trees;
   FolderTree m_tree;
   std::string m_path;
-  bool m_unsynced = false;  // written since the last sync
+  bool m_unsynced = false;       // written since the last sync
+  bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
+  Error stampIfPending();
   mutable FolderReader m_reader{m_image.File(), m_tree};
 };
 
