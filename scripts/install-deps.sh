@@ -7,7 +7,7 @@ packages=(
   libisofs-dev libburn-dev
   libgtest-dev googletest libbenchmark-dev
   xorriso genisoimage p7zip-full hyperfine
-  xvfb xauth xdg-utils python3 e2fsprogs
+  xvfb xauth xdg-utils python3 e2fsprogs strace
 )
 missing=()
 for p in "${packages[@]}"; do
