@@ -303,6 +303,37 @@ class TestWorkspaceView : public QObject {
     QVERIFY(m_boxes.isEmpty());
   }
 
+  void partlyHiddenRowIsShownSoAndHideCompletesIt() {
+    // BETA hidden in the Joliet tree only, as a write cut short leaves it.
+    QByteArray image = readFile(m_image);
+    const auto betaAt = rootFolderRecords(image, "BETA", QStringLiteral("beta"));
+    QVERIFY(betaAt.first > 0 && betaAt.second > 0);
+    image[betaAt.second + kFlagsOffset] = 5;
+    {
+      QFile file(m_image);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(image);
+    }
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    const int beta = rowNamed(QStringLiteral("BETA"));
+    QCOMPARE(cell(beta, 1), QStringLiteral("Partly hidden"));
+    const QPixmap decoration = list()->model()->index(beta, 0).data(Qt::DecorationRole).value<QPixmap>();
+    QImage empty(16, 16, decoration.toImage().format());
+    empty.fill(Qt::transparent);
+    QVERIFY(decoration.toImage().copy(0, 0, 16, 16) != empty);  // the padlock
+    QCOMPARE(list()->model()->index(beta, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("ISO 9660: BETA\nJoliet: beta\nState: Partly hidden"));
+
+    clickRow(beta);
+    click("hide");
+    QVERIFY(m_boxes.isEmpty());
+    const QByteArray after = readFile(m_image);
+    QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 5);
+    QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 5);
+    QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
+  }
+
   void filesCannotBeHidden_data() {
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QStringList>("hiddenAfter");
