@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 #include <cstring>
@@ -324,6 +325,13 @@ class TestWorkspaceView : public QObject {
     QVERIFY(decoration.toImage().copy(0, 0, 16, 16) != empty);  // the padlock
     QCOMPARE(list()->model()->index(beta, 0).data(Qt::ToolTipRole).toString(),
              QStringLiteral("ISO 9660: BETA\nJoliet: beta\nState: Partly hidden"));
+    // The tree item says the same when the pointer rests on it.
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    volume->setExpanded(true);
+    QTreeWidgetItem* betaItem = volume->child(1);
+    QCOMPARE(betaItem->text(0), QStringLiteral("BETA"));
+    QTest::mouseMove(tree()->viewport(), tree()->visualItemRect(betaItem).center());
+    QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), QStringLiteral("ISO 9660: BETA\nJoliet: beta\nState: Partly hidden"), 5000);
 
     clickRow(beta);
     click("hide");
