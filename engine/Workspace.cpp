@@ -229,6 +229,18 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 }
 }  // namespace
 
+bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
+  int failedTree = 0;
+  bool restored = true;
+  if (Error e = writeRow(row, hidden, failedTree, restored)) {
+    reportFailure(outcome, m_path, pathOf(row), m_trees.label(failedTree), e, restored);
+    return false;
+  }
+  outcome.changed.push_back(pathOf(row));
+  ++outcome.rowsChanged;
+  return true;
+}
+
 ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
   ToggleOutcome outcome;
   for (EntryRow* row : rows) {
@@ -245,14 +257,7 @@ ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
       outcome.error = e;
       break;
     }
-    int failedTree = 0;
-    bool restored = true;
-    if (Error e = writeRow(*row, hide, failedTree, restored)) {
-      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
-      break;
-    }
-    outcome.changed.push_back(pathOf(*row));
-    ++outcome.rowsChanged;
+    if (!writeAndCount(*row, hide, outcome)) break;
   }
   if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
@@ -272,16 +277,8 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
       outcome.error = e;
       return outcome;
     }
-  for (EntryRow* row : rows) {
-    int failedTree = 0;
-    bool restored = true;
-    if (Error e = writeRow(*row, hidden, failedTree, restored)) {
-      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
-      break;
-    }
-    outcome.changed.push_back(pathOf(*row));
-    ++outcome.rowsChanged;
-  }
+  for (EntryRow* row : rows)
+    if (!writeAndCount(*row, hidden, outcome)) break;
   if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
 }

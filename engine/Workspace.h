@@ -71,6 +71,8 @@ class Workspace {
 
  private:
   Error writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored);
+  // Writes one row and adds it to the outcome; false (and the outcome's error set) when it failed.
+  bool writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome);
   Error finish(ToggleOutcome& outcome);
   Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
 

@@ -147,6 +147,11 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
     for (const FolderPlace& p : m_tree.node(node).places) visit(p.tree, p.folder);
   };
   auto parentIn = [&](int tree) { return m_tree.node(parent).folderIn(tree); };
+  auto givenNames = [&](int n, Keys& keys) {
+    forPlaces(n, [&](int tree, int f) {
+      if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
+    });
+  };
 
   // 1. Names the user gave, compared exactly (Joliet beside UDF), where both trees keep them.
   bool givenOnBothSides = false;
@@ -156,12 +161,10 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
       nodes, twins,
       [&](int n) {
         Keys keys;
-        forPlaces(n, [&](int tree, int f) {
-          if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
-        });
+        givenNames(n, keys);
         return keys;
       },
-      [&](int j) { return reader.keepsGivenNames() ? Keys{twinName(j)} : Keys{}; }, pair);
+      [&](int j) { return Keys{twinName(j)}; }, pair);
   // 2. Names brought to the ISO 9660 form.
   pairByKeys(
       nodes, twins,
@@ -176,10 +179,8 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
       nodes, twins,
       [&](int n) {
         Keys keys;
-        forPlaces(n, [&](int tree, int f) {
-          if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
-          keys.push_back(originalName(tree, parentIn(tree), f));
-        });
+        givenNames(n, keys);
+        forPlaces(n, [&](int tree, int f) { keys.push_back(originalName(tree, parentIn(tree), f)); });
         return keys;
       },
       [&](int j) {
