@@ -28,7 +28,12 @@ std::string printKey(uint64_t print) { return std::string(reinterpret_cast<const
 }  // namespace
 
 FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree)
-    : m_file(file), m_trees(trees), m_tree(tree), m_pairedTree(pairedTree) {}
+    : m_file(file),
+      m_trees(trees),
+      m_tree(tree),
+      m_pairedTree(pairedTree),
+      // Every record takes at least 34 bytes, and each folder is listed at most once per tree.
+      m_entryBudget(static_cast<uint64_t>(trees.count()) * (file.size() / 34 + 1)) {}
 
 void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
                                const std::function<Keys(int)>& nodeKeys, const std::function<Keys(int)>& twinKeys,
@@ -87,7 +92,8 @@ const FolderPairing::Summary& FolderPairing::summary(int tree, int folder) {
   if (s.read) return s;
   s.read = true;
   std::vector<TreeEntry> entries;
-  if (m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), folder, entries)) return s;
+  if (m_entryBudget == 0 || m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), folder, entries)) return s;
+  m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
   ContentPrint files;
   for (const TreeEntry& e : entries) {
     if (!e.isFolder)
@@ -130,7 +136,8 @@ const std::string& FolderPairing::originalName(int tree, int parentFolder, int f
   if (it == m_originals.end()) {
     it = m_originals.emplace(key, std::unordered_map<int, std::string>{}).first;
     std::vector<TreeEntry> entries;
-    m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), parentFolder, entries);
+    if (m_entryBudget > 0) m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), parentFolder, entries);
+    m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
     for (TreeEntry& e : entries)
       if (e.isFolder && e.folder >= 0 && !e.originalName.empty()) it->second[e.folder] = std::move(e.originalName);
   }
