@@ -342,6 +342,41 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
   }
 
+  void aFolderWithoutAProvenTwinStopsHideLikeAFile() {
+    // Two empty folders whose names differ only in case: genisoimage gives them ISO 9660 names that
+    // prove nothing, so neither can be hidden in one tree without guessing which record is which.
+    const QString source = m_dir.filePath(QStringLiteral("twins"));
+    QDir(source).mkpath(QStringLiteral("Docs"));
+    QDir(source).mkpath(QStringLiteral("DOCS"));
+    QDir(source).mkpath(QStringLiteral("zeta"));
+    const QString image = m_dir.filePath(QStringLiteral("twins.iso"));
+    QProcess maker;
+    maker.start(qEnvironmentVariable("UMBRA_GENISOIMAGE", QStringLiteral("genisoimage")),
+                {QStringLiteral("-quiet"), QStringLiteral("-J"), QStringLiteral("-o"), image, source});
+    QVERIFY(maker.waitForFinished(60000));
+    QCOMPARE(maker.exitCode(), 0);
+    openThroughDialog(image);
+    clickItem(tree()->topLevelItem(0));
+    const int zeta = rowNamed(QStringLiteral("ZETA"));
+    const int docs = rowNamed(QStringLiteral("Docs"));  // the Joliet folder keeps a row of its own, after the others
+    QVERIFY(zeta >= 0 && docs > zeta);
+    clickRow(zeta);
+    clickRow(docs, Qt::ControlModifier);
+    const QByteArray before = readFile(image);
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("/Docs")) && m_boxes[0].text.contains(QStringLiteral("ISO 9660 tree")),
+             qPrintable(m_boxes[0].text));
+    // Rows are handled in order: ZETA is hidden in both trees, then Docs stops the command unwritten.
+    const QByteArray after = readFile(image);
+    int changed = 0;
+    for (qint64 i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+    QCOMPARE(changed, 2);
+    QCOMPARE(cell(zeta, 1), QStringLiteral("Hidden"));
+    QCOMPARE(cell(docs, 1), QStringLiteral("Normal"));
+  }
+
   void filesCannotBeHidden_data() {
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QStringList>("hiddenAfter");
