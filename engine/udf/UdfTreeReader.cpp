@@ -97,10 +97,10 @@ Error UdfTreeReader::walk(const ImageFile& file) {
       return e;
     if (!entry.isDirectory())
       return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
-    directoryBytes += entry.informationLength();
-    if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
     UdfDirectory directory;
     if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+    directoryBytes += entry.informationLength();
+    if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
     if (Error e = directory.identifiers(fids)) return e;
     ContentPrint print;
     for (const FileIdentifier& fid : fids) {
