@@ -84,12 +84,14 @@ Error UdfPartitions::readMetadataFile(const ImageFile& file, const Map& map, uin
 }
 
 bool UdfPartitions::find(const std::vector<Run>& runs, uint32_t block, uint64_t& sector) {
-  for (const Run& run : runs)
-    if (block >= run.first && block - run.first < run.count) {
-      sector = run.sector + (block - run.first);
-      return true;
-    }
-  return false;
+  // Runs are in file order, so their first blocks ascend.
+  auto it = std::upper_bound(runs.begin(), runs.end(), block,
+                             [](uint32_t b, const Run& run) { return b < run.first; });
+  if (it == runs.begin()) return false;
+  --it;
+  if (block - it->first >= it->count) return false;
+  sector = it->sector + (block - it->first);
+  return true;
 }
 
 bool UdfPartitions::blockCopies(uint16_t ref, uint32_t block, BlockCopies& out) const {

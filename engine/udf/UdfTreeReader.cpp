@@ -18,9 +18,9 @@ namespace {
 
 // Caps on the work one image can cause, whatever its descriptors claim.
 constexpr size_t kMaxFolders = 1u << 20;
-constexpr uint64_t kMaxEntries = 1u << 23;
+constexpr uint64_t kMaxEntries = 1u << 21;
 constexpr uint64_t kMaxDirectoryBytes = 64u << 20;
-constexpr uint64_t kMaxTotalDirectoryBytes = 1ull << 30;
+constexpr uint64_t kMaxTotalDirectoryBytes = 256u << 20;
 
 constexpr size_t kRootIcbOffset = 400;
 // The bytes of an identifier a change of its characteristics touches: checksum to characteristics.

@@ -31,12 +31,13 @@ void put32(Bytes& b, size_t at, uint32_t v) {
 
 // A genisoimage bridge image opened for editing: its partition grows by whole blocks at the end.
 struct EditedImage {
-  Bytes bytes = readBytes(udfFixture("geniso").image);
-  UdfReference ref = udfReference(udfFixture("geniso").image);
+  Bytes bytes;
+  UdfReference ref;
   uint32_t start = 0;
   std::vector<size_t> partitionDescriptors;
 
-  EditedImage() {
+  explicit EditedImage(const std::string& fixture = "geniso")
+      : bytes(readBytes(udfFixture(fixture).image)), ref(udfReference(udfFixture(fixture).image)) {
     for (size_t s = 32; s < 64; ++s)
       if (udf::le16(bytes.data() + s * kSector) == udf::kTagPartition) partitionDescriptors.push_back(s * kSector);
     start = udf::le32(bytes.data() + partitionDescriptors.at(0) + 188);
@@ -149,6 +150,77 @@ TEST(UdfLayout, Strategy4096ChainIsFollowedToItsLatestEntry) {
   put32(edited.bytes, edited.fid("/Beta") + 24, first);
   udf::retag(edited.bytes.data() + edited.fid("/Beta"));
   expectBetaReadable(edited);
+}
+
+// A directory in two extents far apart, split inside an identifier whose flags byte then lies in
+// the second extent: the patch is split and lands at both places.
+TEST(UdfLayout, IdentifierSplitBetweenExtentsIsPatchedAtBothPlaces) {
+  EditedImage edited("straddle");
+  std::string path;
+  uint64_t offset = 0;
+  for (const std::string& p : udfFixture("straddle").hideCases) {
+    const uint64_t o = edited.ref.folders.at(p).offsets.at(0);
+    if (p != "/Many" && o % kSector + 18 >= kSector) {
+      path = p;
+      offset = o;
+    }
+  }
+  ASSERT_FALSE(path.empty());
+  const size_t fe = edited.offsetOf(udf::le32(edited.bytes.data() + edited.fid("/Many") + 24));
+  const size_t ad = fe + 176 + udf::le32(edited.bytes.data() + fe + 168);
+  ASSERT_EQ(udf::le32(edited.bytes.data() + fe + 172), 8u);
+  const uint32_t length = udf::le32(edited.bytes.data() + ad), first = udf::le32(edited.bytes.data() + ad + 4);
+  const uint32_t split = static_cast<uint32_t>(offset / kSector - edited.offsetOf(first) / kSector + 1);  // blocks kept
+  const uint32_t rest = length - split * 2048, restBlocks = (rest + 2047) / 2048;
+  const uint32_t moved = edited.appendBlocks(restBlocks);
+  // Identifiers that start in the moved blocks name their new block.
+  const size_t stream = edited.offsetOf(first);
+  for (size_t pos = 0; pos < length;) {
+    const uint8_t* d = edited.bytes.data() + stream + pos;
+    const size_t size = (38 + udf::le16(d + 36) + d[19] + 3) & ~size_t{3};
+    if (pos >= split * kSector) {
+      put32(edited.bytes, stream + pos + 12, moved + static_cast<uint32_t>((pos - split * kSector) / kSector));
+      udf::retag(edited.bytes.data() + stream + pos);
+    }
+    pos += size;
+  }
+  const auto from = edited.bytes.begin() + static_cast<long>(edited.offsetOf(first + split));
+  std::copy_n(from, restBlocks * kSector, edited.bytes.begin() + static_cast<long>(edited.offsetOf(moved)));
+  std::fill_n(from, restBlocks * kSector, 0);
+  put32(edited.bytes, ad, split * 2048);
+  put32(edited.bytes, ad + 8, rest);
+  put32(edited.bytes, ad + 12, moved);
+  put32(edited.bytes, fe + 172, 16);
+  put16(edited.bytes, fe + 10, static_cast<uint16_t>(udf::le16(edited.bytes.data() + fe + 10) + 8));
+  udf::retag(edited.bytes.data() + fe);
+
+  TempDir dir;
+  const fs::path image = edited.save(dir);
+  ASSERT_EQ(udfReference(image).folders.at(path).offsets.at(0), offset);
+  {
+    ImageFile file;
+    ASSERT_FALSE(file.open(image.string(), ImageFile::Mode::ReadWrite));
+    const auto reader = findUdfTree(file);
+    ASSERT_TRUE(reader);
+    ASSERT_EQ(reader->problem(), "");
+    std::vector<BytePatch> patches;
+    ASSERT_FALSE(reader->planHidden(file, offset, true, patches));
+    EXPECT_GE(patches.size(), 2u);
+    for (const BytePatch& p : patches) ASSERT_TRUE(file.writeAt(p.offset, p.bytes.data(), p.bytes.size()));
+    ASSERT_TRUE(file.sync());
+  }
+  // Byte k of the identifier: in the kept block, or moved along with the next one.
+  const uint64_t splitAt = edited.offsetOf(first + split);
+  auto at = [&](uint64_t k) { return offset + k < splitAt ? offset + k : edited.offsetOf(moved) + (offset + k - splitAt); };
+  const uint64_t flags = at(18);
+  const std::set<uint64_t> allowed{at(4), at(8), at(9), flags};
+  const Bytes after = readBytes(image);
+  for (size_t i = 0; i < after.size(); ++i)
+    if (after[i] != edited.bytes[i]) {
+      EXPECT_TRUE(allowed.count(i)) << "unexpected change at " << i;
+    }
+  EXPECT_EQ(after[flags], 0x03);
+  EXPECT_EQ(udfReference(image).folders.at(path).characteristics, 0x03u) << "the reference reader checks the CRC";
 }
 
 TEST(AppleTree, HybridImagesGetANotice) {
