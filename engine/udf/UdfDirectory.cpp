@@ -99,17 +99,20 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
   for (uint64_t pos = 0; pos < size;) {
     const uint8_t* d = m_bytes.data() + pos;
     const uint64_t left = size - pos;
-    const std::string what = "the file identifier at byte " + std::to_string(pos) + " of the directory at block " +
-                             std::to_string(m_pieces.empty() ? 0 : m_pieces[0].block);
+    auto what = [&] {
+      return "the file identifier at byte " + std::to_string(pos) + " of the directory at block " +
+             std::to_string(m_pieces.empty() ? 0 : m_pieces[0].block);
+    };
     if (left < FileIdentifier::kMinSize) {
       if (std::all_of(d, d + left, [](uint8_t b) { return b == 0; })) break;
-      return damaged(what + " is cut short");
+      return damaged(what() + " is cut short");
     }
     const uint64_t used = FileIdentifier::kMinSize + le16(d + kImplementationUseOffset) + d[kIdentifierLengthOffset];
-    if (used > left) return damaged(what + " runs past the end of its directory");
+    if (used > left) return damaged(what() + " runs past the end of its directory");
     const uint64_t padded = std::min<uint64_t>((used + 3) & ~uint64_t{3}, left);
     std::string why;
-    if (!checkTag(d, static_cast<size_t>(padded), kTagFileIdentifier, tagBlock(pos), what, why)) return damaged(why);
+    if (!checkTag(d, static_cast<size_t>(padded), kTagFileIdentifier, tagBlock(pos), {}, why))
+      return damaged(what() + why);
     FileIdentifier fid;
     fid.streamOffset = pos;
     fid.length = static_cast<uint32_t>(padded);
@@ -118,7 +121,7 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
     fid.icbRef = le16(d + kIcbOffset + 8);
     const uint8_t* name = d + FileIdentifier::kMinSize + le16(d + kImplementationUseOffset);
     if (!decodeDCharacters(name, d[kIdentifierLengthOffset], fid.name))
-      return damaged(what + " has a name in an unknown encoding");
+      return damaged(what() + " has a name in an unknown encoding");
     out.push_back(std::move(fid));
     pos += padded;
   }

@@ -51,6 +51,7 @@ std::unique_ptr<UdfTreeReader> UdfTreeReader::open(const ImageFile& file) {
   if (Error e = reader->load(file)) {
     reader->m_problem = e.reason;
     reader->m_folders.clear();
+    reader->m_flagsOffsets.clear();
     reader->m_records.clear();
   }
   return reader;
@@ -87,6 +88,7 @@ Error UdfTreeReader::load(const ImageFile& file) {
 
 Error UdfTreeReader::walk(const ImageFile& file) {
   m_folders.assign(1, TreeFolder{});
+  m_flagsOffsets.assign(1, 0);
   m_folders[0].directory = m_root;
   std::set<uint64_t> seen{m_root};
   uint64_t entries = 0, directoryBytes = 0;
@@ -117,6 +119,10 @@ Error UdfTreeReader::walk(const ImageFile& file) {
         folder.hidden = fid.isHidden();
         folder.directory = handle;
         const int index = static_cast<int>(m_folders.size());
+        std::vector<ImageRun> flags;
+        if (!directory.imageRuns(fid.streamOffset + FileIdentifier::kCharacteristicsOffset, 1, 0, flags))
+          return damaged("the identifier of \"" + fid.name + "\" is cut short");
+        m_flagsOffsets.push_back(flags[0].first);
         for (size_t copy = 0; copy < folder.recordOffsets.size(); ++copy)
           m_records[folder.recordOffsets[copy]] = {index, static_cast<int>(copy)};
         m_folders.push_back(std::move(folder));
@@ -133,9 +139,16 @@ Error UdfTreeReader::walk(const ImageFile& file) {
   return {};
 }
 
-Error UdfTreeReader::readFolders(const ImageFile&, std::vector<TreeFolder>& out) const {
+Error UdfTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const {
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
   out = m_folders;
+  // The hidden marks as they are now: hides since the walk changed them.
+  for (size_t i = 1; i < out.size(); ++i) {
+    uint8_t characteristics = 0;
+    if (!readExact(file, m_flagsOffsets[i], &characteristics, 1))
+      return damaged("a folder record lies past the end of the image");
+    out[i].hidden = characteristics & FileIdentifier::kHidden;
+  }
   return {};
 }
 

@@ -56,6 +56,7 @@ class UdfTreeReader final : public TreeReader {
   UdfPartitions m_partitions;
   uint64_t m_root = 0;
   std::vector<TreeFolder> m_folders;
+  std::vector<uint64_t> m_flagsOffsets;  // per folder: its identifier's characteristics byte, main copy
   std::map<uint64_t, std::pair<int, int>> m_records;  // record offset -> folder index, copy
 };
 

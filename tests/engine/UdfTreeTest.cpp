@@ -67,6 +67,9 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
     EXPECT_EQ(now, hidden) << path;
   }
   ASSERT_TRUE(tree.file.sync());
+  std::vector<TreeFolder> again;  // the same reader sees the new mark
+  ASSERT_FALSE(tree.reader->readFolders(tree.file, again));
+  EXPECT_EQ(again[static_cast<size_t>(index)].hidden, hidden);
 }
 
 class UdfFixtureTest : public ::testing::TestWithParam<std::string> {
