@@ -1,4 +1,5 @@
 #include "app/CMainDlg.h"
+#include "app/TreeToolTips.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -119,6 +120,7 @@ void CMainDlg::CreateControls() {
   connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::OnFolderSelChanged);
+  new TreeToolTips(m_tree, kNodeRole, [this](int node) { return FolderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(help, &QShortcut::activated, this, &CMainDlg::OnHelp);

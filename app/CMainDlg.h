@@ -115,6 +115,9 @@ class CMainDlg : public QDialog {
   void InsertPlaceholder();
   void ComposeSkin();
   void Inform(const QString& text);
+  // The names of the image's trees, and the tool tip of a folder of the tree.
+  QStringList TreeLabels() const;
+  QString FolderToolTip(int node) const;
   bool Ask(const QString& question);
   void OfferToBurn();
 

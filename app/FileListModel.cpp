@@ -7,11 +7,34 @@ constexpr const char* kHeadings[FileListModel::kColumnCount] = {"Name", "Propert
                                                                 "Modify Time"};
 }
 
+QString RowName(const EntryRow& row) {
+  // ISO 9660 identifiers are shown byte for byte; names from other trees are UTF-8.
+  if (row.records.empty() || row.records.front().tree == 0)
+    return QString::fromLatin1(row.name.data(), static_cast<qsizetype>(row.name.size()));
+  return QString::fromStdString(row.name);
+}
+
+QString EntryToolTip(const EntryRow& row, const QStringList& treeLabels) {
+  QStringList lines;
+  int lastTree = -1;
+  for (const EntryRecord& record : row.records) {
+    if (record.tree == lastTree) continue;  // a second copy of the same record
+    lastTree = record.tree;
+    const QString label = record.tree < treeLabels.size() ? treeLabels[record.tree] : QString::number(record.tree);
+    const QString name = record.tree == 0 ? QString::fromLatin1(record.name.data(), static_cast<qsizetype>(record.name.size()))
+                                          : QString::fromStdString(record.name);
+    lines << QStringLiteral("%1: %2").arg(label, name);
+  }
+  lines << QStringLiteral("State: %1").arg(QString::fromLatin1(row.property()));
+  return lines.join(QLatin1Char('\n'));
+}
+
 FileListModel::FileListModel(FileTypes& types, QObject* parent) : QAbstractTableModel(parent), m_types(types) {}
 
-void FileListModel::SetListing(FolderListing listing) {
+void FileListModel::SetListing(FolderListing listing, QStringList treeLabels) {
   beginResetModel();
   m_listing = std::move(listing);
+  m_treeLabels = std::move(treeLabels);
   m_rowTypes.assign(m_listing.rows.size(), -1);
   endResetModel();
 }
@@ -41,7 +64,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case kName: return QString::fromLatin1(row.name.data(), static_cast<qsizetype>(row.name.size()));
+        case kName: return RowName(row);
         case kProperty: return QString::fromLatin1(row.property());
         case kSize: return QString::fromStdString(row.sizeText());
         case kType: return m_types.Name(TypeOfRow(index.row()));
@@ -49,8 +72,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         default: return {};
       }
     case Qt::DecorationRole:
-      if (index.column() == kName) return m_types.Decoration(TypeOfRow(index.row()), row.hidden);
+      // The padlock marks a folder hidden in any tree; "Partly hidden" says which of the two it is.
+      if (index.column() == kName) return m_types.Decoration(TypeOfRow(index.row()), row.state != FolderState::Normal);
       return {};
+    case Qt::ToolTipRole: return EntryToolTip(row, m_treeLabels);
     case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
     default: return {};
   }

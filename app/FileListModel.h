@@ -2,10 +2,19 @@
 // The rows of the listed folder as the file list shows them. The rows themselves are the
 // workspace's; type names and icons are looked up when a row is first shown.
 #include <QAbstractTableModel>
+#include <QStringList>
 #include <vector>
 
 #include "app/FileTypes.h"
 #include "engine/Workspace.h"
+
+namespace umbra {
+// "ISO 9660: PROJECT0", "Joliet: Project Files 2025", ..., then "State: Hidden": the entry's name in
+// every tree it has a record in, and its state.
+QString EntryToolTip(const EntryRow& row, const QStringList& treeLabels);
+// The row's name as the list shows it.
+QString RowName(const EntryRow& row);
+}  // namespace umbra
 
 namespace umbra {
 
@@ -18,7 +27,8 @@ class FileListModel : public QAbstractTableModel {
 
   FileListModel(FileTypes& types, QObject* parent = nullptr);
 
-  void SetListing(FolderListing listing);
+  // treeLabels: the name of each tree of the image ("ISO 9660", "Joliet", ...), for the tool tips.
+  void SetListing(FolderListing listing, QStringList treeLabels = {});
   void Clear();
   int FolderIndex() const { return m_listing.folderIndex; }
   EntryRow* Row(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
@@ -36,6 +46,7 @@ class FileListModel : public QAbstractTableModel {
 
   FileTypes& m_types;
   FolderListing m_listing;
+  QStringList m_treeLabels;
   mutable std::vector<int> m_rowTypes;  // -1 until the row is first shown
 };
 

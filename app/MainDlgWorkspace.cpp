@@ -73,8 +73,11 @@ bool CMainDlg::OpenImageFile() {
     }
     const size_t parent = static_cast<size_t>(node.parent);
     QTreeWidgetItem* parentItem = parent < i && m_arrTreeItems[parent] ? m_arrTreeItems[parent] : m_hRootItem;
-    auto* item = new QTreeWidgetItem(QStringList(QString::fromLatin1(node.name.data(),
-                                                                     static_cast<qsizetype>(node.name.size()))));
+    // A folder found only in another tree (no proven twin in the ISO 9660 tree) shows its name there.
+    const QString name = node.places.front().tree == 0
+                             ? QString::fromLatin1(node.name.data(), static_cast<qsizetype>(node.name.size()))
+                             : QString::fromStdString(node.name);
+    auto* item = new QTreeWidgetItem(QStringList(name));
     item->setIcon(0, m_hIconFolder);
     item->setData(0, kNodeRole, static_cast<int>(i));
     parentItem->addChild(item);
@@ -102,7 +105,7 @@ void CMainDlg::OnFolderSelChanged() {
     Inform(toQString(error.message()));
     return;
   }
-  m_listModel->SetListing(std::move(listing));
+  m_listModel->SetListing(std::move(listing), TreeLabels());
 }
 
 void CMainDlg::ClearFileList() { m_listModel->Clear(); }
@@ -118,15 +121,30 @@ void CMainDlg::OnHide() {
 
   const ToggleOutcome outcome = m_image.toggle(rows);
   m_listModel->RowsChanged();  // the rows now hold what is on disk
-  if (!outcome.notices.empty()) {  // one box for all of them, however many folders were selected
-    QStringList notices;
-    for (const std::string& notice : outcome.notices) notices << toQString(notice);
-    Inform(notices.join(QLatin1Char('\n')));
-  }
   if (outcome.error) {
     Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
                                                        : toQString(outcome.error.message()));
   }
+}
+
+QStringList CMainDlg::TreeLabels() const {
+  QStringList labels;
+  for (int tree = 0; tree < m_image.trees().count(); ++tree)
+    labels << QString::fromLatin1(m_image.trees().label(tree));
+  return labels;
+}
+
+QString CMainDlg::FolderToolTip(int node) const {
+  if (!m_image.isOpen() || node < 0 || static_cast<size_t>(node) >= m_image.folders().size()) return {};
+  EntryRow row;
+  if (node == 0 || m_image.folderRow(node, row)) {
+    // The root has no record of its own; show its trees.
+    QStringList lines;
+    for (const FolderPlace& place : m_image.folders().node(node).places)
+      lines << QString::fromLatin1(m_image.trees().label(place.tree));
+    return lines.join(QLatin1Char('\n'));
+  }
+  return EntryToolTip(row, TreeLabels());
 }
 
 void CMainDlg::OnSave() {

@@ -12,9 +12,22 @@ namespace {
 
 void printError(const std::string& text) { std::fprintf(stderr, "umbradisc-cli: %s\n", text.c_str()); }
 
+int statusOf(const Error& e) {
+  switch (e.kind) {
+    case ErrorKind::None: return kOk;
+    case ErrorKind::PathNotFound:
+    case ErrorKind::AmbiguousPath:
+    case ErrorKind::NotAFolder: return kBadPath;
+    case ErrorKind::Unpaired: return kRefused;
+    case ErrorKind::WriteFailed:
+    case ErrorKind::SyncFailed: return kWriteFailed;
+    default: return kCannotOpen;
+  }
+}
+
 int openFailed(const Error& e) {
   printError(e.message());
-  return e.kind == ErrorKind::PathNotFound || e.kind == ErrorKind::NotAFolder ? kBadPath : kCannotOpen;
+  return statusOf(e);
 }
 
 // Opens for reading; a damaged folder tree is an error here, although the window would show its start.
@@ -24,33 +37,58 @@ int openForReading(Workspace& ws, const std::string& image) {
 }
 
 void writeRowText(OutputBuffer& out, const EntryRow& row, const std::string& prefix) {
-  out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << uint64_t{row.size} << '\t'
+  out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
       << row.modifiedText() << '\t' << prefix << row.name;
-  if (row.hasJoliet) out << '\t' << row.jolietName;
+  // The entry's names in the other trees, once each.
+  const std::string* last = &row.name;
+  for (const EntryRecord& record : row.records) {
+    if (record.tree == row.records.front().tree || record.name == *last) continue;
+    out << '\t' << record.name;
+    last = &record.name;
+  }
   out << '\n';
 }
 
-void writeRowJson(OutputBuffer& out, const EntryRow& row, const std::string* path) {
+void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, const std::string* path) {
+  const int joliet = [&] {
+    for (int t = 0; t < ws.trees().count(); ++t)
+      if (std::string_view(ws.trees().reader(t).kind().id) == "joliet") return t;
+    return -1;
+  }();
+  const EntryRecord* primary = row.recordIn(0);
+  const EntryRecord* twin = joliet >= 0 ? row.recordIn(joliet) : nullptr;
   out << "{\"name\":";
   out.jsonString(row.name);
   out << ",\"joliet\":";
-  if (row.hasJoliet)
-    out.jsonString(row.jolietName);
+  if (twin)
+    out.jsonString(twin->name);
   else
     out << "null";
-  out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden ? "true" : "false")
-      << ",\"size\":" << uint64_t{row.size} << ",\"modified\":";
+  out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden() ? "true" : "false")
+      << ",\"size\":" << row.size << ",\"modified\":";
   out.jsonString(row.modifiedText());
-  out << ",\"primary_offset\":" << row.primaryOffset << ",\"joliet_offset\":";
-  if (row.jolietOffset)
-    out << row.jolietOffset;
+  out << ",\"primary_offset\":";
+  if (primary)
+    out << primary->offset;
+  else
+    out << "null";
+  out << ",\"joliet_offset\":";
+  if (twin)
+    out << twin->offset;
   else
     out << "null";
   if (path) {
     out << ",\"path\":";
     out.jsonString(*path);
   }
-  out << '}';
+  out << ",\"state\":\"" << row.stateName() << "\",\"records\":[";
+  for (size_t i = 0; i < row.records.size(); ++i) {
+    const EntryRecord& record = row.records[i];
+    out << (i ? "," : "") << "{\"tree\":\"" << ws.trees().reader(record.tree).kind().id << "\",\"name\":";
+    out.jsonString(record.name);
+    out << ",\"offset\":" << record.offset << '}';
+  }
+  out << "]}";
 }
 
 }  // namespace
@@ -60,19 +98,25 @@ int infoCommand(const std::string& image, bool json) {
   if (int status = openForReading(ws, image)) return status;
   std::vector<int> everyFolder(ws.folders().size());
   for (size_t i = 0; i < everyFolder.size(); ++i) everyFolder[i] = static_cast<int>(i);
-  std::vector<std::pair<size_t, size_t>> counts(chunkCount(everyFolder.size()));  // files, hidden folders
+  struct Counts {
+    uint64_t files = 0, hidden = 0, mixed = 0;
+  };
+  std::vector<Counts> counts(chunkCount(everyFolder.size()));
   const Error e = listForEach(ws, everyFolder, [&](size_t chunk, int, const FolderListing& listing) {
     for (const EntryRow& row : listing.rows) {
-      counts[chunk].first += row.isFolder ? 0 : 1;
-      counts[chunk].second += row.isFolder && row.hidden ? 1 : 0;
+      counts[chunk].files += row.isFolder ? 0 : 1;
+      counts[chunk].hidden += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
+      counts[chunk].mixed += row.isFolder && row.state == FolderState::Mixed ? 1 : 0;
     }
   });
   if (e) return openFailed(e);
-  size_t files = 0, hiddenFolders = 0;
-  for (const auto& [f, h] : counts) {
-    files += f;
-    hiddenFolders += h;
+  uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0;
+  for (const Counts& c : counts) {
+    files += c.files;
+    hiddenFolders += c.hidden;
+    mixedFolders += c.mixed;
   }
+  const ImageTrees& trees = ws.trees();
   OutputBuffer out(stdout);
   const auto& descriptors = ws.image().Descriptors();
   auto typeName = [](const VolumeDescriptorInfo& d) {
@@ -94,14 +138,36 @@ int infoCommand(const std::string& image, bool json) {
       out << (i ? "," : "") << "{\"type\":" << uint64_t{descriptors[i].type} << ",\"kind\":\""
           << typeName(descriptors[i]) << "\",\"sector\":" << uint64_t{descriptors[i].sector} << '}';
     }
-    out << "],\"joliet\":" << (ws.image().HasJoliet() ? "true" : "false") << ",\"folders\":" << folders
-        << ",\"files\":" << uint64_t{files} << ",\"hidden_folders\":" << uint64_t{hiddenFolders} << "}\n";
+    out << "],\"joliet\":" << (ws.image().HasJoliet() ? "true" : "false") << ",\"trees\":[";
+    for (int t = 0; t < trees.count(); ++t) {
+      out << (t ? "," : "") << '"' << trees.reader(t).kind().id << '"';
+    }
+    out << "],\"tree_details\":[";
+    for (int t = 0; t < trees.count(); ++t) {
+      out << (t ? "," : "") << "{\"tree\":\"" << trees.reader(t).kind().id << "\",\"description\":";
+      out.jsonString(trees.reader(t).description());
+      out << ",\"problem\":";
+      if (trees.usable(t))
+        out << "null";
+      else
+        out.jsonString(trees.problems[static_cast<size_t>(t)]);
+      out << '}';
+    }
+    out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
+        << ",\"mixed_folders\":" << mixedFolders << "}\n";
   } else {
     out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
     for (const auto& d : descriptors)
       out << "\n  sector " << uint64_t{d.sector} << ": type " << uint64_t{d.type} << " (" << typeName(d) << ')';
-    out << "\nJoliet tree: " << (ws.image().HasJoliet() ? "yes" : "no") << "\nFolders: " << folders
-        << "\nFiles: " << uint64_t{files} << "\nHidden folders: " << uint64_t{hiddenFolders} << '\n';
+    out << "\nJoliet tree: " << (ws.image().HasJoliet() ? "yes" : "no") << "\nTrees:";
+    for (int t = 0; t < trees.count(); ++t) {
+      out << "\n  " << trees.reader(t).kind().label;
+      if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
+        out << ": " << d;
+      if (!trees.usable(t)) out << " (cannot be used: " << trees.problems[static_cast<size_t>(t)] << ")";
+    }
+    out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
+        << "\nPartly hidden folders: " << mixedFolders << '\n';
   }
   return kOk;
 }
@@ -110,11 +176,11 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   Workspace ws;
   if (int status = openForReading(ws, image)) return status;
   const FolderTree& tree = ws.folders();
-  const int start = tree.findFolder(folderPath);
-  if (start < 0) {
+  int start = -1;
+  if (Error e = tree.findFolder(folderPath, start)) {
     EntryRow row;
-    const bool isFile = !ws.findEntry(folderPath, row) && !row.isFolder;
-    printError(image + ": " + folderPath + (isFile ? ": not a folder." : ": no such folder in the image."));
+    const bool isFile = e.kind == ErrorKind::PathNotFound && !ws.findEntry(folderPath, row) && !row.isFolder;
+    printError(image + ": " + folderPath + ": " + (isFile ? "not a folder." : e.reason));
     return kBadPath;
   }
   // Depth first, each folder's entries before its subfolders', like ls -R.
@@ -146,7 +212,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
       if (json) {
         sink << (chunkStarted[chunk] ? ",\n" : chunk == 0 ? "\n" : "");
         if (recursive) path = prefix + row.name;
-        writeRowJson(sink, row, recursive ? &path : nullptr);
+        writeRowJson(sink, ws, row, recursive ? &path : nullptr);
       } else {
         writeRowText(sink, row, prefix);
       }
@@ -171,27 +237,25 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
 int hideCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
   Workspace ws;
   if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
-  // Every path is checked before anything is written.
+  // Every path is resolved first, then every folder judged, before anything is written.
   std::vector<EntryRow> rows(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
     if (Error e = ws.findEntry(paths[i], rows[i])) {
       printError(image + ": " + paths[i] + ": " + e.reason);
-      return kBadPath;
+      return statusOf(e) == kCannotOpen ? kCannotOpen : kBadPath;
     }
     if (!rows[i].isFolder) {
       printError(image + ": " + paths[i] + ": " + kCannotHideFilesMessage);
       return kBadPath;
     }
   }
+  for (const EntryRow& row : rows)
+    if (Error e = ws.checkRow(row)) return openFailed(e);
   if (Error e = ws.stamp()) return openFailed(e);
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
   const ToggleOutcome outcome = ws.setHidden(targets, hide);
-  for (const std::string& notice : outcome.notices) std::fprintf(stderr, "umbradisc-cli: note: %s\n", notice.c_str());
-  if (outcome.error) {
-    printError(outcome.error.message());
-    return kCannotOpen;
-  }
+  if (outcome.error) return openFailed(outcome.error);
   return kOk;
 }
 

@@ -5,7 +5,16 @@
 
 namespace umbra::cli {
 
-enum ExitStatus { kOk = 0, kUsage = 1, kCannotOpen = 2, kBadPath = 3 };
+// When several apply, the lowest wins: every path is resolved before any folder is judged.
+enum ExitStatus {
+  kOk = 0,
+  kUsage = 1,
+  kCannotOpen = 2,    // the image cannot be opened or read
+  kBadPath = 3,       // a path is missing, could mean two entries, or is not a folder
+  kBurnFailed = 4,
+  kRefused = 5,       // a folder has no proven twin in a tree of the image; nothing written
+  kWriteFailed = 6,   // a write failed part-way; the message lists what was changed
+};
 
 int infoCommand(const std::string& image, bool json);
 int lsCommand(const std::string& image, const std::string& folder, bool recursive, bool json);

@@ -35,14 +35,19 @@ Error listForEach(const Workspace& ws, const std::vector<int>& folders, const Ch
       }
     });
   }
-  FolderListing listing;
-  for (auto [i, end] = bounds(0); i < end; ++i) {
-    if ((errors[0] = ws.listFolder(folders[i], listing))) break;
-    visit(0, folders[i], listing);
+  if (std::unique_ptr<FolderReader> reader = ws.openReader(errors[0])) {
+    FolderListing listing;
+    for (auto [i, end] = bounds(0); i < end; ++i) {
+      if ((errors[0] = reader->list(folders[i], listing))) break;
+      visit(0, folders[i], listing);
+    }
   }
   for (std::thread& t : threads) t.join();
-  for (const Error& e : errors)
-    if (e) return e;
+  for (Error e : errors)
+    if (e) {
+      if (e.path.empty()) e.path = ws.path();
+      return e;
+    }
   return {};
 }
 

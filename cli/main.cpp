@@ -16,26 +16,29 @@ namespace {
 const char* const kUsage =
     "Usage: umbradisc-cli COMMAND [OPTIONS] IMAGE [PATH...]\n"
     "\n"
-    "Hides folders of an ISO 9660 image (in its ISO 9660 and Joliet trees) before it is burned.\n"
+    "Hides folders of an ISO 9660 image, in every tree the image has (ISO 9660, Joliet), before it is burned.\n"
     "\n"
     "Commands:\n"
-    "  info [--json] IMAGE           volume identifier, volume descriptors, Joliet tree, counts\n"
+    "  info [--json] IMAGE           volume identifier, volume descriptors, trees, counts\n"
     "  ls [-R] [--json] IMAGE [PATH] entries of a folder (the root by default); -R: every folder below\n"
     "  hide IMAGE PATH...            hide folders (all paths are checked before anything is written)\n"
-    "  show IMAGE PATH...            show hidden folders again\n"
+    "  show IMAGE PATH...            show folders again (hide and show also repair partly hidden ones)\n"
 #ifdef UMBRA_WITH_BURN
     "  burn IMAGE [--drive ADDRESS]  burn the image to a disc (ADDRESS such as /dev/sr0 or stdio:/path)\n"
 #endif
     "\n"
-    "A PATH such as /Beta/inner names folders by their ISO 9660 identifier (case ignored, \";1\" optional)\n"
-    "or by their Joliet name. ls and info never write; hide and show stamp the image as the window does.\n"
+    "A PATH such as /Beta/inner names folders by their name in any tree: the ISO 9660 identifier\n"
+    "(\";1\" optional) or the Joliet name. An exact name wins; a name differing only in case is used\n"
+    "when just one entry has it. ls and info never write; hide and show stamp the image as the window does.\n"
     "\n"
-    "Exit status: 0 success, 1 usage, 2 the image cannot be opened or read as ISO 9660,\n"
-    "3 a PATH is missing or is not a folder"
-#ifdef UMBRA_WITH_BURN
-    ", 4 the burn failed"
-#endif
-    ".\n";
+    "Exit status (when several apply, the lowest):\n"
+    "  0  done\n"
+    "  1  usage\n"
+    "  2  the image cannot be opened or read\n"
+    "  3  a PATH is missing, could mean two entries, or is not a folder\n"
+    "  4  the burn failed\n"
+    "  5  refused: a folder has no proven twin in a tree of the image (nothing was written)\n"
+    "  6  a write failed part-way (the message lists what was changed)\n";
 
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "umbradisc-cli: %s\n\n", problem);

@@ -16,7 +16,11 @@ enum class ErrorKind {
   Io,             // a read or write failed
   NotOpen,        // no image is open
   PathNotFound,   // a folder path names nothing in the image
+  AmbiguousPath,  // a folder path could mean two folders
   NotAFolder,     // an entry asked to be hidden is a file
+  Unpaired,       // a folder has no proven twin in a tree of the image; nothing was written
+  WriteFailed,    // a write failed part-way; the message says what was changed
+  SyncFailed,     // every write was made, but they could not be made durable
 };
 
 struct Error {

@@ -1,32 +1,74 @@
 #include "engine/Workspace.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
+#include "engine/io/ImageFile.h"
+#include "engine/iso9660/IsoTreeReader.h"
 #include "engine/model/NameKey.h"
 
 namespace umbra {
 
 using namespace iso;
 
+namespace {
+// A listing of every folder sees each record once per tree; a record takes at least this many bytes.
+constexpr uint64_t kSmallestRecord = 34;
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+}  // namespace
+
 Error Workspace::open(const std::string& path, OpenMode mode) {
   close();
   if (Error e = m_image.OpenImage(path, mode == OpenMode::ReadOnly ? ImageFile::Mode::ReadOnly : ImageFile::Mode::ReadWrite))
     return e;
-  if (Error e = m_image.ReadPrimaryDescriptor(mode == OpenMode::Work)) {
-    close();
-    return e;
-  }
   m_path = path;
-  Error e = m_tree.build(m_image);
-  if (e && e.kind != ErrorKind::UnknownFormat) close();
-  return e;  // an unknown format keeps the image open with the tree built so far
+  if (mode == OpenMode::Work)
+    if (Error e = stamp(); e || (m_unsynced && !m_image.File().sync())) {
+      close();
+      return e ? e : makeError(ErrorKind::Io, path, "Cannot write to the image: " + ImageFile::lastErrorText());
+    }
+  m_unsynced = false;
+
+  // The trees of the image; the ISO 9660 tree comes first and gives the folder nodes.
+  m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, false));
+  if (m_image.HasJoliet()) m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, true));
+  m_trees.folders.resize(m_trees.readers.size());
+  m_trees.problems.resize(m_trees.readers.size());
+  Error result;
+  for (size_t t = 0; t < m_trees.readers.size(); ++t) {
+    std::string problem = m_trees.readers[t]->problem();
+    if (problem.empty()) {
+      const Error e = m_trees.readers[t]->readFolders(m_image.File(), m_trees.folders[t]);
+      if (t == 0) result = e;  // the ISO 9660 tree's failure is the image's
+      else if (e) problem = e.reason;
+    }
+    m_trees.problems[t] = std::move(problem);
+  }
+  if (result && (result.kind != ErrorKind::UnknownFormat || m_trees.folders[0].empty())) {
+    close();
+    return result;
+  }
+  m_tree.build(m_image.File(), m_trees);
+  return result;  // an unknown format keeps the image open with the tree built so far
 }
 
 void Workspace::close() {
-  m_image.CloseImage();
   m_tree.clear();
+  m_trees.clear();
+  m_image.CloseImage();
   m_path.clear();
+  m_unsynced = false;
+}
+
+Error Workspace::stamp() {
+  if (Error e = m_image.ReadPrimaryDescriptor(true)) return e;
+  m_unsynced = true;
+  return {};
 }
 
 std::string Workspace::volumeIdentifier() const {
@@ -40,88 +82,236 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
     out = {folderIndex, {}};
     return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
   }
-  return m_reader.list(folderIndex, out);
+  Error e = m_reader.list(folderIndex, out);
+  if (e && e.path.empty()) e.path = m_path;
+  return e;
 }
 
 std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
-  auto image = std::make_unique<CIsoImage>();
-  error = image->OpenImage(m_path, ImageFile::Mode::ReadOnly);
+  auto file = std::make_unique<ImageFile>();
+  error = file->open(m_path, ImageFile::Mode::ReadOnly);
   if (error) return nullptr;
-  return std::make_unique<FolderReader>(std::move(image), m_tree);
+  const uint64_t budget = static_cast<uint64_t>(m_trees.count()) * (file->size() / kSmallestRecord + 1);
+  auto reader = std::make_unique<FolderReader>(std::move(file), m_tree);
+  reader->limitEntries(budget);
+  return reader;
 }
 
-Error Workspace::writeBoth(EntryRow& row, uint8_t flags, ToggleOutcome& outcome) {
-  uint8_t before = 0;
-  if (Error e = m_image.ReadFileFlags(row.primaryOffset, before)) return e;
-  if (row.jolietOffset != 0) {  // a Joliet record that is not there must stop us before the first write
-    uint8_t unused = 0;
-    if (Error e = m_image.ReadFileFlags(row.jolietOffset, unused)) return e;
+std::string Workspace::pathOf(const EntryRow& row) const {
+  if (row.isFolder && row.folderIndex >= 0) return m_tree.pathOf(row.folderIndex);
+  std::string parent = row.parentIndex >= 0 ? m_tree.pathOf(row.parentIndex) : std::string("/");
+  if (parent != "/") parent += '/';
+  return parent + row.name;
+}
+
+Error Workspace::rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const {
+  return makeError(kind, pathOf(row), reason);
+}
+
+Error Workspace::checkRow(const EntryRow& row) const {
+  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!row.isFolder) return makeError(ErrorKind::NotAFolder, pathOf(row), kCannotHideFilesMessage);
+  if (row.folderIndex < 0)
+    return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");
+  const CFolderNode& node = m_tree.node(row.folderIndex);
+  for (int tree : node.unpairedIn) {
+    const std::string& problem = m_trees.problems[static_cast<size_t>(tree)];
+    if (!problem.empty())
+      return rowError(ErrorKind::Unpaired, row,
+                      std::string("The ") + m_trees.label(tree) + " tree of this image cannot be used (" + problem +
+                          "), so this folder could not be hidden there; nothing was written.");
+    return rowError(ErrorKind::Unpaired, row,
+                    std::string("No twin of this folder could be proven in the ") + m_trees.label(tree) +
+                        " tree, so it could not be hidden there; nothing was written.");
   }
-  if (Error e = m_image.WriteFileFlags(row.primaryOffset, flags)) return e;
-  if (row.jolietOffset != 0) {
-    if (Error e = m_image.WriteFileFlags(row.jolietOffset, flags)) {
-      // Both trees or neither: put the primary record back as it was.
-      (void)m_image.WriteFileFlags(row.primaryOffset, before);
-      return e;
-    }
-  } else if (m_image.HasJoliet()) {
-    outcome.notices.push_back(row.name + " has no record in the Joliet tree; it was changed in the ISO 9660 tree only.");
+  // One record in every tree where the folder has a place, each standing where the listing said.
+  for (const FolderPlace& place : node.places)
+    if (!row.recordIn(place.tree))
+      return rowError(ErrorKind::Unpaired, row,
+                      std::string("This folder's record in the ") + m_trees.label(place.tree) +
+                          " tree could not be found; nothing was written.");
+  for (const EntryRecord& record : row.records) {
+    bool hidden = false;
+    if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, hidden)) return e;
   }
-  row.hidden = flags == kHiddenFolderFlags;
-  ++outcome.rowsChanged;
+  // Twins share their files' data: two folders that both hold files but share none are not twins.
+  std::vector<std::vector<std::pair<uint64_t, uint64_t>>> files;
+  std::vector<TreeEntry> entries;
+  for (const FolderPlace& place : node.places) {
+    if (m_trees.reader(place.tree).listFolder(m_image.File(), m_trees.foldersOf(place.tree), place.folder, entries))
+      continue;
+    auto& set = files.emplace_back();
+    for (const TreeEntry& e : entries)
+      if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
+    std::sort(set.begin(), set.end());
+    if (set.empty() || files.size() < 2) continue;
+    const auto& first = files.front();
+    if (first.empty()) continue;
+    std::vector<std::pair<uint64_t, uint64_t>> common;
+    std::set_intersection(first.begin(), first.end(), set.begin(), set.end(), std::back_inserter(common));
+    if (common.empty())
+      return rowError(ErrorKind::Unpaired, row,
+                      std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
+                          " and the " + m_trees.label(place.tree) +
+                          " tree hold different files, so they are not proven to be one folder; nothing was written.");
+  }
   return {};
 }
+
+Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
+  ImageFile& file = m_image.File();
+  std::vector<BytePatch> undo, plan;
+  restored = true;
+  auto putBack = [&] {
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+      if (!file.writeAt(it->offset, it->bytes.data(), it->bytes.size())) restored = false;
+  };
+  for (EntryRecord& record : row.records) {
+    plan.clear();
+    failedTree = record.tree;
+    Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan);
+    for (size_t i = 0; !e && i < plan.size(); ++i) {
+      const BytePatch& patch = plan[i];
+      BytePatch before{patch.offset, std::vector<uint8_t>(patch.bytes.size())};
+      size_t got = 0;
+      if (!file.readAt(patch.offset, before.bytes.data(), before.bytes.size(), got) || got != before.bytes.size()) {
+        e = makeError(ErrorKind::Io, m_path, "Cannot read the image: " + ImageFile::lastErrorText());
+        break;
+      }
+      if (before.bytes == patch.bytes) continue;  // already so
+      m_unsynced = true;
+      if (!file.writeAt(patch.offset, patch.bytes.data(), patch.bytes.size())) {
+        e = makeError(ErrorKind::Io, m_path, ImageFile::lastErrorText());
+        undo.push_back(std::move(before));  // part of it may have reached the file
+        break;
+      }
+      undo.push_back(std::move(before));
+    }
+    if (e) {
+      putBack();
+      return e;
+    }
+  }
+  for (EntryRecord& record : row.records) record.hidden = hidden;
+  row.state = hidden ? FolderState::Hidden : FolderState::Normal;
+  return {};
+}
+
+Error Workspace::finish(ToggleOutcome& outcome) {
+  if (!m_unsynced) return {};
+  if (m_image.File().sync()) {
+    m_unsynced = false;
+    return {};
+  }
+  std::string reason = ImageFile::lastErrorText();
+  std::string text = "The image could not be flushed to the disk (" + reason + ")";
+  text += outcome.changed.empty() ? "." : ", so these folders may not be on disk: " + joined(outcome.changed) + ".";
+  text += " Running the same command again completes it.";
+  return makeError(ErrorKind::SyncFailed, m_path, text);
+}
+
+namespace {
+void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
+                   const Error& cause, bool restored) {
+  std::string text = "Could not write " + folder + " in the " + tree + " tree: " + cause.reason + ".";
+  text += outcome.changed.empty() ? " No folder was changed before it." : " Changed before it: " + joined(outcome.changed) + ".";
+  text += restored ? " " + folder + " was left as it was." : " " + folder + " could not be put back and may be partly hidden.";
+  text += " Running the same command again completes it.";
+  outcome.error = makeError(ErrorKind::WriteFailed, image, text);
+}
+}  // namespace
 
 ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
   ToggleOutcome outcome;
   for (EntryRow* row : rows) {
-    if (!row->isFolder) {
-      outcome.error = makeError(ErrorKind::NotAFolder, m_path, kCannotHideFilesMessage);
-      outcome.error.path.clear();
+    const bool hide = !row->hidden();
+    if (!row->isFolder) {  // a file, whatever its mark
+      outcome.error = makeError(ErrorKind::NotAFolder, {}, kCannotHideFilesMessage);
       break;
     }
-    const uint8_t wanted = row->hidden ? kShownFolderFlags : kHiddenFolderFlags;
-    if (Error e = writeBoth(*row, wanted, outcome)) {
+    if (Error e = checkRow(*row)) {
       outcome.error = e;
       break;
     }
+    int failedTree = 0;
+    bool restored = true;
+    if (Error e = writeRow(*row, hide, failedTree, restored)) {
+      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
+      break;
+    }
+    outcome.changed.push_back(pathOf(*row));
+    ++outcome.rowsChanged;
   }
+  if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
 }
 
 ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden) {
   ToggleOutcome outcome;
+  // Everything is checked first: a refused folder means nothing is written.
   for (const EntryRow* row : rows)
-    if (!row->isFolder) {
-      outcome.error = makeError(ErrorKind::NotAFolder, row->name, kCannotHideFilesMessage);
+    if (Error e = checkRow(*row)) {
+      outcome.error = e;
+      if (e.kind == ErrorKind::NotAFolder) outcome.error.reason = kCannotHideFilesMessage;
       return outcome;
     }
   for (EntryRow* row : rows) {
-    if (row->hidden == hidden) continue;
-    if (Error e = writeBoth(*row, hidden ? kHiddenFolderFlags : kShownFolderFlags, outcome)) {
-      outcome.error = e;
+    int failedTree = 0;
+    bool restored = true;
+    if (Error e = writeRow(*row, hidden, failedTree, restored)) {
+      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
       break;
     }
+    outcome.changed.push_back(pathOf(*row));
+    ++outcome.rowsChanged;
   }
+  if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
 }
 
-Error Workspace::findEntry(const std::string& folderPath, EntryRow& out) const {
-  std::string_view path = folderPath;
-  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-  const size_t slash = path.rfind('/');
-  const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  if (last.empty()) return makeError(ErrorKind::PathNotFound, folderPath, "The root folder cannot be hidden.");
-  const int folder = m_tree.findFolder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash));
-  if (folder < 0) return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
+Error Workspace::folderRow(int node, EntryRow& out) const {
+  if (node <= 0 || static_cast<size_t>(node) >= m_tree.size())
+    return makeError(ErrorKind::PathNotFound, m_path, "The root folder has no row.");
   FolderListing listing;
-  if (Error e = listFolder(folder, listing)) return e;
+  if (Error e = listFolder(m_tree.node(node).parent, listing); e && listing.rows.empty()) return e;
   for (EntryRow& row : listing.rows)
-    if (componentMatches(last, row.name, row.jolietName)) {
+    if (row.folderIndex == node) {
       out = std::move(row);
       return {};
     }
-  return makeError(ErrorKind::PathNotFound, folderPath, "No such folder in the image.");
+  return makeError(ErrorKind::PathNotFound, m_tree.pathOf(node), "The folder's record could not be found.");
+}
+
+Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
+  std::string_view path = entryPath;
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.rfind('/');
+  const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  if (last.empty()) return makeError(ErrorKind::PathNotFound, entryPath, "The root folder cannot be hidden.");
+  int folder = -1;
+  if (Error e = m_tree.findFolder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash), folder)) {
+    e.path = entryPath;
+    return e;
+  }
+  FolderListing listing;
+  if (Error e = listFolder(folder, listing)) return e;
+  for (bool exact : {true, false}) {
+    std::vector<size_t> matches;
+    for (size_t i = 0; i < listing.rows.size(); ++i) {
+      bool match = false;
+      for (const EntryRecord& record : listing.rows[i].records) match = match || nameMatches(last, record.name, exact);
+      if (match) matches.push_back(i);
+    }
+    if (matches.size() > 1)
+      return makeError(ErrorKind::AmbiguousPath, entryPath,
+                       "The path could mean two entries, " + pathOf(listing.rows[matches[0]]) + " and " +
+                           pathOf(listing.rows[matches[1]]) + ".");
+    if (matches.size() == 1) {
+      out = std::move(listing.rows[matches[0]]);
+      return {};
+    }
+  }
+  return makeError(ErrorKind::PathNotFound, entryPath, "No such folder in the image.");
 }
 
 }  // namespace umbra

@@ -1,23 +1,25 @@
 #pragma once
 // The workspace both views share: open an image into its folder tree, list a folder into rows,
-// hide and show folders. It never shows anything; it returns rows and error values.
+// hide and show folders in every tree of the image. It never shows anything; it returns rows and
+// error values.
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "engine/iso9660/CIsoImage.h"
 #include "engine/Error.h"
+#include "engine/iso9660/CIsoImage.h"
 #include "engine/model/FolderReader.h"
 #include "engine/model/FolderTree.h"
+#include "engine/model/ImageTrees.h"
 
 namespace umbra {
 
-// What a hide/show command did. Rows passed in are updated to what is on disk.
+// What a hide or show did. Rows passed in are updated to what is on disk.
 struct ToggleOutcome {
-  Error error;                        // set when the command stopped (a file, a failed write)
-  std::vector<std::string> notices;   // e.g. a folder hidden in the ISO 9660 tree only
+  Error error;                       // why the command stopped; none when every folder got its state
+  std::vector<std::string> changed;  // the folders written, as paths
   size_t rowsChanged = 0;
 };
 
@@ -27,43 +29,57 @@ enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 
 class Workspace {
  public:
-  // Opens the image and builds its folder tree. In Work mode the file is locked against other
-  // writers and the primary descriptor is stamped. An UnknownFormat error keeps the image open
-  // with the part of the tree built before the bad record.
+  // Opens the image and builds its folder tree over every tree it has. In Work mode the file is
+  // locked against other writers and the primary descriptor is stamped. An UnknownFormat error
+  // keeps the image open with the part of the tree built before the bad record.
   Error open(const std::string& path, OpenMode mode);
   void close();
   // Writes the application stamp into the primary volume descriptor.
-  Error stamp() { return m_image.ReadPrimaryDescriptor(true); }
+  Error stamp();
   bool isOpen() const { return m_image.IsOpen(); }
   const std::string& path() const { return m_path; }
 
   const FolderTree& folders() const { return m_tree; }
+  const ImageTrees& trees() const { return m_trees; }
   std::string volumeIdentifier() const;  // the 32 bytes as stored, trailing spaces included
   const CIsoImage& image() const { return m_image; }
 
   Error listFolder(int folderIndex, FolderListing& out) const;
   // A reader with its own read-only handle on the open image, for listing on another thread
-  // while this workspace lists too. Null (and error set) when the file cannot be opened again.
+  // while this workspace lists too; it lists at most what the image can hold. Null (and error
+  // set) when the file cannot be opened again.
   std::unique_ptr<FolderReader> openReader(Error& error) const;
 
   // Hide/show rows in the given order, following the Hide button's rules: a hidden row is
-  // shown again (folders only), a normal folder is hidden, a file stops the command with
-  // kCannotHideFilesMessage. Each folder changes in both trees or in neither.
+  // shown again, a normal or partly hidden folder is hidden; a file, or a folder without a proven
+  // twin in every tree, stops the command there before its row is written.
   ToggleOutcome toggle(std::span<EntryRow* const> rows);
-  // Sets rows to a wanted state (command line hide/show); idempotent.
+  // Sets every record of every row to the wanted state (command line hide/show). Every row is
+  // checked before anything is written; running it again repairs a partly hidden folder.
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);
+  // Why a row cannot be hidden or shown (a file, no proven twin, a record that is not there).
+  Error checkRow(const EntryRow& row) const;
 
-  // Resolves "/A/B" (components match the ISO identifier ignoring case, ";1" optional, or the
-  // Joliet name) to the entry's row in its parent folder. The root has no row: PathNotFound.
-  Error findEntry(const std::string& folderPath, EntryRow& out) const;
+  // Resolves "/A/B" to the entry's row in its parent folder. A component matches an exact name
+  // in any tree first, else one that differs only in case when exactly one does. The root has no
+  // row: PathNotFound. A path that could mean two entries: AmbiguousPath.
+  Error findEntry(const std::string& entryPath, EntryRow& out) const;
+  // The row of a folder node in its parent's listing (the root has none: PathNotFound).
+  Error folderRow(int node, EntryRow& out) const;
+  // "/BETA/INNER" for a folder row, the parent's path and the row's name for a file.
+  std::string pathOf(const EntryRow& row) const;
 
  private:
-  Error writeBoth(EntryRow& row, uint8_t flags, ToggleOutcome& outcome);
+  Error writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored);
+  Error finish(ToggleOutcome& outcome);
+  Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
 
   CIsoImage m_image;
+  ImageTrees m_trees;
   FolderTree m_tree;
   std::string m_path;
-  mutable FolderReader m_reader{m_image, m_tree};
+  bool m_unsynced = false;  // written since the last sync
+  mutable FolderReader m_reader{m_image.File(), m_tree};
 };
 
 }  // namespace umbra

@@ -153,31 +153,36 @@ void CIsoImage::FreePathTables() {
   m_pathTables[1] = {};
 }
 
-Error CIsoImage::LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const {
+Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
+                    DirectoryWalk& walk) {
   walk = {};
-  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
   const uint64_t offset = sectorOffset(extent);
-  if (extent == 0 || offset + kSectorSize > m_file.size())
-    return makeError(ErrorKind::Truncated, m_path, "A folder lies outside the image.");
+  if (extent == 0 || offset + kSectorSize > file.size())
+    return makeError(ErrorKind::Truncated, path, "A folder lies outside the image.");
   if (buffer.size() < kSectorSize) buffer.resize(kSectorSize);
   size_t got = 0;
-  if (!m_file.readAt(offset, buffer.data(), kSectorSize, got) || got != kSectorSize)
-    return ioError("Cannot read a folder");
+  if (!file.readAt(offset, buffer.data(), kSectorSize, got) || got != kSectorSize)
+    return makeError(ErrorKind::Io, path, std::string("Cannot read a folder: ") + ImageFile::lastErrorText());
   // The directory's length is the Data Length of its own "." record, which comes first.
   const uint8_t* self = buffer.data();
   if (self[kDrLength] < kDrMinLength || self[kDrNameLength] != 1 || self[kDrName] != 0)
-    return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged.");
+    return makeError(ErrorKind::UnknownFormat, path, "A folder's record list is damaged.");
   const uint32_t length = readLe32(self + kDrDataLength);
-  if (length < kDrMinLength || length > kMaxDirectorySize || offset + length > m_file.size())
-    return makeError(ErrorKind::Truncated, m_path, "A folder's record list runs past the end of the image.");
+  if (length < kDrMinLength || length > kMaxDirectorySize || offset + length > file.size())
+    return makeError(ErrorKind::Truncated, path, "A folder's record list runs past the end of the image.");
   if (length > kSectorSize) {
     if (buffer.size() < length) buffer.resize(length);
-    if (!m_file.readAt(offset + kSectorSize, buffer.data() + kSectorSize, length - kSectorSize, got) ||
+    if (!file.readAt(offset + kSectorSize, buffer.data() + kSectorSize, length - kSectorSize, got) ||
         got != length - kSectorSize)
-      return ioError("Cannot read a folder");
+      return makeError(ErrorKind::Io, path, std::string("Cannot read a folder: ") + ImageFile::lastErrorText());
   }
   walk = DirectoryWalk(buffer.data(), length, offset);
   return {};
+}
+
+Error CIsoImage::LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const {
+  return loadDirectory(m_file, m_path, extent, buffer, walk);
 }
 
 Error CIsoImage::readDirectory(Tree tree, uint32_t extent) {
@@ -191,21 +196,25 @@ bool CIsoImage::nextDirRecord(DirectoryState& dir, DirRecord& out) {
   return true;
 }
 
-Error CIsoImage::ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const {
-  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags) {
+  if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
   uint8_t head[kDrMinLength];
   size_t got = 0;
   const uint64_t inSector = recordOffset % kSectorSize;
-  if (recordOffset < sectorOffset(kFirstDescriptorSector + 1) || recordOffset + sizeof head > m_file.size() ||
+  if (recordOffset < sectorOffset(kFirstDescriptorSector + 1) || recordOffset + sizeof head > file.size() ||
       inSector + sizeof head > kSectorSize)
-    return makeError(ErrorKind::UnknownFormat, m_path, "No folder record stands at that place.");
-  if (!m_file.readAt(recordOffset, head, sizeof head, got) || got != sizeof head)
-    return ioError("Cannot read a folder record");
+    return makeError(ErrorKind::UnknownFormat, path, "No folder record stands at that place.");
+  if (!file.readAt(recordOffset, head, sizeof head, got) || got != sizeof head)
+    return makeError(ErrorKind::Io, path, std::string("Cannot read a folder record: ") + ImageFile::lastErrorText());
   if (head[kDrLength] < kDrMinLength || inSector + head[kDrLength] > kSectorSize ||
       kDrName + head[kDrNameLength] > head[kDrLength])
-    return makeError(ErrorKind::UnknownFormat, m_path, "No folder record stands at that place.");
+    return makeError(ErrorKind::UnknownFormat, path, "No folder record stands at that place.");
   flags = head[kDrFlags];
   return {};
+}
+
+Error CIsoImage::ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const {
+  return readRecordFlags(m_file, m_path, recordOffset, flags);
 }
 
 Error CIsoImage::WriteFileFlags(uint64_t recordOffset, uint8_t value) {

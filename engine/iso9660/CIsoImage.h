@@ -62,6 +62,14 @@ class DirectoryWalk {
 
 enum class Tree { Primary, Joliet };
 
+// Reads a directory extent into buffer (its length from its own "." record, capped by the file's
+// size) and returns a walk over it. `path` names the image in errors.
+Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
+                    DirectoryWalk& walk);
+// Reads the flags byte of the directory record at recordOffset, after checking that a plausible
+// record stands there.
+Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags);
+
 class CIsoImage {
  public:
   CIsoImage() = default;
@@ -76,6 +84,9 @@ class CIsoImage {
   bool IsWritable() const { return m_file.isWritable(); }
   uint64_t FileSize() const { return m_file.size(); }
   const std::string& Path() const { return m_path; }
+  // The open file, for the tree readers and the writer.
+  const ImageFile& File() const { return m_file; }
+  ImageFile& File() { return m_file; }
 
   // The primary descriptor found by the scan. With stamp, its identifiers are rewritten with
   // the application stamp in place (a working open does this).

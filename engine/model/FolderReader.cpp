@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/io/ImageFile.h"
 #include "engine/model/NameKey.h"
-#include "engine/iso9660/RockRidge.h"
 
 namespace umbra {
-
-using namespace iso;
 
 namespace {
 // Writes n (below 1000) without leading zeros; returns the position after it.
@@ -20,148 +18,189 @@ char* putSmallNumber(char* out, unsigned n) {
 }
 }  // namespace
 
+FolderState stateOf(const EntryOffsets& records) {
+  size_t hidden = 0;
+  for (const EntryRecord& r : records) hidden += r.hidden ? 1 : 0;
+  if (hidden == 0) return FolderState::Normal;
+  return hidden == records.size() ? FolderState::Hidden : FolderState::Mixed;
+}
+
+const char* EntryRow::property() const {
+  switch (state) {
+    case FolderState::Hidden: return "Hidden";
+    case FolderState::Mixed: return "Partly hidden";
+    default: return "Normal";
+  }
+}
+
+const char* EntryRow::stateName() const {
+  switch (state) {
+    case FolderState::Hidden: return "hidden";
+    case FolderState::Mixed: return "mixed";
+    default: return "normal";
+  }
+}
+
+const EntryRecord* EntryRow::recordIn(int tree) const {
+  for (const EntryRecord& r : records)
+    if (r.tree == tree) return &r;
+  return nullptr;
+}
+
+uint64_t EntryRow::offsetIn(int tree) const {
+  const EntryRecord* r = recordIn(tree);
+  return r ? r->offset : 0;
+}
+
 // "%d-%d-%d %d:%d" of year, month, day, hour, minute; written by hand because a listing of a
 // large image formats hundreds of thousands of these.
 std::string EntryRow::modifiedText() const {
-  char text[24];
-  const unsigned year = 1900u + date[0];  // 1900 to 2155
+  char text[32];
+  const unsigned year = std::min<unsigned>(date.year, 9999);
   char* out = text;
   *out++ = static_cast<char>('0' + year / 1000);
   *out++ = static_cast<char>('0' + year / 100 % 10);
   *out++ = static_cast<char>('0' + year / 10 % 10);
   *out++ = static_cast<char>('0' + year % 10);
   *out++ = '-';
-  out = putSmallNumber(out, date[1]);
+  out = putSmallNumber(out, date.month);
   *out++ = '-';
-  out = putSmallNumber(out, date[2]);
+  out = putSmallNumber(out, date.day);
   *out++ = ' ';
-  out = putSmallNumber(out, date[3]);
+  out = putSmallNumber(out, date.hour);
   *out++ = ':';
-  out = putSmallNumber(out, date[4]);
+  out = putSmallNumber(out, date.minute);
   return std::string(text, out);
 }
 
 std::string EntryRow::sizeText() const {
-  char text[32];
-  std::snprintf(text, sizeof text, "%u bytes", size);
+  char text[40];
+  std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(size));
   return text;
 }
 
-FolderReader::FolderReader(const CIsoImage& image, const FolderTree& tree) : m_image(&image), m_tree(&tree) {}
+FolderReader::FolderReader(const ImageFile& file, const FolderTree& tree) : m_file(&file), m_tree(&tree) {}
 
-FolderReader::FolderReader(std::unique_ptr<CIsoImage> image, const FolderTree& tree)
-    : m_ownImage(std::move(image)), m_image(m_ownImage.get()), m_tree(&tree) {}
+FolderReader::FolderReader(std::unique_ptr<ImageFile> file, const FolderTree& tree)
+    : m_ownFile(std::move(file)), m_file(m_ownFile.get()), m_tree(&tree) {}
 
 FolderReader::~FolderReader() = default;
 
 Error FolderReader::list(int folderIndex, FolderListing& out) {
   out.folderIndex = folderIndex;
-  out.rows.clear();
-  const CIsoImage& image = *m_image;
   const FolderTree& tree = *m_tree;
-  if (folderIndex < 0 || static_cast<size_t>(folderIndex) >= tree.size())
-    return makeError(ErrorKind::PathNotFound, image.Path(), "No such folder.");
-  const CFolderNode& folder = tree.node(folderIndex);
-  Scratch& scratch = m_scratch;
-
-  DirectoryWalk primaryWalk, jolietWalk;
-  if (Error e = image.LoadDirectory(folder.primary.extent, scratch.primaryBuffer, primaryWalk)) return e;
-  scratch.primary.clear();
-  DirRecord r;
-  while (primaryWalk.next(r))
-    if (!r.isSelf() && !r.isParent()) scratch.primary.push_back(r);
-
-  auto& joliet = scratch.joliet;
-  joliet.clear();
-  if (folder.joliet.extent != 0 && !image.LoadDirectory(folder.joliet.extent, scratch.jolietBuffer, jolietWalk)) {
-    while (jolietWalk.next(r))
-      if (!r.isSelf() && !r.isParent()) joliet.push_back({r.extent, r.dataLength, r.offset, r.identifier, false, false, {}});
+  if (folderIndex < 0 || static_cast<size_t>(folderIndex) >= tree.size()) {
+    out.rows.clear();
+    return makeError(ErrorKind::PathNotFound, {}, "No such folder.");
   }
-  // Files are found by the extent they share in both trees: sorted (extent, size) keys make each
-  // look-up a binary search, on both sides, so that a shared extent can be told from a unique one.
-  auto sortedKeys = [](auto& keys) { std::sort(keys.begin(), keys.end()); };
-  scratch.jolietKeys.clear();
-  for (uint32_t i = 0; i < joliet.size(); ++i) scratch.jolietKeys.push_back({joliet[i].extent, joliet[i].size, i});
-  sortedKeys(scratch.jolietKeys);
-  scratch.primaryKeys.clear();
-  for (uint32_t i = 0; i < scratch.primary.size(); ++i)
-    scratch.primaryKeys.push_back({scratch.primary[i].extent, scratch.primary[i].dataLength, i});
-  sortedKeys(scratch.primaryKeys);
-  auto range = [](const std::vector<ExtentKey>& keys, uint32_t extent, uint32_t size) {
-    return std::equal_range(keys.begin(), keys.end(), ExtentKey{extent, size, 0},
-                            [](const ExtentKey& a, const ExtentKey& b) {
-                              return std::tie(a.extent, a.size) < std::tie(b.extent, b.size);
-                            });
+  const ImageTrees& trees = tree.trees();
+  const CFolderNode& node = tree.node(folderIndex);
+  m_entries.resize(static_cast<size_t>(trees.count()));
+
+  size_t rowCount = 0;
+  auto newRow = [&](const TreeEntry& e, int t) -> EntryRow& {
+    if (rowCount == out.rows.size()) out.rows.emplace_back();
+    EntryRow& row = out.rows[rowCount++];
+    row.name = e.name;
+    row.isFolder = e.isFolder;
+    row.folderIndex = e.isFolder && e.folder >= 0 ? tree.findByPlace(t, e.folder) : -1;
+    row.parentIndex = folderIndex;
+    row.size = e.size;
+    row.date = e.date;
+    row.records.clear();
+    return row;
   };
-  // Names decide among entries sharing an extent (empty files): sorted keys, built once, only
-  // when needed.
-  auto& jolietByName = scratch.jolietNames;
-  jolietByName.clear();
-  bool namesBuilt = false;
-  auto jolietUtf8 = [&](JolietEntry& j) -> const std::string& {
-    if (!j.converted) {
-      j.utf8 = jolietToUtf8(j.name);
-      j.converted = true;
-    }
-    return j.utf8;
+  auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
+    for (uint64_t offset : e.recordOffsets) row.records.push_back({t, offset, e.hidden, e.name});
   };
 
-  out.rows.reserve(scratch.primary.size());
-  for (const DirRecord& rec : scratch.primary) {
-    EntryRow& row = out.rows.emplace_back();
-    row.name.assign(rec.identifier);
-    row.size = rec.dataLength;
-    row.hidden = rec.flags == kHiddenFolderFlags;
-    std::copy(rec.date, rec.date + kDrDateLength, row.date);
-    row.primaryOffset = rec.offset;
-    const int node = tree.findByPrimaryExtent(rec.extent);
-    // A hidden folder has lost its Directory bit; its extent still names a folder of the path table.
-    row.isFolder = (rec.flags & kFlagDirectory) != 0 || (row.hidden && node >= 0);
-    if (row.isFolder) row.folderIndex = node;
-
-    JolietEntry* twin = nullptr;
+  // The folder's first tree gives the rows.
+  const FolderPlace base = node.places.front();
+  std::vector<TreeEntry>& baseEntries = m_entries[static_cast<size_t>(base.tree)];
+  Error error = trees.reader(base.tree).listFolder(*m_file, trees.foldersOf(base.tree), base.folder, baseEntries);
+  if (error && baseEntries.empty()) {
+    out.rows.clear();
+    return error;
+  }
+  uint64_t listed = baseEntries.size();
+  m_folderRows.clear();
+  m_baseKeys.clear();
+  m_baseEntryOfRow.clear();
+  for (size_t i = 0; i < baseEntries.size(); ++i) {
+    const TreeEntry& e = baseEntries[i];
+    EntryRow& row = newRow(e, base.tree);
+    attach(row, e, base.tree);
+    const uint32_t index = static_cast<uint32_t>(rowCount - 1);
     if (row.isFolder) {
-      const uint32_t jolietExtent = node >= 0 ? tree.node(node).joliet.extent : 0;
-      if (jolietExtent != 0) {
-        auto it = std::lower_bound(scratch.jolietKeys.begin(), scratch.jolietKeys.end(), jolietExtent,
-                                   [](const ExtentKey& k, uint32_t extent) { return k.extent < extent; });
-        if (it != scratch.jolietKeys.end() && it->extent == jolietExtent) twin = &joliet[it->index];
-      }
+      if (row.folderIndex >= 0) m_folderRows.emplace_back(row.folderIndex, index);
     } else {
-      const auto [first, last] = range(scratch.jolietKeys, rec.extent, rec.dataLength);
-      const auto [pfirst, plast] = range(scratch.primaryKeys, rec.extent, rec.dataLength);
-      if (last - first == 1 && plast - pfirst == 1) {
-        twin = &joliet[first->index];
-      } else if (first != last) {
-        if (!namesBuilt) {
-          for (uint32_t i = 0; i < joliet.size(); ++i) jolietByName.emplace_back(nameKey(jolietUtf8(joliet[i])), i);
-          std::sort(jolietByName.begin(), jolietByName.end());
-          namesBuilt = true;
-        }
-        int count = 0;
-        const std::string longName = rockRidgeName(rec.systemUse);
-        const std::string key = nameKey(longName.empty() ? row.name : longName);
-        for (auto it = std::lower_bound(jolietByName.begin(), jolietByName.end(), std::pair<std::string, uint32_t>(key, 0));
-             it != jolietByName.end() && it->first == key; ++it) {
-          JolietEntry& j = joliet[it->second];
-          if (!j.taken && j.extent == rec.extent && j.size == rec.dataLength) {
-            twin = &j;
-            ++count;
-          }
-        }
-        if (count != 1) twin = nullptr;
-      }
+      m_baseKeys.push_back({e.dataSector, e.size, index});
     }
-    if (twin && !twin->taken) {
-      twin->taken = true;
-      row.hasJoliet = true;
-      row.jolietOffset = twin->offset;
-      row.jolietName = std::move(jolietUtf8(*twin));
+    m_baseEntryOfRow.push_back(static_cast<int>(i));
+  }
+  std::sort(m_folderRows.begin(), m_folderRows.end());
+  std::sort(m_baseKeys.begin(), m_baseKeys.end());
+  auto keyRange = [](const std::vector<FileKey>& keys, uint64_t sector, uint64_t size) {
+    return std::equal_range(keys.begin(), keys.end(), FileKey{sector, size, 0}, [](const FileKey& a, const FileKey& b) {
+      return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
+    });
+  };
+  auto fileKeyOf = [](const TreeEntry& e) { return nameKey(e.originalName.empty() ? e.name : e.originalName); };
+
+  // Every other tree adds its records to the rows, and rows for the folders only it holds.
+  for (const FolderPlace& place : node.places) {
+    if (place.tree == base.tree) continue;
+    std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
+    if (Error e = trees.reader(place.tree).listFolder(*m_file, trees.foldersOf(place.tree), place.folder, entries);
+        e && !error)
+      error = e;
+    listed += entries.size();
+    m_otherKeys.clear();
+    for (uint32_t i = 0; i < entries.size(); ++i)
+      if (!entries[i].isFolder) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
+    std::sort(m_otherKeys.begin(), m_otherKeys.end());
+    for (uint32_t i = 0; i < entries.size(); ++i) {
+      const TreeEntry& e = entries[i];
+      if (e.isFolder) {
+        const int folderNode = e.folder >= 0 ? tree.findByPlace(place.tree, e.folder) : -1;
+        if (folderNode < 0) continue;  // a folder record its own tree does not know: damaged, left out
+        const auto it = std::lower_bound(m_folderRows.begin(), m_folderRows.end(), std::pair<int, uint32_t>(folderNode, 0));
+        if (it != m_folderRows.end() && it->first == folderNode) {
+          attach(out.rows[it->second], e, place.tree);
+        } else {
+          EntryRow& row = newRow(e, place.tree);
+          attach(row, e, place.tree);
+        }
+        continue;
+      }
+      // A file's twin holds the same data; among entries sharing it (empty files), the same name.
+      const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
+      if (first == last) continue;
+      const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
+      const FileKey* twin = nullptr;
+      if (last - first == 1 && olast - ofirst == 1) {
+        twin = &*first;
+      } else {
+        const std::string key = fileKeyOf(e);
+        int matches = 0;
+        for (auto it = first; it != last; ++it)
+          if (fileKeyOf(baseEntries[static_cast<size_t>(m_baseEntryOfRow[it->index])]) == key) {
+            twin = &*it;
+            ++matches;
+          }
+        int sameName = 0;
+        for (auto it = ofirst; it != olast; ++it) sameName += fileKeyOf(entries[it->index]) == key ? 1 : 0;
+        if (matches != 1 || sameName != 1) twin = nullptr;
+      }
+      if (twin) attach(out.rows[twin->index], e, place.tree);
     }
   }
-  if (primaryWalk.damaged())
-    return makeError(ErrorKind::UnknownFormat, image.Path(), "A folder's record list is damaged; it is shown only in part.");
-  return {};
+  out.rows.resize(rowCount);
+  for (EntryRow& row : out.rows) row.state = stateOf(row.records);
+  if (listed > m_entryBudget)
+    return makeError(ErrorKind::UnknownFormat, {}, "The image's folders hold more entries than it has room for; it is damaged.");
+  m_entryBudget -= std::min(m_entryBudget, listed);
+  return error;
 }
 
 }  // namespace umbra

@@ -1,84 +1,93 @@
 #pragma once
-// Lists one folder of an open image into rows, pairing each ISO 9660 record with its Joliet twin.
-// A reader keeps its own buffers; readers with their own file handle may list on several threads.
+// Lists one folder of an open image into rows: the entries of the folder's first tree, each with
+// its records in every other tree (folders by the pairing, files by the data they share), then the
+// folders that only other trees hold. A reader keeps its own buffers; readers with their own file
+// may list on several threads.
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "engine/iso9660/CIsoImage.h"
 #include "engine/Error.h"
 #include "engine/model/FolderTree.h"
 
 namespace umbra {
 
+class ImageFile;
+
+// A folder's state over all its records: hidden in every tree, in none, or in some only.
+enum class FolderState { Normal, Hidden, Mixed };
+
+// One stored copy of an entry's record in one tree.
+struct EntryRecord {
+  int tree = 0;
+  uint64_t offset = 0;  // image byte offset where the record starts
+  bool hidden = false;  // it holds that tree's hidden mark
+  std::string name;     // the entry's name in that tree (UTF-8; ISO 9660 identifiers as stored)
+};
+// Where an entry's records stand, in tree order, one element per stored copy.
+using EntryOffsets = std::vector<EntryRecord>;
+
 // One entry of a listed folder (a row of the file list).
 struct EntryRow {
-  std::string name;         // ISO 9660 identifier as stored, e.g. "README.TXT;1"
-  std::string jolietName;   // UTF-8 Joliet name; empty when the entry has no Joliet twin
-  bool hasJoliet = false;
-  bool isFolder = false;    // from the image: Directory bit, or a hidden record whose extent is a folder
-  bool hidden = false;      // the primary record's flags byte is exactly 5
-  uint32_t size = 0;        // Data Length, unsigned
-  uint8_t date[7] = {};     // recording date as stored
-  uint64_t primaryOffset = 0;  // image byte offset of the primary directory record
-  uint64_t jolietOffset = 0;   // image byte offset of the Joliet record; 0 = none
-  int folderIndex = -1;        // for a folder: its index in the FolderTree, when known
+  std::string name;       // the ISO 9660 identifier as stored ("README.TXT;1"); else its name in its first tree
+  bool isFolder = false;  // from the image: Directory bit, or a hidden record whose extent is a folder
+  int folderIndex = -1;   // for a folder: its node in the FolderTree, when known
+  int parentIndex = -1;   // the node of the folder listed
+  FolderState state = FolderState::Normal;
+  uint64_t size = 0;      // Data Length
+  EntryDate date;
+  EntryOffsets records;
 
-  const char* property() const { return hidden ? "Hidden" : "Normal"; }
-  std::string modifiedText() const;  // "%d-%d-%d %d:%d"
-  std::string sizeText() const;      // "%u bytes"
+  bool hidden() const { return state == FolderState::Hidden; }
+  const char* property() const;       // "Normal", "Hidden" or "Partly hidden"
+  const char* stateName() const;      // "normal", "hidden" or "mixed"
+  const EntryRecord* recordIn(int tree) const;
+  uint64_t offsetIn(int tree) const;  // first copy's offset; 0 when the entry has no record there
+  std::string modifiedText() const;   // "%d-%d-%d %d:%d"
+  std::string sizeText() const;       // "%llu bytes"
 };
+
+// State from the records' marks.
+FolderState stateOf(const EntryOffsets& records);
 
 struct FolderListing {
   int folderIndex = -1;
-  std::vector<EntryRow> rows;  // in primary directory order, "." and ".." left out
+  std::vector<EntryRow> rows;  // "." and ".." left out
 };
 
 class FolderReader {
  public:
-  // Reads through the given image (same thread as its other users).
-  FolderReader(const CIsoImage& image, const FolderTree& tree);
-  // Reads through an image of its own (another handle on the same file).
-  FolderReader(std::unique_ptr<CIsoImage> image, const FolderTree& tree);
+  // Reads through the given file (same thread as its other users).
+  FolderReader(const ImageFile& file, const FolderTree& tree);
+  // Reads through a file of its own (another handle on the same image).
+  FolderReader(std::unique_ptr<ImageFile> file, const FolderTree& tree);
   ~FolderReader();
   FolderReader(const FolderReader&) = delete;
   FolderReader& operator=(const FolderReader&) = delete;
 
   Error list(int folderIndex, FolderListing& out);
+  // Caps the entries this reader lists from now on: a crafted image whose folders share their
+  // record lists must not make a listing of every folder run for minutes.
+  void limitEntries(uint64_t entries) { m_entryBudget = entries; }
 
  private:
-  // Buffers reused from one listing to the next, so that listing every folder allocates little.
-  struct JolietEntry {
-    uint32_t extent;
-    uint32_t size;
-    uint64_t offset;
-    std::string_view name;
-    bool taken;
-    bool converted;    // utf8 holds the name
-    std::string utf8;
-  };
-  struct ExtentKey {
-    uint32_t extent;
-    uint32_t size;
+  std::unique_ptr<ImageFile> m_ownFile;
+  const ImageFile* m_file;
+  const FolderTree* m_tree;
+  uint64_t m_entryBudget = UINT64_MAX;
+  // Buffers reused from one listing to the next.
+  std::vector<std::vector<TreeEntry>> m_entries;  // per tree
+  struct FileKey {
+    uint64_t sector, size;
     uint32_t index;
-    bool operator<(const ExtentKey& o) const {
-      return extent != o.extent ? extent < o.extent : size != o.size ? size < o.size : index < o.index;
+    bool operator<(const FileKey& o) const {
+      return sector != o.sector ? sector < o.sector : size != o.size ? size < o.size : index < o.index;
     }
   };
-  struct Scratch {
-    std::vector<uint8_t> primaryBuffer, jolietBuffer;
-    std::vector<DirRecord> primary;
-    std::vector<JolietEntry> joliet;
-    std::vector<ExtentKey> primaryKeys, jolietKeys;
-    std::vector<std::pair<std::string, uint32_t>> jolietNames;
-  };
-
-  std::unique_ptr<CIsoImage> m_ownImage;
-  const CIsoImage* m_image;
-  const FolderTree* m_tree;
-  Scratch m_scratch;
+  std::vector<FileKey> m_baseKeys, m_otherKeys;
+  std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
+  std::vector<int> m_baseEntryOfRow;
 };
 
 }  // namespace umbra

@@ -1,63 +1,74 @@
 #pragma once
-// The folder hierarchy of an open image: one CFolderNode per directory of the primary path table,
-// each paired with its Joliet twin where the twin can be proven (by name, else by content).
+// The folder hierarchy of an open image: one CFolderNode per folder, holding its place in every
+// tree where its twin is proven. A folder of one tree without a proven twin in another tree that
+// has folders is "unpaired" there: it keeps a node of its own, and it cannot be hidden.
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/Error.h"
+#include "engine/model/ImageTrees.h"
 
 namespace umbra {
 
-class CIsoImage;
+class ImageFile;
 
-struct FolderRecord {
-  uint32_t extent = 0;   // Location of Extent; 0 = no such record
-  uint32_t pathNumber = 0;  // 1-based number in its path table; 0 = none
+// A folder's place in one tree: the tree, and the folder's index in that tree's folder list.
+struct FolderPlace {
+  int tree = 0;
+  int folder = 0;
 };
 
 struct CFolderNode {
-  FolderRecord primary;
-  FolderRecord joliet;
-  std::string name;        // ISO 9660 directory identifier as stored ("" for the root)
-  std::string jolietName;  // UTF-8; empty when there is no Joliet twin
-  int parent = -1;         // index of the parent node; -1 for the root
+  std::string name;                // ISO 9660 identifier as stored; else its name in its first tree; "" for the root
+  int parent = -1;                 // index of the parent node; -1 for the root
   int depth = 0;
-  std::vector<int> children;  // in path-table order
+  std::vector<int> children;       // ISO 9660 order, then folders found only in other trees
+  std::vector<FolderPlace> places;  // in tree order
+  std::vector<int> unpairedIn;     // usable trees in which no twin of this folder could be proven
+
+  // Index of the folder in that tree's list; -1 when it has none there.
+  int folderIn(int tree) const {
+    for (const FolderPlace& p : places)
+      if (p.tree == tree) return p.folder;
+    return -1;
+  }
 };
 
 class FolderTree {
  public:
-  // Builds the tree from the image's path tables. On a bad parent number it stops and returns
-  // UnknownFormat, keeping the nodes built so far.
-  Error build(CIsoImage& image);
+  // Pairs the folders of every tree. Listings are read where names do not prove a twin.
+  void build(const ImageFile& file, const ImageTrees& trees);
   void clear();
 
   bool empty() const { return m_nodes.empty(); }
   size_t size() const { return m_nodes.size(); }
   const CFolderNode& node(int index) const { return m_nodes[static_cast<size_t>(index)]; }
   const std::vector<CFolderNode>& nodes() const { return m_nodes; }
+  const ImageTrees& trees() const { return *m_trees; }
 
-  // Node index of the folder whose primary (or Joliet) extent this is; -1 if none.
-  int findByPrimaryExtent(uint32_t extent) const;
-  int findByJolietExtent(uint32_t extent) const;
-  // The subfolder of `folder` that a path component names (ISO 9660 identifier ignoring case, or
-  // the Joliet name); -1 if none.
-  int findChild(int folder, std::string_view component) const;
-  // The folder a path such as "/Beta/inner" names, from the root; -1 if none.
-  int findFolder(std::string_view path) const;
-  // "/BETA/INNER" built from ISO identifiers; "/" for the root.
+  // Node of a tree's folder; -1 if none.
+  int findByPlace(int tree, int folder) const;
+  // The name of a node in a tree ("" when it has no place there).
+  const std::string& nameIn(int node, int tree) const;
+  // Resolves "/Beta/inner" from the root. A component matches an exact name in any tree first
+  // (an ISO 9660 identifier without ";1", a Joliet or UDF name), else a name that differs only in
+  // case when exactly one does. Errors: PathNotFound, or AmbiguousPath naming both folders.
+  Error findFolder(std::string_view path, int& result) const;
+  // "/BETA/INNER" built from the nodes' names; "/" for the root.
   std::string pathOf(int index) const;
 
  private:
-  void pairJoliet(CIsoImage& image);
-  void setTwin(int node, uint32_t jolietExtent, uint32_t jolietNumber, std::string jolietName);
+  void pairTree(const ImageFile& file, int tree);
 
+  const ImageTrees* m_trees = nullptr;
   std::vector<CFolderNode> m_nodes;
-  std::unordered_map<uint32_t, int> m_byPrimaryExtent;
-  std::unordered_map<uint32_t, int> m_byJolietExtent;
+  std::vector<std::vector<int>> m_byPlace;  // per tree: folder index -> node
 };
+
+// Whether a path component names an entry of the given name: "exact" compares as stored (an ISO
+// 9660 identifier without its version or trailing dot), otherwise ASCII letters match either case.
+bool nameMatches(std::string_view component, std::string_view name, bool exact);
 
 }  // namespace umbra

@@ -90,8 +90,14 @@ class TreeReader {
   // no folder then has a proven record in it, so no folder of the image can be hidden.
   virtual std::string problem() const { return {}; }
 
+  // Whether names in this tree are the names the user gave (Joliet, UDF), rather than names a maker
+  // derived from them (ISO 9660 identifiers, upper-cased and cut short).
+  virtual bool keepsGivenNames() const { return true; }
+
   // Every folder of the tree, the root first and parents before their children. A damaged
-  // tree returns an error; the model then treats the whole tree as unusable.
+  // tree returns an error; the model then treats the whole tree as unusable. recordOffsets,
+  // hidden and contentPrint may be left empty when they cost extra reads: the model takes them
+  // from listings when it needs them.
   virtual Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const = 0;
   // The entries of one folder (without "." and ".."), in directory order. `folders` is the list
   // readFolders gave.

@@ -55,7 +55,7 @@ TEST_F(Cli, ExitStatuses) {
       {"hide " + img, 1, "at least one PATH"},
       {"ls " + quote((dir / "missing.iso").string()), 2, "does not exist"},
       {"info " + quote((dir / "src" / "README").string()), 2, "not an ISO 9660 image"},
-      {"ls " + img + " /nope", 3, "no such folder"},
+      {"ls " + img + " /nope", 3, "No such folder"},
       {"ls " + img + " /alpha/a.txt", 3, "not a folder"},
       {"hide " + img + " /alpha/a.txt", 3, "Could not hide files. Please put the files in a folder and hide the folder."},
       {"show " + img + " /nope", 3, "No such folder"},
@@ -76,15 +76,20 @@ TEST_F(Cli, LsJsonHasExactlyTheDocumentedKeys) {
   std::string out;
   ASSERT_EQ(runCli("ls --json " + quote(image.string()) + " /Beta", &out), 0);
   EXPECT_EQ(python(out, "sorted(d[0].keys())"),
-            "['folder', 'hidden', 'joliet', 'joliet_offset', 'modified', 'name', 'primary_offset', 'size']");
+            "['folder', 'hidden', 'joliet', 'joliet_offset', 'modified', 'name', 'primary_offset', 'records', 'size', "
+            "'state']");
+  EXPECT_EQ(python(out, "[(r['tree'], r['name'], r['offset'] == e['joliet_offset'] or r['offset'] == e['primary_offset'])"
+                        " for e in d[:1] for r in e['records']], d[0]['state']"),
+            "[('iso9660', 'B.TXT;1', True), ('joliet', 'b.txt', True)] normal");
   EXPECT_EQ(python(out, "[(e['name'], e['joliet'], e['folder']) for e in d]"),
             "[('B.TXT;1', 'b.txt', False), ('INNER', 'inner', True)]");
   ASSERT_EQ(runCli("ls -R --json " + quote(image.string()), &out), 0);
-  EXPECT_EQ(python(out, "len(d), sorted(d[0].keys())[-3]"), "14 path");
+  EXPECT_EQ(python(out, "len(d), 'path' in d[0]"), "14 True");
   EXPECT_EQ(python(out, "[e['path'] for e in d if e['name'] == 'DEEP']"), "['/BETA/INNER/DEEP']");
   ASSERT_EQ(runCli("info --json " + quote(image.string()), &out), 0);
-  EXPECT_EQ(python(out, "d['joliet'], d['folders'], d['files'], d['hidden_folders'], d['descriptors'][1]['kind']"),
-            "True 8 7 0 joliet");
+  EXPECT_EQ(python(out, "d['joliet'], d['folders'], d['files'], d['hidden_folders'], d['descriptors'][1]['kind'], "
+                        "d['trees'], d['mixed_folders']"),
+            "True 8 7 0 joliet ['iso9660', 'joliet'] 0");
 }
 
 TEST_F(Cli, HideChecksEveryPathFirstThenIsIdempotent) {

@@ -118,3 +118,45 @@ TEST(DamagedImage, FlagWriterRefusesPlacesWithoutARecord) {
 
 }  // namespace
 }  // namespace umbra
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+TEST(HostileInput, AnythingButARegularFileIsRefusedAtOnce) {
+  TempDir dir;
+  const fs::path fifo = dir / "pipe.iso";
+  ASSERT_EQ(run("mkfifo " + quote(fifo.string())), 0);
+  for (OpenMode mode : {OpenMode::ReadOnly, OpenMode::Work}) {
+    Workspace ws;  // with nobody at the other end, a blocking open would never return
+    const Error e = ws.open(fifo.string(), mode);
+    EXPECT_EQ(e.kind, ErrorKind::NotIso) << e.message();
+    EXPECT_NE(e.reason.find("not a regular file"), std::string::npos) << e.reason;
+  }
+  Workspace ws;
+  EXPECT_TRUE(ws.open("/dev/null", OpenMode::ReadOnly));
+}
+
+TEST(HostileInput, FoldersSharingOneRecordListAreRefused) {
+  // Every folder of the path table points at the root's records: listing them all would read the
+  // same records once per folder.
+  MiniIso iso;
+  iso.basicLayout();
+  uint32_t pos = iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector);
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "D" + std::to_string(i);
+    pos += iso.dirRecord(MiniIso::kRootSector, pos, name, MiniIso::kRootSector, 2048, 2);
+    iso.addPathRecord(name, MiniIso::kRootSector, 1);
+  }
+  TempDir dir;
+  iso.save(dir / "shared.iso");
+  Workspace ws;
+  const Error e = ws.open((dir / "shared.iso").string(), OpenMode::ReadOnly);
+  EXPECT_EQ(e.kind, ErrorKind::UnknownFormat) << e.message();
+  EXPECT_NE(e.reason.find("share one record list"), std::string::npos) << e.reason;
+  EXPECT_EQ(readBytes(dir / "shared.iso"), iso.bytes());
+}
+
+}  // namespace
+}  // namespace umbra

@@ -31,7 +31,7 @@ TEST(FolderListing, ReadsEverySectorOfALongDirectory) {
     size_t folders = 0, twins = 0;
     for (const EntryRow& row : listing.rows) {
       folders += row.isFolder;
-      twins += row.jolietOffset != 0;
+      twins += row.offsetIn(1) != 0;
     }
     EXPECT_EQ(folders, 30u);
     EXPECT_EQ(twins, 430u) << makerName(maker);
@@ -54,7 +54,7 @@ TEST(FolderListing, FolderOrFileComesFromTheImage) {
     FolderListing root;
     ASSERT_FALSE(ws.listFolder(0, root));
     std::map<std::string, std::pair<bool, bool>> seen;  // folder, hidden
-    for (const EntryRow& row : root.rows) seen[std::string(withoutVersion(row.name))] = {row.isFolder, row.hidden};
+    for (const EntryRow& row : root.rows) seen[std::string(withoutVersion(row.name))] = {row.isFolder, row.hidden()};
     EXPECT_EQ(seen["GAMMA.DIR"], std::make_pair(true, true)) << makerName(maker);
     EXPECT_EQ(seen["README."], std::make_pair(false, false)) << "a file without extension is a file";
     EXPECT_EQ(seen["EMPTY"], std::make_pair(true, false));

@@ -54,7 +54,7 @@ TEST(OpenImage, FindsJolietBehindABootRecord) {
     EXPECT_EQ(vds[1].type, iso::kVdTypeBoot) << "the boot record stands at sector 17";
     EXPECT_TRUE(ws.image().HasJoliet());
     const int beta = ws.folders().node(0).children[1];
-    EXPECT_EQ(ws.folders().node(beta).jolietName, "Beta");
+    EXPECT_EQ(ws.folders().nameIn(beta, 1), "Beta");
   }
 }
 
@@ -68,7 +68,7 @@ TEST(OpenImage, WithoutJolietEveryRowHasNoTwin) {
   FolderListing listing;
   ASSERT_FALSE(ws.listFolder(0, listing));
   ASSERT_FALSE(listing.rows.empty());
-  for (const EntryRow& row : listing.rows) EXPECT_EQ(row.jolietOffset, 0u) << row.name;
+  for (const EntryRow& row : listing.rows) EXPECT_EQ(row.records.size(), 1u) << row.name;
 }
 
 TEST(OpenImage, WorkingOpenStampsOnlyTheIdentifierFields) {

@@ -82,9 +82,9 @@ void makeMixedTree(const fs::path& root) {
   fs::create_directories(root / "empty");
 }
 
-std::vector<IsoinfoEntry> isoinfoList(const fs::path& image, bool joliet) {
+std::vector<IsoinfoEntry> isoinfoList(const fs::path& image, bool joliet, bool rockRidge) {
   std::string text;
-  run("isoinfo " + std::string(joliet ? "-J " : "") + "-l -i " + quote(image.string()), &text);
+  run("isoinfo " + std::string(joliet ? "-J " : rockRidge ? "-R " : "") + "-l -i " + quote(image.string()), &text);
   std::vector<IsoinfoEntry> entries;
   std::istringstream lines(text);
   std::string line, directory;

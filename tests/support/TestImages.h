@@ -52,7 +52,8 @@ struct IsoinfoEntry {
   uint32_t extent = 0;
   unsigned flags = 0;
 };
-std::vector<IsoinfoEntry> isoinfoList(const fs::path& image, bool joliet);
+// rockRidge: the ISO 9660 tree under its Rock Ridge names.
+std::vector<IsoinfoEntry> isoinfoList(const fs::path& image, bool joliet, bool rockRidge = false);
 unsigned isoinfoFlags(const fs::path& image, bool joliet, const std::string& directory, const std::string& name);
 
 // Byte positions where two files differ (they must have the same size).

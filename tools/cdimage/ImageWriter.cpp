@@ -65,7 +65,9 @@ std::string takeLibraryMessage() {
 
 bool ImageWriter::applyOptions(IsoWriteOpts* opts, std::string* error) const {
   iso_write_opts_set_iso_level(opts, m_options.longNames ? 2 : 1);
-  iso_write_opts_set_rockridge(opts, 0);
+  // Rock Ridge keeps every name exactly as given beside the ISO 9660 form; readers that do not know
+  // it ignore it, and it lets a folder be told apart from one whose name differs only in case.
+  iso_write_opts_set_rockridge(opts, 1);
   iso_write_opts_set_joliet(opts, 1);
   iso_write_opts_set_joliet_long_names(opts, 1);
   iso_write_opts_set_joliet_longer_paths(opts, 1);
