@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-gtk-platformtheme libgl-dev
   libisofs-dev libburn-dev
   libgtest-dev googletest libbenchmark-dev
-  xorriso genisoimage p7zip-full hyperfine
+  xorriso genisoimage p7zip-full hyperfine python3-pycdlib
   xvfb xauth xdg-utils python3 e2fsprogs strace
 )
 missing=()
