@@ -154,7 +154,12 @@ int infoCommand(const std::string& image, bool json) {
       out << '}';
     }
     out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
-        << ",\"mixed_folders\":" << mixedFolders << "}\n";
+        << ",\"mixed_folders\":" << mixedFolders << ",\"notices\":[";
+    for (size_t i = 0; i < ws.notices().size(); ++i) {
+      out << (i ? "," : "");
+      out.jsonString(ws.notices()[i]);
+    }
+    out << "]}\n";
   } else {
     out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
     for (const auto& d : descriptors)
@@ -168,6 +173,7 @@ int infoCommand(const std::string& image, bool json) {
     }
     out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
         << "\nPartly hidden folders: " << mixedFolders << '\n';
+    for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
   }
   return kOk;
 }

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "engine/io/ImageFile.h"
+#include "engine/hfs/AppleTreeNotice.h"
 #include "engine/iso9660/IsoTreeReader.h"
+#include "engine/udf/UdfTreeReader.h"
 #include "engine/model/NameKey.h"
 
 namespace umbra {
@@ -38,6 +40,8 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
   // The trees of the image; the ISO 9660 tree comes first and gives the folder nodes.
   m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, false));
   if (m_image.HasJoliet()) m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, true));
+  if (auto udf = findUdfTree(m_image.File())) m_trees.readers.push_back(std::move(udf));
+  if (std::string notice = appleTreeNotice(m_image.File()); !notice.empty()) m_notices.push_back(std::move(notice));
   m_trees.folders.resize(m_trees.readers.size());
   m_trees.problems.resize(m_trees.readers.size());
   Error result;
@@ -59,6 +63,7 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
 }
 
 void Workspace::close() {
+  m_notices.clear();
   m_tree.clear();
   m_trees.clear();
   m_image.CloseImage();

@@ -43,6 +43,8 @@ class Workspace {
   const ImageTrees& trees() const { return m_trees; }
   std::string volumeIdentifier() const;  // the 32 bytes as stored, trailing spaces included
   const CIsoImage& image() const { return m_image; }
+  // What the user should know about the open image, once: trees it has that are never written.
+  const std::vector<std::string>& notices() const { return m_notices; }
 
   Error listFolder(int folderIndex, FolderListing& out) const;
   // A reader with its own read-only handle on the open image, for listing on another thread
@@ -80,6 +82,7 @@ class Workspace {
   ImageTrees m_trees;
   FolderTree m_tree;
   std::string m_path;
+  std::vector<std::string> m_notices;
   bool m_unsynced = false;       // written since the last sync
   bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
   Error stampIfPending();
