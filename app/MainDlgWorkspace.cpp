@@ -85,6 +85,7 @@ bool CMainDlg::OpenImageFile() {
   }
   m_tree->addTopLevelItem(m_hRootItem);
   if (error) Inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
+  for (const std::string& notice : m_image.notices()) Inform(toQString(notice));
   return true;
 }
 

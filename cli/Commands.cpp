@@ -154,7 +154,12 @@ int infoCommand(const std::string& image, bool json) {
       out << '}';
     }
     out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
-        << ",\"mixed_folders\":" << mixedFolders << "}\n";
+        << ",\"mixed_folders\":" << mixedFolders << ",\"notices\":[";
+    for (size_t i = 0; i < ws.notices().size(); ++i) {
+      out << (i ? "," : "");
+      out.jsonString(ws.notices()[i]);
+    }
+    out << "]}\n";
   } else {
     out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
     for (const auto& d : descriptors)
@@ -168,6 +173,7 @@ int infoCommand(const std::string& image, bool json) {
     }
     out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
         << "\nPartly hidden folders: " << mixedFolders << '\n';
+    for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
   }
   return kOk;
 }
@@ -249,9 +255,7 @@ int hideCommand(const std::string& image, const std::vector<std::string>& paths,
       return kBadPath;
     }
   }
-  for (const EntryRow& row : rows)
-    if (Error e = ws.checkRow(row)) return openFailed(e);
-  if (Error e = ws.stamp()) return openFailed(e);
+  // Every folder is judged before anything is written, the stamp included.
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
   const ToggleOutcome outcome = ws.setHidden(targets, hide);

@@ -17,7 +17,8 @@ namespace {
 const char* const kUsage =
     "Usage: umbradisc-cli COMMAND [OPTIONS] IMAGE [PATH...]\n"
     "\n"
-    "Hides folders of an ISO 9660 image, in every tree the image has (ISO 9660, Joliet), before it is burned.\n"
+    "Hides folders of an ISO 9660 image, in every tree the image has (ISO 9660, Joliet, UDF), before it is\n"
+    "burned.\n"
     "\n"
     "Commands:\n"
     "  info [--json] IMAGE           volume identifier, volume descriptors, trees, counts\n"
@@ -29,7 +30,7 @@ const char* const kUsage =
 #endif
     "\n"
     "A PATH such as /Beta/inner names folders by their name in any tree: the ISO 9660 identifier\n"
-    "(\";1\" optional) or the Joliet name. An exact name wins; a name differing only in case is used\n"
+    "(\";1\" optional), the Joliet or the UDF name. An exact name wins; a name differing only in case is used\n"
     "when just one entry has it. ls and info never write; hide and show stamp the image as the window does.\n"
     "\n"
     "Exit status (when several apply, the lowest):\n"

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "engine/io/ImageFile.h"
+#include "engine/hfs/AppleTreeNotice.h"
 #include "engine/iso9660/IsoTreeReader.h"
+#include "engine/udf/UdfTreeReader.h"
 #include "engine/model/NameKey.h"
 
 namespace umbra {
@@ -33,10 +35,13 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
       return e ? e : makeError(ErrorKind::Io, path, "Cannot write to the image: " + ImageFile::lastErrorText());
     }
   m_unsynced = false;
+  m_stampPending = mode == OpenMode::WorkUnstamped;
 
   // The trees of the image; the ISO 9660 tree comes first and gives the folder nodes.
   m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, false));
   if (m_image.HasJoliet()) m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, true));
+  if (auto udf = findUdfTree(m_image.File())) m_trees.readers.push_back(std::move(udf));
+  if (std::string notice = appleTreeNotice(m_image.File()); !notice.empty()) m_notices.push_back(std::move(notice));
   m_trees.folders.resize(m_trees.readers.size());
   m_trees.problems.resize(m_trees.readers.size());
   Error result;
@@ -58,11 +63,19 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
 }
 
 void Workspace::close() {
+  m_notices.clear();
   m_tree.clear();
   m_trees.clear();
   m_image.CloseImage();
   m_path.clear();
   m_unsynced = false;
+  m_stampPending = false;
+}
+
+Error Workspace::stampIfPending() {
+  if (!m_stampPending) return {};
+  m_stampPending = false;
+  return stamp();
 }
 
 Error Workspace::stamp() {
@@ -221,6 +234,18 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 }
 }  // namespace
 
+bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
+  int failedTree = 0;
+  bool restored = true;
+  if (Error e = writeRow(row, hidden, failedTree, restored)) {
+    reportFailure(outcome, m_path, pathOf(row), m_trees.label(failedTree), e, restored);
+    return false;
+  }
+  outcome.changed.push_back(pathOf(row));
+  ++outcome.rowsChanged;
+  return true;
+}
+
 ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
   ToggleOutcome outcome;
   for (EntryRow* row : rows) {
@@ -233,14 +258,11 @@ ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
       outcome.error = e;
       break;
     }
-    int failedTree = 0;
-    bool restored = true;
-    if (Error e = writeRow(*row, hide, failedTree, restored)) {
-      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
+    if (Error e = stampIfPending()) {
+      outcome.error = e;
       break;
     }
-    outcome.changed.push_back(pathOf(*row));
-    ++outcome.rowsChanged;
+    if (!writeAndCount(*row, hide, outcome)) break;
   }
   if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
@@ -255,16 +277,13 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
       if (e.kind == ErrorKind::NotAFolder) outcome.error.reason = kCannotHideFilesMessage;
       return outcome;
     }
-  for (EntryRow* row : rows) {
-    int failedTree = 0;
-    bool restored = true;
-    if (Error e = writeRow(*row, hidden, failedTree, restored)) {
-      reportFailure(outcome, m_path, pathOf(*row), m_trees.label(failedTree), e, restored);
-      break;
+  if (!rows.empty())
+    if (Error e = stampIfPending()) {
+      outcome.error = e;
+      return outcome;
     }
-    outcome.changed.push_back(pathOf(*row));
-    ++outcome.rowsChanged;
-  }
+  for (EntryRow* row : rows)
+    if (!writeAndCount(*row, hidden, outcome)) break;
   if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
 }

@@ -23,8 +23,8 @@ struct ToggleOutcome {
   size_t rowsChanged = 0;
 };
 
-// Work: read-write, locked against other writers, stamped. WorkUnstamped: the same without the
-// stamp, for callers that check their request before they write anything (then call stamp()).
+// Work: read-write, locked against other writers, stamped. WorkUnstamped: the same, but the stamp
+// is written only before the first hide or show writes, so a refused request leaves the file as it was.
 enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 
 class Workspace {
@@ -43,6 +43,8 @@ class Workspace {
   const ImageTrees& trees() const { return m_trees; }
   std::string volumeIdentifier() const;  // the 32 bytes as stored, trailing spaces included
   const CIsoImage& image() const { return m_image; }
+  // What the user should know about the open image, once: trees it has that are never written.
+  const std::vector<std::string>& notices() const { return m_notices; }
 
   Error listFolder(int folderIndex, FolderListing& out) const;
   // A reader with its own read-only handle on the open image, for listing on another thread
@@ -71,6 +73,8 @@ class Workspace {
 
  private:
   Error writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored);
+  // Writes one row and adds it to the outcome; false (and the outcome's error set) when it failed.
+  bool writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome);
   Error finish(ToggleOutcome& outcome);
   Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
 
@@ -78,7 +82,10 @@ class Workspace {
   ImageTrees m_trees;
   FolderTree m_tree;
   std::string m_path;
-  bool m_unsynced = false;  // written since the last sync
+  std::vector<std::string> m_notices;
+  bool m_unsynced = false;       // written since the last sync
+  bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
+  Error stampIfPending();
   mutable FolderReader m_reader{m_image.File(), m_tree};
 };
 

@@ -8,12 +8,12 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-gtk-platformtheme libgl-dev
   libisofs-dev libburn-dev
   libgtest-dev googletest libbenchmark-dev
-  xorriso genisoimage p7zip-full hyperfine
-  xvfb xauth xdg-utils python3 e2fsprogs
+  xorriso genisoimage p7zip-full hyperfine python3-pycdlib
+  xvfb xauth xdg-utils python3 e2fsprogs strace
 )
 if [ "${1:-}" = --windows ]; then
   packages=(
-    cmake ninja-build googletest xorriso genisoimage python3 e2fsprogs
+    cmake ninja-build googletest xorriso genisoimage p7zip-full python3 python3-pycdlib e2fsprogs
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
   )
 fi

@@ -262,16 +262,16 @@ std::string ImageFile::lastErrorText() { return systemErrorText(GetLastError());
 
 void ImageFile::dropWindows(uint64_t offset, uint64_t n) const {
   for (Window& w : m_windows)
-    if (offset < w.start + w.bytes.size() && offset + n > w.start) w.bytes.clear();
+    if (offset < w.start + w.size && offset + n > w.start) w.size = 0;
 }
 
 void ImageFile::updateWindows(uint64_t offset, const void* buffer, size_t n) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   for (Window& w : m_windows) {
-    const uint64_t end = w.start + w.bytes.size();
+    const uint64_t end = w.start + w.size;
     if (offset >= end || offset + n <= w.start) continue;
     const uint64_t from = std::max(offset, w.start), to = std::min(offset + n, end);
-    std::memcpy(w.bytes.data() + (from - w.start), in + (from - offset), static_cast<size_t>(to - from));
+    std::memcpy(w.data.get() + (from - w.start), in + (from - offset), static_cast<size_t>(to - from));
   }
 }
 
@@ -282,23 +282,25 @@ bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) con
   if (n > kSmallRead) return readDirect(offset, buffer, n, got);
   Window* window = nullptr;
   for (Window& w : m_windows)
-    if (offset >= w.start && offset + n <= w.start + w.bytes.size()) window = &w;
+    if (w.size && offset >= w.start && offset + n <= w.start + w.size) window = &w;
   if (!window) {
-    window = &m_windows[m_nextWindow];
-    m_nextWindow = (m_nextWindow + 1) % kWindowCount;
+    window = &m_windows[0];
+    for (Window& w : m_windows)
+      if (w.lastUse < window->lastUse) window = &w;
     window->start = offset - offset % 4096;
-    window->bytes.resize(kWindowSize);
+    if (!window->data) window->data = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize);
+    window->size = 0;
     size_t filled = 0;
-    if (!readDirect(window->start, window->bytes.data(), window->bytes.size(), filled)) {
-      window->bytes.clear();
+    if (!readDirect(window->start, window->data.get(), kWindowSize, filled)) {
       return false;
     }
-    window->bytes.resize(filled);
+    window->size = filled;
   }
-  if (offset >= window->start + window->bytes.size()) return true;  // past the end of the file
+  window->lastUse = ++m_uses;
+  if (offset >= window->start + window->size) return true;  // past the end of the file
   // The minimum is taken in 64 bits; it is bounded by n, so it fits a size_t.
-  got = static_cast<size_t>(std::min<uint64_t>(n, window->start + window->bytes.size() - offset));
-  std::memcpy(buffer, window->bytes.data() + (offset - window->start), got);
+  got = static_cast<size_t>(std::min<uint64_t>(n, window->start + window->size - offset));
+  std::memcpy(buffer, window->data.get() + (offset - window->start), got);
   return true;
 }
 

@@ -4,6 +4,7 @@
 // operating system.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,18 +50,21 @@ class ImageFile {
   // Copies written bytes into the read-ahead windows that hold them, so reads go on from memory.
   void updateWindows(uint64_t offset, const void* buffer, size_t n);
 
-  // Several windows, since the two trees' folders lie in two separate runs of sectors.
+  // Several windows: the trees keep their folders in separate runs of sectors, and a command visits
+  // the same folders again (find, check, write), so what was read once stays.
   struct Window {
     uint64_t start = 0;
-    std::vector<uint8_t> bytes;
+    uint64_t lastUse = 0;
+    size_t size = 0;                  // bytes held; 0 = empty
+    std::unique_ptr<uint8_t[]> data;  // kWindowSize bytes once first used, never zero-filled
   };
-  static constexpr size_t kWindowCount = 4;
+  static constexpr size_t kWindowCount = 32;  // 8 MiB: the metadata of most images, read once
   static constexpr size_t kWindowSize = 256u << 10;
   static constexpr size_t kSmallRead = 32u << 10;
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;
   mutable Window m_windows[kWindowCount];
-  mutable size_t m_nextWindow = 0;
+  mutable uint64_t m_uses = 0;  // the least recently used window is refilled
 };
 
 }  // namespace umbra

@@ -226,11 +226,17 @@ Error CIsoImage::WriteFileFlags(uint64_t recordOffset, uint8_t value) {
 }
 
 std::string jolietToUtf8(std::string_view ucs2be) {
+  std::string out;
+  jolietToUtf8(ucs2be, out);
+  return out;
+}
+
+void jolietToUtf8(std::string_view ucs2be, std::string& out) {
   const size_t units = ucs2be.size() / 2;
   const auto unit = [&](size_t k) {
     return static_cast<uint32_t>((static_cast<uint8_t>(ucs2be[2 * k]) << 8) | static_cast<uint8_t>(ucs2be[2 * k + 1]));
   };
-  std::string out(units * 3, '\0');  // the most one UCS-2 unit takes in UTF-8
+  out.resize(units * 3);  // the most one UCS-2 unit takes in UTF-8
   char* p = out.data();
   for (size_t i = 0; i < units; ++i) {
     uint32_t c = unit(i);
@@ -259,7 +265,6 @@ std::string jolietToUtf8(std::string_view ucs2be) {
     }
   }
   out.resize(static_cast<size_t>(p - out.data()));
-  return out;
 }
 
 }  // namespace umbra

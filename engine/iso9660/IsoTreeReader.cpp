@@ -104,7 +104,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     if (count == out.size()) out.emplace_back();
     TreeEntry& e = out[count++];
     if (m_joliet)
-      e.name = jolietToUtf8(r.identifier);
+      jolietToUtf8(r.identifier, e.name);
     else
       e.name.assign(r.identifier);
     e.originalName.clear();

@@ -28,7 +28,12 @@ std::string printKey(uint64_t print) { return std::string(reinterpret_cast<const
 }  // namespace
 
 FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree)
-    : m_file(file), m_trees(trees), m_tree(tree), m_pairedTree(pairedTree) {}
+    : m_file(file),
+      m_trees(trees),
+      m_tree(tree),
+      m_pairedTree(pairedTree),
+      // Every record takes at least 34 bytes, and each folder is listed at most once per tree.
+      m_entryBudget(static_cast<uint64_t>(trees.count()) * (file.size() / 34 + 1)) {}
 
 void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
                                const std::function<Keys(int)>& nodeKeys, const std::function<Keys(int)>& twinKeys,
@@ -87,7 +92,8 @@ const FolderPairing::Summary& FolderPairing::summary(int tree, int folder) {
   if (s.read) return s;
   s.read = true;
   std::vector<TreeEntry> entries;
-  if (m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), folder, entries)) return s;
+  if (m_entryBudget == 0 || m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), folder, entries)) return s;
+  m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
   ContentPrint files;
   for (const TreeEntry& e : entries) {
     if (!e.isFolder)
@@ -130,7 +136,8 @@ const std::string& FolderPairing::originalName(int tree, int parentFolder, int f
   if (it == m_originals.end()) {
     it = m_originals.emplace(key, std::unordered_map<int, std::string>{}).first;
     std::vector<TreeEntry> entries;
-    m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), parentFolder, entries);
+    if (m_entryBudget > 0) m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), parentFolder, entries);
+    m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
     for (TreeEntry& e : entries)
       if (e.isFolder && e.folder >= 0 && !e.originalName.empty()) it->second[e.folder] = std::move(e.originalName);
   }
@@ -147,18 +154,24 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
     for (const FolderPlace& p : m_tree.node(node).places) visit(p.tree, p.folder);
   };
   auto parentIn = [&](int tree) { return m_tree.node(parent).folderIn(tree); };
+  auto givenNames = [&](int n, Keys& keys) {
+    forPlaces(n, [&](int tree, int f) {
+      if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
+    });
+  };
 
-  // 1. Names the user gave, compared exactly (Joliet beside UDF).
-  pairByKeys(
+  // 1. Names the user gave, compared exactly (Joliet beside UDF), where both trees keep them.
+  bool givenOnBothSides = false;
+  for (int earlier = 0; earlier < t; ++earlier) givenOnBothSides |= m_trees.reader(earlier).keepsGivenNames();
+  if (givenOnBothSides && reader.keepsGivenNames())
+    pairByKeys(
       nodes, twins,
       [&](int n) {
         Keys keys;
-        forPlaces(n, [&](int tree, int f) {
-          if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
-        });
+        givenNames(n, keys);
         return keys;
       },
-      [&](int j) { return reader.keepsGivenNames() ? Keys{twinName(j)} : Keys{}; }, pair);
+      [&](int j) { return Keys{twinName(j)}; }, pair);
   // 2. Names brought to the ISO 9660 form.
   pairByKeys(
       nodes, twins,
@@ -173,10 +186,8 @@ void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes
       nodes, twins,
       [&](int n) {
         Keys keys;
-        forPlaces(n, [&](int tree, int f) {
-          if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
-          keys.push_back(originalName(tree, parentIn(tree), f));
-        });
+        givenNames(n, keys);
+        forPlaces(n, [&](int tree, int f) { keys.push_back(originalName(tree, parentIn(tree), f)); });
         return keys;
       },
       [&](int j) {

@@ -45,6 +45,7 @@ class FolderPairing {
   const ImageTrees& m_trees;
   const FolderTree& m_tree;
   int m_pairedTree;
+  uint64_t m_entryBudget;  // entries the listings may still read: a crafted image must not make pairing run long
   std::unordered_map<uint64_t, std::unordered_map<int, std::string>> m_originals;  // (tree, parent) -> names
   std::unordered_map<uint64_t, Summary> m_summaries;
   std::unordered_map<uint64_t, uint64_t> m_contentPrints, m_shapePrints;

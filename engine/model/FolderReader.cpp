@@ -145,7 +145,21 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
       return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
     });
   };
-  auto fileKeyOf = [](const TreeEntry& e) { return nameKey(e.originalName.empty() ? e.name : e.originalName); };
+  auto fileKeyOf = [](const TreeEntry& e) { return nameKeyHash(e.originalName.empty() ? e.name : e.originalName); };
+  // Name keys of the files that share their data with another file of the same folder.
+  auto buildNames = [&](const std::vector<TreeEntry>& list, const std::vector<FileKey>& keys,
+                        std::vector<NamedFile>& names, bool rowIndex) {
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const bool shared = (k > 0 && keys[k - 1].sector == keys[k].sector && keys[k - 1].size == keys[k].size) ||
+                          (k + 1 < keys.size() && keys[k + 1].sector == keys[k].sector && keys[k + 1].size == keys[k].size);
+      if (!shared) continue;
+      const TreeEntry& entry =
+          list[static_cast<size_t>(rowIndex ? m_baseEntryOfRow[keys[k].index] : static_cast<int>(keys[k].index))];
+      names.push_back({fileKeyOf(entry), keys[k].sector, keys[k].size, keys[k].index});
+    }
+    std::sort(names.begin(), names.end());
+  };
+  m_baseNames.clear();
 
   // Every other tree adds its records to the rows, and rows for the folders only it holds.
   for (const FolderPlace& place : node.places) {
@@ -156,6 +170,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
       error = e;
     listed += entries.size();
     m_otherKeys.clear();
+    bool sharedData = false;
     for (uint32_t i = 0; i < entries.size(); ++i)
       if (!entries[i].isFolder) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
     std::sort(m_otherKeys.begin(), m_otherKeys.end());
@@ -173,26 +188,35 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         }
         continue;
       }
-      // A file's twin holds the same data; among entries sharing it (empty files), the same name.
+      // A file's twin holds the same data; entries sharing it (empty files) are matched by name below.
       const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
       if (first == last) continue;
       const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
-      const FileKey* twin = nullptr;
-      if (last - first == 1 && olast - ofirst == 1) {
-        twin = &*first;
-      } else {
-        const std::string key = fileKeyOf(e);
-        int matches = 0;
-        for (auto it = first; it != last; ++it)
-          if (fileKeyOf(baseEntries[static_cast<size_t>(m_baseEntryOfRow[it->index])]) == key) {
-            twin = &*it;
-            ++matches;
-          }
-        int sameName = 0;
-        for (auto it = ofirst; it != olast; ++it) sameName += fileKeyOf(entries[it->index]) == key ? 1 : 0;
-        if (matches != 1 || sameName != 1) twin = nullptr;
+      if (last - first == 1 && olast - ofirst == 1)
+        attach(out.rows[first->index], e, place.tree);
+      else
+        sharedData = true;
+    }
+    if (sharedData) {
+      if (m_baseNames.empty()) buildNames(baseEntries, m_baseKeys, m_baseNames, true);
+      m_otherNames.clear();
+      buildNames(entries, m_otherKeys, m_otherNames, false);
+      // Both lists are sorted by (name, data): a name that occurs once on each side pairs.
+      auto b = m_baseNames.begin(), o = m_otherNames.begin();
+      while (b != m_baseNames.end() && o != m_otherNames.end()) {
+        if (*b < *o) {
+          ++b;
+        } else if (*o < *b) {
+          ++o;
+        } else {
+          auto bEnd = b, oEnd = o;
+          while (bEnd != m_baseNames.end() && !(*b < *bEnd)) ++bEnd;
+          while (oEnd != m_otherNames.end() && !(*o < *oEnd)) ++oEnd;
+          if (bEnd - b == 1 && oEnd - o == 1) attach(out.rows[b->index], entries[o->index], place.tree);
+          b = bEnd;
+          o = oEnd;
+        }
       }
-      if (twin) attach(out.rows[twin->index], e, place.tree);
     }
   }
   out.rows.resize(rowCount);

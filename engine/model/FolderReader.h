@@ -86,6 +86,16 @@ class FolderReader {
     }
   };
   std::vector<FileKey> m_baseKeys, m_otherKeys;
+  // Entries sharing their data (empty files) are told apart by name: keys built once per listing.
+  struct NamedFile {
+    uint64_t key;  // nameKeyHash
+    uint64_t sector, size;
+    uint32_t index;
+    bool operator<(const NamedFile& o) const {
+      return key != o.key ? key < o.key : sector != o.sector ? sector < o.sector : size < o.size;
+    }
+  };
+  std::vector<NamedFile> m_baseNames, m_otherNames;
   std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
   std::vector<int> m_baseEntryOfRow;
 };

@@ -29,26 +29,21 @@ std::string nameKey(std::string_view utf8Name) {
   return key;
 }
 
-namespace {
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+uint64_t nameKeyHash(std::string_view utf8Name) {
+  std::string_view name = withoutVersion(utf8Name);
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the key's characters
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) == 0x80) continue;
+    unsigned char k = '_';
+    if (c >= 'a' && c <= 'z')
+      k = static_cast<unsigned char>(c - 'a' + 'A');
+    else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+      k = c;
+    hash = (hash ^ k) * 1099511628211ull;
   }
-  return true;
-}
-}  // namespace
-
-bool componentMatches(std::string_view component, std::string_view isoName, std::string_view jolietName) {
-  if (component.empty()) return false;
-  std::string_view isoBase = withoutVersion(isoName);
-  if (equalsIgnoringCase(component, isoName) || equalsIgnoringCase(component, isoBase)) return true;
-  if (!isoBase.empty() && isoBase.back() == '.' && equalsIgnoringCase(component, isoBase.substr(0, isoBase.size() - 1)))
-    return true;  // "README.;1", a file without extension
-  return !jolietName.empty() && (component == jolietName || component == withoutVersion(jolietName));
+  return hash;
 }
 
 }  // namespace umbra

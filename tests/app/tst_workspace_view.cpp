@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 #include <cstring>
@@ -301,6 +302,79 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(alpha, 1), QStringLiteral("Normal"));
     QCOMPARE(cell(gamma, 1), QStringLiteral("Normal"));
     QVERIFY(m_boxes.isEmpty());
+  }
+
+  void partlyHiddenRowIsShownSoAndHideCompletesIt() {
+    // BETA hidden in the Joliet tree only, as a write cut short leaves it.
+    QByteArray image = readFile(m_image);
+    const auto betaAt = rootFolderRecords(image, "BETA", QStringLiteral("beta"));
+    QVERIFY(betaAt.first > 0 && betaAt.second > 0);
+    image[betaAt.second + kFlagsOffset] = 5;
+    {
+      QFile file(m_image);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(image);
+    }
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    const int beta = rowNamed(QStringLiteral("BETA"));
+    QCOMPARE(cell(beta, 1), QStringLiteral("Partly hidden"));
+    const QPixmap decoration = list()->model()->index(beta, 0).data(Qt::DecorationRole).value<QPixmap>();
+    QImage empty(16, 16, decoration.toImage().format());
+    empty.fill(Qt::transparent);
+    QVERIFY(decoration.toImage().copy(0, 0, 16, 16) != empty);  // the padlock
+    QCOMPARE(list()->model()->index(beta, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("ISO 9660: BETA\nJoliet: beta\nState: Partly hidden"));
+    // The tree item says the same when the pointer rests on it.
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    volume->setExpanded(true);
+    QTreeWidgetItem* betaItem = volume->child(1);
+    QCOMPARE(betaItem->text(0), QStringLiteral("BETA"));
+    QTest::mouseMove(tree()->viewport(), tree()->visualItemRect(betaItem).center());
+    QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), QStringLiteral("ISO 9660: BETA\nJoliet: beta\nState: Partly hidden"), 5000);
+
+    clickRow(beta);
+    click("hide");
+    QVERIFY(m_boxes.isEmpty());
+    const QByteArray after = readFile(m_image);
+    QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 5);
+    QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 5);
+    QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
+  }
+
+  void aFolderWithoutAProvenTwinStopsHideLikeAFile() {
+    // Two empty folders whose names differ only in case: genisoimage gives them ISO 9660 names that
+    // prove nothing, so neither can be hidden in one tree without guessing which record is which.
+    const QString source = m_dir.filePath(QStringLiteral("twins"));
+    QDir(source).mkpath(QStringLiteral("Docs"));
+    QDir(source).mkpath(QStringLiteral("DOCS"));
+    QDir(source).mkpath(QStringLiteral("zeta"));
+    const QString image = m_dir.filePath(QStringLiteral("twins.iso"));
+    QProcess maker;
+    maker.start(qEnvironmentVariable("UMBRA_GENISOIMAGE", QStringLiteral("genisoimage")),
+                {QStringLiteral("-quiet"), QStringLiteral("-J"), QStringLiteral("-o"), image, source});
+    QVERIFY(maker.waitForFinished(60000));
+    QCOMPARE(maker.exitCode(), 0);
+    openThroughDialog(image);
+    clickItem(tree()->topLevelItem(0));
+    const int zeta = rowNamed(QStringLiteral("ZETA"));
+    const int docs = rowNamed(QStringLiteral("Docs"));  // the Joliet folder keeps a row of its own, after the others
+    QVERIFY(zeta >= 0 && docs > zeta);
+    clickRow(zeta);
+    clickRow(docs, Qt::ControlModifier);
+    const QByteArray before = readFile(image);
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("/Docs")) && m_boxes[0].text.contains(QStringLiteral("ISO 9660 tree")),
+             qPrintable(m_boxes[0].text));
+    // Rows are handled in order: ZETA is hidden in both trees, then Docs stops the command unwritten.
+    const QByteArray after = readFile(image);
+    int changed = 0;
+    for (qint64 i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+    QCOMPARE(changed, 2);
+    QCOMPARE(cell(zeta, 1), QStringLiteral("Hidden"));
+    QCOMPARE(cell(docs, 1), QStringLiteral("Normal"));
   }
 
   void filesCannotBeHidden_data() {

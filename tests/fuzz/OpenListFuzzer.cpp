@@ -32,5 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   umbra::EntryRow row;
   (void)ws.findEntry("/A/B", row);
   (void)ws.volumeIdentifier();
+  // Judge and write a few folders: checks, write plans and the put-back of a crafted image.
+  umbra::Workspace work;
+  if (!work.open(path, umbra::OpenMode::WorkUnstamped) && work.listFolder(0, listing).kind == umbra::ErrorKind::None) {
+    for (size_t i = 0; i < listing.rows.size() && i < 8; ++i) {
+      umbra::EntryRow* rows[] = {&listing.rows[i]};
+      (void)work.checkRow(listing.rows[i]);
+      (void)work.toggle(rows);
+    }
+  }
   return 0;
 }

@@ -1,0 +1,149 @@
+#include "engine/udf/UdfFileEntry.h"
+
+#include <string>
+
+#include "engine/udf/UdfTag.h"
+
+namespace umbra::udf {
+
+namespace {
+
+// ICB tag fields, counted from the start of the entry.
+constexpr size_t kStrategyOffset = 20, kFileTypeOffset = 27, kIcbFlagsOffset = 34;
+constexpr size_t kInformationLengthOffset = 56;
+constexpr size_t kFileEntryModified = 84, kFileEntryEaLength = 168, kFileEntryHeader = 176;
+constexpr size_t kExtendedModified = 92, kExtendedEaLength = 208, kExtendedHeader = 216;
+constexpr size_t kIndirectIcbOffset = 36;
+constexpr size_t kAedLengthOffset = 20, kAedHeader = 24;
+constexpr uint16_t kStrategyChained = 4096;
+constexpr uint8_t kEmbeddedAds = 3;
+constexpr int kMaxChainLength = 64;
+constexpr int kMaxContinuations = 4096;
+constexpr size_t kMaxExtents = 65536;
+
+std::string where(uint16_t ref, uint32_t block) {
+  return "block " + std::to_string(block) + " of partition " + std::to_string(ref);
+}
+
+}  // namespace
+
+Error UdfFileEntry::read(const ImageFile& file, const UdfPartitions& partitions, uint16_t ref, uint32_t block) {
+  if (Error e = readOne(file, partitions, ref, block)) return e;
+  for (int hop = 0; m_strategy == kStrategyChained; ++hop) {
+    uint16_t nextRef = 0;
+    uint32_t nextBlock = 0;
+    if (!nextInChain(file, partitions, nextRef, nextBlock)) break;
+    if (hop >= kMaxChainLength) return damaged("the file entry chain at " + where(ref, block) + " does not end");
+    if (Error e = readOne(file, partitions, nextRef, nextBlock)) return e;
+  }
+  return readDescriptors(file, partitions);
+}
+
+Error UdfFileEntry::readOne(const ImageFile& file, const UdfPartitions& partitions, uint16_t ref, uint32_t block) {
+  const std::string what = "the file entry at " + where(ref, block);
+  if (!partitions.blockCopies(ref, block, m_copies)) return damaged(what + " lies outside the volume");
+  m_ref = ref;
+  m_block = block;
+  m_bytes.assign(kBlockSize, 0);
+  if (!readExact(file, m_copies.sector[0] * kBlockSize, m_bytes.data(), kBlockSize))
+    return damaged(what + " lies past the end of the image");
+  const uint8_t* d = m_bytes.data();
+  m_extended = le16(d) == kTagExtendedFileEntry;
+  std::string why;
+  if (!checkTag(d, kBlockSize, m_extended ? kTagExtendedFileEntry : kTagFileEntry, block, what, why))
+    return damaged(why);
+  m_strategy = le16(d + kStrategyOffset);
+  m_fileType = d[kFileTypeOffset];
+  m_adType = static_cast<uint8_t>(le16(d + kIcbFlagsOffset) & 7);
+  m_informationLength = le64(d + kInformationLengthOffset);
+  const uint8_t* date = d + (m_extended ? kExtendedModified : kFileEntryModified);
+  m_modified = {le16(date + 2), date[4], date[5], date[6], date[7]};
+  const size_t eaLengthOffset = m_extended ? kExtendedEaLength : kFileEntryEaLength;
+  const uint64_t eaLength = le32(d + eaLengthOffset), adLength = le32(d + eaLengthOffset + 4);
+  const uint64_t header = m_extended ? kExtendedHeader : kFileEntryHeader;
+  if (header + eaLength + adLength > kBlockSize) return damaged(what + " claims more bytes than its block");
+  m_adOffset = static_cast<uint32_t>(header + eaLength);
+  m_adLength = static_cast<uint32_t>(adLength);
+  m_embedded = m_adType == kEmbeddedAds;
+  if (m_adType > kEmbeddedAds) return damaged(what + " has an unknown kind of allocation descriptor");
+  if (m_embedded && m_informationLength > m_adLength) return damaged(what + " embeds fewer bytes than its length");
+  return {};
+}
+
+bool UdfFileEntry::nextInChain(const ImageFile& file, const UdfPartitions& partitions, uint16_t& ref,
+                               uint32_t& block) const {
+  if (m_block == UINT32_MAX) return false;
+  BlockCopies copies;
+  if (!partitions.blockCopies(m_ref, m_block + 1, copies)) return false;
+  uint8_t indirect[kBlockSize];
+  if (!readExact(file, copies.sector[0] * kBlockSize, indirect, sizeof indirect)) return false;
+  std::string why;
+  if (!checkTag(indirect, sizeof indirect, kTagIndirectEntry, m_block + 1, {}, why)) return false;
+  const uint8_t* icb = indirect + kIndirectIcbOffset;
+  if ((le32(icb) & 0x3FFFFFFF) == 0) return false;
+  block = le32(icb + 4);
+  ref = le16(icb + 8);
+  return true;
+}
+
+Error UdfFileEntry::readDescriptors(const ImageFile& file, const UdfPartitions& partitions) {
+  m_extents.clear();
+  if (m_embedded) return {};
+  const size_t adSize = m_adType == 0 ? 8 : m_adType == 1 ? 16 : 20;
+  std::vector<uint8_t> continuation;
+  const uint8_t* area = m_bytes.data() + m_adOffset;
+  size_t length = m_adLength;
+  for (int hops = 0;; ++hops) {
+    bool more = false;
+    AllocationExtent next;
+    for (size_t pos = 0; pos + adSize <= length; pos += adSize) {
+      const uint8_t* ad = area + pos;
+      const uint32_t raw = le32(ad);
+      AllocationExtent extent;
+      extent.length = raw & 0x3FFFFFFF;
+      extent.type = static_cast<uint8_t>(raw >> 30);
+      if (extent.length == 0) break;
+      if (m_adType == 0) {
+        extent.block = le32(ad + 4);
+        extent.ref = m_ref;
+      } else if (m_adType == 1) {
+        extent.block = le32(ad + 4);
+        extent.ref = le16(ad + 8);
+      } else {
+        extent.block = le32(ad + 12);
+        extent.ref = le16(ad + 16);
+      }
+      if (extent.type == AllocationExtent::kContinuation) {
+        next = extent;
+        more = true;
+        break;
+      }
+      if (m_extents.size() >= kMaxExtents) return damaged("a file entry has too many extents");
+      m_extents.push_back(extent);
+    }
+    if (!more) return {};
+    if (hops >= kMaxContinuations) return damaged("the allocation extents of a file entry do not end");
+    const std::string what = "the allocation extent at " + where(next.ref, next.block);
+    BlockCopies copies;
+    if (!partitions.blockCopies(next.ref, next.block, copies)) return damaged(what + " lies outside the volume");
+    continuation.assign(kBlockSize, 0);
+    if (!readExact(file, copies.sector[0] * kBlockSize, continuation.data(), kBlockSize))
+      return damaged(what + " lies past the end of the image");
+    std::string why;
+    if (!checkTag(continuation.data(), kBlockSize, kTagAllocationExtent, next.block, what, why)) return damaged(why);
+    length = le32(continuation.data() + kAedLengthOffset);
+    if (kAedHeader + length > kBlockSize) return damaged(what + " claims more bytes than its block");
+    area = continuation.data() + kAedHeader;
+  }
+}
+
+uint64_t UdfFileEntry::firstDataSector(const UdfPartitions& partitions) const {
+  for (const AllocationExtent& extent : m_extents) {
+    if (extent.type != AllocationExtent::kRecorded) continue;
+    BlockCopies copies;
+    return partitions.blockCopies(extent.ref, extent.block, copies) ? copies.sector[0] : 0;
+  }
+  return 0;
+}
+
+}  // namespace umbra::udf

@@ -1,0 +1,66 @@
+#pragma once
+// The 16-byte tag that starts every UDF descriptor: its checksum, its CRC over the body and the
+// block it claims to stand at. Also the little-endian field readers the UDF structures share.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/Error.h"
+#include "engine/io/ImageFile.h"
+
+namespace umbra::udf {
+
+inline constexpr uint32_t kBlockSize = 2048;
+inline constexpr size_t kTagSize = 16;
+
+// Tag identifiers.
+enum TagId : uint16_t {
+  kTagPrimaryVolume = 1,
+  kTagAnchor = 2,
+  kTagPointer = 3,
+  kTagImplementationUse = 4,
+  kTagPartition = 5,
+  kTagLogicalVolume = 6,
+  kTagUnallocatedSpace = 7,
+  kTagTerminating = 8,
+  kTagFileSet = 256,
+  kTagFileIdentifier = 257,
+  kTagAllocationExtent = 258,
+  kTagIndirectEntry = 259,
+  kTagFileEntry = 261,
+  kTagExtendedFileEntry = 266,
+};
+
+inline constexpr size_t kTagChecksumOffset = 4;
+inline constexpr size_t kTagCrcOffset = 8;
+inline constexpr size_t kTagCrcLengthOffset = 10;
+inline constexpr size_t kTagLocationOffset = 12;
+
+inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
+
+// CRC-ITU-T as ECMA-167 defines it: polynomial 0x1021, start 0, no reflection, no final xor.
+uint16_t descriptorCrc(const uint8_t* data, size_t n);
+// Sum of the tag bytes 0-15 except the checksum byte itself, modulo 256.
+uint8_t tagChecksum(const uint8_t* tag);
+
+// Checks the tag at the start of `data` (`available` bytes readable there): its checksum, its
+// version, its identifier, that its CRC length stays inside `available`, its CRC and its location.
+// On failure `why` says what is wrong, naming the descriptor as `what`.
+bool checkTag(const uint8_t* data, size_t available, uint16_t ident, uint32_t location, const std::string& what,
+              std::string& why);
+// Recomputes the CRC over the stored CRC length, then the checksum. The caller has checked
+// that the CRC length fits in the bytes at `data`.
+void retag(uint8_t* data);
+
+// Reads exactly n bytes at offset; false at the end of the file or on a read error.
+bool readExact(const ImageFile& file, uint64_t offset, void* buffer, size_t n);
+
+// The error every damaged UDF structure gives.
+Error damaged(const std::string& why);
+
+}  // namespace umbra::udf

@@ -1,0 +1,264 @@
+#include "engine/udf/UdfTreeReader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "engine/udf/UdfAnchor.h"
+#include "engine/udf/UdfTag.h"
+#include "engine/udf/UdfVolumeDescriptors.h"
+
+namespace umbra {
+
+std::unique_ptr<TreeReader> findUdfTree(const ImageFile& file) { return udf::UdfTreeReader::open(file); }
+
+namespace udf {
+
+namespace {
+
+// Caps on the work one image can cause, whatever its descriptors claim.
+constexpr size_t kMaxFolders = 1u << 20;
+constexpr uint64_t kMaxEntries = 1u << 21;
+constexpr uint64_t kMaxDirectoryBytes = 64u << 20;
+constexpr uint64_t kMaxTotalDirectoryBytes = 256u << 20;
+
+constexpr size_t kRootIcbOffset = 400;
+// The bytes of an identifier a change of its characteristics touches: checksum to characteristics.
+constexpr uint32_t kPatchFirst = kTagChecksumOffset;
+constexpr uint32_t kPatchEnd = FileIdentifier::kCharacteristicsOffset + 1;
+
+uint64_t handleOf(uint16_t ref, uint32_t block) { return uint64_t{ref} << 32 | block; }
+uint16_t refOf(uint64_t handle) { return static_cast<uint16_t>(handle >> 32); }
+uint32_t blockOf(uint64_t handle) { return static_cast<uint32_t>(handle); }
+
+std::string revisionText(uint16_t revision) {
+  if (revision == 0) return "UDF";
+  char text[16];
+  std::snprintf(text, sizeof text, "UDF %x.%02x", revision >> 8, revision & 0xFF);
+  return text;
+}
+
+Error notFound(uint64_t offset) {
+  return makeError(ErrorKind::UnknownFormat, {},
+                   "No UDF folder record stands at offset " + std::to_string(offset) + ".");
+}
+
+}  // namespace
+
+std::unique_ptr<UdfTreeReader> UdfTreeReader::open(const ImageFile& file) {
+  if (UdfAnchor::recognitionVersion(file) == 0) return nullptr;
+  std::unique_ptr<UdfTreeReader> reader(new UdfTreeReader);
+  if (Error e = reader->load(file)) {
+    reader->m_problem = e.reason;
+    reader->m_folders.clear();
+    reader->m_flagsOffsets.clear();
+    reader->m_records.clear();
+  }
+  return reader;
+}
+
+const TreeKind& UdfTreeReader::kind() const {
+  static const TreeKind udfKind{"udf", "UDF"};
+  return udfKind;
+}
+
+Error UdfTreeReader::load(const ImageFile& file) {
+  UdfAnchor anchor;
+  if (Error e = anchor.read(file)) return e;
+  UdfVolumeDescriptors descriptors;
+  if (Error e = descriptors.read(file, anchor)) return e;
+  m_description = revisionText(descriptors.revision());
+  if (!descriptors.unsupported().empty())
+    return makeError(ErrorKind::UnknownFormat, {},
+                     "The UDF tree's layout is not supported: " + descriptors.unsupported() + ".");
+  m_partitions = descriptors.partitions();
+  if (Error e = m_partitions.resolve(file)) return e;
+
+  const LongAd& fileSet = descriptors.fileSet();
+  BlockCopies copies;
+  uint8_t fsd[512];
+  if (!m_partitions.blockCopies(fileSet.ref, fileSet.block, copies)) return damaged("the file set lies outside the volume");
+  if (!readExact(file, copies.sector[0] * kBlockSize, fsd, sizeof fsd))
+    return damaged("the file set lies past the end of the image");
+  std::string why;
+  if (!checkTag(fsd, sizeof fsd, kTagFileSet, fileSet.block, "the file set descriptor", why)) return damaged(why);
+  m_root = handleOf(le16(fsd + kRootIcbOffset + 8), le32(fsd + kRootIcbOffset + 4));
+  return walk(file);
+}
+
+Error UdfTreeReader::walk(const ImageFile& file) {
+  m_folders.assign(1, TreeFolder{});
+  m_flagsOffsets.assign(1, 0);
+  m_folders[0].directory = m_root;
+  std::set<uint64_t> seen{m_root};
+  uint64_t entries = 0, directoryBytes = 0;
+  std::vector<FileIdentifier> fids;
+  for (size_t i = 0; i < m_folders.size(); ++i) {
+    UdfFileEntry entry;
+    if (Error e = entry.read(file, m_partitions, refOf(m_folders[i].directory), blockOf(m_folders[i].directory)))
+      return e;
+    if (!entry.isDirectory())
+      return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
+    UdfDirectory directory;
+    if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+    directoryBytes += entry.informationLength();
+    if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
+    if (Error e = directory.identifiers(fids)) return e;
+    ContentPrint print;
+    for (const FileIdentifier& fid : fids) {
+      if (!fid.listed()) continue;
+      if (++entries > kMaxEntries) return damaged("it holds too many entries");
+      const uint64_t handle = handleOf(fid.icbRef, fid.icbBlock);
+      if (fid.isDirectory()) {
+        if (!seen.insert(handle).second) return damaged("the folder \"" + fid.name + "\" is reached twice");
+        if (m_folders.size() >= kMaxFolders) return damaged("it holds too many folders");
+        TreeFolder folder;
+        folder.parent = static_cast<int>(i);
+        folder.name = fid.name;
+        folder.recordOffsets = directory.recordOffsets(fid);
+        folder.hidden = fid.isHidden();
+        folder.directory = handle;
+        const int index = static_cast<int>(m_folders.size());
+        std::vector<ImageRun> flags;
+        if (!directory.imageRuns(fid.streamOffset + FileIdentifier::kCharacteristicsOffset, 1, 0, flags))
+          return damaged("the identifier of \"" + fid.name + "\" is cut short");
+        m_flagsOffsets.push_back(flags[0].first);
+        for (size_t copy = 0; copy < folder.recordOffsets.size(); ++copy)
+          m_records[folder.recordOffsets[copy]] = {index, static_cast<int>(copy)};
+        m_folders.push_back(std::move(folder));
+        m_folders[i].children.push_back(index);
+        continue;
+      }
+      UdfFileEntry child;
+      if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
+      if (child.isDirectory()) return damaged("the file \"" + fid.name + "\" is recorded as a directory");
+      if (!child.embedded()) print.addFile(child.firstDataSector(m_partitions), child.informationLength());
+    }
+    m_folders[i].contentPrint = print.value();
+  }
+  return {};
+}
+
+Error UdfTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const {
+  if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
+  out = m_folders;
+  // The hidden marks as they are now: hides since the walk changed them.
+  for (size_t i = 1; i < out.size(); ++i) {
+    uint8_t characteristics = 0;
+    if (!readExact(file, m_flagsOffsets[i], &characteristics, 1))
+      return damaged("a folder record lies past the end of the image");
+    out[i].hidden = characteristics & FileIdentifier::kHidden;
+  }
+  return {};
+}
+
+Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                                std::vector<TreeEntry>& out) const {
+  out.clear();
+  if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
+  if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
+    return makeError(ErrorKind::PathNotFound, {}, "No such UDF folder.");
+  const TreeFolder& listed = folders[static_cast<size_t>(folder)];
+  UdfFileEntry entry;
+  if (Error e = entry.read(file, m_partitions, refOf(listed.directory), blockOf(listed.directory))) return e;
+  if (!entry.isDirectory()) return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
+  UdfDirectory directory;
+  if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+  std::vector<FileIdentifier> fids;
+  if (Error e = directory.identifiers(fids)) return e;
+  for (const FileIdentifier& fid : fids) {
+    if (!fid.listed()) continue;
+    TreeEntry row;
+    row.name = fid.name;
+    row.isFolder = fid.isDirectory();
+    row.hidden = fid.isHidden();
+    row.recordOffsets = directory.recordOffsets(fid);
+    UdfFileEntry child;
+    if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
+    row.date = child.modified();
+    if (row.isFolder) {
+      for (int index : listed.children)
+        if (static_cast<size_t>(index) < folders.size() && !row.recordOffsets.empty() &&
+            folders[static_cast<size_t>(index)].recordOffsets == row.recordOffsets)
+          row.folder = index;
+    } else {
+      row.dataSector = child.embedded() ? 0 : child.firstDataSector(m_partitions);
+      row.size = child.informationLength();
+    }
+    out.push_back(std::move(row));
+  }
+  return {};
+}
+
+Error UdfTreeReader::locate(const ImageFile& file, uint64_t recordOffset, Located& out) const {
+  if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
+  const auto record = m_records.find(recordOffset);
+  if (record == m_records.end()) return notFound(recordOffset);
+  const TreeFolder& folder = m_folders[static_cast<size_t>(record->second.first)];
+  const TreeFolder& parent = m_folders[static_cast<size_t>(folder.parent)];
+  out.copy = record->second.second;
+  if (Error e = out.parent.read(file, m_partitions, refOf(parent.directory), blockOf(parent.directory))) return e;
+  if (Error e = out.directory.read(file, m_partitions, out.parent, kMaxDirectoryBytes)) return e;
+  std::vector<FileIdentifier> fids;
+  if (Error e = out.directory.identifiers(fids)) return e;
+  for (FileIdentifier& fid : fids) {
+    if (!fid.listed() || !fid.isDirectory() || handleOf(fid.icbRef, fid.icbBlock) != folder.directory) continue;
+    const std::vector<uint64_t> offsets = out.directory.recordOffsets(fid);
+    if (static_cast<size_t>(out.copy) >= offsets.size() || offsets[static_cast<size_t>(out.copy)] != recordOffset)
+      continue;
+    out.fid = std::move(fid);
+    return out.directory.readCopy(file, out.fid, out.copy, out.bytes);
+  }
+  return notFound(recordOffset);
+}
+
+Error UdfTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const {
+  Located at;
+  if (Error e = locate(file, recordOffset, at)) return e;
+  hidden = at.bytes[FileIdentifier::kCharacteristicsOffset] & FileIdentifier::kHidden;
+  return {};
+}
+
+Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
+                                std::vector<BytePatch>& out) const {
+  out.clear();
+  Located at;
+  if (Error e = locate(file, recordOffset, at)) return e;
+  uint8_t& characteristics = at.bytes[FileIdentifier::kCharacteristicsOffset];
+  if (!(characteristics & FileIdentifier::kDirectory)) return notFound(recordOffset);
+  const uint8_t wanted = static_cast<uint8_t>(hidden ? characteristics | FileIdentifier::kHidden
+                                                     : characteristics & ~FileIdentifier::kHidden);
+  if (wanted == characteristics) return {};
+  characteristics = wanted;
+  retag(at.bytes.data());
+
+  std::vector<ImageRun> runs;
+  if (!at.directory.imageRuns(at.fid.streamOffset + kPatchFirst, kPatchEnd - kPatchFirst, at.copy, runs))
+    return notFound(recordOffset);
+  uint32_t from = kPatchFirst;
+  for (const ImageRun& run : runs) {
+    out.push_back({run.first, std::vector<uint8_t>(at.bytes.begin() + from, at.bytes.begin() + from + run.second)});
+    from += run.second;
+  }
+  if (!at.parent.embedded()) return {};
+
+  // The identifiers lie inside the parent's entry, whose CRC covers them.
+  const BlockCopies& copies = at.parent.copies();
+  const uint64_t entryOffset = copies.sector[std::min(at.copy, copies.count - 1)] * kBlockSize;
+  std::vector<uint8_t> entry(kBlockSize);
+  if (!readExact(file, entryOffset, entry.data(), kBlockSize)) return damaged("a file entry lies past the end of the image");
+  std::string why;
+  if (!checkTag(entry.data(), kBlockSize, le16(entry.data()), at.parent.block(),
+                "the file entry at offset " + std::to_string(entryOffset), why) ||
+      (le16(entry.data()) != kTagFileEntry && le16(entry.data()) != kTagExtendedFileEntry))
+    return damaged(why.empty() ? "the file entry at offset " + std::to_string(entryOffset) + " is missing" : why);
+  const uint64_t fidInEntry = at.parent.embeddedOffset() + at.fid.streamOffset;
+  std::copy(at.bytes.begin(), at.bytes.end(), entry.begin() + static_cast<std::ptrdiff_t>(fidInEntry));
+  retag(entry.data());
+  out.push_back({entryOffset + kTagChecksumOffset,
+                 std::vector<uint8_t>(entry.begin() + kTagChecksumOffset, entry.begin() + kTagCrcLengthOffset)});
+  return {};
+}
+
+}  // namespace udf
+}  // namespace umbra

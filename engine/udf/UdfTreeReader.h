@@ -1,0 +1,64 @@
+#pragma once
+// The UDF tree of an image as a TreeReader: found through the recognition sequence and the
+// anchor, walked once at open (every descriptor checked), and the hidden bit of a folder's File
+// Identifier Descriptor read and planned with its CRC and checksum, in every stored copy.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/model/TreeReader.h"
+#include "engine/udf/UdfDirectory.h"
+#include "engine/udf/UdfFileEntry.h"
+#include "engine/udf/UdfPartitions.h"
+
+namespace umbra {
+
+// The image's UDF tree, or null when the image has none. A tree that is there but damaged or
+// laid out in a way this reader does not handle gives a reader whose problem() says so.
+std::unique_ptr<TreeReader> findUdfTree(const ImageFile& file);
+
+namespace udf {
+
+class UdfTreeReader final : public TreeReader {
+ public:
+  // Null when the image has no UDF volume recognition sequence.
+  static std::unique_ptr<UdfTreeReader> open(const ImageFile& file);
+
+  const TreeKind& kind() const override;
+  std::string description() const override { return m_description; }
+  std::string problem() const override { return m_problem; }
+  Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
+  Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                   std::vector<TreeEntry>& out) const override;
+  Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const override;
+  Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
+                   std::vector<BytePatch>& out) const override;
+
+ private:
+  UdfTreeReader() = default;
+  Error load(const ImageFile& file);
+  Error walk(const ImageFile& file);
+
+  // A folder's identifier found again in its parent directory, one copy read as it is now.
+  struct Located {
+    UdfFileEntry parent;
+    UdfDirectory directory;
+    FileIdentifier fid;
+    int copy = 0;
+    std::vector<uint8_t> bytes;
+  };
+  Error locate(const ImageFile& file, uint64_t recordOffset, Located& out) const;
+
+  std::string m_description, m_problem;
+  UdfPartitions m_partitions;
+  uint64_t m_root = 0;
+  std::vector<TreeFolder> m_folders;
+  std::vector<uint64_t> m_flagsOffsets;  // per folder: its identifier's characteristics byte, main copy
+  std::map<uint64_t, std::pair<int, int>> m_records;  // record offset -> folder index, copy
+};
+
+}  // namespace udf
+}  // namespace umbra

@@ -1,0 +1,94 @@
+// The UDF tree beside ISO 9660 and Joliet through the workspace: a hide reaches every tree of a
+// bridge image and a show restores it, and a damaged UDF tree refuses hides with nothing written.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "UdfFixtures.h"
+#include "engine/Workspace.h"
+#include "engine/iso9660/IsoLayout.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+int treeNamed(const Workspace& ws, const char* id) {
+  for (int t = 0; t < ws.trees().count(); ++t)
+    if (std::string(ws.trees().reader(t).kind().id) == id) return t;
+  return -1;
+}
+
+TEST(UdfWorkspace, HideReachesEveryTreeAndShowRestoresTheImage) {
+  for (const UdfFixture& fixture : udfFixtures()) {
+    TempDir dir;
+    const fs::path copy = dir / "work.iso";
+    fs::copy_file(fixture.image, copy);
+    for (const std::string& path : fixture.hideCases) {
+      std::vector<uint8_t> shown;
+      {
+        Workspace ws;
+        ASSERT_FALSE(ws.open(copy.string(), OpenMode::Work)) << fixture.name;
+        shown = readBytes(copy);  // stamped
+        const int udf = treeNamed(ws, "udf");
+        ASSERT_GE(udf, 0) << fixture.name;
+        EntryRow row;
+        ASSERT_FALSE(ws.findEntry(path, row)) << fixture.name << " " << path;
+        size_t udfCopies = 0;
+        for (const EntryRecord& r : row.records) udfCopies += r.tree == udf ? 1 : 0;
+        EXPECT_EQ(udfCopies, fixture.copies) << fixture.name << " " << path;
+        ASSERT_NE(row.recordIn(0), nullptr) << fixture.name << " " << path;
+        EntryRow* rows[] = {&row};
+        const ToggleOutcome hidden = ws.setHidden(rows, true);
+        ASSERT_FALSE(hidden.error) << fixture.name << " " << path << ": " << hidden.error.message();
+        const auto bytes = readBytes(copy);
+        EXPECT_EQ(bytes[row.recordIn(0)->offset + iso::kDrFlags], 5) << fixture.name << " " << path;
+        if (row.recordIn(1)) {
+          EXPECT_EQ(bytes[row.recordIn(1)->offset + iso::kDrFlags], 5) << fixture.name << " " << path;
+        }
+      }
+      // An independent reader sees the hidden bit, with every tag and CRC still right.
+      const UdfReference after = udfReference(copy);
+      ASSERT_TRUE(after.folders.count(path)) << fixture.name << " " << path;
+      EXPECT_EQ(after.folders.at(path).characteristics & 0x01u, 1u) << fixture.name << " " << path;
+      EXPECT_EQ(after.folders.at(path).characteristics & 0x02u, 2u) << "still a directory";
+      {
+        Workspace ws;
+        ASSERT_FALSE(ws.open(copy.string(), OpenMode::Work));
+        EntryRow row;
+        ASSERT_FALSE(ws.findEntry(path, row));
+        EXPECT_EQ(row.state, FolderState::Hidden) << fixture.name << " " << path;
+        EntryRow* rows[] = {&row};
+        ASSERT_FALSE(ws.setHidden(rows, false).error);
+      }
+      EXPECT_EQ(readBytes(copy), shown) << fixture.name << " " << path << ": show restores every byte";
+    }
+  }
+}
+
+TEST(UdfWorkspace, ADamagedUdfTreeRefusesHidesAndWritesNothing) {
+  const UdfFixture& fixture = udfFixture("geniso");
+  TempDir dir;
+  const fs::path copy = dir / "damaged.iso";
+  auto bytes = readBytes(fixture.image);
+  const UdfReference reference = udfReference(fixture.image);
+  const uint64_t beta = reference.folders.at("/Beta").offsets.at(0);
+  bytes[beta + 20] ^= 0x40;  // inside the identifier, so its CRC no longer holds
+  { std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())); }
+  Workspace ws;
+  ASSERT_FALSE(ws.open(copy.string(), OpenMode::WorkUnstamped));
+  const int udf = treeNamed(ws, "udf");
+  ASSERT_GE(udf, 0);
+  EXPECT_FALSE(ws.trees().usable(udf)) << "a damaged UDF tree is reported";
+  EntryRow row;
+  ASSERT_FALSE(ws.findEntry("/Beta", row)) << "the ISO 9660 side still works";
+  EntryRow* rows[] = {&row};
+  const ToggleOutcome outcome = ws.setHidden(rows, true);
+  EXPECT_EQ(outcome.error.kind, ErrorKind::Unpaired) << outcome.error.message();
+  EXPECT_NE(outcome.error.reason.find("UDF"), std::string::npos) << outcome.error.reason;
+  ws.close();
+  EXPECT_EQ(readBytes(copy), bytes);
+}
+
+}  // namespace
+}  // namespace umbra
