@@ -26,7 +26,7 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
     m_copyCount = entry.copies().count;
     return {};
   }
-  m_bytes.resize(size);
+  m_bytes.resize(static_cast<size_t>(size));  // bounded by maxBytes
   uint64_t filled = 0;
   for (const AllocationExtent& extent : entry.extents()) {
     if (filled == size) break;

@@ -43,7 +43,7 @@ size_t entryOf(const Bytes& b, size_t fid) { return (partitionStart(b) + size_t{
 struct Image {
   Bytes bytes;
   UdfReference ref;
-  size_t fid(const std::string& path) const { return ref.folders.at(path).offsets.at(0); }
+  size_t fid(const std::string& path) const { return static_cast<size_t>(ref.folders.at(path).offsets.at(0)); }
 };
 
 struct DamageCase {

@@ -42,7 +42,7 @@ struct EditedImage {
       if (udf::le16(bytes.data() + s * kSector) == udf::kTagPartition) partitionDescriptors.push_back(s * kSector);
     start = udf::le32(bytes.data() + partitionDescriptors.at(0) + 188);
   }
-  size_t fid(const std::string& path) const { return ref.folders.at(path).offsets.at(0); }
+  size_t fid(const std::string& path) const { return static_cast<size_t>(ref.folders.at(path).offsets.at(0)); }
   uint32_t blockOf(size_t offset) const { return static_cast<uint32_t>(offset / kSector - start); }
   size_t offsetOf(uint32_t block) const { return (size_t{start} + block) * kSector; }
   uint32_t appendBlocks(uint32_t n) {
@@ -110,7 +110,7 @@ void expectBetaReadable(const EditedImage& edited) {
       const uint64_t k = i - offset;
       EXPECT_TRUE(i >= offset && (k == 4 || k == 8 || k == 9 || k == 18)) << "unexpected change at " << i;
     }
-  EXPECT_EQ(after[offset + 18], 0x03);
+  EXPECT_EQ(after[static_cast<size_t>(offset + 18)], 0x03);
 }
 
 TEST(UdfLayout, AllocationDescriptorsContinuedInAnExtent) {
@@ -219,7 +219,7 @@ TEST(UdfLayout, IdentifierSplitBetweenExtentsIsPatchedAtBothPlaces) {
     if (after[i] != edited.bytes[i]) {
       EXPECT_TRUE(allowed.count(i)) << "unexpected change at " << i;
     }
-  EXPECT_EQ(after[flags], 0x03);
+  EXPECT_EQ(after[static_cast<size_t>(flags)], 0x03);
   EXPECT_EQ(udfReference(image).folders.at(path).characteristics, 0x03u) << "the reference reader checks the CRC";
 }
 

@@ -165,7 +165,7 @@ TEST_P(UdfFixtureTest, HideChangesOnlyTheIdentifierAndShowRestoresTheImage) {
     const std::vector<uint64_t> changed = differingBytes(f.image, image);
     for (uint64_t at : changed) EXPECT_TRUE(allowed.count(at)) << "unexpected change at " << at;
     for (uint64_t at : flags) EXPECT_NE(std::find(changed.begin(), changed.end(), at), changed.end()) << at;
-    EXPECT_EQ(readBytes(image)[*flags.begin()], 0x03);
+    EXPECT_EQ(readBytes(image)[static_cast<size_t>(*flags.begin())], 0x03);
 
     // The independent reader verifies every tag and CRC and sees the hidden bit.
     const UdfReference after = udfReference(image);

@@ -42,9 +42,9 @@ TEST(UdfWorkspace, HideReachesEveryTreeAndShowRestoresTheImage) {
         const ToggleOutcome hidden = ws.setHidden(rows, true);
         ASSERT_FALSE(hidden.error) << fixture.name << " " << path << ": " << hidden.error.message();
         const auto bytes = readBytes(copy);
-        EXPECT_EQ(bytes[row.recordIn(0)->offset + iso::kDrFlags], 5) << fixture.name << " " << path;
+        EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(0)->offset + iso::kDrFlags)], 5) << fixture.name << " " << path;
         if (row.recordIn(1)) {
-          EXPECT_EQ(bytes[row.recordIn(1)->offset + iso::kDrFlags], 5) << fixture.name << " " << path;
+          EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(1)->offset + iso::kDrFlags)], 5) << fixture.name << " " << path;
         }
       }
       // An independent reader sees the hidden bit, with every tag and CRC still right.
@@ -73,7 +73,7 @@ TEST(UdfWorkspace, ADamagedUdfTreeRefusesHidesAndWritesNothing) {
   auto bytes = readBytes(fixture.image);
   const UdfReference reference = udfReference(fixture.image);
   const uint64_t beta = reference.folders.at("/Beta").offsets.at(0);
-  bytes[beta + 20] ^= 0x40;  // inside the identifier, so its CRC no longer holds
+  bytes[static_cast<size_t>(beta + 20)] ^= 0x40;  // inside the identifier, so its CRC no longer holds
   { std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())); }
   Workspace ws;
   ASSERT_FALSE(ws.open(copy.string(), OpenMode::WorkUnstamped));
