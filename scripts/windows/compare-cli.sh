@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the same umbradisc-cli commands with the Linux build and with the Windows build under wine, on
-# the same xorriso and genisoimage images (names outside ASCII included), and fails unless standard
-# output, standard error, exit status and the image bytes after every step are the same.
+# the same xorriso and genisoimage images (one with a UDF tree, names outside ASCII in all), and fails
+# unless standard output, standard error, exit status and the image bytes after every step are the same.
 #   scripts/windows/compare-cli.sh LINUX_CLI WINDOWS_EXE [WINE_LOADER]
 # WINEPREFIX and WINEDEBUG are taken from the caller; the prefix should exist already, since wine's
 # first-start messages go to standard error.
@@ -24,9 +24,10 @@ echo alpha >"$src/alpha/a.txt"
 echo readme >"$src/README"
 xorriso -as mkisofs -quiet -J -input-charset utf-8 -V TESTVOL -o "$work/images/x.iso" "$src" 2>/dev/null
 genisoimage -quiet -J -input-charset utf-8 -V TESTVOL -o "$work/images/g.iso" "$src"
+genisoimage -quiet -J -udf -input-charset utf-8 -V TESTVOL -o "$work/images/u.iso" "$src"
 cp "$work/images/x.iso" "$work/images/Ünï.iso"
 
-# One command a line; IMG stands for x.iso, then for g.iso. Steps run in order on the same images.
+# One command a line; IMG stands for x.iso, g.iso, then u.iso (with a UDF tree). Steps run in order on the same images.
 steps=(
   "info IMG" "info --json IMG" "ls IMG" "ls -R IMG" "ls --json IMG /Café" "ls -R --json IMG" "ls IMG /Café"
   "ls IMG /nope" "ls IMG /alpha/a.txt" "hide IMG /Café /Ωmega" "ls -R --json IMG" "info --json IMG"
@@ -34,7 +35,7 @@ steps=(
   "show IMG /Ωmega /Beta/INNER" "ls -R IMG"
 )
 commands=()
-for image in x.iso g.iso; do
+for image in x.iso g.iso u.iso; do
   for step in "${steps[@]}"; do commands+=("${step//IMG/$image}"); done
 done
 commands+=("info Ünï.iso" "hide Ünï.iso /Café" "ls -R Ünï.iso" "info src" "hide src /alpha" "ls missing.iso")

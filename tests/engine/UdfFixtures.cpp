@@ -13,8 +13,9 @@ void makeSourceTree(const fs::path& root) {
   writeFile(root / "Beta" / "b1.txt", "b1\n");
   writeFile(root / "Beta" / "b2.bin", std::string(5000, 'x'));
   writeFile(root / "Beta" / "Sub" / "c.txt", "c\n");
-  writeFile(root / "Ünïcode Folder" / "ü.txt", "u\n");
-  writeFile(root / "Ωmega Δ" / "o.txt", "o\n");  // needs 16-bit characters in UDF
+  // u8 literals: MinGW's path reads plain char strings in the C locale, not as UTF-8.
+  writeFile(root / u8"Ünïcode Folder" / u8"ü.txt", "u\n");
+  writeFile(root / u8"Ωmega Δ" / "o.txt", "o\n");  // needs 16-bit characters in UDF
   writeFile(root / "A very long folder name with spaces.and.dots" / "long.txt", "l\n");
   writeFile(root / "readme.txt", "root\n");
 }
