@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QStandardPaths>
 
+#include "CCDBurner.h"
 #include "app/CMainDlg.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
@@ -39,6 +40,7 @@ bool CUmbradiscApp::InitInstance() {
     return false;
   }
   SetDialogColours(*this);
+  CCDBurner::RemoveLeftoverCopies();  // copies a crashed burn left in the staging folder
   InstallUpdateUi();
   StartUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {

@@ -39,6 +39,7 @@ int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress
     }
     probe.close();
 
+    CCDBurner::RemoveLeftoverCopies();
     CCDBurner burner;
     burner.SetDriveAddress(QString::fromStdString(driveAddress));
     BurnProgress progress;

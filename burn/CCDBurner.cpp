@@ -2,6 +2,8 @@
 
 #include "BurnDrive.h"
 #include "LibburnSession.h"
+#include "StagedCopies.h"
+#include "StagedCopyGuard.h"
 #include "StagingCopy.h"
 
 #include <QFile>
@@ -9,7 +11,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 namespace {
 
@@ -54,6 +58,11 @@ QString CCDBurner::GetStagingFolder()
            + QLatin1String(kStagingSubfolder);
 }
 
+void CCDBurner::RemoveLeftoverCopies()
+{
+    RemoveStaleStagedCopies(QFile::encodeName(GetStagingFolder()).toStdString());
+}
+
 QString CCDBurner::DriveAddress() const
 {
     if (!m_strDriveAddress.isEmpty())
@@ -68,6 +77,9 @@ QString CCDBurner::DriveAddress() const
 bool CCDBurner::BurnFile(const QString& imagePath, int& code, const BurnProgress& progress)
 {
     const std::lock_guard<std::mutex> lock(g_burnMutex);
+    // Declared before the drive, so a signal held back by the guard is raised only after the
+    // drive has been released.
+    StagedCopyGuard guard;
     code = BURN_SUCCESS;
     m_strLastError.clear();
 
@@ -77,16 +89,24 @@ bool CCDBurner::BurnFile(const QString& imagePath, int& code, const BurnProgress
         return false;
     }
 
-    const QString staged = GetStagingFolder() + QLatin1Char('/') + QFileInfo(imagePath).fileName();
-    if (!CopyIntoStaging(imagePath, staged, progress.copyPercent, progress.cancelRequested,
-                         m_strLastError)) {
+    const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
+    const std::filesystem::path staged = StagedCopyPath(QFile::encodeName(GetStagingFolder()).toStdString(),
+                                                        image.filename().string());
+    guard.Arm(staged, PartialCopyPath(staged));
+    const std::function<bool()> stop = [&progress] {
+        return StagedCopyGuard::StopRequested() || (progress.cancelRequested && progress.cancelRequested());
+    };
+    std::string reason;
+    if (!CopyIntoStaging(image, staged, progress.copyPercent, stop, reason)) {
+        m_strLastError = QString::fromStdString(reason);
         code = BURN_COPY_FAILED;
         return false;
     }
 
-    const bool wrote = drive->WriteImage(staged, progress.burnPercent, progress.cancelRequested,
+    const bool wrote = drive->WriteImage(QFile::decodeName(staged.string().c_str()), progress.burnPercent, stop,
                                          m_strLastError);
-    QFile::remove(staged); // the copy was ours alone; a failure to delete it changes no result
+    std::error_code ignored;
+    std::filesystem::remove(staged, ignored); // the copy was ours alone; a failure to delete it changes no result
     drive.reset();
     if (!wrote) {
         code = BURN_FAILED;

@@ -21,7 +21,9 @@ struct BurnProgress
 };
 
 // Burns one image file as the data track of a blank medium: finds the recorder, copies the image
-// into the staging folder, burns the copy and deletes it again. The image file itself is only read.
+// into the staging folder, burns the copy and deletes it again, also when SIGINT or SIGTERM ends the
+// burn (the process then ends by that signal once the drive is released). The image file itself
+// is only read.
 class CCDBurner
 {
 public:
@@ -38,6 +40,10 @@ public:
 
     // $UMBRADISC_STAGING_DIR, else the folder "umbradisc/burn" in the user's cache.
     static QString GetStagingFolder();
+
+    // Removes the staged copies that burns ended by a crash left in the staging folder (older than a
+    // day, of our naming); called at start-up. Other files there are never touched.
+    static void RemoveLeftoverCopies();
 
 private:
     QString DriveAddress() const;

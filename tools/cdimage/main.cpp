@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
   IsoSession session;
   if (!session.start(options.label, &error)) return fail(error);
   SourceTree tree(session.image(), options.time);
+  tree.keepClearOf(options.target);
   if (!tree.addFolderContent(options.source, &error)) return fail(error);
   if (options.bootFile && !tree.addBootImage(*options.bootFile, &error)) return fail(error);
   ImageWriter writer(options);
