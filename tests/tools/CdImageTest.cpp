@@ -295,9 +295,12 @@ TEST_F(CdImageMaker, TargetsThatWouldReplaceTheSourceAreRefused) {
 TEST(CdImageHelp, DescribesEveryOption) {
   const ToolResult r = runTool(cdimage(), {"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m "}) {
+  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m ", "--version"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
+  const ToolResult version = runTool(cdimage(), {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("cdimage [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
 }  // namespace

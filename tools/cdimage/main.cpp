@@ -65,6 +65,10 @@ int main(int argc, char** argv) {
     std::fputs(helpText(), stdout);
     return 0;
   }
+  if (parsed.showVersion) {
+    std::puts("cdimage " UMBRA_VERSION);
+    return 0;
+  }
   if (!parsed.error.empty()) return fail(parsed.error);
   const MakerOptions& options = parsed.options;
 
