@@ -20,7 +20,9 @@ constexpr int kDataBlockSize = 2048;
 // A 4 MiB buffer in front of the drive keeps the data flowing while the staged copy is read.
 constexpr int kFifoChunks = 2048;
 constexpr int kPercentDone = 100;
-constexpr auto kThreadEndWait = std::chrono::seconds(2); // the notice follows the idle state within milliseconds
+// The notice follows the idle state within milliseconds, but much later on a loaded machine; freeing
+// the job before it would let the thread touch freed memory.
+constexpr auto kThreadEndWait = std::chrono::seconds(10);
 constexpr auto kRefusalWait = std::chrono::milliseconds(500);
 constexpr auto kThreadEndPoll = std::chrono::milliseconds(2);
 constexpr auto kThreadEndGrace = std::chrono::milliseconds(20);

@@ -241,7 +241,8 @@ bool SourceTree::addBootImage(const fs::path& file, std::string* error) {
     iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 |
                                   LIBISO_HIDE_BUT_WRITE);
     const std::string imagePath = "/" + imageName;
-    const std::string catalogPath = "/" + unusedRootName(kBootCatalogName);
+    std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
+    catalogPath += unusedRootName(kBootCatalogName);
     ElToritoBootImage* boot = nullptr;
     result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL,
                                       catalogPath.c_str(), &boot);
