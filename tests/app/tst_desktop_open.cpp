@@ -149,6 +149,29 @@ class TestDesktopOpen : public QObject {
     QCOMPARE(CUmbradiscApp::ImageArgument(arguments), expected);
   }
 
+  void theHelpPageBesideTheProgramComesFirstThenTheInstalledOne() {
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString beside = bin + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
+                           QStringLiteral(".html");
+    const QString docFolder = QDir::cleanPath(bin + QStringLiteral("/../share/doc/umbradisc"));
+    const QString installed = docFolder + QStringLiteral("/umbradisc.html");
+    QVERIFY(!QFile::exists(beside) && !QFile::exists(installed));
+    QVERIFY(QDir().mkpath(docFolder));
+    const auto write = [](const QString& path) {
+      QFile file(path);
+      return file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0;
+    };
+
+    QVERIFY(write(installed));
+    QCOMPARE(CUmbradiscApp::HelpFilePath(), installed);
+    QVERIFY(write(beside));
+    QCOMPARE(CUmbradiscApp::HelpFilePath(), beside);
+
+    QFile::remove(beside);
+    QFile::remove(installed);
+    QDir().rmpath(docFolder);  // only the folders made here, and only while empty
+  }
+
   void anImageOnTheCommandLineIsOpenedAndASecondCopyLeavesItsImageAlone() {
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
