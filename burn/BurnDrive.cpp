@@ -23,9 +23,10 @@ constexpr int kPercentDone = 100;
 // The notice follows the idle state within milliseconds, but much later on a loaded machine; freeing
 // the job before it would let the thread touch freed memory.
 constexpr auto kThreadEndWait = std::chrono::seconds(10);
-constexpr auto kRefusalWait = std::chrono::milliseconds(500);
 constexpr auto kThreadEndPoll = std::chrono::milliseconds(2);
-constexpr auto kThreadEndGrace = std::chrono::milliseconds(20);
+// Its last two steps (leaving the worker list, the idle state) follow the notice; on a loaded machine
+// they may wait for the scheduler.
+constexpr auto kThreadEndGrace = std::chrono::milliseconds(200);
 
 enum burn_disc_status WaitForMedium(burn_drive* drive)
 {
@@ -39,10 +40,12 @@ enum burn_disc_status WaitForMedium(burn_drive* drive)
 }
 
 // The drive reads idle a moment before libburn's write thread has let go of the drive and the job;
-// releasing either earlier makes the next write be refused, or the thread touch freed memory.
-void WaitForWriteThread(bool started, LibburnMessages& messages)
+// releasing either earlier makes the next write be refused, or the thread touch freed memory. A job
+// that was refused has no thread and sends no notice; it costs the whole wait, but only a busy or
+// unsuitable drive meets that, and a job that ended early cannot be told from it safely.
+void WaitForWriteThread(LibburnMessages& messages)
 {
-    const auto deadline = std::chrono::steady_clock::now() + (started ? kThreadEndWait : kRefusalWait);
+    const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
     LibburnSession::Collect(messages);
     while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(kThreadEndPoll);
@@ -212,10 +215,16 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
 
     if (percent)
         percent(0);
+    LibburnSession::TakeProblem(); // only what the write itself reports counts below
     burn_disc_write(job.opts, job.disc);
-    // A job libburn refuses never leaves the idle state; its write flag may still read "well".
-    const bool started = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
+    // A job libburn refuses never leaves the idle state (its write flag may still read "well") and
+    // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
+    // has already run (and perhaps failed) while this thread waited for the processor: then its
+    // thread may still be ending, and only its end notice tells, so it is waited for in full.
+    const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
     LibburnMessages messages;
+    LibburnSession::Collect(messages);
+    const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
     int shown = 0;
     bool cancelled = false;
     burn_progress progress{};
@@ -236,7 +245,7 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
         }
         std::this_thread::sleep_for(kPollInterval);
     }
-    WaitForWriteThread(started, messages);
+    WaitForWriteThread(messages);
 
     off_t readBytes = 0;
     off_t writtenBytes = 0;
