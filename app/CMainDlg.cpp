@@ -43,6 +43,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowSystemMenuHint);
   setWindowTitle(QString::fromLatin1(kTitle));  // names the task-bar entry; there is no title bar
+  setAcceptDrops(true);                          // an image dropped on the window is opened
   setFont(DialogUnits::templateFont());
   m_hIcon = QIcon(QString::fromLatin1(res::kIconApp));
   m_hIconFolder = QIcon(QString::fromLatin1(res::kIconFolder));

@@ -58,6 +58,10 @@ class CMainDlg : public QDialog {
   bool IsBurnSupported() const;
   bool BurnImage();
 
+  // Opens the image at path the way Open Image does once its file dialog has answered; for an image
+  // named on the command line or dropped on the window.
+  void OpenImagePath(const QString& path);
+
   void SetImagePath(const QString& path) { m_strImagePath = path; }
   const QString& ImagePath() const { return m_strImagePath; }
   Workspace& GetWorkspace() { return m_image; }
@@ -94,6 +98,8 @@ class CMainDlg : public QDialog {
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
   // The five command buttons, the four small buttons.
   CSkinButton* m_btnMakeImage = nullptr;

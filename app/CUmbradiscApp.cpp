@@ -8,14 +8,22 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
 
+#include "CCDBurner.h"
 #include "app/CMainDlg.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
+#ifndef UMBRA_INSTALLED_DOC_DIR
+#define UMBRA_INSTALLED_DOC_DIR "../share/doc/umbradisc"  // from the programs' folder
+#endif
+
 namespace umbra {
 
 namespace {
+constexpr char kInstalledHelpName[] = "umbradisc.html";
 const QColor kDialogBackground(221, 255, 255);
 const QColor kDialogText(51, 51, 102);
 
@@ -39,10 +47,14 @@ bool CUmbradiscApp::InitInstance() {
     return false;
   }
   SetDialogColours(*this);
+  CCDBurner::RemoveLeftoverCopies();  // copies a crashed burn left in the staging folder
   InstallUpdateUi();
   StartUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {
     CMainDlg dlg;
+    // An image from the command line is opened once the window is up, so a message has its owner.
+    const QString image = ImageArgument(arguments());
+    if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.OpenImagePath(image); });
     dlg.exec();
   }  // destroying the window closes any image still open
   return false;
@@ -83,7 +95,20 @@ QString CUmbradiscApp::HelpFilePath() {
   QString name = exe.fileName();
   const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
   name = (dot > 0 ? name.left(dot) : name) + QLatin1Char('.') + QLatin1String(kHelpExtension);
-  return exe.dir().filePath(name);
+  const QString beside = exe.dir().filePath(name);
+  if (QFileInfo::exists(beside)) return beside;
+  // An installed program keeps its documents apart from the programs.
+  const QString installed = QDir::cleanPath(exe.dir().filePath(QStringLiteral(UMBRA_INSTALLED_DOC_DIR)) +
+                                            QLatin1Char('/') + QLatin1String(kInstalledHelpName));
+  return QFileInfo::exists(installed) ? installed : beside;
+}
+
+QString CUmbradiscApp::ImageArgument(const QStringList& arguments) {
+  if (arguments.size() < 2 || arguments.at(1).isEmpty()) return {};
+  const QString& argument = arguments.at(1);
+  const QUrl url(argument);
+  const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+  return QFileInfo(path).absoluteFilePath();
 }
 
 void CUmbradiscApp::OpenHelpFile() {

@@ -28,10 +28,14 @@ class CUmbradiscApp : public QApplication {
   // The exit status of the process.
   int ExitInstance();
 
-  // The help page named after the running executable, beside it; opened in the desktop's viewer.
-  // A missing page opens nothing.
+  // The help page named after the running executable, beside it (a build tree), else the installed
+  // umbradisc.html in the package's documentation folder; opened in the desktop's viewer. A missing
+  // page opens nothing.
   static void OpenHelpFile();
   static QString HelpFilePath();
+
+  // The image named on the command line (a path or a file: address), absolute; empty without one.
+  static QString ImageArgument(const QStringList& arguments);
   // Where OpenHelpFile hands the page; tests replace it.
   static void SetUrlOpener(std::function<void(const QUrl&)> opener);
 

@@ -1,12 +1,17 @@
 // The main window's work on an image: open it into the folder tree, list a folder, hide and show
 // folders, save. Every decision about the image is the workspace's; this file only shows it.
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStringList>
 #include <QTableView>
 #include <QTreeWidget>
+#include <QUrl>
 #include <algorithm>
 
 #include "app/CMainDlg.h"
@@ -16,6 +21,15 @@ namespace umbra {
 
 namespace {
 QString toQString(const std::string& text) { return QString::fromStdString(text); }
+
+// The first local file of a drop; empty when the drop holds none.
+QString droppedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile();
+  }
+  return {};
+}
 
 QString chooseImageFile(QWidget* parent) {
   QFileDialog dialog(parent, QString(), QString(), QString::fromLatin1(CMainDlg::kOpenFilter));
@@ -34,9 +48,24 @@ void CMainDlg::Inform(const QString& text) {
 void CMainDlg::OnOpenImage() {
   const QString path = m_chooseFile ? m_chooseFile(this) : chooseImageFile(this);
   if (path.isEmpty()) return;
-  m_strImagePath = path;
+  OpenImagePath(path);
+}
+
+void CMainDlg::OpenImagePath(const QString& path) {
+  m_strImagePath = QFileInfo(path).absoluteFilePath();
   ClearImage();
   ShowWorkspace(OpenImageFile());
+}
+
+void CMainDlg::dragEnterEvent(QDragEnterEvent* e) {
+  if (!droppedFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void CMainDlg::dropEvent(QDropEvent* e) {
+  const QString path = droppedFile(e->mimeData());
+  if (path.isEmpty()) return;
+  e->acceptProposedAction();
+  OpenImagePath(path);
 }
 
 void CMainDlg::ClearImage() {

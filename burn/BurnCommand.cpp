@@ -2,10 +2,12 @@
 
 #include "CCDBurner.h"
 
-#include <QFile>
-#include <QFileInfo>
-
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 namespace {
 
@@ -30,27 +32,31 @@ std::function<void(int)> StepPrinter(std::ostream& out, const char* label)
 int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
                    std::ostream& err)
 {
-    const QString image = QString::fromStdString(imagePath);
-    QFile probe(image);
-    if (!QFileInfo(image).isFile() || !probe.open(QIODevice::ReadOnly)) {
-        err << "Cannot open the image " << imagePath << ": "
-            << (QFileInfo::exists(image) ? probe.errorString().toStdString() : "no such file") << '\n';
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(imagePath, error);
+    std::FILE* probe = std::filesystem::is_regular_file(status) ? std::fopen(imagePath.c_str(), "rb") : nullptr;
+    if (!probe) {
+        const std::string why = !std::filesystem::exists(status)         ? "no such file"
+                                : !std::filesystem::is_regular_file(status) ? "not a file"
+                                                                              : std::strerror(errno);
+        err << "Cannot open the image " << imagePath << ": " << why << '\n';
         return kExitImageUnreadable;
     }
-    probe.close();
+    std::fclose(probe);
 
+    CCDBurner::RemoveLeftoverCopies();
     CCDBurner burner;
-    burner.SetDriveAddress(QString::fromStdString(driveAddress));
+    burner.SetDriveAddress(driveAddress);
     BurnProgress progress;
     progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
     progress.burnPercent = StepPrinter(out, "Writing to the disc");
     int code = BURN_SUCCESS;
-    if (burner.BurnFile(image, code, progress)) {
-        out << BurnResultMessage(code).toStdString() << '\n';
+    if (burner.BurnFile(imagePath, code, progress)) {
+        out << BurnResultMessage(code) << '\n';
         return kExitBurned;
     }
-    err << BurnResultMessage(code).toStdString() << '\n';
-    if (!burner.LastError().isEmpty())
-        err << burner.LastError().toStdString() << '\n';
+    err << BurnResultMessage(code) << '\n';
+    if (!burner.LastError().empty())
+        err << burner.LastError() << '\n';
     return kExitNotBurned;
 }

@@ -2,11 +2,10 @@
 
 #include <libburn/libburn.h>
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <chrono>
+#include <string>
+#include <system_error>
 #include <thread>
 
 using namespace burn;
@@ -21,10 +20,13 @@ constexpr int kDataBlockSize = 2048;
 // A 4 MiB buffer in front of the drive keeps the data flowing while the staged copy is read.
 constexpr int kFifoChunks = 2048;
 constexpr int kPercentDone = 100;
-constexpr auto kThreadEndWait = std::chrono::seconds(2); // the notice follows the idle state within milliseconds
-constexpr auto kRefusalWait = std::chrono::milliseconds(500);
+// The notice follows the idle state within milliseconds, but much later on a loaded machine; freeing
+// the job before it would let the thread touch freed memory.
+constexpr auto kThreadEndWait = std::chrono::seconds(10);
 constexpr auto kThreadEndPoll = std::chrono::milliseconds(2);
-constexpr auto kThreadEndGrace = std::chrono::milliseconds(20);
+// Its last two steps (leaving the worker list, the idle state) follow the notice; on a loaded machine
+// they may wait for the scheduler.
+constexpr auto kThreadEndGrace = std::chrono::milliseconds(200);
 
 enum burn_disc_status WaitForMedium(burn_drive* drive)
 {
@@ -38,10 +40,12 @@ enum burn_disc_status WaitForMedium(burn_drive* drive)
 }
 
 // The drive reads idle a moment before libburn's write thread has let go of the drive and the job;
-// releasing either earlier makes the next write be refused, or the thread touch freed memory.
-void WaitForWriteThread(bool started, LibburnMessages& messages)
+// releasing either earlier makes the next write be refused, or the thread touch freed memory. A job
+// that was refused has no thread and sends no notice; it costs the whole wait, but only a busy or
+// unsuitable drive meets that, and a job that ended early cannot be told from it safely.
+void WaitForWriteThread(LibburnMessages& messages)
 {
-    const auto deadline = std::chrono::steady_clock::now() + (started ? kThreadEndWait : kRefusalWait);
+    const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
     LibburnSession::Collect(messages);
     while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(kThreadEndPoll);
@@ -51,10 +55,17 @@ void WaitForWriteThread(bool started, LibburnMessages& messages)
         std::this_thread::sleep_for(kThreadEndGrace); // its last two steps follow the notice
 }
 
-QString Reason(const QString& what)
+std::string Reason(const std::string& what)
 {
-    const QString detail = LibburnSession::TakeProblem();
-    return detail.isEmpty() ? what : what + QStringLiteral(": ") + detail;
+    const std::string detail = LibburnSession::TakeProblem();
+    return detail.empty() ? what : what + ": " + detail;
+}
+
+long long FileSize(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<long long>(size);
 }
 
 // Frees everything a write job owns, on every path out of WriteImage.
@@ -83,14 +94,14 @@ struct WriteJob
 
 } // namespace
 
-std::unique_ptr<BurnDrive> BurnDrive::Acquire(const QString& address, QString& reason)
+std::unique_ptr<BurnDrive> BurnDrive::Acquire(const std::string& address, std::string& reason)
 {
     std::unique_ptr<BurnDrive> drive(new BurnDrive);
     if (!drive->m_session.IsReady()) {
-        reason = QStringLiteral("libburn cannot be initialised");
+        reason = "libburn cannot be initialised";
         return nullptr;
     }
-    const bool grabbed = address.isEmpty() ? drive->GrabFirstWritable(reason)
+    const bool grabbed = address.empty() ? drive->GrabFirstWritable(reason)
                                            : drive->GrabAddress(address, reason);
     if (!grabbed)
         return nullptr;
@@ -105,10 +116,10 @@ BurnDrive::~BurnDrive()
         burn_drive_info_free(m_infos);
 }
 
-bool BurnDrive::GrabAddress(const QString& address, QString& reason)
+bool BurnDrive::GrabAddress(const std::string& address, std::string& reason)
 {
-    QByteArray adr = address.toLocal8Bit();
-    if (!address.startsWith(QLatin1String(kPseudoDrivePrefix))) {
+    std::string adr = address;
+    if (address.rfind(kPseudoDrivePrefix, 0) != 0) {
         // Links such as /dev/cdrom name the same drive as the device libburn lists.
         char converted[BURN_DRIVE_ADR_LEN] = {};
         if (burn_drive_convert_fs_adr(adr.data(), converted) > 0)
@@ -119,26 +130,26 @@ bool BurnDrive::GrabAddress(const QString& address, QString& reason)
             burn_drive_info_free(m_infos);
             m_infos = nullptr;
         }
-        reason = Reason(QStringLiteral("No drive at %1").arg(address));
+        reason = Reason("No drive at " + address);
         return false;
     }
     burn_drive* drive = m_infos[0].drive;
     if (WaitForMedium(drive) != BURN_DISC_BLANK) {
         burn_drive_release(drive, 0);
-        reason = Reason(QStringLiteral("The drive %1 holds no writable medium").arg(address));
+        reason = Reason("The drive " + address + " holds no writable medium");
         return false;
     }
     m_drive = drive;
     return true;
 }
 
-bool BurnDrive::GrabFirstWritable(QString& reason)
+bool BurnDrive::GrabFirstWritable(std::string& reason)
 {
     unsigned int count = 0;
     const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
     while (burn_drive_scan(&m_infos, &count) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            reason = Reason(QStringLiteral("The search for drives did not finish"));
+            reason = Reason("The search for drives did not finish");
             return false;
         }
         std::this_thread::sleep_for(kPollInterval);
@@ -156,22 +167,21 @@ bool BurnDrive::GrabFirstWritable(QString& reason)
             burn_drive_release(drive, 0);
     }
     if (!m_drive) {
-        reason = Reason(count == 0 ? QStringLiteral("No drive found")
-                                   : QStringLiteral("No drive holds a writable medium"));
+        reason = Reason(count == 0 ? "No drive found" : "No drive holds a writable medium");
         return false;
     }
     return true;
 }
 
-bool BurnDrive::WriteImage(const QString& imagePath, const std::function<void(int)>& percent,
-                           const std::function<bool()>& cancelRequested, QString& reason)
+bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
+                           const std::function<bool()>& cancelRequested, std::string& reason)
 {
     LibburnSession::TakeProblem(); // drop what the drive search left behind
     WriteJob job;
-    QByteArray path = QFile::encodeName(imagePath);
-    job.file = burn_file_source_new(path.data(), nullptr);
+    const std::string path = imagePath.string();
+    job.file = burn_file_source_new(path.c_str(), nullptr);
     if (!job.file) {
-        reason = Reason(QStringLiteral("Cannot read %1").arg(imagePath));
+        reason = Reason("Cannot read " + path);
         return false;
     }
     job.fifo = burn_fifo_source_new(job.file, kDataBlockSize, kFifoChunks, 0);
@@ -186,7 +196,7 @@ bool BurnDrive::WriteImage(const QString& imagePath, const std::function<void(in
     burn_session_free(session); // the disc holds its own reference now
     job.track = track;          // kept for its byte counters
     if (!sourceSet) {
-        reason = Reason(QStringLiteral("Cannot prepare the data track from %1").arg(imagePath));
+        reason = Reason("Cannot prepare the data track from " + path);
         return false;
     }
 
@@ -195,20 +205,26 @@ bool BurnDrive::WriteImage(const QString& imagePath, const std::function<void(in
     burn_write_opts_set_underrun_proof(job.opts, 1);
     char reasons[BURN_REASONS_LEN] = {};
     if (burn_write_opts_auto_write_type(job.opts, job.disc, reasons, 0) == BURN_WRITE_NONE) {
-        reason = QStringLiteral("The medium cannot take this image: %1").arg(QString::fromLocal8Bit(reasons));
+        reason = std::string("The medium cannot take this image: ") + reasons;
         return false;
     }
     if (cancelRequested && cancelRequested()) {
-        reason = QStringLiteral("The burn was cancelled");
+        reason = "The burn was cancelled";
         return false;
     }
 
     if (percent)
         percent(0);
+    LibburnSession::TakeProblem(); // only what the write itself reports counts below
     burn_disc_write(job.opts, job.disc);
-    // A job libburn refuses never leaves the idle state; its write flag may still read "well".
-    const bool started = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
+    // A job libburn refuses never leaves the idle state (its write flag may still read "well") and
+    // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
+    // has already run (and perhaps failed) while this thread waited for the processor: then its
+    // thread may still be ending, and only its end notice tells, so it is waited for in full.
+    const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
     LibburnMessages messages;
+    LibburnSession::Collect(messages);
+    const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
     int shown = 0;
     bool cancelled = false;
     burn_progress progress{};
@@ -229,20 +245,21 @@ bool BurnDrive::WriteImage(const QString& imagePath, const std::function<void(in
         }
         std::this_thread::sleep_for(kPollInterval);
     }
-    WaitForWriteThread(started, messages);
+    WaitForWriteThread(messages);
 
     off_t readBytes = 0;
     off_t writtenBytes = 0;
     burn_track_get_counters(job.track, &readBytes, &writtenBytes);
-    const bool complete = writtenBytes >= static_cast<off_t>(QFileInfo(imagePath).size());
+    const long long imageBytes = FileSize(imagePath);
+    const bool complete = writtenBytes >= static_cast<off_t>(imageBytes);
     if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
         if (cancelled)
-            reason = QStringLiteral("The burn was cancelled");
-        else if (!messages.firstProblem.isEmpty())
-            reason = QStringLiteral("Writing %1 failed: %2").arg(imagePath, messages.firstProblem);
+            reason = "The burn was cancelled";
+        else if (!messages.firstProblem.empty())
+            reason = "Writing " + path + " failed: " + messages.firstProblem;
         else
-            reason = QStringLiteral("Writing %1 failed: %2 of %3 bytes written")
-                         .arg(imagePath).arg(writtenBytes).arg(QFileInfo(imagePath).size());
+            reason = "Writing " + path + " failed: " + std::to_string(writtenBytes) + " of "
+                     + std::to_string(imageBytes) + " bytes written";
         return false;
     }
     if (percent)

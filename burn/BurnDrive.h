@@ -2,8 +2,7 @@
 
 #include "LibburnSession.h"
 
-#include <QString>
-
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -19,7 +18,7 @@ class BurnDrive
 public:
     // Grabs the drive at address (a device such as /dev/sr0, or libburn's stdio:/path pseudo-drive);
     // with an empty address, the first drive that holds a writable medium. Null with a reason otherwise.
-    static std::unique_ptr<BurnDrive> Acquire(const QString& address, QString& reason);
+    static std::unique_ptr<BurnDrive> Acquire(const std::string& address, std::string& reason);
 
     ~BurnDrive();
     BurnDrive(const BurnDrive&) = delete;
@@ -27,13 +26,13 @@ public:
 
     // Writes the file as the medium's only data track, closes the medium and waits for the end.
     // True only when libburn reports that the data was written well.
-    bool WriteImage(const QString& imagePath, const std::function<void(int)>& percent,
-                    const std::function<bool()>& cancelRequested, QString& reason);
+    bool WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
+                    const std::function<bool()>& cancelRequested, std::string& reason);
 
 private:
     BurnDrive() = default;
-    bool GrabAddress(const QString& address, QString& reason);
-    bool GrabFirstWritable(QString& reason);
+    bool GrabAddress(const std::string& address, std::string& reason);
+    bool GrabFirstWritable(std::string& reason);
 
     LibburnSession m_session; // first member: libburn outlives the drive handles below
     burn::burn_drive_info* m_infos = nullptr;

@@ -1,41 +1,60 @@
 #include "CCDBurner.h"
 
 #include "BurnDrive.h"
+#include "BurnSettings.h"
 #include "LibburnSession.h"
+#include "StagedCopies.h"
+#include "StagedCopyGuard.h"
 #include "StagingCopy.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSettings>
-#include <QStandardPaths>
-
+#include <cstdlib>
 #include <mutex>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr char kDriveVariable[] = "UMBRADISC_BURN_DRIVE";
 constexpr char kStagingVariable[] = "UMBRADISC_STAGING_DIR";
-constexpr char kSettingsOrganisation[] = "KorvantisSoft";
-constexpr char kSettingsApplication[] = "Umbradisc";
-constexpr char kDriveSetting[] = "BurnDrive";
-constexpr char kStagingSubfolder[] = "/umbradisc/burn";
+constexpr char kStagingSubfolder[] = "umbradisc/burn";
 
 // libburn lists drives for one caller at a time.
 std::mutex g_burnMutex;
 
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Where the desktop keeps a user's cache ($XDG_CACHE_HOME, else ~/.cache; on Windows the local
+// application data folder's "cache").
+fs::path UserCacheFolder()
+{
+#ifdef _WIN32
+    return fs::path(Environment("LOCALAPPDATA")) / "cache";
+#else
+    const std::string cache = Environment("XDG_CACHE_HOME");
+    if (!cache.empty())
+        return cache;
+    return fs::path(Environment("HOME")) / ".cache";
+#endif
+}
+
 } // namespace
 
-QString BurnResultMessage(int code)
+std::string BurnResultMessage(int code)
 {
     switch (code) {
     case BURN_SUCCESS:
-        return QStringLiteral("Brun Success! ");
+        return "Brun Success! ";
     case BURN_NO_RECORDER:
-        return QStringLiteral("Can not find recordable driver in the computer.");
+        return "Can not find recordable driver in the computer.";
     case BURN_COPY_FAILED:
-        return QStringLiteral("Failed to copy file to CD-Recorder buffer");
+        return "Failed to copy file to CD-Recorder buffer";
     default:
-        return QStringLiteral("Burn failed.");
+        return "Burn failed.";
     }
 }
 
@@ -45,29 +64,35 @@ bool IsBurnAvailable()
     return session.IsReady();
 }
 
-QString CCDBurner::GetStagingFolder()
+fs::path CCDBurner::GetStagingFolder()
 {
-    const QString overridden = qEnvironmentVariable(kStagingVariable);
-    if (!overridden.isEmpty())
+    const std::string overridden = Environment(kStagingVariable);
+    if (!overridden.empty())
         return overridden;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-           + QLatin1String(kStagingSubfolder);
+    return UserCacheFolder() / kStagingSubfolder;
 }
 
-QString CCDBurner::DriveAddress() const
+void CCDBurner::RemoveLeftoverCopies()
 {
-    if (!m_strDriveAddress.isEmpty())
-        return m_strDriveAddress;
-    const QString fromEnvironment = qEnvironmentVariable(kDriveVariable);
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    const QSettings settings{QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication)};
-    return settings.value(QLatin1String(kDriveSetting)).toString();
+    RemoveStaleStagedCopies(GetStagingFolder());
 }
 
-bool CCDBurner::BurnFile(const QString& imagePath, int& code, const BurnProgress& progress)
+std::string CCDBurner::DriveAddress() const
+{
+    if (!m_strDriveAddress.empty())
+        return m_strDriveAddress;
+    const std::string fromEnvironment = Environment(kDriveVariable);
+    if (!fromEnvironment.empty())
+        return fromEnvironment;
+    return ReadBurnDriveSetting().value_or("");
+}
+
+bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgress& progress)
 {
     const std::lock_guard<std::mutex> lock(g_burnMutex);
+    // Declared before the drive, so a signal held back by the guard is raised only after the
+    // drive has been released.
+    StagedCopyGuard guard;
     code = BURN_SUCCESS;
     m_strLastError.clear();
 
@@ -77,16 +102,19 @@ bool CCDBurner::BurnFile(const QString& imagePath, int& code, const BurnProgress
         return false;
     }
 
-    const QString staged = GetStagingFolder() + QLatin1Char('/') + QFileInfo(imagePath).fileName();
-    if (!CopyIntoStaging(imagePath, staged, progress.copyPercent, progress.cancelRequested,
-                         m_strLastError)) {
+    const fs::path staged = StagedCopyPath(GetStagingFolder(), imagePath.filename().string());
+    guard.Arm(staged, PartialCopyPath(staged));
+    const std::function<bool()> stop = [&progress] {
+        return StagedCopyGuard::StopRequested() || (progress.cancelRequested && progress.cancelRequested());
+    };
+    if (!CopyIntoStaging(imagePath, staged, progress.copyPercent, stop, m_strLastError)) {
         code = BURN_COPY_FAILED;
         return false;
     }
 
-    const bool wrote = drive->WriteImage(staged, progress.burnPercent, progress.cancelRequested,
-                                         m_strLastError);
-    QFile::remove(staged); // the copy was ours alone; a failure to delete it changes no result
+    const bool wrote = drive->WriteImage(staged, progress.burnPercent, stop, m_strLastError);
+    std::error_code ignored;
+    fs::remove(staged, ignored); // the copy was ours alone; a failure to delete it changes no result
     drive.reset();
     if (!wrote) {
         code = BURN_FAILED;

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QString>
-
+#include <filesystem>
 #include <functional>
+#include <string>
+
+// The burn back end: plain C++ and libburn, no Qt, so the command line tool links neither.
 
 enum BurnResultCode { BURN_SUCCESS = 0, BURN_NO_RECORDER = 1, BURN_COPY_FAILED = 2, BURN_FAILED = 3 };
 
 // The text the user sees for a result code.
-QString BurnResultMessage(int code);
+std::string BurnResultMessage(int code);
 
 // True when the burning library can be initialised on this system.
 bool IsBurnAvailable();
@@ -21,27 +23,33 @@ struct BurnProgress
 };
 
 // Burns one image file as the data track of a blank medium: finds the recorder, copies the image
-// into the staging folder, burns the copy and deletes it again. The image file itself is only read.
+// into the staging folder, burns the copy and deletes it again, also when SIGINT or SIGTERM ends the
+// burn (the process then ends by that signal once the drive is released). The image file itself
+// is only read.
 class CCDBurner
 {
 public:
     // Names the drive explicitly (a device or libburn's stdio:/path pseudo-drive); empty restores the
     // default: $UMBRADISC_BURN_DRIVE, then the setting "BurnDrive", then the first drive with a writable medium.
-    void SetDriveAddress(const QString& address) { m_strDriveAddress = address; }
+    void SetDriveAddress(const std::string& address) { m_strDriveAddress = address; }
 
     // Blocks until the burn has ended. code receives a BurnResultCode; true only with BURN_SUCCESS.
     // Burns run one at a time in a process; a second caller waits.
-    bool BurnFile(const QString& imagePath, int& code, const BurnProgress& progress = {});
+    bool BurnFile(const std::filesystem::path& imagePath, int& code, const BurnProgress& progress = {});
 
     // Why the last BurnFile failed, naming the file or drive; empty after a success.
-    QString LastError() const { return m_strLastError; }
+    const std::string& LastError() const { return m_strLastError; }
 
     // $UMBRADISC_STAGING_DIR, else the folder "umbradisc/burn" in the user's cache.
-    static QString GetStagingFolder();
+    static std::filesystem::path GetStagingFolder();
+
+    // Removes the staged copies that burns ended by a crash left in the staging folder (older than a
+    // day, of our naming); called at start-up. Other files there are never touched.
+    static void RemoveLeftoverCopies();
 
 private:
-    QString DriveAddress() const;
+    std::string DriveAddress() const;
 
-    QString m_strDriveAddress;
-    QString m_strLastError;
+    std::string m_strDriveAddress;
+    std::string m_strLastError;
 };

@@ -60,16 +60,15 @@ void LibburnSession::Collect(LibburnMessages& into)
     while (burn_msgs_obtain(all, &errorCode, text, &osErrno, severity) > 0) {
         if (errorCode == kWriteThreadEndedCode)
             into.writeThreadEnded = true;
-        if (!into.firstProblem.isEmpty() || SeverityRank(severity) < problemRank)
+        if (!into.firstProblem.empty() || SeverityRank(severity) < problemRank)
             continue;
-        into.firstProblem = QString::fromLocal8Bit(text);
+        into.firstProblem = text;
         if (osErrno != 0)
-            into.firstProblem += QStringLiteral(" (%1)").arg(
-                QString::fromStdString(std::generic_category().message(osErrno)));
+            into.firstProblem += " (" + std::generic_category().message(osErrno) + ")";
     }
 }
 
-QString LibburnSession::TakeProblem()
+std::string LibburnSession::TakeProblem()
 {
     LibburnMessages messages;
     Collect(messages);

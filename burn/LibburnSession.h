@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 // What libburn queued since the last look.
 struct LibburnMessages
 {
-    QString firstProblem;         // the oldest message of severity SORRY or worse, with the system's reason
+    std::string firstProblem;         // the oldest message of severity SORRY or worse, with the system's reason
     bool writeThreadEnded = false; // the worker of burn_disc_write() has reached its very end
 };
 
@@ -25,7 +25,7 @@ public:
     static void Collect(LibburnMessages& into);
 
     // Empties the queue and returns its oldest problem (empty when there was none).
-    static QString TakeProblem();
+    static std::string TakeProblem();
 
 private:
     bool m_bReady = false;

@@ -1,99 +1,117 @@
 #include "StagingCopy.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include "StagedCopies.h"
 
-#include <filesystem>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <system_error>
 #include <vector>
 
+namespace fs = std::filesystem;
+
 namespace {
 
-constexpr qint64 kChunkSize = 1 << 20;
+constexpr size_t kChunkSize = 1 << 20;
 constexpr int kPercentDone = 100;
 
-int PercentOf(qint64 done, qint64 total)
+int PercentOf(std::uintmax_t done, std::uintmax_t total)
 {
     return total > 0 ? static_cast<int>(done * kPercentDone / total) : kPercentDone;
 }
 
+struct FileCloser
+{
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string SystemReason()
+{
+    return std::strerror(errno);
+}
+
+// The same file under another name (a link), which removing or replacing would destroy.
+bool IsSameFile(const fs::path& a, const fs::path& b)
+{
+    std::error_code error;
+    return fs::exists(a, error) && fs::equivalent(a, b, error);
+}
+
 } // namespace
 
-bool CopyIntoStaging(const QString& imagePath, const QString& stagedPath,
-                     const std::function<void(int)>& percent,
-                     const std::function<bool()>& cancelRequested, QString& reason)
+bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const std::function<void(int)>& percent,
+                     const std::function<bool()>& cancelRequested, std::string& reason)
 {
-    const QFileInfo image(imagePath);
-    QFile source(imagePath);
-    if (!image.isFile() || !source.open(QIODevice::ReadOnly)) {
-        reason = QStringLiteral("Cannot open %1: %2")
-                     .arg(imagePath, image.exists() && !image.isFile() ? QStringLiteral("not a file")
-                                                                       : source.errorString());
+    std::error_code error;
+    const fs::file_status status = fs::status(image, error);
+    if (!fs::is_regular_file(status)) {
+        reason = "Cannot open " + image.string() + ": "
+                 + (fs::exists(status) ? std::string("not a file") : error.message());
         return false;
     }
-    const QFileInfo staged(stagedPath);
+    File source(std::fopen(image.string().c_str(), "rb"));
+    if (!source) {
+        reason = "Cannot open " + image.string() + ": " + SystemReason();
+        return false;
+    }
+    const fs::path partial = PartialCopyPath(stagedCopy);
     // Staging the image onto itself would end with the image deleted after the burn.
-    if (staged.exists() && staged.canonicalFilePath() == image.canonicalFilePath()) {
-        reason = QStringLiteral("%1 already lies in the staging folder").arg(imagePath);
+    if (IsSameFile(stagedCopy, image) || IsSameFile(partial, image)) {
+        reason = image.string() + " already lies in the staging folder";
         return false;
     }
-    const QString folder = staged.absolutePath();
-    if (!QDir().mkpath(folder)) {
-        reason = QStringLiteral("Cannot create the staging folder %1").arg(folder);
+    const fs::path folder = stagedCopy.parent_path();
+    fs::create_directories(folder, error);
+    if (error || !fs::is_directory(folder, error)) {
+        reason = "Cannot create the staging folder " + folder.string();
         return false;
     }
-    QTemporaryFile copy(folder + QStringLiteral("/.") + staged.fileName() + QStringLiteral(".XXXXXX"));
-    if (!copy.open()) {
-        reason = QStringLiteral("Cannot write into %1: %2").arg(folder, copy.errorString());
+    // Leftovers under these names can only be this process's own: the names carry its id.
+    fs::remove(partial, error);
+    File copy(std::fopen(partial.string().c_str(), "wbx"));
+    if (!copy) {
+        reason = "Cannot write into " + folder.string() + ": " + SystemReason();
         return false;
     }
+    auto fail = [&](std::string why) {
+        copy.reset();
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        reason = std::move(why);
+        return false;
+    };
 
-    const qint64 total = source.size();
-    qint64 done = 0;
+    const std::uintmax_t total = fs::file_size(image, error);
+    std::uintmax_t done = 0;
     int shown = 0;
     if (percent)
         percent(0);
-    std::vector<char> buffer(static_cast<size_t>(kChunkSize));
+    std::vector<char> buffer(kChunkSize);
     for (;;) {
-        const qint64 got = source.read(buffer.data(), kChunkSize);
-        if (got < 0) {
-            reason = QStringLiteral("Cannot read %1: %2").arg(imagePath, source.errorString());
-            return false;
-        }
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
+        if (got == 0 && std::ferror(source.get()))
+            return fail("Cannot read " + image.string() + ": " + SystemReason());
         if (got == 0)
             break;
-        if (cancelRequested && cancelRequested()) {
-            reason = QStringLiteral("The copy into the staging folder was cancelled");
-            return false;
-        }
-        if (copy.write(buffer.data(), got) != got) {
-            reason = QStringLiteral("Cannot write %1: %2").arg(copy.fileName(), copy.errorString());
-            return false;
-        }
+        if (cancelRequested && cancelRequested())
+            return fail("The copy into the staging folder was cancelled");
+        if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
+            return fail("Cannot write " + partial.string() + ": " + SystemReason());
         done += got;
         if (percent && PercentOf(done, total) > shown) {
             shown = PercentOf(done, total);
             percent(shown);
         }
     }
-    if (!copy.flush()) {
-        reason = QStringLiteral("Cannot write %1: %2").arg(copy.fileName(), copy.errorString());
-        return false;
-    }
-    copy.close();
+    if (std::fclose(copy.release()) != 0)
+        return fail("Cannot write " + partial.string() + ": " + SystemReason());
 
     // rename() replaces a same-named entry itself (even a link), never the file a link points to.
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(copy.fileName().toStdU16String()),
-                            std::filesystem::path(stagedPath.toStdU16String()), error);
-    if (error) {
-        reason = QStringLiteral("Cannot place the copy at %1: %2")
-                     .arg(stagedPath, QString::fromStdString(error.message()));
-        return false;
-    }
-    copy.setAutoRemove(false);
+    fs::rename(partial, stagedCopy, error);
+    if (error)
+        return fail("Cannot place the copy at " + stagedCopy.string() + ": " + error.message());
     if (percent && shown < kPercentDone)
         percent(kPercentDone);
     return true;

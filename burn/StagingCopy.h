@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
-
+#include <filesystem>
 #include <functional>
+#include <string>
 
-// Copies the image into the staging folder. The copy is written under a temporary name and renamed
-// into place only when complete, so a failed or cancelled copy leaves neither a partial file nor a
-// damaged file of the same name behind.
-bool CopyIntoStaging(const QString& imagePath, const QString& stagedPath,
+// Copies the image into the staging folder. The copy is written to PartialCopyPath(stagedCopy)
+// and renamed into place only when complete, so a failed or cancelled copy leaves neither a
+// partial file nor a damaged file of the same name behind.
+bool CopyIntoStaging(const std::filesystem::path& image, const std::filesystem::path& stagedCopy,
                      const std::function<void(int)>& percent,
-                     const std::function<bool()>& cancelRequested, QString& reason);
+                     const std::function<bool()>& cancelRequested, std::string& reason);

@@ -16,6 +16,7 @@ namespace {
 
 const char* const kUsage =
     "Usage: umbradisc-cli COMMAND [OPTIONS] IMAGE [PATH...]\n"
+    "       umbradisc-cli --help | --version\n"
     "\n"
     "Hides folders of an ISO 9660 image, in every tree the image has (ISO 9660, Joliet, UDF), before it is\n"
     "burned.\n"
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
   if (args.empty()) return usage("no command given");
   const std::string command = args[0];
   if (command == "--help" || command == "-h" || command == "help") return usage(nullptr);
+  if (command == "--version") {
+    std::puts("umbradisc-cli " UMBRA_VERSION);
+    return kOk;
+  }
 
   bool json = false, recursive = false;
   std::string drive;

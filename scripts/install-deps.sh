@@ -10,6 +10,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   xorriso genisoimage p7zip-full hyperfine python3-pycdlib
   xvfb xauth xdg-utils python3 e2fsprogs strace
+  dpkg-dev lintian appstream desktop-file-utils
 )
 if [ "${1:-}" = --windows ]; then
   packages=(

@@ -1,6 +1,7 @@
 #include "update/VersionPage.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -8,6 +9,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -43,6 +45,8 @@ PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimi
   if (serverRoot(page).isEmpty() || QCoreApplication::instance() == nullptr || limits.maxBytes <= 0)
     return {};
 
+  QElapsedTimer elapsed;
+  elapsed.start();
   QNetworkAccessManager manager;
   const QNetworkProxy proxy = proxyFor(page);
   manager.setProxy(proxy);
@@ -54,7 +58,6 @@ PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimi
 
   QNetworkRequest request(page);
   request.setHeader(QNetworkRequest::UserAgentHeader, agent);
-  request.setTransferTimeout(limits.timeoutMs);
   const std::unique_ptr<QNetworkReply> reply(manager.get(request));
   // Keeps Qt from buffering more of a huge page than the line may take.
   reply->setReadBufferSize(limits.maxBytes);
@@ -73,7 +76,19 @@ PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimi
   };
   QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, take);
   QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  bool pastDeadline = false;
+  QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+    pastDeadline = true;
+    loop.quit();
+  });
+  deadline.start(static_cast<int>(std::max<qint64>(0, limits.deadlineMs - elapsed.elapsed())));
   if (!reply->isFinished()) loop.exec();
+  if (pastDeadline) {
+    reply->abort();
+    return {};  // counted as a failed request, whatever part of the line had come
+  }
   take();
 
   if (lineComplete) {

@@ -11,17 +11,18 @@ namespace umbra {
 
 // More than any version line needs; a huge or endless page is cut here.
 inline constexpr qsizetype kMaxFirstLineBytes = 4096;
-// A server that stops answering is given up after this long without progress.
-inline constexpr int kPageTimeoutMs = 60000;
+// The whole request, name look-up to last byte, is given up after this long, so a server that
+// drips its answer cannot keep a check alive.
+inline constexpr int kPageDeadlineMs = 60000;
 
 struct PageLimits {
   qsizetype maxBytes = kMaxFirstLineBytes;
-  int timeoutMs = kPageTimeoutMs;
+  int deadlineMs = kPageDeadlineMs;
 };
 
 enum class PageOutcome {
   Read,           // firstLine holds the line (possibly cut at maxBytes)
-  RequestFailed,  // no answer from the server: refused, unknown host, timed out, bad address
+  RequestFailed,  // no answer in time: refused, unknown host, past the deadline, bad address
   ReadFailed,     // the server answered but the body broke off before the first line was complete
 };
 

@@ -4,11 +4,14 @@
 #include "CCDBurner.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+
+#include <filesystem>
 
 namespace {
 
@@ -71,7 +74,8 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
     CCDBurner burner;
     int code = BURN_SUCCESS;
     bool burned = false;
-    QThread* worker = QThread::create([&] { burned = burner.BurnFile(imagePath, code, progress); });
+    const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
+    QThread* worker = QThread::create([&] { burned = burner.BurnFile(image, code, progress); });
     QEventLoop loop;
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     dialogs.Start();
@@ -81,7 +85,8 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
     delete worker;
     dialogs.CloseAll();
 
-    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption), BurnResultMessage(code),
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption),
+                    QString::fromStdString(BurnResultMessage(code)),
                     QMessageBox::Ok, owner);
     box.exec();
     return burned;

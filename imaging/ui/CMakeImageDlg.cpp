@@ -253,11 +253,13 @@ ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
   // The window keeps repainting while the maker works.
   if (run.isRunning()) loop.exec();
   progress.close();
+  m_strMakerError = run.errorText();
   return result;
 }
 
-void CMakeImageDlg::showResult(const QString& message) {
+void CMakeImageDlg::showResult(const QString& message, const QString& detail) {
   QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
+  box.setInformativeText(detail);
   box.exec();
 }
 
@@ -277,5 +279,7 @@ void CMakeImageDlg::accept() {
     return;
   }
   const QString message = ImageMakerResultMessage(result);
-  if (!message.isEmpty()) showResult(message);
+  // The maker's line says what went wrong, for instance a target that would replace the source.
+  if (!message.isEmpty())
+    showResult(message, result == ImageMakerResult::Failed ? m_strMakerError : QString());
 }

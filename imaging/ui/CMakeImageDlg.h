@@ -48,7 +48,7 @@ class CMakeImageDlg : public QDialog {
   bool takeText(QLineEdit* edit, QString& member);
   qint64 timeFromPicker() const;
   ImageMakerResult runImageMaker(const ImageMakerParams& params);
-  void showResult(const QString& message);
+  void showResult(const QString& message, const QString& detail = QString());
 
   QString m_strLabel;
   qint64 m_time;
@@ -58,6 +58,7 @@ class CMakeImageDlg : public QDialog {
   QString m_strTargetFile;
   QString m_strProgramFolder;
   QIcon m_hIcon;
+  QString m_strMakerError;  // the maker's own line about its last failed run
   QTime m_timeOfDay;  // the picker edits the date; the time of day stays the construction's
 
   QLineEdit* m_editLabel = nullptr;       // 1000

@@ -50,7 +50,7 @@ for arch in x86_64 i686; do
   # (GCC 12 at -O3 warns falsely about overlapping copies inside std::string).
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DUMBRA_ENGINE_ONLY=ON -DUMBRA_BENCH=OFF \
+    -DUMBRA_ENGINE_ONLY=ON -DUMBRA_BENCH=OFF -DUMBRA_WERROR=ON \
     -DGTest_DIR="$gtest/lib/cmake/GTest" "${launcher[@]}" >/dev/null
   cmake --build "$build" --parallel "$(nproc)"
 done

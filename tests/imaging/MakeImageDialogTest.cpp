@@ -34,7 +34,7 @@ class TestDialog : public CMakeImageDlg {
 };
 
 struct SeenBox {
-  QString title, text;
+  QString title, text, detail;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
@@ -51,7 +51,7 @@ class ModalWatcher : public QObject {
  private:
   void poll() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      boxes.append({box->windowTitle(), box->text(), box->icon()});
+      boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
       box->button(QMessageBox::Ok)->click();
     }
     if (m_onTick) m_onTick();
@@ -263,6 +263,31 @@ class MakeImageDialogTest : public QObject {
     QVERIFY(dialog.isVisible());
     QVERIFY(!QFile::exists(target));
     QCOMPARE(QDir(temp.path()).entryList({".cdimage-*"}, QDir::Files | QDir::Hidden), QStringList());
+  }
+
+  void aTargetThatWouldReplaceASourceFileIsRefused() {
+    QTemporaryDir temp;
+    const QString source = temp.filePath("source");
+    const QString kept = source + "/notes/p.txt";
+    writeFile(kept, "the user's file");
+
+    TestDialog dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "sourceEdit")->setText(source);
+    child<QLineEdit>(dialog, "targetEdit")->setText(kept);
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].text,
+             QString("Make CD Image file failed. Please check whether there is invalid file name "
+                     "in the source folder."));
+    QVERIFY2(watcher.boxes[0].detail.contains("inside the source folder"),
+             qPrintable(watcher.boxes[0].detail));
+    QVERIFY(dialog.isVisible());
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("the user's file"));
   }
 
   void failuresAreReportedAndTheDialogStaysOpen() {

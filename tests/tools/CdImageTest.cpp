@@ -135,7 +135,8 @@ TEST_F(CdImageMaker, OptionsDecideTheIso9660Names) {
       EXPECT_NE(listing.out.find(path + "\n"), std::string::npos) << path << "\n" << listing.out;
     }
     // Joliet keeps the names whatever the ISO 9660 options are.
-    const fs::path extracted = m_temp.path() / ("x" + std::to_string(c.flags.size()));
+    fs::path extracted = m_temp.path() / "x";
+    extracted += std::to_string(c.flags.size());  // not "x" + temporary: GCC 12 -O3 misreads it
     ASSERT_EQ(extract(m_image, extracted), "");
     EXPECT_EQ(treeOf(extracted), treeOf(m_source));
   }
@@ -238,12 +239,69 @@ TEST_F(CdImageMaker, FailuresLeaveNoTargetAndKeepAnOldOne) {
   }
 }
 
+TEST_F(CdImageMaker, TargetsThatWouldReplaceTheSourceAreRefused) {
+  // A second source whose link leads to a file outside it: that file is read into the image too.
+  const fs::path outside = m_temp.path() / "outside.txt";
+  writeFile(outside, "reached through a link");
+  const fs::path linked = m_temp.path() / "linked";
+  writeFile(linked / "plain.txt", "plain");
+  fs::create_symlink(outside, linked / "outside link.txt");
+  fs::create_directory_symlink(m_source, m_temp.path() / "source link");
+  const fs::path boot = m_temp.path() / "boot.bin";
+  writeFile(boot, std::string(2048, 'b'));
+
+  struct Case {
+    const char* what;
+    fs::path source;
+    fs::path target;
+    std::vector<std::string> options;
+    const char* messagePart;  // nullptr: the image is made
+  };
+  const Case cases[] = {
+      {"new file inside the source", m_source, m_source / "v1.2.3" / "out.iso", {}, "inside the source"},
+      {"a source file", m_source, m_source / "ReadMe.TXT", {}, "inside the source"},
+      {"the source folder", m_source, m_source, {}, "is the source folder"},
+      {"a source file through ..", m_source, m_source / "empty" / ".." / "ReadMe.TXT", {},
+       "inside the source"},
+      {"a source file through a linked folder", m_source,
+       m_temp.path() / "source link" / "MixedCase Folder" / "lower.txt", {}, "inside the source"},
+      {"the source through a linked folder", m_temp.path() / "source link", m_source, {},
+       "is the source folder"},
+      {"a file the source links to", linked, outside, {}, "a file of the source"},
+      {"the boot file", linked, boot, {"-b" + boot.string()}, "the boot file"},
+      {"an existing file outside the source", m_source, m_image, {}, nullptr},
+  };
+  writeFile(m_image, "old image");
+  for (const Case& c : cases) {
+    const auto before = treeOf(m_temp.path());
+    std::vector<std::string> args{"-lx", kTimeStamp};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(c.source.string());
+    args.push_back(c.target.string());
+    const ToolResult r = makeImage(args);
+    const auto after = treeOf(m_temp.path());
+    if (!c.messagePart) {
+      EXPECT_EQ(r.exitCode, 0) << c.what << ": " << r.err;
+      EXPECT_NE(readFile(m_image), "old image") << c.what;
+      EXPECT_EQ(after.size(), before.size()) << c.what;
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 1) << c.what;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_NE(r.err.find(c.messagePart), std::string::npos) << c.what << ": " << r.err;
+    EXPECT_EQ(after, before) << c.what;  // every file and folder as it was, nothing added
+  }
+}
+
 TEST(CdImageHelp, DescribesEveryOption) {
   const ToolResult r = runTool(cdimage(), {"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m "}) {
+  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m ", "--version"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
+  const ToolResult version = runTool(cdimage(), {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("cdimage [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
 }  // namespace

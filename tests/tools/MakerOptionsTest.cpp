@@ -87,6 +87,7 @@ TEST(MakerCommandLine, ErrorsAndHelp) {
   }
   EXPECT_TRUE(parseCommandLine({"--help"}, 0).showHelp);
   EXPECT_TRUE(parseCommandLine({"-lx", "--help", "a", "b"}, 0).showHelp);
+  EXPECT_TRUE(parseCommandLine({"--version"}, 0).showVersion);
 }
 
 }  // namespace

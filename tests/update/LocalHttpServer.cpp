@@ -4,6 +4,7 @@
 #include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <atomic>
 
@@ -11,7 +12,7 @@ namespace umbra::test {
 
 namespace {
 
-enum class Mode { Page, NeverAnswer, Endless, Broken };
+enum class Mode { Page, NeverAnswer, Endless, Broken, Drip };
 constexpr qint64 kEndlessChunk = 64 * 1024;
 
 QByteArray head(int status, const QByteArray& extra) {
@@ -27,6 +28,7 @@ struct LocalServerState {
   QByteArray body;
   int status = 200;
   char fill = 'x';
+  int dripIntervalMs = 0;
   QByteArray lastHead;
   std::atomic<int> connections{0};
   std::atomic<int> requests{0};
@@ -91,12 +93,14 @@ void answer(QTcpSocket* socket, const std::shared_ptr<LocalServerState>& state) 
   QByteArray body;
   int status;
   char fill;
+  int dripIntervalMs;
   {
     const QMutexLocker lock(&state->mutex);
     mode = state->mode;
     body = state->body;
     status = state->status;
     fill = state->fill;
+    dripIntervalMs = state->dripIntervalMs;
   }
   const auto send = [socket, state](const QByteArray& bytes) {
     state->bytesSent += socket->write(bytes);
@@ -112,6 +116,15 @@ void answer(QTcpSocket* socket, const std::shared_ptr<LocalServerState>& state) 
       send(head(status, "Content-Length: " + QByteArray::number(body.size() + 1000) + "\r\n") + body);
       socket->disconnectFromHost();
       return;
+    case Mode::Drip: {
+      send(head(status, {}) + body);
+      auto* timer = new QTimer(socket);  // ends with the connection
+      QObject::connect(timer, &QTimer::timeout, socket, [socket, fill, send] {
+        if (socket->state() == QAbstractSocket::ConnectedState) send(QByteArray(1, fill));
+      });
+      timer->start(dripIntervalMs);
+      return;
+    }
     case Mode::Endless: {
       // No length: the body runs until the server closes, which it never does.
       send(head(status, {}) + body);
@@ -146,6 +159,15 @@ void CLocalHttpServer::serveEndless(const QByteArray& head, char fill) {
   m_state->body = head;
   m_state->status = 200;
   m_state->fill = fill;
+}
+
+void CLocalHttpServer::serveDrip(const QByteArray& head, char fill, int intervalMs) {
+  const QMutexLocker lock(&m_state->mutex);
+  m_state->mode = Mode::Drip;
+  m_state->body = head;
+  m_state->status = 200;
+  m_state->fill = fill;
+  m_state->dripIntervalMs = intervalMs;
 }
 
 void CLocalHttpServer::serveBrokenPage(const QByteArray& part) {

@@ -26,6 +26,8 @@ class CLocalHttpServer {
   void neverAnswer();
   // Sends `head`, then `fill` bytes for as long as the client keeps reading.
   void serveEndless(const QByteArray& head, char fill);
+  // Sends `head`, then one `fill` byte every `intervalMs` for as long as the client stays.
+  void serveDrip(const QByteArray& head, char fill, int intervalMs);
   // Promises a longer body, sends `part` of it and closes the connection.
   void serveBrokenPage(const QByteArray& part);
 

@@ -55,7 +55,7 @@ TEST_F(VersionPageFetch, ReadsOnlyTheFirstLine) {
 }
 
 TEST_F(VersionPageFetch, EndlessPagesStopAtTheCap) {
-  const PageLimits limits{512, kPageTimeoutMs};
+  const PageLimits limits{512, kPageDeadlineMs};
   m_server.serveEndless("", '1');
   PageResult result = fetch(m_server.pageUrl(), limits);
   EXPECT_EQ(result.outcome, PageOutcome::Read);
@@ -66,6 +66,16 @@ TEST_F(VersionPageFetch, EndlessPagesStopAtTheCap) {
   EXPECT_EQ(result.outcome, PageOutcome::Read);
   EXPECT_EQ(result.firstLine, "50411");
   EXPECT_EQ(m_server.requests(), 2);
+}
+
+TEST_F(VersionPageFetch, ADrippingServerIsGivenUpAtTheDeadline) {
+  // One byte every 50 ms never leaves the connection silent, yet the 4 KiB line would take minutes.
+  m_server.serveDrip("5", '0', 50);
+  const PageResult result = fetch(m_server.pageUrl(), PageLimits{kMaxFirstLineBytes, 600});
+  EXPECT_EQ(result.outcome, PageOutcome::RequestFailed);
+  EXPECT_TRUE(result.firstLine.isEmpty());
+  EXPECT_EQ(m_server.requests(), 1);
+  EXPECT_LT(m_server.bytesSent(), 1000);  // head and a few drops, far from the line's cap
 }
 
 TEST_F(VersionPageFetch, FailuresAreToldApart) {

@@ -64,6 +64,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args, std::ti
       parsed.showHelp = true;
       return parsed;
     }
+    if (arg == "--version") {
+      parsed.showVersion = true;
+      return parsed;
+    }
   }
   if (args.size() < 2) {
     parsed.error = "a source folder and a target file are required (see --help)";
@@ -137,6 +141,7 @@ const char* helpText() {
       "  -m            no size limit (otherwise images beyond an 80-minute CD,\n"
       "                737280000 bytes, are refused)\n"
       "  --help        this text\n"
+      "  --version     the version of cdimage\n"
       "\n"
       "Always: Joliet names of up to 103 UTF-16 characters, kept exactly; a name Joliet cannot\n"
       "hold (longer, ending in a dot, or with * / : ; ? \\ or control characters) stops the\n"

@@ -23,6 +23,7 @@ struct MakerOptions {
 
 struct ParsedCommandLine {
   bool showHelp = false;
+  bool showVersion = false;
   MakerOptions options;
   std::string error;  // empty when the command line was understood
 };

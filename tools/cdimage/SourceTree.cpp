@@ -96,6 +96,29 @@ std::string jolietNameProblem(const std::string& utf8Name) {
   return {};
 }
 
+void SourceTree::keepClearOf(const fs::path& target) {
+  std::error_code ec;
+  // Resolves "..", and symbolic links as far as the path exists.
+  m_target = fs::weakly_canonical(fs::absolute(target), ec);
+  if (ec) m_target = fs::absolute(target).lexically_normal();
+}
+
+// Why writing the image would harm the source at `canonical`; empty when it would not.
+std::string SourceTree::targetClash(const fs::path& canonical, bool isFolder) const {
+  if (m_target.empty()) return {};
+  if (m_target == canonical) {
+    if (!isFolder) return describe(m_target, "the target is a file of the source");
+    return describe(m_target, m_openFolders.empty() ? "the target is the source folder"
+                                                    : "the target is a folder of the source");
+  }
+  if (!isFolder) return {};
+  const auto differ = std::mismatch(canonical.begin(), canonical.end(), m_target.begin(), m_target.end());
+  if (differ.first == canonical.end()) {
+    return describe(m_target, "the target lies inside the source folder " + canonical.string());
+  }
+  return {};
+}
+
 void SourceTree::stamp(IsoNode* node) const {
   iso_node_set_mtime(node, m_time);
   iso_node_set_atime(node, m_time);
@@ -125,6 +148,10 @@ bool SourceTree::addFolder(IsoDir* parent, const fs::path& folder, std::string* 
   }
   if (std::find(m_openFolders.begin(), m_openFolders.end(), canonical) != m_openFolders.end()) {
     *error = describe(folder, "symbolic link loop");
+    return false;
+  }
+  if (std::string clash = targetClash(canonical, true); !clash.empty()) {
+    *error = std::move(clash);
     return false;
   }
   m_openFolders.push_back(canonical);
@@ -162,6 +189,10 @@ bool SourceTree::addFolder(IsoDir* parent, const fs::path& folder, std::string* 
         if (!addFolder(dir, path, error)) return false;
       }
     } else if (fs::is_regular_file(status)) {
+      if (std::string clash = targetClash(fs::canonical(path, ec), false); !clash.empty()) {
+        *error = std::move(clash);
+        return false;
+      }
       if (!canRead(path, error)) return false;
       IsoNode* node = nullptr;
       result = iso_tree_add_new_node(m_image, parent, name.c_str(), path.string().c_str(), &node);
@@ -194,6 +225,10 @@ bool SourceTree::addBootImage(const fs::path& file, std::string* error) {
     *error = describe(file, ec ? ec.message() : "the boot image is not a file");
     return false;
   }
+  if (std::string clash = targetClash(fs::canonical(file, ec), false); !clash.empty()) {
+    *error = describe(m_target, "the target is the boot file");
+    return false;
+  }
   if (!canRead(file, error)) return false;
   IsoDir* root = iso_image_get_root(m_image);
   const std::string imageName = unusedRootName(kBootImageName);
@@ -206,7 +241,8 @@ bool SourceTree::addBootImage(const fs::path& file, std::string* error) {
     iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 |
                                   LIBISO_HIDE_BUT_WRITE);
     const std::string imagePath = "/" + imageName;
-    const std::string catalogPath = "/" + unusedRootName(kBootCatalogName);
+    std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
+    catalogPath += unusedRootName(kBootCatalogName);
     ElToritoBootImage* boot = nullptr;
     result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL,
                                       catalogPath.c_str(), &boot);

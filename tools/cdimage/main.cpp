@@ -65,6 +65,10 @@ int main(int argc, char** argv) {
     std::fputs(helpText(), stdout);
     return 0;
   }
+  if (parsed.showVersion) {
+    std::puts("cdimage " UMBRA_VERSION);
+    return 0;
+  }
   if (!parsed.error.empty()) return fail(parsed.error);
   const MakerOptions& options = parsed.options;
 
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
   IsoSession session;
   if (!session.start(options.label, &error)) return fail(error);
   SourceTree tree(session.image(), options.time);
+  tree.keepClearOf(options.target);
   if (!tree.addFolderContent(options.source, &error)) return fail(error);
   if (options.bootFile && !tree.addBootImage(*options.bootFile, &error)) return fail(error);
   ImageWriter writer(options);

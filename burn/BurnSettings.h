@@ -1,0 +1,12 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The one value the burn back end reads from the program's settings file (the INI file the window's
+// settings live in: KorvantisSoft/Umbradisc.conf in the user's configuration folder), read without
+// Qt so the command line tool finds the same drive as the window.
+std::optional<std::string> ReadBurnDriveSetting();
+
+// A value as the settings file stores it: surrounding spaces dropped, a quoted value unquoted.
+std::string SettingsValueText(const std::string& stored);

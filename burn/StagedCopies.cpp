@@ -1,0 +1,71 @@
+#include "StagedCopies.h"
+
+#include <chrono>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kPrefix[] = "umbradisc-burn-";
+constexpr char kPartialSuffix[] = ".part";
+constexpr auto kStaleAge = std::chrono::hours(24);
+
+long long ProcessId()
+{
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<long long>(getpid());
+#endif
+}
+
+// "umbradisc-burn-", digits, "-", at least one more character.
+bool IsOurName(const std::string& name)
+{
+    const std::string prefix = kPrefix;
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    size_t pos = prefix.size();
+    const size_t digitsStart = pos;
+    while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9')
+        ++pos;
+    return pos > digitsStart && pos + 1 < name.size() && name[pos] == '-';
+}
+
+} // namespace
+
+fs::path StagedCopyPath(const fs::path& folder, const std::string& imageFileName)
+{
+    return folder / (kPrefix + std::to_string(ProcessId()) + "-" + imageFileName);
+}
+
+fs::path PartialCopyPath(const fs::path& stagedCopy)
+{
+    fs::path partial = stagedCopy;
+    partial += kPartialSuffix;
+    return partial;
+}
+
+int RemoveStaleStagedCopies(const fs::path& folder)
+{
+    std::error_code error;
+    const auto oldest = fs::file_time_type::clock::now() - kStaleAge;
+    int removed = 0;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code entryError;
+        // symlink_status: a link of our name is looked at itself, never followed.
+        if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(it->path().filename().string()))
+            continue;
+        const auto written = fs::last_write_time(it->path(), entryError);
+        if (!entryError && written < oldest && fs::remove(it->path(), entryError))
+            ++removed;
+    }
+    return removed;
+}

@@ -1,0 +1,212 @@
+// An image handed over by the desktop: named on the command line or dropped on the window, it is
+// opened exactly as Open Image opens a chosen file. A second copy given an image leaves the running
+// one and that image alone.
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+
+#include "app/CMainDlg.h"
+#include "app/CUmbradiscApp.h"
+#include "controls/CRoundDlg.h"
+
+using umbra::CMainDlg;
+using umbra::CUmbradiscApp;
+
+namespace {
+
+constexpr char kStamp[] = "Umbradisc, Korvantis Software Inc.";
+
+// Every item of the tree, depth first, with its depth: what the user sees of an open image.
+QStringList treeOf(QTreeWidget* tree) {
+  QStringList lines;
+  std::function<void(QTreeWidgetItem*, int)> walk = [&](QTreeWidgetItem* item, int depth) {
+    lines << QString(depth, QLatin1Char(' ')) + item->text(0);
+    for (int i = 0; i < item->childCount(); ++i) walk(item->child(i), depth + 1);
+  };
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i), 0);
+  return lines;
+}
+
+bool isStamped(const QString& image) {
+  QFile file(image);
+  return file.open(QIODevice::ReadOnly) && file.read(64 * 1024).contains(kStamp);
+}
+
+}  // namespace
+
+class TestDesktopOpen : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir m_dir;
+  QString m_pristine;
+
+  QString freshImage(const QString& name) {
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    if (!QFile::copy(m_pristine, path)) return {};
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+  }
+
+  // Sends a drag of mimeData onto the window and, if it was accepted, the drop; true when accepted.
+  static bool drop(CMainDlg& dlg, QMimeData* mimeData) {
+    const QPoint centre = dlg.rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, mimeData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(QPointF(centre), Qt::CopyAction, mimeData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &dropped);
+    return dropped.isAccepted();
+  }
+
+  void startProgram(QProcess& process, const QString& runtime, const QStringList& arguments) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);  // a single-instance lock of our own
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("UMBRA_BIN_DIR") + QStringLiteral("/umbradisc"), arguments);
+    QVERIFY(process.waitForStarted());
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(m_dir.isValid());
+    const QString source = m_dir.filePath(QStringLiteral("source"));
+    QDir(source).mkpath(QStringLiteral("Alpha/Inner"));
+    QDir(source).mkpath(QStringLiteral("beta"));
+    QFile file(source + QStringLiteral("/Alpha/readme.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("read me\n");
+    file.close();
+    m_pristine = m_dir.filePath(QStringLiteral("pristine.iso"));
+    QProcess xorriso;
+    xorriso.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                  {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
+                   QStringLiteral("-V"), QStringLiteral("DESKTOP"), QStringLiteral("-o"), m_pristine, source});
+    QVERIFY(xorriso.waitForFinished(60000));
+    QCOMPARE(xorriso.exitCode(), 0);
+  }
+
+  void aDroppedImageOpensAsOpenImageOpensIt() {
+    const QString chosen = freshImage(QStringLiteral("chosen.iso"));
+    const QString dropped = freshImage(QStringLiteral("dropped.iso"));
+    QVERIFY(!chosen.isEmpty() && !dropped.isEmpty());
+
+    CMainDlg byDialog;
+    byDialog.SetFileChooser([&](QWidget*) { return chosen; });
+    byDialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&byDialog));
+    byDialog.OnOpenImage();
+
+    CMainDlg byDrop;
+    byDrop.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&byDrop));
+    // A drop without a local file is turned away and changes nothing.
+    QMimeData text;
+    text.setText(QStringLiteral("not a file"));
+    QVERIFY(!drop(byDrop, &text));
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.invalid/disc.iso"))});
+    QVERIFY(!drop(byDrop, &remote));
+    QVERIFY(byDrop.HowToPage()->isVisible());
+    QVERIFY(!isStamped(dropped));
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(dropped)});
+    QVERIFY(drop(byDrop, &files));
+
+    QCOMPARE(byDrop.ImagePath(), dropped);
+    QVERIFY(!byDrop.HowToPage()->isVisible());
+    QVERIFY(byDrop.Tree()->isVisible());
+    QCOMPARE(treeOf(byDrop.Tree()), treeOf(byDialog.Tree()));
+    QVERIFY(treeOf(byDrop.Tree()).value(0).startsWith(QStringLiteral("DESKTOP")));
+    QVERIFY(isStamped(dropped));
+  }
+
+  void theCommandLineImageArgument_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    const QString absolute = m_dir.filePath(QStringLiteral("a b.iso"));
+    QTest::newRow("none") << QStringList{QStringLiteral("umbradisc")} << QString();
+    QTest::newRow("path") << QStringList{QStringLiteral("umbradisc"), absolute} << absolute;
+    QTest::newRow("file address") << QStringList{QStringLiteral("umbradisc"), QUrl::fromLocalFile(absolute).toString()}
+                                  << absolute;
+    QTest::newRow("relative path") << QStringList{QStringLiteral("umbradisc"), QStringLiteral("x/disc.iso")}
+                                   << QDir::current().absoluteFilePath(QStringLiteral("x/disc.iso"));
+  }
+
+  void theCommandLineImageArgument() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(CUmbradiscApp::ImageArgument(arguments), expected);
+  }
+
+  void theHelpPageBesideTheProgramComesFirstThenTheInstalledOne() {
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString beside = bin + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
+                           QStringLiteral(".html");
+    const QString docFolder = QDir::cleanPath(bin + QStringLiteral("/../share/doc/umbradisc"));
+    const QString installed = docFolder + QStringLiteral("/umbradisc.html");
+    QVERIFY(!QFile::exists(beside) && !QFile::exists(installed));
+    QVERIFY(QDir().mkpath(docFolder));
+    const auto write = [](const QString& path) {
+      QFile file(path);
+      return file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0;
+    };
+
+    QVERIFY(write(installed));
+    QCOMPARE(CUmbradiscApp::HelpFilePath(), installed);
+    QVERIFY(write(beside));
+    QCOMPARE(CUmbradiscApp::HelpFilePath(), beside);
+
+    QFile::remove(beside);
+    QFile::remove(installed);
+    QDir().rmpath(docFolder);  // only the folders made here, and only while empty
+  }
+
+  void anImageOnTheCommandLineIsOpenedAndASecondCopyLeavesItsImageAlone() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString first = freshImage(QStringLiteral("first.iso"));
+    const QString second = freshImage(QStringLiteral("second.iso"));
+    QVERIFY(!isStamped(first) && !isStamped(second));
+
+    QProcess running;
+    startProgram(running, runtime.path(), {first});
+    // Opening stamps the image: the sign, seen from outside, that the window opened it for work.
+    QTRY_VERIFY_WITH_TIMEOUT(isStamped(first), 20000);
+
+    const QByteArray secondBefore = [&] {
+      QFile f(second);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    for (const QStringList& arguments : {QStringList{second}, QStringList{}}) {
+      QProcess again;
+      startProgram(again, runtime.path(), arguments);
+      QVERIFY(again.waitForFinished(10000));
+      QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(again.exitCode(), 0);
+      QCOMPARE(again.readAllStandardOutput(), QByteArray());
+      QCOMPARE(again.readAllStandardError(), QByteArray());
+    }
+    QFile f(second);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), secondBefore);  // never opened, so never stamped
+    QCOMPARE(running.state(), QProcess::Running);
+
+    running.kill();
+    QVERIFY(running.waitForFinished(10000));
+  }
+};
+
+QTEST_MAIN(TestDesktopOpen)
+#include "tst_desktop_open.moc"
