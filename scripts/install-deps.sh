@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   xorriso genisoimage p7zip-full hyperfine
   xvfb xauth xdg-utils python3 e2fsprogs
+  openbox xdotool x11-utils procps
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,14 @@
 
 // Installs the prompt and the home-page opener of the update check. Call once on the
 // user-interface thread after the QApplication exists and before any worker starts. A worker's
-// question then shows as a message box owned by no window and not modal, so the main window stays
-// usable while the worker waits for the answer; an open box does not keep the program running.
+// question then shows as a message box that is not modal, so the main window stays usable while
+// the worker waits for the answer; an open box does not keep the program running.
 void InstallUpdateUi();
+
+class QWidget;
+
+// The window the questions stand over (the main window). A box belongs to the window that takes
+// input when it opens: the modal window on top, else this owner, so it is never blocked by a modal
+// run and stays above the window it belongs to. Without either it belongs to no window. The owner
+// may be destroyed at any time; null clears it.
+void SetUpdatePromptOwner(QWidget* owner);
