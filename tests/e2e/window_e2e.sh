@@ -87,6 +87,7 @@ opened_is() {
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
 window_of_pid() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x" "y}'; }
+at_position() { [ "$(position "$main")" = "$1" ]; }
 size() { xwininfo -id "$1" | awk '/Width:/{w=$NF} /Height:/{h=$NF} END{print w" "h}'; }
 override_redirect() { xwininfo -id "$1" -wm 2>/dev/null | grep -q "Override Redirect State: yes" ||
                       xwininfo -id "$1" | grep -q "Override Redirect State: yes"; }
@@ -114,6 +115,114 @@ no_update_box() { [ -z "$(visible '^Umbradisc update$')" ]; }
 focused_is() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 is_running() { kill -0 "$app" 2>/dev/null; }
 is_gone() { ! kill -0 "$app" 2>/dev/null; }
+
+# Starts the program with the given version page address and waits for its window.
+start_program() {
+  mkdir -p "$work/runtime-$mode" && chmod 700 "$work/runtime-$mode"
+  # No settings file: the start-up check runs at every start, against 50410.
+  env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime-$mode" PATH="$work/bin:$PATH" \
+    UMBRADISC_SETTINGS="$work/settings-missing.ini" UMBRADISC_UPDATE_URL="$1" \
+    timeout 120 "$program" >"$work/app-$mode.log" 2>&1 &
+  app=$!
+  pids+=($app)
+
+  main=""
+  wait_for 20 sh -c "xdotool search --onlyvisible --name '^Umbradisc\$' >/dev/null 2>&1"
+  main=$(visible '^Umbradisc$' | head -1)
+  if [ -z "$main" ]; then
+    echo "  FAIL: the main window did not show"
+    failures=$((failures + 1))
+    cat "$work/app-$mode.log" "$work/xvfb-$mode.log"
+    kill "$app" 2>/dev/null
+    return 1
+  fi
+  apppid=$(xdotool getwindowpid "$main")  # the program itself, not the timeout around it
+  local x y w h
+  read -r x y < <(position "$main")
+  read -r w h < <(size "$main")
+  check "the window opens centred ($x,$y for ${w}x$h on 1280x1024)" \
+    test "$x $y" = "$(((1280 - w) / 2)) $(((1024 - h) / 2))"
+}
+
+close_program() {
+  local gx gy
+  # The close button ends the program.
+  read -r gx gy < <(at_units 491 10)
+  xdotool mousemove "$gx" "$gy" click 1
+  check "the close button ends the program" wait_for 10 is_gone
+  wait "$app"
+  check "the program exits cleanly" test $? -eq 0
+}
+
+# A loopback address where nothing listens: the check finds no page and shows nothing.
+refusing_url() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print("http://127.0.0.1:%d/umbradisc/version.htm" % s.getsockname()[1])'
+}
+
+first_drag_and_window_menu() {
+  local x y gx gy focus_tabs
+  # The first drag by the body follows the pointer exactly.
+  read -r x y < <(position "$main")
+  read -r gx gy < <(at_units 8 318)
+  xdotool mousemove "$gx" "$gy" mousedown 1
+  sleep 0.2
+  xdotool mousemove $((gx + 40)) $((gy - 20))
+  sleep 0.1
+  xdotool mousemove $((gx + 100)) $((gy - 40))
+  sleep 0.3
+  xdotool mouseup 1
+  check "the first drag follows the pointer" wait_for 5 at_position "$((x + 100)) $((y - 40))"
+
+  # Alt+Space never presses a button: with Make Image focused at start, and with Burn CD focused;
+  # without a window manager it opens the window menu (openbox keeps the key for its own menu).
+  read -r gx gy < <(at_units 8 318)
+  xdotool mousemove "$gx" "$gy" click 1
+  sleep 0.3
+  for focus_tabs in 0 4; do
+    xdotool key --delay 50 $(for _ in $(seq "$focus_tabs"); do echo Tab; done) 2>/dev/null
+    xdotool keydown alt keydown space
+    sleep 0.1
+    if [ "$focus_tabs" = 0 ]; then xdotool keyup space keyup alt; else xdotool keyup alt keyup space; fi
+    sleep 0.5
+    check "Alt+Space after $focus_tabs Tabs opens no dialog" test -z "$(other_windows)"
+    if [ "$mode" = none ]; then
+      check "Alt+Space after $focus_tabs Tabs opens the window menu" test -n "$(popups)"
+    fi
+    xdotool key Escape
+    sleep 0.3
+    check "Esc closes the menu, not the window" is_running
+  done
+}
+
+update_boxes() {
+  local gx gy
+  # The start-up check offers the newer version: the box stands over the window and takes the keys.
+  check "the start-up check shows the update box" wait_for 30 one_update_box
+  if [ -n "${box:-}" ]; then
+    check "the box belongs to the main window" \
+      sh -c "xprop -id $box WM_TRANSIENT_FOR | grep -qi '$(printf '0x%x' "$main")\$'"
+    check "the box has the keyboard" wait_for 5 focused_is "$box"
+    sleep 0.3  # the program takes the focus change before the key
+    xdotool key y
+    check "y answers it" wait_for 10 no_update_box
+    check "Yes asks the desktop for the home page" wait_for 10 opened_is 1
+    check "the program goes on" is_running
+  fi
+
+  # The update button asks again; Esc meant for the box answers No and leaves the window running.
+  read -r gx gy < <(at_units 445 316)
+  xdotool mousemove "$gx" "$gy" click 1
+  check "the update button shows the box" wait_for 30 one_update_box
+  if [ -n "${box:-}" ]; then
+    check "the box has the keyboard" wait_for 5 focused_is "$box"
+    sleep 0.3
+    xdotool key Escape
+    check "Esc answers it" wait_for 10 no_update_box
+    sleep 0.5
+    check "No opens nothing" opened_is 1
+    check "Esc went to the box, not to the window" is_running
+  fi
+}
 
 run_mode() {
   local mode=$1
@@ -158,98 +267,18 @@ run_mode() {
     sleep 0.5
   fi
 
-  mkdir -p "$work/runtime-$mode" && chmod 700 "$work/runtime-$mode"
-  # No settings file: the start-up check runs at every start, against 50410.
-  env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime-$mode" PATH="$work/bin:$PATH" \
-    UMBRADISC_SETTINGS="$work/settings-missing.ini" UMBRADISC_UPDATE_URL="${home}umbradisc/version.htm" \
-    timeout 120 "$program" >"$work/app-$mode.log" 2>&1 &
-  app=$!
-  pids+=($app)
-
-  main=""
-  wait_for 20 sh -c "xdotool search --onlyvisible --name '^Umbradisc\$' >/dev/null 2>&1"
-  main=$(visible '^Umbradisc$' | head -1)
-  if [ -z "$main" ]; then
-    echo "  FAIL: the main window did not show"
-    failures=$((failures + 1))
-    cat "$work/app-$mode.log" "$work/xvfb-$mode.log"
-    ls -la /tmp/.X11-unix/ /tmp/.X*-lock 2>&1 | head
-    kill "$app" "$wm" "$xvfb" 2>/dev/null
-    return
+  # First start, with nothing offered: the first drag after start-up and Alt+Space.
+  echo " -- start without an update"
+  if start_program "$(refusing_url)"; then
+    first_drag_and_window_menu
+    close_program
   fi
-  apppid=$(xdotool getwindowpid "$main")  # the program itself, not the timeout around it
-  local x y w h
-  read -r x y < <(position "$main")
-  read -r w h < <(size "$main")
-  check "the window opens centred ($x,$y for ${w}x$h on 1280x1024)" \
-    test "$x $y" = "$(((1280 - w) / 2)) $(((1024 - h) / 2))"
-
-  # The start-up check offers the newer version: the box stands over the window and takes the keys.
-  check "the start-up check shows the update box" wait_for 30 one_update_box
-  if [ -n "${box:-}" ]; then
-    check "the box belongs to the main window" \
-      sh -c "xprop -id $box WM_TRANSIENT_FOR | grep -qi '$(printf '0x%x' "$main")\$'"
-    check "the box has the keyboard" wait_for 5 focused_is "$box"
-    sleep 0.3  # the program takes the focus change before the key
-    xdotool key y
-    check "y answers it" wait_for 10 no_update_box
-    check "Yes asks the desktop for the home page" wait_for 10 opened_is 1
-    check "the program goes on" is_running
+  # Second start, with a newer version offered: the start-up box and the update button's box.
+  echo " -- start with a newer version offered"
+  if start_program "${home}umbradisc/version.htm"; then
+    update_boxes
+    close_program
   fi
-
-  # The first drag by the body follows the pointer exactly.
-  read -r x y < <(position "$main")
-  local gx gy
-  read -r gx gy < <(at_units 8 318)
-  xdotool mousemove "$gx" "$gy" mousedown 1
-  sleep 0.2
-  xdotool mousemove $((gx + 40)) $((gy - 20))
-  sleep 0.1
-  xdotool mousemove $((gx + 100)) $((gy - 40))
-  sleep 0.3
-  xdotool mouseup 1
-  check "the first drag follows the pointer" wait_for 5 sh -c "[ \"\$(xwininfo -id $main | awk '/Absolute upper-left X/{x=\$NF} /Absolute upper-left Y/{y=\$NF} END{print x\" \"y}')\" = '$((x + 100)) $((y - 40))' ]"
-
-  # The update button asks again; Esc meant for the box answers No and leaves the window running.
-  read -r gx gy < <(at_units 445 316)
-  xdotool mousemove "$gx" "$gy" click 1
-  check "the update button shows the box" wait_for 30 one_update_box
-  if [ -n "${box:-}" ]; then
-    check "the box has the keyboard" wait_for 5 focused_is "$box"
-    sleep 0.3
-    xdotool key Escape
-    check "Esc answers it" wait_for 10 no_update_box
-    sleep 0.5
-    check "No opens nothing" opened_is 1
-    check "Esc went to the box, not to the window" is_running
-  fi
-
-  # Alt+Space never presses a button: with Make Image focused at start, and with Burn CD focused.
-  read -r gx gy < <(at_units 8 318)
-  xdotool mousemove "$gx" "$gy" click 1
-  sleep 0.3
-  local focus_tabs
-  for focus_tabs in 0 4; do
-    xdotool key --delay 50 $(for _ in $(seq "$focus_tabs"); do echo Tab; done) 2>/dev/null
-    xdotool keydown alt keydown space
-    sleep 0.1
-    if [ "$focus_tabs" = 0 ]; then xdotool keyup space keyup alt; else xdotool keyup alt keyup space; fi
-    sleep 0.5
-    check "Alt+Space after $focus_tabs Tabs opens no dialog" test -z "$(other_windows)"
-    if [ "$mode" = none ]; then
-      check "Alt+Space after $focus_tabs Tabs opens the window menu" test -n "$(popups)"
-    fi
-    xdotool key Escape
-    sleep 0.3
-    check "Esc closes the menu, not the window" is_running
-  done
-
-  # The close button ends the program.
-  read -r gx gy < <(at_units 491 10)
-  xdotool mousemove "$gx" "$gy" click 1
-  check "the close button ends the program" wait_for 10 is_gone
-  wait "$app"
-  check "the program exits cleanly" test $? -eq 0
 
   kill "$app" 2>/dev/null
   [ -n "$wm" ] && kill "$wm" 2>/dev/null
