@@ -7,8 +7,8 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>

@@ -166,6 +166,35 @@ class TestWindowInput : public QObject {
     QCOMPARE(result, int(QDialog::Accepted));  // ended by the close button, not by the box's Esc
   }
 
+  // A box that opens while a dialog runs over the window (here the About box) still belongs to the
+  // window: it stays when that dialog closes and is answered afterwards.
+  void updateBoxOutlivesTheDialogItOpenedOver() {
+    m_catcher.urls.clear();
+    g_bInteractiveCheck = false;
+    CMainDlg dlg;
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      QPointer<QDialog> about;
+      QTimer::singleShot(0, &dlg, [&] {
+        QTRY_VERIFY((about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) != &dlg);
+        StartUpdateWorker();
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = visibleUpdateBox()) != nullptr, 30000);
+        QCOMPARE(box->parentWidget(), &dlg);
+        key(about, Qt::Key_Escape);
+      });
+      dlg.WindowMenu()->actions().last()->trigger();  // the About box, run modally over the window
+      QVERIFY(!about);
+      QMessageBox* box = nullptr;
+      QTRY_VERIFY((box = visibleUpdateBox()) != nullptr);
+      QCOMPARE(box->parentWidget(), &dlg);
+      key(box, Qt::Key_Y);
+      QTRY_COMPARE(visibleUpdateBox(), nullptr);
+      QTRY_COMPARE(m_catcher.urls, QStringList{m_server.rootUrl()});
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+
   // Alt+Space asks for the window menu and never presses a button, whichever control has the focus,
   // whether or not the window counts as active, and in whichever order the keys are let go.
   void altSpaceOpensTheMenuAndPressesNothing_data() {

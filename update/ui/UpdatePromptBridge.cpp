@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
@@ -51,53 +50,21 @@ CUpdatePromptBridge* g_bridge = nullptr;
 // User-interface thread only.
 QPointer<QWidget> g_owner;
 
-// The window a box belongs to: the modal window on top, which alone takes input while it runs,
-// else the owner. `leaving` is a window that is going away and cannot take the box.
-QWidget* boxOwner(const QWidget* leaving) {
-  QWidget* modal = QApplication::activeModalWidget();
-  if (modal != nullptr && modal != leaving && modal->isVisible()) return modal;
-  if (g_owner != nullptr && g_owner != leaving) return g_owner;
-  return nullptr;
+// The window a box belongs to: the owner, else the modal window that takes input.
+QWidget* boxOwner() {
+  if (g_owner != nullptr) return g_owner;
+  return QApplication::activeModalWidget();
 }
 
-// Moves an open box to the next owner when the window it belongs to is hidden, so that closing a
-// dialog over the main window does not take an unanswered question with it.
-class BoxRehomer : public QObject {
- public:
-  explicit BoxRehomer(QMessageBox* box) : QObject(box), m_box(box) { watch(box->parentWidget()); }
-
-  bool eventFilter(QObject* watched, QEvent* e) override {
-    if (watched == m_watched && e->type() == QEvent::Hide && m_box->isVisible()) {
-      QWidget* next = boxOwner(m_watched);
-      if (next != nullptr && next != m_watched) {
-        m_box->setParent(next, m_box->windowFlags());
-        watch(next);
-        m_box->show();
-      }
-    }
-    return false;
-  }
-
- private:
-  void watch(QWidget* window) {
-    if (m_watched != nullptr) m_watched->removeEventFilter(this);
-    m_watched = window;
-    if (window != nullptr) window->installEventFilter(this);
-  }
-
-  QMessageBox* m_box;
-  QPointer<QWidget> m_watched;
-};
-
 void showQuestion(const QString& text, const std::shared_ptr<PendingAnswer>& answer) {
-  // Owned by the window that takes input, so the box is neither blocked by that window's modal run
-  // nor hidden behind it; not modal itself, so the main window stays usable.
+  // Owned by the main window, so the box is neither blocked by its modal run nor hidden behind it;
+  // not modal itself, so the main window stays usable. A dialog run over the main window holds the
+  // box back until it closes, as it does the main window.
   auto* box = new QMessageBox(QMessageBox::Question, QString::fromUtf8(kUpdateCaption), text,
-                              QMessageBox::Yes | QMessageBox::No, boxOwner(nullptr));
+                              QMessageBox::Yes | QMessageBox::No, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->setAttribute(Qt::WA_QuitOnClose, false);
-  new BoxRehomer(box);
   QObject::connect(box, &QMessageBox::finished, box, [box, answer] {
     answer->give(box->clickedButton() == box->button(QMessageBox::Yes));
   });

@@ -13,8 +13,7 @@ class CUpdatePromptBridge : public QObject {
   explicit CUpdatePromptBridge(QObject* parent);
   ~CUpdatePromptBridge() override;
 
-  // The window the questions belong to when no modal window is on top; call on the
-  // user-interface thread.
+  // The window the questions belong to; call on the user-interface thread.
   static void setOwner(QWidget* owner);
   // True when a bridge exists.
   static bool installed();

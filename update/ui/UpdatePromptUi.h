@@ -10,8 +10,8 @@ void InstallUpdateUi();
 
 class QWidget;
 
-// The window the questions stand over (the main window). A box belongs to the window that takes
-// input when it opens: the modal window on top, else this owner, so it is never blocked by a modal
-// run and stays above the window it belongs to. Without either it belongs to no window. The owner
-// may be destroyed at any time; null clears it.
+// The window the questions stand over (the main window): a box belongs to it, so the window's modal
+// run does not block the box and the box stays above it. Without an owner a box belongs to the
+// modal window that runs when it opens, or to no window. The owner may be destroyed at any time;
+// null clears it.
 void SetUpdatePromptOwner(QWidget* owner);
