@@ -89,8 +89,7 @@ window_of_pid() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x" "y}'; }
 at_position() { [ "$(position "$main")" = "$1" ]; }
 size() { xwininfo -id "$1" | awk '/Width:/{w=$NF} /Height:/{h=$NF} END{print w" "h}'; }
-override_redirect() { xwininfo -id "$1" -wm 2>/dev/null | grep -q "Override Redirect State: yes" ||
-                      xwininfo -id "$1" | grep -q "Override Redirect State: yes"; }
+override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q "Override Redirect State: yes"; }
 # Dialog-unit point of the main window (its template is 502 x 326 units) in screen pixels.
 at_units() {
   local x y w h
@@ -229,12 +228,13 @@ run_mode() {
   echo "== $mode"
   rm -f "$work/opened"
   # Xvfb picks a free display itself; another server going away at that moment can take it from
-  # under us, so the display must answer before it counts.
+  # under us, so the display must answer before it counts. Without a window manager the program is
+  # the only client: -noreset keeps the server up between its two starts.
   local xvfb="" try
   for try in 1 2 3; do
     : >"$work/display"
     exec 5>"$work/display"
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb-$mode.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb-$mode.log" 2>&1 &
     xvfb=$!
     pids+=($xvfb)
     exec 5>&-
