@@ -4,11 +4,14 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 #include <QTableView>
 #include <QTreeWidget>
@@ -22,6 +25,7 @@
 #include "controls/CRoundDlg.h"
 #include "controls/CSkinButton.h"
 #include "controls/DialogUnits.h"
+#include "update/ui/UpdatePromptUi.h"
 
 namespace umbra {
 
@@ -60,9 +64,25 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   SetUpTree();
   SetUpList();
   m_btnMakeImage->setFocus();
+  // The update check's questions stand over this window and take input while it runs modally.
+  SetUpdatePromptOwner(this);
 }
 
 CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::setVisible(bool visible) {
+  // The first display centres the window itself: the dialog's own placement allows for a title
+  // bar and frame that this window does not have.
+  if (visible && !isVisible() && !testAttribute(Qt::WA_Moved)) CentreOnScreen();
+  QDialog::setVisible(visible);
+}
+
+void CMainDlg::CentreOnScreen() {
+  QScreen* target = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (target == nullptr) return;
+  const QRect area = target->availableGeometry();
+  move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
 
 void CMainDlg::CreateControls() {
   const DialogUnits du(font());
@@ -126,7 +146,12 @@ void CMainDlg::CreateControls() {
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(help, &QShortcut::activated, this, &CMainDlg::OnHelp);
   auto* menu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-  connect(menu, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
+  connect(menu, &QShortcut::activated, this, &CMainDlg::ShowWindowMenuFromKeyboard);
+  // The shortcut answers only while the window counts as active; the controls pass Alt+Space on
+  // to the window menu themselves whenever it reaches them.
+  for (const auto& b : buttons) (this->*b.member)->installEventFilter(this);
+  m_tree->installEventFilter(this);
+  m_list->installEventFilter(this);
 }
 
 void CMainDlg::ConfigureButtons() {
@@ -292,17 +317,62 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
 
 void CMainDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->popup(globalPos); }
 
+void CMainDlg::ShowWindowMenuFromKeyboard() {
+  if (!m_windowMenu->isVisible()) ShowWindowMenu(mapToGlobal(QPoint(0, 0)));
+}
+
+namespace {
+bool isWindowMenuKey(const QKeyEvent* e) {
+  return e->key() == Qt::Key_Space &&
+         ((e->modifiers() | QGuiApplication::queryKeyboardModifiers()) & Qt::AltModifier) != 0;
+}
+bool isReturnKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
+}  // namespace
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (isWindowMenuKey(key)) {
+      if (e->type() == QEvent::KeyPress) ShowWindowMenuFromKeyboard();
+      // A button held down by Space before Alt came is let go without a click.
+      if (auto* button = qobject_cast<CSkinButton*>(watched); button != nullptr && button->isDown())
+        button->setDown(false);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, e);
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* e) {
+  if (isWindowMenuKey(e)) {
+    ShowWindowMenuFromKeyboard();
+    return;
+  }
+  // No button of this window is a default button: Return in the tree or the list does nothing.
+  if (isReturnKey(e)) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
 void CMainDlg::mousePressEvent(QMouseEvent* e) {
   // Only the skin moves the window; the controls and the page keep their own clicks.
   if (e->button() != Qt::LeftButton || childAt(e->position().toPoint()) != nullptr) {
     QDialog::mousePressEvent(e);
     return;
   }
+  // The press tells where the window really is. After the first display a window manager may not
+  // have told the toolkit yet, and its move loop would start from the wrong place.
+  const QPoint origin = (e->globalPosition() - e->position()).toPoint();
   QWindow* window = windowHandle();
-  if (window && window->startSystemMove()) return;
+  if (window != nullptr) {
+    if (window->position() != origin) window->setPosition(origin);
+    if (window->startSystemMove()) return;
+  }
   // Without the window system's move loop, follow the pointer ourselves.
   m_bDragging = true;
-  m_dragOffset = e->globalPosition().toPoint() - pos();
+  m_dragOffset = e->globalPosition().toPoint() - origin;
 }
 
 void CMainDlg::mouseMoveEvent(QMouseEvent* e) {

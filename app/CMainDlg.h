@@ -89,12 +89,17 @@ class CMainDlg : public QDialog {
   void OnCheckUpdate();
   void ShowWindowMenu(const QPoint& globalPos);
 
+ public:
+  void setVisible(bool visible) override;
+
  protected:
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void changeEvent(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
@@ -126,6 +131,8 @@ class CMainDlg : public QDialog {
   QString FolderToolTip(int node) const;
   bool Ask(const QString& question);
   void OfferToBurn();
+  void CentreOnScreen();
+  void ShowWindowMenuFromKeyboard();
 
   Workspace m_image;
   QString m_strImagePath;

@@ -4,6 +4,7 @@
 #include <QEnterEvent>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -18,6 +19,7 @@ CSkinButton::CSkinButton(QWidget* parent) : CSkinButton(QString(), parent) {}
 CSkinButton::CSkinButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
   setMouseTracking(true);
   setFlat(true);
+  setAutoDefault(false);
   ReloadColours();
 }
 
@@ -194,6 +196,38 @@ void CSkinButton::mouseDoubleClickEvent(QMouseEvent* e) {
                     e->button(), e->buttons(), e->modifiers(), e->pointingDevice());
   mousePressEvent(&press);
   e->setAccepted(press.isAccepted());
+}
+
+namespace {
+bool altHeld(const QKeyEvent* e) {
+  // Asked of the window system too: a synthetic or late key event may not carry the modifier.
+  return ((e->modifiers() | QGuiApplication::queryKeyboardModifiers()) & Qt::AltModifier) != 0;
+}
+bool isSpace(const QKeyEvent* e) { return e->key() == Qt::Key_Space; }
+bool isReturn(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
+}  // namespace
+
+void CSkinButton::keyPressEvent(QKeyEvent* e) {
+  if (isSpace(e) && altHeld(e)) {
+    e->ignore();  // the window's menu key: left to the window
+    return;
+  }
+  if (isReturn(e) && !(e->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier))) {
+    // Return presses the button that has the focus, as Space does; no other button answers it.
+    if (!e->isAutoRepeat()) click();
+    return;
+  }
+  QPushButton::keyPressEvent(e);
+}
+
+void CSkinButton::keyReleaseEvent(QKeyEvent* e) {
+  if (isSpace(e) && altHeld(e)) {
+    // Alt came down while Space was held: the press is dropped, not completed.
+    if (isDown()) setDown(false);
+    e->ignore();
+    return;
+  }
+  QPushButton::keyReleaseEvent(e);
 }
 
 void CSkinButton::focusOutEvent(QFocusEvent* e) {

@@ -1,8 +1,9 @@
 #pragma once
 // A flat icon push button drawn over a copy of its parent's skin: a raised one-pixel frame while the
 // pointer is over it, a sunken frame with the content shifted by one pixel while it is pressed, an
-// optional caption to the right of the icon, and a tool tip that wraps at 400 pixels. Clicks,
-// keyboard focus and default-button handling are the push button's own.
+// optional caption to the right of the icon, and a tool tip that wraps at 400 pixels. Clicks and
+// keyboard focus are the push button's own; it is never a default button, so Return pressed
+// elsewhere in the window does not click it, and Space with Alt held (the window menu) never does.
 #include <QColor>
 #include <QIcon>
 #include <QPixmap>
@@ -49,6 +50,8 @@ class CSkinButton : public QPushButton {
   void leaveEvent(QEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void keyReleaseEvent(QKeyEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   void changeEvent(QEvent* e) override;

@@ -11,6 +11,7 @@ packages=(
   xorriso genisoimage p7zip-full hyperfine python3-pycdlib
   xvfb xauth xdg-utils python3 e2fsprogs strace
   dpkg-dev lintian appstream desktop-file-utils
+  openbox xdotool x11-utils procps
 )
 if [ "${1:-}" = --windows ]; then
   packages=(

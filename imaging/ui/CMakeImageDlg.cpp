@@ -53,6 +53,7 @@ const QRect kBrowseSourceRect(260, 90, 12, 14);
 const QRect kBrowseBootRect(260, 67, 12, 14);
 const QRect kBrowseTargetRect(260, 113, 12, 14);
 const QRect kGroupRect(7, 7, 281, 134);
+constexpr int kFieldColumn = 95;  // left edge of the fields; captions end before it
 
 constexpr int kFirstCalendarYear = 1900;  // earlier dates stand for the time value 0
 
@@ -79,6 +80,19 @@ void CMakeImageDlg::createControls() {
   const auto place = [&](QWidget* widget, const QRect& du, const char* name) {
     widget->setGeometry(units.rect(du.x(), du.y(), du.width(), du.height()));
     widget->setObjectName(QLatin1String(name));
+  };
+  // A caption grows to its whole text where this system's face runs wider than the template's,
+  // up to the field column, and keeps its row's middle.
+  const auto placeCaption = [&](QWidget* widget, const QRect& du, const char* name) {
+    place(widget, du, name);
+    QRect area = widget->geometry();
+    const QSize wanted = widget->sizeHint();
+    area.setWidth(qBound(area.width(), wanted.width(), units.x(kFieldColumn) - area.x()));
+    if (wanted.height() > area.height()) {
+      area.adjust(0, -(wanted.height() - area.height()) / 2, 0, 0);
+      area.setHeight(wanted.height());
+    }
+    widget->setGeometry(area);
   };
   const QSize size = units.size(kDialogSize.width(), kDialogSize.height());
   setFixedSize(size);
@@ -115,14 +129,14 @@ void CMakeImageDlg::createControls() {
     dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
   }
   m_dateTime->setDisplayFormat(dateFormat);
-  place(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
-  place(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
+  placeCaption(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
+  placeCaption(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
   m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
-  place(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
-  place(new QLabel(QStringLiteral("Target CD Image File:"), this), kTargetTextRect, "targetText");
+  placeCaption(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
+  placeCaption(new QLabel(QStringLiteral("Target CD Image File:"), this), kTargetTextRect, "targetText");
   m_editTarget = makeEdit(kTargetEditRect, "targetEdit");
   m_checkBootSector = new QCheckBox(QStringLiteral("Boot Sector File"), this);
-  place(m_checkBootSector, kBootCheckRect, "bootSectorCheck");
+  placeCaption(m_checkBootSector, kBootCheckRect, "bootSectorCheck");
   connect(m_checkBootSector, &QCheckBox::clicked, this, &CMakeImageDlg::OnBootSectorClicked);
   m_editBootFile = makeEdit(kBootEditRect, "bootFileEdit");
   const auto makeBrowse = [&](const QRect& du, const char* name, void (CMakeImageDlg::*slot)()) {

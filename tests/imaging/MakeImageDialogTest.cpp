@@ -4,7 +4,9 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -122,6 +124,38 @@ class MakeImageDialogTest : public QObject {
     QVERIFY(dialog.rect().contains(frame));
     QVERIFY(frame.contains(child<QWidget>(dialog, "targetEdit")->geometry()));
     QVERIFY(child<QWidget>(dialog, "labelEdit")->x() > child<QWidget>(dialog, "labelText")->geometry().right());
+  }
+
+  // Each caption shows its whole text on its line, whatever face this system gives the template's
+  // font (a wider face stands in for Arial in the second row), and ends before the field column.
+  void captionsShowWhole_data() {
+    QTest::addColumn<QString>("face");
+    QTest::newRow("the system's face for Arial") << QString();
+    QTest::newRow("DejaVu Sans for Arial") << QStringLiteral("DejaVu Sans");
+  }
+
+  void captionsShowWhole() {
+    QFETCH(QString, face);
+    if (!face.isEmpty()) {
+      if (!QFontDatabase::families().contains(face)) QSKIP("face not installed");
+      QFont::insertSubstitution(QStringLiteral("Arial"), face);
+    }
+    const auto restore = qScopeGuard([] { QFont::removeSubstitutions(QStringLiteral("Arial")); });
+    TestDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    if (!face.isEmpty()) QCOMPARE(QFontInfo(dialog.font()).family(), face);
+    const int fields = child<QWidget>(dialog, "labelEdit")->x();
+    for (const char* name : {"labelText", "timeStampText", "sourceText", "targetText"}) {
+      auto* label = child<QLabel>(dialog, name);
+      const QFontMetrics metrics = label->fontMetrics();
+      QVERIFY2(label->contentsRect().width() >= metrics.horizontalAdvance(label->text()), name);
+      QVERIFY2(label->contentsRect().height() >= metrics.height(), name);
+      QVERIFY2(label->geometry().right() < fields, name);
+    }
+    auto* check = child<QCheckBox>(dialog, "bootSectorCheck");
+    QVERIFY(check->width() >= check->sizeHint().width());
+    QVERIFY(check->geometry().right() < fields);
   }
 
   void bootOptionEnablesItsFieldAndKeepsTheText() {

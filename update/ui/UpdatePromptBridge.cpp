@@ -1,8 +1,10 @@
 #include "update/ui/UpdatePromptBridge.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
@@ -24,9 +26,11 @@ struct PendingAnswer {
   bool answered = false;
   bool yes = false;
 
+  // The first answer counts: a box closed with No and then destroyed stays a No.
   void give(bool isYes) {
     {
       const std::lock_guard lock(mutex);
+      if (answered) return;
       answered = true;
       yes = isYes;
     }
@@ -43,17 +47,32 @@ struct PendingAnswer {
 std::mutex g_bridgeMutex;
 CUpdatePromptBridge* g_bridge = nullptr;
 
+// User-interface thread only.
+QPointer<QWidget> g_owner;
+
+// The window a box belongs to: the owner, else the modal window that takes input.
+QWidget* boxOwner() {
+  if (g_owner != nullptr) return g_owner;
+  return QApplication::activeModalWidget();
+}
+
 void showQuestion(const QString& text, const std::shared_ptr<PendingAnswer>& answer) {
+  // Owned by the main window, so the box is neither blocked by its modal run nor hidden behind it;
+  // not modal itself, so the main window stays usable. A dialog run over the main window holds the
+  // box back until it closes, as it does the main window.
   auto* box = new QMessageBox(QMessageBox::Question, QString::fromUtf8(kUpdateCaption), text,
-                              QMessageBox::Yes | QMessageBox::No);
+                              QMessageBox::Yes | QMessageBox::No, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
-  // An open question neither blocks the main window nor keeps the program alive after it closes.
   box->setWindowModality(Qt::NonModal);
   box->setAttribute(Qt::WA_QuitOnClose, false);
   QObject::connect(box, &QMessageBox::finished, box, [box, answer] {
     answer->give(box->clickedButton() == box->button(QMessageBox::Yes));
   });
+  // A box that goes with its window unanswered counts as No.
+  QObject::connect(box, &QObject::destroyed, [answer] { answer->give(false); });
   box->show();
+  box->raise();
+  box->activateWindow();
 }
 
 }  // namespace
@@ -67,6 +86,8 @@ CUpdatePromptBridge::~CUpdatePromptBridge() {
   const std::lock_guard lock(g_bridgeMutex);
   if (g_bridge == this) g_bridge = nullptr;
 }
+
+void CUpdatePromptBridge::setOwner(QWidget* owner) { g_owner = owner; }
 
 bool CUpdatePromptBridge::installed() {
   const std::lock_guard lock(g_bridgeMutex);

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+class QWidget;
+
 namespace umbra {
 
 class CUpdatePromptBridge : public QObject {
@@ -11,6 +13,8 @@ class CUpdatePromptBridge : public QObject {
   explicit CUpdatePromptBridge(QObject* parent);
   ~CUpdatePromptBridge() override;
 
+  // The window the questions belong to; call on the user-interface thread.
+  static void setOwner(QWidget* owner);
   // True when a bridge exists.
   static bool installed();
   // Called on a worker: shows the Yes/No question and waits for the answer (Yes is true). Without a

@@ -12,3 +12,5 @@ void InstallUpdateUi() {
   SetUpdatePrompt(&umbra::CUpdatePromptBridge::ask);
   SetHomePageOpener(&umbra::CUpdatePromptBridge::openHomePage);
 }
+
+void SetUpdatePromptOwner(QWidget* owner) { umbra::CUpdatePromptBridge::setOwner(owner); }

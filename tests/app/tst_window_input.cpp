@@ -1,0 +1,333 @@
+// The main window as a user meets it while it runs modally: every key and click goes through the
+// window system's input path to the window on screen, so modal blocking, shortcuts and focus act
+// as they do for a user. The update box answered for the automatic and the asked-for check, Alt+Space
+// with each control focused, Return in the tree and the list, the first drag and the first display.
+#include <QDesktopServices>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+#include <atomic>
+#include <functional>
+
+#include "app/CMainDlg.h"
+#include "app/CUmbradiscApp.h"
+#include "controls/CSkinButton.h"
+#include "tests/update/LocalHttpServer.h"
+#include "tests/update/UpdateTestSupport.h"
+#include "update/UpdateCheck.h"
+#include "update/ui/UpdatePromptUi.h"
+
+using umbra::CMainDlg;
+using umbra::CSkinButton;
+
+namespace {
+
+const char* const kButtons[] = {"makeImage", "openImage", "hide",     "save", "burn",
+                                "update",    "help",      "minimize", "close"};
+
+CSkinButton* button(CMainDlg& dlg, const char* name) {
+  return dlg.findChild<CSkinButton*>(QString::fromLatin1(name));
+}
+
+QWindow* windowOf(QWidget* widget) { return widget->window()->windowHandle(); }
+
+// A click where the widget lies, delivered to its window as the window system delivers it.
+void click(QWidget* widget, QPoint at = QPoint(-1, -1)) {
+  if (at == QPoint(-1, -1)) at = widget->rect().center();
+  QTest::mouseClick(windowOf(widget), Qt::LeftButton, {}, widget->mapTo(widget->window(), at));
+}
+
+void key(QWidget* inWindow, Qt::Key code, Qt::KeyboardModifiers modifiers = {}) {
+  QTest::keyClick(windowOf(inWindow), code, modifiers);
+}
+
+QMessageBox* visibleUpdateBox() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (box != nullptr && box->isVisible() && box->windowTitle() == QLatin1String("Umbradisc update")) return box;
+  }
+  return nullptr;
+}
+
+QByteArray fileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs the window modally, as the program does, and hands `drive` the running window. The run is
+// ended by the close button once `drive` is done, or at once when it failed. A modal dialog that a
+// wrongly pressed button opens is named in `opened` and closed, so the run never hangs on it.
+int runModally(CMainDlg& dlg, const std::function<void()>& drive, QStringList* opened = nullptr) {
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, &dlg, [&] {
+    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (modal == nullptr || modal == &dlg) return;
+    if (opened != nullptr) *opened << QString::fromLatin1(modal->metaObject()->className());
+    modal->reject();
+  });
+  watcher.start(20);
+  QTimer::singleShot(0, &dlg, [&] {
+    drive();
+    if (!dlg.isVisible()) return;
+    if (QTest::currentTestFailed()) {
+      dlg.done(-1);
+      return;
+    }
+    click(button(dlg, "close"));
+  });
+  QTimer::singleShot(120000, &dlg, [&] { dlg.done(-2); });  // never leave a run waiting
+  return dlg.exec();
+}
+
+}  // namespace
+
+// Stands in for the browser: receives the http addresses the program asks the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { urls << url.toString(); }
+
+ public:
+  QStringList urls;
+};
+
+class TestWindowInput : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir m_dir;
+  umbra::test::CLocalHttpServer m_server;
+  UrlCatcher m_catcher;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(m_dir.isValid());
+    umbra::CUmbradiscApp::SetDialogColours(*qApp);
+    // No settings: every start checks, against 50410, without the start-up throttle.
+    qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath(QStringLiteral("missing.ini"))));
+    qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
+    m_server.servePage("50411\n");
+    SetConnectionProbe([] { return true; });
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_catcher, "open");
+    InstallUpdateUi();
+  }
+  void cleanupTestCase() {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    SetConnectionProbe({});
+  }
+
+  void updateBoxIsAnsweredWhileTheWindowRuns_data() {
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("opensHomePage");
+    QTest::newRow("automatic, Yes clicked") << false << "click Yes" << true;
+    QTest::newRow("automatic, Esc") << false << "Esc" << false;
+    QTest::newRow("automatic, y typed") << false << "y" << true;
+    QTest::newRow("asked, y typed") << true << "y" << true;
+    QTest::newRow("asked, No clicked") << true << "click No" << false;
+    QTest::newRow("asked, Return") << true << "Return" << true;
+  }
+
+  void updateBoxIsAnsweredWhileTheWindowRuns() {
+    QFETCH(bool, asked);
+    QFETCH(QString, answer);
+    QFETCH(bool, opensHomePage);
+    m_catcher.urls.clear();
+    g_bInteractiveCheck = false;
+
+    CMainDlg dlg;
+    if (!asked) StartUpdateWorker();  // as at start-up: the worker starts before the window runs
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      if (asked) click(button(dlg, "update"));
+      QMessageBox* box = nullptr;
+      QTRY_VERIFY_WITH_TIMEOUT((box = visibleUpdateBox()) != nullptr, 30000);
+      QCOMPARE(box->text(), umbra::test::kOfferText);
+      const QWidget* owner = box->parentWidget();
+
+      if (answer == QLatin1String("click Yes")) click(box->button(QMessageBox::Yes));
+      if (answer == QLatin1String("click No")) click(box->button(QMessageBox::No));
+      if (answer == QLatin1String("y")) key(box, Qt::Key_Y);
+      if (answer == QLatin1String("Esc")) key(box, Qt::Key_Escape);
+      if (answer == QLatin1String("Return")) key(box, Qt::Key_Return);
+      QTRY_COMPARE(visibleUpdateBox(), nullptr);
+      // It belonged to the running window: it stands above it and its modal run does not shut it out.
+      QCOMPARE(owner, &dlg);
+      const QStringList expected = opensHomePage ? QStringList{m_server.rootUrl()} : QStringList{};
+      QTRY_COMPARE(m_catcher.urls, expected);
+      QVERIFY(dlg.isVisible());  // the answer, Esc included, leaves the window running
+    });
+    QCOMPARE(result, int(QDialog::Accepted));  // ended by the close button, not by the box's Esc
+  }
+
+  // A box that opens while a dialog runs over the window (here the About box) still belongs to the
+  // window: it stays when that dialog closes and is answered afterwards.
+  void updateBoxOutlivesTheDialogItOpenedOver() {
+    m_catcher.urls.clear();
+    g_bInteractiveCheck = false;
+    CMainDlg dlg;
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      QPointer<QDialog> about;
+      QTimer::singleShot(0, &dlg, [&] {
+        QTRY_VERIFY((about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) != &dlg);
+        StartUpdateWorker();
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = visibleUpdateBox()) != nullptr, 30000);
+        QCOMPARE(box->parentWidget(), &dlg);
+        key(about, Qt::Key_Escape);
+      });
+      dlg.WindowMenu()->actions().last()->trigger();  // the About box, run modally over the window
+      QVERIFY(!about);
+      QMessageBox* box = nullptr;
+      QTRY_VERIFY((box = visibleUpdateBox()) != nullptr);
+      QCOMPARE(box->parentWidget(), &dlg);
+      key(box, Qt::Key_Y);
+      QTRY_COMPARE(visibleUpdateBox(), nullptr);
+      QTRY_COMPARE(m_catcher.urls, QStringList{m_server.rootUrl()});
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+
+  // Alt+Space asks for the window menu and never presses a button, whichever control has the focus,
+  // whether or not the window counts as active, and in whichever order the keys are let go.
+  void altSpaceOpensTheMenuAndPressesNothing_data() {
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("altReleasedFirst");
+    QTest::newRow("active, Space let go first") << true << false;
+    QTest::newRow("active, Alt let go first") << true << true;
+    QTest::newRow("another window active, Space let go first") << false << false;
+    QTest::newRow("another window active, Alt let go first") << false << true;
+  }
+
+  void altSpaceOpensTheMenuAndPressesNothing() {
+    QFETCH(bool, active);
+    QFETCH(bool, altReleasedFirst);
+    CMainDlg dlg;
+    QList<QSignalSpy*> clicks;
+    for (const char* name : kButtons) clicks << new QSignalSpy(button(dlg, name), &QPushButton::clicked);
+    dlg.ShowWorkspace(true);  // the tree and the list take the focus too
+
+    QStringList opened;
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      // The update box is such a window: it belongs to the main window and takes the activation.
+      QWidget other(&dlg, Qt::Window);
+      other.resize(100, 50);
+      if (!active) {
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+      } else {
+        dlg.activateWindow();
+        QTRY_VERIFY(dlg.isActiveWindow());
+      }
+      QList<QWidget*> focusable;
+      for (const char* name : kButtons) focusable << button(dlg, name);
+      focusable << dlg.Tree() << dlg.List();
+      QWindow* window = windowOf(&dlg);
+      for (QWidget* target : focusable) {
+        target->setFocus(Qt::TabFocusReason);
+        QTest::simulateEvent(window, true, Qt::Key_Alt, Qt::NoModifier, QString(), false);
+        QTest::simulateEvent(window, true, Qt::Key_Space, Qt::AltModifier, QStringLiteral(" "), false);
+        if (altReleasedFirst) {
+          QTest::simulateEvent(window, false, Qt::Key_Alt, Qt::NoModifier, QString(), false);
+          QTest::simulateEvent(window, false, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), false);
+        } else {
+          QTest::simulateEvent(window, false, Qt::Key_Space, Qt::AltModifier, QStringLiteral(" "), false);
+          QTest::simulateEvent(window, false, Qt::Key_Alt, Qt::NoModifier, QString(), false);
+        }
+        for (QSignalSpy* spy : clicks) QVERIFY2(spy->isEmpty(), qPrintable(target->objectName()));
+        QVERIFY2(dlg.WindowMenu()->isVisible(), qPrintable(target->objectName()));
+        QTest::keyClick(windowOf(dlg.WindowMenu()), Qt::Key_Escape);
+        QTRY_VERIFY(!dlg.WindowMenu()->isVisible());
+        QVERIFY(dlg.isVisible());
+      }
+    }, &opened);
+    QCOMPARE(opened, QStringList());  // no command's dialog opened
+    QCOMPARE(result, int(QDialog::Accepted));
+    qDeleteAll(clicks);
+  }
+
+  // After Open Image, Return in the list or the tree neither opens the file dialog again nor
+  // touches the image; Return on a focused button presses that button only.
+  void returnInTheTreeAndListDoesNothing() {
+    const QString source = m_dir.filePath(QStringLiteral("source"));
+    QVERIFY(QDir(source).mkpath(QStringLiteral("Project Files")));
+    QVERIFY(QDir(source).mkpath(QStringLiteral("Other")));
+    const QString image = m_dir.filePath(QStringLiteral("work.iso"));
+    QProcess xorriso;
+    xorriso.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                  {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
+                   QStringLiteral("-o"), image, source});
+    QVERIFY(xorriso.waitForFinished(60000));
+    QCOMPARE(xorriso.exitCode(), 0);
+
+    CMainDlg dlg;
+    QStringList opened;
+    int chooserCalls = 0;
+    dlg.SetFileChooser([&](QWidget*) {
+      ++chooserCalls;
+      return image;
+    });
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      click(button(dlg, "openImage"));
+      QCOMPARE(chooserCalls, 1);
+      QTRY_VERIFY(dlg.List()->isVisible());
+      const QByteArray before = fileBytes(image);
+
+      QTreeWidget* tree = dlg.Tree();
+      click(tree->viewport(), tree->visualItemRect(tree->topLevelItem(0)).center());
+      QVERIFY(tree->hasFocus());
+      key(tree, Qt::Key_Return);
+      QTableView* list = dlg.List();
+      QCOMPARE(list->model()->rowCount(), 2);  // the two folders of the root
+      click(list->viewport(), list->visualRect(list->model()->index(0, 1)).center());
+      QVERIFY(list->hasFocus());
+      key(list, Qt::Key_Return);
+      key(list, Qt::Key_Enter, Qt::KeypadModifier);
+      QCoreApplication::processEvents();
+      QCOMPARE(chooserCalls, 1);
+      QCOMPARE(QApplication::activeModalWidget(), &dlg);
+      QCOMPARE(dlg.ImagePath(), image);
+      QCOMPARE(fileBytes(image), before);
+      QCOMPARE(list->model()->rowCount(), 2);
+      QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+
+      button(dlg, "openImage")->setFocus(Qt::TabFocusReason);
+      key(&dlg, Qt::Key_Return);
+      QCOMPARE(chooserCalls, 2);
+    }, &opened);
+    QCOMPARE(opened, QStringList());
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+
+  void firstDisplayIsCentredAndTheFirstDragFollowsThePointer() {
+    CMainDlg dlg;
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      const QRect area = dlg.screen()->availableGeometry();
+      QCOMPARE(dlg.pos(), QPoint(area.x() + (area.width() - dlg.width()) / 2,
+                                 area.y() + (area.height() - dlg.height()) / 2));
+      const QPoint start = dlg.pos();
+      const QPoint grip(6, dlg.height() - 6);  // the skin, below the frame
+      QVERIFY(dlg.childAt(grip) == nullptr);
+      QWindow* window = windowOf(&dlg);
+      QTest::mousePress(window, Qt::LeftButton, {}, grip);
+      QTest::mouseMove(window, grip + QPoint(40, -25));
+      QTest::mouseRelease(window, Qt::LeftButton, {}, grip);  // the window moved with the pointer
+      QCOMPARE(dlg.pos(), start + QPoint(40, -25));
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+};
+
+QTEST_MAIN(TestWindowInput)
+#include "tst_window_input.moc"
