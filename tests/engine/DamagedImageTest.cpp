@@ -148,7 +148,7 @@ TEST(HostileInput, FoldersSharingOneRecordListAreRefused) {
   iso.basicLayout();
   uint32_t pos = iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector);
   for (int i = 0; i < 40; ++i) {
-    const std::string name = "D" + std::to_string(i);
+    const std::string name = std::string("D") + std::to_string(i);
     pos += iso.dirRecord(MiniIso::kRootSector, pos, name, MiniIso::kRootSector, 2048, 2);
     iso.addPathRecord(name, MiniIso::kRootSector, 1);
   }
