@@ -101,7 +101,7 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
 }
 
 std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
-  auto file = std::make_unique<ImageFile>();
+  auto file = std::make_unique<ImageFile>(ImageFile::kFewWindows);  // its readers list folders in order
   error = file->open(m_path, ImageFile::Mode::ReadOnly);
   if (error) return nullptr;
   const uint64_t budget = static_cast<uint64_t>(m_trees.count()) * (file->size() / kSmallestRecord + 1);

@@ -16,7 +16,11 @@ class ImageFile {
  public:
   enum class Mode { ReadOnly, ReadWrite };
 
-  ImageFile() = default;
+  // A file for one walk through the image in order (listing every folder) needs few read-ahead
+  // windows; one that finds, checks and writes the same folders again keeps many.
+  static constexpr size_t kManyWindows = 32;  // 8 MiB: the metadata of most images, read once
+  static constexpr size_t kFewWindows = 4;
+  explicit ImageFile(size_t windows = kManyWindows) : m_windows(windows) {}
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
   ~ImageFile() { close(); }
@@ -58,12 +62,11 @@ class ImageFile {
     size_t size = 0;                  // bytes held; 0 = empty
     std::unique_ptr<uint8_t[]> data;  // kWindowSize bytes once first used, never zero-filled
   };
-  static constexpr size_t kWindowCount = 32;  // 8 MiB: the metadata of most images, read once
   static constexpr size_t kWindowSize = 256u << 10;
   static constexpr size_t kSmallRead = 32u << 10;
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;
-  mutable Window m_windows[kWindowCount];
+  mutable std::vector<Window> m_windows;
   mutable uint64_t m_uses = 0;  // the least recently used window is refilled
 };
 
