@@ -58,9 +58,6 @@ void CIsoImage::CloseImage() {
   m_descriptors.clear();
   m_primarySector = 0;
   m_jolietSector = 0;
-  FreePathTables();
-  FreePrimaryDirectory();
-  FreeJolietDirectory();
 }
 
 Error CIsoImage::ioError(const char* what) const {
@@ -116,43 +113,6 @@ Error CIsoImage::ReadPrimaryDescriptor(bool stamp) {
   return {};
 }
 
-Error CIsoImage::readPathTable(Tree tree) {
-  PathTableState& table = m_pathTables[tree == Tree::Primary ? 0 : 1];
-  table = {};
-  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
-  if (tree == Tree::Joliet && !HasJoliet()) return {};
-  const uint8_t* vd = tree == Tree::Primary ? m_primaryVd.data() : m_jolietVd.data();
-  const uint32_t size = readLe32(vd + kVdPathTableSize);
-  const uint64_t offset = sectorOffset(readLe32(vd + kVdPathTableL));
-  if (size > kMaxPathTableSize || offset + size > m_file.size())
-    return makeError(ErrorKind::Truncated, m_path, "The path table lies outside the image.");
-  table.data.resize(size);
-  size_t got = 0;
-  if (!m_file.readAt(offset, table.data.data(), size, got)) return ioError("Cannot read the path table");
-  if (got != size) return makeError(ErrorKind::Truncated, m_path, "The path table is cut short.");
-  return {};
-}
-
-bool CIsoImage::nextPathRecord(PathTableState& table, PathRecord& out) {
-  const uint32_t size = static_cast<uint32_t>(table.data.size());
-  if (table.pos + kPtHeadLength > size) return false;
-  const uint8_t* record = table.data.data() + table.pos;
-  const uint8_t nameLength = record[kPtNameLength];
-  const uint32_t length = static_cast<uint32_t>(kPtHeadLength + nameLength + (nameLength & 1));
-  if (nameLength == 0 || table.pos + kPtHeadLength + nameLength > size) return false;
-  out.number = ++table.number;
-  out.extent = readLe32(record + kPtExtent);
-  out.parent = readLe16(record + kPtParent);
-  out.identifier = std::string_view(reinterpret_cast<const char*>(record + kPtName), nameLength);
-  table.pos = std::min(table.pos + length, size);
-  return true;
-}
-
-void CIsoImage::FreePathTables() {
-  m_pathTables[0] = {};
-  m_pathTables[1] = {};
-}
-
 Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
                     DirectoryWalk& walk) {
   walk = {};
@@ -179,21 +139,6 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
   }
   walk = DirectoryWalk(buffer.data(), length, offset);
   return {};
-}
-
-Error CIsoImage::LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const {
-  return loadDirectory(m_file, m_path, extent, buffer, walk);
-}
-
-Error CIsoImage::readDirectory(Tree tree, uint32_t extent) {
-  DirectoryState& dir = m_dirs[tree == Tree::Primary ? 0 : 1];
-  return LoadDirectory(extent, dir.data, dir.walk);
-}
-
-bool CIsoImage::nextDirRecord(DirectoryState& dir, DirRecord& out) {
-  if (!dir.walk.next(out)) return false;
-  dir.lastRecord = out.offset;
-  return true;
 }
 
 Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags) {

@@ -1,6 +1,6 @@
 #pragma once
-// The image engine: one ISO 9660 image file, its volume descriptors, path-table and directory
-// walks for the primary and the Joliet tree, and the one-byte flag writer.
+// The image engine: one ISO 9660 image file, its volume descriptors and stamp, the directory walk
+// and record checks the tree readers share, and the one-byte flag writer.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,16 +18,8 @@ struct VolumeDescriptorInfo {
   bool joliet = false;
 };
 
-// A path-table record as read from the table (the identifier points into the loaded table).
-struct PathRecord {
-  uint32_t number = 0;  // 1-based record number
-  uint32_t extent = 0;
-  uint16_t parent = 0;
-  std::string_view identifier;
-};
-
 // A directory record as read from a loaded directory (views into the directory buffer, valid
-// until the next read of that directory kind).
+// while that buffer is).
 struct DirRecord {
   uint64_t offset = 0;  // image byte offset of the record
   uint32_t extent = 0;
@@ -59,8 +51,6 @@ class DirectoryWalk {
   uint64_t m_base = 0;
   bool m_damaged = false;
 };
-
-enum class Tree { Primary, Joliet };
 
 // Reads a directory extent into buffer (its length from its own "." record, capped by the file's
 // size) and returns a walk over it. `path` names the image in errors.
@@ -97,52 +87,14 @@ class CIsoImage {
   const uint8_t* JolietDescriptor() const { return m_jolietVd.data(); }
   const std::vector<VolumeDescriptorInfo>& Descriptors() const { return m_descriptors; }
 
-  // Path tables: load, then walk record by record.
-  Error ReadPrimaryPathTable() { return readPathTable(Tree::Primary); }
-  Error ReadJolietPathTable() { return readPathTable(Tree::Joliet); }
-  bool NextPrimaryPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[0], out); }
-  bool NextJolietPathRecord(PathRecord& out) { return nextPathRecord(m_pathTables[1], out); }
-  void FreePathTables();
-  size_t PrimaryPathTableSize() const { return m_pathTables[0].data.size(); }
-
-  // Directories: load a whole directory extent (its length from its own "." record, capped by
-  // the file's size), then walk it.
-  Error ReadPrimaryDirectory(uint32_t extent) { return readDirectory(Tree::Primary, extent); }
-  Error ReadJolietDirectory(uint32_t extent) { return readDirectory(Tree::Joliet, extent); }
-  bool NextPrimaryDirRecord(DirRecord& out) { return nextDirRecord(m_dirs[0], out); }
-  bool NextJolietDirRecord(DirRecord& out) { return nextDirRecord(m_dirs[1], out); }
-  uint64_t GetPrimaryRecordOffset() const { return m_dirs[0].lastRecord; }
-  uint64_t GetJolietRecordOffset() const { return m_dirs[1].lastRecord; }
-  void FreePrimaryDirectory() { m_dirs[0] = {}; }
-  void FreeJolietDirectory() { m_dirs[1] = {}; }
-
-  // Reads a directory extent into a caller's buffer (for walks that must not disturb the two
-  // cursors above) and returns a walk over it.
-  Error LoadDirectory(uint32_t extent, std::vector<uint8_t>& buffer, DirectoryWalk& walk) const;
-
   // Reads the flags byte of the directory record at recordOffset, after checking that a
   // plausible record stands there.
   Error ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const;
-  // Writes the flags byte (offset + 25) of the record at recordOffset; on disk when it returns.
+  // Writes the flags byte (offset + 25) of the record at recordOffset; on disk with the next sync.
   Error WriteFileFlags(uint64_t recordOffset, uint8_t value);
 
  private:
-  struct PathTableState {
-    std::vector<uint8_t> data;
-    uint32_t pos = 0;
-    uint32_t number = 0;
-  };
-  struct DirectoryState {
-    std::vector<uint8_t> data;
-    DirectoryWalk walk;
-    uint64_t lastRecord = 0;
-  };
-
   Error scanDescriptors();
-  Error readPathTable(Tree tree);
-  bool nextPathRecord(PathTableState& table, PathRecord& out);
-  Error readDirectory(Tree tree, uint32_t extent);
-  bool nextDirRecord(DirectoryState& dir, DirRecord& out);
   Error ioError(const char* what) const;
 
   ImageFile m_file;
@@ -152,8 +104,6 @@ class CIsoImage {
   std::vector<uint8_t> m_jolietVd = std::vector<uint8_t>(iso::kSectorSize);
   uint32_t m_primarySector = 0;
   uint32_t m_jolietSector = 0;
-  PathTableState m_pathTables[2];
-  DirectoryState m_dirs[2];
 };
 
 // Joliet identifiers are UCS-2 big-endian; this turns them into UTF-8.
