@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Platform.h"
 #ifdef UMBRA_WITH_BURN
 #include <iostream>
 
@@ -41,6 +42,11 @@ const char* const kUsage =
     "  5  refused: a folder has no proven twin in a tree of the image (nothing was written)\n"
     "  6  a write failed part-way (the message lists what was changed)\n";
 
+#ifndef UMBRA_WITH_BURN
+// The status of a failed burn: scripts written for a build with a burner see the burn fail.
+constexpr int kBurnUnavailable = 4;
+#endif
+
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "umbradisc-cli: %s\n\n", problem);
   std::fputs(kUsage, problem ? stderr : stdout);
@@ -51,7 +57,8 @@ int usage(const char* problem) {
 
 int main(int argc, char** argv) {
   using namespace umbra::cli;
-  std::vector<std::string> args(argv + 1, argv + argc);
+  useBinaryOutput();
+  const std::vector<std::string> args = utf8Arguments(argc, argv);
   if (args.empty()) return usage("no command given");
   const std::string command = args[0];
   if (command == "--help" || command == "-h" || command == "help") return usage(nullptr);
@@ -93,6 +100,11 @@ int main(int argc, char** argv) {
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
     return RunBurnCommand(operands[0], drive, std::cout, std::cerr);
+  }
+#else
+  if (command == "burn") {
+    std::fputs("umbradisc-cli: burning is not available in this build\n", stderr);
+    return kBurnUnavailable;
   }
 #endif
   return usage(("unknown command " + command).c_str());

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the program and the tests need; skips what is present.
+# With --windows: the MinGW-w64 cross compilers and wine for the Windows build and its tests instead;
+# with --wine32: 32-bit wine (i386 packages), which runs the 32-bit Windows build.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
@@ -9,12 +11,24 @@ packages=(
   xorriso genisoimage p7zip-full hyperfine python3-pycdlib
   xvfb xauth xdg-utils python3 e2fsprogs strace
 )
+if [ "${1:-}" = --windows ]; then
+  packages=(
+    cmake ninja-build googletest xorriso genisoimage python3 e2fsprogs
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  )
+fi
+if [ "${1:-}" = --wine32 ]; then
+  packages=(wine32:i386)
+fi
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ "${1:-}" = --wine32 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

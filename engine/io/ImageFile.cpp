@@ -65,7 +65,8 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return makeError(ErrorKind::NotIso, path, "This is not a regular file.");
+    return makeError(ErrorKind::NotIso, path,
+                     S_ISDIR(st.st_mode) ? "This is a folder, not an image file." : "This is not a regular file.");
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (mode == Mode::ReadWrite && !lockForWriting(fd)) {
@@ -137,31 +138,73 @@ std::string ImageFile::lastErrorText() { return std::strerror(errno); }
 
 #else  // _WIN32
 
+namespace {
+
+// Paths arrive in UTF-8; only the wide calls take every name Windows allows.
+std::wstring widePath(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+std::string systemErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string utf8;
+  if (length > 0) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), n, nullptr, nullptr);
+  }
+  LocalFree(text);
+  while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' || utf8.back() == '.'))
+    utf8.pop_back();
+  return utf8.empty() ? "system error " + std::to_string(code) : utf8;
+}
+
+Error openErrorFromSystem(DWORD err, const std::string& path, ImageFile::Mode mode) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return makeError(ErrorKind::Missing, path, "The file does not exist.");
+    case ERROR_ACCESS_DENIED:
+      return makeError(ErrorKind::NoPermission, path,
+                       mode == ImageFile::Mode::ReadWrite
+                           ? "No permission to open the file for writing."
+                           : "No permission to read the file.");
+    case ERROR_WRITE_PROTECT:
+      return makeError(ErrorKind::ReadOnly, path, "The file is on a read-only file system.");
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return makeError(ErrorKind::Locked, path, "Another program has the file open for writing.");
+    default:
+      return makeError(ErrorKind::Io, path, "Cannot open the file: " + systemErrorText(err));
+  }
+}
+
+}  // namespace
+
 Error ImageFile::open(const std::string& path, Mode mode) {
   close();
+  const std::wstring wide = widePath(path);
+  // Opening a folder fails as "access denied"; say what it is instead.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return makeError(ErrorKind::NotIso, path, "This is a folder, not an image file.");
   const DWORD access = mode == Mode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
   // Others may read while we hold the file; nobody else may write.
   const DWORD share = mode == Mode::ReadWrite ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE);
-  const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN;
-  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    switch (GetLastError()) {
-      case ERROR_FILE_NOT_FOUND:
-      case ERROR_PATH_NOT_FOUND:
-        return makeError(ErrorKind::Missing, path, "The file does not exist.");
-      case ERROR_ACCESS_DENIED:
-        return makeError(ErrorKind::NoPermission, path, "No permission to open the file.");
-      case ERROR_SHARING_VIOLATION:
-      case ERROR_LOCK_VIOLATION:
-        return makeError(ErrorKind::Locked, path, "Another program has the file open for writing.");
-      case ERROR_WRITE_PROTECT:
-        return makeError(ErrorKind::ReadOnly, path, "The file is on a read-only medium.");
-      default:
-        return makeError(ErrorKind::Io, path, "Cannot open the file.");
-    }
-  }
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return openErrorFromSystem(GetLastError(), path, mode);
   LARGE_INTEGER size{};
-  GetFileSizeEx(h, &size);
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+    CloseHandle(h);
+    return makeError(ErrorKind::NotIso, path, "This is not a regular file.");
+  }
   m_handle = h;
   m_mode = mode;
   m_size = static_cast<uint64_t>(size.QuadPart);
@@ -213,11 +256,11 @@ bool ImageFile::sync() {
   return m_handle && m_mode == Mode::ReadWrite && FlushFileBuffers(static_cast<HANDLE>(m_handle));
 }
 
-std::string ImageFile::lastErrorText() { return "system error " + std::to_string(GetLastError()); }
+std::string ImageFile::lastErrorText() { return systemErrorText(GetLastError()); }
 
 #endif
 
-void ImageFile::dropWindows(uint64_t offset, size_t n) const {
+void ImageFile::dropWindows(uint64_t offset, uint64_t n) const {
   for (Window& w : m_windows)
     if (offset < w.start + w.size && offset + n > w.start) w.size = 0;
 }
@@ -255,7 +298,8 @@ bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) con
   }
   window->lastUse = ++m_uses;
   if (offset >= window->start + window->size) return true;  // past the end of the file
-  got = std::min<size_t>(n, window->start + window->size - offset);
+  // The minimum is taken in 64 bits; it is bounded by n, so it fits a size_t.
+  got = static_cast<size_t>(std::min<uint64_t>(n, window->start + window->size - offset));
   std::memcpy(buffer, window->data.get() + (offset - window->start), got);
   return true;
 }

@@ -46,7 +46,7 @@ class ImageFile {
 #endif
   bool readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const;
 
-  void dropWindows(uint64_t offset, size_t n) const;
+  void dropWindows(uint64_t offset, uint64_t n) const;
   // Copies written bytes into the read-ahead windows that hold them, so reads go on from memory.
   void updateWindows(uint64_t offset, const void* buffer, size_t n);
 

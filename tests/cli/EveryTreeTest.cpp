@@ -72,12 +72,14 @@ void photos(const fs::path& src) {  // names mangled beyond recognition, files t
   writeFile(src / "Photos 2021 5" / "x" / "g.txt", "5");
 }
 void docsWithFiles(const fs::path& src) {
+  makeFolder(src / "Docs");
+  makeFolder(src / "DOCS");
   writeFile(src / "Docs" / "a.txt", "a");
   writeFile(src / "DOCS" / "b.txt", "b");
 }
 void emptyDocs(const fs::path& src) {
-  fs::create_directories(src / "Docs");
-  fs::create_directories(src / "DOCS");
+  makeFolder(src / "Docs");
+  makeFolder(src / "DOCS");
 }
 void ourPhotos(const fs::path& src) {
   fs::create_directories(src / "Photos 2021 3" / "a");

@@ -125,6 +125,9 @@ namespace {
 using namespace test;
 
 TEST(HostileInput, AnythingButARegularFileIsRefusedAtOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs and /dev/null are Linux files";  // under wine, opening a FIFO blocks
+#endif
   TempDir dir;
   const fs::path fifo = dir / "pipe.iso";
   ASSERT_EQ(run("mkfifo " + quote(fifo.string())), 0);

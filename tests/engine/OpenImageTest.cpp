@@ -1,6 +1,5 @@
 // Opening images: why an open fails, the descriptor scan, the stamp, the write lock.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "TestImages.h"
 #include "engine/iso9660/IsoLayout.h"
@@ -129,8 +128,9 @@ TEST(OpenImage, ReadOnlyFileCannotBeOpenedForWork) {
   const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
   fs::permissions(image, fs::perms::owner_read);
   // Root writes through permission bits; an immutable file stops root as well.
-  const bool immutable = geteuid() == 0 && run("chattr +i " + quote(image.string()) + " 2>/dev/null") == 0;
-  if (geteuid() == 0 && !immutable) GTEST_SKIP() << "no way to make a file read-only for root here";
+  const bool root = runsAsRoot();
+  const bool immutable = root && run("chattr +i " + quote(image.string()) + " 2>/dev/null") == 0;
+  if (root && !immutable) GTEST_SKIP() << "no way to make a file read-only for root here";
   Workspace ws;
   const Error e = ws.open(image.string(), OpenMode::Work);
   if (immutable) run("chattr -i " + quote(image.string()));

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstring>
-#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,17 +9,48 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace umbra::test {
+
+namespace {
+
+std::string fromEnv(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+// UMBRA_TEST_TMPDIR, when set, holds every temporary folder (under wine: one the Linux side sees too).
+fs::path tempRoot() {
+  const std::string root = fromEnv("UMBRA_TEST_TMPDIR", "");
+  return root.empty() ? fs::temp_directory_path() : fs::path(root);
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   std::random_device random;
-  m_path = fs::temp_directory_path() / ("umbra-test-" + std::to_string(random()) + std::to_string(random()));
+  m_path = tempRoot() / ("umbra-test-" + std::to_string(random()) + std::to_string(random()));
   fs::create_directories(m_path);
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
   fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+#ifdef _WIN32
+  // Windows deletes no read-only file.
+  for (const auto& entry : fs::recursive_directory_iterator(m_path, ignored))
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+#endif
   fs::remove_all(m_path, ignored);
 }
 
@@ -30,10 +60,20 @@ void writeFile(const fs::path& path, const std::string& content) {
   out << content;
 }
 
+#ifndef _WIN32
+void makeFolder(const fs::path& path) { fs::create_directories(path); }
+#else
+void makeFolder(const fs::path& path) {
+  if (run("mkdir -p " + quote(path.string())) != 0) throw std::runtime_error("cannot make " + path.string());
+}
+#endif
+
 std::vector<uint8_t> readBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
+
+#ifndef _WIN32
 
 int run(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");
@@ -53,10 +93,78 @@ std::string quote(const std::string& text) {
   return q + "'";
 }
 
-static std::string fromEnv(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
+bool runsAsRoot() { return geteuid() == 0; }
+
+#else
+
+namespace {
+
+// Z:\ is wine's drive for the Linux root; other drives are not shared with the Linux side.
+bool onDriveZ(const std::string& text) {
+  return text.size() >= 3 && (text[0] == 'Z' || text[0] == 'z') && text[1] == ':' && (text[2] == '\\' || text[2] == '/');
 }
+
+std::string linuxPath(const std::string& path) {
+  std::string converted = path.substr(2);
+  for (char& c : converted)
+    if (c == '\\') c = '/';
+  return converted;
+}
+
+}  // namespace
+
+// Under wine, popen goes to cmd.exe and a Linux program started by CreateProcess gives no handle to
+// wait on and no pipe output. So the command runs in a Linux shell from a script that leaves the
+// output and the exit status in files beside it; the status file appears in one rename.
+int run(const std::string& command, std::string* output) {
+  static std::atomic<unsigned> serial{0};
+  const fs::path dir = tempRoot() / ("run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++));
+  fs::create_directories(dir);
+  const std::string unixDir = linuxPath(dir.string());
+  writeFile(dir / "command.sh",
+            "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin; export PATH\n"
+            "cd " + quote(unixDir) + " || exit 127\n"
+            "{\n" + command + "\n} >output </dev/null\n"
+            "echo $? >status.part && mv status.part status\n");
+  std::string line = "/bin/sh " + unixDir + "/command.sh";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  int status = -1;
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (!fs::exists(dir / "status") && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ifstream in(dir / "status");
+    if (!(in >> status)) status = -1;
+  }
+  if (output) {
+    const auto bytes = readBytes(dir / "output");
+    output->assign(bytes.begin(), bytes.end());
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return status;
+}
+
+std::string quote(const std::string& text) {
+  const std::string shellText = onDriveZ(text) ? linuxPath(text) : text;
+  std::string q = "'";
+  for (char c : shellText) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Wine runs as the Linux user, and root writes through the read-only attribute as through mode bits.
+bool runsAsRoot() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+  return wine && run("test \"$(id -u)\" = 0") == 0;
+}
+
+#endif
+
 std::string xorriso() { return fromEnv("UMBRA_XORRISO", "xorriso"); }
 std::string genisoimage() { return fromEnv("UMBRA_GENISOIMAGE", "genisoimage"); }
 

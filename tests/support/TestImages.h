@@ -25,10 +25,16 @@ class TempDir {
 };
 
 void writeFile(const fs::path& path, const std::string& content);
+// Creates the folder with exactly this name, also beside one whose name differs only in letter case
+// (which a Windows program would take for that one; under wine the Linux side makes it).
+void makeFolder(const fs::path& path);
 std::vector<uint8_t> readBytes(const fs::path& path);
 // Runs a shell command; returns its exit status and fills output with its standard output.
+// Under wine the command runs in the Linux shell, and quote() turns Z:\ paths into Linux paths.
 int run(const std::string& command, std::string* output = nullptr);
 std::string quote(const std::string& text);
+// Whether the tests run as a user that writes through read-only permissions.
+bool runsAsRoot();
 
 // The maker programs named by the build (UMBRA_XORRISO, UMBRA_GENISOIMAGE).
 std::string xorriso();

@@ -1,0 +1,81 @@
+// umbradisc-cli where systems differ: names outside ASCII in arguments and file names, output bytes
+// as written, a folder given as the image, a build without a burner.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "TestImages.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+class CliPlatform : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // u8 literals: MinGW's path reads plain char strings in the C locale, not as UTF-8.
+    writeFile(dir / "src" / u8"Café" / "inner" / "note.txt", "note\n");
+    writeFile(dir / "src" / u8"Ωmega" / "o.txt", "omega\n");  // outside every Western code page
+    writeFile(dir / "src" / "plain" / "p.txt", "plain\n");
+    image = makeImage(Maker::Xorriso, dir / "src", dir.path() / u8"Ünï.iso", true, "-input-charset utf-8");
+  }
+  // Runs the tool; standard output into out, standard error kept for errors().
+  int runCli(const std::string& args, std::string* out = nullptr) {
+    const char* bin = std::getenv("UMBRA_BIN_DIR");
+    const std::string cli = quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
+    return run(cli + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
+  }
+  std::string errors() {
+    const auto bytes = readBytes(dir / "err.txt");
+    return std::string(bytes.begin(), bytes.end());
+  }
+  TempDir dir;
+  fs::path image;
+};
+
+TEST_F(CliPlatform, NamesOutsideAsciiReachTheImageIntact) {
+  const std::string img = quote(image.string());
+  std::string out;
+  ASSERT_EQ(runCli("ls " + img + " /Café", &out), 0) << errors();
+  EXPECT_NE(out.find("\tinner\n"), std::string::npos) << out;
+  ASSERT_EQ(runCli("hide " + img + " /Café/inner /Ωmega"), 0) << errors();
+  ASSERT_EQ(runCli("ls " + img, &out), 0) << errors();
+  EXPECT_NE(out.find("Hidden\tFolder"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tΩmega\n"), std::string::npos) << out;
+  ASSERT_EQ(runCli("ls -R --json " + img + " /Café", &out), 0) << errors();
+  EXPECT_NE(out.find("\"joliet\":\"inner\",\"folder\":true,\"hidden\":true"), std::string::npos) << out;
+  EXPECT_EQ(runCli("show " + img + " /Ωmega /CAF_/INNER"), 0) << errors();
+  ASSERT_EQ(runCli("ls " + img, &out), 0);
+  EXPECT_EQ(out.find("Hidden"), std::string::npos) << out;
+}
+
+TEST_F(CliPlatform, OutputAndErrorsAreTheBytesWritten) {
+  std::string out;
+  ASSERT_EQ(runCli("ls -R " + quote(image.string()), &out), 0);
+  EXPECT_EQ(out.find('\r'), std::string::npos) << "no CR before LF";
+  EXPECT_EQ(runCli("ls " + quote(image.string()) + " /nope"), 3);
+  EXPECT_EQ(errors().find('\r'), std::string::npos) << errors();
+  EXPECT_EQ(errors().back(), '\n');
+}
+
+TEST_F(CliPlatform, AFolderGivenAsTheImageIsCalledAFolder) {
+  const std::string folder = quote((dir / "src").string());
+  for (const std::string& args : {"info " + folder, "ls " + folder, "hide " + folder + " /plain"}) {
+    EXPECT_EQ(runCli(args), 2) << args;
+    EXPECT_NE(errors().find("This is a folder, not an image file."), std::string::npos) << args << ": " << errors();
+  }
+}
+
+TEST_F(CliPlatform, BurnWithoutABurnerSaysSoAndFails) {
+  std::string help;
+  runCli("--help", &help);
+  if (help.find("burn IMAGE") != std::string::npos) GTEST_SKIP() << "built with burning";
+  const auto before = readBytes(image);
+  EXPECT_EQ(runCli("burn " + quote(image.string())), 4);
+  EXPECT_EQ(errors(), "umbradisc-cli: burning is not available in this build\n");
+  EXPECT_EQ(readBytes(image), before);
+}
+
+}  // namespace
+}  // namespace umbra
