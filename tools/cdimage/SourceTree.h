@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "IsoLibrary.h"
+#include "JolietNames.h"
 
 namespace cdimage {
 
@@ -30,8 +31,5 @@ class SourceTree {
   std::time_t m_time;
   std::vector<std::filesystem::path> m_openFolders;  // canonical paths of the folders being walked
 };
-
-// Why a file name cannot be stored unchanged as a Joliet identifier; empty when it can.
-std::string jolietNameProblem(const std::string& utf8Name);
 
 }  // namespace cdimage
