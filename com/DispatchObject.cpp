@@ -46,12 +46,12 @@ Variant::Variant(IUnknown* object) : Variant() {
   }
 }
 
-Variant::Variant(const Variant& other) : Variant() { VariantCopy(&m_value, &other.m_value); }
+Variant::Variant(const Variant& other) : Variant() { VariantCopy(&m_value, const_cast<VARIANT*>(&other.m_value)); }
 
 Variant& Variant::operator=(const Variant& other) {
   if (this != &other) {
     VariantClear(&m_value);
-    VariantCopy(&m_value, &other.m_value);
+    VariantCopy(&m_value, const_cast<VARIANT*>(&other.m_value));
   }
   return *this;
 }
@@ -60,7 +60,7 @@ long Variant::toLong() const {
   VARIANT converted;
   VariantInit(&converted);
   long value = 0;
-  if (SUCCEEDED(VariantChangeType(&converted, &m_value, 0, VT_I4))) value = converted.lVal;
+  if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&m_value), 0, VT_I4))) value = converted.lVal;
   VariantClear(&converted);
   return value;
 }
@@ -69,7 +69,7 @@ std::wstring Variant::toText() const {
   VARIANT converted;
   VariantInit(&converted);
   std::wstring text;
-  if (SUCCEEDED(VariantChangeType(&converted, &m_value, 0, VT_BSTR)) && converted.bstrVal)
+  if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&m_value), 0, VT_BSTR)) && converted.bstrVal)
     text.assign(converted.bstrVal, SysStringLen(converted.bstrVal));
   VariantClear(&converted);
   return text;

@@ -95,13 +95,14 @@ class FolderImageMakerTest : public ::testing::Test {
     options = MakerOptions();
     fs::create_directories(m_dir / "src" / "Docs" / "deep");
     writeFile(m_dir / "src" / "readme.txt", "hello");
-    writeFile(m_dir / "src" / "Docs" / "deep" / "Caf\xC3\xA9.txt", "x");
+    // Names are built from UTF-8 as the maker reads them (a narrow path is ANSI on Windows).
+    writeFile(m_dir / "src" / "Docs" / "deep" / cdimage::pathFromUtf8("Caf\xC3\xA9.txt"), "x");
     fs::create_directories(m_dir / "src" / "empty");
     options.label = "My Disc";
     options.time = 1114023864;
     options.noSizeLimit = false;
-    options.source = (m_dir / "src").string();
-    options.target = (m_dir / "out.iso").string();
+    options.source = cdimage::utf8FromPath(m_dir / "src");
+    options.target = cdimage::utf8FromPath(m_dir / "out.iso");
   }
   bool make(std::string* error) {
     FolderImageMaker maker(options, service, progress);
