@@ -1,7 +1,11 @@
 #include "CCDBurner.h"
 
 #include "BurnDrive.h"
+#ifdef _WIN32
+#include "DiscRecorderService.h"
+#else
 #include "LibburnSession.h"
+#endif
 #include "StagingCopy.h"
 
 #include <QFile>
@@ -41,8 +45,14 @@ QString BurnResultMessage(int code)
 
 bool IsBurnAvailable()
 {
+#ifdef _WIN32
+    // As with libburn on a machine without a drive, a missing service shows when a burn is tried:
+    // the burn then ends with BURN_NO_RECORDER and the reason.
+    return true;
+#else
     const LibburnSession session;
     return session.IsReady();
+#endif
 }
 
 QString CCDBurner::GetStagingFolder()

@@ -75,6 +75,27 @@ std::wstring Variant::toText() const {
   return text;
 }
 
+std::vector<std::wstring> Variant::toTextList() const {
+  std::vector<std::wstring> list;
+  if (!(m_value.vt & VT_ARRAY) || !m_value.parray) return list;
+  SAFEARRAY* array = m_value.parray;
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return list;
+  for (LONG i = lower; i <= upper; ++i) {
+    if ((m_value.vt & VT_TYPEMASK) == VT_BSTR) {
+      BSTR text = nullptr;
+      if (SUCCEEDED(SafeArrayGetElement(array, &i, &text)) && text) {
+        list.emplace_back(text, SysStringLen(text));
+        SysFreeString(text);
+      }
+    } else if ((m_value.vt & VT_TYPEMASK) == VT_VARIANT) {
+      Variant element;
+      if (SUCCEEDED(SafeArrayGetElement(array, &i, element.get()))) list.push_back(element.toText());
+    }
+  }
+  return list;
+}
+
 IDispatch* Variant::toDispatch() const { return m_value.vt == VT_DISPATCH ? m_value.pdispVal : nullptr; }
 
 IUnknown* Variant::toUnknown() const {

@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace com {
 
@@ -40,6 +41,8 @@ class Variant {
   const VARIANT& value() const { return m_value; }
   long toLong() const;
   std::wstring toText() const;
+  std::vector<std::wstring> toTextList() const;  // a SAFEARRAY of strings or of VARIANTs
+  bool toBool() const { return toLong() != 0; }
   IDispatch* toDispatch() const;  // borrowed; null unless the value is an object
   IUnknown* toUnknown() const;    // borrowed
 
