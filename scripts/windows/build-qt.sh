@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds Qt 6 (qtbase: Core, Gui, Widgets, Network, Test; then qtsvg) for 64-bit Windows from
+# Cross-builds Qt 6 (qtbase: Core, Gui, Widgets, Network, Test; then qtsvg if its source can be had) for 64-bit Windows from
 # Debian's source packages, the same version as the host's Qt tools, into a cache folder outside the
 # source tree. A complete cache (its stamp file) is reused untouched; an interrupted build resumes.
 # May add a deb-src entry for bookworm main to apt's sources (apt-get source needs one).
@@ -41,7 +41,7 @@ fetch() {  # package version folder-glob: unpack the upstream tarball once (Debi
   dir=$(ls -d $3 2>/dev/null | head -1 || true)
   if [ -z "$dir" ]; then
     log "fetching $pkg $ver"
-    apt-get source -qq --download-only "$pkg=$ver" >&2
+    apt-get source -qq --download-only "$pkg=$ver" >&2 || return 1
     tar xf "$(ls ${pkg}_*.orig.tar.* | head -1)"
   fi
 }
@@ -63,23 +63,30 @@ log "building qtbase (-j$jobs)"
 cmake --build base-build --parallel "$jobs" >base-build.log 2>&1
 cmake --install base-build >base-install.log 2>&1
 
-fetch qt6-svg "$svg_ver" 'qtsvg-everywhere-src-*'
-svg_src=$(ls -d "$work"/qtsvg-everywhere-src-* | head -1)
-if [ ! -f svg-build/build.ninja ]; then
-  log "configuring qtsvg"
-  cmake -S "$svg_src" -B svg-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
-    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF >svg-configure.log 2>&1
+# Qt's SVG module is optional: Debian's archive may lack its source (a 404 for qt6-svg 6.4.2 was seen),
+# and the project then draws its icons from pictures.
+svg=none
+if fetch qt6-svg "$svg_ver" 'qtsvg-everywhere-src-*'; then
+  svg_src=$(ls -d "$work"/qtsvg-everywhere-src-* | head -1)
+  if [ ! -f svg-build/build.ninja ]; then
+    log "configuring qtsvg"
+    cmake -S "$svg_src" -B svg-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
+      -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF >svg-configure.log 2>&1
+  fi
+  log "building qtsvg"
+  cmake --build svg-build --parallel "$jobs" >svg-build.log 2>&1
+  cmake --install svg-build >svg-install.log 2>&1
+  svg=$svg_ver
+else
+  log "the qt6-svg source cannot be fetched; Qt is built without its SVG module"
 fi
-log "building qtsvg"
-cmake --build svg-build --parallel "$jobs" >svg-build.log 2>&1
-cmake --install svg-build >svg-install.log 2>&1
 
-for lib in Core Gui Widgets Network Test Svg; do
+for lib in Core Gui Widgets Network Test; do
   [ -f "$prefix/bin/Qt6$lib.dll" ] || { echo "build-qt: Qt6$lib.dll is missing from $prefix" >&2; exit 1; }
 done
-echo "qtbase $host_ver, qtsvg $svg_ver, recipe $recipe, built $(date -u +%FT%TZ)" >"$stamp"
+echo "qtbase $host_ver, qtsvg $svg, recipe $recipe, built $(date -u +%FT%TZ)" >"$stamp"
 cd / && rm -rf "$work"
 log "Qt installed in $prefix"
 echo "$prefix"
