@@ -9,6 +9,9 @@
 #ifdef _WIN32
 #include "CCDBurner.h"
 
+#include <windows.h>
+#include <objbase.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 #endif
@@ -226,10 +229,8 @@ TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes)
 // The real service: wine has no IMAPI2, which a burn reports as a missing recorder, with the reason.
 TEST_F(WindowsBurn, MissingSystemServiceIsReportedAsNoRecorder)
 {
-    HRESULT probe = S_OK;
     CLSID clsid;
-    probe = CLSIDFromProgID(L"IMAPI2.MsftDiscMaster2", &clsid);
-    if (SUCCEEDED(probe))
+    if (SUCCEEDED(CLSIDFromProgID(L"IMAPI2.MsftDiscMaster2", &clsid)))
         GTEST_SKIP() << "IMAPI2 is installed here";
     CCDBurner burner;
     int code = -1;
