@@ -49,7 +49,11 @@ xdotool type --delay 20 "Z:${work//\//\\}\\windows.iso"
 xdotool key Return
 sleep 3
 shot 3-open
-# The folder's row: the list's first row, below its header.
+# The image's root in the folder tree (its first item), then the folder's row: the list's first row,
+# below its header.
+xdotool mousemove $((X + 37 * WIDTH / 502 + 40)) $((Y + 85 * HEIGHT / 326 + 10)) click 1
+sleep 2
+shot 3b-root
 xdotool mousemove $((X + 260 * WIDTH / 502)) $((Y + 85 * HEIGHT / 326 + 30)) click 1
 sleep 1
 click 345 38 2        # Hide
