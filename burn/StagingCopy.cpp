@@ -84,6 +84,18 @@ bool CopyIntoStaging(const QString& imagePath, const QString& stagedPath,
     }
     copy.close();
 
+#ifdef _WIN32
+    // A QTemporaryFile keeps its handle after close() on Windows, which blocks a rename from outside;
+    // its own rename lets go of it first. It replaces nothing, so a stale copy goes first.
+    if (QFileInfo::exists(stagedPath) && !QFile::remove(stagedPath)) {
+        reason = QStringLiteral("Cannot place the copy at %1: the old file cannot be removed").arg(stagedPath);
+        return false;
+    }
+    if (!copy.rename(stagedPath)) {
+        reason = QStringLiteral("Cannot place the copy at %1: %2").arg(stagedPath, copy.errorString());
+        return false;
+    }
+#else
     // rename() replaces a same-named entry itself (even a link), never the file a link points to.
     std::error_code error;
     std::filesystem::rename(std::filesystem::path(copy.fileName().toStdU16String()),
@@ -93,6 +105,7 @@ bool CopyIntoStaging(const QString& imagePath, const QString& stagedPath,
                      .arg(stagedPath, QString::fromStdString(error.message()));
         return false;
     }
+#endif
     copy.setAutoRemove(false);
     if (percent && shown < kPercentDone)
         percent(kPercentDone);

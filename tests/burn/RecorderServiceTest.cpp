@@ -52,6 +52,8 @@ public:
     {
         QFile file(imagePath);
         written = {id, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable")};
+        if (writtenTo)
+            *writtenTo = written;
         if (!writeFailure.isEmpty()) {
             reason = writeFailure;
             return false;
@@ -72,6 +74,8 @@ public:
     QString missing;
     QString writeFailure;
     std::pair<QString, QByteArray> written;
+    // Where a copy of `written` also goes, for callers that do not own the double.
+    std::shared_ptr<std::pair<QString, QByteArray>> writtenTo;
 };
 
 TEST(RecorderChoice, PicksByAddressOrTheFirstWritable)
@@ -149,12 +153,14 @@ protected:
         SetRecorderServiceFactory(nullptr);
         qunsetenv("UMBRADISC_STAGING_DIR");
     }
-    // Every burn gets a fresh service that copies the state of `service`, so what it saw is kept.
+    // Every burn gets a fresh copy of `service`; the burner owns it, so what it wrote is reported
+    // through m_written, which outlives it.
     void UseDouble()
     {
+        m_written = std::make_shared<std::pair<QString, QByteArray>>();
         SetRecorderServiceFactory([this] {
             auto fresh = std::make_unique<ServiceDouble>(service);
-            m_last = fresh.get();
+            fresh->writtenTo = m_written;
             return fresh;
         });
     }
@@ -169,7 +175,7 @@ protected:
     QString m_image;
     QString m_staging;
     ServiceDouble service;
-    ServiceDouble* m_last = nullptr;
+    std::shared_ptr<std::pair<QString, QByteArray>> m_written;
 };
 
 TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt)
@@ -183,9 +189,8 @@ TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt)
     progress.burnPercent = [&burned](int p) { burned.push_back(p); };
     EXPECT_TRUE(burner.BurnFile(m_image, code, progress)) << burner.LastError().toStdString();
     EXPECT_EQ(code, BURN_SUCCESS);
-    ASSERT_NE(m_last, nullptr);
-    EXPECT_EQ(m_last->written.first, QStringLiteral("rec"));
-    EXPECT_EQ(m_last->written.second, ImageBytes());
+    EXPECT_EQ(m_written->first, QStringLiteral("rec"));
+    EXPECT_EQ(m_written->second, ImageBytes());
     EXPECT_EQ(burned.back(), 100);
     EXPECT_TRUE(StagingEmpty());
 }
