@@ -74,7 +74,12 @@ void CMainDlg::ClearImage() {
 }
 
 bool CMainDlg::OpenImageFile() {
+#ifdef _WIN32
+  // The engine takes UTF-8 paths on Windows; encodeName would give the ANSI code page there.
+  const Error error = m_image.open(m_strImagePath.toUtf8().toStdString(), OpenMode::Work);
+#else
   const Error error = m_image.open(QFile::encodeName(m_strImagePath).toStdString(), OpenMode::Work);
+#endif
   ClearFileList();
   ClearFolderTree();
   if (error && error.kind != ErrorKind::UnknownFormat) {

@@ -1,18 +1,26 @@
 #pragma once
 
+#ifdef _WIN32
+#include "DiscRecorderService.h"
+#else
 #include "LibburnSession.h"
+#endif
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
+#ifndef _WIN32
 // libburn declares its C interface inside namespace burn when read by C++.
 namespace burn {
 struct burn_drive;
 struct burn_drive_info;
 } // namespace burn
+#endif
 
-// One recorder grabbed through libburn, holding a blank (writable) medium, for the length of one burn.
+// One recorder holding a blank (writable) medium, for the length of one burn: grabbed through
+// libburn, or on Windows chosen from the system's recording service (IMAPI2).
 class BurnDrive
 {
 public:
@@ -31,10 +39,15 @@ public:
 
 private:
     BurnDrive() = default;
+#ifdef _WIN32
+    std::unique_ptr<DiscRecorderService> m_service;
+    std::string m_recorderId;
+#else
     bool GrabAddress(const std::string& address, std::string& reason);
     bool GrabFirstWritable(std::string& reason);
 
     LibburnSession m_session; // first member: libburn outlives the drive handles below
     burn::burn_drive_info* m_infos = nullptr;
     burn::burn_drive* m_drive = nullptr;
+#endif
 };

@@ -3,11 +3,21 @@
 #include <cstdlib>
 #include <fstream>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cwchar>
+#endif
+
 namespace {
 
 constexpr char kSettingsFile[] = "/KorvantisSoft/Umbradisc.conf";
 constexpr char kDriveKey[] = "BurnDrive";
 constexpr char kGeneralSection[] = "[General]";
+#ifdef _WIN32
+constexpr wchar_t kRegistryKey[] = L"Software\\KorvantisSoft\\Umbradisc";
+constexpr wchar_t kRegistryValue[] = L"BurnDrive";
+#endif
 
 std::string Trimmed(const std::string& text)
 {
@@ -17,6 +27,7 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+#ifndef _WIN32
 std::string ConfigFolder()
 {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -25,6 +36,7 @@ std::string ConfigFolder()
     const char* home = std::getenv("HOME");
     return home && *home ? std::string(home) + "/.config" : std::string();
 }
+#endif
 
 } // namespace
 
@@ -45,7 +57,23 @@ std::string SettingsValueText(const std::string& stored)
 std::optional<std::string> ReadBurnDriveSetting()
 {
 #ifdef _WIN32
-    return std::nullopt; // the window's settings live in the registry there
+    // Where the window's settings live on Windows: the user's key of the registry.
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, RRF_RT_REG_SZ, nullptr, nullptr, &bytes)
+            != ERROR_SUCCESS
+        || bytes < sizeof(wchar_t))
+        return std::nullopt;
+    std::wstring value(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, RRF_RT_REG_SZ, nullptr, value.data(), &bytes)
+        != ERROR_SUCCESS)
+        return std::nullopt;
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    const int length = WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), text.data(), length, nullptr,
+                        nullptr);
+    return text;
 #else
     const std::string folder = ConfigFolder();
     if (folder.empty())

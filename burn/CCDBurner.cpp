@@ -2,7 +2,11 @@
 
 #include "BurnDrive.h"
 #include "BurnSettings.h"
+#ifdef _WIN32
+#include "DiscRecorderService.h"
+#else
 #include "LibburnSession.h"
+#endif
 #include "StagedCopies.h"
 #include "StagedCopyGuard.h"
 #include "StagingCopy.h"
@@ -60,8 +64,14 @@ std::string BurnResultMessage(int code)
 
 bool IsBurnAvailable()
 {
+#ifdef _WIN32
+    // Without the recording service Windows cannot burn at all; a missing drive, as with libburn,
+    // shows when a burn is tried.
+    return CreateRecorderService()->IsInstalled();
+#else
     const LibburnSession session;
     return session.IsReady();
+#endif
 }
 
 fs::path CCDBurner::GetStagingFolder()

@@ -9,7 +9,12 @@ namespace {
 
 const QString kMakerName = QStringLiteral("cdimage");
 const QString kTimeStampFormat = QStringLiteral("MM/dd/yyyy,HH:mm:ss");
+#ifdef _WIN32
+// Windows' image maker (IMAPI2FS) cannot keep the case of ISO 9660 names, and cdimage refuses -d there.
+const QStringList kFixedOptions = {QStringLiteral("-n"), QStringLiteral("-m")};
+#else
 const QStringList kFixedOptions = {QStringLiteral("-d"), QStringLiteral("-n"), QStringLiteral("-m")};
+#endif
 
 QString quoted(const QString& value) { return QLatin1Char('"') + value + QLatin1Char('"'); }
 

@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 namespace cdimage {
 namespace {
 
-constexpr size_t kJolietMaxNameUnits = 103;  // the long-name limit libisofs offers for Joliet
 constexpr const char* kBootImageName = "boot.img";
 constexpr const char* kBootCatalogName = "boot.cat";
 
@@ -34,39 +33,6 @@ bool canRead(const fs::path& path, std::string* error) {
   return true;
 }
 
-// Decodes one UTF-8 sequence at name[pos]; returns the code point or -1 when malformed.
-long decodeUtf8(const std::string& name, size_t& pos) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(name[i]); };
-  const unsigned char lead = byte(pos);
-  int extra = 0;
-  long code = 0;
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1;
-    code = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2;
-    code = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3;
-    code = lead & 0x07;
-  } else {
-    return -1;
-  }
-  if (pos + static_cast<size_t>(extra) >= name.size()) return -1;
-  for (int i = 1; i <= extra; ++i) {
-    const unsigned char next = byte(pos + i);
-    if ((next & 0xC0) != 0x80) return -1;
-    code = (code << 6) | (next & 0x3F);
-  }
-  static constexpr long kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
-  pos += static_cast<size_t>(extra) + 1;
-  return code;
-}
-
 // The firmware loads the whole boot file, counted in 512-byte sectors (the field holds 16 bits).
 short loadSizeOf(const fs::path& file) {
   std::error_code ec;
@@ -77,46 +43,10 @@ short loadSizeOf(const fs::path& file) {
 
 }  // namespace
 
-std::string jolietNameProblem(const std::string& utf8Name) {
-  size_t units = 0;
-  for (size_t pos = 0; pos < utf8Name.size();) {
-    const long code = decodeUtf8(utf8Name, pos);
-    if (code < 0) return "name is not valid UTF-8";
-    if (code < 0x20 || (code < 0x80 && std::strchr("*/:;?\\", static_cast<int>(code)) != nullptr)) {
-      return "name holds a character Joliet cannot store (* / : ; ? \\ or a control)";
-    }
-    units += code >= 0x10000 ? 2 : 1;
-  }
-  if (!utf8Name.empty() && utf8Name.back() == '.') {
-    return "name ends with a dot, which readers of Joliet drop";
-  }
-  if (units > kJolietMaxNameUnits) {
-    return "name is longer than " + std::to_string(kJolietMaxNameUnits) + " characters";
-  }
-  return {};
-}
+void SourceTree::keepClearOf(const fs::path& target) { m_guard.keepClearOf(target); }
 
-void SourceTree::keepClearOf(const fs::path& target) {
-  std::error_code ec;
-  // Resolves "..", and symbolic links as far as the path exists.
-  m_target = fs::weakly_canonical(fs::absolute(target), ec);
-  if (ec) m_target = fs::absolute(target).lexically_normal();
-}
-
-// Why writing the image would harm the source at `canonical`; empty when it would not.
 std::string SourceTree::targetClash(const fs::path& canonical, bool isFolder) const {
-  if (m_target.empty()) return {};
-  if (m_target == canonical) {
-    if (!isFolder) return describe(m_target, "the target is a file of the source");
-    return describe(m_target, m_openFolders.empty() ? "the target is the source folder"
-                                                    : "the target is a folder of the source");
-  }
-  if (!isFolder) return {};
-  const auto differ = std::mismatch(canonical.begin(), canonical.end(), m_target.begin(), m_target.end());
-  if (differ.first == canonical.end()) {
-    return describe(m_target, "the target lies inside the source folder " + canonical.string());
-  }
-  return {};
+  return m_guard.clash(canonical, isFolder, m_openFolders.empty());
 }
 
 void SourceTree::stamp(IsoNode* node) const {
@@ -226,7 +156,7 @@ bool SourceTree::addBootImage(const fs::path& file, std::string* error) {
     return false;
   }
   if (std::string clash = targetClash(fs::canonical(file, ec), false); !clash.empty()) {
-    *error = describe(m_target, "the target is the boot file");
+    *error = describe(m_guard.target(), "the target is the boot file");
     return false;
   }
   if (!canRead(file, error)) return false;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "IsoLibrary.h"
+#include "JolietNames.h"
+#include "TargetGuard.h"
 
 namespace cdimage {
 
@@ -34,10 +36,7 @@ class SourceTree {
   IsoImage* m_image;
   std::time_t m_time;
   std::vector<std::filesystem::path> m_openFolders;  // canonical paths of the folders being walked
-  std::filesystem::path m_target;                    // resolved; empty when not set
+  TargetGuard m_guard;
 };
-
-// Why a file name cannot be stored unchanged as a Joliet identifier; empty when it can.
-std::string jolietNameProblem(const std::string& utf8Name);
 
 }  // namespace cdimage

@@ -1,5 +1,6 @@
-// Renders one SVG drawing into an opaque 24-bit PNG of an exact size.
-// Usage: svg2png INPUT.svg OUTPUT.png WIDTH HEIGHT
+// Renders one SVG drawing into an opaque 24-bit PNG of an exact size; with --alpha into a PNG that
+// keeps the drawing's transparency (icons for a Qt without its SVG module).
+// Usage: svg2png [--alpha] INPUT.svg OUTPUT.png WIDTH HEIGHT
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -10,9 +11,12 @@ int main(int argc, char* argv[])
 {
     QGuiApplication app(argc, argv);
     QTextStream err(stderr);
-    const QStringList args = QGuiApplication::arguments();
+    QStringList args = QGuiApplication::arguments();
+    const bool alpha = args.size() > 1 && args.at(1) == QLatin1String("--alpha");
+    if (alpha)
+        args.removeAt(1);
     if (args.size() != 5) {
-        err << "usage: svg2png INPUT.svg OUTPUT.png WIDTH HEIGHT\n";
+        err << "usage: svg2png [--alpha] INPUT.svg OUTPUT.png WIDTH HEIGHT\n";
         return 2;
     }
     const QString input = args.at(1);
@@ -33,8 +37,8 @@ int main(int argc, char* argv[])
     }
 
     // The skin bitmaps have no transparency; white shows where a drawing leaves a gap.
-    QImage image(width, height, QImage::Format_RGB888);
-    image.fill(Qt::white);
+    QImage image(width, height, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB888);
+    image.fill(alpha ? Qt::transparent : Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, QRectF(0, 0, width, height));

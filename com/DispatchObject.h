@@ -1,0 +1,86 @@
+#pragma once
+// Late-bound COM: an automation object reached by its ProgID and driven through IDispatch by member
+// names, so services whose headers the compiler lacks (IMAPI2, IMAPI2FS) need no declarations.
+#ifdef _WIN32
+#include <windows.h>
+#include <oaidl.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace com {
+
+// CoInitializeEx for the calling thread for the lifetime of the object.
+class Apartment {
+ public:
+  Apartment();
+  ~Apartment();
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  HRESULT result() const { return m_result; }
+
+ private:
+  HRESULT m_result;
+};
+
+// An owned VARIANT.
+class Variant {
+ public:
+  Variant() { VariantInit(&m_value); }
+  explicit Variant(long value);
+  explicit Variant(bool value);
+  explicit Variant(double value, VARTYPE type);  // VT_R8 or VT_DATE
+  explicit Variant(const std::wstring& text);
+  explicit Variant(IUnknown* object);              // adds a reference
+  Variant(const Variant& other);
+  Variant& operator=(const Variant& other);
+  ~Variant() { VariantClear(&m_value); }
+
+  VARIANT* get() { return &m_value; }
+  const VARIANT& value() const { return m_value; }
+  long toLong() const;
+  std::wstring toText() const;
+  std::vector<std::wstring> toTextList() const;  // a SAFEARRAY of strings or of VARIANTs
+  bool toBool() const { return toLong() != 0; }
+  IDispatch* toDispatch() const;  // borrowed; null unless the value is an object
+  IUnknown* toUnknown() const;    // borrowed
+
+ private:
+  VARIANT m_value;
+};
+
+class DispatchObject {
+ public:
+  DispatchObject() = default;
+  explicit DispatchObject(IDispatch* object);  // adds a reference
+  DispatchObject(const DispatchObject& other);
+  DispatchObject& operator=(const DispatchObject& other);
+  ~DispatchObject();
+
+  // CoCreateInstance by ProgID; on failure the object is empty and result says why.
+  static DispatchObject create(const wchar_t* progId, HRESULT* result);
+
+  explicit operator bool() const { return m_object != nullptr; }
+  IDispatch* get() const { return m_object; }
+
+  HRESULT getProperty(const wchar_t* name, Variant* out, std::initializer_list<Variant> args = {}) const;
+  HRESULT putProperty(const wchar_t* name, const Variant& value) const;
+  // Object values are assigned by reference (DISPATCH_PROPERTYPUTREF).
+  HRESULT putReference(const wchar_t* name, const Variant& value) const;
+  HRESULT call(const wchar_t* name, std::initializer_list<Variant> args, Variant* out = nullptr) const;
+
+ private:
+  HRESULT invoke(const wchar_t* name, WORD flags, std::initializer_list<Variant> args, Variant* out) const;
+
+  IDispatch* m_object = nullptr;
+};
+
+// "0x80040154 (Class not registered)", with the system's text where it has one.
+std::string describeResult(HRESULT result);
+
+std::wstring wideFromUtf8(const std::string& text);
+std::string utf8FromWide(const std::wstring& text);
+
+}  // namespace com
+#endif

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The window for 64-bit Windows: Qt for MinGW (build-qt.sh, cached), umbradisc.exe with cdimage.exe
+# and umbradisc-cli.exe, a ready-to-run folder and zip (dist/), and the window's tests under wine
+# with the offscreen platform.
+#   scripts/windows/build-window.sh [--no-tests]
+# Needs the packages of install-deps.sh --windows (it may also add a deb-src entry, see build-qt.sh).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+run_tests=yes
+[ "${1:-}" = --no-tests ] && run_tests=no
+started=$SECONDS
+stage() { echo "== windows window: $1 ($((SECONDS - started)) s)"; }
+
+stage "packages"
+scripts/install-deps.sh --windows
+stage "Qt for MinGW"
+qt=$(scripts/windows/build-qt.sh | tail -1)
+echo "   Qt in $qt"
+
+cache=${UMBRA_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/umbradisc}
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+# googletest for MinGW, shared with test-cli.sh.
+gtest=$cache/googletest-$(dpkg-query -W -f='${Version}' googletest)-mingw-x86_64
+if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  stage "googletest for MinGW"
+  gtest_build=$(mktemp -d /tmp/umbradisc-gtest.XXXXXX)
+  cmake -S /usr/src/googletest -B "$gtest_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$gtest" "${launcher[@]}" >/dev/null
+  cmake --build "$gtest_build" --parallel 2 >/dev/null
+  cmake --install "$gtest_build" >/dev/null
+  rm -rf "$gtest_build"
+fi
+
+# The Windows Qt has no SVG module; the host's svg2png renders the icons into pictures.
+stage "svg2png for the icons"
+cmake -S resources/skin/svg2png -B build-win-host/svg2png -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+cmake --build build-win-host/svg2png >/dev/null
+
+stage "build"
+build=build-win64-window
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 -DUMBRA_BENCH=OFF \
+  -DGTest_DIR="$gtest/lib/cmake/GTest" -DUMBRA_HOST_SVG2PNG="$PWD/build-win-host/svg2png/svg2png" \
+  "${launcher[@]}" >/dev/null
+# The engine's and the command line tool's own tests run in test-cli.sh.
+window_tests=(cdimage_test burn_tests tst_main_window tst_commands tst_single_instance tst_skin_button tst_round_dlg)
+cmake --build "$build" --parallel 2 --target umbradisc cdimage umbradisc-cli umbra_help "${window_tests[@]}"
+
+stage "ready-to-run folder and zip"
+name=umbradisc-windows-x64
+dist=dist/$name
+rm -rf "$dist" "dist/$name.zip"
+mkdir -p "$dist"
+cp "$build"/bin/umbradisc.exe "$build"/bin/cdimage.exe "$build"/bin/umbradisc-cli.exe "$build"/bin/umbradisc.html "$dist"/
+for lib in Core Gui Widgets Network; do cp "$qt/bin/Qt6$lib.dll" "$dist"/; done
+# Qt looks for its plugins in folders beside the executable.
+for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll tls/qschannelbackend.dll; do
+  mkdir -p "$dist/$(dirname "$plugin")"
+  cp "$qt/plugins/$plugin" "$dist/$plugin"
+done
+# The MinGW runtime the Qt DLLs import (our programs carry theirs inside).
+mingw_gcc=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+cp "$mingw_gcc/libstdc++-6.dll" "$mingw_gcc/libgcc_s_seh-1.dll" /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$dist"/
+x86_64-w64-mingw32-strip "$dist"/*.exe
+(cd dist && rm -f "$name.zip" && zip -qr "$name.zip" "$name")
+echo "   $(du -sh "$dist" | cut -f1) folder, zip $(stat -c %s "dist/$name.zip") bytes"
+
+[ "$run_tests" = yes ] || { stage "done (tests not run)"; exit 0; }
+WINEPREFIX=$(mktemp -d /tmp/umbradisc-wine.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all LC_ALL=C.UTF-8
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+stage "wine prefix"
+/usr/lib/wine/wine64 wineboot --init 2>/dev/null
+# The tests find Qt's DLLs and plugins in the Qt prefix, and the MinGW runtime where Debian keeps it.
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+export WINEPATH="$(winpath "$qt/bin");$(winpath "$mingw_gcc");$(winpath /usr/x86_64-w64-mingw32/lib)"
+export QT_QPA_PLATFORM=offscreen
+stage "tests under wine"
+ctest --test-dir "$build" --output-on-failure --timeout 300 -R '^(cdimage_test|burn_tests|app\.|controls\.)'
+stage "done"

@@ -1,0 +1,243 @@
+// cdimage's run over a system image service (IMAPI2FS on Windows), against a double of the service:
+// what reaches the service, what lands on disk, and that a failure leaves nothing behind. On Windows
+// under wine the real cdimage.exe is also run, where the service is missing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "FolderImageMaker.h"
+#include "TestImages.h"
+
+namespace {
+
+using cdimage::FileSystemImage;
+using cdimage::FolderImageMaker;
+using cdimage::ImageStream;
+using cdimage::MakerOptions;
+using umbra::test::TempDir;
+using umbra::test::writeFile;
+namespace fs = std::filesystem;
+
+class BytesStream : public ImageStream {
+ public:
+  BytesStream(std::string bytes, uint64_t size, size_t failAt) : m_bytes(std::move(bytes)), m_size(size), m_failAt(failAt) {}
+  uint64_t size() const override { return m_size; }
+  bool read(unsigned char* buffer, size_t want, size_t& got, std::string* error) override {
+    if (m_pos >= m_failAt) {
+      *error = "the device stopped answering";
+      return false;
+    }
+    got = std::min(want, m_bytes.size() - m_pos);
+    std::copy_n(m_bytes.data() + m_pos, got, buffer);
+    m_pos += got;
+    return true;
+  }
+
+ private:
+  std::string m_bytes;
+  uint64_t m_size;
+  size_t m_failAt;
+  size_t m_pos = 0;
+};
+
+// Records every call; the image it hands back is a byte pattern of the requested size.
+class ServiceDouble : public FileSystemImage {
+ public:
+  bool setLayout(const std::string& label, int isoLevel, std::string*) override {
+    calls.push_back("layout " + label + " " + std::to_string(isoLevel));
+    return true;
+  }
+  bool addFolder(const std::string& imagePath, std::time_t time, std::string*) override {
+    calls.push_back("folder " + imagePath);
+    times[imagePath] = time;
+    return true;
+  }
+  bool addFile(const std::string& imagePath, const fs::path& source, std::time_t time, std::string* error) override {
+    if (imagePath == refuseFile) {
+      *error = imagePath + ": refused by the service";
+      return false;
+    }
+    calls.push_back("file " + imagePath + " <- " + cdimage::utf8FromPath(source.filename()));
+    times[imagePath] = time;
+    return true;
+  }
+  bool setBootImage(const fs::path& file, std::string*) override {
+    calls.push_back("boot " + cdimage::utf8FromPath(file.filename()));
+    return true;
+  }
+  std::unique_ptr<ImageStream> create(std::string*) override {
+    calls.push_back("create");
+    std::string bytes(imageBytes, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+    return std::make_unique<BytesStream>(bytes, reportedSize ? reportedSize : bytes.size(), failAt);
+  }
+
+  std::vector<std::string> calls;
+  std::map<std::string, std::time_t> times;
+  std::string refuseFile;
+  size_t imageBytes = 5 * 65536 + 100;
+  uint64_t reportedSize = 0;
+  size_t failAt = SIZE_MAX;
+};
+
+class FolderImageMakerTest : public ::testing::Test {
+ public:
+  // Also called once per case by tests that need a fresh folder and service each time.
+  void SetUp() override {
+    m_tmp = std::make_unique<TempDir>();
+    m_dir = m_tmp->path();
+    service = ServiceDouble();
+    progress.str("");
+    options = MakerOptions();
+    fs::create_directories(m_dir / "src" / "Docs" / "deep");
+    writeFile(m_dir / "src" / "readme.txt", "hello");
+    // Names are built from UTF-8 as the maker reads them (a narrow path is ANSI on Windows).
+    writeFile(m_dir / "src" / "Docs" / "deep" / cdimage::pathFromUtf8("Caf\xC3\xA9.txt"), "x");
+    fs::create_directories(m_dir / "src" / "empty");
+    options.label = "My Disc";
+    options.time = 1114023864;
+    options.noSizeLimit = false;
+    options.source = cdimage::utf8FromPath(m_dir / "src");
+    options.target = cdimage::utf8FromPath(m_dir / "out.iso");
+  }
+  bool make(std::string* error) {
+    FolderImageMaker maker(options, service, progress);
+    return maker.make(error);
+  }
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_dir))
+      if (entry.path().filename() != "src") names.push_back(entry.path().filename().string());
+    return names;
+  }
+
+  std::unique_ptr<TempDir> m_tmp;
+  fs::path m_dir;
+  MakerOptions options;
+  ServiceDouble service;
+  std::ostringstream progress;
+};
+
+TEST_F(FolderImageMakerTest, EveryEntryReachesTheServiceAndTheImageIsWrittenWhole) {
+  for (const bool longNames : {false, true}) {
+    SCOPED_TRACE(longNames);
+    SetUp();
+    options.longNames = longNames;
+    std::string error;
+    ASSERT_TRUE(make(&error)) << error;
+    std::vector<std::string> calls = service.calls;
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls[0], std::string("layout My Disc ") + (longNames ? "2" : "1"));
+    EXPECT_EQ(calls[1], "folder /");
+    EXPECT_EQ(calls.back(), "create");
+    std::sort(calls.begin() + 2, calls.end() - 1);  // directory order is the system's
+    const std::vector<std::string> entries(calls.begin() + 2, calls.end() - 1);
+    EXPECT_EQ(entries, (std::vector<std::string>{"file /Docs/deep/Caf\xC3\xA9.txt <- Caf\xC3\xA9.txt",
+                                                 "file /readme.txt <- readme.txt", "folder /Docs",
+                                                 "folder /Docs/deep", "folder /empty"}));
+    for (const auto& [path, time] : service.times) EXPECT_EQ(time, options.time) << path;
+    const std::vector<uint8_t> bytes = umbra::test::readBytes(m_dir / "out.iso");
+    ASSERT_EQ(bytes.size(), service.imageBytes);
+    for (size_t i = 0; i < bytes.size(); i += 4099) ASSERT_EQ(bytes[i], static_cast<uint8_t>(i * 7 + 3)) << i;
+    EXPECT_EQ(progress.str().substr(0, 2), "0\n");
+    EXPECT_EQ(progress.str().substr(progress.str().size() - 4), "100\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"out.iso"});
+  }
+}
+
+TEST_F(FolderImageMakerTest, BootImageGoesToTheService) {
+  writeFile(m_dir / "boot.bin", std::string(2048, 'b'));
+  options.bootFile = (m_dir / "boot.bin").string();
+  std::string error;
+  ASSERT_TRUE(make(&error)) << error;
+  EXPECT_EQ(service.calls[service.calls.size() - 2], "boot boot.bin");
+}
+
+// Each case fails with a one-line message naming the cause, leaves an existing target as it was
+// and leaves no temporary file.
+TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(FolderImageMakerTest&)> arrange;
+    const char* messagePart;
+    bool serviceUntouched;
+  };
+  const std::vector<Case> cases = {
+      {"case kept", [](FolderImageMakerTest& t) { t.options.keepCase = true; }, "-d is not available here", true},
+      {"source missing", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "nothing").string(); },
+       "nothing", true},
+      {"source is a file", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); },
+       "not a folder", true},
+      {"target is a folder", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src").string(); },
+       "is a folder", true},
+      {"target inside the source", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
+       "the target lies inside the source folder", false},
+      {"target is the boot file", [](FolderImageMakerTest& t) { t.options.bootFile = (t.m_dir / "out.iso").string(); },
+       "the target is the boot file", false},
+      {"name Joliet cannot hold",
+       [](FolderImageMakerTest& t) { writeFile(t.m_dir / "src" / (std::string(104, 'n') + ".txt"), "x"); },
+       "longer than 103 characters", false},
+      {"boot file missing", [](FolderImageMakerTest& t) { t.options.bootFile = (t.m_dir / "no.bin").string(); },
+       "no.bin", false},
+      {"service refuses a file", [](FolderImageMakerTest& t) { t.service.refuseFile = "/readme.txt"; },
+       "refused by the service", false},
+      {"larger than a CD", [](FolderImageMakerTest& t) { t.service.reportedSize = 737280001; },
+       "more than a CD holds", false},
+      {"stream breaks midway", [](FolderImageMakerTest& t) { t.service.failAt = 3 * 65536; },
+       "the device stopped answering", false},
+      {"stream ends early", [](FolderImageMakerTest& t) { t.service.reportedSize = t.service.imageBytes + 2048; },
+       "the image ended after", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    writeFile(m_dir / "out.iso", "old image");
+    c.arrange(*this);
+    std::string error;
+    EXPECT_FALSE(make(&error));
+    EXPECT_NE(error.find(c.messagePart), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(service.calls.empty(), c.serviceUntouched);
+    const std::vector<uint8_t> old = umbra::test::readBytes(m_dir / "out.iso");
+    EXPECT_EQ(std::string(old.begin(), old.end()), "old image");
+    std::vector<std::string> names = leftovers();
+    std::erase(names, "no.bin");
+    EXPECT_EQ(names, std::vector<std::string>{"out.iso"});
+  }
+}
+
+#ifdef _WIN32
+// Under wine there is no IMAPI2FS: cdimage.exe says so on one line and exits 1, and an option it
+// cannot honour is refused first, the same way on every machine.
+TEST(CdImageWithoutService, SaysSoOnOneLineAndExitsOne) {
+  const char* binDir = std::getenv("UMBRA_BIN_DIR");
+  if (!binDir || !fs::exists(fs::path(binDir) / "cdimage")) GTEST_SKIP() << "runs only under wine";
+  TempDir dir;
+  fs::create_directories(dir / "src");
+  writeFile(dir / "src" / "a.txt", "a");
+  const std::string cdimage = umbra::test::quote((fs::path(binDir) / "cdimage").string());
+  const std::string src = umbra::test::quote((dir / "src").string());
+  const std::string out = umbra::test::quote((dir / "out.iso").string());
+  const std::string err = umbra::test::quote((dir / "err.txt").string());
+  struct Case {
+    std::string options;
+    const char* message;
+  };
+  for (const Case& c : {Case{"-lX -t -n -m", "cdimage: the system's image maker (IMAPI2FS) is not available: 0x"},
+                        Case{"-lX -d -n -m", "cdimage: -d is not available here"}}) {
+    SCOPED_TRACE(c.options);
+    EXPECT_EQ(umbra::test::run(cdimage + " " + c.options + " " + src + " " + out + " 2>" + err), 1);
+    const std::vector<uint8_t> bytes = umbra::test::readBytes(dir / "err.txt");
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind(c.message, 0), 0u) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_FALSE(fs::exists(dir / "out.iso"));
+  }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+// FileSystemImage on Windows' own image maker, IMAPI2FS, reached late-bound by ProgID and IDispatch
+// (the MinGW headers have no IMAPI declarations).
+#ifdef _WIN32
+#include <memory>
+
+#include "DispatchObject.h"
+#include "FileSystemImage.h"
+
+namespace cdimage {
+
+class ImapiFileSystemImage : public FileSystemImage {
+ public:
+  // Null with a one-line reason when the service is missing (as under wine) or will not start.
+  static std::unique_ptr<ImapiFileSystemImage> open(std::string* error);
+
+  bool setLayout(const std::string& label, int isoLevel, std::string* error) override;
+  bool addFolder(const std::string& imagePath, std::time_t time, std::string* error) override;
+  bool addFile(const std::string& imagePath, const std::filesystem::path& source, std::time_t time,
+               std::string* error) override;
+  bool setBootImage(const std::filesystem::path& file, std::string* error) override;
+  std::unique_ptr<ImageStream> create(std::string* error) override;
+
+ private:
+  explicit ImapiFileSystemImage(com::DispatchObject image) : m_image(std::move(image)) {}
+  bool stamp(const std::wstring& itemPath, std::time_t time, std::string* error);
+
+  com::DispatchObject m_image;
+  com::DispatchObject m_root;
+  com::DispatchObject m_bootOptions;  // kept alive while the image refers to it
+};
+
+}  // namespace cdimage
+#endif

@@ -1,0 +1,52 @@
+// cdimage on Windows: the same command line as the libisofs build, with the system's image maker
+// (IMAPI2FS) doing the layout. See MakerOptions.cpp for the options.
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "FolderImageMaker.h"
+#include "ImapiFileSystemImage.h"
+#include "MakerOptions.h"
+#include "Platform.h"
+#include "cli/Platform.h"
+
+namespace {
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "cdimage: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace cdimage;
+  umbra::cli::useBinaryOutput();
+  const std::vector<std::string> args = umbra::cli::utf8Arguments(argc, argv);
+  const ParsedCommandLine parsed = parseCommandLine(args, std::time(nullptr));
+  if (parsed.showHelp) {
+    std::fputs(helpText(), stdout);
+    return 0;
+  }
+  if (parsed.showVersion) {
+    std::puts("cdimage " UMBRA_VERSION);
+    return 0;
+  }
+  if (!parsed.error.empty()) return fail(parsed.error);
+  const MakerOptions& options = parsed.options;
+  // Refused before the service is asked, so the answer is the same on every machine.
+  if (const std::string refusal = FolderImageMaker::unsupportedOption(options); !refusal.empty())
+    return fail(refusal);
+
+  installStopHandler();
+  const com::Apartment apartment;
+  if (FAILED(apartment.result())) return fail("COM cannot start: " + com::describeResult(apartment.result()));
+  std::string error;
+  const std::unique_ptr<ImapiFileSystemImage> service = ImapiFileSystemImage::open(&error);
+  if (!service) return fail(error);
+  FolderImageMaker maker(options, *service, std::cout);
+  if (!maker.make(&error)) return fail(error);
+  return 0;
+}
