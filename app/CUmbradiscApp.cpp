@@ -4,15 +4,14 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QPalette>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
 #include "CCDBurner.h"
 #include "app/CMainDlg.h"
+#include "app/InstanceLock.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
@@ -66,14 +65,8 @@ int CUmbradiscApp::ExitInstance() {
 }
 
 bool CUmbradiscApp::AcquireSingleInstance() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty() || !QDir().mkpath(folder))
-    folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-  m_instanceLock = std::make_unique<QLockFile>(QDir(folder).filePath(QString::fromLatin1(kInstanceName)));
-  // A lock left by a copy that died is recognised by its dead process and taken over, whatever
-  // its age; a running copy's lock is never stale.
-  m_instanceLock->setStaleLockTime(0);
-  return m_instanceLock->tryLock(0);
+  m_instanceLock = std::make_unique<InstanceLock>(kInstanceName);
+  return m_instanceLock->tryAcquire();
 }
 
 bool CUmbradiscApp::InitSockets() {

@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-class QLockFile;
-
 namespace umbra {
+
+class InstanceLock;
 
 class CUmbradiscApp : public QApplication {
   Q_OBJECT
@@ -47,7 +47,7 @@ class CUmbradiscApp : public QApplication {
   bool AcquireSingleInstance();
   static bool InitSockets();
 
-  std::unique_ptr<QLockFile> m_instanceLock;
+  std::unique_ptr<InstanceLock> m_instanceLock;
 };
 
 }  // namespace umbra

@@ -170,7 +170,10 @@ class TestMainWindow : public QObject {
     QCOMPARE(image.pixel(frame.center().x(), frame.top() - 1), frameColour);
     QCOMPARE(image.pixel(frame.right() + 1, frame.center().y()), frameColour);
     // The banner is copied at its own size: cut at the right, not squeezed into the window.
-    QVERIFY(dlg.width() < banner.width());
+    QVERIFY2(dlg.width() < banner.width(), qPrintable(QStringLiteral("window %1 px wide, banner %2 px, font %3")
+                                                          .arg(dlg.width())
+                                                          .arg(banner.width())
+                                                          .arg(dlg.font().toString())));
     QCOMPARE(image.pixel(5, 5), banner.pixel(5, 5));
     QCOMPARE(image.pixel(dlg.width() - 1, 50), banner.pixel(dlg.width() - 1, 50));
     // The body is stretched over the whole window.
@@ -261,7 +264,7 @@ class TestMainWindow : public QObject {
     QList<QUrl> opened;
     umbra::CUmbradiscApp::SetUrlOpener([&](const QUrl& url) { opened << url; });
     const QString page = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                         QFileInfo(QCoreApplication::applicationFilePath()).fileName() + QStringLiteral(".html");
+                         QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".html");
     QCOMPARE(umbra::CUmbradiscApp::HelpFilePath(), page);
     QFile::remove(page);
 

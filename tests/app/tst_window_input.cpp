@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
+
+#include "TestImages.h"
 #include <QTreeWidget>
 #include <QtTest>
 #include <atomic>
@@ -101,7 +103,7 @@ class UrlCatcher : public QObject {
 class TestWindowInput : public QObject {
   Q_OBJECT
 
-  QTemporaryDir m_dir;
+  QTemporaryDir m_dir{QString::fromStdWString((umbra::test::tempRoot() / "umbra-qt-XXXXXX").wstring())};
   umbra::test::CLocalHttpServer m_server;
   UrlCatcher m_catcher;
 
@@ -262,12 +264,13 @@ class TestWindowInput : public QObject {
     QVERIFY(QDir(source).mkpath(QStringLiteral("Project Files")));
     QVERIFY(QDir(source).mkpath(QStringLiteral("Other")));
     const QString image = m_dir.filePath(QStringLiteral("work.iso"));
-    QProcess xorriso;
-    xorriso.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
-                  {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
-                   QStringLiteral("-o"), image, source});
-    QVERIFY(xorriso.waitForFinished(60000));
-    QCOMPARE(xorriso.exitCode(), 0);
+    // Under wine the maker runs on the Linux side, which sees only the Z: drive.
+    try {
+      umbra::test::makeImage(umbra::test::Maker::Xorriso, source.toStdWString(), image.toStdWString(), true, {},
+                             "TESTVOL");
+    } catch (const std::exception& error) {
+      QFAIL(error.what());
+    }
 
     CMainDlg dlg;
     QStringList opened;

@@ -29,13 +29,12 @@ std::string fromEnv(const char* name, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
-// UMBRA_TEST_TMPDIR, when set, holds every temporary folder (under wine: one the Linux side sees too).
+}  // namespace
+
 fs::path tempRoot() {
   const std::string root = fromEnv("UMBRA_TEST_TMPDIR", "");
   return root.empty() ? fs::temp_directory_path() : fs::path(root);
 }
-
-}  // namespace
 
 TempDir::TempDir() {
   std::random_device random;
@@ -170,9 +169,10 @@ std::string genisoimage() { return fromEnv("UMBRA_GENISOIMAGE", "genisoimage"); 
 
 const char* makerName(Maker maker) { return maker == Maker::Xorriso ? "xorriso" : "genisoimage"; }
 
-fs::path makeImage(Maker maker, const fs::path& source, const fs::path& image, bool joliet, const std::string& extra) {
+fs::path makeImage(Maker maker, const fs::path& source, const fs::path& image, bool joliet, const std::string& extra,
+                   const std::string& label) {
   const std::string tool = maker == Maker::Xorriso ? xorriso() + " -as mkisofs" : genisoimage();
-  const std::string command = tool + " -quiet " + (joliet ? "-J " : "") + extra + " -V TESTVOL -o " +
+  const std::string command = tool + " -quiet " + (joliet ? "-J " : "") + extra + " -V " + label + " -o " +
                               quote(image.string()) + " " + quote(source.string()) + " 2>&1";
   std::string log;
   if (run(command, &log) != 0 || !fs::exists(image)) throw std::runtime_error("image maker failed: " + log);

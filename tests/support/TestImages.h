@@ -44,7 +44,9 @@ enum class Maker { Xorriso, Genisoimage };
 const char* makerName(Maker maker);
 // Makes an image of `source` with a Joliet tree (unless joliet is false); extra options are added.
 fs::path makeImage(Maker maker, const fs::path& source, const fs::path& image, bool joliet = true,
-                   const std::string& extra = {});
+                   const std::string& extra = {}, const std::string& label = "TESTVOL");
+// Where temporary folders go: UMBRA_TEST_TMPDIR when set (under wine one the Linux side sees too).
+fs::path tempRoot();
 
 // The mixed-case tree used by many tests: alpha, Beta (with inner/deep), Zeta (empty files),
 // gamma.dir, an empty folder, a file without extension.

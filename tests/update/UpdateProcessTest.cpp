@@ -44,7 +44,7 @@ class UpdateProcessTest : public ::testing::Test {
     EXPECT_TRUE(child.waitForFinished(kGenerousMs));
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
-    return QString::fromUtf8(child.readAllStandardOutput());
+    return QString::fromUtf8(child.readAllStandardOutput()).remove(QLatin1Char('\r'));  // Windows text mode
   }
 
   // Waits until standard output holds `line`; returns everything read so far.
@@ -53,7 +53,7 @@ class UpdateProcessTest : public ::testing::Test {
     while (!output.contains(line + "\n")) {
       if (std::chrono::steady_clock::now() > deadline || child.state() != QProcess::Running) return false;
       child.waitForReadyRead(100);
-      output += QString::fromUtf8(child.readAllStandardOutput());
+      output += QString::fromUtf8(child.readAllStandardOutput()).remove(QLatin1Char('\r'));  // Windows text mode
     }
     return true;
   }
