@@ -18,7 +18,7 @@ if [ "${1:-}" = --windows ]; then
   packages=(
     cmake ninja-build googletest xorriso genisoimage p7zip-full python3 python3-pycdlib e2fsprogs
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev xz-utils zip xvfb xauth xdotool imagemagick
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev xz-utils zip xvfb xauth xdotool imagemagick fonts-dejavu-core
   )
 fi
 if [ "${1:-}" = --wine32 ]; then

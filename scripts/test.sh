@@ -2,7 +2,9 @@
 # Fresh machine to test report: install what is missing, build (GCC, Release, warnings as errors),
 # run every test through CTest, build the Debian package and try it out, build once more with clang
 # (Release, warnings as errors), then run the engine and command line tests under AddressSanitizer
-# and UBSan, then build the engine and the command line tool for Windows and test them under wine.
+# and UBSan, then build the engine and the command line tool for Windows and test them under wine,
+# then the window for Windows (Qt for MinGW is built once per machine and cached), its tests under
+# wine and one end-to-end run of it under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,3 +24,4 @@ cmake --build build-asan --parallel "$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" --timeout 600
 
 scripts/windows/test-cli.sh build/bin/umbradisc-cli
+UMBRA_WERROR=ON scripts/windows/build-window.sh build/bin/umbradisc-cli

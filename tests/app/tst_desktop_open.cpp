@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "TestImages.h"
@@ -161,6 +162,12 @@ class TestDesktopOpen : public QObject {
     const QString installed = docFolder + QStringLiteral("/umbradisc.html");
     QVERIFY(!QFile::exists(beside) && !QFile::exists(installed));
     QVERIFY(QDir().mkpath(docFolder));
+    // Also when a check below fails, so the next run starts clean.
+    const auto cleanUp = qScopeGuard([&] {
+      QFile::remove(beside);
+      QFile::remove(installed);
+      QDir().rmpath(docFolder);  // only the folders made here, and only while empty
+    });
     const auto write = [](const QString& path) {
       QFile file(path);
       return file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0;
@@ -170,10 +177,6 @@ class TestDesktopOpen : public QObject {
     QCOMPARE(CUmbradiscApp::HelpFilePath(), installed);
     QVERIFY(write(beside));
     QCOMPARE(CUmbradiscApp::HelpFilePath(), beside);
-
-    QFile::remove(beside);
-    QFile::remove(installed);
-    QDir().rmpath(docFolder);  // only the folders made here, and only while empty
   }
 
   void anImageOnTheCommandLineIsOpenedAndASecondCopyLeavesItsImageAlone() {
