@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "tests/update/UpdateTestSupport.h"
 #include "update/UpdateSettings.h"
 
@@ -79,6 +83,35 @@ TEST_F(UpdateSettingsTest, FullAccessNeedsExistingWritableSettings) {
   EXPECT_EQ(settingsValue(m_dir.filePath("Umbradisc.ini"), "Day"), "4");
   EXPECT_EQ(settingsValue(m_dir.filePath("Umbradisc.ini"), "Version"), "50500");
 }
+
+#ifdef _WIN32
+// Without UMBRADISC_SETTINGS the check keeps its state in the machine's registry key, read as 32-bit
+// numbers and written back there.
+TEST_F(UpdateSettingsTest, WindowsKeepsThemInTheMachineRegistryKey) {
+  qunsetenv("UMBRADISC_SETTINGS");
+  constexpr wchar_t kKey[] = L"Software\\KorvantisSoft\\Umbradisc";
+  HKEY key = nullptr;
+  const LSTATUS created =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (created == ERROR_ACCESS_DENIED) GTEST_SKIP() << "this user may not write HKEY_LOCAL_MACHINE";
+  ASSERT_EQ(created, ERROR_SUCCESS);
+  const DWORD version = 0xFFFFFFFEu;  // read back signed by the registry layer, still this number
+  ASSERT_EQ(RegSetValueExW(key, L"Version", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), sizeof version),
+            ERROR_SUCCESS);
+  {
+    CUpdateSettings settings;
+    EXPECT_TRUE(settings.openedWithFullAccess());
+    EXPECT_EQ(settings.version(), std::optional<uint32_t>(0xFFFFFFFEu));
+    EXPECT_FALSE(settings.day().has_value());
+    EXPECT_TRUE(settings.setDay(46));
+  }
+  const CUpdateSettings reread;
+  EXPECT_EQ(reread.day(), std::optional<uint32_t>(46));
+  RegCloseKey(key);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\KorvantisSoft");
+}
+#endif
 
 }  // namespace
 }  // namespace umbra::test
