@@ -77,6 +77,20 @@ export WINEPREFIX WINEDEBUG=-all LC_ALL=C.UTF-8
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 stage "wine prefix"
 /usr/lib/wine/wine64 wineboot --init 2>/dev/null
+# The ready-to-run folder must stand alone: every DLL its programs and plugins import is beside them
+# or is part of Windows (a fresh prefix's system32 holds wine's stand-ins for all of those). On this
+# machine the cached Qt would hide a missing one, so the imports are checked here.
+stage "imports of the ready-to-run folder"
+missing=0
+while IFS= read -r -d '' binary; do
+  for dll in $(x86_64-w64-mingw32-objdump -p "$binary" | awk '/DLL Name:/ {print $3}'); do
+    case ${dll,,} in api-ms-win-*|ext-ms-win-*) continue ;; esac  # API sets: names Windows resolves itself
+    [ -f "$dist/$dll" ] || [ -f "$WINEPREFIX/drive_c/windows/system32/${dll,,}" ] && continue
+    echo "   ${binary#$dist/} imports $dll, which is neither beside it nor part of Windows" >&2
+    missing=1
+  done
+done < <(find "$dist" \( -name '*.exe' -o -name '*.dll' \) -print0)
+[ "$missing" = 0 ] || exit 1
 # The tests find Qt's DLLs and plugins in the Qt prefix, and the MinGW runtime where Debian keeps it.
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 export WINEPATH="$(winpath "$qt/bin");$(winpath "$mingw_gcc");$(winpath /usr/x86_64-w64-mingw32/lib)"

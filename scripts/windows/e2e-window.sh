@@ -20,6 +20,7 @@ display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
 xvfb=$!
 export DISPLAY=$display WINEPREFIX=$work/wine WINEDEBUG=-all LC_ALL=C.UTF-8
+unset WINEPATH  # the program finds its DLLs beside it, as on a user's machine
 export UMBRADISC_UPDATE_URL=http://127.0.0.1:9/umbradisc/version.htm
 app=""
 cleanup() {
