@@ -4,7 +4,7 @@
 #include <fstream>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "DispatchObject.h"
 
 #include <cwchar>
 #endif
@@ -68,12 +68,7 @@ std::optional<std::string> ReadBurnDriveSetting()
         != ERROR_SUCCESS)
         return std::nullopt;
     value.resize(wcsnlen(value.c_str(), value.size()));
-    const int length = WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string text(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), text.data(), length, nullptr,
-                        nullptr);
-    return text;
+    return com::utf8FromWide(value);
 #else
     const std::string folder = ConfigFolder();
     if (folder.empty())

@@ -23,13 +23,7 @@ std::string Failed(const char* what, HRESULT result)
     return std::string(what) + " failed: " + com::describeResult(result);
 }
 
-std::wstring Wide(const std::string& text) { return com::wideFromUtf8(text); }
-
-std::string Utf8(const std::filesystem::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
+std::string Utf8(const std::filesystem::path& path) { return com::utf8FromWide(path.wstring()); }
 
 std::string Trimmed(const std::string& text)
 {
@@ -45,7 +39,7 @@ DispatchObject OpenRecorder(const std::string& id, std::string& reason)
     HRESULT result = S_OK;
     DispatchObject recorder = DispatchObject::create(L"IMAPI2.MsftDiscRecorder2", &result);
     if (recorder)
-        result = recorder.call(L"InitializeDiscRecorder", {Variant(Wide(id))});
+        result = recorder.call(L"InitializeDiscRecorder", {Variant(com::wideFromUtf8(id))});
     if (FAILED(result)) {
         reason = Failed("IMAPI2 recorder", result);
         return {};
@@ -67,6 +61,15 @@ DispatchObject OpenWriter(const DispatchObject& recorder, std::string& reason)
         return {};
     }
     return writer;
+}
+
+// The recorder with this id and a data writer bound to it; false with a reason otherwise.
+bool OpenRecorderAndWriter(const std::string& id, DispatchObject& recorder, DispatchObject& writer, std::string& reason)
+{
+    recorder = OpenRecorder(id, reason);
+    if (recorder)
+        writer = OpenWriter(recorder, reason);
+    return recorder && writer;
 }
 
 } // namespace
@@ -132,11 +135,8 @@ std::vector<std::string> ImapiRecorderService::RecorderNames(const std::string& 
 bool ImapiRecorderService::HasWritableMedium(const std::string& id, std::string& reason)
 {
     const com::Apartment apartment;
-    const DispatchObject recorder = OpenRecorder(id, reason);
-    if (!recorder)
-        return false;
-    const DispatchObject writer = OpenWriter(recorder, reason);
-    if (!writer)
+    DispatchObject recorder, writer;
+    if (!OpenRecorderAndWriter(id, recorder, writer, reason))
         return false;
     Variant supported, blank;
     HRESULT result = writer.call(L"IsCurrentMediaSupported", {Variant(recorder.get())}, &supported);
@@ -162,11 +162,8 @@ bool ImapiRecorderService::WriteImage(const std::string& id, const std::filesyst
                                       const std::function<bool()>& cancelRequested, std::string& reason)
 {
     const com::Apartment apartment;
-    const DispatchObject recorder = OpenRecorder(id, reason);
-    if (!recorder)
-        return false;
-    const DispatchObject writer = OpenWriter(recorder, reason);
-    if (!writer)
+    DispatchObject recorder, writer;
+    if (!OpenRecorderAndWriter(id, recorder, writer, reason))
         return false;
     Variant freeSectors;
     std::error_code sizeError;

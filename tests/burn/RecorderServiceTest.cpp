@@ -3,6 +3,7 @@
 // service where it is missing (under wine).
 #include "DiscRecorderService.h"
 #include "RecorderChoice.h"
+#include "TestImages.h"
 
 #ifdef _WIN32
 #include "CCDBurner.h"
@@ -11,27 +12,16 @@
 #include <objbase.h>
 
 #include <cstdlib>
-#include <random>
 #endif
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return "unreadable";
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 struct Recorder
 {
@@ -61,7 +51,7 @@ public:
     bool WriteImage(const std::string& id, const fs::path& imagePath, const std::function<void(int)>& percent,
                     const std::function<bool()>&, std::string& reason) override
     {
-        written = {id, ReadAll(imagePath)};
+        written = {id, umbra::test::readBytes(imagePath)};
         if (writtenTo)
             *writtenTo = written;
         if (!writeFailure.empty()) {
@@ -83,9 +73,9 @@ public:
     std::map<std::string, Recorder> recorders;
     std::string missing;
     std::string writeFailure;
-    std::pair<std::string, std::string> written;
+    std::pair<std::string, std::vector<uint8_t>> written;
     // Where a copy of `written` also goes, for callers that do not own the double.
-    std::shared_ptr<std::pair<std::string, std::string>> writtenTo;
+    std::shared_ptr<std::pair<std::string, std::vector<uint8_t>>> writtenTo;
 };
 
 TEST(RecorderChoice, PicksByAddressOrTheFirstWritable)
@@ -152,15 +142,11 @@ class WindowsBurn : public testing::Test
 protected:
     void SetUp() override
     {
-        std::mt19937 random(std::random_device{}());
-        m_tmp = fs::temp_directory_path() / ("umbradisc-burn-test-" + std::to_string(random()));
-        ASSERT_TRUE(fs::create_directories(m_tmp));
         m_image = m_tmp / "disc.iso";
-        std::ofstream file(m_image, std::ios::binary);
+        std::string bytes;
         for (int i = 0; i < 300; ++i)
-            file << std::string(1024, static_cast<char>(i));
-        file.close();
-        ASSERT_TRUE(file);
+            bytes += std::string(1024, static_cast<char>(i));
+        umbra::test::writeFile(m_image, bytes);
         m_staging = m_tmp / "staging";
         SetVariable("UMBRADISC_STAGING_DIR", m_staging.string());
         SetVariable("UMBRADISC_BURN_DRIVE", "");
@@ -169,14 +155,12 @@ protected:
     {
         SetRecorderServiceFactory(nullptr);
         SetVariable("UMBRADISC_STAGING_DIR", "");
-        std::error_code ignored;
-        fs::remove_all(m_tmp, ignored);
     }
     // Every burn gets a fresh copy of `service`; the burner owns it, so what it wrote is reported
     // through m_written, which outlives it.
     void UseDouble()
     {
-        m_written = std::make_shared<std::pair<std::string, std::string>>();
+        m_written = std::make_shared<std::pair<std::string, std::vector<uint8_t>>>();
         SetRecorderServiceFactory([this] {
             auto fresh = std::make_unique<ServiceDouble>(service);
             fresh->writtenTo = m_written;
@@ -189,11 +173,11 @@ protected:
         return !fs::exists(m_staging) || fs::is_empty(m_staging, ignored);
     }
 
-    fs::path m_tmp;
+    umbra::test::TempDir m_tmp;
     fs::path m_image;
     fs::path m_staging;
     ServiceDouble service;
-    std::shared_ptr<std::pair<std::string, std::string>> m_written;
+    std::shared_ptr<std::pair<std::string, std::vector<uint8_t>>> m_written;
 };
 
 TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt)
@@ -209,7 +193,7 @@ TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt)
     EXPECT_TRUE(burner.BurnFile(m_image, code, progress)) << burner.LastError();
     EXPECT_EQ(code, BURN_SUCCESS);
     EXPECT_EQ(m_written->first, "rec");
-    EXPECT_EQ(m_written->second, ReadAll(m_image));
+    EXPECT_EQ(m_written->second, umbra::test::readBytes(m_image));
     ASSERT_FALSE(burned.empty());
     EXPECT_EQ(burned.back(), 100);
     EXPECT_TRUE(StagingEmpty());

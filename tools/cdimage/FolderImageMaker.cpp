@@ -32,15 +32,6 @@ bool canRead(const fs::path& path, std::string* error) {
 
 }  // namespace
 
-fs::path pathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string utf8FromPath(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 std::string FolderImageMaker::unsupportedOption(const MakerOptions& options) {
   if (options.keepCase) return "-d is not available here: the system's image maker (IMAPI2FS) "
                                "always writes ISO 9660 names in upper case";

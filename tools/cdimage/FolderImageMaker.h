@@ -9,6 +9,7 @@
 
 #include "FileSystemImage.h"
 #include "MakerOptions.h"
+#include "PathText.h"
 #include "TargetGuard.h"
 
 namespace cdimage {
@@ -38,9 +39,5 @@ class FolderImageMaker {
   TargetGuard m_guard;
   int m_lastPercent = -1;
 };
-
-// Paths on the command line are UTF-8 on every system.
-std::filesystem::path pathFromUtf8(const std::string& text);
-std::string utf8FromPath(const std::filesystem::path& path);
 
 }  // namespace cdimage

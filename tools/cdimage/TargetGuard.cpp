@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <system_error>
 
+#include "PathText.h"
+
 namespace fs = std::filesystem;
 
 namespace cdimage {
-namespace {
-
-std::string utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-}  // namespace
 
 void TargetGuard::keepClearOf(const fs::path& target) {
   std::error_code ec;
@@ -24,7 +18,7 @@ void TargetGuard::keepClearOf(const fs::path& target) {
 
 std::string TargetGuard::clash(const fs::path& canonical, bool isFolder, bool isSourceRoot) const {
   if (m_target.empty()) return {};
-  const std::string target = utf8(m_target) + ": ";
+  const std::string target = utf8FromPath(m_target) + ": ";
   if (m_target == canonical) {
     if (!isFolder) return target + "the target is a file of the source";
     return target + (isSourceRoot ? "the target is the source folder" : "the target is a folder of the source");
@@ -32,7 +26,7 @@ std::string TargetGuard::clash(const fs::path& canonical, bool isFolder, bool is
   if (!isFolder) return {};
   const auto differ = std::mismatch(canonical.begin(), canonical.end(), m_target.begin(), m_target.end());
   if (differ.first == canonical.end()) {
-    return target + "the target lies inside the source folder " + utf8(canonical);
+    return target + "the target lies inside the source folder " + utf8FromPath(canonical);
   }
   return {};
 }
