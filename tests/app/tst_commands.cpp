@@ -67,11 +67,18 @@ class TestCommands : public QObject {
   static std::function<void(CMakeImageDlg*)> fillAndConfirm(const QString& label, const QString& source,
                                                             const QString& target) {
     return [=](CMakeImageDlg* make) {
-      make->findChild<QLineEdit*>(QStringLiteral("labelEdit"))->setText(label);
-      make->findChild<QLineEdit*>(QStringLiteral("sourceEdit"))->setText(source);
-      make->findChild<QLineEdit*>(QStringLiteral("targetEdit"))->setText(target);
+      // Typed, as a user does: select what the field holds, then type over it.
+      const auto type = [make](const char* field, const QString& text) {
+        auto* edit = make->findChild<QLineEdit*>(QString::fromLatin1(field));
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+      };
+      type("labelEdit", label);
+      type("sourceEdit", source);
+      type("targetEdit", target);
       for (QPushButton* button : make->findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("OK")) button->click();
+        if (button->text() == QStringLiteral("OK")) QTest::mouseClick(button, Qt::LeftButton);
     };
   }
   QString makeSource() {
@@ -95,7 +102,7 @@ class TestCommands : public QObject {
         m_boxes.append({box->windowTitle(), box->text(), box->informativeText()});
         QAbstractButton* button = box->button(m_answer);
         if (!button) button = box->buttons().value(0);
-        button->click();
+        QTest::mouseClick(button, Qt::LeftButton);
       } else if (auto* make = qobject_cast<CMakeImageDlg*>(modal); make && m_fillMakeDialog) {
         auto fill = std::move(m_fillMakeDialog);
         m_fillMakeDialog = nullptr;
@@ -104,7 +111,7 @@ class TestCommands : public QObject {
         QTimer::singleShot(0, make, [fill, make] { fill(make); });
       } else if (make && m_cancelMakeDialog && !m_boxes.isEmpty()) {
         for (QPushButton* button : make->findChildren<QPushButton*>())
-          if (button->text() == QStringLiteral("Cancel")) button->click();
+          if (button->text() == QStringLiteral("Cancel")) QTest::mouseClick(button, Qt::LeftButton);
       }
     });
     m_modalWatcher.start(20);
