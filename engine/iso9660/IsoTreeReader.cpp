@@ -64,13 +64,14 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
       if (depth[static_cast<size_t>(folder.parent)] >= static_cast<int>(kMaxFolderDepth))
         return makeError(ErrorKind::UnknownFormat, m_path, kUnknownFormatMessage);
       folder.name = nameOf(std::string_view(reinterpret_cast<const char*>(record + kPtName), nameLength));
-      out[static_cast<size_t>(folder.parent)].children.push_back(static_cast<int>(out.size()));
     }
     // Two folders on one record list would make every walk read it again: a crafted image.
     if (!m_folderByExtent.emplace(extent, static_cast<int>(out.size())).second)
       return makeError(ErrorKind::UnknownFormat, m_path,
                        std::string("Two folders of the ") + kind().label +
                            " tree share one record list; the image is damaged.");
+    // Only a folder that is kept becomes its parent's child: a refused one leaves no index behind.
+    if (folder.parent >= 0) out[static_cast<size_t>(folder.parent)].children.push_back(static_cast<int>(out.size()));
     depth.push_back(folder.parent < 0 ? 0 : depth[static_cast<size_t>(folder.parent)] + 1);
     out.push_back(std::move(folder));
   }
