@@ -63,6 +63,7 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
 }
 
 void Workspace::close() {
+  m_pathListings.clear();
   m_notices.clear();
   m_tree.clear();
   m_trees.clear();
@@ -101,7 +102,7 @@ Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
 }
 
 std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
-  auto file = std::make_unique<ImageFile>(ImageFile::kFewWindows);  // its readers list folders in order
+  auto file = std::make_unique<ImageFile>(ImageFile::kSmallCache);  // its readers list folders in order
   error = file->open(m_path, ImageFile::Mode::ReadOnly);
   if (error) return nullptr;
   const uint64_t budget = static_cast<uint64_t>(m_trees.count()) * (file->size() / kSmallestRecord + 1);
@@ -172,6 +173,7 @@ Error Workspace::checkRow(const EntryRow& row) const {
 }
 
 Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
+  m_pathListings.clear();  // their rows' marks change now
   ImageFile& file = m_image.File();
   std::vector<BytePatch> undo, plan;
   restored = true;
@@ -301,6 +303,14 @@ Error Workspace::folderRow(int node, EntryRow& out) const {
   return makeError(ErrorKind::PathNotFound, m_tree.pathOf(node), "The folder's record could not be found.");
 }
 
+const FolderListing* Workspace::pathListing(int folder, Error& error) const {
+  if (const auto kept = m_pathListings.find(folder); kept != m_pathListings.end()) return &kept->second;
+  FolderListing listing;
+  error = listFolder(folder, listing);
+  if (error) return nullptr;
+  return &m_pathListings.emplace(folder, std::move(listing)).first->second;
+}
+
 Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
   std::string_view path = entryPath;
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);
@@ -312,8 +322,10 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
     e.path = entryPath;
     return e;
   }
-  FolderListing listing;
-  if (Error e = listFolder(folder, listing)) return e;
+  Error listed;
+  const FolderListing* cached = pathListing(folder, listed);
+  if (listed) return listed;
+  const FolderListing& listing = *cached;
   for (bool exact : {true, false}) {
     std::vector<size_t> matches;
     for (size_t i = 0; i < listing.rows.size(); ++i) {
@@ -326,7 +338,7 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
                        "The path could mean two entries, " + pathOf(listing.rows[matches[0]]) + " and " +
                            pathOf(listing.rows[matches[1]]) + ".");
     if (matches.size() == 1) {
-      out = std::move(listing.rows[matches[0]]);
+      out = listing.rows[matches[0]];
       return {};
     }
   }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/Error.h"
@@ -87,6 +88,10 @@ class Workspace {
   bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
   Error stampIfPending();
   mutable FolderReader m_reader{m_image.File(), m_tree};
+  // Listings made to resolve paths, kept until the next write: the paths of one command, and the
+  // window's look-ups on one image, list each parent folder once.
+  mutable std::unordered_map<int, FolderListing> m_pathListings;
+  const FolderListing* pathListing(int folder, Error& error) const;
 };
 
 }  // namespace umbra

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 #ifdef _WIN32
@@ -260,47 +261,110 @@ std::string ImageFile::lastErrorText() { return systemErrorText(GetLastError());
 
 #endif
 
+std::atomic<uint64_t> ImageFile::s_bytesRead{0};
+std::atomic<uint64_t> ImageFile::s_reads{0};
+
+// The first window that may hold bytes at or after offset (windows never overlap).
+std::map<uint64_t, ImageFile::Window>::iterator ImageFile::firstWindowFrom(uint64_t offset) const {
+  auto it = m_windows.upper_bound(offset);
+  if (it != m_windows.begin() && std::prev(it)->first + std::prev(it)->second.size > offset) --it;
+  return it;
+}
+
 void ImageFile::dropWindows(uint64_t offset, uint64_t n) const {
-  for (Window& w : m_windows)
-    if (offset < w.start + w.size && offset + n > w.start) w.size = 0;
+  const uint64_t end = n > UINT64_MAX - offset ? UINT64_MAX : offset + n;
+  for (auto it = firstWindowFrom(offset); it != m_windows.end() && it->first < end;) {
+    m_cached -= it->second.size;
+    it = m_windows.erase(it);
+  }
 }
 
 void ImageFile::updateWindows(uint64_t offset, const void* buffer, size_t n) {
   const auto* in = static_cast<const uint8_t*>(buffer);
-  for (Window& w : m_windows) {
-    const uint64_t end = w.start + w.size;
-    if (offset >= end || offset + n <= w.start) continue;
-    const uint64_t from = std::max(offset, w.start), to = std::min(offset + n, end);
-    std::memcpy(w.data.get() + (from - w.start), in + (from - offset), static_cast<size_t>(to - from));
+  for (auto it = firstWindowFrom(offset); it != m_windows.end() && it->first < offset + n; ++it) {
+    const auto& [start, w] = *it;
+    const uint64_t from = std::max(offset, start), to = std::min(offset + n, start + w.size);
+    std::memcpy(w.data.get() + (from - start), in + (from - offset), static_cast<size_t>(to - from));
   }
+}
+
+bool ImageFile::readCounted(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+  const bool ok = readDirect(offset, buffer, n, got);
+  s_bytesRead += got;
+  ++s_reads;
+  return ok;
+}
+
+ImageFile::Window* ImageFile::fill(uint64_t offset, size_t n) const {
+  const uint64_t start = offset - offset % kSector;
+  const uint64_t end = offset + n;
+  const size_t needed = static_cast<size_t>((end - start + kSector - 1) / kSector * kSector);
+  // A read that goes on where a window ends is a walk in order: read further ahead each time.
+  size_t size = needed;
+  auto after = m_windows.upper_bound(start);
+  if (after != m_windows.begin()) {
+    const auto& [prevStart, prev] = *std::prev(after);
+    if (prevStart + prev.size >= start && prevStart + prev.size <= end)
+      size = std::max(needed, std::min(kWindowSize, 2 * std::max(prev.size, kSector)));
+  }
+  // Never over a window that is already there: what it holds is not read again.
+  if (after != m_windows.end() && after->first < start + size)
+    size = std::max(needed, static_cast<size_t>(after->first - start));
+  dropWindows(start, size);  // only a window the read itself overlaps
+
+  Window window;
+  window.data = std::make_unique_for_overwrite<uint8_t[]>(size);
+  size_t filled = 0;
+  if (!readCounted(start, window.data.get(), size, filled)) return nullptr;
+  window.size = filled;
+  window.lastUse = ++m_uses;
+  m_cached += filled;
+  // Over the budget, the less recently used half of the windows goes at once (so that a full cache
+  // costs no scan per read); the new one stays.
+  if (m_cached > m_budget && !m_windows.empty()) {
+    std::vector<uint64_t> uses;
+    uses.reserve(m_windows.size());
+    for (const auto& [at, w] : m_windows) uses.push_back(w.lastUse);
+    auto middle = uses.begin() + static_cast<std::ptrdiff_t>(uses.size() / 2);
+    std::nth_element(uses.begin(), middle, uses.end());
+    const uint64_t keepFrom = *middle;
+    for (auto it = m_windows.begin(); it != m_windows.end();) {
+      if (it->second.lastUse <= keepFrom) {
+        m_cached -= it->second.size;
+        it = m_windows.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  return &m_windows.insert_or_assign(start, std::move(window)).first->second;
 }
 
 bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const {
   got = 0;
   if (!isOpen()) return false;
   if (n == 0) return true;
-  if (n > kSmallRead) return readDirect(offset, buffer, n, got);
+  if (n > kSmallRead) return readCounted(offset, buffer, n, got);
+  uint64_t start = 0;
   Window* window = nullptr;
-  for (Window& w : m_windows)
-    if (w.size && offset >= w.start && offset + n <= w.start + w.size) window = &w;
-  if (!window) {
-    window = &m_windows[0];
-    for (Window& w : m_windows)
-      if (w.lastUse < window->lastUse) window = &w;
-    window->start = offset - offset % 4096;
-    if (!window->data) window->data = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize);
-    window->size = 0;
-    size_t filled = 0;
-    if (!readDirect(window->start, window->data.get(), kWindowSize, filled)) {
-      return false;
+  auto it = m_windows.upper_bound(offset);
+  if (it != m_windows.begin()) {
+    --it;
+    if (offset + n <= it->first + it->second.size || it->first + it->second.size >= m_size) {
+      start = it->first;
+      window = &it->second;
     }
-    window->size = filled;
+  }
+  if (!window) {
+    start = offset - offset % kSector;
+    window = fill(offset, n);
+    if (!window) return false;
   }
   window->lastUse = ++m_uses;
-  if (offset >= window->start + window->size) return true;  // past the end of the file
+  if (offset >= start + window->size) return true;  // past the end of the file
   // The minimum is taken in 64 bits; it is bounded by n, so it fits a size_t.
-  got = static_cast<size_t>(std::min<uint64_t>(n, window->start + window->size - offset));
-  std::memcpy(buffer, window->data.get() + (offset - window->start), got);
+  got = static_cast<size_t>(std::min<uint64_t>(n, start + window->size - offset));
+  std::memcpy(buffer, window->data.get() + (offset - start), got);
   return true;
 }
 

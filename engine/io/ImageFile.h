@@ -2,7 +2,9 @@
 // The platform's file: positioned reads and writes, one flush to the disk per command, and a lock
 // that keeps other writers out while readers may go on. The only place that talks to the
 // operating system.
+#include <atomic>
 #include <cstddef>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,11 +18,12 @@ class ImageFile {
  public:
   enum class Mode { ReadOnly, ReadWrite };
 
-  // A file for one walk through the image in order (listing every folder) needs few read-ahead
-  // windows; one that finds, checks and writes the same folders again keeps many.
-  static constexpr size_t kManyWindows = 32;  // 8 MiB: the metadata of most images, read once
-  static constexpr size_t kFewWindows = 4;
-  explicit ImageFile(size_t windows = kManyWindows) : m_windows(windows) {}
+  // How much of the file the read-ahead keeps in memory. A file for one walk through the image
+  // (listing every folder) needs little; one that finds, checks and writes the same folders again
+  // keeps the metadata a command reads, so that nothing is read twice.
+  static constexpr uint64_t kLargeCache = 64u << 20;
+  static constexpr uint64_t kSmallCache = 4u << 20;
+  explicit ImageFile(uint64_t cacheBudget = kLargeCache) : m_budget(cacheBudget) {}
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
   ~ImageFile() { close(); }
@@ -32,8 +35,10 @@ class ImageFile {
   uint64_t size() const { return m_size; }
 
   // Reads up to n bytes at offset; got is how many arrived (fewer at the end of the file).
-  // Small reads are served from a read-ahead window: an image's folders lie side by side, and
-  // listing them all would otherwise cost one system call per folder.
+  // Small reads are served from read-ahead windows: a read that goes on where a window ends (a
+  // walk through folders that lie side by side) reads further ahead each time, up to 256 KiB; a read
+  // elsewhere reads only the sectors it needs, so a reader that jumps between folders and file
+  // entries spread over the image reads each sector once, not a window each time.
   bool readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const;
   // Writes n bytes at offset. The bytes reach the disk with the next sync(); reads see them at once.
   bool writeAt(uint64_t offset, const void* buffer, size_t n);
@@ -41,6 +46,10 @@ class ImageFile {
   bool sync();
   // The last system error as text.
   static std::string lastErrorText();
+
+  // What every ImageFile of the process has read from the system: bytes and calls.
+  static uint64_t bytesRead() { return s_bytesRead; }
+  static uint64_t readCalls() { return s_reads; }
 
  private:
 #ifdef _WIN32
@@ -50,24 +59,30 @@ class ImageFile {
 #endif
   bool readDirect(uint64_t offset, void* buffer, size_t n, size_t& got) const;
 
+  bool readCounted(uint64_t offset, void* buffer, size_t n, size_t& got) const;
+
+  struct Window {
+    uint64_t lastUse = 0;
+    size_t size = 0;  // bytes held
+    std::unique_ptr<uint8_t[]> data;
+  };
+  // Reads the window for a small read at offset that no window holds; nullptr on a failed read.
+  Window* fill(uint64_t offset, size_t n) const;
+  std::map<uint64_t, Window>::iterator firstWindowFrom(uint64_t offset) const;
   void dropWindows(uint64_t offset, uint64_t n) const;
   // Copies written bytes into the read-ahead windows that hold them, so reads go on from memory.
   void updateWindows(uint64_t offset, const void* buffer, size_t n);
 
-  // Several windows: the trees keep their folders in separate runs of sectors, and a command visits
-  // the same folders again (find, check, write), so what was read once stays.
-  struct Window {
-    uint64_t start = 0;
-    uint64_t lastUse = 0;
-    size_t size = 0;                  // bytes held; 0 = empty
-    std::unique_ptr<uint8_t[]> data;  // kWindowSize bytes once first used, never zero-filled
-  };
+  static constexpr size_t kSector = 2048;
   static constexpr size_t kWindowSize = 256u << 10;
   static constexpr size_t kSmallRead = 32u << 10;
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;
-  mutable std::vector<Window> m_windows;
-  mutable uint64_t m_uses = 0;  // the least recently used window is refilled
+  uint64_t m_budget;
+  mutable std::map<uint64_t, Window> m_windows;  // by first byte; windows never overlap
+  mutable uint64_t m_cached = 0;                 // bytes held by the windows
+  mutable uint64_t m_uses = 0;                   // the least recently used window goes first
+  static std::atomic<uint64_t> s_bytesRead, s_reads;
 };
 
 }  // namespace umbra

@@ -6,6 +6,7 @@
 
 #include "UdfFixtures.h"
 #include "engine/Workspace.h"
+#include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
 
 namespace umbra {
@@ -88,6 +89,27 @@ TEST(UdfWorkspace, ADamagedUdfTreeRefusesHidesAndWritesNothing) {
   EXPECT_NE(outcome.error.reason.find("UDF"), std::string::npos) << outcome.error.reason;
   ws.close();
   EXPECT_EQ(readBytes(copy), bytes);
+}
+
+// Opening and listing a folder read the image's metadata about once: a reader that jumps between
+// directories and file entries spread over the image must not refill a large read-ahead window at
+// every jump (that once read a 100 MB bridge image 15 times over to list its root).
+TEST(UdfWorkspace, ListingReadsTheMetadataAboutOnce) {
+  TempDir dir;
+  constexpr int kFolders = 300, kFiles = 4;
+  for (int f = 0; f < kFolders; ++f)
+    for (int i = 0; i < kFiles; ++i)
+      writeFile(dir / "src" / ("folder " + std::to_string(1000 + f)) / ("file " + std::to_string(i) + ".txt"), "x");
+  const fs::path image =
+      makeImage(Maker::Genisoimage, dir / "src", dir / "u.iso", true, "-udf -input-charset utf-8");
+  const uint64_t metadata = fs::file_size(image) - uint64_t{kFolders} * kFiles * 2048;  // a sector per file
+  const uint64_t before = ImageFile::bytesRead();
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  FolderListing root;
+  ASSERT_FALSE(ws.listFolder(0, root));
+  ASSERT_EQ(root.rows.size(), static_cast<size_t>(kFolders));
+  EXPECT_LE(ImageFile::bytesRead() - before, 2 * metadata) << "metadata " << metadata;
 }
 
 }  // namespace
