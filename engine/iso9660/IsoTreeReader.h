@@ -1,7 +1,7 @@
 #pragma once
 // The ISO 9660 tree and the Joliet tree as tree readers: folders from the path table, each one's
 // record and name from its parent's directory, listings from directory walks, and the File Flags
-// byte as the hidden mark (5 hides, 2 shows).
+// byte as the hidden mark (Existence and Associated File set hide; both clear and Directory set show).
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,7 +28,7 @@ class IsoTreeReader : public TreeReader {
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                    std::vector<TreeEntry>& out) const override;
-  Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const override;
+  Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
 
@@ -37,6 +37,7 @@ class IsoTreeReader : public TreeReader {
 
  private:
   std::string nameOf(std::string_view identifier) const;
+  static HiddenMark markOf(uint8_t flags);
 
   std::string m_path;
   bool m_joliet;
