@@ -3,6 +3,8 @@
 # With --windows: the MinGW-w64 cross compilers and wine for the Windows build and its tests instead,
 # with the host Qt tools, zip and the X tools the window's build, package and run under wine use;
 # with --wine32: 32-bit wine (i386 packages), which runs the 32-bit Windows build.
+# Without an option it also fetches Debian's cloud kernel, unpacked and not installed, for the kernel
+# end-to-end test (scripts/fetch-kernel.sh).
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
@@ -13,6 +15,7 @@ packages=(
   xvfb xauth xdg-utils python3 e2fsprogs strace
   dpkg-dev lintian appstream desktop-file-utils
   openbox xdotool x11-utils procps
+  qemu-system-x86 busybox-static
 )
 if [ "${1:-}" = --windows ]; then
   packages=(
@@ -35,4 +38,8 @@ if ((${#missing[@]})); then
   fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [ -z "${1:-}" ]; then
+  "$(dirname "$0")/fetch-kernel.sh" >/dev/null ||
+    echo "install-deps: no kernel for the kernel end-to-end test, which will be skipped" >&2
 fi
