@@ -36,9 +36,16 @@ int openForReading(Workspace& ws, const std::string& image) {
   return kOk;
 }
 
+// Whether a folder is proven absent from some trees and paired in all the others.
+bool provenPartial(const Workspace& ws, const EntryRow& row) {
+  if (!row.isFolder || row.folderIndex < 0) return false;
+  const CFolderNode& node = ws.folders().node(row.folderIndex);
+  return !node.absentIn.empty() && node.unpairedIn.empty();
+}
+
 // The trees that hold a folder proven absent from the others ("" for a folder every tree holds).
 std::string heldOnly(const Workspace& ws, const EntryRow& row) {
-  if (!row.isFolder || row.folderIndex < 0 || ws.folders().node(row.folderIndex).absentIn.empty()) return {};
+  if (!provenPartial(ws, row)) return {};
   std::string trees;
   for (const FolderPlace& place : ws.folders().node(row.folderIndex).places)
     trees += (trees.empty() ? "" : ", ") + std::string(ws.trees().label(place.tree));
@@ -99,7 +106,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << ",\"offset\":" << record.offset << '}';
   }
   // A folder proven absent from some trees: the trees that hold it.
-  if (row.isFolder && row.folderIndex >= 0 && !ws.folders().node(row.folderIndex).absentIn.empty()) {
+  if (provenPartial(ws, row)) {
     out << "],\"only_in\":[";
     const auto& places = ws.folders().node(row.folderIndex).places;
     for (size_t i = 0; i < places.size(); ++i)

@@ -50,7 +50,11 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
   FolderPairing pairing(file, *m_trees, *this, tree);
   // Per node: every folder of this tree below it is paired (so a node left over is absent here).
   std::vector<char> complete(m_nodes.size(), 0);
-  const bool treePlacesAll = m_trees->reader(tree).placesEveryFolder();
+  // A tree that could not place some of its folders proves nothing absent, in it or from it: its
+  // folders left over may be the twins of folders it seems to lack.
+  bool treePlacesAll = true;
+  for (int t = 0; t < m_trees->count(); ++t)
+    treePlacesAll = treePlacesAll && (!m_trees->usable(t) || m_trees->reader(t).placesEveryFolder());
   // Parents are paired before their children; nodes added on the way are visited too.
   for (size_t n = 0; n < m_nodes.size(); ++n) {
     const int folder = m_nodes[n].folderIn(tree);
@@ -77,7 +81,7 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
         if (!m_trees->usable(earlier) || m_trees->foldersOf(earlier).empty()) continue;
         bool absent = false;
         if (m_nodes[n].folderIn(earlier) >= 0) {
-          absent = m_trees->reader(earlier).placesEveryFolder();
+          absent = treePlacesAll;
           for (int left : nodes) absent = absent && m_nodes[static_cast<size_t>(left)].folderIn(earlier) < 0;
         } else {
           absent = m_nodes[n].absentFrom(earlier);
@@ -153,9 +157,28 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
         }
         if (match) matches.push_back(child);
       }
-      if (matches.size() > 1)
-        return makeError(ErrorKind::AmbiguousPath, std::string(path),
-                         "The path could mean two folders, " + pathOf(matches[0]) + " and " + pathOf(matches[1]) + ".");
+      if (matches.size() > 1) {
+        // Each folder with its names per tree, and a name that only it has, if any, to address it by.
+        std::string text = "The path could mean " + std::to_string(matches.size()) + " folders:";
+        for (size_t k = 0; k < matches.size(); ++k) {
+          std::string own;
+          text += std::string(k ? ";" : "") + " one named";
+          const auto& places = node(matches[k]).places;
+          for (size_t i = 0; i < places.size(); ++i) {
+            const std::string& name = m_trees->folder(places[i].tree, places[i].folder).name;
+            text += std::string(i ? "," : "") + " \"" + name + "\" in the " + m_trees->label(places[i].tree) + " tree";
+            bool shared = false;
+            for (size_t other = 0; other < matches.size(); ++other)
+              for (const FolderPlace& p : node(matches[other]).places)
+                shared = shared || (other != k && nameMatches(name, m_trees->folder(p.tree, p.folder).name, true));
+            if (own.empty() && !shared) own = name;
+          }
+          std::string parent = pathOf(folder);
+          if (parent != "/") parent += '/';
+          text += own.empty() ? " (no name of it tells it from the others)" : " (address it as " + parent + own + ")";
+        }
+        return makeError(ErrorKind::AmbiguousPath, std::string(path), text + ".");
+      }
       if (matches.size() == 1) {
         found = matches[0];
         break;
