@@ -216,6 +216,44 @@ TEST_F(Addressable, BadRelocationLinksAreRefusedAndUnfollowedOnesProveNothing) {
   EXPECT_EQ(readBytes(image), before);
 }
 
+// The placeholder's CL entry moved into a continuation area (CE), which makers use when a record's
+// entries do not fit: the relocation is followed all the same.
+TEST_F(Addressable, ChildLinksInContinuationAreasAreFollowed) {
+  makeDeepTree(dir / "src");
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "deep.iso", false, "-R");
+  auto bytes = readBytes(image);
+  const uint8_t cl[] = {'C', 'L', 12, 1};
+  const uint8_t px[] = {'P', 'X', 36, 1};
+  const auto link = std::search(bytes.begin(), bytes.end(), std::begin(cl), std::end(cl));
+  ASSERT_NE(link, bytes.end());
+  // genisoimage writes RR, NM, PX, TF, CL: PX (36 bytes) makes room for a CE entry (28) and padding (8).
+  const auto attributes = std::search(link - 120, link, std::begin(px), std::end(px));
+  ASSERT_NE(attributes, link);
+  constexpr uint32_t kArea = 2048;  // sector 1, in the unused system area
+  std::copy(link, link + 12, bytes.begin() + kArea);
+  const uint8_t stop[] = {'S', 'T', 4, 1};
+  std::copy(std::begin(stop), std::end(stop), bytes.begin() + kArea + 12);
+  auto both = [](uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = at[7 - i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  uint8_t ce[36] = {'C', 'E', 28, 1};
+  both(ce + 4, 1);    // sector
+  both(ce + 12, 0);   // offset
+  both(ce + 20, 16);  // length
+  const uint8_t pad[] = {'P', 'D', 8, 1, 0, 0, 0, 0};
+  std::copy(std::begin(pad), std::end(pad), ce + 28);
+  std::copy(std::begin(ce), std::end(ce), attributes);
+  link[0] = link[1] = 'X';  // the record itself no longer links
+  writeFile(image, std::string(bytes.begin(), bytes.end()));
+
+  const std::string img = quote(image.string());
+  EXPECT_EQ(json("ls -R --json " + img, "[e['path'] for e in d if e['folder'] and e['path'].endswith('/D10')]"),
+            "['/D1/D2/D3/D4/D5/D6/D7/D8/D9/D10']");
+  EXPECT_EQ(json("ls --json " + img + " /RR_MOVED", "len(d)"), "0");
+  ASSERT_EQ(cli("hide " + img + " /D1/D2/D3/D4/D5/D6/D7/D8"), 0) << errors();
+  EXPECT_EQ(isoinfoFlags(image, false, "/RR_MOVED/", "D8"), 5u);
+}
+
 struct PartialCase {
   const char* kind;
   const char* path;
