@@ -318,5 +318,27 @@ TEST_F(Addressable, FoldersATreeProvablyLacksHideInTheTreesThatHoldThem) {
   }
 }
 
+// Two folders a path could mean: the message names each one's records and a name only it has, and
+// that name hides just that folder.
+TEST_F(Addressable, AnAmbiguousPathSaysHowToAddressEachFolder) {
+  makeFolder(dir / "src" / "Docs");
+  makeFolder(dir / "src" / "DOCS");
+  writeFile(dir / "src" / "Docs" / "a.txt", "a");
+  writeFile(dir / "src" / "DOCS" / "b.txt", "b");
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "docs.iso");
+  const std::string img = quote(image.string());
+  const auto before = readBytes(image);
+  ASSERT_EQ(cli("hide " + img + " /docs"), 3);
+  const std::string message = errors();
+  EXPECT_EQ(readBytes(image), before);
+  for (const char* part : {"the ISO 9660 record \"DOCS\" at byte", "the Joliet record \"Docs\" at byte",
+                           "the Joliet record \"DOCS\" at byte", "(address it as /Docs)", "(address it as /DOCS000)"})
+    EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
+  ASSERT_EQ(cli("hide " + img + " /DOCS000"), 0) << errors();
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "DOCS"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "Docs"), 2u);
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "DOCS000"), 5u);
+}
+
 }  // namespace
 }  // namespace umbra
