@@ -94,8 +94,10 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
 Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
                                        const std::vector<int>& depth) const {
   // Makers move a folder that would stand deeper than ISO 9660's eight levels, so placeholders stand
-  // in folders seven levels below the root; folders from six levels down are read to be sure.
-  constexpr int kPlaceholderDepth = 6;
+  // in folders seven levels below the root (the eighth level), which can hold no folder of their own.
+  // Only those folders are read here; a placeholder elsewhere stays a file, and its moved folder in
+  // RR_MOVED keeps this tree from proving any folder absent.
+  constexpr int kPlaceholderDepth = 7;
   auto damaged = [&](const char* why) {
     return makeError(ErrorKind::UnknownFormat, m_path, std::string(why) + " The image is damaged.");
   };
