@@ -5,23 +5,105 @@
 # and UBSan, then build the engine and the command line tool for Windows and test them under wine,
 # then the window for Windows (Qt for MinGW is built once per machine and cached), its tests under
 # wine and one end-to-end run of it under Xvfb.
-set -euo pipefail
+#
+# What the machine offers (a home, a UTF-8 locale, loopback, an X server, 32-bit programs, wine) is
+# found out by trying it: provided where the script can, otherwise the parts that need it are
+# skipped with a line that says why. A failed stage does not stop the stages that do not depend on
+# it; the script prints each stage's time and result at the end and fails if any stage failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-UMBRA_BUILD_TYPE=Release UMBRA_WERROR=ON scripts/build.sh
-export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure --parallel "$(nproc)" --timeout 600
+. scripts/lib/machine.sh
 
-scripts/package-test.sh build
+started=$SECONDS
+results=()
+failed=0
+# run_stage NAME COMMAND...: runs the command with errexit, records its result and time, and leaves
+# its exit status in $last. Never call it where bash ignores errexit (if, while, && or ||): the
+# stage's commands would then go on past a failure.
+last=0
+run_stage() {
+  local name=$1 begun=$SECONDS
+  shift
+  echo "== stage: $name (at $((SECONDS - started)) s)"
+  (set -e; "$@")
+  last=$?
+  local took=$((SECONDS - begun)) verdict=passed
+  [ "$last" -eq 0 ] || { verdict="FAILED (exit $last)"; failed=$((failed + 1)); }
+  results+=("$(printf '%-44s %6d s  %s' "$name" "$took" "$verdict")")
+  echo "== stage: $name: $verdict in $took s"
+}
+skip_stage() {  # skip_stage NAME WHY
+  results+=("$(printf '%-44s %6s    skipped: %s' "$1" - "$2")")
+  echo "== stage: $1: skipped: $2"
+}
+report() {
+  echo
+  echo "== stages"
+  printf '   %s\n' "${results[@]}"
+  echo "== total: $((SECONDS - started)) s"
+  local skipped=0 passed=0 r
+  for r in "${results[@]}"; do
+    case $r in *skipped:*) skipped=$((skipped + 1)) ;; *passed) passed=$((passed + 1)) ;; esac
+  done
+  echo "stages: $passed passed, $failed failed, $skipped skipped"
+}
 
-cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DUMBRA_WERROR=ON -DUMBRA_BENCH=OFF \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-clang --parallel "$(nproc)"
+provide_home
+provide_utf8_locale
+ctest_skip=()
+if ! probe_loopback; then
+  say "the update tests are not run: $UMBRA_WHY_LOOPBACK"
+  ctest_skip+=('^update')
+fi
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUMBRA_ENGINE_ONLY=ON \
-  -DUMBRA_SANITIZE=address,undefined -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-asan --parallel "$(nproc)"
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" --timeout 600
+run_stage "packages" scripts/install-deps.sh
+[ "$last" -eq 0 ] || { report; exit 1; }
 
-scripts/windows/test-cli.sh build/bin/umbradisc-cli
-UMBRA_WERROR=ON scripts/windows/build-window.sh build/bin/umbradisc-cli
+display=yes
+if ! probe_display; then
+  display=no
+  say "the end-to-end runs under X are not run: $UMBRA_WHY_DISPLAY"
+  ctest_skip+=('^e2e\.window$')
+fi
+if command -v ccache >/dev/null; then say "ccache is used for the Windows builds"; fi
+
+ctest_filter=()
+((${#ctest_skip[@]})) && ctest_filter=(-E "$(IFS='|'; echo "${ctest_skip[*]}")")
+
+linux_build() { UMBRA_BUILD_TYPE=Release UMBRA_WERROR=ON scripts/build.sh; }
+linux_tests() {
+  QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure --parallel "$(nproc)" --timeout 600 \
+    "${ctest_filter[@]}"
+}
+clang_build() {
+  cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DUMBRA_WERROR=ON -DUMBRA_BENCH=OFF \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build-clang --parallel "$(nproc)"
+}
+asan_tests() {
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUMBRA_ENGINE_ONLY=ON \
+    -DUMBRA_SANITIZE=address,undefined -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build-asan --parallel "$(nproc)"
+  ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure --parallel "$(nproc)" --timeout 600
+}
+windows_window() {
+  if [ "$display" = no ]; then export UMBRA_NO_DISPLAY="$UMBRA_WHY_DISPLAY"; fi
+  UMBRA_WERROR=ON scripts/windows/build-window.sh build/bin/umbradisc-cli
+}
+
+run_stage "Linux build (GCC, warnings as errors)" linux_build
+if [ "$last" -eq 0 ]; then
+  run_stage "Linux tests (CTest)" linux_tests
+  run_stage "Debian package" scripts/package-test.sh build
+  run_stage "Windows command line tool (64 and 32 bit)" scripts/windows/test-cli.sh build/bin/umbradisc-cli
+  run_stage "Windows window" windows_window
+else
+  for s in "Linux tests (CTest)" "Debian package" "Windows command line tool (64 and 32 bit)" "Windows window"; do
+    skip_stage "$s" "the Linux build failed"
+  done
+fi
+run_stage "clang build (warnings as errors)" clang_build
+run_stage "AddressSanitizer and UBSan tests" asan_tests
+
+report
+[ "$failed" -eq 0 ]

@@ -3,12 +3,16 @@
 # Debian's source packages, the same version as the host's Qt tools, into a cache folder outside the
 # source tree. A complete cache (its stamp file) is reused untouched; an interrupted build resumes.
 # May add a deb-src entry for bookworm main to apt's sources (apt-get source needs one).
-# Prints the Qt prefix on its last line.
+# Prints the Qt prefix on its last line; exits with status 3 when the Qt source cannot be fetched.
 #   UMBRA_QT_CACHE  cache root (default /var/cache/umbradisc)
 #   UMBRA_JOBS      parallel build jobs (default 2)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 cache=${UMBRA_QT_CACHE:-/var/cache/umbradisc}
+if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
+  cache=${XDG_CACHE_HOME:-$HOME/.cache}/umbradisc
+  echo "build-qt: /var/cache/umbradisc cannot be written here; the Qt cache goes to $cache" >&2
+fi
 jobs=${UMBRA_JOBS:-2}
 # The recipe number changes whenever the configure options below change, so old caches are not reused.
 recipe=r1
@@ -32,7 +36,7 @@ if ! grep -rqs '^ *\(Types:.*deb-src\|deb-src \)' /etc/apt/sources.list /etc/apt
   log "adding a deb-src entry for $uri bookworm main"
   printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
     "$uri" | $sudo tee /etc/apt/sources.list.d/umbradisc-src.sources >/dev/null
-  $sudo apt-get update -qq
+  $sudo apt-get update -qq || { log "apt-get update fails with the deb-src entry"; exit 3; }
 fi
 
 cd "$work"
@@ -45,7 +49,8 @@ fetch() {  # package version folder-glob: unpack the upstream tarball once (Debi
     tar xf "$(ls ${pkg}_*.orig.tar.* | head -1)"
   fi
 }
-fetch qt6-base "$host_ver" 'qtbase-everywhere-src-*'
+# Exit status 3: the source cannot be had here, which the callers report as a skip.
+fetch qt6-base "$host_ver" 'qtbase-everywhere-src-*' || { log "the qt6-base $host_ver source cannot be fetched"; exit 3; }
 base_src=$(ls -d "$work"/qtbase-everywhere-src-* | head -1)
 
 cp "$repo/cmake/toolchains/mingw-w64-x86_64-qt.cmake" "$prefix/mingw-qt.cmake"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The engine and umbradisc-cli for Windows, built here and tested under wine:
 #  1. installs the MinGW-w64 compilers and wine (install-deps.sh --windows), and 32-bit wine if the
-#     i386 architecture can be had (install-deps.sh --wine32);
+#     i386 architecture can be had (install-deps.sh --wine32); whether each wine runs programs here
+#     is found out by running a tiny one built by its compiler (a kernel without 32-bit support
+#     installs 32-bit wine but cannot start it);
 #  2. builds googletest for MinGW once into a cache folder outside the source tree;
 #  3. cross-builds the engine, the command line tool and their tests for 64-bit (build-win64) and
 #     32-bit Windows (build-win32);
-#  4. runs the tests under wine in a fresh prefix: the 64-bit ones always, the 32-bit ones when 32-bit
-#     wine is there; each test program must leave a report with its tests in it, since wine64 alone
+#  4. runs the tests under wine in a fresh prefix: the 64-bit ones when 64-bit programs run, the
+#     32-bit ones when 32-bit programs run (both builds are built either way); each test program must leave a report with its tests in it, since wine64 alone
 #     "runs" a 32-bit program silently with exit status 0;
 #  5. compares the Windows tool with the Linux one (compare-cli.sh).
 #   scripts/windows/test-cli.sh [LINUX_CLI]     (default build/bin/umbradisc-cli)
@@ -17,12 +19,22 @@ linux_cli=${1:-build/bin/umbradisc-cli}
 started=$SECONDS
 stage() { echo "== windows: $1 ($((SECONDS - started)) s)"; }
 
+. scripts/lib/machine.sh
+provide_home
 stage "packages"
 scripts/install-deps.sh --windows
+wine64=yes
+if ! probe_windows_program x86_64-w64-mingw32-gcc-posix /usr/lib/wine/wine64; then
+  wine64=no
+  echo "== windows: the 64-bit tests are not run: $UMBRA_WHY_WINE"
+fi
 wine32=yes
 if ! scripts/install-deps.sh --wine32; then
   wine32=no
-  echo "== windows: 32-bit wine cannot be installed here; the 32-bit build is built but not run"
+  echo "== windows: the 32-bit tests are not run: 32-bit wine cannot be installed here"
+elif ! probe_windows_program i686-w64-mingw32-gcc-posix /usr/lib/wine/wine; then
+  wine32=no
+  echo "== windows: the 32-bit tests are not run: $UMBRA_WHY_WINE"
 fi
 
 launcher=()
@@ -55,6 +67,10 @@ for arch in x86_64 i686; do
   cmake --build "$build" --parallel "$(nproc)"
 done
 
+if [ "$wine64" = no ] && [ "$wine32" = no ]; then
+  stage "done (both builds built; no test run: wine runs no program here)"
+  exit 0
+fi
 WINEPREFIX=$(mktemp -d /tmp/umbradisc-wine.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all LC_ALL=C.UTF-8
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
@@ -81,11 +97,13 @@ run_tests() {
   done
 }
 
-run_tests build-win64
-stage "compare with the Linux build"
-scripts/windows/compare-cli.sh "$linux_cli" build-win64/bin/umbradisc-cli.exe /usr/lib/wine/wine64
+if [ "$wine64" = yes ]; then
+  run_tests build-win64
+  stage "compare with the Linux build"
+  scripts/windows/compare-cli.sh "$linux_cli" build-win64/bin/umbradisc-cli.exe /usr/lib/wine/wine64
+fi
 if [ "$wine32" = yes ]; then
   run_tests build-win32
   scripts/windows/compare-cli.sh "$linux_cli" build-win32/bin/umbradisc-cli.exe /usr/lib/wine/wine
 fi
-stage "done (32-bit run: $wine32)"
+stage "done (64-bit run: $wine64, 32-bit run: $wine32)"
