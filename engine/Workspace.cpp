@@ -144,8 +144,8 @@ Error Workspace::checkRow(const EntryRow& row) const {
                       std::string("This folder's record in the ") + m_trees.label(place.tree) +
                           " tree could not be found; nothing was written.");
   for (const EntryRecord& record : row.records) {
-    bool hidden = false;
-    if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, hidden)) return e;
+    HiddenMark mark;
+    if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, mark)) return e;
   }
   // Twins share their files' data: two folders that both hold files but share none are not twins.
   std::vector<std::vector<std::pair<uint64_t, uint64_t>>> files;
@@ -205,7 +205,7 @@ Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& res
       return e;
     }
   }
-  for (EntryRecord& record : row.records) record.hidden = hidden;
+  for (EntryRecord& record : row.records) record.mark = hidden ? HiddenMark::Hidden : HiddenMark::None;
   row.state = hidden ? FolderState::Hidden : FolderState::Normal;
   return {};
 }

@@ -141,7 +141,8 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
   return {};
 }
 
-Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags) {
+Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags,
+                      uint32_t* extent) {
   if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
   uint8_t head[kDrMinLength];
   size_t got = 0;
@@ -155,6 +156,7 @@ Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t r
       kDrName + head[kDrNameLength] > head[kDrLength])
     return makeError(ErrorKind::UnknownFormat, path, "No folder record stands at that place.");
   flags = head[kDrFlags];
+  if (extent) *extent = readLe32(head + kDrExtent);
   return {};
 }
 

@@ -56,9 +56,10 @@ class DirectoryWalk {
 // size) and returns a walk over it. `path` names the image in errors.
 Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
                     DirectoryWalk& walk);
-// Reads the flags byte of the directory record at recordOffset, after checking that a plausible
-// record stands there.
-Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags);
+// Reads the flags byte (and, when asked, the extent) of the directory record at recordOffset, after
+// checking that a plausible record stands there.
+Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags,
+                      uint32_t* extent = nullptr);
 
 class CIsoImage {
  public:

@@ -57,9 +57,18 @@ inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
 inline constexpr uint8_t kFlagExistence = 0x01;  // "hidden"
 inline constexpr uint8_t kFlagDirectory = 0x02;
 inline constexpr uint8_t kFlagAssociated = 0x04;
-// The two whole values the flag writer stores: a hidden folder, and a plain folder.
-inline constexpr uint8_t kHiddenFolderFlags = kFlagExistence | kFlagAssociated;  // 5
-inline constexpr uint8_t kShownFolderFlags = kFlagDirectory;                     // 2
+// The hidden mark: Existence ("hidden" to Windows) and Associated File (left out by Linux, and by
+// Windows whatever the Directory bit). Hiding sets both and showing clears both; every other bit
+// stays, so a folder stays a folder (2 becomes 7) and a Rock Ridge placeholder, a record without
+// the Directory bit, keeps it clear. A folder hidden with 5 lost its Directory bit: `folder` (its
+// extent is a folder of the path table) gives it back.
+inline constexpr uint8_t kHiddenMarkBits = kFlagExistence | kFlagAssociated;
+inline constexpr uint8_t withHiddenMark(uint8_t flags, bool folder) {
+  return static_cast<uint8_t>(flags | kHiddenMarkBits | (folder ? kFlagDirectory : 0));
+}
+inline constexpr uint8_t withoutHiddenMark(uint8_t flags, bool folder) {
+  return static_cast<uint8_t>((flags & ~kHiddenMarkBits) | (folder ? kFlagDirectory : 0));
+}
 
 // Caps on what one image may make us read; real images stay far below them.
 inline constexpr uint32_t kMaxPathTableSize = 64u << 20;

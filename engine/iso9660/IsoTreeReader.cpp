@@ -65,13 +65,14 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
       if (depth[static_cast<size_t>(folder.parent)] >= static_cast<int>(kMaxFolderDepth))
         return makeError(ErrorKind::UnknownFormat, m_path, kUnknownFormatMessage);
       folder.name = nameOf(std::string_view(reinterpret_cast<const char*>(record + kPtName), nameLength));
-      out[static_cast<size_t>(folder.parent)].children.push_back(static_cast<int>(out.size()));
     }
     // Two folders on one record list would make every walk read it again: a crafted image.
     if (!m_folderByExtent.emplace(extent, static_cast<int>(out.size())).second)
       return makeError(ErrorKind::UnknownFormat, m_path,
                        std::string("Two folders of the ") + kind().label +
                            " tree share one record list; the image is damaged.");
+    // Only a folder that is kept becomes its parent's child: a refused one leaves no index behind.
+    if (folder.parent >= 0) out[static_cast<size_t>(folder.parent)].children.push_back(static_cast<int>(out.size()));
     depth.push_back(folder.parent < 0 ? 0 : depth[static_cast<size_t>(folder.parent)] + 1);
     out.push_back(std::move(folder));
   }
@@ -235,9 +236,9 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     e.originalName.clear();
     if (m_rockRidge) e.originalName = readRockRidge(r.systemUse, &file).name;
     const auto known = m_folderByExtent.find(r.extent);
-    e.hidden = r.flags == kHiddenFolderFlags;
-    // A hidden folder has lost its Directory bit; its extent still names a folder of the path table.
-    e.isFolder = (r.flags & kFlagDirectory) != 0 || (e.hidden && known != m_folderByExtent.end());
+    e.mark = markOf(r.flags);
+    // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path table.
+    e.isFolder = (r.flags & kFlagDirectory) != 0 || (e.mark == HiddenMark::Hidden && known != m_folderByExtent.end());
     e.folder = e.isFolder && known != m_folderByExtent.end() ? known->second : -1;
     e.dataSector = r.extent;
     e.size = r.dataLength;
@@ -248,7 +249,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     e.date.hasOffset = quarters >= -48 && quarters <= 52;
     e.date.offsetMinutes = static_cast<int16_t>(e.date.hasOffset ? quarters * 15 : 0);
     e.recordOffsets.assign(1, r.offset);
-    e.recordHidden.clear();
+    e.recordMarks.clear();
     if (!m_placeholders.empty())
       if (const auto placeholder = m_placeholders.find(r.offset); placeholder != m_placeholders.end()) {
         // The placeholder is a file record whose Directory bit stays clear; its moved record is the folder's other copy.
@@ -263,11 +264,9 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
         e.folder = moved.folder;
         e.size = moved.movedLength;
         e.dataSector = 0;
-        const bool placeholderHidden = (r.flags & kHiddenFolderFlags) == kHiddenFolderFlags;
-        const bool movedHidden = movedFlags == kHiddenFolderFlags;
-        e.hidden = placeholderHidden && movedHidden;
         e.recordOffsets.push_back(moved.movedRecord);
-        e.recordHidden = {placeholderHidden, movedHidden};
+        e.recordMarks = {e.mark, markOf(movedFlags)};
+        if (e.recordMarks[1] != e.mark) e.mark = HiddenMark::Partial;
       }
   }
   out.resize(count);
@@ -276,27 +275,27 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
   return error;
 }
 
-Error IsoTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const {
+HiddenMark IsoTreeReader::markOf(uint8_t flags) {
+  const uint8_t mark = flags & kHiddenMarkBits;
+  if (mark == kHiddenMarkBits) return HiddenMark::Hidden;
+  return mark ? HiddenMark::Partial : HiddenMark::None;
+}
+
+Error IsoTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const {
   uint8_t flags = 0;
   if (Error e = readRecordFlags(file, m_path, recordOffset, flags)) return e;
-  hidden = m_placeholders.count(recordOffset) ? (flags & kHiddenFolderFlags) == kHiddenFolderFlags
-                                              : flags == kHiddenFolderFlags;
+  mark = markOf(flags);
   return {};
 }
 
 Error IsoTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                                 std::vector<BytePatch>& out) const {
   uint8_t flags = 0;
-  if (Error e = readRecordFlags(file, m_path, recordOffset, flags)) return e;
+  uint32_t extent = 0;
+  if (Error e = readRecordFlags(file, m_path, recordOffset, flags, &extent)) return e;
   // A placeholder is a file record for readers without Rock Ridge: its Directory bit stays clear.
-  if (m_placeholders.count(recordOffset)) {
-    const uint8_t value = hidden ? static_cast<uint8_t>(flags | kHiddenFolderFlags)
-                                 : static_cast<uint8_t>(flags & ~kHiddenFolderFlags);
-    out.push_back({recordOffset + kDrFlags, {value}});
-    return {};
-  }
-  // Whole values, never single bits: a hidden folder is 5, a shown one a plain directory, 2.
-  out.push_back({recordOffset + kDrFlags, {hidden ? kHiddenFolderFlags : kShownFolderFlags}});
+  const bool folder = !m_placeholders.count(recordOffset) && ((flags & kFlagDirectory) || m_folderByExtent.count(extent));
+  out.push_back({recordOffset + kDrFlags, {hidden ? withHiddenMark(flags, folder) : withoutHiddenMark(flags, folder)}});
   return {};
 }
 

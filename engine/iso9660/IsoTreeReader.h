@@ -1,9 +1,10 @@
 #pragma once
 // The ISO 9660 tree and the Joliet tree as tree readers: folders from the path table, each one's
 // record and name from its parent's directory, listings from directory walks, and the File Flags
-// byte as the hidden mark (5 hides, 2 shows). A Rock Ridge tree's relocated folders stand where
-// their placeholders are, as Rock Ridge readers show them: each has two records, the placeholder
-// and its record in the folder of moved folders, which listings leave out.
+// byte as the hidden mark (Existence and Associated File set hide; both clear and Directory set show).
+// A Rock Ridge tree's relocated folders stand where their placeholders are, as Rock Ridge readers
+// show them: each has two records, the placeholder and its record in the folder of moved folders,
+// which listings leave out.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,7 +32,7 @@ class IsoTreeReader : public TreeReader {
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                    std::vector<TreeEntry>& out) const override;
-  Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const override;
+  Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
 
@@ -51,6 +52,7 @@ class IsoTreeReader : public TreeReader {
     uint64_t movedRecord = 0;
     uint32_t movedLength = 0;
   };
+  static HiddenMark markOf(uint8_t flags);
 
   std::string m_path;
   bool m_joliet;

@@ -19,9 +19,12 @@ char* putSmallNumber(char* out, unsigned n) {
 }  // namespace
 
 FolderState stateOf(const EntryOffsets& records) {
-  size_t hidden = 0;
-  for (const EntryRecord& r : records) hidden += r.hidden ? 1 : 0;
-  if (hidden == 0) return FolderState::Normal;
+  size_t hidden = 0, clear = 0;
+  for (const EntryRecord& r : records) {
+    hidden += r.mark == HiddenMark::Hidden ? 1 : 0;
+    clear += r.mark == HiddenMark::None ? 1 : 0;
+  }
+  if (clear == records.size()) return FolderState::Normal;
   return hidden == records.size() ? FolderState::Hidden : FolderState::Mixed;
 }
 
@@ -125,7 +128,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   };
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
     for (size_t i = 0; i < e.recordOffsets.size(); ++i)
-      row.records.push_back({t, e.recordOffsets[i], i < e.recordHidden.size() ? e.recordHidden[i] != 0 : e.hidden, e.name});
+      row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark, e.name});
   };
 
   // The folder's first tree gives the rows.

@@ -15,14 +15,15 @@ namespace umbra {
 
 class ImageFile;
 
-// A folder's state over all its records: hidden in every tree, in none, or in some only.
+// A folder's state over all its records: hidden in every tree, in none, or in some only (or in
+// part, as ISO 9660's Existence bit alone hides from Windows only).
 enum class FolderState { Normal, Hidden, Mixed };
 
 // One stored copy of an entry's record in one tree.
 struct EntryRecord {
   int tree = 0;
   uint64_t offset = 0;  // image byte offset where the record starts
-  bool hidden = false;  // it holds that tree's hidden mark
+  HiddenMark mark = HiddenMark::None;  // what it holds of that tree's hidden mark
   std::string name;     // the entry's name in that tree (UTF-8; ISO 9660 identifiers as stored)
 };
 // Where an entry's records stand, in tree order, one element per stored copy.

@@ -20,6 +20,13 @@ struct TreeKind {
   const char* label;  // "ISO 9660", "Joliet", "UDF": the name in messages
 };
 
+// The hidden mark a record holds in its tree.
+enum class HiddenMark : uint8_t {
+  None,     // listed by every reader
+  Hidden,   // the tree's whole mark: left out of listings by every reader that honours the tree's marks
+  Partial,  // part of it (ISO 9660's Existence bit alone: Windows leaves the entry out, Linux lists it)
+};
+
 // Recording date of an entry, as a listing shows it, with the offset from UTC its record gives.
 struct EntryDate {
   uint16_t year = 0;
@@ -48,14 +55,14 @@ struct TreeEntry {
   std::string originalName;             // Rock Ridge NM name, else ""
   int folder = -1;                      // for a folder: its index in the tree's folder list, when known
   bool isFolder = false;
-  bool hidden = false;                  // the record holds this tree's hidden mark
+  HiddenMark mark = HiddenMark::None;   // what the record holds of this tree's hidden mark
   uint64_t dataSector = 0;              // where a file's data starts (absolute 2048-byte sector)
   uint64_t size = 0;                    // a file's length in bytes
   EntryDate date;
   std::vector<uint64_t> recordOffsets;  // image byte offset of the record, once per stored copy
   // Where the copies' marks differ (a moved folder and its placeholder): one mark per copy, in the
-  // order of recordOffsets. Empty when every copy holds `hidden`.
-  std::vector<uint8_t> recordHidden;
+  // order of recordOffsets. Empty when every copy holds `mark`.
+  std::vector<HiddenMark> recordMarks;
 };
 
 // Bytes to store at an image offset.
@@ -114,11 +121,12 @@ class TreeReader {
   // readFolders gave.
   virtual Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                            std::vector<TreeEntry>& out) const = 0;
-  // Checks that a record of this tree stands at recordOffset and tells whether it holds the
+  // Checks that a record of this tree stands at recordOffset and tells what it holds of the
   // hidden mark.
-  virtual Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const = 0;
-  // The writes that give the record at recordOffset the hidden mark (hidden) or the mark of a
-  // plain folder (!hidden), computed from the bytes in the file now. Checks like readHidden.
+  virtual Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const = 0;
+  // The writes that give the record at recordOffset the whole hidden mark (hidden) or no part of
+  // it (!hidden), computed from the bytes in the file now; every other bit of the record stays as
+  // it is. Checks like readHidden.
   virtual Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                            std::vector<BytePatch>& out) const = 0;
 };

@@ -171,7 +171,7 @@ Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     TreeEntry row;
     row.name = fid.name;
     row.isFolder = fid.isDirectory();
-    row.hidden = fid.isHidden();
+    row.mark = fid.isHidden() ? HiddenMark::Hidden : HiddenMark::None;
     row.recordOffsets = directory.recordOffsets(fid);
     UdfFileEntry child;
     if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
@@ -212,10 +212,11 @@ Error UdfTreeReader::locate(const ImageFile& file, uint64_t recordOffset, Locate
   return notFound(recordOffset);
 }
 
-Error UdfTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const {
+Error UdfTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const {
   Located at;
   if (Error e = locate(file, recordOffset, at)) return e;
-  hidden = at.bytes[FileIdentifier::kCharacteristicsOffset] & FileIdentifier::kHidden;
+  mark = at.bytes[FileIdentifier::kCharacteristicsOffset] & FileIdentifier::kHidden ? HiddenMark::Hidden
+                                                                                   : HiddenMark::None;
   return {};
 }
 

@@ -33,7 +33,7 @@ class UdfTreeReader final : public TreeReader {
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                    std::vector<TreeEntry>& out) const override;
-  Error readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const override;
+  Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
 

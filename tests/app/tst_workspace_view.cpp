@@ -271,7 +271,7 @@ class TestWorkspaceView : public QObject {
     QVERIFY(m_boxes.isEmpty());
     QByteArray after = readFile(m_image);
     for (qint64 at : {alphaAt.first, alphaAt.second, gammaAt.first, gammaAt.second})
-      QCOMPARE(int(after[at + kFlagsOffset]), 5);
+      QCOMPARE(int(after[at + kFlagsOffset]), 7);
     QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 2);
     QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 2);
     for (int row : {alpha, gamma}) QCOMPARE(cell(row, 1), QStringLiteral("Hidden"));
@@ -337,8 +337,8 @@ class TestWorkspaceView : public QObject {
     click("hide");
     QVERIFY(m_boxes.isEmpty());
     const QByteArray after = readFile(m_image);
-    QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 5);
-    QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 5);
+    QCOMPARE(int(after[betaAt.first + kFlagsOffset]), 7);
+    QCOMPARE(int(after[betaAt.second + kFlagsOffset]), 7);
     QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
   }
 

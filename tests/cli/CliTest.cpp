@@ -104,7 +104,7 @@ TEST_F(Cli, HideChecksEveryPathFirstThenIsIdempotent) {
   std::string out;
   ASSERT_EQ(runCli("info --json " + img, &out), 0);
   EXPECT_EQ(python(out, "d['hidden_folders']"), "4");
-  EXPECT_EQ(isoinfoFlags(image, true, "/", "Beta"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "Beta"), 7u);
   EXPECT_EQ(runCli("show " + img + " /Beta /alpha /GAMMA.DIR /Beta/inner"), 0) << errors();
   EXPECT_EQ(runCli("show " + img + " /Beta"), 0);
   EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 2u);

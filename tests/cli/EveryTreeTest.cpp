@@ -35,7 +35,7 @@ std::set<std::string> childKeys(const std::vector<IsoinfoEntry>& listing, const 
 std::vector<IsoinfoEntry> hiddenEntries(const fs::path& image, bool joliet, bool rockRidge = false) {
   std::vector<IsoinfoEntry> hidden;
   for (const IsoinfoEntry& e : isoinfoList(image, joliet, rockRidge))
-    if (e.flags == 5) hidden.push_back(e);
+    if (e.flags == 7) hidden.push_back(e);
   return hidden;
 }
 
@@ -44,7 +44,7 @@ struct TreeCase {
   std::function<bool(const fs::path& dir, fs::path& image)> make;  // false: the maker is not built here
   const char* path;
   std::set<int> statuses;   // 0: hidden in both trees; 3 or 5: refused with nothing written
-  const char* jolietName;   // the folder that must carry 05 in the Joliet tree
+  const char* jolietName;   // the folder that must carry 07 in the Joliet tree
   bool rockRidge;           // the ISO 9660 record is checked by its Rock Ridge name, else by what it holds
 };
 
@@ -196,7 +196,7 @@ TEST_F(TwoTrees, PartlyHiddenFoldersAreSeenAndRepaired) {
   EXPECT_NE(text.find("Partly hidden\tFolder"), std::string::npos) << text;
   ASSERT_EQ(cli("hide " + quote(image.string()) + " /Beta"), 0) << errors();
   EXPECT_EQ(json("info --json", "d['mixed_folders'], d['hidden_folders']"), "0 1");
-  EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 7u);
 
   poke(offsetOf("BETA", "primary_offset") + 25, 2);  // now hidden in the Joliet tree only again
   ASSERT_EQ(cli("show " + quote(image.string()) + " /Beta"), 0) << errors();

@@ -2,6 +2,7 @@
 // and nothing is written.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "TestImages.h"
@@ -158,7 +159,41 @@ TEST(HostileInput, FoldersSharingOneRecordListAreRefused) {
   const Error e = ws.open((dir / "shared.iso").string(), OpenMode::ReadOnly);
   EXPECT_EQ(e.kind, ErrorKind::UnknownFormat) << e.message();
   EXPECT_NE(e.reason.find("share one record list"), std::string::npos) << e.reason;
+  // The tree built before the refusal holds only what was kept: a look-up below the refused folder
+  // finds nothing instead of reading a child that was never added (a fuzzer's find).
+  EXPECT_EQ(ws.folders().size(), 1u);
+  EntryRow row;
+  EXPECT_EQ(ws.findEntry("/D0/D1", row).kind, ErrorKind::PathNotFound);
   EXPECT_EQ(readBytes(dir / "shared.iso"), iso.bytes());
+}
+
+// Inputs the fuzzers once failed on, replayed as the fuzz target runs them: the bytes from sector 16 on.
+TEST(HostileInput, FuzzerFindingsStaySafe) {
+  struct Finding {
+    const char* file;
+    ErrorKind open;
+    const char* lookUp;
+    ErrorKind found;
+  } findings[] = {
+      // A refused open kept a child index whose folder was never added; the look-up read past the nodes.
+      {"open-list-failed-open-findfolder.bin", ErrorKind::UnknownFormat, "/A/B", ErrorKind::PathNotFound},
+  };
+  for (const Finding& f : findings) {
+    TempDir dir;
+    std::vector<uint8_t> image(16 * 2048, 0);
+    const auto input = readBytes(fs::path(UMBRA_FUZZ_FINDINGS) / f.file);
+    image.insert(image.end(), input.begin(), input.end());
+    const fs::path path = dir / "finding.iso";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                static_cast<std::streamsize>(image.size()));
+    Workspace ws;
+    EXPECT_EQ(ws.open(path.string(), OpenMode::ReadOnly).kind, f.open) << f.file;
+    FolderListing listing;
+    for (size_t i = 0; i < ws.folders().size(); ++i) (void)ws.listFolder(static_cast<int>(i), listing);
+    EntryRow row;
+    EXPECT_EQ(ws.findEntry(f.lookUp, row).kind, f.found) << f.file;
+    EXPECT_EQ(readBytes(path), image) << f.file;
+  }
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(HideShow, ToggleFollowsTheHideButtonRules) {
   ws.close();
   for (bool joliet : {false, true}) {
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 2u);
-    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 5u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 7u);
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 2u);
   }
 }
@@ -114,7 +114,7 @@ TEST(HideShow, PropertyOnlyAskedFlagsAndTheStampChange) {
         for (uint64_t at : {row.offsetIn(0), row.offsetIn(1)})
           if (at) {
             allowed.insert(at + iso::kDrFlags);
-            expected[at + iso::kDrFlags] = hide ? 5 : 2;
+            expected[at + iso::kDrFlags] = hide ? 7 : 2;
           }
       }
       ws.close();
@@ -122,6 +122,67 @@ TEST(HideShow, PropertyOnlyAskedFlagsAndTheStampChange) {
       for (uint64_t at : differingBytes(original, work))
         EXPECT_TRUE((at >= kStampFirst && at < kStampEnd) || allowed.count(at)) << makerName(maker) << " byte " << at;
       for (const auto& [at, value] : expected) EXPECT_EQ(bytes[static_cast<size_t>(at)], value) << at;
+    }
+  }
+}
+
+// Hide sets the Existence and Associated File bits and keeps every other bit, so a folder stays a
+// folder for the readers that honour the Directory bit; show clears both and sets the Directory bit
+// that images hidden with 5 lost. What the records hold before decides the state shown.
+TEST(HideShow, FlagBitsFromEveryStartingValue) {
+  struct Case {
+    const char* what;
+    uint8_t before;  // 0: as genisoimage -hidden writes it, else poked into the ISO 9660 and Joliet records
+    FolderState state;
+    unsigned hidden, shown;
+  } cases[] = {
+      {"plain folder", 0x02, FolderState::Normal, 0x07, 0x02},
+      {"hidden with 5, Directory bit lost", 0x05, FolderState::Hidden, 0x07, 0x02},
+      {"hidden with 7", 0x07, FolderState::Hidden, 0x07, 0x02},
+      {"Existence bit only", 0x03, FolderState::Mixed, 0x07, 0x02},
+      {"Associated bit only", 0x06, FolderState::Mixed, 0x07, 0x02},
+      {"Protection bit kept", 0x12, FolderState::Normal, 0x17, 0x12},
+      {"genisoimage -hidden", 0, FolderState::Mixed, 0x07, 0x02},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    writeFile(dir / "src" / "Secret" / "s.txt", "secret\n");
+    writeFile(dir / "src" / "Open" / "o.txt", "open\n");
+    const fs::path image = c.before ? makeImage(Maker::Xorriso, dir / "src", dir / "a.iso")
+                                    : makeImage(Maker::Genisoimage, dir / "src", dir / "a.iso", true, "-hidden Secret");
+    auto flagsNow = [&] {
+      return std::make_pair(isoinfoFlags(image, false, "/", "SECRET"), isoinfoFlags(image, true, "/", "Secret"));
+    };
+    if (c.before) {
+      Workspace ws;
+      EntryRow row;
+      ASSERT_TRUE(!ws.open(image.string(), OpenMode::Work) && !ws.findEntry("/Secret", row)) << c.what;
+      ws.close();
+      std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+      for (const EntryRecord& r : row.records) {
+        f.seekp(static_cast<std::streamoff>(r.offset + iso::kDrFlags));
+        f.put(static_cast<char>(c.before));
+      }
+    }
+    for (const bool hide : {true, false}) {
+      Workspace ws;
+      EntryRow row;
+      ASSERT_FALSE(ws.open(image.string(), OpenMode::Work)) << c.what;
+      ASSERT_FALSE(ws.findEntry("/Secret", row)) << c.what;
+      EXPECT_TRUE(row.isFolder) << c.what;
+      if (hide) {
+        EXPECT_EQ(row.state, c.state) << c.what;
+      }
+      EntryRow* rows[] = {&row};
+      ASSERT_FALSE(ws.setHidden(rows, hide).error) << c.what;
+      ws.close();
+      const unsigned want = hide ? c.hidden : c.shown;
+      EXPECT_EQ(flagsNow(), std::make_pair(want, want)) << c.what << (hide ? ", hidden" : ", shown");
+      if (!hide) continue;
+      // A reader that ignores the hidden bits still goes into the hidden folder: it is a folder.
+      std::string listing;
+      run("isoinfo -J -f -i " + quote(image.string()), &listing);
+      EXPECT_NE(listing.find("/Secret/s.txt"), std::string::npos) << c.what << ": " << listing;
     }
   }
 }
@@ -163,7 +224,7 @@ TEST(HideShow, ImagesLargerThanFourGiB) {
   ws.close();
   std::ifstream in(dir / "big.iso", std::ios::binary);
   in.seekg(static_cast<std::streamoff>(sub.offsetIn(0) + iso::kDrFlags));
-  EXPECT_EQ(in.get(), 5);
+  EXPECT_EQ(in.get(), 7);
   in.seekg(static_cast<std::streamoff>(sub.offsetIn(0) % (1ull << 32)) + iso::kDrFlags);
   EXPECT_EQ(in.get(), 0) << "nothing written at the offset a 32-bit wrap would give";
 }

@@ -173,7 +173,7 @@ TEST_P(UdfDamage, IsReportedOrOvercome) {
   EXPECT_NE(reader->problem().find(c.problem), std::string::npos) << reader->problem();
   EXPECT_TRUE(error);
   EXPECT_TRUE(folders.empty());
-  bool hidden = false;
+  HiddenMark hidden = HiddenMark::None;
   std::vector<BytePatch> patches;
   EXPECT_TRUE(reader->readHidden(file, image.fid("/Beta"), hidden));
   EXPECT_TRUE(reader->planHidden(file, image.fid("/Beta"), true, patches));
@@ -202,7 +202,7 @@ TEST(UdfDamageAfterOpen, OnlyTheDamagedCopyIsRefused) {
   const uint8_t bad = 0x77;
   ASSERT_TRUE(file.writeAt(offsets[1] + 39, &bad, 1));  // the mirror copy's name, CRC now wrong
   std::vector<BytePatch> patches;
-  bool hidden = false;
+  HiddenMark hidden = HiddenMark::None;
   EXPECT_FALSE(reader->planHidden(file, offsets[0], true, patches));
   EXPECT_FALSE(patches.empty());
   const Error error = reader->planHidden(file, offsets[1], true, patches);
@@ -237,9 +237,9 @@ TEST(UdfRandomDamage, ReaderStaysConsistent) {
         std::vector<TreeEntry> entries;
         (void)reader->listFolder(file, folders, static_cast<int>(i), entries);  // entries' own FEs may be hit
         for (uint64_t offset : folders[i].recordOffsets) {
-          bool hidden = true;
+          HiddenMark hidden = HiddenMark::Hidden;
           EXPECT_FALSE(reader->readHidden(file, offset, hidden)) << name << " round " << round;
-          EXPECT_FALSE(hidden);
+          EXPECT_EQ(hidden, HiddenMark::None);
         }
       }
     }

@@ -62,9 +62,9 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
     ASSERT_FALSE(tree.reader->planHidden(tree.file, offset, hidden, patches)) << path;
     for (const BytePatch& patch : patches)
       ASSERT_TRUE(tree.file.writeAt(patch.offset, patch.bytes.data(), patch.bytes.size()));
-    bool now = !hidden;
+    HiddenMark now = HiddenMark::Partial;
     ASSERT_FALSE(tree.reader->readHidden(tree.file, offset, now));
-    EXPECT_EQ(now, hidden) << path;
+    EXPECT_EQ(now, hidden ? HiddenMark::Hidden : HiddenMark::None) << path;
   }
   ASSERT_TRUE(tree.file.sync());
   std::vector<TreeFolder> again;  // the same reader sees the new mark

@@ -42,9 +42,9 @@ TEST(UdfWorkspace, HideReachesEveryTreeAndShowRestoresTheImage) {
         const ToggleOutcome hidden = ws.setHidden(rows, true);
         ASSERT_FALSE(hidden.error) << fixture.name << " " << path << ": " << hidden.error.message();
         const auto bytes = readBytes(copy);
-        EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(0)->offset + iso::kDrFlags)], 5) << fixture.name << " " << path;
+        EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(0)->offset + iso::kDrFlags)], 7) << fixture.name << " " << path;
         if (row.recordIn(1)) {
-          EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(1)->offset + iso::kDrFlags)], 5) << fixture.name << " " << path;
+          EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(1)->offset + iso::kDrFlags)], 7) << fixture.name << " " << path;
         }
       }
       // An independent reader sees the hidden bit, with every tag and CRC still right.

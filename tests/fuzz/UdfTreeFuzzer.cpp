@@ -33,10 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<umbra::TreeEntry> entries;
     (void)reader->listFolder(file, folders, static_cast<int>(i), entries);
     for (uint64_t offset : folders[i].recordOffsets) {
-      bool hidden = false;
+      umbra::HiddenMark hidden = umbra::HiddenMark::None;
       std::vector<umbra::BytePatch> patches;
       (void)reader->readHidden(file, offset, hidden);
-      (void)reader->planHidden(file, offset, !hidden, patches);
+      (void)reader->planHidden(file, offset, hidden != umbra::HiddenMark::Hidden, patches);
     }
   }
   return 0;

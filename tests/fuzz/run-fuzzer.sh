@@ -26,6 +26,7 @@ if [ "$target" = udf_tree_fuzzer ]; then
   max_len=1048576
 else
   for f in "$src"/*.iso; do dd if="$f" of="$corpus/$(basename "$f").seed" bs=2048 skip=16 count=32 status=none; done
+  cp tests/fuzz/findings/*.bin "$corpus"/  # inputs that once failed stay in the corpus
   max_len=65536
 fi
 build-fuzz/bin/$target -max_total_time="$seconds" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 "$corpus"
