@@ -82,8 +82,8 @@ void makeDeepTree(const fs::path& root) {
   }
 }
 
-// The folders of the Rock Ridge tree at their logical places, from isoinfo -R: a folder listed in
-// /rr_moved/ stands where the placeholder of its name (a record isoinfo lists but does not enter) is.
+// The folders of the Rock Ridge tree at their logical places, from isoinfo -R: a moved folder stands
+// where the placeholder of its name (a record isoinfo lists but does not enter) is.
 std::set<std::string> isoinfoLogicalFolders(const fs::path& image) {
   const auto entries = isoinfoList(image, false, true);
   std::set<std::string> folders, listed;
@@ -91,11 +91,15 @@ std::set<std::string> isoinfoLogicalFolders(const fs::path& image) {
   std::map<std::string, std::string> placeOf;  // "/rr_moved/d8" -> "/d1/.../d7/d8"
   for (const IsoinfoEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
-    const std::string moved = "/rr_moved/" + e.name;
-    if (!(e.flags & 2) && e.directory.rfind("/rr_moved/", 0) != 0 && listed.count(moved + "/"))
-      placeOf[moved] = e.directory + e.name;
-    else if (e.flags & 2)
+    if (e.flags & 2) {
       folders.insert(e.directory + e.name);
+      continue;
+    }
+    std::vector<std::string> moved;  // folders of that name elsewhere whose listing isoinfo shows
+    for (const IsoinfoEntry& f : entries)
+      if ((f.flags & 2) && f.name == e.name && f.directory != e.directory && listed.count(f.directory + f.name + "/"))
+        moved.push_back(f.directory + f.name);
+    if (moved.size() == 1) placeOf[moved[0]] = e.directory + e.name;
   }
   std::set<std::string> logical;
   for (std::string folder : folders) {
@@ -112,44 +116,63 @@ std::set<std::string> isoinfoLogicalFolders(const fs::path& image) {
   return logical;
 }
 
+struct RelocationCase {
+  const char* what;
+  bool joliet;
+  std::string extra;      // genisoimage options; empty: xorriso, which moves deep folders to the root
+  const char* movedTo;    // the folder holding the moved folders, as isoinfo -l names it
+  const char* folders;    // what info counts
+};
+
 TEST_F(Addressable, RelocatedFoldersStandAtTheirLogicalPlaceAndHideInEveryRecord) {
   const std::string deep = "/d1/d2/d3/d4/d5/d6/d7/d8";
-  for (const bool joliet : {true, false}) {
-    SCOPED_TRACE(joliet ? "genisoimage -J -R" : "genisoimage -R");
+  const std::string placeholderDir = "/D1/D2/D3/D4/D5/D6/D7/";
+  const RelocationCase cases[] = {
+      {"genisoimage -J -R", true, "-R", "/RR_MOVED/", "12"},  // the root, d1 to d10 and rr_moved
+      {"genisoimage -R", false, "-R", "/RR_MOVED/", "12"},
+      {"xorriso -compliance deep_paths_off -joliet on", true, "", "/", "11"},
+  };
+  for (const RelocationCase& c : cases) {
+    SCOPED_TRACE(c.what);
     TempDir work;
     makeDeepTree(work / "src");
-    const fs::path image = makeImage(Maker::Genisoimage, work / "src", work / "deep.iso", joliet, "-R");
+    fs::path image = work / "deep.iso";
+    if (c.extra.empty())
+      ASSERT_EQ(run(quote(xorriso()) + " -compliance deep_paths_off -joliet on -outdev " + quote(image.string()) +
+                    " -map " + quote((work / "src").string()) + " / >/dev/null 2>&1"),
+                0);
+    else
+      makeImage(Maker::Genisoimage, work / "src", image, c.joliet, c.extra);
     const std::string img = quote(image.string());
     fs::copy_file(image, work / "original.iso");
 
-    // ls -R lists every folder where a Rock Ridge reader shows it, and RR_MOVED without its moved folders.
+    // ls -R lists every folder where a Rock Ridge reader shows it, and the moved folders nowhere else.
     const std::string listed =
         json("ls -R --json " + img, "'\\n'.join(sorted(e['path'] for e in d if e['folder']))");
     std::string expected;
     for (const std::string& folder : isoinfoLogicalFolders(image)) expected += (expected.empty() ? "" : "\n") + folder;
     EXPECT_EQ(listed, expected);
     EXPECT_NE(listed.find(upper(deep) + "/D9/D10"), std::string::npos) << listed;
-    EXPECT_EQ(json("ls --json " + img + " /rr_moved", "len(d)"), "0");
-    EXPECT_EQ(json("info --json " + img, "d['folders']"), "12");  // the root, d1 to d10 and rr_moved
+    EXPECT_EQ(json("info --json " + img, "d['folders']"), c.folders);
 
-    // Hidden by its logical path: its record in RR_MOVED, the placeholder (Directory bit kept clear),
-    // and its Joliet twin.
+    // Hidden by its logical path: its moved record, the placeholder (Directory bit kept clear), and
+    // its Joliet twin.
     const auto isoBefore = isoinfoList(image, false);
     ASSERT_EQ(cli("hide " + img + " " + deep), 0) << errors();
     unsigned movedFlags = 0, placeholderFlags = 0, placeholderBefore = 99;
     for (const IsoinfoEntry& e : isoinfoList(image, false)) {
-      if (e.directory == "/RR_MOVED/" && e.name == "D8") movedFlags = e.flags;
-      if (e.directory == upper(deep).substr(0, 21) + "/" && e.name == "D8") placeholderFlags = e.flags;
+      if (e.directory == c.movedTo && e.name == "D8") movedFlags = e.flags;
+      if (e.directory == placeholderDir && e.name == "D8") placeholderFlags = e.flags;
     }
     for (const IsoinfoEntry& e : isoBefore)
-      if (e.directory == upper(deep).substr(0, 21) + "/" && e.name == "D8") placeholderBefore = e.flags;
+      if (e.directory == placeholderDir && e.name == "D8") placeholderBefore = e.flags;
     EXPECT_EQ(movedFlags, 7u);  // a folder keeps its Directory bit
     EXPECT_EQ(placeholderBefore, 0u);
     EXPECT_EQ(placeholderFlags, 5u);  // a file record for readers without Rock Ridge stays one
-    if (joliet) {
+    if (c.joliet) {
       EXPECT_EQ(isoinfoFlags(image, true, deep.substr(0, 21) + "/", "d8"), 7u);
     }
-    EXPECT_EQ(changedOutsideStamp(work / "original.iso", image).size(), joliet ? 3u : 2u);
+    EXPECT_EQ(changedOutsideStamp(work / "original.iso", image).size(), c.joliet ? 3u : 2u);
     EXPECT_EQ(json("ls --json " + img + " " + deep.substr(0, 21), "[e['state'] for e in d if e['folder']]"),
               "['hidden']");
     EXPECT_TRUE(pycdlibOpens(image));
@@ -158,8 +181,8 @@ TEST_F(Addressable, RelocatedFoldersStandAtTheirLogicalPlaceAndHideInEveryRecord
     EXPECT_TRUE(changedOutsideStamp(work / "original.iso", image).empty());
     EXPECT_TRUE(pycdlibOpens(image));
 
-    // The moved record alone is no path: RR_MOVED lists nothing.
-    EXPECT_EQ(cli("hide " + img + " /RR_MOVED/D8"), 3);
+    // The moved record alone is no path: Rock Ridge readers do not list it there.
+    EXPECT_EQ(cli("hide " + img + " " + c.movedTo + "D8"), 3);
   }
 }
 
