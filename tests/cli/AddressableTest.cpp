@@ -273,8 +273,21 @@ TEST_F(Addressable, ChildLinksInContinuationAreasAreFollowed) {
   EXPECT_EQ(json("ls -R --json " + img, "[e['path'] for e in d if e['folder'] and e['path'].endswith('/D10')]"),
             "['/D1/D2/D3/D4/D5/D6/D7/D8/D9/D10']");
   EXPECT_EQ(json("ls --json " + img + " /RR_MOVED", "len(d)"), "0");
+
+  // The placeholder's own extent names the moved folder's directory: hiding still leaves it a file record.
+  const uint64_t placeholder = std::stoull(json("ls --json " + img + " /D1/D2/D3/D4/D5/D6/D7",
+                                                "[e['primary_offset'] for e in d if e['name'] == 'D8'][0]"));
+  uint32_t movedExtent = 0;
+  for (const IsoinfoEntry& e : isoinfoList(image, false))
+    if (e.directory == "/RR_MOVED/" && e.name == "D8") movedExtent = e.extent;
+  ASSERT_NE(movedExtent, 0u);
+  bytes = readBytes(image);
+  both(bytes.data() + placeholder + 2, movedExtent);
+  writeFile(image, std::string(bytes.begin(), bytes.end()));
+
   ASSERT_EQ(cli("hide " + img + " /D1/D2/D3/D4/D5/D6/D7/D8"), 0) << errors();
   EXPECT_EQ(isoinfoFlags(image, false, "/RR_MOVED/", "D8"), 7u);
+  EXPECT_EQ(isoinfoFlags(image, false, "/D1/D2/D3/D4/D5/D6/D7/", "D8"), 5u);
 }
 
 struct PartialCase {
