@@ -113,7 +113,8 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
   DirRecord r;
   for (size_t i = 0; i < folders.size(); ++i) {
     if (depth[i] < kPlaceholderDepth) continue;
-    if (loadDirectory(file, m_path, static_cast<uint32_t>(folders[i].directory), buffer, walk)) continue;  // listings say so
+    // A folder that cannot be read is reported by its listing.
+    if (loadDirectory(file, m_path, static_cast<uint32_t>(folders[i].directory), buffer, walk)) continue;
     while (walk.next(r)) {
       if (r.isSelf() || r.isParent() || (r.flags & kFlagDirectory)) continue;
       const RockRidgeEntries rr = readRockRidge(r.systemUse, &file);
@@ -189,8 +190,8 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
 
   // Every link holds: the placeholders and moved records are known by their new numbers.
   for (const Link& link : links) {
-    const Moved& moved =
-        holders[folders[static_cast<size_t>(link.folder)].parent][static_cast<uint32_t>(folders[static_cast<size_t>(link.folder)].directory)];
+    const TreeFolder& target = folders[static_cast<size_t>(link.folder)];
+    const Moved& moved = holders[target.parent][static_cast<uint32_t>(target.directory)];
     const int folder = newIndex[static_cast<size_t>(link.folder)];
     m_placeholders[link.record] = {folder, moved.offset, moved.length};
     m_movedRecords[moved.offset] = folder;
@@ -252,7 +253,8 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     e.recordMarks.clear();
     if (!m_placeholders.empty())
       if (const auto placeholder = m_placeholders.find(r.offset); placeholder != m_placeholders.end()) {
-        // The placeholder is a file record whose Directory bit stays clear; its moved record is the folder's other copy.
+        // The placeholder is a file record whose Directory bit stays clear; its moved record is the
+        // folder's other copy.
         const Relocation& moved = placeholder->second;
         uint8_t movedFlags = 0;
         if (Error bad = readRecordFlags(file, m_path, moved.movedRecord, movedFlags)) {
@@ -294,7 +296,8 @@ Error IsoTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   uint32_t extent = 0;
   if (Error e = readRecordFlags(file, m_path, recordOffset, flags, &extent)) return e;
   // A placeholder is a file record for readers without Rock Ridge: its Directory bit stays clear.
-  const bool folder = !m_placeholders.count(recordOffset) && ((flags & kFlagDirectory) || m_folderByExtent.count(extent));
+  const bool folder =
+      !m_placeholders.count(recordOffset) && ((flags & kFlagDirectory) || m_folderByExtent.count(extent));
   out.push_back({recordOffset + kDrFlags, {hidden ? withHiddenMark(flags, folder) : withoutHiddenMark(flags, folder)}});
   return {};
 }

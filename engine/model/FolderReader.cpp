@@ -83,8 +83,8 @@ std::string EntryRow::isoDateText() const {
                         unsigned{date.day}, unsigned{date.hour}, unsigned{date.minute}, unsigned{date.second});
   if (date.hasOffset) {
     const int minutes = date.offsetMinutes < 0 ? -date.offsetMinutes : date.offsetMinutes;
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%c%02d:%02d", date.offsetMinutes < 0 ? '-' : '+',
-                       minutes / 60, minutes % 60);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%c%02d:%02d",
+                       date.offsetMinutes < 0 ? '-' : '+', minutes / 60, minutes % 60);
   }
   return std::string(text, static_cast<size_t>(n));
 }
