@@ -36,7 +36,23 @@ int openForReading(Workspace& ws, const std::string& image) {
   return kOk;
 }
 
-void writeRowText(OutputBuffer& out, const EntryRow& row, const std::string& prefix) {
+// Whether a folder is proven absent from some trees and paired in all the others.
+bool provenPartial(const Workspace& ws, const EntryRow& row) {
+  if (!row.isFolder || row.folderIndex < 0) return false;
+  const CFolderNode& node = ws.folders().node(row.folderIndex);
+  return !node.absentIn.empty() && node.unpairedIn.empty();
+}
+
+// The trees that hold a folder proven absent from the others ("" for a folder every tree holds).
+std::string heldOnly(const Workspace& ws, const EntryRow& row) {
+  if (!provenPartial(ws, row)) return {};
+  std::string trees;
+  for (const FolderPlace& place : ws.folders().node(row.folderIndex).places)
+    trees += (trees.empty() ? "" : ", ") + std::string(ws.trees().label(place.tree));
+  return trees;
+}
+
+void writeRowText(OutputBuffer& out, const Workspace& ws, const EntryRow& row, const std::string& prefix) {
   out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
       << row.modifiedText() << '\t' << prefix << row.name;
   // The entry's names in the other trees, once each.
@@ -46,6 +62,7 @@ void writeRowText(OutputBuffer& out, const EntryRow& row, const std::string& pre
     out << '\t' << record.name;
     last = &record.name;
   }
+  if (const std::string trees = heldOnly(ws, row); !trees.empty()) out << "\t(only in " << trees << ')';
   out << '\n';
 }
 
@@ -66,7 +83,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << "null";
   out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden() ? "true" : "false")
       << ",\"size\":" << row.size << ",\"modified\":";
-  out.jsonString(row.modifiedText());
+  out.jsonString(row.isoDateText());
   out << ",\"primary_offset\":";
   if (primary)
     out << primary->offset;
@@ -87,6 +104,13 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << (i ? "," : "") << "{\"tree\":\"" << ws.trees().reader(record.tree).kind().id << "\",\"name\":";
     out.jsonString(record.name);
     out << ",\"offset\":" << record.offset << '}';
+  }
+  // A folder proven absent from some trees: the trees that hold it.
+  if (provenPartial(ws, row)) {
+    out << "],\"only_in\":[";
+    const auto& places = ws.folders().node(row.folderIndex).places;
+    for (size_t i = 0; i < places.size(); ++i)
+      out << (i ? "," : "") << '"' << ws.trees().reader(places[i].tree).kind().id << '"';
   }
   out << "]}";
 }
@@ -220,7 +244,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
         if (recursive) path = prefix + row.name;
         writeRowJson(sink, ws, row, recursive ? &path : nullptr);
       } else {
-        writeRowText(sink, row, prefix);
+        writeRowText(sink, ws, row, prefix);
       }
       chunkStarted[chunk] = 1;
     }

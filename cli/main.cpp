@@ -42,7 +42,8 @@ const char* const kUsage =
     "  2  the image cannot be opened or read\n"
     "  3  a PATH is missing, could mean two entries, or is not a folder\n"
     "  4  the burn failed\n"
-    "  5  refused: a folder has no proven twin in a tree of the image (nothing was written)\n"
+    "  5  refused: a folder's twin in a tree of the image may exist but cannot be proven (nothing was\n"
+    "     written); a folder that a tree provably lacks is hidden in the trees that hold it\n"
     "  6  a write failed part-way (the message lists what was changed)\n";
 
 #ifndef UMBRA_WITH_BURN

@@ -333,10 +333,29 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
       for (const EntryRecord& record : listing.rows[i].records) match = match || nameMatches(last, record.name, exact);
       if (match) matches.push_back(i);
     }
-    if (matches.size() > 1)
-      return makeError(ErrorKind::AmbiguousPath, entryPath,
-                       "The path could mean two entries, " + pathOf(listing.rows[matches[0]]) + " and " +
-                           pathOf(listing.rows[matches[1]]) + ".");
+    if (matches.size() > 1) {
+      // Each entry with its records, and a name that only it has, if any, to address it by.
+      std::string text = "The path could mean " + std::to_string(matches.size()) + " entries:";
+      for (size_t k = 0; k < matches.size(); ++k) {
+        const EntryRow& row = listing.rows[matches[k]];
+        text += std::string(k ? ";" : "") + " " + (row.isFolder ? "a folder" : "a file") + " with";
+        std::string own;
+        for (size_t i = 0; i < row.records.size(); ++i) {
+          const EntryRecord& record = row.records[i];
+          text += std::string(i ? "," : "") + " the " + m_trees.label(record.tree) + " record \"" + record.name +
+                  "\" at byte " + std::to_string(record.offset);
+          bool shared = false;
+          for (size_t other = 0; other < matches.size(); ++other)
+            for (const EntryRecord& r : listing.rows[matches[other]].records)
+              shared = shared || (other != k && nameMatches(record.name, r.name, true));
+          if (own.empty() && !shared) own = record.name;
+        }
+        std::string parent = row.parentIndex >= 0 ? m_tree.pathOf(row.parentIndex) : std::string("/");
+        if (parent != "/") parent += '/';
+        text += own.empty() ? " (no name of it tells it from the others)" : " (address it as " + parent + own + ")";
+      }
+      return makeError(ErrorKind::AmbiguousPath, entryPath, text + ".");
+    }
     if (matches.size() == 1) {
       out = listing.rows[matches[0]];
       return {};

@@ -1,6 +1,7 @@
 #include "engine/iso9660/IsoTreeReader.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/CIsoImage.h"
@@ -76,6 +77,9 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
     out.push_back(std::move(folder));
   }
   if (out.empty()) return makeError(ErrorKind::UnknownFormat, m_path, kUnknownFormatMessage);
+  m_placeholders.clear();
+  m_movedRecords.clear();
+  m_unfollowedRelocation = false;
   if (!m_joliet) {
     // Rock Ridge announces itself with the SUSP marker in the root's own record.
     std::vector<uint8_t> buffer;
@@ -83,7 +87,127 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
     DirRecord self;
     m_rockRidge = !loadDirectory(file, m_path, static_cast<uint32_t>(out[0].directory), buffer, walk) &&
                   walk.next(self) && hasSuspMarker(self.systemUse);
+    if (m_rockRidge) return followRelocations(file, out, depth);
   }
+  return {};
+}
+
+Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
+                                       const std::vector<int>& depth) const {
+  // Makers move a folder that would stand deeper than ISO 9660's eight levels, so placeholders stand
+  // in folders seven levels below the root (the eighth level), which can hold no folder of their own.
+  // Only those folders are read here; a placeholder elsewhere stays a file, and its moved folder in
+  // RR_MOVED keeps this tree from proving any folder absent.
+  constexpr int kPlaceholderDepth = 7;
+  auto damaged = [&](const char* why) {
+    return makeError(ErrorKind::UnknownFormat, m_path, std::string(why) + " The image is damaged.");
+  };
+  struct Link {
+    int parent, folder;
+    uint64_t record;
+    std::string identifier;
+  };
+  std::vector<Link> links;
+  std::vector<uint8_t> buffer;
+  DirectoryWalk walk;
+  DirRecord r;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    if (depth[i] < kPlaceholderDepth) continue;
+    // A folder that cannot be read is reported by its listing.
+    if (loadDirectory(file, m_path, static_cast<uint32_t>(folders[i].directory), buffer, walk)) continue;
+    while (walk.next(r)) {
+      if (r.isSelf() || r.isParent() || (r.flags & kFlagDirectory)) continue;
+      const RockRidgeEntries rr = readRockRidge(r.systemUse, &file);
+      if (!rr.childLink) continue;
+      const auto target = m_folderByExtent.find(rr.childSector);
+      if (target == m_folderByExtent.end() || target->second == 0)
+        return damaged("A Rock Ridge placeholder in the ISO 9660 tree points to no folder of the tree.");
+      links.push_back({static_cast<int>(i), target->second, r.offset, std::string(r.identifier)});
+    }
+  }
+
+  // Each moved folder keeps a record (with RE) in the folder that holds moved folders.
+  struct Moved {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    bool relocated = false;
+  };
+  std::unordered_map<int, std::unordered_map<uint32_t, Moved>> holders;  // holder folder -> extent -> record
+  std::vector<int> parentOf(folders.size());
+  for (size_t i = 0; i < folders.size(); ++i) parentOf[i] = folders[i].parent;
+  std::vector<const Link*> linkOf(folders.size(), nullptr);
+  for (const Link& link : links) {
+    const int holder = folders[static_cast<size_t>(link.folder)].parent;
+    auto [records, fresh] = holders.try_emplace(holder);
+    if (fresh && !loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(holder)].directory),
+                                buffer, walk)) {
+      while (walk.next(r))
+        if (!r.isSelf() && !r.isParent())
+          records->second[r.extent] = {r.offset, r.dataLength, readRockRidge(r.systemUse, &file).relocated};
+    }
+    const auto moved = records->second.find(static_cast<uint32_t>(folders[static_cast<size_t>(link.folder)].directory));
+    if (moved == records->second.end())
+      return damaged("A relocated folder of the ISO 9660 tree has no record where it was moved to.");
+    if (linkOf[static_cast<size_t>(link.folder)])
+      return damaged("Two Rock Ridge placeholders in the ISO 9660 tree point to one folder.");
+    linkOf[static_cast<size_t>(link.folder)] = &link;
+    parentOf[static_cast<size_t>(link.folder)] = link.parent;
+  }
+  // A moved record no placeholder leads to, or a folder of moved folders whose folders were not all
+  // followed, leaves folders this tree cannot place: no folder is then proven absent from it.
+  for (const auto& [holder, records] : holders)
+    for (const auto& [extent, record] : records) {
+      const auto folder = m_folderByExtent.find(extent);
+      if (record.relocated && (folder == m_folderByExtent.end() || !linkOf[static_cast<size_t>(folder->second)]))
+        m_unfollowedRelocation = true;
+    }
+  for (int child : folders[0].children) {
+    std::string name = folders[static_cast<size_t>(child)].name;
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (name != "RR_MOVED" && name != ".RR_MOVED" && name != "_RR_MOVED") continue;
+    for (int moved : folders[static_cast<size_t>(child)].children)
+      if (!linkOf[static_cast<size_t>(moved)]) m_unfollowedRelocation = true;
+  }
+  if (links.empty()) return {};
+
+  // The logical tree, walked from the root: a folder it does not reach stands in a loop.
+  std::vector<std::vector<int>> children(folders.size());
+  for (size_t i = 1; i < folders.size(); ++i) children[static_cast<size_t>(parentOf[i])].push_back(static_cast<int>(i));
+  std::vector<int> order{0}, newIndex(folders.size(), -1), level(folders.size(), 0);
+  newIndex[0] = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const int folder = order[k];
+    for (int child : children[static_cast<size_t>(folder)]) {
+      if (newIndex[static_cast<size_t>(child)] >= 0) continue;
+      level[static_cast<size_t>(child)] = level[static_cast<size_t>(folder)] + 1;
+      if (level[static_cast<size_t>(child)] > static_cast<int>(kMaxFolderDepth))
+        return damaged("Rock Ridge relocations in the ISO 9660 tree nest too deep.");
+      newIndex[static_cast<size_t>(child)] = static_cast<int>(order.size());
+      order.push_back(child);
+    }
+  }
+  if (order.size() != folders.size()) return damaged("Rock Ridge relocations in the ISO 9660 tree form a loop.");
+
+  // Every link holds: the placeholders and moved records are known by their new numbers.
+  for (const Link& link : links) {
+    const TreeFolder& target = folders[static_cast<size_t>(link.folder)];
+    const Moved& moved = holders[target.parent][static_cast<uint32_t>(target.directory)];
+    const int folder = newIndex[static_cast<size_t>(link.folder)];
+    m_placeholders[link.record] = {folder, moved.offset, moved.length};
+    m_movedRecords[moved.offset] = folder;
+  }
+  std::vector<TreeFolder> placed(folders.size());
+  for (size_t k = 0; k < order.size(); ++k) {
+    const auto old = static_cast<size_t>(order[k]);
+    TreeFolder& f = placed[k];
+    f = std::move(folders[old]);
+    f.parent = parentOf[old] < 0 ? -1 : newIndex[static_cast<size_t>(parentOf[old])];
+    f.children.clear();
+    for (int child : children[old]) f.children.push_back(newIndex[static_cast<size_t>(child)]);
+    if (const Link* link = linkOf[old]) f.name = nameOf(link->identifier);
+    m_folderByExtent[static_cast<uint32_t>(f.directory)] = static_cast<int>(k);
+  }
+  folders = std::move(placed);
   return {};
 }
 
@@ -102,6 +226,8 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
   DirRecord r;
   while (!error && walk.next(r)) {
     if (r.isSelf() || r.isParent()) continue;
+    // A moved folder is listed where its placeholder stands, as Rock Ridge readers list it.
+    if (!m_movedRecords.empty() && m_movedRecords.count(r.offset)) continue;
     if (count == out.size()) out.emplace_back();
     TreeEntry& e = out[count++];
     if (m_joliet)
@@ -109,7 +235,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     else
       e.name.assign(r.identifier);
     e.originalName.clear();
-    if (m_rockRidge) e.originalName = rockRidgeName(r.systemUse);
+    if (m_rockRidge) e.originalName = readRockRidge(r.systemUse, &file).name;
     const auto known = m_folderByExtent.find(r.extent);
     e.mark = markOf(r.flags);
     // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path table.
@@ -118,7 +244,32 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     e.dataSector = r.extent;
     e.size = r.dataLength;
     e.date = {static_cast<uint16_t>(1900 + r.date[0]), r.date[1], r.date[2], r.date[3], r.date[4]};
+    e.date.second = r.date[5];
+    // The offset from UTC in 15-minute steps, from -48 (west) to +52 (east).
+    const auto quarters = static_cast<int8_t>(r.date[6]);
+    e.date.hasOffset = quarters >= -48 && quarters <= 52;
+    e.date.offsetMinutes = static_cast<int16_t>(e.date.hasOffset ? quarters * 15 : 0);
     e.recordOffsets.assign(1, r.offset);
+    e.recordMarks.clear();
+    if (!m_placeholders.empty())
+      if (const auto placeholder = m_placeholders.find(r.offset); placeholder != m_placeholders.end()) {
+        // The placeholder is a file record whose Directory bit stays clear; its moved record is the
+        // folder's other copy.
+        const Relocation& moved = placeholder->second;
+        uint8_t movedFlags = 0;
+        if (Error bad = readRecordFlags(file, m_path, moved.movedRecord, movedFlags)) {
+          error = bad;
+          --count;
+          break;
+        }
+        e.isFolder = true;
+        e.folder = moved.folder;
+        e.size = moved.movedLength;
+        e.dataSector = 0;
+        e.recordOffsets.push_back(moved.movedRecord);
+        e.recordMarks = {e.mark, markOf(movedFlags)};
+        if (e.recordMarks[1] != e.mark) e.mark = HiddenMark::Partial;
+      }
   }
   out.resize(count);
   if (!error && walk.damaged())
@@ -144,7 +295,9 @@ Error IsoTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   uint8_t flags = 0;
   uint32_t extent = 0;
   if (Error e = readRecordFlags(file, m_path, recordOffset, flags, &extent)) return e;
-  const bool folder = (flags & kFlagDirectory) || m_folderByExtent.count(extent);
+  // A placeholder is a file record for readers without Rock Ridge: its Directory bit stays clear.
+  const bool folder =
+      !m_placeholders.count(recordOffset) && ((flags & kFlagDirectory) || m_folderByExtent.count(extent));
   out.push_back({recordOffset + kDrFlags, {hidden ? withHiddenMark(flags, folder) : withoutHiddenMark(flags, folder)}});
   return {};
 }

@@ -2,6 +2,9 @@
 // The ISO 9660 tree and the Joliet tree as tree readers: folders from the path table, each one's
 // record and name from its parent's directory, listings from directory walks, and the File Flags
 // byte as the hidden mark (Existence and Associated File set hide; both clear and Directory set show).
+// A Rock Ridge tree's relocated folders stand where their placeholders are, as Rock Ridge readers
+// show them: each has two records, the placeholder and its record in the folder of moved folders,
+// which listings leave out.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +27,7 @@ class IsoTreeReader : public TreeReader {
 
   const TreeKind& kind() const override { return m_joliet ? kJoliet : kIso9660; }
   bool keepsGivenNames() const override;
+  bool placesEveryFolder() const override { return !m_unfollowedRelocation; }
   std::string description() const override;
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
@@ -37,6 +41,17 @@ class IsoTreeReader : public TreeReader {
 
  private:
   std::string nameOf(std::string_view identifier) const;
+  // Moves each relocated folder to its placeholder's folder and renumbers the list so that parents
+  // still come first; leaves `folders` as it was and returns the error when a link is bad.
+  Error followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
+                          const std::vector<int>& depth) const;
+
+  // A relocated folder: its placeholder's record (the key of m_placeholders) and its moved record.
+  struct Relocation {
+    int folder = -1;
+    uint64_t movedRecord = 0;
+    uint32_t movedLength = 0;
+  };
   static HiddenMark markOf(uint8_t flags);
 
   std::string m_path;
@@ -47,6 +62,9 @@ class IsoTreeReader : public TreeReader {
   // Filled once by readFolders, read-only afterwards (listings may run on several threads).
   mutable std::unordered_map<uint32_t, int> m_folderByExtent;
   mutable bool m_rockRidge = false;
+  mutable std::unordered_map<uint64_t, Relocation> m_placeholders;  // placeholder record offset -> folder
+  mutable std::unordered_map<uint64_t, int> m_movedRecords;         // moved record offset -> folder
+  mutable bool m_unfollowedRelocation = false;
 };
 
 }  // namespace umbra

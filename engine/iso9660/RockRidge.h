@@ -1,15 +1,32 @@
 #pragma once
-// Rock Ridge names. Makers that write Rock Ridge keep each entry's original name in an "NM" entry
-// of the record's system use area; it is the surest way to find an entry's Joliet twin.
+// Rock Ridge entries of a directory record. Makers that write Rock Ridge keep each entry's original
+// name in an "NM" entry of the record's system use area; it is the surest way to find an entry's
+// Joliet twin. Folders deeper than ISO 9660 allows are moved into a folder of their own (RR_MOVED):
+// the moved folder's record there carries "RE", and a placeholder record with a "CL" entry (the
+// moved folder's directory sector) stands where the folder belongs.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace umbra {
 
+class ImageFile;
+
 // Whether a folder's own "." record starts its system use area with the SUSP "SP" marker.
 bool hasSuspMarker(std::string_view systemUse);
-// The name of the NM entries of a record's system use area; empty when there is none, or when it
-// continues outside the record.
+
+// What one record's Rock Ridge entries say, continuation areas included.
+struct RockRidgeEntries {
+  std::string name;          // the NM name; empty when there is none or it is cut short
+  bool relocated = false;    // RE: the record of a moved folder in the folder holding moved folders
+  bool childLink = false;    // CL: a placeholder for a moved folder
+  uint32_t childSector = 0;  // CL: the moved folder's directory sector
+};
+
+// Reads the entries of a record's system use area. With a file, continuation areas (CE) are
+// followed too, a bounded number of them and only inside the image; without one, they are not.
+RockRidgeEntries readRockRidge(std::string_view systemUse, const ImageFile* file = nullptr);
+// The NM name of the record's own system use area only.
 std::string rockRidgeName(std::string_view systemUse);
 
 }  // namespace umbra

@@ -76,6 +76,19 @@ std::string EntryRow::modifiedText() const {
   return std::string(text, out);
 }
 
+std::string EntryRow::isoDateText() const {
+  char text[40];
+  const unsigned year = std::min<unsigned>(date.year, 9999);
+  int n = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", year, unsigned{date.month},
+                        unsigned{date.day}, unsigned{date.hour}, unsigned{date.minute}, unsigned{date.second});
+  if (date.hasOffset) {
+    const int minutes = date.offsetMinutes < 0 ? -date.offsetMinutes : date.offsetMinutes;
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%c%02d:%02d",
+                       date.offsetMinutes < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  }
+  return std::string(text, static_cast<size_t>(n));
+}
+
 std::string EntryRow::sizeText() const {
   char text[40];
   std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(size));
@@ -114,7 +127,8 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     return row;
   };
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
-    for (uint64_t offset : e.recordOffsets) row.records.push_back({t, offset, e.mark, e.name});
+    for (size_t i = 0; i < e.recordOffsets.size(); ++i)
+      row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark, e.name});
   };
 
   // The folder's first tree gives the rows.
@@ -186,8 +200,10 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         if (it != m_folderRows.end() && it->first == folderNode) {
           attach(out.rows[it->second], e, place.tree);
         } else {
+          // A folder the first tree lacks: its records in later trees join this row.
           EntryRow& row = newRow(e, place.tree);
           attach(row, e, place.tree);
+          m_folderRows.insert(it, {folderNode, static_cast<uint32_t>(rowCount - 1)});
         }
         continue;
       }

@@ -48,6 +48,13 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
   };
   place(0, 0);
   FolderPairing pairing(file, *m_trees, *this, tree);
+  // Per node: every folder of this tree below it is paired (so a node left over is absent here).
+  std::vector<char> complete(m_nodes.size(), 0);
+  // A tree that could not place some of its folders proves nothing absent, in it or from it: its
+  // folders left over may be the twins of folders it seems to lack.
+  bool treePlacesAll = true;
+  for (int t = 0; t < m_trees->count(); ++t)
+    treePlacesAll = treePlacesAll && (!m_trees->usable(t) || m_trees->reader(t).placesEveryFolder());
   // Parents are paired before their children; nodes added on the way are visited too.
   for (size_t n = 0; n < m_nodes.size(); ++n) {
     const int folder = m_nodes[n].folderIn(tree);
@@ -58,23 +65,44 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
     std::vector<int> twins = folders[static_cast<size_t>(folder)].children;
     if (!nodes.empty() && !twins.empty())
       pairing.pairSiblings(static_cast<int>(n), folder, nodes, twins, place);
-    // A folder of this tree without a proven twin becomes a node of its own.
-    for (int unpaired : twins) {
-      if (byPlace[static_cast<size_t>(unpaired)] >= 0) continue;
+    std::vector<int> unplaced;  // this tree's folders still without a node
+    for (int twin : twins)
+      if (byPlace[static_cast<size_t>(twin)] < 0) unplaced.push_back(twin);
+    if (complete.size() < m_nodes.size()) complete.resize(m_nodes.size(), 0);
+    complete[n] = unplaced.empty() && treePlacesAll;
+    // A folder of this tree without a proven twin becomes a node of its own. It is absent from an
+    // earlier tree when no node left over here has a place there, or when its parent is absent there.
+    for (int unpaired : unplaced) {
       CFolderNode added;
       added.name = folders[static_cast<size_t>(unpaired)].name;
       added.parent = static_cast<int>(n);
       added.depth = m_nodes[n].depth + 1;
-      for (int earlier = 0; earlier < tree; ++earlier)
-        if (m_trees->usable(earlier) && !m_trees->foldersOf(earlier).empty()) added.unpairedIn.push_back(earlier);
+      for (int earlier = 0; earlier < tree; ++earlier) {
+        if (!m_trees->usable(earlier) || m_trees->foldersOf(earlier).empty()) continue;
+        bool absent = false;
+        if (m_nodes[n].folderIn(earlier) >= 0) {
+          absent = treePlacesAll;
+          for (int left : nodes) absent = absent && m_nodes[static_cast<size_t>(left)].folderIn(earlier) < 0;
+        } else {
+          absent = m_nodes[n].absentFrom(earlier);
+        }
+        (absent ? added.absentIn : added.unpairedIn).push_back(earlier);
+      }
       const int index = static_cast<int>(m_nodes.size());
       m_nodes.push_back(std::move(added));
       m_nodes[n].children.push_back(index);
       place(index, unpaired);
     }
   }
-  for (CFolderNode& node : m_nodes)
-    if (node.folderIn(tree) < 0) node.unpairedIn.push_back(tree);
+  if (complete.size() < m_nodes.size()) complete.resize(m_nodes.size(), 0);
+  // Parents come before their children, so a parent's verdict is known when its child is judged.
+  for (CFolderNode& node : m_nodes) {
+    if (node.folderIn(tree) >= 0) continue;
+    const CFolderNode& parent = m_nodes[static_cast<size_t>(node.parent)];
+    const bool absent = parent.folderIn(tree) >= 0 ? complete[static_cast<size_t>(node.parent)] != 0
+                                                   : parent.absentFrom(tree);
+    (absent ? node.absentIn : node.unpairedIn).push_back(tree);
+  }
 }
 
 int FolderTree::findByPlace(int tree, int folder) const {
@@ -129,9 +157,28 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
         }
         if (match) matches.push_back(child);
       }
-      if (matches.size() > 1)
-        return makeError(ErrorKind::AmbiguousPath, std::string(path),
-                         "The path could mean two folders, " + pathOf(matches[0]) + " and " + pathOf(matches[1]) + ".");
+      if (matches.size() > 1) {
+        // Each folder with its names per tree, and a name that only it has, if any, to address it by.
+        std::string text = "The path could mean " + std::to_string(matches.size()) + " folders:";
+        for (size_t k = 0; k < matches.size(); ++k) {
+          std::string own;
+          text += std::string(k ? ";" : "") + " one named";
+          const auto& places = node(matches[k]).places;
+          for (size_t i = 0; i < places.size(); ++i) {
+            const std::string& name = m_trees->folder(places[i].tree, places[i].folder).name;
+            text += std::string(i ? "," : "") + " \"" + name + "\" in the " + m_trees->label(places[i].tree) + " tree";
+            bool shared = false;
+            for (size_t other = 0; other < matches.size(); ++other)
+              for (const FolderPlace& p : node(matches[other]).places)
+                shared = shared || (other != k && nameMatches(name, m_trees->folder(p.tree, p.folder).name, true));
+            if (own.empty() && !shared) own = name;
+          }
+          std::string parent = pathOf(folder);
+          if (parent != "/") parent += '/';
+          text += own.empty() ? " (no name of it tells it from the others)" : " (address it as " + parent + own + ")";
+        }
+        return makeError(ErrorKind::AmbiguousPath, std::string(path), text + ".");
+      }
       if (matches.size() == 1) {
         found = matches[0];
         break;

@@ -1,7 +1,10 @@
 #pragma once
 // The folder hierarchy of an open image: one CFolderNode per folder, holding its place in every
 // tree where its twin is proven. A folder of one tree without a proven twin in another tree that
-// has folders is "unpaired" there: it keeps a node of its own, and it cannot be hidden.
+// has folders is "unpaired" there: it keeps a node of its own, and it cannot be hidden. Where every
+// folder of that other tree at the same place is paired with another folder already (or the tree
+// has no folder there), the folder is proven absent from it instead: it is hidden in the trees
+// that hold it.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +30,13 @@ struct CFolderNode {
   std::vector<int> children;       // ISO 9660 order, then folders found only in other trees
   std::vector<FolderPlace> places;  // in tree order
   std::vector<int> unpairedIn;     // usable trees in which no twin of this folder could be proven
+  std::vector<int> absentIn;       // usable trees proven to hold no twin of this folder
+
+  bool absentFrom(int tree) const {
+    for (int t : absentIn)
+      if (t == tree) return true;
+    return false;
+  }
 
   // Index of the folder in that tree's list; -1 when it has none there.
   int folderIn(int tree) const {

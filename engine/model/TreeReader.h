@@ -27,10 +27,13 @@ enum class HiddenMark : uint8_t {
   Partial,  // part of it (ISO 9660's Existence bit alone: Windows leaves the entry out, Linux lists it)
 };
 
-// Recording date of an entry, as a listing shows it.
+// Recording date of an entry, as a listing shows it, with the offset from UTC its record gives.
 struct EntryDate {
   uint16_t year = 0;
   uint8_t month = 0, day = 0, hour = 0, minute = 0;
+  uint8_t second = 0;
+  bool hasOffset = false;    // the record gives its offset from UTC
+  int16_t offsetMinutes = 0;
 };
 
 // One folder of one tree, as its reader found it.
@@ -57,6 +60,9 @@ struct TreeEntry {
   uint64_t size = 0;                    // a file's length in bytes
   EntryDate date;
   std::vector<uint64_t> recordOffsets;  // image byte offset of the record, once per stored copy
+  // Where the copies' marks differ (a moved folder and its placeholder): one mark per copy, in the
+  // order of recordOffsets. Empty when every copy holds `mark`.
+  std::vector<HiddenMark> recordMarks;
 };
 
 // Bytes to store at an image offset.
@@ -96,6 +102,11 @@ class TreeReader {
   // Non-empty when the tree is there but cannot be used (damaged, or a layout not supported):
   // no folder then has a proven record in it, so no folder of the image can be hidden.
   virtual std::string problem() const { return {}; }
+
+  // Whether readFolders found every folder the tree holds at its place, so that a folder of another
+  // tree missing here is proven absent. False when the tree holds folders it could not place (Rock
+  // Ridge relocations it could not follow).
+  virtual bool placesEveryFolder() const { return true; }
 
   // Whether names in this tree are the names the user gave (Joliet, UDF), rather than names a maker
   // derived from them (ISO 9660 identifiers, upper-cased and cut short).

@@ -58,6 +58,14 @@ Error UdfFileEntry::readOne(const ImageFile& file, const UdfPartitions& partitio
   m_informationLength = le64(d + kInformationLengthOffset);
   const uint8_t* date = d + (m_extended ? kExtendedModified : kFileEntryModified);
   m_modified = {le16(date + 2), date[4], date[5], date[6], date[7]};
+  m_modified.second = date[8];
+  // Type 1 is local time, with its offset from UTC in minutes in 12 signed bits (-2047: not given).
+  const uint16_t typeAndZone = le16(date);
+  const int zone = (typeAndZone & 0x800) ? static_cast<int>(typeAndZone & 0xFFF) - 0x1000 : typeAndZone & 0xFFF;
+  if ((typeAndZone >> 12) == 1 && zone >= -1440 && zone <= 1440) {
+    m_modified.hasOffset = true;
+    m_modified.offsetMinutes = static_cast<int16_t>(zone);
+  }
   const size_t eaLengthOffset = m_extended ? kExtendedEaLength : kFileEntryEaLength;
   const uint64_t eaLength = le32(d + eaLengthOffset), adLength = le32(d + eaLengthOffset + 4);
   const uint64_t header = m_extended ? kExtendedHeader : kFileEntryHeader;

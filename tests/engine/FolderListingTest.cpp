@@ -66,10 +66,12 @@ TEST(FolderListing, RowTexts) {
   MiniIso iso;
   iso.basicLayout();
   uint32_t pos = iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector);
-  const uint8_t date[7] = {105, 3, 7, 9, 5, 30, 0};
+  const uint8_t date[7] = {105, 3, 7, 9, 5, 30, 8};  // +2:00 in quarter hours
+  const uint8_t west[7] = {126, 12, 31, 23, 59, 59, static_cast<uint8_t>(-22)};  // -5:30
+  const uint8_t noOffset[7] = {126, 5, 3, 22, 12, 0, 100};  // beyond +13:00: no offset
   pos += iso.dirRecord(MiniIso::kRootSector, pos, "BIG.BIN;1", 30, 3000000000u, 0, date);
-  pos += iso.dirRecord(MiniIso::kRootSector, pos, "HIDDEN", 21, 2048, 5, date);
-  iso.dirRecord(MiniIso::kRootSector, pos, "ODD", 22, 2048, 1, date);
+  pos += iso.dirRecord(MiniIso::kRootSector, pos, "HIDDEN", 21, 2048, 5, west);
+  iso.dirRecord(MiniIso::kRootSector, pos, "ODD", 22, 2048, 1, noOffset);
   iso.save(dir / "mini.iso");
   Workspace ws;
   ASSERT_FALSE(ws.open((dir / "mini.iso").string(), OpenMode::ReadOnly));
@@ -78,6 +80,9 @@ TEST(FolderListing, RowTexts) {
   ASSERT_EQ(listing.rows.size(), 3u);
   EXPECT_EQ(listing.rows[0].sizeText(), "3000000000 bytes");
   EXPECT_EQ(listing.rows[0].modifiedText(), "2005-3-7 9:5");
+  EXPECT_EQ(listing.rows[0].isoDateText(), "2005-03-07T09:05:30+02:00");
+  EXPECT_EQ(listing.rows[1].isoDateText(), "2026-12-31T23:59:59-05:30");
+  EXPECT_EQ(listing.rows[2].isoDateText(), "2026-05-03T22:12:00");
   EXPECT_STREQ(listing.rows[1].property(), "Hidden");
   EXPECT_FALSE(listing.rows[1].isFolder) << "flags 5 on an extent that is no folder of the path table";
   EXPECT_STREQ(listing.rows[2].property(), "Partly hidden") << "the Existence bit alone hides from Windows only";
