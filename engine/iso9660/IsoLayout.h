@@ -45,11 +45,14 @@ inline constexpr size_t kPtHeadLength = 8;
 
 // Directory record.
 inline constexpr size_t kDrLength = 0;
+inline constexpr size_t kDrExtendedAttributes = 1;
 inline constexpr size_t kDrExtent = 2;
 inline constexpr size_t kDrDataLength = 10;
 inline constexpr size_t kDrDate = 18;
 inline constexpr size_t kDrDateLength = 7;
 inline constexpr size_t kDrFlags = 25;
+inline constexpr size_t kDrFileUnitSize = 26;
+inline constexpr size_t kDrInterleaveGap = 27;
 inline constexpr size_t kDrNameLength = 32;
 inline constexpr size_t kDrName = 33;
 inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
@@ -57,6 +60,7 @@ inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
 inline constexpr uint8_t kFlagExistence = 0x01;  // "hidden"
 inline constexpr uint8_t kFlagDirectory = 0x02;
 inline constexpr uint8_t kFlagAssociated = 0x04;
+inline constexpr uint8_t kFlagMultiExtent = 0x80;  // the file goes on in the next record
 // The two whole values the flag writer stores: a hidden folder, and a plain folder.
 inline constexpr uint8_t kHiddenFolderFlags = kFlagExistence | kFlagAssociated;  // 5
 inline constexpr uint8_t kShownFolderFlags = kFlagDirectory;                     // 2

@@ -125,6 +125,78 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
   return error;
 }
 
+namespace {
+// An identifier as a file name: without its version (";1") and the dot of an empty extension.
+std::string withoutVersion(std::string name) {
+  if (const size_t semicolon = name.rfind(';'); semicolon != std::string::npos) name.resize(semicolon);
+  if (name.size() > 1 && name.back() == '.') name.pop_back();
+  return name;
+}
+}  // namespace
+
+Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                                 std::vector<ContentEntry>& out) const {
+  out.clear();
+  if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
+    return makeError(ErrorKind::PathNotFound, m_path, "No such folder.");
+  std::vector<uint8_t> buffer;
+  DirectoryWalk walk;
+  if (Error e = loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(folder)].directory),
+                              buffer, walk))
+    return e;
+  DirRecord r;
+  bool continues = false;  // the last entry's final record is still to come
+  std::string lastIdentifier;
+  while (walk.next(r)) {
+    if (r.isSelf() || r.isParent()) continue;
+    const uint64_t start = sectorOffset(r.extent) + uint64_t{r.extendedAttributes} * kSectorSize;
+    if (continues && r.identifier == lastIdentifier) {  // the next part of a file over several extents
+      ContentEntry& e = out.back();
+      e.runs.push_back({start, r.dataLength, false});
+      e.size += r.dataLength;
+      e.recordOffsets.push_back(r.offset);
+      continues = (r.flags & kFlagMultiExtent) != 0;
+      continue;
+    }
+    if (continues) out.back().problem = "its last extent is missing";
+    const RockRidgeFacts facts = m_rockRidge ? rockRidgeFacts(r.systemUse) : RockRidgeFacts{};
+    if (facts.relocated) continue;  // listed where its placeholder stands
+    ContentEntry& e = out.emplace_back();
+    e.recordOffsets.assign(1, r.offset);
+    if (m_rockRidge) e.name = rockRidgeName(r.systemUse);
+    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier));
+    e.hasModified = true;
+    e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
+    const auto known = m_folderByExtent.find(facts.childLink ? facts.childLink : r.extent);
+    // A hidden folder may have lost its Directory bit; its extent still names a folder of the path table.
+    const bool hiddenMark = (r.flags & kHiddenFolderFlags) == kHiddenFolderFlags;
+    if ((r.flags & kFlagDirectory) || facts.childLink || (hiddenMark && known != m_folderByExtent.end())) {
+      e.kind = ContentEntry::Kind::Folder;
+      e.folder = known != m_folderByExtent.end() ? known->second : -1;
+      continues = false;
+      continue;
+    }
+    if (facts.link) {
+      e.kind = ContentEntry::Kind::Link;
+      e.linkTarget = facts.linkTarget;
+      if (e.linkTarget.empty()) e.problem = "its link target is cut short";
+      continues = false;
+      continue;
+    }
+    e.size = r.dataLength;
+    e.runs.push_back({start, r.dataLength, false});
+    if (r.interleaved) e.problem = "it is recorded interleaved, which is not supported";
+    continues = (r.flags & kFlagMultiExtent) != 0;
+    lastIdentifier.assign(r.identifier);
+  }
+  if (continues) out.back().problem = "its last extent is missing";
+  for (ContentEntry& e : out)
+    if (e.kind == ContentEntry::Kind::File && e.problem.empty()) e.problem = runsProblem(e.runs, file.size());
+  if (walk.damaged())
+    return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");
+  return {};
+}
+
 Error IsoTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, bool& hidden) const {
   uint8_t flags = 0;
   if (Error e = readRecordFlags(file, m_path, recordOffset, flags)) return e;
