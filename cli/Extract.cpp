@@ -260,7 +260,10 @@ int extractCommand(const std::string& image, const std::string& folderPath, cons
     for (const ContentEntry& entry : siblings)
       if (entry.kind == ContentEntry::Kind::Folder && entry.folder == treeFolder) self = &entry;
     if (!self) return failed(makeError(ErrorKind::UnknownFormat, image, "The record of " + folderPath + " could not be found."), kCannotOpen);
-    copier.copyTop(tree, treeFolder, self, ws.folders().pathOf(node));
+    std::string shown = folderPath;  // as the user named it
+    while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+    if (shown.front() != '/') shown.insert(0, "/");
+    copier.copyTop(tree, treeFolder, self, shown);
   }
   return copier.status();
 }

@@ -126,10 +126,12 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
 }
 
 namespace {
-// An identifier as a file name: without its version (";1") and the dot of an empty extension.
-std::string withoutVersion(std::string name) {
+// An identifier as a file name: without its version (";1") and, in the ISO 9660 tree, the dot a
+// maker adds to a name without extension ("README.;1").
+std::string withoutVersion(std::string name, bool joliet) {
   if (const size_t semicolon = name.rfind(';'); semicolon != std::string::npos) name.resize(semicolon);
-  if (name.size() > 1 && name.back() == '.') name.pop_back();
+  if (!joliet && name.size() > 1 && name.back() == '.' && name.find_first_not_of('.') != std::string::npos)
+    name.pop_back();
   return name;
 }
 }  // namespace
@@ -164,7 +166,7 @@ Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFo
     ContentEntry& e = out.emplace_back();
     e.recordOffsets.assign(1, r.offset);
     if (m_rockRidge) e.name = rockRidgeName(r.systemUse);
-    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier));
+    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier), m_joliet);
     e.hasModified = true;
     e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
     const auto known = m_folderByExtent.find(facts.childLink ? facts.childLink : r.extent);
