@@ -99,8 +99,17 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     error = loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(folder)].directory), buffer,
                           walk);
   DirRecord r;
+  bool continues = false;  // the last file goes on in the next record of the same name
+  std::string_view lastIdentifier;
   while (!error && walk.next(r)) {
     if (r.isSelf() || r.isParent()) continue;
+    if (continues && count > 0 && r.identifier == lastIdentifier) {  // one file over several extents: one entry
+      out[count - 1].size += r.dataLength;
+      continues = (r.flags & kFlagMultiExtent) != 0;
+      continue;
+    }
+    continues = (r.flags & kFlagMultiExtent) != 0 && (r.flags & kFlagDirectory) == 0;
+    lastIdentifier = r.identifier;
     if (count == out.size()) out.emplace_back();
     TreeEntry& e = out[count++];
     if (m_joliet)

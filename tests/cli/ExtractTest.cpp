@@ -280,7 +280,7 @@ TEST_F(Extract, CatOfAFileOverFourGibibytesFromAMultiExtentImage) {
   ASSERT_EQ(fs::file_size(big), size);
   const fs::path image = dir / "big.iso";
   std::string log;
-  ASSERT_EQ(run(xorriso() + " -file_size_limit off -outdev " + quote(image.string()) + " -map " +
+  ASSERT_EQ(run(xorriso() + " -file_size_limit off -- -outdev " + quote(image.string()) + " -map " +
                     quote(src.string()) + " / 2>&1",
                 &log),
             0)
