@@ -1,6 +1,7 @@
 // extract and cat: copies of what an image holds, hidden folders included, written only inside
 // the destination the user names.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -49,7 +50,11 @@ class Copier {
         skip(path, "the name cannot be used for a file; not written");
         continue;
       }
-      if (!written.insert(name).second) {
+      // Windows file names ignore letter case: "A.TXT" and "a.txt" would be one file there.
+      std::string key = name;
+      if (kWindowsNames)
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (!written.insert(key).second) {
         skip(path, "another entry of this folder was written as \"" + printableName(name) + "\"; not written");
         continue;
       }

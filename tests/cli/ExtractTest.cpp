@@ -264,6 +264,37 @@ TEST_F(Extract, LinksAreMadeOnlyWhenTheyStayInsideAndThoseInDestAreNeverFollowed
   EXPECT_EQ(readBytes(out / "Box" / "a.txt"), (std::vector<uint8_t>{'a', '\n'}));
 }
 
+TEST_F(Extract, AFullDiskStopsWithAMessageThatSaysWhatWasWritten) {
+  writeFile(dir / "src" / "Box" / "a.txt", "small\n");
+  std::string big(300000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7919 >> 5);
+  writeFile(dir / "src" / "Box" / "z.bin", big);
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "f.iso");
+  const std::string img = quote(image.string());
+
+  EXPECT_EQ(run(quote(binary("umbradisc-cli")) + " cat " + img + " /Box/z.bin >/dev/full 2>" +
+                quote((dir / "err.txt").string())),
+            6);
+  EXPECT_NE(errors().find("standard output: No space left on device; "), std::string::npos) << errors();
+  EXPECT_NE(errors().find(" of 300000 bytes were written."), std::string::npos) << errors();
+
+  const fs::path small = dir / "small";
+  fs::create_directories(small);
+  std::string log;
+  if (run("mount -t tmpfs -o size=200k tmpfs " + quote(small.string()) + " 2>&1", &log) != 0)
+    GTEST_SKIP() << "no small file system to fill here (mount: " << log << ")";
+  EXPECT_EQ(runCli("extract " + img + " /Box " + quote((small / "out").string())), 6);
+  const std::string text = errors();
+  std::set<std::string> left;
+  for (const auto& [name, seen] : snapshot(small / "out")) left.insert(name);
+  run("umount " + quote(small.string()));
+  EXPECT_NE(text.find("/out/Box/z.bin: No space left on device; the partly written file was removed. Written before "
+                      "it: 1 file (6 bytes), 1 folder and 0 links."),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(left, (std::set<std::string>{"Box", "Box/a.txt"}));
+}
+
 TEST_F(Extract, CatOfAFileOverFourGibibytesFromAMultiExtentImage) {
   // A sparse source keeps the test cheap on disk; the image itself holds every byte.
   const fs::path src = dir / "src", big = src / "big.bin";
