@@ -289,10 +289,10 @@ void UdfTreeReader::describe(const ImageFile& file, const UdfFileEntry& entry, C
       out.problem = "its link target is too long";
       return;
     }
-    for (const DataRun& run : out.runs) {
-      const size_t at = data.size();
-      data.resize(at + run.length);
-      if (!run.zeros && !readExact(file, run.offset, data.data() + at, run.length)) {
+    for (const DataRun& run : out.runs) {  // at most one block in all, checked above
+      const size_t at = data.size(), length = static_cast<size_t>(run.length);
+      data.resize(at + length);
+      if (!run.zeros && !readExact(file, run.offset, data.data() + at, length)) {
         out.problem = "its link target cannot be read";
         return;
       }
