@@ -108,7 +108,7 @@ class Copier {
     OutputFolder child;
     if (Outcome o = into.enter(name, child)) {
       if (o.made == Made::Failed) {
-        stop(m_path + name + ": " + describe(o, "the folder"));
+        stop(m_dest + "/" + m_path + name + ": " + describe(o, "the folder"));
       } else {
         skip(path, describe(o, "the folder") + "; not written");
       }
@@ -149,7 +149,7 @@ class Copier {
     OutputFile out;
     if (Outcome o = into.create(name, m_force, out)) {
       if (o.made == Made::Failed)
-        stop(m_path + name + ": " + describe(o, "the file"));
+        stop(m_dest + "/" + m_path + name + ": " + describe(o, "the file"));
       else
         skip(path, describe(o, "the file") + "; not written");
       return;

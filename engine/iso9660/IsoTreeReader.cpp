@@ -163,7 +163,7 @@ Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFo
     const uint64_t start = sectorOffset(r.extent) + uint64_t{r.extendedAttributes} * kSectorSize;
     if (continues && r.identifier == lastIdentifier) {  // the next part of a file over several extents
       ContentEntry& e = out.back();
-      e.runs.push_back({start, r.dataLength, false});
+      if (r.dataLength > 0) e.runs.push_back({start, r.dataLength, false});
       e.size += r.dataLength;
       e.recordOffsets.push_back(r.offset);
       continues = (r.flags & kFlagMultiExtent) != 0;
@@ -195,7 +195,7 @@ Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFo
       continue;
     }
     e.size = r.dataLength;
-    e.runs.push_back({start, r.dataLength, false});
+    if (r.dataLength > 0) e.runs.push_back({start, r.dataLength, false});  // an empty file may name any extent
     if (r.interleaved) e.problem = "it is recorded interleaved, which is not supported";
     continues = (r.flags & kFlagMultiExtent) != 0;
     lastIdentifier.assign(r.identifier);

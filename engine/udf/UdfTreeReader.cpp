@@ -241,7 +241,7 @@ void UdfTreeReader::describe(const ImageFile& file, const UdfFileEntry& entry, C
   out.modified = timestampSeconds(entry.bytes().data() + (entry.extended() ? kExtendedModified : kFileEntryModified));
   out.size = entry.informationLength();
   if (entry.embedded()) {
-    out.runs.push_back({entry.copies().sector[0] * kBlockSize + entry.embeddedOffset(), out.size, false});
+    if (out.size > 0) out.runs.push_back({entry.copies().sector[0] * kBlockSize + entry.embeddedOffset(), out.size, false});
   } else {
     uint64_t placed = 0, recorded = 0;
     for (const AllocationExtent& extent : entry.extents()) {

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)ws.listContent(place.tree, place.folder, content);
       for (const umbra::ContentEntry& entry : content)
         for (const umbra::DataRun& run : entry.runs)
-          if (entry.problem.empty() && !run.zeros && run.offset + run.length > ws.image().FileSize()) __builtin_trap();
+          if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > ws.image().FileSize())) __builtin_trap();
     }
   }
   umbra::EntryRow row;

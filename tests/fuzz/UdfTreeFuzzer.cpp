@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)reader->listContent(file, folders, static_cast<int>(i), content);
     for (const umbra::ContentEntry& entry : content)
       for (const umbra::DataRun& run : entry.runs)
-        if (entry.problem.empty() && !run.zeros && run.offset + run.length > file.size()) __builtin_trap();
+        if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > file.size())) __builtin_trap();
     for (uint64_t offset : folders[i].recordOffsets) {
       bool hidden = false;
       std::vector<umbra::BytePatch> patches;
