@@ -16,6 +16,7 @@
 
 #include "app/CMainDlg.h"
 #include "app/FileListModel.h"
+#include "controls/CSkinButton.h"
 
 namespace umbra {
 
@@ -76,10 +77,23 @@ void CMainDlg::ClearImage() {
 bool CMainDlg::OpenImageFile() {
 #ifdef _WIN32
   // The engine takes UTF-8 paths on Windows; encodeName would give the ANSI code page there.
-  const Error error = m_image.open(m_strImagePath.toUtf8().toStdString(), OpenMode::Work);
+  const std::string path = m_strImagePath.toUtf8().toStdString();
 #else
-  const Error error = m_image.open(QFile::encodeName(m_strImagePath).toStdString(), OpenMode::Work);
+  const std::string path = QFile::encodeName(m_strImagePath).toStdString();
 #endif
+  // Opening writes nothing: the stamp waits for the first Hide. An image that cannot be written
+  // (a read-only file or medium) opens for browsing, with Hide turned off.
+  Error error = m_image.open(path, OpenMode::WorkUnstamped);
+  QString readOnlyReason;
+  if (error.kind == ErrorKind::ReadOnly || error.kind == ErrorKind::NoPermission) {
+    readOnlyReason = toQString(error.reason);
+    error = m_image.open(path, OpenMode::ReadOnly);
+  }
+  const QString hideTip = QStringLiteral("Hide or show the selected folders.");
+  m_btnHide->setEnabled(readOnlyReason.isEmpty());
+  m_btnHide->setToolTip(readOnlyReason.isEmpty() ? hideTip
+                                                 : QStringLiteral("This image cannot be written, so Hide is off: ") +
+                                                       readOnlyReason);
   ClearFileList();
   ClearFolderTree();
   if (error && error.kind != ErrorKind::UnknownFormat) {
@@ -119,6 +133,8 @@ bool CMainDlg::OpenImageFile() {
   }
   m_tree->addTopLevelItem(m_hRootItem);
   if (error) Inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
+  if (!readOnlyReason.isEmpty())
+    Inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + readOnlyReason);
   for (const std::string& notice : m_image.notices()) Inform(toQString(notice));
   return true;
 }

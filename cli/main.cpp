@@ -26,6 +26,9 @@ const char* const kUsage =
     "Commands:\n"
     "  info [--json] IMAGE           volume identifier, volume descriptors, trees, counts\n"
     "  ls [-R] [--json] IMAGE [PATH] entries of a folder (the root by default); -R: every folder below\n"
+    "  extract [--force] IMAGE PATH DEST\n"
+    "                                copy a folder (hidden or not) with everything in it into DEST\n"
+    "  cat IMAGE FILE                write one file of the image to standard output\n"
     "  hide IMAGE PATH...            hide folders (all paths are checked before anything is written)\n"
     "  show IMAGE PATH...            show folders again (hide and show also repair partly hidden ones)\n"
 #ifdef UMBRA_WITH_BURN
@@ -34,7 +37,16 @@ const char* const kUsage =
     "\n"
     "A PATH such as /Beta/inner names folders by their name in any tree: the ISO 9660 identifier\n"
     "(\";1\" optional), the Joliet or the UDF name. An exact name wins; a name differing only in case is used\n"
-    "when just one entry has it. ls and info never write; hide and show stamp the image as the window does.\n"
+    "when just one entry has it. info, ls, extract and cat open the image read-only and never write to\n"
+    "it; they also read a disc or another block device (such as /dev/sr0). hide and show need a writable\n"
+    "image file and stamp it as the window does.\n"
+    "\n"
+    "extract and cat take names from the tree that keeps them best (UDF, Rock Ridge, Joliet, then ISO\n"
+    "9660 without \";1\"), and keep sizes beyond 4 GiB and modification dates. extract writes only inside\n"
+    "DEST: a name that cannot be a file name there (\"..\", \"/\", NUL, control characters, over 255\n"
+    "bytes) is refused or written with \"_\" in place of the bad characters, one line each; an existing\n"
+    "entry is never replaced without --force, and a symbolic link already in DEST is never followed.\n"
+    "Rock Ridge links are made as links when their target stays inside DEST, else left out with a line.\n"
     "\n"
     "Exit status (when several apply, the lowest):\n"
     "  0  done\n"
@@ -44,7 +56,8 @@ const char* const kUsage =
     "  4  the burn failed\n"
     "  5  refused: a folder's twin in a tree of the image may exist but cannot be proven (nothing was\n"
     "     written); a folder that a tree provably lacks is hidden in the trees that hold it\n"
-    "  6  a write failed part-way (the message lists what was changed)\n";
+    "  6  a write failed part-way (the message lists what was changed or written)\n"
+    "  7  extract left entries out (each named on its own line); the rest was written\n";
 
 #ifndef UMBRA_WITH_BURN
 // The status of a failed burn: scripts written for a build with a burner see the burn fail.
@@ -78,13 +91,15 @@ int main(int argc, char** argv) {
     return kOk;
   }
 
-  bool json = false, recursive = false;
+  bool json = false, recursive = false, force = false;
   std::string drive;
   std::vector<std::string> operands;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--json" && (command == "info" || command == "ls"))
       json = true;
+    else if (a == "--force" && command == "extract")
+      force = true;
     else if (a == "-R" && command == "ls")
       recursive = true;
     else if (a == "--drive" && command == "burn" && i + 1 < args.size())
@@ -106,6 +121,14 @@ int main(int argc, char** argv) {
   if (command == "ls") {
     if (operands.empty() || operands.size() > 2) return usage("ls takes IMAGE and at most one PATH");
     return lsCommand(operands[0], operands.size() == 2 ? operands[1] : "/", recursive, json);
+  }
+  if (command == "extract") {
+    if (operands.size() != 3) return usage("extract takes IMAGE, PATH and DEST");
+    return extractCommand(operands[0], operands[1], operands[2], force);
+  }
+  if (command == "cat") {
+    if (operands.size() != 2) return usage("cat takes IMAGE and FILE");
+    return catCommand(operands[0], operands[1]);
   }
   if (command == "hide" || command == "show") {
     if (operands.size() < 2) return usage((command + " takes IMAGE and at least one PATH").c_str());

@@ -290,6 +290,26 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
   return outcome;
 }
 
+int Workspace::copyTree(int node) const {
+  if (!isOpen() || node < 0 || static_cast<size_t>(node) >= m_tree.size()) return -1;
+  int best = -1;
+  for (const FolderPlace& place : m_tree.node(node).places)
+    if (m_trees.usable(place.tree) &&
+        (best < 0 || m_trees.reader(place.tree).nameRank() > m_trees.reader(best).nameRank()))
+      best = place.tree;
+  return best;
+}
+
+Error Workspace::listContent(int tree, int treeFolder, std::vector<ContentEntry>& out) const {
+  out.clear();
+  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (tree < 0 || tree >= m_trees.count() || !m_trees.usable(tree))
+    return makeError(ErrorKind::PathNotFound, m_path, "No such tree.");
+  Error e = m_trees.reader(tree).listContent(m_image.File(), m_trees.foldersOf(tree), treeFolder, out);
+  if (e && e.path.empty()) e.path = m_path;
+  return e;
+}
+
 Error Workspace::folderRow(int node, EntryRow& out) const {
   if (node <= 0 || static_cast<size_t>(node) >= m_tree.size())
     return makeError(ErrorKind::PathNotFound, m_path, "The root folder has no row.");

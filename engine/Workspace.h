@@ -69,6 +69,13 @@ class Workspace {
   Error findEntry(const std::string& entryPath, EntryRow& out) const;
   // The row of a folder node in its parent's listing (the root has none: PathNotFound).
   Error folderRow(int node, EntryRow& out) const;
+  // The tree a copy of the folder node takes its names and bytes from: the usable tree with the
+  // best names where the folder has a place; -1 when it has none.
+  int copyTree(int node) const;
+  // The entries of a folder node in that tree, as a copy needs them; a folder's subfolders come
+  // with their index in the same tree's folder list.
+  Error listContent(int tree, int treeFolder, std::vector<ContentEntry>& out) const;
+
   // "/BETA/INNER" for a folder row, the parent's path and the row's name for a file.
   std::string pathOf(const EntryRow& row) const;
 

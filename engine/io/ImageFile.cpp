@@ -7,10 +7,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>  // BLKGETSIZE64
+#endif
 #endif
 
 namespace umbra {
@@ -55,6 +60,17 @@ bool lockForWriting(int fd) {
   return fcntl(fd, F_SETLK, &lock) == 0;
 }
 
+// The size of a block device: the system's own figure, else where its end lies.
+bool deviceSize(int fd, uint64_t& size) {
+#ifdef BLKGETSIZE64
+  if (ioctl(fd, BLKGETSIZE64, &size) == 0) return true;
+#endif
+  const off_t end = lseek(fd, 0, SEEK_END);
+  if (end < 0) return false;
+  size = static_cast<uint64_t>(end);
+  return true;
+}
+
 }  // namespace
 
 Error ImageFile::open(const std::string& path, Mode mode) {
@@ -64,10 +80,21 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return openErrorFromErrno(errno, path, mode);
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool known = fstat(fd, &st) == 0;
+  // A disc in a drive or a loop device may be read; only an image file may be written.
+  const bool device = known && S_ISBLK(st.st_mode);
+  if (!known || (!S_ISREG(st.st_mode) && !(device && mode == Mode::ReadOnly))) {
     ::close(fd);
     return makeError(ErrorKind::NotIso, path,
-                     S_ISDIR(st.st_mode) ? "This is a folder, not an image file." : "This is not a regular file.");
+                     S_ISDIR(st.st_mode) ? "This is a folder, not an image file."
+                     : device            ? "This is a device; hide and show need an image file."
+                                         : "This is not a regular file.");
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (device && !deviceSize(fd, size)) {
+    const int err = errno;
+    ::close(fd);
+    return makeError(ErrorKind::Io, path, std::string("Cannot tell the size of the device: ") + std::strerror(err));
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (mode == Mode::ReadWrite && !lockForWriting(fd)) {
@@ -79,7 +106,7 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   }
   m_fd = fd;
   m_mode = mode;
-  m_size = static_cast<uint64_t>(st.st_size);
+  m_size = size;
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -202,7 +229,15 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return openErrorFromSystem(GetLastError(), path, mode);
   LARGE_INTEGER size{};
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+  bool sized = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);
+  if (!sized && mode == Mode::ReadOnly && GetFileType(h) == FILE_TYPE_DISK) {
+    // A disc in a drive (\\.\D:) has no file size; the device tells its length.
+    GET_LENGTH_INFORMATION length{};
+    DWORD returned = 0;
+    sized = DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned, nullptr);
+    size = length.Length;
+  }
+  if (!sized) {
     CloseHandle(h);
     return makeError(ErrorKind::NotIso, path, "This is not a regular file.");
   }

@@ -30,6 +30,8 @@ bool DirectoryWalk::next(DirRecord& out) {
     out.extent = readLe32(record + kDrExtent);
     out.dataLength = readLe32(record + kDrDataLength);
     out.flags = record[kDrFlags];
+    out.extendedAttributes = record[kDrExtendedAttributes];
+    out.interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
     out.date = record + kDrDate;
     out.identifier = std::string_view(reinterpret_cast<const char*>(record + kDrName), nameLength);
     const size_t systemUse = kDrName + nameLength + ((nameLength & 1) ? 0 : 1);  // after the padding byte

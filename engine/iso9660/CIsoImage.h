@@ -25,6 +25,8 @@ struct DirRecord {
   uint32_t extent = 0;
   uint32_t dataLength = 0;
   uint8_t flags = 0;
+  uint8_t extendedAttributes = 0;  // blocks of the extent that precede the data
+  bool interleaved = false;        // file unit size or gap set
   const uint8_t* date = nullptr;  // 7 bytes
   std::string_view identifier;
   std::string_view systemUse;  // the bytes after the identifier (Rock Ridge entries, if any)

@@ -45,11 +45,14 @@ inline constexpr size_t kPtHeadLength = 8;
 
 // Directory record.
 inline constexpr size_t kDrLength = 0;
+inline constexpr size_t kDrExtendedAttributes = 1;
 inline constexpr size_t kDrExtent = 2;
 inline constexpr size_t kDrDataLength = 10;
 inline constexpr size_t kDrDate = 18;
 inline constexpr size_t kDrDateLength = 7;
 inline constexpr size_t kDrFlags = 25;
+inline constexpr size_t kDrFileUnitSize = 26;
+inline constexpr size_t kDrInterleaveGap = 27;
 inline constexpr size_t kDrNameLength = 32;
 inline constexpr size_t kDrName = 33;
 inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
@@ -57,6 +60,7 @@ inline constexpr size_t kDrMinLength = 34;  // head plus a one-byte identifier
 inline constexpr uint8_t kFlagExistence = 0x01;  // "hidden"
 inline constexpr uint8_t kFlagDirectory = 0x02;
 inline constexpr uint8_t kFlagAssociated = 0x04;
+inline constexpr uint8_t kFlagMultiExtent = 0x80;  // the file goes on in the next record
 // The hidden mark: Existence ("hidden" to Windows) and Associated File (left out by Linux, and by
 // Windows whatever the Directory bit). Hiding sets both and showing clears both; every other bit
 // stays, so a folder stays a folder (2 becomes 7) and a Rock Ridge placeholder, a record without

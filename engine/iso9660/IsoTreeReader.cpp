@@ -224,10 +224,19 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     error = loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(folder)].directory), buffer,
                           walk);
   DirRecord r;
+  bool continues = false;  // the last file goes on in the next record of the same name
+  std::string_view lastIdentifier;
   while (!error && walk.next(r)) {
     if (r.isSelf() || r.isParent()) continue;
     // A moved folder is listed where its placeholder stands, as Rock Ridge readers list it.
     if (!m_movedRecords.empty() && m_movedRecords.count(r.offset)) continue;
+    if (continues && count > 0 && r.identifier == lastIdentifier) {  // one file over several extents: one entry
+      out[count - 1].size += r.dataLength;
+      continues = (r.flags & kFlagMultiExtent) != 0;
+      continue;
+    }
+    continues = (r.flags & kFlagMultiExtent) != 0 && (r.flags & kFlagDirectory) == 0;
+    lastIdentifier = r.identifier;
     if (count == out.size()) out.emplace_back();
     TreeEntry& e = out[count++];
     if (m_joliet)
@@ -275,6 +284,80 @@ Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
   if (!error && walk.damaged())
     error = makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");
   return error;
+}
+
+namespace {
+// An identifier as a file name: without its version (";1") and, in the ISO 9660 tree, the dot a
+// maker adds to a name without extension ("README.;1").
+std::string withoutVersion(std::string name, bool joliet) {
+  if (const size_t semicolon = name.rfind(';'); semicolon != std::string::npos) name.resize(semicolon);
+  if (!joliet && name.size() > 1 && name.back() == '.' && name.find_first_not_of('.') != std::string::npos)
+    name.pop_back();
+  return name;
+}
+}  // namespace
+
+Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                                 std::vector<ContentEntry>& out) const {
+  out.clear();
+  if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
+    return makeError(ErrorKind::PathNotFound, m_path, "No such folder.");
+  std::vector<uint8_t> buffer;
+  DirectoryWalk walk;
+  if (Error e = loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(folder)].directory),
+                              buffer, walk))
+    return e;
+  DirRecord r;
+  bool continues = false;  // the last entry's final record is still to come
+  std::string lastIdentifier;
+  while (walk.next(r)) {
+    if (r.isSelf() || r.isParent()) continue;
+    const uint64_t start = sectorOffset(r.extent) + uint64_t{r.extendedAttributes} * kSectorSize;
+    if (continues && r.identifier == lastIdentifier) {  // the next part of a file over several extents
+      ContentEntry& e = out.back();
+      if (r.dataLength > 0) e.runs.push_back({start, r.dataLength, false});
+      e.size += r.dataLength;
+      e.recordOffsets.push_back(r.offset);
+      continues = (r.flags & kFlagMultiExtent) != 0;
+      continue;
+    }
+    if (continues) out.back().problem = "its last extent is missing";
+    const RockRidgeFacts facts = m_rockRidge ? rockRidgeFacts(r.systemUse) : RockRidgeFacts{};
+    if (facts.relocated) continue;  // listed where its placeholder stands
+    ContentEntry& e = out.emplace_back();
+    e.recordOffsets.assign(1, r.offset);
+    if (m_rockRidge) e.name = rockRidgeName(r.systemUse);
+    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier), m_joliet);
+    e.hasModified = true;
+    e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
+    const auto known = m_folderByExtent.find(facts.childLink ? facts.childLink : r.extent);
+    // A hidden folder may have lost its Directory bit; its extent still names a folder of the path table.
+    const bool hiddenMark = (r.flags & kHiddenMarkBits) == kHiddenMarkBits;
+    if ((r.flags & kFlagDirectory) || facts.childLink || (hiddenMark && known != m_folderByExtent.end())) {
+      e.kind = ContentEntry::Kind::Folder;
+      e.folder = known != m_folderByExtent.end() ? known->second : -1;
+      continues = false;
+      continue;
+    }
+    if (facts.link) {
+      e.kind = ContentEntry::Kind::Link;
+      e.linkTarget = facts.linkTarget;
+      if (e.linkTarget.empty()) e.problem = "its link target is cut short";
+      continues = false;
+      continue;
+    }
+    e.size = r.dataLength;
+    if (r.dataLength > 0) e.runs.push_back({start, r.dataLength, false});  // an empty file may name any extent
+    if (r.interleaved) e.problem = "it is recorded interleaved, which is not supported";
+    continues = (r.flags & kFlagMultiExtent) != 0;
+    lastIdentifier.assign(r.identifier);
+  }
+  if (continues) out.back().problem = "its last extent is missing";
+  for (ContentEntry& e : out)
+    if (e.kind == ContentEntry::Kind::File && e.problem.empty()) e.problem = runsProblem(e.runs, file.size());
+  if (walk.damaged())
+    return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");
+  return {};
 }
 
 HiddenMark IsoTreeReader::markOf(uint8_t flags) {

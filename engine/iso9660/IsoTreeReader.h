@@ -28,10 +28,13 @@ class IsoTreeReader : public TreeReader {
   const TreeKind& kind() const override { return m_joliet ? kJoliet : kIso9660; }
   bool keepsGivenNames() const override;
   bool placesEveryFolder() const override { return !m_unfollowedRelocation; }
+  int nameRank() const override { return m_joliet ? 1 : m_rockRidge ? 2 : 0; }
   std::string description() const override;
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                    std::vector<TreeEntry>& out) const override;
+  Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                    std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;

@@ -29,4 +29,19 @@ RockRidgeEntries readRockRidge(std::string_view systemUse, const ImageFile* file
 // The NM name of the record's own system use area only.
 std::string rockRidgeName(std::string_view systemUse);
 
+// What a copy of an entry needs from its Rock Ridge entries (within the record; continuation
+// areas are not followed).
+struct RockRidgeFacts {
+  bool link = false;         // SL: a symbolic link
+  std::string linkTarget;    // its target, components joined by "/"; empty when cut short
+  bool hasModified = false;  // TF with a modification time
+  int64_t modified = 0;      // seconds since 1970-01-01 UTC
+  uint32_t childLink = 0;    // CL: the extent of the folder relocated from here; 0 when none
+  bool relocated = false;    // RE: this folder stands in for one that lives elsewhere in the tree
+};
+RockRidgeFacts rockRidgeFacts(std::string_view systemUse);
+
+// Seconds since 1970-01-01 UTC of a 7-byte directory record date (its own zone applied).
+int64_t recordDateSeconds(const uint8_t* date);
+
 }  // namespace umbra

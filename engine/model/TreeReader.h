@@ -65,6 +65,34 @@ struct TreeEntry {
   std::vector<HiddenMark> recordMarks;
 };
 
+// A piece of a file's bytes: a run of image bytes, or zeros (an extent the tree leaves unrecorded).
+struct DataRun {
+  uint64_t offset = 0;  // image byte offset; unused for zeros
+  uint64_t length = 0;
+  bool zeros = false;
+};
+
+// An entry of a listed folder with what a copy of it needs.
+struct ContentEntry {
+  enum class Kind { File, Folder, Link };
+  std::string name;                     // the tree's own name (UTF-8; ISO 9660 identifiers without ";1")
+  Kind kind = Kind::File;
+  int folder = -1;                      // a folder's index in the tree's folder list; -1 when unknown
+  uint64_t size = 0;                    // a file's length; its runs add up to it
+  std::vector<DataRun> runs;
+  std::string linkTarget;               // a link's target as the tree records it
+  bool hasModified = false;
+  int64_t modified = 0;                 // seconds since 1970-01-01 UTC
+  std::string problem;                  // why this entry's bytes cannot be copied (the others can)
+  std::vector<uint64_t> recordOffsets;  // image byte offset of the record, once per stored copy
+};
+
+// Seconds since 1970-01-01 of a civil date in UTC (proleptic Gregorian calendar).
+int64_t secondsSinceEpoch(int year, int month, int day, int hour, int minute, int second);
+// Why a file's runs cannot be copied (one lies past the end of the image, two overlap); "" when
+// they can. Runs that never overlap read at most the image's size, whatever a record claims.
+std::string runsProblem(const std::vector<DataRun>& runs, uint64_t imageSize);
+
 // Bytes to store at an image offset.
 struct BytePatch {
   uint64_t offset = 0;
@@ -111,6 +139,9 @@ class TreeReader {
   // Whether names in this tree are the names the user gave (Joliet, UDF), rather than names a maker
   // derived from them (ISO 9660 identifiers, upper-cased and cut short).
   virtual bool keepsGivenNames() const { return true; }
+  // How close this tree's names come to the ones the files had before the image was made: a
+  // copy takes its names from the tree that ranks highest (UDF, Rock Ridge, Joliet, ISO 9660).
+  virtual int nameRank() const = 0;
 
   // Every folder of the tree, the root first and parents before their children. A damaged
   // tree returns an error; the model then treats the whole tree as unusable. recordOffsets,
@@ -121,6 +152,11 @@ class TreeReader {
   // readFolders gave.
   virtual Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                            std::vector<TreeEntry>& out) const = 0;
+  // The entries of one folder as a copy needs them: names, kinds, where each file's bytes lie and
+  // when it was changed. Every run lies inside the image and no file's runs overlap: an entry
+  // whose extents say otherwise carries a problem instead.
+  virtual Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                            std::vector<ContentEntry>& out) const = 0;
   // Checks that a record of this tree stands at recordOffset and tells what it holds of the
   // hidden mark.
   virtual Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const = 0;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/udf/UdfAnchor.h"
+#include "engine/udf/UdfNames.h"
 #include "engine/udf/UdfTag.h"
 #include "engine/udf/UdfVolumeDescriptors.h"
 
@@ -186,6 +187,156 @@ Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
       row.size = child.informationLength();
     }
     out.push_back(std::move(row));
+  }
+  return {};
+}
+
+namespace {
+constexpr uint8_t kSymlinkType = 12;
+constexpr size_t kFileEntryModified = 84, kExtendedModified = 92;
+constexpr int kUnspecifiedZone = -2047;
+// Path component types of a symbolic link's data.
+constexpr uint8_t kComponentRoot = 1, kComponentRootAlias = 2, kComponentParent = 3, kComponentCurrent = 4,
+                  kComponentNamed = 5;
+
+// A 12-byte timestamp: its zone in minutes (12 bits, signed) and the civil time.
+int64_t timestampSeconds(const uint8_t* t) {
+  const uint16_t typeAndZone = le16(t);
+  int zone = typeAndZone & 0x0FFF;
+  if (zone & 0x0800) zone -= 0x1000;
+  if ((typeAndZone >> 12) != 1 || zone == kUnspecifiedZone) zone = 0;
+  return secondsSinceEpoch(le16(t + 2), t[4], t[5], t[6], t[7], t[8]) - int64_t{zone} * 60;
+}
+
+// A symbolic link's data as a path; empty when a component is damaged.
+std::string linkTarget(const std::vector<uint8_t>& data) {
+  std::string target;
+  size_t pos = 0;
+  while (pos + 4 <= data.size()) {
+    const uint8_t type = data[pos];
+    const size_t length = data[pos + 1];
+    if (pos + 4 + length > data.size()) return {};
+    if (!target.empty() && target.back() != '/') target += '/';
+    if (type == kComponentRoot || type == kComponentRootAlias)
+      target = "/";
+    else if (type == kComponentParent)
+      target += "..";
+    else if (type == kComponentCurrent)
+      target += ".";
+    else if (type == kComponentNamed && length > 1) {
+      std::string name;
+      if (!decodeDCharacters(data.data() + pos + 4, length, name)) return {};
+      target += name;
+    } else {
+      return {};
+    }
+    pos += 4 + length;
+  }
+  return target;
+}
+}  // namespace
+
+void UdfTreeReader::describe(const ImageFile& file, const UdfFileEntry& entry, ContentEntry& out) const {
+  out.hasModified = true;
+  out.modified = timestampSeconds(entry.bytes().data() + (entry.extended() ? kExtendedModified : kFileEntryModified));
+  out.size = entry.informationLength();
+  if (entry.embedded()) {
+    if (out.size > 0) out.runs.push_back({entry.copies().sector[0] * kBlockSize + entry.embeddedOffset(), out.size, false});
+  } else {
+    uint64_t placed = 0, recorded = 0;
+    for (const AllocationExtent& extent : entry.extents()) {
+      if (placed >= out.size) break;
+      const uint64_t length = std::min<uint64_t>(extent.length, out.size - placed);
+      placed += length;
+      if (extent.type != AllocationExtent::kRecorded) {
+        out.runs.push_back({0, length, true});
+        continue;
+      }
+      recorded += length;
+      if (recorded > file.size()) {  // more than the image holds: extents past its end, or repeated
+        out.problem = "its data lies past the end of the image";
+        return;
+      }
+      // Block by block, joining neighbours: a partition maps blocks to sectors one at a time.
+      const uint64_t blocks = (length + kBlockSize - 1) / kBlockSize;
+      uint64_t left = length;
+      for (uint64_t b = 0; b < blocks; ++b) {
+        BlockCopies copies;
+        if (extent.block + b > UINT32_MAX ||
+            !m_partitions.blockCopies(extent.ref, static_cast<uint32_t>(extent.block + b), copies)) {
+          out.problem = "its data lies outside the volume";
+          return;
+        }
+        const uint64_t piece = std::min<uint64_t>(left, kBlockSize);
+        left -= piece;
+        const uint64_t at = copies.sector[0] * kBlockSize;
+        if (!out.runs.empty() && !out.runs.back().zeros && out.runs.back().offset + out.runs.back().length == at)
+          out.runs.back().length += piece;
+        else
+          out.runs.push_back({at, piece, false});
+      }
+    }
+    if (placed < out.size) {
+      out.problem = "its extents hold fewer bytes than its length";
+      return;
+    }
+  }
+  out.problem = runsProblem(out.runs, file.size());
+  if (out.problem.empty() && entry.fileType() == kSymlinkType) {
+    out.kind = ContentEntry::Kind::Link;
+    std::vector<uint8_t> data;
+    if (out.size > kBlockSize) {
+      out.problem = "its link target is too long";
+      return;
+    }
+    for (const DataRun& run : out.runs) {  // at most one block in all, checked above
+      const size_t at = data.size(), length = static_cast<size_t>(run.length);
+      data.resize(at + length);
+      if (!run.zeros && !readExact(file, run.offset, data.data() + at, length)) {
+        out.problem = "its link target cannot be read";
+        return;
+      }
+    }
+    out.linkTarget = linkTarget(data);
+    if (out.linkTarget.empty()) out.problem = "its link target is damaged";
+    out.runs.clear();
+    out.size = 0;
+  }
+}
+
+Error UdfTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                                 std::vector<ContentEntry>& out) const {
+  out.clear();
+  std::vector<TreeEntry> entries;
+  if (Error e = listFolder(file, folders, folder, entries)) return e;
+  const TreeFolder& listed = folders[static_cast<size_t>(folder)];
+  UdfFileEntry entry;
+  if (Error e = entry.read(file, m_partitions, refOf(listed.directory), blockOf(listed.directory))) return e;
+  UdfDirectory directory;
+  if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+  std::vector<FileIdentifier> fids;
+  if (Error e = directory.identifiers(fids)) return e;
+  size_t row = 0;
+  for (const FileIdentifier& fid : fids) {
+    if (!fid.listed()) continue;
+    if (row >= entries.size()) break;
+    const TreeEntry& listedEntry = entries[row++];
+    ContentEntry& e = out.emplace_back();
+    e.name = fid.name;
+    e.recordOffsets = listedEntry.recordOffsets;
+    UdfFileEntry child;
+    if (Error err = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) {
+      e.problem = err.reason;
+      continue;
+    }
+    if (listedEntry.isFolder) {
+      e.kind = ContentEntry::Kind::Folder;
+      e.folder = listedEntry.folder;
+      e.hasModified = true;
+      e.modified = timestampSeconds(child.bytes().data() + (child.extended() ? kExtendedModified : kFileEntryModified));
+      continue;
+    }
+    describe(file, child, e);
   }
   return {};
 }

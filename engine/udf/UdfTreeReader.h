@@ -30,9 +30,12 @@ class UdfTreeReader final : public TreeReader {
   const TreeKind& kind() const override;
   std::string description() const override { return m_description; }
   std::string problem() const override { return m_problem; }
+  int nameRank() const override { return 3; }
   Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
   Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
                    std::vector<TreeEntry>& out) const override;
+  Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
+                    std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
@@ -50,6 +53,8 @@ class UdfTreeReader final : public TreeReader {
     int copy = 0;
     std::vector<uint8_t> bytes;
   };
+  // Where the entry's bytes lie (or why they cannot be read), its kind and its modification time.
+  void describe(const ImageFile& file, const UdfFileEntry& entry, ContentEntry& out) const;
   Error locate(const ImageFile& file, uint64_t recordOffset, Located& out) const;
 
   std::string m_description, m_problem;

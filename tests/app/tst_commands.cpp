@@ -173,7 +173,7 @@ class TestCommands : public QObject {
     QCOMPARE(maker.exitCode(), 0);
     m_dlg->SetImagePath(image);
     QVERIFY(m_dlg->OpenImageFile());
-    const QByteArray original = readFile(image);  // as stamped by the open
+    const QByteArray original = readFile(image);  // as it stands after the open
 
     const QString disc = m_dir.filePath(QStringLiteral("disc.bin"));
     const QString staging = m_dir.filePath(QStringLiteral("staging"));

@@ -1,5 +1,5 @@
-// libFuzzer target: open an arbitrary image, build its tree, list every folder and look up a
-// path. The input is written to a file, since the engine reads files.
+// libFuzzer target: open an arbitrary image, build its tree, list every folder (also as extract
+// lists it) and look up a path. The input is written to a file, since the engine reads files.
 #include <unistd.h>
 
 #include <cstdint>
@@ -28,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)row.sizeText();
     }
     (void)ws.folders().pathOf(static_cast<int>(i));
+    // What extract copies: every tree's content listing, each run within the image.
+    std::vector<umbra::ContentEntry> content;
+    for (const umbra::FolderPlace& place : ws.folders().node(static_cast<int>(i)).places) {
+      (void)ws.listContent(place.tree, place.folder, content);
+      for (const umbra::ContentEntry& entry : content)
+        for (const umbra::DataRun& run : entry.runs)
+          if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > ws.image().FileSize())) __builtin_trap();
+    }
   }
   umbra::EntryRow row;
   (void)ws.findEntry("/A/B", row);

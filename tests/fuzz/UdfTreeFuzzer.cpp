@@ -32,6 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < folders.size() && i < 64; ++i) {
     std::vector<umbra::TreeEntry> entries;
     (void)reader->listFolder(file, folders, static_cast<int>(i), entries);
+    std::vector<umbra::ContentEntry> content;
+    (void)reader->listContent(file, folders, static_cast<int>(i), content);
+    for (const umbra::ContentEntry& entry : content)
+      for (const umbra::DataRun& run : entry.runs)
+        if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > file.size())) __builtin_trap();
     for (uint64_t offset : folders[i].recordOffsets) {
       umbra::HiddenMark hidden = umbra::HiddenMark::None;
       std::vector<umbra::BytePatch> patches;

@@ -125,7 +125,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args, std::ti
 const char* helpText() {
   return
       "Usage: cdimage [options] SOURCE TARGET\n"
+#ifdef _WIN32
       "Makes an ISO 9660 image with a Joliet tree from the whole content of the folder SOURCE and\n"
+#else
+      "Makes an ISO 9660 image with Rock Ridge entries and a Joliet tree from the whole content of\n"
+      "the folder SOURCE and "
+#endif
       "writes it to the file TARGET. Option letters are glued to their values: -lMy Disc.\n"
       "\n"
       "  -lLABEL       volume label (at most 32 bytes are kept in the ISO 9660 descriptor and\n"
@@ -145,8 +150,13 @@ const char* helpText() {
       "\n"
       "Always: Joliet names of up to 103 UTF-16 characters, kept exactly; a name Joliet cannot\n"
       "hold (longer, ending in a dot, or with * / : ; ? \\ or control characters) stops the\n"
-      "run. Folders deeper than 8 levels stay in place. Symbolic links are followed. No Rock\n"
-      "Ridge.\n"
+      "run. Folders deeper than 8 levels stay in place. Symbolic links are followed.\n"
+#ifdef _WIN32
+      "The system's image maker writes no Rock Ridge entries and no UDF tree.\n"
+#else
+      "The ISO 9660 tree carries Rock Ridge entries (each entry's exact name, its permissions and\n"
+      "its dates), which Linux, BSD and macOS read; there is no UDF tree.\n"
+#endif
       "\n"
       "Progress is printed as whole percentages, one a line. The image is written to a hidden\n"
       "temporary file beside TARGET and renamed to TARGET only when complete. On any error a\n"
