@@ -1,9 +1,11 @@
 #include "engine/iso9660/RockRidge.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
+#include "engine/model/TreeReader.h"
 
 namespace umbra {
 
