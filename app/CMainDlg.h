@@ -37,6 +37,7 @@ class CMainDlg : public QDialog {
   static constexpr const char* kAboutMenuText = "&About Manager...";
   static constexpr const char* kOpenFilter = "CD Files (*.iso);;All Files (*.*)";
   static constexpr const char* kDefaultSuffix = "iso";
+  static constexpr const char* kOpenReplacedQuestion = "Would you like to open the image that is there now?";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
 
   // Asks for an image file to open; an empty answer means the user cancelled.
@@ -130,6 +131,8 @@ class CMainDlg : public QDialog {
   QStringList TreeLabels() const;
   QString FolderToolTip(int node) const;
   bool Ask(const QString& question);
+  // Whether two paths name one file (links and "..", and letter case where the system ignores it).
+  static bool SameFile(const QString& a, const QString& b);
   void OfferToBurn();
   void CentreOnScreen();
   void ShowWindowMenuFromKeyboard();

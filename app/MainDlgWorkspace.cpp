@@ -156,7 +156,11 @@ void CMainDlg::OnHide() {
 
   const ToggleOutcome outcome = m_image.toggle(rows);
   m_listModel->RowsChanged();  // the rows now hold what is on disk
-  if (outcome.error) {
+  if (outcome.error.kind == ErrorKind::Replaced) {
+    // The rows show a file that is gone or changed: offer the one that has the name now.
+    if (Ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
+      OpenImagePath(m_strImagePath);
+  } else if (outcome.error) {
     Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
                                                        : toQString(outcome.error.message()));
   }

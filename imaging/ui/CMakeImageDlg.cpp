@@ -287,6 +287,7 @@ void CMakeImageDlg::accept() {
   params.targetFile = m_strTargetFile;
   params.workingFolder = m_strProgramFolder;
 
+  if (m_beforeMaking) m_beforeMaking(m_strTargetFile);
   const ImageMakerResult result = runImageMaker(params);
   if (result == ImageMakerResult::Succeeded) {
     if (exchangeValues(true)) QDialog::accept();

@@ -116,6 +116,7 @@ class TestWorkspaceView : public QObject {
   QString m_pristine;
   QString m_image;
   QList<Box> m_boxes;
+  QMessageBox::StandardButton m_answer = QMessageBox::Ok;  // what the watcher answers a question
   QTimer m_boxWatcher;
   std::unique_ptr<CMainDlg> m_dlg;
 
@@ -175,7 +176,10 @@ class TestWorkspaceView : public QObject {
     connect(&m_boxWatcher, &QTimer::timeout, this, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         m_boxes.append({box->windowTitle(), box->text(), box->icon()});
-        box->done(QMessageBox::Ok);
+        if (QAbstractButton* answer = box->button(m_answer))
+          QTest::mouseClick(answer, Qt::LeftButton);  // a question's answer comes from its clicked button
+        else
+          box->done(QMessageBox::Ok);
       }
     });
     m_boxWatcher.start(10);
@@ -187,6 +191,7 @@ class TestWorkspaceView : public QObject {
     QVERIFY(QFile::copy(m_pristine, m_image));
     QFile::setPermissions(m_image, QFile::ReadOwner | QFile::WriteOwner);
     m_boxes.clear();
+    m_answer = QMessageBox::Ok;
     m_dlg = std::make_unique<CMainDlg>();
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
@@ -428,6 +433,67 @@ class TestWorkspaceView : public QObject {
     QVERIFY(m_boxes.isEmpty());
     umbra::Workspace other;  // the file is free again
     QVERIFY(!other.open(m_image.toStdString(), umbra::OpenMode::Work));
+  }
+
+  void hideAfterTheImageWasReplacedWritesNothing_data() {
+    QTest::addColumn<bool>("renamed");  // a new file renamed over it, or cp into the open file
+    QTest::addColumn<bool>("openNew");  // the answer to the offer to open the file there now
+    QTest::newRow("renamed over, No") << true << false;
+    QTest::newRow("renamed over, Yes") << true << true;
+    QTest::newRow("cp over, No") << false << false;
+    QTest::newRow("cp over, Yes") << false << true;
+  }
+
+  void hideAfterTheImageWasReplacedWritesNothing() {
+    QFETCH(bool, renamed);
+    QFETCH(bool, openNew);
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    clickRow(rowNamed(QStringLiteral("ALPHA")));
+    // The open file keeps a second name, so what reaches it can be seen after the rename.
+    const QString held = m_dir.filePath(QStringLiteral("held.iso"));
+    QFile::remove(held);
+    QVERIFY(::link(QFile::encodeName(m_image).constData(), QFile::encodeName(held).constData()) == 0);
+    const QByteArray heldBefore = readFile(held);
+
+    // The replacement: the pristine image with a different volume name, so the two differ.
+    QByteArray replacement = readFile(m_pristine);
+    replacement.replace(0x8000 + 40, 10, "REPLACED  ");
+    const QString next = m_dir.filePath(QStringLiteral("next.iso"));
+    QFile::remove(next);
+    QFile out(next);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(replacement);
+    out.close();
+    if (renamed)
+      QVERIFY(::rename(QFile::encodeName(next).constData(), QFile::encodeName(m_image).constData()) == 0);
+    else
+      QCOMPARE(QProcess::execute(QStringLiteral("cp"), {next, m_image}), 0);
+
+    m_answer = openNew ? QMessageBox::Yes : QMessageBox::No;
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("replaced or changed after it was opened")), qPrintable(m_boxes[0].text));
+    QVERIFY(m_boxes[0].text.endsWith(QString::fromLatin1(CMainDlg::kOpenReplacedQuestion)));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+    QCOMPARE(readFile(m_image).mid(0x8000 + 40, 10), QByteArray("REPLACED  "));
+    if (renamed) QCOMPARE(readFile(held), heldBefore);  // the old file, still open, got nothing
+    if (openNew) {
+      // The window now works on the file that has the name: a hide lands there.
+      QVERIFY(m_dlg->GetWorkspace().isOpen());
+      QVERIFY2(tree()->topLevelItem(0)->text(0).startsWith(QStringLiteral("REPLACED")), qPrintable(tree()->topLevelItem(0)->text(0)));
+      const QByteArray before = readFile(m_image);
+      clickItem(tree()->topLevelItem(0));
+      clickRow(rowNamed(QStringLiteral("ALPHA")));
+      click("hide");
+      QCOMPARE(m_boxes.size(), 1);
+      const auto alphaAt = rootFolderRecords(before, "ALPHA", QStringLiteral("Alpha"));
+      QCOMPARE(int(readFile(m_image)[alphaAt.first + kFlagsOffset]), 5);
+    } else {
+      QCOMPARE(cell(rowNamed(QStringLiteral("ALPHA")), 1), QStringLiteral("Normal"));
+      QCOMPARE(readFile(m_image), replacement);  // nothing reached the file there now
+    }
+    if (renamed) QCOMPARE(readFile(held), heldBefore);
   }
 
   void closingTheWindowReleasesTheImage() {
