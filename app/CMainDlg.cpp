@@ -141,6 +141,9 @@ void CMainDlg::CreateControls() {
   connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::OnFolderSelChanged);
+  // An opened branch shows its subfolders by the names and marks their folder's listing gives.
+  connect(m_tree, &QTreeWidget::itemExpanded, this,
+          [this](QTreeWidgetItem* item) { MarkChildren(item->data(0, kNodeRole).toInt()); });
   new TreeToolTips(m_tree, kNodeRole, [this](int node) { return FolderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -233,7 +236,7 @@ void CMainDlg::SetUpList() {
   m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_list->verticalHeader()->setDefaultSectionSize(qMax(fontMetrics().height(), FileTypes::kIconSide) + 3);
   QHeaderView* header = m_list->horizontalHeader();
-  header->setDefaultAlignment(Qt::AlignCenter);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setHighlightSections(false);
   header->setStretchLastSection(false);
   for (int column = 0; column < FileListModel::kColumnCount; ++column)

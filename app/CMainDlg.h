@@ -127,9 +127,12 @@ class CMainDlg : public QDialog {
   void InsertPlaceholder();
   void ComposeSkin();
   void Inform(const QString& text);
-  // The names of the image's trees, and the tool tip of a folder of the tree.
-  QStringList TreeLabels() const;
+  // The tool tip of a folder of the tree.
   QString FolderToolTip(int node) const;
+  // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
+  // (kept in the folder's records only) and the hidden marks, in a file manager's order.
+  void MarkChildren(int folder);
+  void FitColumns();
   bool Ask(const QString& question);
   // Whether two paths name one file (links and "..", and letter case where the system ignores it).
   static bool SameFile(const QString& a, const QString& b);

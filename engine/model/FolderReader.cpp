@@ -111,7 +111,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     return row;
   };
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
-    for (uint64_t offset : e.recordOffsets) row.records.push_back({t, offset, e.hidden, e.name});
+    for (uint64_t offset : e.recordOffsets) row.records.push_back({t, offset, e.hidden, e.name, e.originalName});
   };
 
   // The folder's first tree gives the rows.
