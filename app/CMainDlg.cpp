@@ -164,10 +164,10 @@ void CMainDlg::ConfigureButtons() {
     int iconSide;
     const char* tip;
   } looks[] = {
-      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See help document."},
-      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize current window."},
-      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close current window and exit."},
-      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check New version in server."},
+      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See the help document."},
+      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize the window."},
+      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close the window and exit."},
+      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check the server for a new version."},
       {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
       {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
       {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},

@@ -33,8 +33,8 @@ class CMainDlg : public QDialog {
 
  public:
   static constexpr const char* kTitle = "Umbradisc";
-  static constexpr const char* kNotSelectText = "Not Select";
-  static constexpr const char* kAboutMenuText = "&About Manager...";
+  static constexpr const char* kNotSelectText = "Not selected";
+  static constexpr const char* kAboutMenuText = "&About Umbradisc...";
   static constexpr const char* kOpenFilter = "CD Files (*.iso);;All Files (*.*)";
   static constexpr const char* kDefaultSuffix = "iso";
   static constexpr const char* kOpenReplacedQuestion = "Would you like to open the image that is there now?";

@@ -7,14 +7,15 @@
 
 #include "app/CMainDlg.h"
 #include "burn/ui/BurnUi.h"
+#include "controls/TitleRoom.h"
 #include "imaging/ui/CMakeImageDlg.h"
 #include "update/UpdateCheck.h"
 
 namespace umbra {
 
 namespace {
-const char* const kOpenMadeImageQuestion = "Make CD Image file success! \r\n\r\nWould you like to open it now ?";
-const char* const kBurnSavedImageQuestion = "Process success! \r\n\r\nWould you like to burn it now ?";
+const char* const kOpenMadeImageQuestion = "The CD image file was made.\r\n\r\nWould you like to open it now?";
+const char* const kBurnSavedImageQuestion = "The image is saved.\r\n\r\nWould you like to burn it now?";
 }  // namespace
 
 bool CMainDlg::SameFile(const QString& a, const QString& b) {
@@ -24,8 +25,10 @@ bool CMainDlg::SameFile(const QString& a, const QString& b) {
 }
 
 bool CMainDlg::Ask(const QString& question) {
-  return QMessageBox::question(this, QString::fromLatin1(kTitle), question, QMessageBox::Yes | QMessageBox::No) ==
-         QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle), question, QMessageBox::Yes | QMessageBox::No,
+                  this);
+  MakeRoomForTitle(box);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void CMainDlg::OnMakeImage() {

@@ -18,6 +18,7 @@
 #include "app/CMainDlg.h"
 #include "app/DisplayNames.h"
 #include "app/FileListModel.h"
+#include "controls/TitleRoom.h"
 
 namespace umbra {
 
@@ -44,7 +45,9 @@ QString chooseImageFile(QWidget* parent) {
 }  // namespace
 
 void CMainDlg::Inform(const QString& text) {
-  QMessageBox::information(this, QString::fromLatin1(kTitle), text);
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kTitle), text, QMessageBox::Ok, this);
+  MakeRoomForTitle(box);
+  box.exec();
 }
 
 void CMainDlg::OnOpenImage() {

@@ -39,8 +39,8 @@ namespace umbra {
 // The texts of the check, exactly as the user sees them.
 inline constexpr const char* kUpdateCaption = "Umbradisc update";
 inline constexpr const char* kUpdateOfferText =
-    "There's a new version or new patch of the Umbradisc.\nWould you like to update it ?";
-inline constexpr const char* kCurrentVersionText = "Current Version is the new version.";
-inline constexpr const char* kNoLinkText = "There is no link to internet.";
+    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+inline constexpr const char* kCurrentVersionText = "The current version is the newest version.";
+inline constexpr const char* kNoLinkText = "There is no link to the internet.";
 
 }  // namespace umbra

@@ -2,6 +2,7 @@
 
 #include "BurnProgressDialogs.h"
 #include "CCDBurner.h"
+#include "controls/TitleRoom.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -28,8 +29,7 @@ std::function<QString(QWidget*)>& Chooser()
 } // namespace
 
 const char* const kBurnNotSupportedMessage =
-    "The current operation system dose not support Burn-CD. Windows XP or above supports Burn-CD; "
-    "You can use another tools to burn the CD Image file to CD.";
+    "This system does not support burning CDs. You can use another tool to burn the CD image file to a CD.";
 
 bool IsBurnSupported()
 {
@@ -88,6 +88,7 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption),
                     QString::fromStdString(BurnResultMessage(code)),
                     QMessageBox::Ok, owner);
+    umbra::MakeRoomForTitle(box);
     box.exec();
     return burned;
 }

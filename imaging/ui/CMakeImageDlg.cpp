@@ -20,6 +20,7 @@
 #include <limits>
 
 #include "controls/DialogUnits.h"
+#include "controls/TitleRoom.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ void CMakeImageDlg::createControls() {
     dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
   }
   m_dateTime->setDisplayFormat(dateFormat);
-  placeCaption(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
+  placeCaption(new QLabel(QStringLiteral("CD Volume Label:"), this), kLabelTextRect, "labelText");
   placeCaption(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
   m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
   placeCaption(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
@@ -274,6 +275,7 @@ ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
 void CMakeImageDlg::showResult(const QString& message, const QString& detail) {
   QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
   box.setInformativeText(detail);
+  umbra::MakeRoomForTitle(box);
   box.exec();
 }
 

@@ -21,6 +21,7 @@
 #include "burn/ui/BurnUi.h"
 #include "controls/CRoundDlg.h"
 #include "controls/CSkinButton.h"
+#include "controls/TitleRoom.h"
 #include "imaging/RunImageMaker.h"
 #include "imaging/ui/CMakeImageDlg.h"
 
@@ -51,6 +52,7 @@ class TestCommands : public QObject {
 
   struct Box {
     QString title, text, detail;
+    bool titleFits;  // the box is wide enough for its whole caption
   };
   QTemporaryDir m_dir;
   QTimer m_modalWatcher;
@@ -103,7 +105,8 @@ class TestCommands : public QObject {
     connect(&m_modalWatcher, &QTimer::timeout, this, [this] {
       QWidget* modal = QApplication::activeModalWidget();
       if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        m_boxes.append({box->windowTitle(), box->text(), box->informativeText()});
+        m_boxes.append({box->windowTitle(), box->text(), box->informativeText(),
+                        box->width() >= umbra::TitleRoomWidth(*box)});
         QAbstractButton* button = box->button(m_answer);
         if (!button) button = box->buttons().value(0);
         QTest::mouseClick(button, Qt::LeftButton);
@@ -141,7 +144,7 @@ class TestCommands : public QObject {
     QVERIFY(QFile::exists(target));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Make CD Image file success! \r\n\r\nWould you like to open it now ?"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
     QCOMPARE(m_dlg->ImagePath(), target);
     QTreeWidget* tree = m_dlg->Tree();
     QVERIFY(tree->isVisible());
@@ -185,7 +188,7 @@ class TestCommands : public QObject {
     m_answer = openIt ? QMessageBox::Yes : QMessageBox::No;
     click("makeImage");
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Make CD Image file success! \r\n\r\nWould you like to open it now ?"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
     QTreeWidget* tree = m_dlg->Tree();
     if (!openIt) {
       QVERIFY(!m_dlg->GetWorkspace().isOpen());
@@ -235,7 +238,8 @@ class TestCommands : public QObject {
     SetImageChooser({});
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Brun Success! "));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QVERIFY(m_boxes[0].titleFits);
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());

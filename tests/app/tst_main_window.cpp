@@ -56,7 +56,7 @@ class TestMainWindow : public QObject {
     QVERIFY(!dlg.List()->isVisible());
     QCOMPARE(dlg.Tree()->topLevelItemCount(), 1);
     QTreeWidgetItem* placeholder = dlg.Tree()->topLevelItem(0);
-    QCOMPARE(placeholder->text(0), QStringLiteral("Not Select"));
+    QCOMPARE(placeholder->text(0), QStringLiteral("Not selected"));
     QCOMPARE(placeholder->childCount(), 0);
     QCOMPARE(iconImage(placeholder->icon(0)), iconImage(QIcon(QStringLiteral(":/res/icons/disc_unknown.svg"))));
     QVERIFY(!iconImage(placeholder->icon(0)).isNull());
@@ -106,10 +106,10 @@ class TestMainWindow : public QObject {
   void toolTips_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("update") << "update" << "Check New version in server.";
-    QTest::newRow("close") << "close" << "Close current window and exit.";
-    QTest::newRow("minimize") << "minimize" << "Minimize current window.";
-    QTest::newRow("help") << "help" << "See help document.";
+    QTest::newRow("update") << "update" << "Check the server for a new version.";
+    QTest::newRow("close") << "close" << "Close the window and exit.";
+    QTest::newRow("minimize") << "minimize" << "Minimize the window.";
+    QTest::newRow("help") << "help" << "See the help document.";
     // The command buttons name their own commands.
     QTest::newRow("makeImage") << "makeImage" << "Make a CD image from a folder.";
     QTest::newRow("openImage") << "openImage" << "Open a CD image file.";
@@ -234,7 +234,7 @@ class TestMainWindow : public QObject {
     QStringList texts;
     for (const QAction* action : menu->actions())
       if (!action->isSeparator()) texts << action->text();
-    QCOMPARE(texts.last(), QStringLiteral("&About Manager..."));
+    QCOMPARE(texts.last(), QStringLiteral("&About Umbradisc..."));
     QVERIFY(texts.size() >= 5);  // restore, move, minimize, close, about
     menu->hide();
 

@@ -514,7 +514,7 @@ class TestWorkspaceView : public QObject {
     // Burning is available here (libburn starts), so Save offers it; the watcher answers No.
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Process success! \r\n\r\nWould you like to burn it now ?"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("The image is saved.\r\n\r\nWould you like to burn it now?"));
     QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
     m_boxes.clear();
     QCOMPARE(readFile(m_image), before);
@@ -638,7 +638,7 @@ class TestWorkspaceView : public QObject {
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QVERIFY(m_dlg->HowToPage()->isVisible());
     QCOMPARE(tree()->topLevelItemCount(), 1);
-    QCOMPARE(tree()->topLevelItem(0)->text(0), QStringLiteral("Not Select"));
+    QCOMPARE(tree()->topLevelItem(0)->text(0), QStringLiteral("Not selected"));
   }
 
   void unknownFormatKeepsThePartialTree() {

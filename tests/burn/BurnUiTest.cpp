@@ -95,12 +95,12 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("copied");
         QTest::newRow("success") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("out.bin")) << m_staging
-                                 << true << QStringLiteral("Brun Success! ") << true;
+                                 << true << QStringLiteral("Burn succeeded!") << true;
         QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
-                                     << QStringLiteral("Can not find recordable driver in the computer.") << false;
+                                     << QStringLiteral("Cannot find a recordable drive in this computer.") << false;
         QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
                                     << m_tmp.filePath(QStringLiteral("plain/staging")) << false
-                                    << QStringLiteral("Failed to copy file to CD-Recorder buffer") << false;
+                                    << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false;
         QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
                                     << m_staging << false << QStringLiteral("Burn failed.") << true;
     }

@@ -10,6 +10,8 @@
 #include <QUrl>
 
 #include <condition_variable>
+
+#include "controls/TitleRoom.h"
 #include <memory>
 #include <mutex>
 
@@ -63,6 +65,7 @@ void showQuestion(const QString& text, const std::shared_ptr<PendingAnswer>& ans
   auto* box = new QMessageBox(QMessageBox::Question, QString::fromUtf8(kUpdateCaption), text,
                               QMessageBox::Yes | QMessageBox::No, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
+  umbra::MakeRoomForTitle(*box);
   box->setWindowModality(Qt::NonModal);
   box->setAttribute(Qt::WA_QuitOnClose, false);
   QObject::connect(box, &QMessageBox::finished, box, [box, answer] {
