@@ -12,6 +12,7 @@ inline const QString kOfferText =
     "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
 inline const QString kCurrentText = "The current version is the newest version.";
 inline const QString kNoLinkText = "There is no link to the internet.";
+inline QString failed(const QString& reason) { return "The check for a new version failed: " + reason + "."; }
 
 // Writes an INI settings file the way an administrator would.
 inline bool writeSettingsFile(const QString& path, const QByteArray& lines) {
