@@ -65,13 +65,12 @@ void CMainDlg::OnBurnCD() {
     Inform(QString::fromLatin1(kBurnNotSupportedMessage));
     return;
   }
-  const QString path = ChooseImageToBurn(this);
+  const QString path = ChooseImageToBurn(this, m_image.isOpen() ? m_strImagePath : QString());
   if (path.isEmpty()) return;
   m_strImagePath = path;
   // The chosen file may be the open image: release it before it is copied.
-  ClearImage();
-  ClearFileList();
-  ClearFolderTree();
+  ReleaseWorkspace();
+  ShowWorkspace(false);  // no image is open any more
   BurnImage();
 }
 

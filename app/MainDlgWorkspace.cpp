@@ -250,6 +250,7 @@ void CMainDlg::OnSave() {
   m_image.close();
   ClearFileList();
   ClearFolderTree();
+  ShowWorkspace(false);  // no image is open any more
   OfferToBurn();
 }
 

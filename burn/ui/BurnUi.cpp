@@ -41,7 +41,7 @@ void SetImageChooser(std::function<QString(QWidget*)> chooser)
     Chooser() = std::move(chooser);
 }
 
-QString ChooseImageToBurn(QWidget* owner)
+QString ChooseImageToBurn(QWidget* owner, const QString& current)
 {
     if (Chooser())
         return Chooser()(owner);
@@ -50,6 +50,10 @@ QString ChooseImageToBurn(QWidget* owner)
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(QString::fromLatin1(kImageFilter));
     dialog.setDefaultSuffix(QString::fromLatin1(kImageSuffix));
+    if (!current.isEmpty()) {
+        dialog.setDirectory(QFileInfo(current).absolutePath());
+        dialog.selectFile(QFileInfo(current).fileName());
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

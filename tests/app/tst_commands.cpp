@@ -245,6 +245,7 @@ class TestCommands : public QObject {
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QCOMPARE(m_dlg->Tree()->topLevelItemCount(), 0);
+    QVERIFY(m_dlg->HowToPage()->isVisible());  // no image open: the instructions page
     QCOMPARE(m_dlg->ImagePath(), image);
   }
 

@@ -521,7 +521,8 @@ class TestWorkspaceView : public QObject {
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 0);
     QCOMPARE(list()->model()->rowCount(), 0);
-    QVERIFY(tree()->isVisible() && list()->isVisible());
+    QVERIFY(!tree()->isVisible() && !list()->isVisible());
+    QVERIFY(m_dlg->HowToPage()->isVisible());  // no image open: the instructions page
     QCOMPARE(m_dlg->ImagePath(), m_image);
     click("save");  // nothing open: nothing happens
     QVERIFY(m_boxes.isEmpty());

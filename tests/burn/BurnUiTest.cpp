@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -152,6 +153,7 @@ private slots:
         QString suffix;
         bool accept = true;
         QPointer<QFileDialog> answered;
+        QString startFolder, startSelection;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -160,6 +162,8 @@ private slots:
             answered = dialog;
             filters = dialog->nameFilters();
             suffix = dialog->defaultSuffix();
+            startFolder = dialog->directory().absolutePath();
+            startSelection = dialog->selectedFiles().value(0);
             // Typed as a user would: selectFile() leaves a focused name field alone.
             if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); accept && name)
                 name->setText(m_image);
@@ -171,6 +175,11 @@ private slots:
         QCOMPARE(suffix, QStringLiteral("iso"));
         accept = false;
         QVERIFY(ChooseImageToBurn(&owner).isEmpty());
+        // With an image open, the dialog starts beside it, the image selected.
+        accept = true;
+        QCOMPARE(ChooseImageToBurn(&owner, m_image), m_image);
+        QCOMPARE(startFolder, QFileInfo(m_image).absolutePath());
+        QCOMPARE(startSelection, QFileInfo(m_image).absoluteFilePath());
     }
 
     void chooserCanBeReplaced()
