@@ -2,6 +2,7 @@
 #include "app/TreeToolTips.h"
 
 #include <QAction>
+#include <iterator>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -118,6 +119,11 @@ void CMainDlg::CreateControls() {
   m_list = new QTableView(this);
   m_list->setObjectName(QStringLiteral("list"));
   m_list->setGeometry(du.rect(220, 85, 251, 210));
+  // Tab follows the layout: the title bar's buttons, the command row, the tree and the list, then
+  // the buttons below them.
+  QWidget* const tabOrder[] = {m_btnMinimize, m_btnClose, m_btnMakeImage, m_btnOpenImage, m_btnHide,
+                               m_btnSave,     m_btnBurn,  m_tree,         m_list,         m_btnUpdate, m_btnHelp};
+  for (size_t i = 1; i < std::size(tabOrder); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   // The placeholder only marks where the workspace frame lies; it is never shown.
   m_stcFrame = new QFrame(this);

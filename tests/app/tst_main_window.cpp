@@ -90,10 +90,11 @@ class TestMainWindow : public QObject {
     QCOMPARE(dlg.FrameRect(), du.rect(22, 73, 457, 233));
     QCOMPARE(dlg.HowToPage()->geometry(), dlg.FrameRect());
 
+    // As the window is laid out: top to bottom, left to right.
     const QStringList order = {QStringLiteral("makeImage"), QStringLiteral("openImage"), QStringLiteral("hide"),
-                               QStringLiteral("save"),      QStringLiteral("burn"),      QStringLiteral("update"),
-                               QStringLiteral("help"),      QStringLiteral("minimize"),  QStringLiteral("close"),
-                               QStringLiteral("tree"),      QStringLiteral("list")};
+                               QStringLiteral("save"),      QStringLiteral("burn"),      QStringLiteral("tree"),
+                               QStringLiteral("list"),      QStringLiteral("update"),    QStringLiteral("help"),
+                               QStringLiteral("minimize"),  QStringLiteral("close")};
     QStringList chain;
     QWidget* widget = button(dlg, "makeImage");
     do {
