@@ -62,6 +62,10 @@ class CMainDlg : public QDialog {
   // Opens the image at path the way Open Image does once its file dialog has answered; for an image
   // named on the command line or dropped on the window.
   void OpenImagePath(const QString& path);
+  // A second start's hand-over: the window comes to the front and opens the image, if one was
+  // named, once no other dialog of the window is open.
+  void ReceiveHandOver(const QString& path);
+  void OpenPendingImage();
 
   void SetImagePath(const QString& path) { m_strImagePath = path; }
   const QString& ImagePath() const { return m_strImagePath; }
@@ -165,6 +169,7 @@ class CMainDlg : public QDialog {
   std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
+  QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
   bool m_bDragging = false;
   QPoint m_dragOffset;
 };

@@ -1,5 +1,6 @@
 // The main window's work on an image: open it into the folder tree, list a folder, hide and show
 // folders, save. Every decision about the image is the workspace's; this file only shows it.
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -11,9 +12,11 @@
 #include <QMimeData>
 #include <QStringList>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 #include "app/CMainDlg.h"
 #include "app/DisplayNames.h"
@@ -60,6 +63,29 @@ void CMainDlg::OpenImagePath(const QString& path) {
   m_strImagePath = QFileInfo(path).absoluteFilePath();
   ClearImage();
   ShowWorkspace(OpenImageFile());
+}
+
+void CMainDlg::ReceiveHandOver(const QString& path) {
+  if (isMinimized()) showNormal();
+  QWidget* front = QApplication::activeModalWidget();
+  if (front == nullptr) front = this;
+  front->raise();
+  front->activateWindow();
+  if (path.isEmpty()) return;
+  const bool waiting = !m_pendingImage.isEmpty();
+  m_pendingImage = path;  // the latest start's image wins
+  if (waiting) return;
+  QTimer::singleShot(0, this, &CMainDlg::OpenPendingImage);
+}
+
+void CMainDlg::OpenPendingImage() {
+  // Opened from the event loop, never inside another dialog's run: Make Image may be replacing it.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != this) {
+    QTimer::singleShot(250, this, &CMainDlg::OpenPendingImage);
+    return;
+  }
+  if (!m_pendingImage.isEmpty()) OpenImagePath(std::exchange(m_pendingImage, QString()));
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* e) {
