@@ -30,7 +30,7 @@ const QString kTooLongMessage = QStringLiteral("Please enter no more than %1 cha
 const QString kProgressText = QStringLiteral("Making the CD image file...");
 
 const QString kBootFileFilter =
-    QStringLiteral("Binary executable boot files(*.bin);;All Files (*.*)");
+    QStringLiteral("Binary executable boot files (*.bin);;All Files (*.*)");
 const QString kBootFileInitialName = QStringLiteral("boot.bin");
 const QString kTargetFilter = QStringLiteral("Standard CD Image Files (*.iso);;All Files (*.*)");
 const QString kTargetInitialName = QStringLiteral("CDImage.iso");

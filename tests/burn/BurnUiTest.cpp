@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(answerer.boxParent, &owner);
         QVERIFY(answerer.progressModal);
         QVERIFY(!answerer.progressTitles.isEmpty());
-        QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Start writing file to buffer..."));
+        QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Writing the file to the buffer..."));
         // Only a burn that got past the copy shows the writing window.
         QCOMPARE(answerer.progressTitles.size() > 1, copied);
         if (copied)
