@@ -2,6 +2,7 @@
 #include "app/TreeToolTips.h"
 
 #include <QAction>
+#include <iterator>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -118,6 +119,11 @@ void CMainDlg::CreateControls() {
   m_list = new QTableView(this);
   m_list->setObjectName(QStringLiteral("list"));
   m_list->setGeometry(du.rect(220, 85, 251, 210));
+  // Tab follows the layout: the title bar's buttons, the command row, the tree and the list, then
+  // the buttons below them.
+  QWidget* const tabOrder[] = {m_btnMinimize, m_btnClose, m_btnMakeImage, m_btnOpenImage, m_btnHide,
+                               m_btnSave,     m_btnBurn,  m_tree,         m_list,         m_btnUpdate, m_btnHelp};
+  for (size_t i = 1; i < std::size(tabOrder); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   // The placeholder only marks where the workspace frame lies; it is never shown.
   m_stcFrame = new QFrame(this);
@@ -141,6 +147,9 @@ void CMainDlg::CreateControls() {
   connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::OnFolderSelChanged);
+  // An opened branch shows its subfolders by the names and marks their folder's listing gives.
+  connect(m_tree, &QTreeWidget::itemExpanded, this,
+          [this](QTreeWidgetItem* item) { MarkChildren(item->data(0, kNodeRole).toInt()); });
   new TreeToolTips(m_tree, kNodeRole, [this](int node) { return FolderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -161,10 +170,10 @@ void CMainDlg::ConfigureButtons() {
     int iconSide;
     const char* tip;
   } looks[] = {
-      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See help document."},
-      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize current window."},
-      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close current window and exit."},
-      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check New version in server."},
+      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See the help document."},
+      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize the window."},
+      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close the window and exit."},
+      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check the server for a new version."},
       {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
       {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
       {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
@@ -233,7 +242,7 @@ void CMainDlg::SetUpList() {
   m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_list->verticalHeader()->setDefaultSectionSize(qMax(fontMetrics().height(), FileTypes::kIconSide) + 3);
   QHeaderView* header = m_list->horizontalHeader();
-  header->setDefaultAlignment(Qt::AlignCenter);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setHighlightSections(false);
   header->setStretchLastSection(false);
   for (int column = 0; column < FileListModel::kColumnCount; ++column)

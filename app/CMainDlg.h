@@ -33,10 +33,11 @@ class CMainDlg : public QDialog {
 
  public:
   static constexpr const char* kTitle = "Umbradisc";
-  static constexpr const char* kNotSelectText = "Not Select";
-  static constexpr const char* kAboutMenuText = "&About Manager...";
+  static constexpr const char* kNotSelectText = "Not selected";
+  static constexpr const char* kAboutMenuText = "&About Umbradisc...";
   static constexpr const char* kOpenFilter = "CD Files (*.iso);;All Files (*.*)";
   static constexpr const char* kDefaultSuffix = "iso";
+  static constexpr const char* kOpenReplacedQuestion = "Would you like to open the image that is there now?";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
 
   // Asks for an image file to open; an empty answer means the user cancelled.
@@ -61,6 +62,10 @@ class CMainDlg : public QDialog {
   // Opens the image at path the way Open Image does once its file dialog has answered; for an image
   // named on the command line or dropped on the window.
   void OpenImagePath(const QString& path);
+  // A second start's hand-over: the window comes to the front and opens the image, if one was
+  // named, once no other dialog of the window is open.
+  void ReceiveHandOver(const QString& path);
+  void OpenPendingImage();
 
   void SetImagePath(const QString& path) { m_strImagePath = path; }
   const QString& ImagePath() const { return m_strImagePath; }
@@ -126,10 +131,15 @@ class CMainDlg : public QDialog {
   void InsertPlaceholder();
   void ComposeSkin();
   void Inform(const QString& text);
-  // The names of the image's trees, and the tool tip of a folder of the tree.
-  QStringList TreeLabels() const;
+  // The tool tip of a folder of the tree.
   QString FolderToolTip(int node) const;
+  // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
+  // (kept in the folder's records only) and the hidden marks, in a file manager's order.
+  void MarkChildren(int folder);
+  void FitColumns();
   bool Ask(const QString& question);
+  // Whether two paths name one file (links and "..", and letter case where the system ignores it).
+  static bool SameFile(const QString& a, const QString& b);
   void OfferToBurn();
   void CentreOnScreen();
   void ShowWindowMenuFromKeyboard();
@@ -159,6 +169,7 @@ class CMainDlg : public QDialog {
   std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
+  QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
   bool m_bDragging = false;
   QPoint m_dragOffset;
 };

@@ -11,6 +11,7 @@
 
 #include "CCDBurner.h"
 #include "app/CMainDlg.h"
+#include "app/ImageHandOver.h"
 #include "app/InstanceLock.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
@@ -40,7 +41,11 @@ CUmbradiscApp::CUmbradiscApp(int& argc, char** argv) : QApplication(argc, argv) 
 CUmbradiscApp::~CUmbradiscApp() = default;
 
 bool CUmbradiscApp::InitInstance() {
-  if (!AcquireSingleInstance()) return false;  // another copy runs: leave at once, silently
+  if (!AcquireSingleInstance()) {
+    // Another copy runs: it gets this start's image (or only comes to the front); this one ends.
+    ImageHandOver::Send(ImageArgument(arguments()));
+    return false;
+  }
   if (!InitSockets()) {
     QMessageBox::warning(nullptr, applicationName(), QString::fromLatin1(kSocketsFailedMessage));
     return false;
@@ -51,6 +56,9 @@ bool CUmbradiscApp::InitInstance() {
   StartUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {
     CMainDlg dlg;
+    ImageHandOver handOver;
+    QObject::connect(&handOver, &ImageHandOver::Received, &dlg, &CMainDlg::ReceiveHandOver);
+    handOver.Listen();
     // An image from the command line is opened once the window is up, so a message has its owner.
     const QString image = ImageArgument(arguments());
     if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.OpenImagePath(image); });

@@ -1,5 +1,8 @@
 #include "app/FileListModel.h"
 
+#include <QLocale>
+#include <algorithm>
+
 namespace umbra {
 
 namespace {
@@ -7,34 +10,57 @@ constexpr const char* kHeadings[FileListModel::kColumnCount] = {"Name", "Propert
                                                                 "Modify Time"};
 }
 
-QString RowName(const EntryRow& row) {
-  // ISO 9660 identifiers are shown byte for byte; names from other trees are UTF-8.
-  if (row.records.empty() || row.records.front().tree == 0)
-    return QString::fromLatin1(row.name.data(), static_cast<qsizetype>(row.name.size()));
-  return QString::fromStdString(row.name);
+QString SizeText(uint64_t bytes) {
+  const uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0);
+  return QLocale().toString(static_cast<qulonglong>(kilobytes)) + QStringLiteral(" KB");
 }
 
-QString EntryToolTip(const EntryRow& row, const QStringList& treeLabels) {
+QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position) {
   QStringList lines;
   int lastTree = -1;
   for (const EntryRecord& record : row.records) {
     if (record.tree == lastTree) continue;  // a second copy of the same record
     lastTree = record.tree;
-    const QString label = record.tree < treeLabels.size() ? treeLabels[record.tree] : QString::number(record.tree);
-    const QString name = record.tree == 0 ? QString::fromLatin1(record.name.data(), static_cast<qsizetype>(record.name.size()))
-                                          : QString::fromStdString(record.name);
-    lines << QStringLiteral("%1: %2").arg(label, name);
+    const QString label = record.tree < trees.count() ? QString::fromLatin1(trees.label(record.tree))
+                                                      : QString::number(record.tree);
+    lines << QStringLiteral("%1: %2").arg(label, TreeNameText(trees, record.tree, record.name));
+    if (!record.originalName.empty())
+      lines << QStringLiteral("Rock Ridge: %1").arg(QString::fromStdString(record.originalName));
   }
+  if (!row.isFolder) lines << QStringLiteral("Size: %1 bytes").arg(QLocale().toString(static_cast<qulonglong>(row.size)));
   lines << QStringLiteral("State: %1").arg(QString::fromLatin1(row.property()));
+  if (position >= 0) lines << QStringLiteral("Record %1 of the folder").arg(position + 1);
   return lines.join(QLatin1Char('\n'));
 }
 
 FileListModel::FileListModel(FileTypes& types, QObject* parent) : QAbstractTableModel(parent), m_types(types) {}
 
-void FileListModel::SetListing(FolderListing listing, QStringList treeLabels) {
+void FileListModel::SetListing(FolderListing listing, const ImageTrees* trees) {
   beginResetModel();
-  m_listing = std::move(listing);
-  m_treeLabels = std::move(treeLabels);
+  m_trees = trees;
+  const size_t count = listing.rows.size();
+  std::vector<EntryNames> names(count);
+  std::vector<QString> shown(count);
+  std::vector<int> order(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (trees) names[i] = NamesOf(listing.rows[i], *trees);
+    else names[i].iso = QString::fromStdString(listing.rows[i].name);
+    shown[i] = names[i].Shown();
+    order[i] = static_cast<int>(i);
+  }
+  const NameOrder nameOrder;  // the locale of the moment
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    const auto x = static_cast<size_t>(a), y = static_cast<size_t>(b);
+    return nameOrder.Less(listing.rows[x].isFolder, shown[x], listing.rows[y].isFolder, shown[y]);
+  });
+  m_listing.folderIndex = listing.folderIndex;
+  m_listing.rows.clear();
+  m_names.clear();
+  m_positions = order;
+  for (int i : order) {
+    m_listing.rows.push_back(std::move(listing.rows[static_cast<size_t>(i)]));
+    m_names.push_back(std::move(names[static_cast<size_t>(i)]));
+  }
   m_rowTypes.assign(m_listing.rows.size(), -1);
   endResetModel();
 }
@@ -64,9 +90,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case kName: return RowName(row);
+        case kName: return Names(index.row()).Shown();
         case kProperty: return QString::fromLatin1(row.property());
-        case kSize: return QString::fromStdString(row.sizeText());
+        case kSize: return row.isFolder ? QString() : SizeText(row.size);  // Explorer leaves folders blank
         case kType: return m_types.Name(TypeOfRow(index.row()));
         case kModifyTime: return QString::fromStdString(row.modifiedText());
         default: return {};
@@ -75,8 +101,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
       // The padlock marks a folder hidden in any tree; "Partly hidden" says which of the two it is.
       if (index.column() == kName) return m_types.Decoration(TypeOfRow(index.row()), row.state != FolderState::Normal);
       return {};
-    case Qt::ToolTipRole: return EntryToolTip(row, m_treeLabels);
-    case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
+    case Qt::ToolTipRole:
+      return m_trees ? EntryToolTip(row, *m_trees, m_positions[static_cast<size_t>(index.row())]) : QVariant();
+    case Qt::TextAlignmentRole:
+      return int((index.column() == kSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     default: return {};
   }
 }
@@ -84,7 +112,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
   if (role == Qt::DisplayRole) return QString::fromLatin1(kHeadings[section]);
-  if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+  if (role == Qt::TextAlignmentRole)
+    return int((section == kSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   return {};
 }
 

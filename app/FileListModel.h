@@ -5,15 +5,17 @@
 #include <QStringList>
 #include <vector>
 
+#include "app/DisplayNames.h"
 #include "app/FileTypes.h"
 #include "engine/Workspace.h"
 
 namespace umbra {
-// "ISO 9660: PROJECT0", "Joliet: Project Files 2025", ..., then "State: Hidden": the entry's name in
-// every tree it has a record in, and its state.
-QString EntryToolTip(const EntryRow& row, const QStringList& treeLabels);
-// The row's name as the list shows it.
-QString RowName(const EntryRow& row);
+// "ISO 9660: PROJECT0", "Rock Ridge: ...", "Joliet: Project Files 2025", ..., then the exact size
+// in bytes, the state and where the record stands in its folder: the entry's name in every tree it
+// has a record in, and what the columns round or leave out. position < 0 leaves that line out.
+QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position = -1);
+// A size as Explorer writes it: whole KB of 1,024 bytes, rounded up, with the locale's separators.
+QString SizeText(uint64_t bytes);
 }  // namespace umbra
 
 namespace umbra {
@@ -27,12 +29,15 @@ class FileListModel : public QAbstractTableModel {
 
   FileListModel(FileTypes& types, QObject* parent = nullptr);
 
-  // treeLabels: the name of each tree of the image ("ISO 9660", "Joliet", ...), for the tool tips.
-  void SetListing(FolderListing listing, QStringList treeLabels = {});
+  // Shows the rows sorted as a file manager sorts them; trees (the open image's) give the names.
+  void SetListing(FolderListing listing, const ImageTrees* trees = nullptr);
   void Clear();
   int FolderIndex() const { return m_listing.folderIndex; }
+  const FolderListing& Listing() const { return m_listing; }
   EntryRow* Row(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
   const EntryRow& Row(int row) const { return m_listing.rows[static_cast<size_t>(row)]; }
+  // The name the row shows, and the row's names in every tree.
+  const EntryNames& Names(int row) const { return m_names[static_cast<size_t>(row)]; }
   // The rows' states changed (a hide or show): redraw them.
   void RowsChanged();
 
@@ -46,7 +51,9 @@ class FileListModel : public QAbstractTableModel {
 
   FileTypes& m_types;
   FolderListing m_listing;
-  QStringList m_treeLabels;
+  const ImageTrees* m_trees = nullptr;
+  std::vector<EntryNames> m_names;  // by row
+  std::vector<int> m_positions;     // by row: where its record stands in the folder
   mutable std::vector<int> m_rowTypes;  // -1 until the row is first shown
 };
 

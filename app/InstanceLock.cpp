@@ -1,16 +1,24 @@
 #include "app/InstanceLock.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <QDir>
 #include <QLockFile>
-#include <QStandardPaths>
 #endif
 
 namespace umbra {
 
 InstanceLock::InstanceLock(const char* name) : m_name(name) {}
+
+QString InstanceLock::Folder() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty() || !QDir().mkpath(folder))
+    folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+  return folder;
+}
 
 #ifdef _WIN32
 
@@ -34,10 +42,7 @@ bool InstanceLock::tryAcquire() {
 InstanceLock::~InstanceLock() = default;
 
 bool InstanceLock::tryAcquire() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty() || !QDir().mkpath(folder))
-    folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-  m_file = std::make_unique<QLockFile>(QDir(folder).filePath(QString::fromLatin1(m_name)));
+  m_file = std::make_unique<QLockFile>(QDir(Folder()).filePath(QString::fromLatin1(m_name)));
   // A lock left by a copy that died is recognised by its dead process and taken over, whatever
   // its age; a running copy's lock is never stale.
   m_file->setStaleLockTime(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <memory>
 
 class QLockFile;
@@ -18,6 +19,8 @@ class InstanceLock {
 
   // True when this process now holds the lock; false when another copy holds it.
   bool tryAcquire();
+  // The user's runtime folder, where the lock file lives (not used on Windows).
+  static QString Folder();
 
  private:
   const char* m_name;

@@ -1,38 +1,59 @@
 // The main window's commands that hand work to the back ends: Make Image, Burn CD, the burn
 // question of Save, and the update button.
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
 
 #include "app/CMainDlg.h"
 #include "burn/ui/BurnUi.h"
+#include "controls/TitleRoom.h"
 #include "imaging/ui/CMakeImageDlg.h"
 #include "update/UpdateCheck.h"
 
 namespace umbra {
 
 namespace {
-const char* const kOpenMadeImageQuestion = "Make CD Image file success! \r\n\r\nWould you like to open it now ?";
-const char* const kBurnSavedImageQuestion = "Process success! \r\n\r\nWould you like to burn it now ?";
+const char* const kOpenMadeImageQuestion = "The CD image file was made.\r\n\r\nWould you like to open it now?";
+const char* const kBurnSavedImageQuestion = "The image is saved.\r\n\r\nWould you like to burn it now?";
 }  // namespace
 
+bool CMainDlg::SameFile(const QString& a, const QString& b) {
+  const QFileInfo first(a), second(b);
+  if (!first.exists() || !second.exists()) return first.absoluteFilePath() == second.absoluteFilePath();
+  return first.canonicalFilePath() == second.canonicalFilePath();
+}
+
 bool CMainDlg::Ask(const QString& question) {
-  return QMessageBox::question(this, QString::fromLatin1(kTitle), question, QMessageBox::Yes | QMessageBox::No) ==
-         QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle), question, QMessageBox::Yes | QMessageBox::No,
+                  this);
+  MakeRoomForTitle(box);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void CMainDlg::OnMakeImage() {
   QString target;
+  // The maker replaces its target by renaming a finished file over it: when that is the open
+  // image, the window lets go of it first, or its hides would go to the replaced file.
+  QString closedImage;
   {
     CMakeImageDlg dlg(this);
-    if (dlg.exec() != QDialog::Accepted) return;
+    dlg.setBeforeMaking([this, &closedImage](const QString& file) {
+      if (!m_image.isOpen() || !SameFile(file, m_strImagePath)) return;
+      closedImage = m_strImagePath;
+      ReleaseWorkspace();
+      ShowWorkspace(false);
+    });
+    const bool made = dlg.exec() == QDialog::Accepted;
     target = dlg.targetFile();
+    if (!made) {
+      if (!closedImage.isEmpty()) OpenImagePath(closedImage);  // the failed maker left it as it was
+      return;
+    }
   }
   if (!Ask(QString::fromLatin1(kOpenMadeImageQuestion))) return;
   QThread::msleep(100);  // let the maker's file settle before it is opened for work
-  ClearImage();
-  m_strImagePath = target;
-  if (OpenImageFile()) ShowWorkspace(true);
+  OpenImagePath(target);
 }
 
 bool CMainDlg::IsBurnSupported() const { return ::IsBurnSupported(); }
@@ -44,13 +65,12 @@ void CMainDlg::OnBurnCD() {
     Inform(QString::fromLatin1(kBurnNotSupportedMessage));
     return;
   }
-  const QString path = ChooseImageToBurn(this);
+  const QString path = ChooseImageToBurn(this, m_image.isOpen() ? m_strImagePath : QString());
   if (path.isEmpty()) return;
   m_strImagePath = path;
   // The chosen file may be the open image: release it before it is copied.
-  ClearImage();
-  ClearFileList();
-  ClearFolderTree();
+  ReleaseWorkspace();
+  ShowWorkspace(false);  // no image is open any more
   BurnImage();
 }
 

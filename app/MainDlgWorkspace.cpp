@@ -1,22 +1,28 @@
 // The main window's work on an image: open it into the folder tree, list a folder, hide and show
 // folders, save. Every decision about the image is the workspace's; this file only shows it.
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStringList>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 #include "app/CMainDlg.h"
+#include "app/DisplayNames.h"
 #include "app/FileListModel.h"
 #include "controls/CSkinButton.h"
+#include "controls/TitleRoom.h"
 
 namespace umbra {
 
@@ -43,7 +49,9 @@ QString chooseImageFile(QWidget* parent) {
 }  // namespace
 
 void CMainDlg::Inform(const QString& text) {
-  QMessageBox::information(this, QString::fromLatin1(kTitle), text);
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kTitle), text, QMessageBox::Ok, this);
+  MakeRoomForTitle(box);
+  box.exec();
 }
 
 void CMainDlg::OnOpenImage() {
@@ -56,6 +64,29 @@ void CMainDlg::OpenImagePath(const QString& path) {
   m_strImagePath = QFileInfo(path).absoluteFilePath();
   ClearImage();
   ShowWorkspace(OpenImageFile());
+}
+
+void CMainDlg::ReceiveHandOver(const QString& path) {
+  if (isMinimized()) showNormal();
+  QWidget* front = QApplication::activeModalWidget();
+  if (front == nullptr) front = this;
+  front->raise();
+  front->activateWindow();
+  if (path.isEmpty()) return;
+  const bool waiting = !m_pendingImage.isEmpty();
+  m_pendingImage = path;  // the latest start's image wins
+  if (waiting) return;
+  QTimer::singleShot(0, this, &CMainDlg::OpenPendingImage);
+}
+
+void CMainDlg::OpenPendingImage() {
+  // Opened from the event loop, never inside another dialog's run: Make Image may be replacing it.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != this) {
+    QTimer::singleShot(250, this, &CMainDlg::OpenPendingImage);
+    return;
+  }
+  if (!m_pendingImage.isEmpty()) OpenImagePath(std::exchange(m_pendingImage, QString()));
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* e) {
@@ -106,8 +137,12 @@ bool CMainDlg::OpenImageFile() {
   m_hRootItem->setIcon(0, m_hIconDisc);
   m_hRootItem->setData(0, kNodeRole, -1);
   // Items are built apart from the view and handed over at once: one insertion, not one per folder.
-  const std::vector<CFolderNode>& nodes = m_image.folders().nodes();
+  // Each folder shows the name a file manager would show, its brothers in a file manager's order.
+  const FolderTree& folders = m_image.folders();
+  const std::vector<CFolderNode>& nodes = folders.nodes();
   m_arrTreeItems.assign(nodes.size(), nullptr);
+  std::vector<QString> names(nodes.size());
+  std::vector<std::vector<int>> childrenOf(nodes.size() + 1);  // the last: the volume item's extra children
   bool rootPending = true;
   for (size_t i = 0; i < nodes.size(); ++i) {
     const CFolderNode& node = nodes[i];
@@ -119,19 +154,27 @@ bool CMainDlg::OpenImageFile() {
       }
       continue;
     }
-    const size_t parent = static_cast<size_t>(node.parent);
-    QTreeWidgetItem* parentItem = parent < i && m_arrTreeItems[parent] ? m_arrTreeItems[parent] : m_hRootItem;
-    // A folder found only in another tree (no proven twin in the ISO 9660 tree) shows its name there.
-    const QString name = node.places.front().tree == 0
-                             ? QString::fromLatin1(node.name.data(), static_cast<qsizetype>(node.name.size()))
-                             : QString::fromStdString(node.name);
-    auto* item = new QTreeWidgetItem(QStringList(name));
+    names[i] = NamesOf(folders, static_cast<int>(i)).Shown();
+    auto* item = new QTreeWidgetItem(QStringList(names[i]));
     item->setIcon(0, m_hIconFolder);
     item->setData(0, kNodeRole, static_cast<int>(i));
-    parentItem->addChild(item);
     m_arrTreeItems[i] = item;
+    const size_t parent = static_cast<size_t>(node.parent);
+    childrenOf[parent < i && m_arrTreeItems[parent] ? parent : nodes.size()].push_back(static_cast<int>(i));
+  }
+  const NameOrder order;
+  for (size_t parent = 0; parent <= nodes.size(); ++parent) {
+    std::vector<int>& children = childrenOf[parent];
+    if (children.empty()) continue;
+    std::stable_sort(children.begin(), children.end(), [&](int a, int b) {
+      return order.Less(true, names[static_cast<size_t>(a)], true, names[static_cast<size_t>(b)]);
+    });
+    QList<QTreeWidgetItem*> items;
+    for (int child : children) items << m_arrTreeItems[static_cast<size_t>(child)];
+    (parent < nodes.size() ? m_arrTreeItems[parent] : m_hRootItem)->addChildren(items);
   }
   m_tree->addTopLevelItem(m_hRootItem);
+  if (!folders.empty()) MarkChildren(0);  // the first level as the listing sees it: names, hidden marks
   if (error) Inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
   if (!readOnlyReason.isEmpty())
     Inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + readOnlyReason);
@@ -156,7 +199,54 @@ void CMainDlg::OnFolderSelChanged() {
     Inform(toQString(error.message()));
     return;
   }
-  m_listModel->SetListing(std::move(listing), TreeLabels());
+  m_listModel->SetListing(std::move(listing), &m_image.trees());
+  FitColumns();
+  MarkChildren(folder);
+}
+
+void CMainDlg::MarkChildren(int folder) {
+  if (!m_image.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_arrTreeItems.size()) return;
+  FolderListing own;
+  const FolderListing* listing = nullptr;
+  if (m_listModel->FolderIndex() == folder) {
+    listing = &m_listModel->Listing();
+  } else {
+    if (m_image.listFolder(folder, own) && own.rows.empty()) return;  // the list says why when it is opened
+    listing = &own;
+  }
+  QTreeWidgetItem* parent = m_arrTreeItems[static_cast<size_t>(folder)];
+  bool renamed = false;
+  for (const EntryRow& row : listing->rows) {
+    if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_arrTreeItems.size()) continue;
+    QTreeWidgetItem* item = m_arrTreeItems[static_cast<size_t>(row.folderIndex)];
+    if (!item || item == m_hRootItem) continue;
+    // A Rock Ridge name is found in the parent's records only, so it comes with the parent's listing.
+    const QString name = NamesOf(m_image.folders(), row.folderIndex, NamesOf(row, m_image.trees()).rockRidge).Shown();
+    if (item->text(0) != name) {
+      item->setText(0, name);
+      renamed = true;
+    }
+    item->setIcon(0, row.state == FolderState::Normal ? m_hIconFolder : m_hIconHidden);
+  }
+  if (!renamed || parent == nullptr) return;
+  const NameOrder order;
+  QList<QTreeWidgetItem*> children = parent->takeChildren();
+  std::stable_sort(children.begin(), children.end(), [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    return order.Less(true, a->text(0), true, b->text(0));
+  });
+  parent->addChildren(children);
+}
+
+void CMainDlg::FitColumns() {
+  // Each column as wide as its content, no narrower than its first width; a long name gets at most
+  // half the list, the rest shows in its tool tip.
+  QHeaderView* header = m_list->horizontalHeader();
+  for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+    m_list->resizeColumnToContents(column);  // the content's and the heading's width, as a double-click gives
+    int width = qMax(FileListModel::kColumnWidths[column], header->sectionSize(column));
+    if (column == FileListModel::kName) width = qMin(width, m_list->viewport()->width() / 2);
+    header->resizeSection(column, width);
+  }
 }
 
 void CMainDlg::ClearFileList() { m_listModel->Clear(); }
@@ -172,17 +262,15 @@ void CMainDlg::OnHide() {
 
   const ToggleOutcome outcome = m_image.toggle(rows);
   m_listModel->RowsChanged();  // the rows now hold what is on disk
-  if (outcome.error) {
+  MarkChildren(m_listModel->FolderIndex());
+  if (outcome.error.kind == ErrorKind::Replaced) {
+    // The rows show a file that is gone or changed: offer the one that has the name now.
+    if (Ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
+      OpenImagePath(m_strImagePath);
+  } else if (outcome.error) {
     Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
                                                        : toQString(outcome.error.message()));
   }
-}
-
-QStringList CMainDlg::TreeLabels() const {
-  QStringList labels;
-  for (int tree = 0; tree < m_image.trees().count(); ++tree)
-    labels << QString::fromLatin1(m_image.trees().label(tree));
-  return labels;
 }
 
 QString CMainDlg::FolderToolTip(int node) const {
@@ -195,7 +283,7 @@ QString CMainDlg::FolderToolTip(int node) const {
       lines << QString::fromLatin1(m_image.trees().label(place.tree));
     return lines.join(QLatin1Char('\n'));
   }
-  return EntryToolTip(row, TreeLabels());
+  return EntryToolTip(row, m_image.trees());
 }
 
 void CMainDlg::OnSave() {
@@ -204,6 +292,7 @@ void CMainDlg::OnSave() {
   m_image.close();
   ClearFileList();
   ClearFolderTree();
+  ShowWorkspace(false);  // no image is open any more
   OfferToBurn();
 }
 

@@ -52,11 +52,11 @@ std::string BurnResultMessage(int code)
 {
     switch (code) {
     case BURN_SUCCESS:
-        return "Brun Success! ";
+        return "Burn succeeded!";
     case BURN_NO_RECORDER:
-        return "Can not find recordable driver in the computer.";
+        return "Cannot find a recordable drive in this computer.";
     case BURN_COPY_FAILED:
-        return "Failed to copy file to CD-Recorder buffer";
+        return "Failed to copy the file to the CD recorder's buffer.";
     default:
         return "Burn failed.";
     }

@@ -21,20 +21,16 @@ struct StaticText {
 
 // The page's texts as the user reads them, with their places in dialog units.
 constexpr StaticText kTexts[] = {
-    {"Umbradisc : Prevents pirated copying and unapproved accessing your sensitive files and data in "
-     "compact disk.",
-     49, 29, 358, 11},
+    {"Umbradisc: hides the folders that hold your sensitive files on a CD from casual view.", 49, 29, 358, 11},
     {"How to use:", 49, 45, 39, 8},
-    {"1.\tOrganize the folder or files that your want to record to CD. Put them in one folder.", 49, 61,
-     351, 8},
-    {"2.\tUse CD-Image-Make tools or other tools to make them into a CD image file.", 49, 81, 351, 8},
-    {"3.\tOpen the CD image file and select the sensitive folders or files, and hide them.", 49, 101,
-     351, 8},
-    {"4.\tSave the CD image file, and burn the CD image file to CD. ", 49, 121, 351, 8},
-    {"5.\tThen the sensitive folders or files in the CD are secure.", 49, 141, 351, 8},
+    {"1.\tPut the files that you want to record to CD in one folder.", 49, 61, 351, 8},
+    {"2.\tUse Make Image or another tool to make a CD image file of that folder.", 49, 81, 351, 8},
+    {"3.\tOpen the CD image file, select the sensitive folders and hide them.", 49, 101, 351, 8},
+    {"4.\tSave the CD image file and burn it to CD.", 49, 121, 351, 8},
+    {"5.\tThe sensitive folders are then hidden on the CD. Hiding is not encryption.", 49, 141, 351, 8},
     {"Remark:", 47, 165, 30, 8},
-    {"Please remember the full path of the sensitive file. You or your programs can use the full path "
-     "to operate the files hidden in the CD.",
+    {"Please remember the full paths of the sensitive files: on Windows, you or your programs can reach "
+     "the hidden files by their full paths.",
      46, 179, 350, 20},
 };
 }  // namespace

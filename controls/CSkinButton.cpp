@@ -113,6 +113,15 @@ void CSkinButton::paintEvent(QPaintEvent*) {
   QRect caption = item;
   if (!m_icon.isNull()) PaintIcon(painter, item, caption);
   if (!text().isEmpty()) PaintCaption(painter, caption);
+  // The keyboard's place, once the keyboard has moved it: a dotted rectangle in the caption's colour.
+  if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) PaintFocus(painter, item);
+}
+
+void CSkinButton::PaintFocus(QPainter& painter, const QRect& item) {
+  QPen pen(m_crText, 1, Qt::DotLine);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(item.adjusted(kFocusInset, kFocusInset, -kFocusInset - 1, -kFocusInset - 1));
 }
 
 void CSkinButton::PaintBackground(QPainter& painter, const QRect& item) { painter.fillRect(item, m_crFace); }

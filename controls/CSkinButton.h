@@ -21,6 +21,7 @@ class CSkinButton : public QPushButton {
  public:
   static constexpr int kIconMargin = 3;    // icon's distance from the left edge beside a caption
   static constexpr int kPressedShift = 1;  // icon and caption move right and down while pressed
+  static constexpr int kFocusInset = 2;    // the focus rectangle's distance from the edges
   static constexpr int kTipMaxWidth = 400;
 
   explicit CSkinButton(QWidget* parent = nullptr);
@@ -60,6 +61,7 @@ class CSkinButton : public QPushButton {
   virtual void PaintFrame(QPainter& painter, const QRect& item);
   virtual void PaintIcon(QPainter& painter, const QRect& item, QRect& caption);
   virtual void PaintCaption(QPainter& painter, QRect caption);
+  void PaintFocus(QPainter& painter, const QRect& item);
 
  private:
   void TrackHover(const QPoint& pos, Qt::MouseButtons buttons);

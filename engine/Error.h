@@ -21,6 +21,7 @@ enum class ErrorKind {
   Unpaired,       // a folder has no proven twin in a tree of the image; nothing was written
   WriteFailed,    // a write failed part-way; the message says what was changed
   SyncFailed,     // every write was made, but they could not be made durable
+  Replaced,       // the path no longer names the open file, or another program changed it; nothing was written
 };
 
 struct Error {

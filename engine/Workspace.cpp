@@ -75,8 +75,43 @@ void Workspace::close() {
 
 Error Workspace::stampIfPending() {
   if (!m_stampPending) return {};
+  if (Error e = checkSameFile()) return e;
   m_stampPending = false;
   return stamp();
+}
+
+namespace {
+Error replacedError(const std::string& path, const std::string& why) {
+  return makeError(ErrorKind::Replaced, path,
+                   "The image file was replaced or changed after it was opened (" + why +
+                       "); nothing more was written. Open the image again to work on it as it is now.");
+}
+}  // namespace
+
+Error Workspace::checkSameFile() const {
+  std::string why;
+  if (!m_image.File().stillNamedBy(m_path, why)) return replacedError(m_path, why);
+  return {};
+}
+
+Error Workspace::checkRowBytes(const EntryRow& row, bool hidden) const {
+  const ImageFile& file = m_image.File();
+  std::vector<BytePatch> plan;
+  for (const EntryRecord& record : row.records) {
+    plan.clear();
+    if (Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan)) return e;
+    for (const BytePatch& patch : plan) {
+      // The plan was made from the read-ahead windows; the file itself must still hold those bytes.
+      std::vector<uint8_t> seen(patch.bytes.size()), onDisk(patch.bytes.size());
+      size_t gotSeen = 0, gotOnDisk = 0;
+      if (!file.readAt(patch.offset, seen.data(), seen.size(), gotSeen) ||
+          !file.readFresh(patch.offset, onDisk.data(), onDisk.size(), gotOnDisk))
+        return makeError(ErrorKind::Io, m_path, "Cannot read the image: " + ImageFile::lastErrorText());
+      if (gotSeen != seen.size() || gotOnDisk != onDisk.size() || seen != onDisk)
+        return replacedError(m_path, "the bytes to be changed are not the ones read before");
+    }
+  }
+  return {};
 }
 
 Error Workspace::stamp() {
@@ -237,6 +272,15 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 }  // namespace
 
 bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
+  // Every write goes to the file the user sees, as it was read: checked again before each folder.
+  Error same = checkSameFile();
+  if (!same) same = checkRowBytes(row, hidden);
+  if (same) {
+    outcome.error = same;
+    if (same.kind == ErrorKind::Replaced && !outcome.changed.empty())
+      outcome.error.reason += " Written before the change was seen: " + joined(outcome.changed) + ".";
+    return false;
+  }
   int failedTree = 0;
   bool restored = true;
   if (Error e = writeRow(row, hidden, failedTree, restored)) {

@@ -85,6 +85,10 @@ class Workspace {
   bool writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome);
   Error finish(ToggleOutcome& outcome);
   Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
+  // Replaced when the path no longer names the open file as it was opened or last written here.
+  Error checkSameFile() const;
+  // Replaced when a byte a patch of the row would change differs on disk from what was read.
+  Error checkRowBytes(const EntryRow& row, bool hidden) const;
 
   CIsoImage m_image;
   ImageTrees m_trees;

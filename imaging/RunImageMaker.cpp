@@ -16,11 +16,15 @@ constexpr int kGraceBeforeKillMs = 3000;  // time the maker gets to clean up aft
 QString ImageMakerResultMessage(ImageMakerResult result) {
   switch (result) {
     case ImageMakerResult::FailedToStart:
-      return QStringLiteral("Can not Find CDImage.exe.");
+#ifdef _WIN32
+      return QStringLiteral("Cannot find the image maker cdimage.exe.");
+#else
+      return QStringLiteral("Cannot find the image maker cdimage.");
+#endif
     case ImageMakerResult::Failed:
       return QStringLiteral(
-          "Make CD Image file failed. Please check whether there is invalid file name in the "
-          "source folder.");
+          "Making the CD image file failed. Please check whether there is an invalid file name "
+          "in the source folder.");
     case ImageMakerResult::Succeeded:
     case ImageMakerResult::Cancelled:
       break;

@@ -33,7 +33,24 @@ Hook currentHook(const Hook& hook) {
 
 bool ask(const char* text) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  return prompt && prompt(QString::fromUtf8(text));
+  return prompt && prompt(QString::fromUtf8(text), true);
+}
+
+void tell(const QString& text) {
+  const UpdatePrompt prompt = currentHook(g_prompt);
+  if (prompt) prompt(text, false);
+}
+
+void tellFailure(const QString& reason) { tell(QString::fromUtf8(umbra::kCheckFailedText).arg(reason)); }
+
+// Why an answer is not a version page; empty when it is one.
+QString notAVersionPage(const umbra::PageResult& page) {
+  if (page.status != 0 && (page.status < 200 || page.status > 299)) {
+    const QString phrase = page.reason.isEmpty() ? QString() : QLatin1Char(' ') + page.reason;
+    return QStringLiteral("the server answered %1%2").arg(page.status).arg(phrase);
+  }
+  if (!umbra::isVersionLine(page.firstLine)) return QStringLiteral("the server's page holds no version number");
+  return {};
 }
 
 bool linkPresent() {
@@ -86,21 +103,33 @@ void UpdateCheckThread() {
   }
 
   if (!linkPresent()) {
-    if (g_bInteractiveCheck) ask(umbra::kNoLinkText);
+    if (g_bInteractiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
     return;
   }
 
+  // A check the user asked for always answers; an automatic one speaks only of a newer version.
   const umbra::PageResult page = umbra::fetchFirstLine(settings.pageUrl(), agentName());
-  if (page.outcome == umbra::PageOutcome::RequestFailed) return;
-  if (page.outcome == umbra::PageOutcome::ReadFailed) {
-    g_bInteractiveCheck = false;
+  switch (page.outcome) {
+    case umbra::PageOutcome::RequestFailed:
+      if (g_bInteractiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+      return;
+    case umbra::PageOutcome::BadAddress:
+      if (g_bInteractiveCheck.exchange(false)) tellFailure(page.reason);
+      return;
+    case umbra::PageOutcome::ReadFailed:
+      if (g_bInteractiveCheck.exchange(false)) tellFailure(QStringLiteral("the page broke off (%1)").arg(page.reason));
+      return;
+    case umbra::PageOutcome::Read:
+      break;
+  }
+  if (const QString why = notAVersionPage(page); !why.isEmpty()) {
+    if (g_bInteractiveCheck.exchange(false)) tellFailure(why);
     return;
   }
-
   if (umbra::parsePublishedVersion(page.firstLine) > installed) {
     if (ask(umbra::kUpdateOfferText)) openHomePage(settings.homePageUrl());
   } else if (g_bInteractiveCheck) {
-    ask(umbra::kCurrentVersionText);
+    tell(QString::fromUtf8(umbra::kCurrentVersionText));
   }
   g_bInteractiveCheck = false;
 }

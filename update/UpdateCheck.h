@@ -20,9 +20,10 @@ void StartUpdateWorker();
 // The update button: marks the check as asked for, then starts another worker.
 void OnCheckUpdateRequested();
 
-// Shows `text` to the user as a Yes/No question and returns true for Yes. Called on a worker thread,
-// which waits for the answer. Without a prompt nothing is shown and the answer is No.
-using UpdatePrompt = std::function<bool(const QString& text)>;
+// Shows `text` to the user, as a Yes/No question (question true: returns true for Yes) or as a
+// message with an OK button (returns false). Called on a worker thread, which waits for the answer.
+// Without a prompt nothing is shown and the answer is No.
+using UpdatePrompt = std::function<bool(const QString& text, bool question)>;
 void SetUpdatePrompt(UpdatePrompt prompt);
 
 // Opens the maker's home page in the desktop's browser. Called on a worker thread.
@@ -39,8 +40,10 @@ namespace umbra {
 // The texts of the check, exactly as the user sees them.
 inline constexpr const char* kUpdateCaption = "Umbradisc update";
 inline constexpr const char* kUpdateOfferText =
-    "There's a new version or new patch of the Umbradisc.\nWould you like to update it ?";
-inline constexpr const char* kCurrentVersionText = "Current Version is the new version.";
-inline constexpr const char* kNoLinkText = "There is no link to internet.";
+    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+inline constexpr const char* kCurrentVersionText = "The current version is the newest version.";
+inline constexpr const char* kNoLinkText = "There is no link to the internet.";
+// A check on request that got no version page: %1 says why.
+inline constexpr const char* kCheckFailedText = "The check for a new version failed: %1.";
 
 }  // namespace umbra

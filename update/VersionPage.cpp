@@ -42,8 +42,8 @@ bool transportFailed(QNetworkReply::NetworkError error) {
 }  // namespace
 
 PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimits& limits) {
-  if (serverRoot(page).isEmpty() || QCoreApplication::instance() == nullptr || limits.maxBytes <= 0)
-    return {};
+  if (serverRoot(page).isEmpty()) return {PageOutcome::BadAddress, {}, 0, QStringLiteral("the address of the version page is not a web address")};
+  if (QCoreApplication::instance() == nullptr || limits.maxBytes <= 0) return {};
 
   QElapsedTimer elapsed;
   elapsed.start();
@@ -87,17 +87,27 @@ PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimi
   if (!reply->isFinished()) loop.exec();
   if (pastDeadline) {
     reply->abort();
-    return {};  // counted as a failed request, whatever part of the line had come
+    // counted as a failed request, whatever part of the line had come
+    return {PageOutcome::RequestFailed, {}, 0, QStringLiteral("the server did not answer in time")};
   }
   take();
 
+  const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+  const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
   if (lineComplete) {
     reply->abort();  // the rest of the page is never read
-    return {PageOutcome::Read, line};
+    return {PageOutcome::Read, line, status.toInt(), phrase};
   }
-  if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) return {};
-  if (transportFailed(reply->error())) return {PageOutcome::ReadFailed, {}};
-  return {PageOutcome::Read, line};
+  if (!status.isValid()) return {PageOutcome::RequestFailed, {}, 0, reply->errorString()};
+  if (transportFailed(reply->error())) return {PageOutcome::ReadFailed, {}, status.toInt(), reply->errorString()};
+  return {PageOutcome::Read, line, status.toInt(), phrase};
+}
+
+bool isVersionLine(const QByteArray& line) {
+  qsizetype i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\v' || line[i] == '\f' || line[i] == '\r')) ++i;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) ++i;
+  return i < line.size() && line[i] >= '0' && line[i] <= '9';
 }
 
 uint32_t parsePublishedVersion(const QByteArray& line) {

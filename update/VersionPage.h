@@ -21,14 +21,17 @@ struct PageLimits {
 };
 
 enum class PageOutcome {
-  Read,           // firstLine holds the line (possibly cut at maxBytes)
-  RequestFailed,  // no answer in time: refused, unknown host, past the deadline, bad address
+  Read,           // firstLine holds the line (possibly cut at maxBytes); status says what the server answered
+  RequestFailed,  // no answer in time: refused, unknown host, past the deadline
   ReadFailed,     // the server answered but the body broke off before the first line was complete
+  BadAddress,     // the page's address is no web address; nothing was asked
 };
 
 struct PageResult {
   PageOutcome outcome = PageOutcome::RequestFailed;
   QByteArray firstLine;
+  int status = 0;  // the HTTP status of the answer; 0 without one
+  QString reason;  // the status's reason phrase, or why the request or the read failed
 };
 
 // Fetches the page on the calling thread with its own event loop and network manager, so nothing
@@ -40,5 +43,7 @@ PageResult fetchFirstLine(const QUrl& page, const QString& agent, const PageLimi
 // long's range; 0 when the line does not start that way. The result is that long seen as an
 // unsigned 32-bit number, so "-1" reads as 4294967295.
 uint32_t parsePublishedVersion(const QByteArray& line);
+// Whether the line is a version line: a number at its start, after white space and a sign.
+bool isVersionLine(const QByteArray& line);
 
 }  // namespace umbra

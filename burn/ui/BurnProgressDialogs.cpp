@@ -8,7 +8,7 @@
 namespace {
 
 constexpr int kPercentDone = 100;
-constexpr char kCopyTitle[] = "Start writing file to buffer...";
+constexpr char kCopyTitle[] = "Writing the file to the buffer...";
 constexpr char kBurnTitle[] = "Umbradisc";
 
 QProgressDialog* MakeDialog(QWidget* owner, const char* title)

@@ -2,6 +2,7 @@
 
 #include "BurnProgressDialogs.h"
 #include "CCDBurner.h"
+#include "controls/TitleRoom.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -28,8 +29,7 @@ std::function<QString(QWidget*)>& Chooser()
 } // namespace
 
 const char* const kBurnNotSupportedMessage =
-    "The current operation system dose not support Burn-CD. Windows XP or above supports Burn-CD; "
-    "You can use another tools to burn the CD Image file to CD.";
+    "This system does not support burning CDs. You can use another tool to burn the CD image file to a CD.";
 
 bool IsBurnSupported()
 {
@@ -41,7 +41,7 @@ void SetImageChooser(std::function<QString(QWidget*)> chooser)
     Chooser() = std::move(chooser);
 }
 
-QString ChooseImageToBurn(QWidget* owner)
+QString ChooseImageToBurn(QWidget* owner, const QString& current)
 {
     if (Chooser())
         return Chooser()(owner);
@@ -50,6 +50,10 @@ QString ChooseImageToBurn(QWidget* owner)
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(QString::fromLatin1(kImageFilter));
     dialog.setDefaultSuffix(QString::fromLatin1(kImageSuffix));
+    if (!current.isEmpty()) {
+        dialog.setDirectory(QFileInfo(current).absolutePath());
+        dialog.selectFile(QFileInfo(current).fileName());
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -88,6 +92,7 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption),
                     QString::fromStdString(BurnResultMessage(code)),
                     QMessageBox::Ok, owner);
+    umbra::MakeRoomForTitle(box);
     box.exec();
     return burned;
 }

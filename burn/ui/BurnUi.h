@@ -11,8 +11,9 @@ bool IsBurnSupported();
 
 extern const char* const kBurnNotSupportedMessage;
 
-// Asks for the image to burn; empty when the user cancels.
-QString ChooseImageToBurn(QWidget* owner);
+// Asks for the image to burn; empty when the user cancels. The dialog starts in the folder of
+// `current` (the open image) with that file selected.
+QString ChooseImageToBurn(QWidget* owner, const QString& current = {});
 
 // Replaces the file dialog of ChooseImageToBurn (tests); an empty function restores the dialog.
 void SetImageChooser(std::function<QString(QWidget*)> chooser);

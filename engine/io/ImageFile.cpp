@@ -107,6 +107,7 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   m_fd = fd;
   m_mode = mode;
   m_size = size;
+  identifyOpenFile(m_seen);
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -152,6 +153,7 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
     done += static_cast<size_t>(w);
   }
   updateWindows(offset, buffer, n);
+  identifyOpenFile(m_seen);  // our own write moves the modification time
   return true;
 }
 
@@ -163,6 +165,26 @@ bool ImageFile::sync() {
 }
 
 std::string ImageFile::lastErrorText() { return std::strerror(errno); }
+
+namespace {
+int64_t nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+}  // namespace
+
+bool ImageFile::identifyOpenFile(Identity& id) const {
+  struct stat st {};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0) return false;
+  id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+        nanoseconds(st.st_mtim)};
+  return true;
+}
+
+bool ImageFile::identifyPath(const std::string& path, Identity& id) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+        nanoseconds(st.st_mtim)};
+  return true;
+}
 
 #else  // _WIN32
 
@@ -244,6 +266,7 @@ Error ImageFile::open(const std::string& path, Mode mode) {
   m_handle = h;
   m_mode = mode;
   m_size = static_cast<uint64_t>(size.QuadPart);
+  identifyOpenFile(m_seen);
   return {};
 }
 
@@ -285,6 +308,7 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
     return false;
   }
   updateWindows(offset, buffer, n);
+  identifyOpenFile(m_seen);  // our own write moves the modification time
   return true;
 }
 
@@ -293,6 +317,34 @@ bool ImageFile::sync() {
 }
 
 std::string ImageFile::lastErrorText() { return systemErrorText(GetLastError()); }
+
+namespace {
+bool identifyHandle(HANDLE h, uint64_t& volume, uint64_t& file, uint64_t& size, int64_t& modified) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  volume = info.dwVolumeSerialNumber;
+  file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  modified = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+}  // namespace
+
+bool ImageFile::identifyOpenFile(Identity& id) const {
+  return m_handle && identifyHandle(static_cast<HANDLE>(m_handle), id.volume, id.file, id.size, id.modified);
+}
+
+bool ImageFile::identifyPath(const std::string& path, Identity& id) {
+  // No data access asked, so the open works whatever the holder of the file shares.
+  HANDLE h = CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = identifyHandle(h, id.volume, id.file, id.size, id.modified);
+  CloseHandle(h);
+  return ok;
+}
 
 #endif
 
@@ -304,6 +356,27 @@ std::map<uint64_t, ImageFile::Window>::iterator ImageFile::firstWindowFrom(uint6
   auto it = m_windows.upper_bound(offset);
   if (it != m_windows.begin() && std::prev(it)->first + std::prev(it)->second.size > offset) --it;
   return it;
+}
+
+bool ImageFile::stillNamedBy(const std::string& path, std::string& why) const {
+  Identity now, named;
+  if (!identifyOpenFile(now)) {
+    why = "the open file cannot be examined (" + lastErrorText() + ")";
+    return false;
+  }
+  if (!identifyPath(path, named)) {
+    why = "the file is no longer there (" + lastErrorText() + ")";
+    return false;
+  }
+  if (named.volume != now.volume || named.file != now.file) {
+    why = "another file has taken its name";
+    return false;
+  }
+  if (now.size != m_seen.size || now.modified != m_seen.modified) {
+    why = "another program has written to it";
+    return false;
+  }
+  return true;
 }
 
 void ImageFile::dropWindows(uint64_t offset, uint64_t n) const {

@@ -50,6 +50,15 @@ class ImageFile {
   // What every ImageFile of the process has read from the system: bytes and calls.
   static uint64_t bytesRead() { return s_bytesRead; }
   static uint64_t readCalls() { return s_reads; }
+  // Whether path still names the file held open here, as this object last saw it: the same file
+  // on the same volume (device and inode, or volume serial and file index), with the size and
+  // modification time it had when opened or last written through this object. Another file renamed
+  // over the path, or bytes copied into the open file, make it false; why says which.
+  bool stillNamedBy(const std::string& path, std::string& why) const;
+  // Reads from the file itself, past the read-ahead windows, to see what another program wrote.
+  bool readFresh(uint64_t offset, void* buffer, size_t n, size_t& got) const {
+    return readCounted(offset, buffer, n, got);
+  }
 
  private:
 #ifdef _WIN32
@@ -69,6 +78,17 @@ class ImageFile {
   // Reads the window for a small read at offset that no window holds; nullptr on a failed read.
   Window* fill(uint64_t offset, size_t n) const;
   std::map<uint64_t, Window>::iterator firstWindowFrom(uint64_t offset) const;
+  // Which file, on which volume, with its size and modification time.
+  struct Identity {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    uint64_t size = 0;
+    int64_t modified = 0;  // nanoseconds (Windows: 100 ns units)
+  };
+  bool identifyOpenFile(Identity& id) const;
+  static bool identifyPath(const std::string& path, Identity& id);
+  Identity m_seen;  // as opened, or as this object's last write left it
+
   void dropWindows(uint64_t offset, uint64_t n) const;
   // Copies written bytes into the read-ahead windows that hold them, so reads go on from memory.
   void updateWindows(uint64_t offset, const void* buffer, size_t n);

@@ -118,6 +118,12 @@ const std::string& FolderTree::nameIn(int node, int tree) const {
   return folder < 0 ? none : m_trees->folder(tree, folder).name;
 }
 
+const std::string& FolderTree::originalNameIn(int node, int tree) const {
+  static const std::string none;
+  const int folder = m_nodes[static_cast<size_t>(node)].folderIn(tree);
+  return folder < 0 ? none : m_trees->folder(tree, folder).originalName;
+}
+
 bool nameMatches(std::string_view component, std::string_view name, bool exact) {
   if (component.empty()) return false;
   auto same = [&](std::string_view candidate) {

@@ -62,6 +62,8 @@ class FolderTree {
   int findByPlace(int tree, int folder) const;
   // The name of a node in a tree ("" when it has no place there).
   const std::string& nameIn(int node, int tree) const;
+  // The exact long name the tree also stores for it (Rock Ridge NM); "" when none.
+  const std::string& originalNameIn(int node, int tree) const;
   // Resolves "/Beta/inner" from the root. A component matches an exact name in any tree first
   // (an ISO 9660 identifier without ";1", a Joliet or UDF name), else a name that differs only in
   // case when exactly one does. Errors: PathNotFound, or AmbiguousPath naming both folders.

@@ -20,6 +20,7 @@
 #include <limits>
 
 #include "controls/DialogUnits.h"
+#include "controls/TitleRoom.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ const QString kTooLongMessage = QStringLiteral("Please enter no more than %1 cha
 const QString kProgressText = QStringLiteral("Making the CD image file...");
 
 const QString kBootFileFilter =
-    QStringLiteral("Binary executable boot files(*.bin);;All Files (*.*)");
+    QStringLiteral("Binary executable boot files (*.bin);;All Files (*.*)");
 const QString kBootFileInitialName = QStringLiteral("boot.bin");
 const QString kTargetFilter = QStringLiteral("Standard CD Image Files (*.iso);;All Files (*.*)");
 const QString kTargetInitialName = QStringLiteral("CDImage.iso");
@@ -129,7 +130,7 @@ void CMakeImageDlg::createControls() {
     dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
   }
   m_dateTime->setDisplayFormat(dateFormat);
-  placeCaption(new QLabel(QStringLiteral("CD Volume Lable:"), this), kLabelTextRect, "labelText");
+  placeCaption(new QLabel(QStringLiteral("CD Volume Label:"), this), kLabelTextRect, "labelText");
   placeCaption(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
   m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
   placeCaption(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
@@ -274,6 +275,7 @@ ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
 void CMakeImageDlg::showResult(const QString& message, const QString& detail) {
   QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
   box.setInformativeText(detail);
+  umbra::MakeRoomForTitle(box);
   box.exec();
 }
 
@@ -287,6 +289,7 @@ void CMakeImageDlg::accept() {
   params.targetFile = m_strTargetFile;
   params.workingFolder = m_strProgramFolder;
 
+  if (m_beforeMaking) m_beforeMaking(m_strTargetFile);
   const ImageMakerResult result = runImageMaker(params);
   if (result == ImageMakerResult::Succeeded) {
     if (exchangeValues(true)) QDialog::accept();

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QString>
 #include <QTime>
+#include <functional>
 
 #include "RunImageMaker.h"
 
@@ -21,6 +22,9 @@ class CMakeImageDlg : public QDialog {
   explicit CMakeImageDlg(QWidget* parent = nullptr);
 
   QString targetFile() const { return m_strTargetFile; }
+  // Runs just before the maker starts, with the target file: the window lets go of that file
+  // there when it is the image it has open.
+  void setBeforeMaking(std::function<void(const QString& target)> hook) { m_beforeMaking = std::move(hook); }
 
  public slots:
   // The make step (OK or Enter).
@@ -59,6 +63,7 @@ class CMakeImageDlg : public QDialog {
   QString m_strProgramFolder;
   QIcon m_hIcon;
   QString m_strMakerError;  // the maker's own line about its last failed run
+  std::function<void(const QString&)> m_beforeMaking;
   QTime m_timeOfDay;  // the picker edits the date; the time of day stays the construction's
 
   QLineEdit* m_editLabel = nullptr;       // 1000

@@ -11,12 +11,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTableView>
 #include <QTreeWidget>
+
+#include "TestImages.h"
 
 #include "app/CMainDlg.h"
 #include "app/CUmbradiscApp.h"
 #include "burn/ui/BurnUi.h"
+#include "controls/CRoundDlg.h"
 #include "controls/CSkinButton.h"
+#include "controls/TitleRoom.h"
 #include "imaging/RunImageMaker.h"
 #include "imaging/ui/CMakeImageDlg.h"
 
@@ -47,6 +52,7 @@ class TestCommands : public QObject {
 
   struct Box {
     QString title, text, detail;
+    bool titleFits;  // the box is wide enough for its whole caption
   };
   QTemporaryDir m_dir;
   QTimer m_modalWatcher;
@@ -99,7 +105,8 @@ class TestCommands : public QObject {
     connect(&m_modalWatcher, &QTimer::timeout, this, [this] {
       QWidget* modal = QApplication::activeModalWidget();
       if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        m_boxes.append({box->windowTitle(), box->text(), box->informativeText()});
+        m_boxes.append({box->windowTitle(), box->text(), box->informativeText(),
+                        box->width() >= umbra::TitleRoomWidth(*box)});
         QAbstractButton* button = box->button(m_answer);
         if (!button) button = box->buttons().value(0);
         QTest::mouseClick(button, Qt::LeftButton);
@@ -137,7 +144,7 @@ class TestCommands : public QObject {
     QVERIFY(QFile::exists(target));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Make CD Image file success! \r\n\r\nWould you like to open it now ?"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
     QCOMPARE(m_dlg->ImagePath(), target);
     QTreeWidget* tree = m_dlg->Tree();
     QVERIFY(tree->isVisible());
@@ -157,6 +164,52 @@ class TestCommands : public QObject {
     QVERIFY(QFile::exists(target));
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QVERIFY(!m_dlg->Tree()->isVisible());
+  }
+
+  // Make Image onto the open image: the window lets the old file go before the maker replaces it,
+  // and a hide after that lands in the new file, or no image stays open.
+  void makeImageOverTheOpenImage_data() {
+    QTest::addColumn<bool>("openIt");
+    QTest::newRow("opened") << true;
+    QTest::newRow("not opened") << false;
+  }
+  void makeImageOverTheOpenImage() {
+    if (ServiceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
+    QFETCH(bool, openIt);
+    const QString source = makeSource();
+    const QString target = m_dir.filePath(QStringLiteral("remade.iso"));
+    m_fillMakeDialog = fillAndConfirm(QStringLiteral("FIRST"), source, target);
+    m_answer = QMessageBox::Yes;
+    click("makeImage");
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->GetWorkspace().isOpen(), 30000);
+    m_boxes.clear();
+
+    m_fillMakeDialog = fillAndConfirm(QStringLiteral("SECOND"), source, target);
+    m_answer = openIt ? QMessageBox::Yes : QMessageBox::No;
+    click("makeImage");
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
+    QTreeWidget* tree = m_dlg->Tree();
+    if (!openIt) {
+      QVERIFY(!m_dlg->GetWorkspace().isOpen());
+      QVERIFY(!tree->isVisible());
+      QVERIFY(m_dlg->HowToPage()->isVisible());
+      return;
+    }
+    QTRY_VERIFY(m_dlg->GetWorkspace().isOpen());
+    QVERIFY(tree->topLevelItem(0)->text(0).startsWith(QStringLiteral("SECOND")));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
+    QTableView* list = m_dlg->List();
+    int privateRow = -1;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+      if (list->model()->index(row, 0).data().toString().compare(QStringLiteral("Private"), Qt::CaseInsensitive) == 0)
+        privateRow = row;
+    QVERIFY(privateRow >= 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(privateRow, 1)).center());
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), false, "/", "Private"), 5u);
+    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), true, "/", "Private"), 5u);
   }
 
   void burnCdBurnsTheChosenImageEvenWhenItIsOpen() {
@@ -185,12 +238,14 @@ class TestCommands : public QObject {
     SetImageChooser({});
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Brun Success! "));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QVERIFY(m_boxes[0].titleFits);
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());
     QVERIFY(!m_dlg->GetWorkspace().isOpen());
     QCOMPARE(m_dlg->Tree()->topLevelItemCount(), 0);
+    QVERIFY(m_dlg->HowToPage()->isVisible());  // no image open: the instructions page
     QCOMPARE(m_dlg->ImagePath(), image);
   }
 

@@ -56,7 +56,7 @@ class TestMainWindow : public QObject {
     QVERIFY(!dlg.List()->isVisible());
     QCOMPARE(dlg.Tree()->topLevelItemCount(), 1);
     QTreeWidgetItem* placeholder = dlg.Tree()->topLevelItem(0);
-    QCOMPARE(placeholder->text(0), QStringLiteral("Not Select"));
+    QCOMPARE(placeholder->text(0), QStringLiteral("Not selected"));
     QCOMPARE(placeholder->childCount(), 0);
     QCOMPARE(iconImage(placeholder->icon(0)), iconImage(QIcon(QStringLiteral(":/res/icons/disc_unknown.svg"))));
     QVERIFY(!iconImage(placeholder->icon(0)).isNull());
@@ -69,8 +69,10 @@ class TestMainWindow : public QObject {
     for (int column = 0; column < 5; ++column) {
       QCOMPARE(dlg.List()->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
       QCOMPARE(header->sectionSize(column), widths[column]);
-      QCOMPARE(dlg.List()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
-               int(Qt::AlignCenter));
+      // Headings stand over their values: sizes on the right, the rest on the left.
+      QCOMPARE(dlg.List()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
+                   Qt::AlignHorizontal_Mask,
+               int(column == 2 ? Qt::AlignRight : Qt::AlignLeft));
     }
     QVERIFY(dlg.List()->showGrid());
     QCOMPARE(dlg.List()->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -88,10 +90,11 @@ class TestMainWindow : public QObject {
     QCOMPARE(dlg.FrameRect(), du.rect(22, 73, 457, 233));
     QCOMPARE(dlg.HowToPage()->geometry(), dlg.FrameRect());
 
+    // As the window is laid out: top to bottom, left to right.
     const QStringList order = {QStringLiteral("makeImage"), QStringLiteral("openImage"), QStringLiteral("hide"),
-                               QStringLiteral("save"),      QStringLiteral("burn"),      QStringLiteral("update"),
-                               QStringLiteral("help"),      QStringLiteral("minimize"),  QStringLiteral("close"),
-                               QStringLiteral("tree"),      QStringLiteral("list")};
+                               QStringLiteral("save"),      QStringLiteral("burn"),      QStringLiteral("tree"),
+                               QStringLiteral("list"),      QStringLiteral("update"),    QStringLiteral("help"),
+                               QStringLiteral("minimize"),  QStringLiteral("close")};
     QStringList chain;
     QWidget* widget = button(dlg, "makeImage");
     do {
@@ -104,10 +107,10 @@ class TestMainWindow : public QObject {
   void toolTips_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("update") << "update" << "Check New version in server.";
-    QTest::newRow("close") << "close" << "Close current window and exit.";
-    QTest::newRow("minimize") << "minimize" << "Minimize current window.";
-    QTest::newRow("help") << "help" << "See help document.";
+    QTest::newRow("update") << "update" << "Check the server for a new version.";
+    QTest::newRow("close") << "close" << "Close the window and exit.";
+    QTest::newRow("minimize") << "minimize" << "Minimize the window.";
+    QTest::newRow("help") << "help" << "See the help document.";
     // The command buttons name their own commands.
     QTest::newRow("makeImage") << "makeImage" << "Make a CD image from a folder.";
     QTest::newRow("openImage") << "openImage" << "Open a CD image file.";
@@ -232,7 +235,7 @@ class TestMainWindow : public QObject {
     QStringList texts;
     for (const QAction* action : menu->actions())
       if (!action->isSeparator()) texts << action->text();
-    QCOMPARE(texts.last(), QStringLiteral("&About Manager..."));
+    QCOMPARE(texts.last(), QStringLiteral("&About Umbradisc..."));
     QVERIFY(texts.size() >= 5);  // restore, move, minimize, close, about
     menu->hide();
 

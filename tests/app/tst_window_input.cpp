@@ -197,6 +197,44 @@ class TestWindowInput : public QObject {
     QCOMPARE(result, int(QDialog::Accepted));
   }
 
+  // Tab walks the controls as they are laid out, and the focused skinned button shows a dotted
+  // rectangle in its caption's colour; before the keyboard is used, none shows.
+  void tabShowsTheFocusOnTheSkinnedButtons() {
+    CMainDlg dlg;
+    dlg.ShowWorkspace(true);
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      dlg.activateWindow();
+      QTRY_VERIFY(dlg.isActiveWindow());
+      CSkinButton* make = button(dlg, "makeImage");
+      CSkinButton* open = button(dlg, "openImage");
+      QTRY_VERIFY(make->hasFocus());
+      const QImage unmarked = make->grab().toImage();
+      const QImage openBefore = open->grab().toImage();
+      // The dotted line along the top, two pixels in: some of its pixels take the caption's colour.
+      const auto marked = [](const QImage& image, const QColor& colour) {
+        int hits = 0;
+        for (int x = 3; x < image.width() - 3; ++x) hits += image.pixelColor(x, 2) == colour;
+        return hits > image.width() / 4;
+      };
+      const QColor caption = make->palette().color(QPalette::ButtonText);
+      QVERIFY(!marked(unmarked, caption));
+      key(&dlg, Qt::Key_Tab);
+      QTRY_VERIFY(open->hasFocus());
+      QVERIFY(marked(open->grab().toImage(), caption));
+      QVERIFY(open->grab().toImage() != openBefore);
+      QVERIFY(!marked(make->grab().toImage(), caption));
+      // On through the command row to the tree, the list and the buttons below them.
+      QStringList visited;
+      for (int i = 0; i < 8; ++i) {
+        key(&dlg, Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+      }
+      QCOMPARE(visited, QStringList({"hide", "save", "burn", "tree", "list", "update", "help", "minimize"}));
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+
   // Alt+Space asks for the window menu and never presses a button, whichever control has the focus,
   // whether or not the window counts as active, and in whichever order the keys are let go.
   void altSpaceOpensTheMenuAndPressesNothing_data() {

@@ -34,11 +34,11 @@ TEST(BurnCommandTest, ExitStatusAndMessages)
         const char* expectedErr;
     };
     const Case cases[] = {
-        {"burned", image.toStdString(), out, 0, "Brun Success! \n", ""},
+        {"burned", image.toStdString(), out, 0, "Burn succeeded!\n", ""},
         {"missing image", tmp.filePath(QStringLiteral("none.iso")).toStdString(), out, 2, "", "none.iso"},
         {"image is a folder", tmp.filePath(QStringLiteral("a-folder")).toStdString(), out, 2, "", "a-folder"},
         {"no recorder", image.toStdString(), "/dev/umbradisc-no-such-drive", 4, "",
-         "Can not find recordable driver in the computer.\n"},
+         "Cannot find a recordable drive in this computer.\n"},
         {"burn fails", image.toStdString(), "stdio:/proc/umbradisc-no-such-entry", 4, "", "Burn failed.\n"},
     };
     for (const Case& c : cases) {
@@ -56,7 +56,7 @@ TEST(BurnCommandTest, ExitStatusAndMessages)
             EXPECT_TRUE(e.str().empty()) << e.str();
             EXPECT_NE(o.str().find("Writing to the disc: 100%"), std::string::npos) << o.str();
         } else {
-            EXPECT_EQ(o.str().find("Brun Success!"), std::string::npos) << o.str();
+            EXPECT_EQ(o.str().find("Burn succeeded!"), std::string::npos) << o.str();
         }
     }
 }

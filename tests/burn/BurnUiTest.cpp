@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -95,12 +96,12 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("copied");
         QTest::newRow("success") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("out.bin")) << m_staging
-                                 << true << QStringLiteral("Brun Success! ") << true;
+                                 << true << QStringLiteral("Burn succeeded!") << true;
         QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
-                                     << QStringLiteral("Can not find recordable driver in the computer.") << false;
+                                     << QStringLiteral("Cannot find a recordable drive in this computer.") << false;
         QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
                                     << m_tmp.filePath(QStringLiteral("plain/staging")) << false
-                                    << QStringLiteral("Failed to copy file to CD-Recorder buffer") << false;
+                                    << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false;
         QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
                                     << m_staging << false << QStringLiteral("Burn failed.") << true;
     }
@@ -128,7 +129,7 @@ private slots:
         QCOMPARE(answerer.boxParent, &owner);
         QVERIFY(answerer.progressModal);
         QVERIFY(!answerer.progressTitles.isEmpty());
-        QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Start writing file to buffer..."));
+        QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Writing the file to the buffer..."));
         // Only a burn that got past the copy shows the writing window.
         QCOMPARE(answerer.progressTitles.size() > 1, copied);
         if (copied)
@@ -152,6 +153,7 @@ private slots:
         QString suffix;
         bool accept = true;
         QPointer<QFileDialog> answered;
+        QString startFolder, startSelection;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -160,6 +162,8 @@ private slots:
             answered = dialog;
             filters = dialog->nameFilters();
             suffix = dialog->defaultSuffix();
+            startFolder = dialog->directory().absolutePath();
+            startSelection = dialog->selectedFiles().value(0);
             // Typed as a user would: selectFile() leaves a focused name field alone.
             if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); accept && name)
                 name->setText(m_image);
@@ -171,6 +175,11 @@ private slots:
         QCOMPARE(suffix, QStringLiteral("iso"));
         accept = false;
         QVERIFY(ChooseImageToBurn(&owner).isEmpty());
+        // With an image open, the dialog starts beside it, the image selected.
+        accept = true;
+        QCOMPARE(ChooseImageToBurn(&owner, m_image), m_image);
+        QCOMPARE(startFolder, QFileInfo(m_image).absolutePath());
+        QCOMPARE(startSelection, QFileInfo(m_image).absoluteFilePath());
     }
 
     void chooserCanBeReplaced()

@@ -100,9 +100,9 @@ bool RisesTo100(const std::vector<int>& percents)
 
 TEST(BurnResultMessageTest, MessagesAreTheUsersTexts)
 {
-    EXPECT_EQ(BurnResultMessage(BURN_SUCCESS), "Brun Success! ");
-    EXPECT_EQ(BurnResultMessage(BURN_NO_RECORDER), "Can not find recordable driver in the computer.");
-    EXPECT_EQ(BurnResultMessage(BURN_COPY_FAILED), "Failed to copy file to CD-Recorder buffer");
+    EXPECT_EQ(BurnResultMessage(BURN_SUCCESS), "Burn succeeded!");
+    EXPECT_EQ(BurnResultMessage(BURN_NO_RECORDER), "Cannot find a recordable drive in this computer.");
+    EXPECT_EQ(BurnResultMessage(BURN_COPY_FAILED), "Failed to copy the file to the CD recorder's buffer.");
     EXPECT_EQ(BurnResultMessage(BURN_FAILED), "Burn failed.");
 }
 
@@ -162,7 +162,7 @@ TEST_F(BurnFileTest, NoRecorderLeavesTheStagingFolderUntouched)
             const BurnOutcome outcome = Burn(c.address);
             EXPECT_FALSE(outcome.ok);
             EXPECT_EQ(outcome.code, BURN_NO_RECORDER);
-            EXPECT_EQ(BurnResultMessage(outcome.code), "Can not find recordable driver in the computer.");
+            EXPECT_EQ(BurnResultMessage(outcome.code), "Cannot find a recordable drive in this computer.");
             EXPECT_FALSE(outcome.error.isEmpty());
             EXPECT_TRUE(outcome.copyPercents.empty());
             EXPECT_EQ(QFileInfo::exists(m_staging), stagingExists);
@@ -204,7 +204,7 @@ TEST_F(BurnFileTest, FailedCopyBurnsNothing)
         const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target, {}, c.image);
         EXPECT_FALSE(outcome.ok);
         EXPECT_EQ(outcome.code, BURN_COPY_FAILED);
-        EXPECT_EQ(BurnResultMessage(outcome.code), "Failed to copy file to CD-Recorder buffer");
+        EXPECT_EQ(BurnResultMessage(outcome.code), "Failed to copy the file to the CD recorder's buffer.");
         EXPECT_FALSE(outcome.error.isEmpty());
         EXPECT_FALSE(QFileInfo::exists(target));
         EXPECT_EQ(Snapshot(c.staging), before);

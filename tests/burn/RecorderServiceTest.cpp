@@ -271,7 +271,7 @@ TEST_F(WindowsBurn, MissingSystemServiceIsReportedAsNoRecorder)
     EXPECT_EQ(code, BURN_NO_RECORDER);
     EXPECT_EQ(burner.LastError().rfind("the system's recording service (IMAPI2) is not available", 0), 0u)
         << burner.LastError();
-    EXPECT_EQ(BurnResultMessage(code), "Can not find recordable driver in the computer.");
+    EXPECT_EQ(BurnResultMessage(code), "Cannot find a recordable drive in this computer.");
 }
 #endif
 

@@ -130,12 +130,12 @@ TEST_F(Cli, BurnWritesTheImageOntoTheDriveGiven) {
   std::string out;
   EXPECT_EQ(run(env + cli() + " burn " + quote(image.string()) + " --drive " + quote("stdio:" + disc.string()), &out), 0)
       << out;
-  EXPECT_NE(out.find("Brun Success! "), std::string::npos) << out;
+  EXPECT_NE(out.find("Burn succeeded!"), std::string::npos) << out;
   EXPECT_EQ(readBytes(disc), readBytes(image));
   EXPECT_EQ(run(env + cli() + " burn " + quote(image.string()) + " --drive " +
                 quote("stdio:" + (dir / "no-such-folder" / "disc.bin").string()) + " 2>&1", &out), 4)
       << out;
-  EXPECT_NE(out.find("Can not find recordable driver in the computer."), std::string::npos) << out;
+  EXPECT_NE(out.find("Cannot find a recordable drive in this computer."), std::string::npos) << out;
 }
 
 }  // namespace

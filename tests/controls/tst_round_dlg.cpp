@@ -18,19 +18,25 @@ class TestRoundDlg : public QObject {
     QStringList texts;
     for (const QLabel* label : page.findChildren<QLabel*>()) texts << label->text();
     const QStringList expected = {
-        QStringLiteral("Umbradisc : Prevents pirated copying and unapproved accessing your sensitive files "
-                       "and data in compact disk."),
+        QStringLiteral("Umbradisc: hides the folders that hold your sensitive files on a CD from casual view."),
         QStringLiteral("How to use:"),
-        QStringLiteral("1.\tOrganize the folder or files that your want to record to CD. Put them in one folder."),
-        QStringLiteral("2.\tUse CD-Image-Make tools or other tools to make them into a CD image file."),
-        QStringLiteral("3.\tOpen the CD image file and select the sensitive folders or files, and hide them."),
-        QStringLiteral("4.\tSave the CD image file, and burn the CD image file to CD. "),
-        QStringLiteral("5.\tThen the sensitive folders or files in the CD are secure."),
+        QStringLiteral("1.\tPut the files that you want to record to CD in one folder."),
+        QStringLiteral("2.\tUse Make Image or another tool to make a CD image file of that folder."),
+        QStringLiteral("3.\tOpen the CD image file, select the sensitive folders and hide them."),
+        QStringLiteral("4.\tSave the CD image file and burn it to CD."),
+        QStringLiteral("5.\tThe sensitive folders are then hidden on the CD. Hiding is not encryption."),
         QStringLiteral("Remark:"),
-        QStringLiteral("Please remember the full path of the sensitive file. You or your programs can use the "
-                       "full path to operate the files hidden in the CD."),
+        QStringLiteral("Please remember the full paths of the sensitive files: on Windows, you or your programs "
+                       "can reach the hidden files by their full paths."),
     };
     QCOMPARE(texts, expected);
+    // Every text shows whole: inside its box and inside the page.
+    for (const QLabel* label : page.findChildren<QLabel*>()) {
+      const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+      QVERIFY2(label->height() >= needed, qPrintable(label->text()));
+      if (!label->wordWrap()) QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+      QVERIFY2(page.rect().contains(label->geometry()), qPrintable(label->text()));
+    }
   }
 
   void pageIsAChildAndItsButtonsNeverShow() {

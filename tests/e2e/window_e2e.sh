@@ -193,6 +193,45 @@ first_drag_and_window_menu() {
   done
 }
 
+# A second start with an image (a double-click on an .iso while the window runs) hands the image to
+# the running window, which opens it and comes to the front; the second start ends at once.
+hand_over() {
+  local gx gy second status cli
+  cli=$(dirname "$program")/umbradisc-cli
+  mkdir -p "$work/handover-$mode/Secret"
+  echo "the plan" >"$work/handover-$mode/Secret/plan.txt"
+  xorriso -as mkisofs -quiet -J -R -V HANDOVER -o "$work/handover-$mode.iso" "$work/handover-$mode" 2>/dev/null
+  if [ "$mode" = openbox ]; then
+    xdotool windowminimize "$main"
+    check "the window is minimized before the second start" wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Umbradisc\$' | grep -qx $main"
+  fi
+  env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime-$mode" \
+    timeout 20 "$program" "$work/handover-$mode.iso" >"$work/second-$mode.log" 2>&1 &
+  second=$!
+  check "the second start ends at once" wait_for 10 sh -c "! kill -0 $second 2>/dev/null"
+  wait "$second"
+  status=$?
+  check "the second start ends with status 0 (was $status)" test "$status" -eq 0
+  check "the second start opened no window of its own" test "$(visible '^Umbradisc$' | wc -l)" -le 1
+  check "the running window shows again" wait_for 10 sh -c "xdotool search --onlyvisible --name '^Umbradisc\$' | grep -qx $main"
+  if [ "$mode" = openbox ]; then
+    check "the running window comes to the front" wait_for 10 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $main ]"
+  fi
+  sleep 1
+  # The image is open in the running window: its root in the tree, the folder's row, then Hide.
+  read -r gx gy < <(at_units 60 89)
+  xdotool mousemove "$gx" "$gy" click 1
+  sleep 1
+  read -r gx gy < <(at_units 260 97)
+  xdotool mousemove "$gx" "$gy" click 1
+  sleep 0.5
+  read -r gx gy < <(at_units 345 38)
+  xdotool mousemove "$gx" "$gy" click 1
+  check "the handed-over image is the one the window works on (Secret hidden)" \
+    wait_for 10 sh -c "'$cli' ls '$work/handover-$mode.iso' / | grep -q '^Hidden.*Secret'"
+  check "no message box came up" test -z "$(other_windows)"
+}
+
 update_boxes() {
   local gx gy
   # The start-up check offers the newer version: the box stands over the window and takes the keys.
@@ -271,6 +310,7 @@ run_mode() {
   echo " -- start without an update"
   if start_program "$(refusing_url)"; then
     first_drag_and_window_menu
+    hand_over
     close_program
   fi
   # Second start, with a newer version offered: the start-up box and the update button's box.

@@ -159,10 +159,14 @@ TEST(ImageMakerLocation, BesideTheExecutable) {
 }
 
 TEST(ImageMakerMessages, AsTheUserSeesThem) {
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::FailedToStart), "Can not Find CDImage.exe.");
+#ifdef _WIN32
+  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.exe.");
+#else
+  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.");
+#endif
   EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Failed),
-            "Make CD Image file failed. Please check whether there is invalid file name in the "
-            "source folder.");
+            "Making the CD image file failed. Please check whether there is an invalid file name "
+            "in the source folder.");
   EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Succeeded), QString());
   EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Cancelled), QString());
 }

@@ -96,7 +96,7 @@ class MakeImageDialogTest : public QObject {
     auto* picker = child<QDateEdit>(dialog, "timeStampPicker");
     QCOMPARE(picker->date(), QDate::currentDate());
     QVERIFY(picker->calendarPopup());
-    QCOMPARE(child<QLabel>(dialog, "labelText")->text(), QString("CD Volume Lable:"));
+    QCOMPARE(child<QLabel>(dialog, "labelText")->text(), QString("CD Volume Label:"));
     QCOMPARE(child<QLabel>(dialog, "timeStampText")->text(), QString("Time stamp:"));
     QCOMPARE(child<QLabel>(dialog, "sourceText")->text(), QString("Source Folder:"));
     QCOMPARE(child<QLabel>(dialog, "targetText")->text(), QString("Target CD Image File:"));
@@ -314,8 +314,8 @@ class MakeImageDialogTest : public QObject {
 
     QCOMPARE(watcher.boxes.size(), 1);
     QCOMPARE(watcher.boxes[0].text,
-             QString("Make CD Image file failed. Please check whether there is invalid file name "
-                     "in the source folder."));
+             QString("Making the CD image file failed. Please check whether there is an invalid file name "
+            "in the source folder."));
     QVERIFY2(watcher.boxes[0].detail.contains("inside the source folder"),
              qPrintable(watcher.boxes[0].detail));
     QVERIFY(dialog.isVisible());
@@ -341,9 +341,9 @@ class MakeImageDialogTest : public QObject {
 
     QCOMPARE(watcher.boxes.size(), 2);
     QCOMPARE(watcher.boxes[0].text,
-             QString("Make CD Image file failed. Please check whether there is invalid file name "
-                     "in the source folder."));
-    QCOMPARE(watcher.boxes[1].text, QString("Can not Find CDImage.exe."));
+             QString("Making the CD image file failed. Please check whether there is an invalid file name "
+            "in the source folder."));
+    QCOMPARE(watcher.boxes[1].text, ImageMakerResultMessage(ImageMakerResult::FailedToStart));
     for (const SeenBox& box : watcher.boxes) {
       QCOMPARE(box.title, QString("Umbradisc"));
       QCOMPARE(box.icon, QMessageBox::Information);

@@ -15,8 +15,18 @@ namespace {
 enum class Mode { Page, NeverAnswer, Endless, Broken, Drip };
 constexpr qint64 kEndlessChunk = 64 * 1024;
 
+// The reason phrase a real server sends with the status.
+QByteArray phrase(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Test";
+  }
+}
+
 QByteArray head(int status, const QByteArray& extra) {
-  return "HTTP/1.1 " + QByteArray::number(status) + " Test\r\nContent-Type: text/html\r\n" + extra +
+  return "HTTP/1.1 " + QByteArray::number(status) + " " + phrase(status) + "\r\nContent-Type: text/html\r\n" + extra +
          "Connection: close\r\n\r\n";
 }
 

@@ -27,9 +27,11 @@ class UpdateCheckTest : public ::testing::Test {
     useSettingsFile("Umbradisc.ini");
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
     g_bInteractiveCheck = false;
-    SetUpdatePrompt([this](const QString& text) {
+    SetUpdatePrompt([this](const QString& text, bool question) {
       const std::lock_guard lock(m_mutex);
       m_prompts << text;
+      // Only the offer asks; every other message has an OK button alone.
+      EXPECT_EQ(question, text == kOfferText) << text.toStdString();
       m_promptThreads.push_back(std::this_thread::get_id());
       m_changed.notify_all();
       return m_answerYes;
@@ -117,11 +119,15 @@ TEST_F(UpdateCheckTest, PublishedNumberDecidesWhatTheUserSees) {
       {"same on request", "50410\n", 200, true, {kCurrentText}},
       {"older on request", "50409", 200, true, {kCurrentText}},
       {"number then text", " \t+50411 (beta)\n50000\n", 200, false, {kOfferText}},
-      {"number only on the second line", "<html>\n50411\n", 200, true, {kCurrentText}},
-      {"HTML error page on request", "<html><body>Not Found</body></html>", 404, true, {kCurrentText}},
+      // Only a version page answers with a version; anything else is a failed check, told on request.
+      {"number only on the second line", "<html>\n50411\n", 200, true, {failed("the server's page holds no version number")}},
+      {"number only on the second line at start-up", "<html>\n50411\n", 200, false, {}},
+      {"HTML error page on request", "<html><body>Not Found</body></html>", 404, true, {failed("the server answered 404 Not Found")}},
       {"HTML error page at start-up", "<html><body>Not Found</body></html>", 404, false, {}},
-      {"error page starting with a number", "50411 Internal Error", 500, false, {kOfferText}},
-      {"empty page on request", "", 200, true, {kCurrentText}},
+      {"error page starting with a number", "50411 Internal Error", 500, false, {}},
+      {"error page starting with a number on request", "50411 Internal Error", 500, true,
+       {failed("the server answered 500 Internal Server Error")}},
+      {"empty page on request", "", 200, true, {failed("the server's page holds no version number")}},
       {"negative number compared unsigned", "-1\n", 200, false, {kOfferText}},
   };
   int n = 0;
@@ -283,18 +289,24 @@ TEST_F(UpdateCheckTest, NoLinkIsReportedOnlyOnRequest) {
   EXPECT_EQ(m_server.requests(), 0);
 }
 
-TEST_F(UpdateCheckTest, FailingServersEndSilently) {
+// A server that cannot be reached, or answers with no version page: a check on request says so
+// (no link, or why it failed), an automatic one stays silent.
+TEST_F(UpdateCheckTest, FailingServersAnswerOnlyOnRequest) {
   writeSettings("failing.ini", kDueSettings);
-  qputenv("UMBRADISC_UPDATE_URL", CLocalHttpServer::refusingUrl().toUtf8());
+  qputenv("UMBRADISC_UPDATE_URL", CLocalHttpServer::refusingUrl().toUtf8());  // a closed port
   runCheck(true);
+  EXPECT_EQ(takePrompts(), QStringList{kNoLinkText});
+  EXPECT_FALSE(g_bInteractiveCheck);
   runCheck(false);
   EXPECT_TRUE(takePrompts().isEmpty());
 
-  // The answer breaks off before its first line is complete: silent, and the request is over.
+  // The answer breaks off before its first line is complete, and the request is over.
   qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
   m_server.serveBrokenPage("5041");
   runCheck(true);
-  EXPECT_TRUE(takePrompts().isEmpty());
+  const QStringList broken = takePrompts();
+  ASSERT_EQ(broken.size(), 1);
+  EXPECT_TRUE(broken[0].startsWith("The check for a new version failed: the page broke off (")) << broken[0].toStdString();
   EXPECT_FALSE(g_bInteractiveCheck);
   EXPECT_EQ(m_server.requests(), 1);
 
@@ -302,8 +314,9 @@ TEST_F(UpdateCheckTest, FailingServersEndSilently) {
   for (const char* bad : {"not an address", "ftp://127.0.0.1/umbradisc/version.htm", "http://"}) {
     qputenv("UMBRADISC_UPDATE_URL", bad);
     runCheck(true);
-    EXPECT_TRUE(takePrompts().isEmpty()) << bad;
+    EXPECT_EQ(takePrompts(), QStringList{failed("the address of the version page is not a web address")}) << bad;
   }
+  EXPECT_EQ(m_server.requests(), 1);
 }
 
 TEST_F(UpdateCheckTest, HugeAndEndlessPagesAreCutAfterTheFirstLine) {

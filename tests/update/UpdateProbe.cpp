@@ -31,7 +31,7 @@ void report(const char* tag, QString text) {
 int runCheck(int argc, char** argv, bool interactive) {
   QCoreApplication app(argc, argv);
   SetConnectionProbe([] { return true; });
-  SetUpdatePrompt([](const QString& text) {
+  SetUpdatePrompt([](const QString& text, bool) {
     report("PROMPT", text);
     return false;
   });

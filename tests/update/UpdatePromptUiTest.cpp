@@ -51,32 +51,43 @@ class UpdatePromptUiTest : public QObject {
 
   void questionShowsAndTheAnswerReachesTheWorker_data() {
     QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<int>("status");
     QTest::addColumn<bool>("interactive");
     QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("closedPort");  // the page's address has nobody listening
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("answerYes");
     QTest::addColumn<QStringList>("opened");
     const QStringList home{m_server.rootUrl()};
-    QTest::newRow("offer, Yes") << QByteArray("50411\n") << false << true << umbra::test::kOfferText
+    QTest::newRow("offer, Yes") << QByteArray("50411\n") << 200 << false << true << false << umbra::test::kOfferText
                                 << true << home;
-    QTest::newRow("offer, No") << QByteArray("50411\n") << true << true << umbra::test::kOfferText
+    QTest::newRow("offer, No") << QByteArray("50411\n") << 200 << true << true << false << umbra::test::kOfferText
                                << false << QStringList{};
-    QTest::newRow("current") << QByteArray("50410\n") << true << true << umbra::test::kCurrentText
-                             << true << QStringList{};
-    QTest::newRow("no link") << QByteArray("50411\n") << true << false << umbra::test::kNoLinkText
-                             << true << QStringList{};
+    // Messages that ask nothing: an OK button alone.
+    QTest::newRow("current") << QByteArray("50410\n") << 200 << true << true << false << umbra::test::kCurrentText
+                             << false << QStringList{};
+    QTest::newRow("no link") << QByteArray("50411\n") << 200 << true << false << false << umbra::test::kNoLinkText
+                             << false << QStringList{};
+    QTest::newRow("closed port") << QByteArray("50411\n") << 200 << true << true << true << umbra::test::kNoLinkText
+                                 << false << QStringList{};
+    QTest::newRow("404") << QByteArray("<html>Not Found</html>") << 404 << true << true << false
+                         << umbra::test::failed("the server answered 404 Not Found") << false << QStringList{};
   }
 
   void questionShowsAndTheAnswerReachesTheWorker() {
     QFETCH(QByteArray, page);
+    QFETCH(int, status);
     QFETCH(bool, interactive);
     QFETCH(bool, link);
+    QFETCH(bool, closedPort);
     QFETCH(QString, text);
     QFETCH(bool, answerYes);
     QFETCH(QStringList, opened);
-    m_server.servePage(page);
+    m_server.servePage(page, status);
+    qputenv("UMBRADISC_UPDATE_URL", (closedPort ? CLocalHttpServer::refusingUrl() : m_server.pageUrl()).toUtf8());
     m_link = link;
     SetConnectionProbe([this] { return m_link.load(); });
+    const bool question = text == umbra::test::kOfferText;
 
     QPushButton mainWindow("Check");
     QSignalSpy clicks(&mainWindow, &QPushButton::clicked);
@@ -94,8 +105,8 @@ class UpdatePromptUiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT((box = visibleBox()) != nullptr, 30000);
     QCOMPARE(box->windowTitle(), QString("Umbradisc update"));
     QCOMPARE(box->text(), text);
-    QCOMPARE(box->icon(), QMessageBox::Question);
-    QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box->icon(), question ? QMessageBox::Question : QMessageBox::Information);
+    QCOMPARE(box->standardButtons(), question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     QCOMPARE(box->parentWidget(), nullptr);
     QCOMPARE(box->windowModality(), Qt::NonModal);
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
@@ -105,12 +116,14 @@ class UpdatePromptUiTest : public QObject {
     QTest::mouseClick(&mainWindow, Qt::LeftButton);
     QCOMPARE(clicks.count(), 1);
 
-    QTest::mouseClick(box->button(answerYes ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
+    QTest::mouseClick(box->button(!question ? QMessageBox::Ok : answerYes ? QMessageBox::Yes : QMessageBox::No),
+                      Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(done.load(), 30000);
     worker.join();
     QTRY_COMPARE(m_catcher.urls, opened);
     QCOMPARE(visibleBox(), nullptr);
     SetConnectionProbe({});
+    qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
   }
 
   // A run started on the user-interface thread itself waits for its answer without blocking it.

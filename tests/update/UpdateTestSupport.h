@@ -9,9 +9,10 @@
 namespace umbra::test {
 
 inline const QString kOfferText =
-    "There's a new version or new patch of the Umbradisc.\nWould you like to update it ?";
-inline const QString kCurrentText = "Current Version is the new version.";
-inline const QString kNoLinkText = "There is no link to internet.";
+    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+inline const QString kCurrentText = "The current version is the newest version.";
+inline const QString kNoLinkText = "There is no link to the internet.";
+inline QString failed(const QString& reason) { return "The check for a new version failed: " + reason + "."; }
 
 // Writes an INI settings file the way an administrator would.
 inline bool writeSettingsFile(const QString& path, const QByteArray& lines) {

@@ -93,10 +93,11 @@ TEST_F(VersionPageFetch, FailuresAreToldApart) {
   const PageResult notFound = fetch(m_server.pageUrl());
   EXPECT_EQ(notFound.outcome, PageOutcome::Read);
   EXPECT_EQ(notFound.firstLine, "Not here");
+  EXPECT_EQ(notFound.status, 404);
   EXPECT_EQ(m_server.requests(), 3);
 
   for (const char* bad : {"", "ftp://127.0.0.1/v.htm", "file:///etc/hostname", "http:///v.htm"})
-    EXPECT_EQ(fetch(bad).outcome, PageOutcome::RequestFailed) << bad;
+    EXPECT_EQ(fetch(bad).outcome, PageOutcome::BadAddress) << bad;
   EXPECT_EQ(m_server.requests(), 3);
 }
 

@@ -10,6 +10,8 @@
 #include <QUrl>
 
 #include <condition_variable>
+
+#include "controls/TitleRoom.h"
 #include <memory>
 #include <mutex>
 
@@ -56,13 +58,16 @@ QWidget* boxOwner() {
   return QApplication::activeModalWidget();
 }
 
-void showQuestion(const QString& text, const std::shared_ptr<PendingAnswer>& answer) {
+void showQuestion(const QString& text, bool question, const std::shared_ptr<PendingAnswer>& answer) {
   // Owned by the main window, so the box is neither blocked by its modal run nor hidden behind it;
   // not modal itself, so the main window stays usable. A dialog run over the main window holds the
   // box back until it closes, as it does the main window.
-  auto* box = new QMessageBox(QMessageBox::Question, QString::fromUtf8(kUpdateCaption), text,
-                              QMessageBox::Yes | QMessageBox::No, boxOwner());
+  // A message that asks nothing has only an OK button.
+  auto* box = new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
+                              QString::fromUtf8(kUpdateCaption), text,
+                              question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
+  umbra::MakeRoomForTitle(*box);
   box->setWindowModality(Qt::NonModal);
   box->setAttribute(Qt::WA_QuitOnClose, false);
   QObject::connect(box, &QMessageBox::finished, box, [box, answer] {
@@ -94,7 +99,7 @@ bool CUpdatePromptBridge::installed() {
   return g_bridge != nullptr;
 }
 
-bool CUpdatePromptBridge::ask(const QString& text) {
+bool CUpdatePromptBridge::ask(const QString& text, bool question) {
   auto answer = std::make_shared<PendingAnswer>();
   bool onBridgeThread = false;
   {
@@ -102,13 +107,13 @@ bool CUpdatePromptBridge::ask(const QString& text) {
     if (g_bridge == nullptr) return false;
     onBridgeThread = QThread::currentThread() == g_bridge->thread();
     if (!onBridgeThread)
-      QMetaObject::invokeMethod(g_bridge, [text, answer] { showQuestion(text, answer); },
+      QMetaObject::invokeMethod(g_bridge, [text, question, answer] { showQuestion(text, question, answer); },
                                 Qt::QueuedConnection);
   }
   if (!onBridgeThread) return answer->wait();
 
   // A run on the user-interface thread itself cannot block it: it waits in a local loop instead.
-  showQuestion(text, answer);
+  showQuestion(text, question, answer);
   QEventLoop loop;
   while (!answer->answered) loop.processEvents(QEventLoop::WaitForMoreEvents);
   return answer->yes;

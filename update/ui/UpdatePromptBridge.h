@@ -17,10 +17,10 @@ class CUpdatePromptBridge : public QObject {
   static void setOwner(QWidget* owner);
   // True when a bridge exists.
   static bool installed();
-  // Called on a worker: shows the Yes/No question and waits for the answer (Yes is true). Without a
-  // bridge nothing is shown and the answer is No. Once the bridge is gone an unanswered worker
-  // waits until the process ends.
-  static bool ask(const QString& text);
+  // Called on a worker: shows the Yes/No question (or, question false, the message with its OK
+  // button) and waits for the answer (Yes is true). Without a bridge nothing is shown and the answer
+  // is No. Once the bridge is gone an unanswered worker waits until the process ends.
+  static bool ask(const QString& text, bool question);
   // Called on a worker: opens the address in the desktop's browser, without waiting.
   static void openHomePage(const QString& url);
 };

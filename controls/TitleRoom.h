@@ -1,0 +1,13 @@
+#pragma once
+// Message boxes as wide as their title: a short message gives a narrow box, and the window manager
+// then cuts the caption ("Umb…isc").
+class QMessageBox;
+
+namespace umbra {
+
+// Widens the box so that its caption shows whole beside the frame's icon and buttons.
+void MakeRoomForTitle(QMessageBox& box);
+// The width a box needs for its caption.
+int TitleRoomWidth(const QMessageBox& box);
+
+}  // namespace umbra

@@ -1,0 +1,110 @@
+// A hide or show after another program replaced or rewrote the open image writes nothing, to the
+// file still held open or to the one that now has its name, and says so.
+#include <gtest/gtest.h>
+
+#include "TestImages.h"
+#include "engine/Workspace.h"
+
+namespace umbra {
+namespace {
+
+using namespace test;
+
+enum class Replacement {
+  RenameOver,           // a new file renamed over the path: another inode
+  CopyOver,             // cp over the open file: same inode, new size and time
+  CopyOverSameSizeTime  // same inode, size and time: only the bytes to be patched differ
+};
+
+struct ReplacedCase {
+  const char* name;
+  Replacement how;
+};
+
+class ReplacedImage : public ::testing::TestWithParam<ReplacedCase> {};
+
+TEST_P(ReplacedImage, HideWritesNothingAndSaysSo) {
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  EntryRow beta;
+  ASSERT_FALSE(ws.findEntry("/BETA", beta));
+  ASSERT_FALSE(beta.hidden());
+
+  // The open file stays reachable through a second name, to see that nothing reaches it either.
+  const fs::path held = dir / "held.iso";
+  fs::create_hard_link(image, held);
+  const auto heldBefore = readBytes(held);
+
+  const fs::path replacement = dir / "new.iso";
+  switch (GetParam().how) {
+    case Replacement::RenameOver:
+      fs::copy_file(image, replacement);  // the very same bytes: only the file's identity tells
+      fs::rename(replacement, image);
+      break;
+    case Replacement::CopyOver:
+      makeImage(Maker::Genisoimage, dir / "src", replacement);
+      ASSERT_EQ(run("cp " + quote(replacement.string()) + " " + quote(image.string())), 0);
+      break;
+    case Replacement::CopyOverSameSizeTime: {
+      // The same image with BETA's ISO 9660 flags byte changed, copied in; the size and time put back.
+      const auto time = fs::last_write_time(image);
+      auto bytes = heldBefore;
+      bytes.at(beta.records.front().offset + 25) ^= 0x01;
+      writeFile(replacement, std::string(bytes.begin(), bytes.end()));
+      ASSERT_EQ(run("cp " + quote(replacement.string()) + " " + quote(image.string())), 0);
+      fs::last_write_time(image, time);
+      break;
+    }
+  }
+  if (GetParam().how != Replacement::RenameOver) {
+    ASSERT_TRUE(fs::equivalent(image, held)) << "cp keeps the inode";
+  }
+  const auto namedBefore = readBytes(image);
+
+  EntryRow* rows[] = {&beta};
+  const ToggleOutcome toggled = ws.toggle(rows);
+  EXPECT_EQ(toggled.error.kind, ErrorKind::Replaced) << toggled.error.message();
+  EXPECT_NE(toggled.error.reason.find("replaced or changed"), std::string::npos) << toggled.error.reason;
+  EXPECT_EQ(toggled.rowsChanged, 0u);
+  EXPECT_FALSE(beta.hidden()) << "the row keeps what the file held";
+  EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::Replaced) << "the command line's call too";
+  ws.close();
+
+  EXPECT_EQ(readBytes(image), namedBefore) << "the file now at the path is untouched";
+  if (GetParam().how == Replacement::RenameOver) {
+    EXPECT_EQ(readBytes(held), heldBefore) << "the old file too";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ReplacedImage,
+                         ::testing::Values(ReplacedCase{"RenameOver", Replacement::RenameOver},
+                                           ReplacedCase{"CopyOver", Replacement::CopyOver},
+                                           ReplacedCase{"CopyOverSameSizeTime", Replacement::CopyOverSameSizeTime}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(ReplacedImage, UnchangedFileStillTakesWritesAfterOurOwn) {
+  // Our own writes move the file's time: the next hide in the same session must not take them for another program's.
+  TempDir dir;
+  makeMixedTree(dir / "src");
+  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::WorkUnstamped));
+  EntryRow beta, alpha;
+  ASSERT_FALSE(ws.findEntry("/BETA", beta));
+  ASSERT_FALSE(ws.findEntry("/ALPHA", alpha));
+  EntryRow* first[] = {&beta};
+  EntryRow* second[] = {&alpha};
+  EXPECT_FALSE(ws.toggle(first).error);
+  EXPECT_FALSE(ws.toggle(second).error);
+  EXPECT_FALSE(ws.toggle(first).error);
+  ws.close();
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "BETA"), 2u);
+  EXPECT_EQ(isoinfoFlags(image, false, "/", "ALPHA"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/", "alpha"), 5u);
+}
+
+}  // namespace
+}  // namespace umbra
