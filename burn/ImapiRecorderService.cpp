@@ -81,8 +81,7 @@ std::unique_ptr<DiscRecorderService> CreateSystemRecorderService()
 
 bool ImapiRecorderService::IsInstalled()
 {
-    CLSID clsid;
-    return SUCCEEDED(CLSIDFromProgID(L"IMAPI2.MsftDiscMaster2", &clsid));
+    return DispatchObject::available(L"IMAPI2.MsftDiscMaster2");
 }
 
 bool ImapiRecorderService::ListRecorders(std::vector<std::string>& ids, std::string& reason)
