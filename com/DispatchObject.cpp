@@ -212,10 +212,6 @@ HRESULT DispatchObject::putProperty(const wchar_t* name, const Variant& value) c
   return invoke(name, DISPATCH_PROPERTYPUT, {value}, nullptr);
 }
 
-HRESULT DispatchObject::putReference(const wchar_t* name, const Variant& value) const {
-  return invoke(name, DISPATCH_PROPERTYPUTREF, {value}, nullptr);
-}
-
 HRESULT DispatchObject::call(const wchar_t* name, std::initializer_list<Variant> args, Variant* out) const {
   return invoke(name, DISPATCH_METHOD, args, out);
 }

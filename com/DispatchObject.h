@@ -75,7 +75,6 @@ class DispatchObject {
   // DISPATCH_PROPERTYPUT, for objects too: the IMAPI type libraries declare every property we set,
   // object-valued ones included, as propput, and a type-library Invoke matches the kind exactly.
   HRESULT putProperty(const wchar_t* name, const Variant& value) const;
-  HRESULT putReference(const wchar_t* name, const Variant& value) const;
   HRESULT call(const wchar_t* name, std::initializer_list<Variant> args, Variant* out = nullptr) const;
 
  private:

@@ -169,7 +169,7 @@ TEST_F(ImapiBurn, CancelIsCalledFromTheHandlerAndWritesResultDecides) {
     if (tooLate) {
       EXPECT_EQ(world.written.size(), 100u * 2048);
     } else {
-      EXPECT_EQ(reason, "cancelled");
+      EXPECT_EQ(reason.rfind("cancelled: the disc is now in an unknown state", 0), 0u) << reason;
       EXPECT_LT(world.written.size(), 100u * 2048);
     }
   }

@@ -11,6 +11,7 @@
 
 #include "FolderImageMaker.h"
 #include "TestImages.h"
+#include "VolumeLabel.h"
 
 namespace {
 
@@ -208,6 +209,43 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
     std::erase(names, "no.bin");
     EXPECT_EQ(names, std::vector<std::string>{"out.iso"});
   }
+}
+
+// ISO 9660 holds 8 levels of folders, the root included: a folder 7 names below the root is the
+// deepest the system's image maker writes; one more is refused by name before the image is made.
+TEST_F(FolderImageMakerTest, FoldersDeeperThanEightLevelsAreRefusedByName) {
+  const auto deepest = [this] {
+    fs::path folder = m_dir / "src";
+    for (const char* name : {"1", "2", "3", "4", "5", "6", "7"}) folder /= name;
+    return folder;
+  };
+  fs::create_directories(deepest());
+  std::string error;
+  EXPECT_TRUE(make(&error)) << error;
+  SetUp();
+  fs::create_directories(deepest() / "8");
+  EXPECT_FALSE(make(&error));
+  EXPECT_EQ(error, cdimage::utf8FromPath(deepest() / "8") +
+                       ": the folder would be level 9 of the image; ISO 9660 as the system's image maker "
+                       "(IMAPI2FS) writes it holds at most 8 levels");
+  EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "create"), 0);
+}
+
+TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
+  struct Case {
+    const char* label;
+    const char* name;
+  };
+  for (const Case& c : {Case{"My Disc", "My_Disc"}, Case{"BACKUP_2005.v1", "BACKUP_2005.v1"},
+                        Case{"A label longer than 15", "A_label_longer_"}, Case{"Caf\xC3\xA9 \xE5\x85\x89", "Caf___"},
+                        Case{"", ""}, Case{"a/b\\c:d*e", "a_b_c_d_e"}}) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(cdimage::imapiVolumeName(c.label), c.name);
+    EXPECT_EQ(cdimage::imapiVolumeNameNote(c.label).empty(), std::string(c.label) == c.name);
+  }
+  EXPECT_EQ(cdimage::imapiVolumeNameNote("My Disc"),
+            "the volume label \"My Disc\" is written as \"My_Disc\" (at most 15 letters, digits, '.' and '_'; "
+            "other characters become '_')");
 }
 
 #ifdef _WIN32

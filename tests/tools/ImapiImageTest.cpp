@@ -11,6 +11,7 @@
 #include "ImapiFileSystemImage.h"
 #include "PathText.h"
 #include "TestImages.h"
+#include "VolumeLabel.h"
 
 namespace {
 
@@ -86,5 +87,27 @@ TEST_F(ImapiImage, BootImageIsSetAsAPropertyOfTheImage) {
   const std::vector<std::string> lines = make(&error);
   ASSERT_FALSE(lines.empty()) << error;
   EXPECT_EQ(field(lines, "boot"), "2048 emulation 0 platform 0");
+}
+// One VolumeName, in the characters IMAPI2FS documents: the double refuses any other, as
+// IMAPI_E_INVALID_VOLUME_NAME ends the run on Windows.
+TEST_F(ImapiImage, TheLabelIsOneVolumeNameIMAPI2FSAccepts) {
+  for (const std::string label : {"My Disc", "Photos 2005 from the trip", "v1.0_final"}) {
+    SCOPED_TRACE(label);
+    SetUp();
+    options.label = label;
+    std::string error;
+    const std::vector<std::string> lines = make(&error);
+    ASSERT_FALSE(lines.empty()) << error;
+    EXPECT_EQ(field(lines, "label"), cdimage::imapiVolumeName(label));
+  }
+}
+
+TEST_F(ImapiImage, IMAPIsOwnTextIsKeptWithOurWords) {
+  HRESULT made = S_OK;
+  const com::DispatchObject image = com::DispatchObject::create(L"IMAPI2FS.MsftFileSystemImage", &made);
+  ASSERT_TRUE(image);
+  const HRESULT result = image.putProperty(L"VolumeName", com::Variant(std::wstring(L"My Disc")));
+  EXPECT_EQ(com::describeResult(result),
+            "0xc0aab104 (the volume label is not valid: The value specified for parameter 'newVal' is not valid)");
 }
 }  // namespace
