@@ -438,69 +438,6 @@ STDMETHODIMP DataWriter::Write(IUnknown* data) {
   return result;
 }
 
-class EraseWriter : public Dispatched<IDiscFormat2Erase> {
- public:
-  EraseWriter() : Dispatched(IID_IDiscFormat2Erase) {}
-  ~EraseWriter() override {
-    if (m_recorder) m_recorder->Release();
-  }
-  STDMETHODIMP IsRecorderSupported(IDispatch* recorder, VARIANT_BOOL* value) override {
-    *value = driveOf(recorder) ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-  }
-  STDMETHODIMP IsCurrentMediaSupported(IDispatch* recorder, VARIANT_BOOL* value) override {
-    return IsRecorderSupported(recorder, value);
-  }
-  STDMETHODIMP get_MediaPhysicallyBlank(VARIANT_BOOL* value) override { return blank(value); }
-  STDMETHODIMP get_MediaHeuristicallyBlank(VARIANT_BOOL* value) override { return blank(value); }
-  STDMETHODIMP put_Recorder(IDispatch* value) override {
-    if (!driveOf(value)) return fail(E_INVALIDARG, L"The parameter is incorrect.");
-    value->AddRef();
-    if (m_recorder) m_recorder->Release();
-    m_recorder = value;
-    return S_OK;
-  }
-  STDMETHODIMP get_Recorder(IDispatch** value) override {
-    if (!m_recorder) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
-    m_recorder->AddRef();
-    *value = m_recorder;
-    return S_OK;
-  }
-  STDMETHODIMP put_FullErase(VARIANT_BOOL) override { return S_OK; }
-  STDMETHODIMP get_FullErase(VARIANT_BOOL* value) override {
-    *value = VARIANT_FALSE;
-    return S_OK;
-  }
-  STDMETHODIMP put_ClientName(BSTR value) override {
-    m_clientName = fromBstr(value);
-    return S_OK;
-  }
-  STDMETHODIMP get_ClientName(BSTR* value) override {
-    *value = text(m_clientName);
-    return S_OK;
-  }
-  STDMETHODIMP EraseMedia() override {
-    Drive* drive = driveOf(m_recorder);
-    if (!drive) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
-    drive->blank = true;
-    ++world().erases;
-    return S_OK;
-  }
-
- protected:
-  void* other(REFIID iid) override { return iid == IID_IDiscFormat2 ? static_cast<IDiscFormat2Erase*>(this) : nullptr; }
-
- private:
-  HRESULT blank(VARIANT_BOOL* value) {
-    const Drive* drive = driveOf(m_recorder);
-    if (!drive) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
-    *value = drive->blank ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-  }
-  IDispatch* m_recorder = nullptr;
-  std::wstring m_clientName;
-};
-
 // ---- IMAPI2FS ----
 
 std::string utf8(const std::wstring& value) { return com::utf8FromWide(value); }
@@ -831,7 +768,6 @@ HRESULT make(const wchar_t* progId, IDispatch** object) {
   if (id == L"IMAPI2.MsftDiscMaster2") *object = (new DiscMaster)->dispatch();
   else if (id == L"IMAPI2.MsftDiscRecorder2") *object = (new DiscRecorder)->dispatch();
   else if (id == L"IMAPI2.MsftDiscFormat2Data") *object = (new DataWriter)->dispatch();
-  else if (id == L"IMAPI2.MsftDiscFormat2Erase") *object = (new EraseWriter)->dispatch();
   else if (id == L"IMAPI2FS.MsftFileSystemImage") *object = (new FileSystemImage)->dispatch();
   else if (id == L"IMAPI2FS.BootOptions") *object = (new BootOptions)->dispatch();
   else return CO_E_CLASSSTRING;

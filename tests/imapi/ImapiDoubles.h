@@ -39,7 +39,6 @@ struct World {
   int cancelCalls = 0;
   int cancelsFromHandler = 0;       // CancelWrite calls made while an Update was being handled
   HRESULT writeResult = S_OK;
-  int erases = 0;
 
   // IMAPI2FS, as the last image saw it: one line per fact, in call order
   std::vector<std::string> imageCalls;
