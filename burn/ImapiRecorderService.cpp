@@ -90,8 +90,6 @@ public:
     WriteEvents(const WriteEvents&) = delete;
     WriteEvents& operator=(const WriteEvents&) = delete;
 
-    bool CancelAsked() const { return m_cancelAsked; }
-
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
         *out = nullptr;
@@ -131,12 +129,11 @@ public:
         const VARIANT& progress = params->rgvarg[0];
         if (writer.vt != VT_DISPATCH || progress.vt != VT_DISPATCH)
             return DISP_E_TYPEMISMATCH;
-        Update(writer.pdispVal, progress.pdispVal);
-        return S_OK;
+        return Update(writer.pdispVal, progress.pdispVal);
     }
 
-private:
-    void Update(IDispatch* writer, IDispatch* progress)
+    // DDiscFormat2DataEvents' own slot after IDispatch's, for a caller that uses the vtable.
+    virtual HRESULT STDMETHODCALLTYPE Update(IDispatch* writer, IDispatch* progress)
     {
         const DispatchObject args(progress);
         Variant action, start, count, last;
@@ -154,8 +151,10 @@ private:
             m_cancelAsked = true;
             DispatchObject(writer).call(L"CancelWrite", {});
         }
+        return S_OK;
     }
 
+private:
     std::function<void(int)> m_percent;
     std::function<bool()> m_cancelRequested;
     std::atomic<ULONG> m_references{1};
