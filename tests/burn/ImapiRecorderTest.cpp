@@ -2,6 +2,7 @@
 // line tool reach it) against doubles that answer IDispatch through a type library of IMAPI2's
 // interfaces, as Windows does: the invoke kind, argument count and types of every late-bound call
 // must be the ones IMAPI declares.
+#include "BurnCommand.h"
 #include "CCDBurner.h"
 #include "DispatchObject.h"
 #include "ImapiDoubles.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -218,6 +220,17 @@ TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
   EXPECT_EQ(imapi_double::world().written, umbra::test::readBytes(image));
   ASSERT_FALSE(burned.empty());
   EXPECT_EQ(burned.back(), 100);
+}
+
+// The command line tool's burn prints the write's progress as the events report it.
+TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
+  const std::string printed = out.str();
+  for (const char* line : {"Writing to the disc: 0%\n", "Writing to the disc: 16%\n", "Writing to the disc: 32%\n",
+                           "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Brun Success! \n"}) {
+    EXPECT_NE(printed.find(line), std::string::npos) << line << " in:\n" << printed;
+  }
 }
 
 TEST_F(ImapiBurn, ANonBlankMediumIsNotChosen) {
