@@ -173,6 +173,7 @@ DispatchObject DispatchObject::create(const wchar_t* progId, HRESULT* result) {
 HRESULT DispatchObject::invoke(const wchar_t* name, WORD flags, std::initializer_list<Variant> args,
                                Variant* out) const {
   if (!m_object) return E_POINTER;
+  lastFailure = LastFailure();  // a description belongs to the call that gave it
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   DISPID member = 0;
   HRESULT result = m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
@@ -194,7 +195,6 @@ HRESULT DispatchObject::invoke(const wchar_t* name, WORD flags, std::initializer
     if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
     if (FAILED(exception.scode)) result = exception.scode;
     lastFailure.code = result;
-    lastFailure.description.clear();
     if (exception.bstrDescription)
       lastFailure.description.assign(exception.bstrDescription, SysStringLen(exception.bstrDescription));
     SysFreeString(exception.bstrSource);
