@@ -568,8 +568,8 @@ class FolderItem : public Item<IFsiDirectoryItem> {
     if (rest.empty()) return nullptr;
     if (cut == std::wstring::npos) return this;
     IDispatch* found = find(path.substr(0, cut));
-    const auto folder = m_allFolders().find(found);
-    return folder == m_allFolders().end() ? nullptr : folder->second;
+    const auto folder = foldersByDispatch().find(found);
+    return folder == foldersByDispatch().end() ? nullptr : folder->second;
   }
   IDispatch* find(std::wstring path) {
     while (!path.empty() && path.front() == L'\\') path.erase(path.begin());
@@ -585,9 +585,9 @@ class FolderItem : public Item<IFsiDirectoryItem> {
     return folder == m_folders.end() ? nullptr : folder->second->find(path.substr(cut + 1));
   }
   // Folders by their IDispatch, for the walk from a found item back to its object.
-  std::map<IDispatch*, FolderItem*> m_allFolders() {
+  std::map<IDispatch*, FolderItem*> foldersByDispatch() {
     std::map<IDispatch*, FolderItem*> all{{dispatch(), this}};
-    for (auto& [name, folder] : m_folders) all.merge(folder->m_allFolders());
+    for (auto& [name, folder] : m_folders) all.merge(folder->foldersByDispatch());
     return all;
   }
 
