@@ -112,7 +112,7 @@ bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgres
         return false;
     }
 
-    const fs::path staged = StagedCopyPath(GetStagingFolder(), imagePath.filename().string());
+    const fs::path staged = StagedCopyPath(GetStagingFolder(), imagePath.filename());
     guard.Arm(staged, PartialCopyPath(staged));
     const std::function<bool()> stop = [&progress] {
         return StagedCopyGuard::StopRequested() || (progress.cancelRequested && progress.cancelRequested());

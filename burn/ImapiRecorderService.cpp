@@ -3,13 +3,13 @@
 #ifdef _WIN32
 #include "DispatchObject.h"
 
+#include <ocidl.h>
 #include <objidl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <system_error>
-#include <thread>
 
 namespace {
 
@@ -17,6 +17,11 @@ using com::DispatchObject;
 using com::Variant;
 
 constexpr long kSectorBytes = 2048;
+// DDiscFormat2DataEvents, the events of a data write, and its one member, Update (imapi2.h).
+constexpr IID kDataEventsId = {0x2735413C, 0x7F64, 0x5B0F, {0x8F, 0x00, 0x5D, 0x77, 0xAF, 0xBE, 0x26, 0x1E}};
+constexpr DISPID kUpdateId = 0x200;
+constexpr long kActionWritingData = 4; // IMAPI_FORMAT2_DATA_WRITE_ACTION_WRITING_DATA
+constexpr HRESULT kRequestCancelled = static_cast<HRESULT>(0xC0AA0002); // E_IMAPI_REQUEST_CANCELLED
 
 std::string Failed(const char* what, HRESULT result)
 {
@@ -53,7 +58,7 @@ DispatchObject OpenWriter(const DispatchObject& recorder, std::string& reason)
     HRESULT result = S_OK;
     DispatchObject writer = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Data", &result);
     if (writer)
-        result = writer.putReference(L"Recorder", Variant(recorder.get()));
+        result = writer.putProperty(L"Recorder", Variant(recorder.get()));
     if (SUCCEEDED(result))
         result = writer.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
     if (FAILED(result)) {
@@ -72,6 +77,124 @@ bool OpenRecorderAndWriter(const std::string& id, DispatchObject& recorder, Disp
     return recorder && writer;
 }
 
+// The sink of a data writer's DDiscFormat2DataEvents. IMAPI2 fires Update while Write runs; the
+// handler turns the update's sector counts into percent and, when a stop is asked, calls
+// CancelWrite on the writer that sent the event, the one place IMAPI2 documents it for.
+class WriteEvents : public IDispatch
+{
+public:
+    WriteEvents(std::function<void(int)> percent, std::function<bool()> cancelRequested)
+        : m_percent(std::move(percent)), m_cancelRequested(std::move(cancelRequested))
+    {
+    }
+    WriteEvents(const WriteEvents&) = delete;
+    WriteEvents& operator=(const WriteEvents&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != kDataEventsId)
+            return E_NOINTERFACE;
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    // Lives on the stack of WriteImage, which outlasts every connection.
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_references; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        if (count == 1 && names[0] && std::wstring(names[0]) == L"Update") {
+            ids[0] = kUpdateId;
+            return S_OK;
+        }
+        for (UINT i = 0; i < count; ++i)
+            ids[i] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (member != kUpdateId)
+            return DISP_E_MEMBERNOTFOUND;
+        if (!params || params->cArgs != 2)
+            return DISP_E_BADPARAMCOUNT;
+        // Arguments arrive last to first: progress, then the writer.
+        const VARIANT& writer = params->rgvarg[1];
+        const VARIANT& progress = params->rgvarg[0];
+        if (writer.vt != VT_DISPATCH || progress.vt != VT_DISPATCH)
+            return DISP_E_TYPEMISMATCH;
+        return Update(writer.pdispVal, progress.pdispVal);
+    }
+
+    // DDiscFormat2DataEvents' own slot after IDispatch's, for a caller that uses the vtable.
+    virtual HRESULT STDMETHODCALLTYPE Update(IDispatch* writer, IDispatch* progress)
+    {
+        const DispatchObject args(progress);
+        Variant action, start, count, last;
+        if (SUCCEEDED(args.getProperty(L"CurrentAction", &action)) && action.toLong() == kActionWritingData
+            && SUCCEEDED(args.getProperty(L"StartLba", &start)) && SUCCEEDED(args.getProperty(L"SectorCount", &count))
+            && SUCCEEDED(args.getProperty(L"LastWrittenLba", &last)) && count.toLong() > 0) {
+            const long long written = static_cast<long long>(last.toLong()) - start.toLong();
+            const int percent = static_cast<int>(std::clamp(written * 100 / count.toLong(), 0LL, 100LL));
+            if (percent > m_lastPercent && m_percent) {
+                m_lastPercent = percent;
+                m_percent(percent);
+            }
+        }
+        if (!m_cancelAsked && m_cancelRequested && m_cancelRequested()) {
+            m_cancelAsked = true;
+            DispatchObject(writer).call(L"CancelWrite", {});
+        }
+        return S_OK;
+    }
+
+private:
+    std::function<void(int)> m_percent;
+    std::function<bool()> m_cancelRequested;
+    std::atomic<ULONG> m_references{1};
+    int m_lastPercent = 0;
+    bool m_cancelAsked = false;
+};
+
+// Connects a sink to a writer's events for as long as it lives.
+class EventConnection
+{
+public:
+    EventConnection(const DispatchObject& writer, IUnknown* sink)
+    {
+        IConnectionPointContainer* container = nullptr;
+        m_result = writer.get()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+        if (SUCCEEDED(m_result)) {
+            m_result = container->FindConnectionPoint(kDataEventsId, &m_point);
+            container->Release();
+        }
+        if (SUCCEEDED(m_result))
+            m_result = m_point->Advise(sink, &m_cookie);
+    }
+    ~EventConnection()
+    {
+        if (m_point) {
+            if (SUCCEEDED(m_result))
+                m_point->Unadvise(m_cookie);
+            m_point->Release();
+        }
+    }
+    EventConnection(const EventConnection&) = delete;
+    EventConnection& operator=(const EventConnection&) = delete;
+    HRESULT result() const { return m_result; }
+
+private:
+    IConnectionPoint* m_point = nullptr;
+    DWORD m_cookie = 0;
+    HRESULT m_result = S_OK;
+};
+
 } // namespace
 
 std::unique_ptr<DiscRecorderService> CreateSystemRecorderService()
@@ -81,8 +204,7 @@ std::unique_ptr<DiscRecorderService> CreateSystemRecorderService()
 
 bool ImapiRecorderService::IsInstalled()
 {
-    CLSID clsid;
-    return SUCCEEDED(CLSIDFromProgID(L"IMAPI2.MsftDiscMaster2", &clsid));
+    return DispatchObject::available(L"IMAPI2.MsftDiscMaster2");
 }
 
 bool ImapiRecorderService::ListRecorders(std::vector<std::string>& ids, std::string& reason)
@@ -165,41 +287,56 @@ bool ImapiRecorderService::WriteImage(const std::string& id, const std::filesyst
     DispatchObject recorder, writer;
     if (!OpenRecorderAndWriter(id, recorder, writer, reason))
         return false;
-    Variant freeSectors;
     std::error_code sizeError;
     const std::uintmax_t imageSize = std::filesystem::file_size(imagePath, sizeError);
-    if (SUCCEEDED(writer.getProperty(L"FreeSectorsOnMedia", &freeSectors)) && !sizeError
+    if (sizeError) {
+        reason = Utf8(imagePath) + ": " + sizeError.message();
+        return false;
+    }
+    // IMAPI2 writes whole sectors only and would refuse the stream with a bare code.
+    if (imageSize == 0 || imageSize % kSectorBytes != 0) {
+        reason = Utf8(imagePath) + ": the image's size (" + std::to_string(imageSize)
+            + " bytes) is not a whole number of 2,048-byte sectors, so it is no disc image";
+        return false;
+    }
+    Variant freeSectors;
+    if (SUCCEEDED(writer.getProperty(L"FreeSectorsOnMedia", &freeSectors))
         && imageSize > static_cast<std::uintmax_t>(freeSectors.toLong()) * kSectorBytes) {
         reason = Utf8(imagePath) + ": the image is larger than the free space on the medium";
         return false;
     }
+    // Closed, so the disc takes no further sessions, as a burnt image is meant to be final.
+    HRESULT result = writer.putProperty(L"ForceMediaToBeClosed", Variant(true));
+    if (FAILED(result)) {
+        reason = Failed("closing the medium after the write", result);
+        return false;
+    }
     IStream* stream = nullptr;
-    HRESULT result = SHCreateStreamOnFileEx(imagePath.wstring().c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
-                                            FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
+    result = SHCreateStreamOnFileEx(imagePath.wstring().c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
+                                    FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
     if (FAILED(result)) {
         reason = Utf8(imagePath) + ": " + Failed("opening the image", result);
         return false;
     }
     if (percent)
         percent(0);
-    // Write blocks until the end; a watcher on another thread of the apartment asks it to stop.
-    std::atomic<bool> done{false};
-    std::atomic<bool> cancelled{false};
-    std::thread watcher([&] {
-        const com::Apartment watcherApartment;
-        while (!done) {
-            if (cancelRequested && cancelRequested() && !cancelled.exchange(true))
-                writer.call(L"CancelWrite", {});
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    WriteEvents events(percent, cancelRequested);
+    {
+        const EventConnection connection(writer, &events);
+        if (FAILED(connection.result())) {
+            stream->Release();
+            reason = Failed("following the write's progress", connection.result());
+            return false;
         }
-    });
-    const Variant streamValue(static_cast<IUnknown*>(stream));
-    result = writer.call(L"Write", {streamValue});
-    done = true;
-    watcher.join();
+        // Blocks until the disc is written, fails or IMAPI2 gives in to CancelWrite.
+        const Variant streamValue(static_cast<IUnknown*>(stream));
+        result = writer.call(L"Write", {streamValue});
+    }
     stream->Release();
-    if (cancelled) {
-        reason = "cancelled";
+    // Write's result decides: a cancel that came too late leaves a finished disc.
+    if (result == kRequestCancelled) {
+        reason = "cancelled: the disc is now in an unknown state (part of the image may be on it; a "
+                 "rewritable disc can be erased and used again)";
         return false;
     }
     if (FAILED(result)) {

@@ -27,6 +27,12 @@ long long ProcessId()
 }
 
 // "umbradisc-burn-", digits, "-", at least one more character.
+std::string Utf8Name(const fs::path& path)
+{
+    const std::u8string name = path.filename().u8string();
+    return std::string(name.begin(), name.end());
+}
+
 bool IsOurName(const std::string& name)
 {
     const std::string prefix = kPrefix;
@@ -41,9 +47,11 @@ bool IsOurName(const std::string& name)
 
 } // namespace
 
-fs::path StagedCopyPath(const fs::path& folder, const std::string& imageFileName)
+fs::path StagedCopyPath(const fs::path& folder, const fs::path& imageFileName)
 {
-    return folder / (kPrefix + std::to_string(ProcessId()) + "-" + imageFileName);
+    fs::path name = kPrefix + std::to_string(ProcessId()) + "-";
+    name += imageFileName;
+    return folder / name;
 }
 
 fs::path PartialCopyPath(const fs::path& stagedCopy)
@@ -61,7 +69,7 @@ int RemoveStaleStagedCopies(const fs::path& folder)
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         std::error_code entryError;
         // symlink_status: a link of our name is looked at itself, never followed.
-        if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(it->path().filename().string()))
+        if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(Utf8Name(it->path())))
             continue;
         const auto written = fs::last_write_time(it->path(), entryError);
         if (!entryError && written < oldest && fs::remove(it->path(), entryError))

@@ -5,7 +5,7 @@
 
 // Our copies in the staging folder carry our name, the process id and the image's file name, so
 // they are told apart from anything else lying there and two programs never share one.
-std::filesystem::path StagedCopyPath(const std::filesystem::path& folder, const std::string& imageFileName);
+std::filesystem::path StagedCopyPath(const std::filesystem::path& folder, const std::filesystem::path& imageFileName);
 
 // The staged copy while it is being written.
 std::filesystem::path PartialCopyPath(const std::filesystem::path& stagedCopy);

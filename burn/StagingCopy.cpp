@@ -27,6 +27,24 @@ struct FileCloser
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Paths are opened by their native (wide on Windows) form, so a name outside the ANSI code page
+// opens too, and shown as UTF-8.
+std::FILE* OpenFile(const fs::path& path, const char* mode)
+{
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    return _wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+std::string Text(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string SystemReason()
 {
     return std::strerror(errno);
@@ -47,32 +65,32 @@ bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
     std::error_code error;
     const fs::file_status status = fs::status(image, error);
     if (!fs::is_regular_file(status)) {
-        reason = "Cannot open " + image.string() + ": "
+        reason = "Cannot open " + Text(image) + ": "
                  + (fs::exists(status) ? std::string("not a file") : error.message());
         return false;
     }
-    File source(std::fopen(image.string().c_str(), "rb"));
+    File source(OpenFile(image, "rb"));
     if (!source) {
-        reason = "Cannot open " + image.string() + ": " + SystemReason();
+        reason = "Cannot open " + Text(image) + ": " + SystemReason();
         return false;
     }
     const fs::path partial = PartialCopyPath(stagedCopy);
     // Staging the image onto itself would end with the image deleted after the burn.
     if (IsSameFile(stagedCopy, image) || IsSameFile(partial, image)) {
-        reason = image.string() + " already lies in the staging folder";
+        reason = Text(image) + " already lies in the staging folder";
         return false;
     }
     const fs::path folder = stagedCopy.parent_path();
     fs::create_directories(folder, error);
     if (error || !fs::is_directory(folder, error)) {
-        reason = "Cannot create the staging folder " + folder.string();
+        reason = "Cannot create the staging folder " + Text(folder);
         return false;
     }
     // Leftovers under these names can only be this process's own: the names carry its id.
     fs::remove(partial, error);
-    File copy(std::fopen(partial.string().c_str(), "wbx"));
+    File copy(OpenFile(partial, "wbx"));
     if (!copy) {
-        reason = "Cannot write into " + folder.string() + ": " + SystemReason();
+        reason = "Cannot write into " + Text(folder) + ": " + SystemReason();
         return false;
     }
     auto fail = [&](std::string why) {
@@ -92,13 +110,13 @@ bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
     for (;;) {
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
         if (got == 0 && std::ferror(source.get()))
-            return fail("Cannot read " + image.string() + ": " + SystemReason());
+            return fail("Cannot read " + Text(image) + ": " + SystemReason());
         if (got == 0)
             break;
         if (cancelRequested && cancelRequested())
             return fail("The copy into the staging folder was cancelled");
         if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
-            return fail("Cannot write " + partial.string() + ": " + SystemReason());
+            return fail("Cannot write " + Text(partial) + ": " + SystemReason());
         done += got;
         if (percent && PercentOf(done, total) > shown) {
             shown = PercentOf(done, total);
@@ -106,12 +124,12 @@ bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
         }
     }
     if (std::fclose(copy.release()) != 0)
-        return fail("Cannot write " + partial.string() + ": " + SystemReason());
+        return fail("Cannot write " + Text(partial) + ": " + SystemReason());
 
     // rename() replaces a same-named entry itself (even a link), never the file a link points to.
     fs::rename(partial, stagedCopy, error);
     if (error)
-        return fail("Cannot place the copy at " + stagedCopy.string() + ": " + error.message());
+        return fail("Cannot place the copy at " + Text(stagedCopy) + ": " + error.message());
     if (percent && shown < kPercentDone)
         percent(kPercentDone);
     return true;

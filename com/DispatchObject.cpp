@@ -121,7 +121,44 @@ DispatchObject::~DispatchObject() {
   if (m_object) m_object->Release();
 }
 
+namespace {
+
+DispatchObject::Factory& factory() {
+  static DispatchObject::Factory instance;
+  return instance;
+}
+
+// The description of the last failed call on this thread, kept for describeResult.
+struct LastFailure {
+  HRESULT code = S_OK;
+  std::wstring description;
+};
+thread_local LastFailure lastFailure;
+
+}  // namespace
+
+void DispatchObject::setFactory(Factory made) { factory() = std::move(made); }
+
+bool DispatchObject::available(const wchar_t* progId) {
+  if (factory()) {
+    IDispatch* object = nullptr;
+    const HRESULT result = factory()(progId, &object);
+    if (object) object->Release();
+    return SUCCEEDED(result);
+  }
+  CLSID clsid;
+  return SUCCEEDED(CLSIDFromProgID(progId, &clsid));
+}
+
 DispatchObject DispatchObject::create(const wchar_t* progId, HRESULT* result) {
+  if (factory()) {
+    IDispatch* object = nullptr;
+    *result = factory()(progId, &object);
+    if (FAILED(*result) || !object) return {};
+    DispatchObject made(object);
+    object->Release();
+    return made;
+  }
   CLSID clsid;
   *result = CLSIDFromProgID(progId, &clsid);
   if (FAILED(*result)) return {};
@@ -136,6 +173,7 @@ DispatchObject DispatchObject::create(const wchar_t* progId, HRESULT* result) {
 HRESULT DispatchObject::invoke(const wchar_t* name, WORD flags, std::initializer_list<Variant> args,
                                Variant* out) const {
   if (!m_object) return E_POINTER;
+  lastFailure = LastFailure();  // a description belongs to the call that gave it
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   DISPID member = 0;
   HRESULT result = m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
@@ -156,6 +194,9 @@ HRESULT DispatchObject::invoke(const wchar_t* name, WORD flags, std::initializer
   if (result == DISP_E_EXCEPTION) {
     if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
     if (FAILED(exception.scode)) result = exception.scode;
+    lastFailure.code = result;
+    if (exception.bstrDescription)
+      lastFailure.description.assign(exception.bstrDescription, SysStringLen(exception.bstrDescription));
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -171,27 +212,76 @@ HRESULT DispatchObject::putProperty(const wchar_t* name, const Variant& value) c
   return invoke(name, DISPATCH_PROPERTYPUT, {value}, nullptr);
 }
 
-HRESULT DispatchObject::putReference(const wchar_t* name, const Variant& value) const {
-  return invoke(name, DISPATCH_PROPERTYPUTREF, {value}, nullptr);
-}
-
 HRESULT DispatchObject::call(const wchar_t* name, std::initializer_list<Variant> args, Variant* out) const {
   return invoke(name, DISPATCH_METHOD, args, out);
 }
 
-std::string describeResult(HRESULT result) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lx", static_cast<unsigned long>(result));
+namespace {
+
+// IMAPI's codes (facility 0xAA) have no system text; these are the ones a user can act on.
+const char* imapiWords(HRESULT result) {
+  switch (static_cast<unsigned long>(result)) {
+    case 0xC0AA0002: return "the burn was cancelled";
+    case 0xC0AA0003: return "no recorder was given to the writer";
+    case 0xC0AA0202: return "there is no disc in the drive";
+    case 0xC0AA0203: return "the drive cannot write this kind of disc";
+    case 0xC0AA0204: return "the disc is upside down";
+    case 0xC0AA0205: return "the drive is still getting the disc ready";
+    case 0xC0AA0207: return "the drive is busy";
+    case 0xC0AA0209: return "the disc is write-protected";
+    case 0xC0AA0210: return "another program holds the drive";
+    case 0xC0AA0300: return "the drive ran short of data while writing";
+    case 0xC0AA0400: return "another write to this drive is under way";
+    case 0xC0AA0402: return "the disc is in a state that cannot be written";
+    case 0xC0AA0403: return "the image cannot be written as it is (its size must be a multiple of 2,048 bytes)";
+    case 0xC0AA0404: return "the image is larger than the free space on the disc";
+    case 0xC0AA0405: return "the disc is not blank";
+    case 0xC0AA0406: return "this kind of disc is not supported";
+    case 0xC0AA0407: return "this recorder is not supported";
+    case 0x80AA0904: return "the disc cannot be erased";
+    case 0xC0AAB104: return "the volume label is not valid";
+    case 0xC0AAB120:
+    case 0xC0AAB121: return "the image is too large";
+    case 0xC0AAB131: return "ISO 9660 allows at most 8 levels of folders";
+    case 0xC0AAB148: return "the boot image cannot be used";
+    default: return nullptr;
+  }
+}
+
+std::wstring systemText(HRESULT result) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message = length && text ? std::wstring(text, length) : std::wstring();
   if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
-                              message.back() == L'.'))
-    message.pop_back();
-  return message.empty() ? std::string(code) : std::string(code) + " (" + utf8FromWide(message) + ")";
+  return message;
+}
+
+std::wstring trimmed(std::wstring text) {
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' || text.back() == L'.'))
+    text.pop_back();
+  size_t first = 0;
+  while (first < text.size() && (text[first] == L' ' || text[first] == L'\r' || text[first] == L'\n')) ++first;
+  return text.substr(first);
+}
+
+}  // namespace
+
+std::string describeResult(HRESULT result) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lx", static_cast<unsigned long>(result));
+  std::vector<std::string> parts;
+  if (const char* words = imapiWords(result)) parts.emplace_back(words);
+  else if (const std::wstring text = trimmed(systemText(result)); !text.empty()) parts.push_back(utf8FromWide(text));
+  if (lastFailure.code == result)
+    if (const std::wstring given = trimmed(lastFailure.description); !given.empty()) {
+      const std::string description = utf8FromWide(given);
+      if (parts.empty() || parts.front() != description) parts.push_back(description);
+    }
+  std::string text(code);
+  for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? " (" : ": ") + parts[i];
+  return parts.empty() ? text : text + ")";
 }
 
 std::wstring wideFromUtf8(const std::string& text) {

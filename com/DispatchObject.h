@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -60,14 +61,20 @@ class DispatchObject {
 
   // CoCreateInstance by ProgID; on failure the object is empty and result says why.
   static DispatchObject create(const wchar_t* progId, HRESULT* result);
+  // True when create can make objects of this ProgID.
+  static bool available(const wchar_t* progId);
+  // Tests put their own objects in place of the system's: the factory answers every create (and
+  // available) with an object it made, or a failure code. Empty restores the system's classes.
+  using Factory = std::function<HRESULT(const wchar_t* progId, IDispatch** object)>;
+  static void setFactory(Factory factory);
 
   explicit operator bool() const { return m_object != nullptr; }
   IDispatch* get() const { return m_object; }
 
   HRESULT getProperty(const wchar_t* name, Variant* out, std::initializer_list<Variant> args = {}) const;
+  // DISPATCH_PROPERTYPUT, for objects too: the IMAPI type libraries declare every property we set,
+  // object-valued ones included, as propput, and a type-library Invoke matches the kind exactly.
   HRESULT putProperty(const wchar_t* name, const Variant& value) const;
-  // Object values are assigned by reference (DISPATCH_PROPERTYPUTREF).
-  HRESULT putReference(const wchar_t* name, const Variant& value) const;
   HRESULT call(const wchar_t* name, std::initializer_list<Variant> args, Variant* out = nullptr) const;
 
  private:
@@ -76,7 +83,9 @@ class DispatchObject {
   IDispatch* m_object = nullptr;
 };
 
-// "0x80040154 (Class not registered)", with the system's text where it has one.
+// "0x80040154 (Class not registered)": our own words for the IMAPI codes we can name, else the
+// system's text where it has one, and the description the object gave with the failure when the
+// last failed call on this thread ended with this code (IMAPI explains itself that way).
 std::string describeResult(HRESULT result);
 
 std::wstring wideFromUtf8(const std::string& text);

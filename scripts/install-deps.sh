@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the program and the tests need; skips what is present.
 # With --windows: the MinGW-w64 cross compilers and wine for the Windows build and its tests instead,
-# with the host Qt tools, zip and the X tools the window's build, package and run under wine use;
+# with the host Qt tools, zip and the X tools the window's build, package and run under wine use,
+# widl (wine64-tools) for the IMAPI doubles' type library and makensis (nsis) for the installer;
 # with --wine32: 32-bit wine (i386 packages), which runs the 32-bit Windows build.
 # Without an option it also fetches Debian's cloud kernel, unpacked and not installed, for the kernel
 # end-to-end test (scripts/fetch-kernel.sh).
@@ -22,6 +23,7 @@ if [ "${1:-}" = --windows ]; then
     cmake ninja-build googletest xorriso genisoimage p7zip-full python3 python3-pycdlib e2fsprogs
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev xz-utils zip xvfb xauth xdotool imagemagick fonts-dejavu-core
+    wine64-tools nsis
   )
 fi
 if [ "${1:-}" = --wine32 ]; then

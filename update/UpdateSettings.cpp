@@ -7,15 +7,21 @@ namespace umbra {
 
 namespace {
 
-std::unique_ptr<QSettings> openSettings() {
+std::unique_ptr<QSettings> openSettings(QSettings::Scope scope) {
   const QString file = qEnvironmentVariable(kSettingsFileVariable);
   auto settings = file.isEmpty()
-                      ? std::make_unique<QSettings>(QSettings::SystemScope, kSettingsOrganization,
-                                                    kSettingsApplication)
+                      ? std::make_unique<QSettings>(scope, kSettingsOrganization, kSettingsApplication)
                       : std::make_unique<QSettings>(file, QSettings::IniFormat);
   // Only the application's own settings count, not an organisation-wide file beside them.
   settings->setFallbacksEnabled(false);
   return settings;
+}
+
+bool present(QSettings& settings) {
+#ifdef Q_OS_WIN
+  if (settings.format() == QSettings::NativeFormat) return !settings.allKeys().isEmpty();
+#endif
+  return QFileInfo(settings.fileName()).isFile();
 }
 
 }  // namespace
@@ -32,22 +38,21 @@ QUrl serverRoot(const QUrl& address) {
   return root;
 }
 
-CUpdateSettings::CUpdateSettings() : m_settings(openSettings()) {
-  // isWritable() creates missing folders, so it is asked only about settings that exist.
-  m_fullAccess = present() && m_settings->status() == QSettings::NoError && m_settings->isWritable();
+CUpdateSettings::CUpdateSettings() : m_settings(openSettings(QSettings::SystemScope)) {
+  if (qEnvironmentVariable(kSettingsFileVariable).isEmpty()) m_user = openSettings(QSettings::UserScope);
+  QSettings& writable = m_user ? *m_user : *m_settings;
+  // isWritable() creates missing folders, so it is asked only once some settings exist.
+  // The user's settings hold other values too (the burner's drive); only the check's own count.
+  const bool userHasCheck = m_user && (m_user->contains(kVersionKey) || m_user->contains(kDayKey));
+  m_fullAccess = (present(*m_settings) || userHasCheck) && writable.status() == QSettings::NoError &&
+                 writable.isWritable();
 }
 
 CUpdateSettings::~CUpdateSettings() = default;
 
-bool CUpdateSettings::present() const {
-#ifdef Q_OS_WIN
-  if (m_settings->format() == QSettings::NativeFormat) return !m_settings->allKeys().isEmpty();
-#endif
-  return QFileInfo(m_settings->fileName()).isFile();
-}
-
-std::optional<uint32_t> CUpdateSettings::number(const char* key) const {
-  const QVariant value = m_settings->value(key);
+std::optional<uint32_t> CUpdateSettings::number(const QSettings& settings, const char* key) {
+  if (!settings.contains(key)) return std::nullopt;
+  const QVariant value = settings.value(key);
   switch (value.typeId()) {
     case QMetaType::Int:  // a 32-bit registry number read back signed: the same four bytes
       return static_cast<uint32_t>(value.toInt());
@@ -66,14 +71,23 @@ std::optional<uint32_t> CUpdateSettings::number(const char* key) const {
   }
 }
 
-std::optional<uint32_t> CUpdateSettings::version() const { return number(kVersionKey); }
+std::optional<uint32_t> CUpdateSettings::version() const {
+  // The installer's value for the machine first; a user's own only where the machine has none.
+  if (m_settings->contains(kVersionKey) || !m_user) return number(*m_settings, kVersionKey);
+  return number(*m_user, kVersionKey);
+}
 
-std::optional<uint32_t> CUpdateSettings::day() const { return number(kDayKey); }
+std::optional<uint32_t> CUpdateSettings::day() const {
+  // Written to the user's settings; a machine-wide value left from older versions counts until then.
+  if (m_user && m_user->contains(kDayKey)) return number(*m_user, kDayKey);
+  return number(*m_settings, kDayKey);
+}
 
 bool CUpdateSettings::setDay(uint32_t day) {
-  m_settings->setValue(kDayKey, static_cast<uint>(day));
-  m_settings->sync();
-  return m_settings->status() == QSettings::NoError;
+  QSettings& writable = m_user ? *m_user : *m_settings;
+  writable.setValue(kDayKey, static_cast<uint>(day));
+  writable.sync();
+  return writable.status() == QSettings::NoError;
 }
 
 QUrl CUpdateSettings::pageUrl() const {

@@ -1,7 +1,11 @@
 #pragma once
 // Where the update check keeps its state: settings of organisation "KorvantisSoft", application
-// "Umbradisc", system scope (HKEY_LOCAL_MACHINE\Software\KorvantisSoft\Umbradisc on Windows,
-// /etc/xdg/KorvantisSoft/Umbradisc.conf on Linux), or the INI file named by UMBRADISC_SETTINGS.
+// "Umbradisc". "Version" is read from the machine's settings (on Windows the key
+// HKEY_LOCAL_MACHINE\Software\KorvantisSoft\Umbradisc, written by the installer; on Linux
+// /etc/xdg/KorvantisSoft/Umbradisc.conf), else from the user's; "Day" is written to the user's
+// settings (the same key under HKEY_CURRENT_USER; ~/.config/KorvantisSoft/Umbradisc.conf), which
+// every user may write, and read from there first. UMBRADISC_SETTINGS names one INI file that
+// replaces both.
 #include <QSettings>
 #include <QString>
 #include <QUrl>
@@ -32,8 +36,8 @@ class CUpdateSettings {
   CUpdateSettings(const CUpdateSettings&) = delete;
   CUpdateSettings& operator=(const CUpdateSettings&) = delete;
 
-  // True when the settings exist and this user may write them; only then do "Version" and the
-  // start-up throttle apply.
+  // True when the machine's settings exist or the user's hold "Version" or "Day", and this user
+  // may write the user's; only then do "Version" and the start-up throttle apply.
   bool openedWithFullAccess() const { return m_fullAccess; }
   // Empty when the value is missing or not a number from 0 to 4294967295.
   std::optional<uint32_t> version() const;
@@ -48,10 +52,10 @@ class CUpdateSettings {
   QUrl homePageUrl() const;
 
  private:
-  bool present() const;
-  std::optional<uint32_t> number(const char* key) const;
+  static std::optional<uint32_t> number(const QSettings& settings, const char* key);
 
-  std::unique_ptr<QSettings> m_settings;
+  std::unique_ptr<QSettings> m_settings;  // the machine's, or the UMBRADISC_SETTINGS file
+  std::unique_ptr<QSettings> m_user;      // the user's; none with UMBRADISC_SETTINGS
   bool m_fullAccess = false;
 };
 

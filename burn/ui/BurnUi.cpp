@@ -78,7 +78,13 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
     CCDBurner burner;
     int code = BURN_SUCCESS;
     bool burned = false;
+    // The path in the system's own form: on Windows its wide characters (encodeName would go
+    // through the ANSI code page and lose any character outside it), elsewhere the file name bytes.
+#ifdef Q_OS_WIN
+    const std::filesystem::path image = imagePath.toStdWString();
+#else
     const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
+#endif
     QThread* worker = QThread::create([&] { burned = burner.BurnFile(image, code, progress); });
     QEventLoop loop;
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);

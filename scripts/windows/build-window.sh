@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The window for 64-bit Windows: Qt for MinGW (build-qt.sh, cached), umbradisc.exe with cdimage.exe
-# and umbradisc-cli.exe, a ready-to-run folder and zip (dist/), the window's tests under wine with
-# the offscreen platform, and one end-to-end run of the real window under wine and Xvfb, compared
-# with the Linux command line tool (LINUX_CLI, default build/bin/umbradisc-cli).
+# and umbradisc-cli.exe, a ready-to-run folder and zip (dist/), the installer made from that folder
+# with NSIS (build-installer.sh), the window's tests under wine with the offscreen platform, the
+# installer's round trip in a fresh prefix (test-installer.sh), and one end-to-end run of the real
+# window under wine and Xvfb, compared with the Linux command line tool (LINUX_CLI, default
+# build/bin/umbradisc-cli).
 #   scripts/windows/build-window.sh [--no-tests] [LINUX_CLI]
 # Needs the packages of install-deps.sh --windows (it may also add a deb-src entry, see build-qt.sh).
 set -euo pipefail
@@ -80,6 +82,16 @@ x86_64-w64-mingw32-strip "$dist"/*.exe
 (cd dist && rm -f "$name.zip" && zip -qr "$name.zip" "$name")
 echo "   $(du -sh "$dist" | cut -f1) folder, zip $(stat -c %s "dist/$name.zip") bytes"
 
+stage "installer"
+installer=dist/$name-setup.exe
+rm -f "$installer"
+if command -v makensis >/dev/null; then
+  scripts/windows/build-installer.sh "$dist" "$installer"
+else
+  echo "   skipped: makensis not found (Debian package nsis, installed by install-deps.sh --windows)" >&2
+  installer=
+fi
+
 [ "$run_tests" = yes ] || { stage "done (tests not run)"; exit 0; }
 if ! probe_windows_program x86_64-w64-mingw32-gcc-posix /usr/lib/wine/wine64; then
   stage "done; the tests are not run: $UMBRA_WHY_WINE"
@@ -124,6 +136,17 @@ if ! ctest --test-dir "$build" --output-on-failure --timeout 300 -R '^(cdimage_t
     echo "---- $program"; grep -v '^PASS' "$report" 2>/dev/null || echo "(no report)"
   done <"$build/Testing/Temporary/LastTestsFailed.log"
   exit 1
+fi
+stage "installer round trip under wine"
+if [ -n "$installer" ]; then
+  setup_work=$(mktemp -d /tmp/umbradisc-setup.XXXXXX)
+  mkdir -p "$setup_work/src/Folder"
+  echo hello >"$setup_work/src/Folder/file.txt"
+  xorriso -as mkisofs -quiet -J -o "$setup_work/disc.iso" "$setup_work/src"
+  (unset WINEPREFIX WINEPATH; scripts/windows/test-installer.sh "$installer" "$setup_work/disc.iso")
+  rm -rf "$setup_work"
+else
+  echo "   skipped: no installer (makensis missing)" >&2
 fi
 stage "end-to-end run under Xvfb"
 if [ -n "${UMBRA_NO_DISPLAY:-}" ] || ! probe_display; then

@@ -11,6 +11,7 @@
 
 #include "FolderImageMaker.h"
 #include "TestImages.h"
+#include "VolumeLabel.h"
 
 namespace {
 
@@ -210,6 +211,43 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
   }
 }
 
+// ISO 9660 holds 8 levels of folders, the root included: a folder 7 names below the root is the
+// deepest the system's image maker writes; one more is refused by name before the image is made.
+TEST_F(FolderImageMakerTest, FoldersDeeperThanEightLevelsAreRefusedByName) {
+  const auto deepest = [this] {
+    fs::path folder = m_dir / "src";
+    for (const char* name : {"1", "2", "3", "4", "5", "6", "7"}) folder /= name;
+    return folder;
+  };
+  fs::create_directories(deepest());
+  std::string error;
+  EXPECT_TRUE(make(&error)) << error;
+  SetUp();
+  fs::create_directories(deepest() / "8");
+  EXPECT_FALSE(make(&error));
+  EXPECT_EQ(error, cdimage::utf8FromPath(deepest() / "8") +
+                       ": the folder would be level 9 of the image; ISO 9660 as the system's image maker "
+                       "(IMAPI2FS) writes it holds at most 8 levels");
+  EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "create"), 0);
+}
+
+TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
+  struct Case {
+    const char* label;
+    const char* name;
+  };
+  for (const Case& c : {Case{"My Disc", "My_Disc"}, Case{"BACKUP_2005.v1", "BACKUP_2005.v1"},
+                        Case{"A label longer than 15", "A_label_longer_"}, Case{"Caf\xC3\xA9 \xE5\x85\x89", "Caf___"},
+                        Case{"", ""}, Case{"a/b\\c:d*e", "a_b_c_d_e"}}) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(cdimage::imapiVolumeName(c.label), c.name);
+    EXPECT_EQ(cdimage::imapiVolumeNameNote(c.label).empty(), std::string(c.label) == c.name);
+  }
+  EXPECT_EQ(cdimage::imapiVolumeNameNote("My Disc"),
+            "the volume label \"My Disc\" is written as \"My_Disc\" (at most 15 letters, digits, '.' and '_'; "
+            "other characters become '_')");
+}
+
 #ifdef _WIN32
 // Under wine there is no IMAPI2FS: cdimage.exe says so on one line and exits 1, and an option it
 // cannot honour is refused first, the same way on every machine.
@@ -226,15 +264,18 @@ TEST(CdImageWithoutService, SaysSoOnOneLineAndExitsOne) {
   struct Case {
     std::string options;
     const char* message;
+    int lines;
   };
-  for (const Case& c : {Case{"-lX -t -n -m", "cdimage: the system's image maker (IMAPI2FS) is not available: 0x"},
-                        Case{"-lX -d -n -m", "cdimage: -d is not available here"}}) {
+  for (const Case& c : {Case{"-lX -t -n -m", "cdimage: the system's image maker (IMAPI2FS) is not available: 0x", 1},
+                        Case{"-lX -d -n -m", "cdimage: -d is not available here", 1},
+                        // A label the system's maker cannot take is noted first, on its own line.
+                        Case{"'-lMy Disc' -t -n -m", "cdimage: note: the volume label \"My Disc\" is written as \"My_Disc\"", 2}}) {
     SCOPED_TRACE(c.options);
     EXPECT_EQ(umbra::test::run(cdimage + " " + c.options + " " + src + " " + out + " 2>" + err), 1);
     const std::vector<uint8_t> bytes = umbra::test::readBytes(dir / "err.txt");
     const std::string text(bytes.begin(), bytes.end());
     EXPECT_EQ(text.rfind(c.message, 0), 0u) << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), c.lines) << text;
     EXPECT_FALSE(fs::exists(dir / "out.iso"));
   }
 }

@@ -85,31 +85,43 @@ TEST_F(UpdateSettingsTest, FullAccessNeedsExistingWritableSettings) {
 }
 
 #ifdef _WIN32
-// Without UMBRADISC_SETTINGS the check keeps its state in the machine's registry key, read as 32-bit
-// numbers and written back there.
-TEST_F(UpdateSettingsTest, WindowsKeepsThemInTheMachineRegistryKey) {
+// Without UMBRADISC_SETTINGS the check reads "Version" from the machine's registry key, where the
+// installer writes it, and keeps "Day" in the user's key, which every user may write; a "Day" left
+// in the machine's key by older versions counts until the user's is written.
+TEST_F(UpdateSettingsTest, WindowsReadsTheMachineKeyAndWritesTheUsersKey) {
   qunsetenv("UMBRADISC_SETTINGS");
   constexpr wchar_t kKey[] = L"Software\\KorvantisSoft\\Umbradisc";
-  HKEY key = nullptr;
+  HKEY machine = nullptr;
   const LSTATUS created =
-      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &machine, nullptr);
   if (created == ERROR_ACCESS_DENIED) GTEST_SKIP() << "this user may not write HKEY_LOCAL_MACHINE";
   ASSERT_EQ(created, ERROR_SUCCESS);
   const DWORD version = 0xFFFFFFFEu;  // read back signed by the registry layer, still this number
-  ASSERT_EQ(RegSetValueExW(key, L"Version", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), sizeof version),
+  const DWORD oldDay = 7;
+  ASSERT_EQ(RegSetValueExW(machine, L"Version", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), sizeof version),
             ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(machine, L"Day", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&oldDay), sizeof oldDay),
+            ERROR_SUCCESS);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"Day");
   {
     CUpdateSettings settings;
     EXPECT_TRUE(settings.openedWithFullAccess());
     EXPECT_EQ(settings.version(), std::optional<uint32_t>(0xFFFFFFFEu));
-    EXPECT_FALSE(settings.day().has_value());
+    EXPECT_EQ(settings.day(), std::optional<uint32_t>(7));
     EXPECT_TRUE(settings.setDay(46));
   }
-  const CUpdateSettings reread;
-  EXPECT_EQ(reread.day(), std::optional<uint32_t>(46));
-  RegCloseKey(key);
+  EXPECT_EQ(CUpdateSettings().day(), std::optional<uint32_t>(46));
+  DWORD machineDay = 0, size = sizeof machineDay;
+  EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"Day", RRF_RT_REG_DWORD, nullptr, &machineDay, &size), ERROR_SUCCESS);
+  EXPECT_EQ(machineDay, 7u);
+  DWORD userDay = 0;
+  size = sizeof userDay;
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, L"Day", RRF_RT_DWORD, nullptr, &userDay, &size), ERROR_SUCCESS);
+  EXPECT_EQ(userDay, 46u);
+  RegCloseKey(machine);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\KorvantisSoft");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"Day");
 }
 #endif
 

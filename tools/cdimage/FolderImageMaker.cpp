@@ -16,6 +16,9 @@ namespace {
 
 constexpr uint64_t kCdCapacityBytes = 360000ULL * 2048;  // an 80-minute CD
 constexpr size_t kChunkBytes = 32 * 2048;
+// ISO 9660 holds at most 8 levels of folders, the root being the first; IMAPI2FS enforces it and
+// has no setting that lifts it, so deeper folders are refused here, by name.
+constexpr size_t kMaxIso9660Levels = 8;
 
 std::string describe(const fs::path& path, const std::string& reason) {
   return utf8FromPath(path) + ": " + reason;
@@ -125,6 +128,13 @@ bool FolderImageMaker::addFolder(const fs::path& folder, const std::string& imag
     }
     const std::string entryPath = imagePath + "/" + name;
     if (fs::is_directory(status)) {
+      const size_t level = static_cast<size_t>(std::count(entryPath.begin(), entryPath.end(), '/')) + 1;
+      if (level > kMaxIso9660Levels) {
+        *error = describe(path, "the folder would be level " + std::to_string(level) +
+                                    " of the image; ISO 9660 as the system's image maker (IMAPI2FS) "
+                                    "writes it holds at most 8 levels");
+        return false;
+      }
       if (!m_service.addFolder(entryPath, m_options.time, error) ||
           !addFolder(path, entryPath, error)) {
         return false;

@@ -4,6 +4,8 @@
 #include <objidl.h>
 #include <shlwapi.h>
 
+#include "VolumeLabel.h"
+
 namespace cdimage {
 namespace {
 
@@ -15,7 +17,6 @@ constexpr long kFileSystemIso9660 = 1;
 constexpr long kFileSystemJoliet = 2;
 constexpr long kEmulationNone = 0;
 constexpr long kPlatformX86 = 0;
-constexpr size_t kJolietLabelCharacters = 16;
 
 std::string failed(const char* what, HRESULT result) {
   return std::string(what) + " failed: " + describeResult(result);
@@ -113,8 +114,8 @@ bool ImapiFileSystemImage::setLayout(const std::string& label, int isoLevel, std
     *error = failed("setting up IMAPI2FS", result);
     return false;
   }
-  std::wstring name = com::wideFromUtf8(label);
-  if (name.size() > kJolietLabelCharacters) name.resize(kJolietLabelCharacters);
+  // One name for every tree, in the characters and length IMAPI2FS documents for it.
+  const std::wstring name = com::wideFromUtf8(imapiVolumeName(label));
   if (!name.empty()) {
     result = m_image.putProperty(L"VolumeName", Variant(name));
     if (FAILED(result)) {
@@ -183,7 +184,7 @@ bool ImapiFileSystemImage::setBootImage(const std::filesystem::path& file, std::
   if (SUCCEEDED(result)) result = m_bootOptions.call(L"AssignBootImage", {Variant(stream.get())});
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"Emulation", Variant(kEmulationNone));
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"PlatformId", Variant(kPlatformX86));
-  if (SUCCEEDED(result)) result = m_image.putReference(L"BootImageOptions", Variant(m_bootOptions.get()));
+  if (SUCCEEDED(result)) result = m_image.putProperty(L"BootImageOptions", Variant(m_bootOptions.get()));
   if (FAILED(result)) {
     *error = com::utf8FromWide(file.wstring()) + ": " + failed("IMAPI2FS boot image", result);
     return false;

@@ -134,7 +134,8 @@ const char* helpText() {
       "writes it to the file TARGET. Option letters are glued to their values: -lMy Disc.\n"
       "\n"
       "  -lLABEL       volume label (at most 32 bytes are kept in the ISO 9660 descriptor and\n"
-      "                16 characters in the Joliet descriptor)\n"
+      "                16 characters in the Joliet descriptor; on Windows at most 15 letters,\n"
+      "                digits, '.' and '_', other characters become '_', with a note)\n"
       "  -tMM/DD/YYYY,HH:MM:SS\n"
       "                local time recorded for every file and folder and as the volume's\n"
       "                creation and modification time; empty or missing: the current time\n"
@@ -150,7 +151,9 @@ const char* helpText() {
       "\n"
       "Always: Joliet names of up to 103 UTF-16 characters, kept exactly; a name Joliet cannot\n"
       "hold (longer, ending in a dot, or with * / : ; ? \\ or control characters) stops the\n"
-      "run. Folders deeper than 8 levels stay in place. Symbolic links are followed.\n"
+      "run. Folders deeper than 8 levels stay in place; on Windows, where the system's image\n"
+      "maker (IMAPI2FS) lays out the image, they stop the run with a line naming the folder.\n"
+      "Symbolic links are followed.\n"
 #ifdef _WIN32
       "The system's image maker writes no Rock Ridge entries and no UDF tree.\n"
 #else

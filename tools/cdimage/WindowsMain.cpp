@@ -10,6 +10,7 @@
 #include "ImapiFileSystemImage.h"
 #include "MakerOptions.h"
 #include "Platform.h"
+#include "VolumeLabel.h"
 #include "cli/Platform.h"
 
 namespace {
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
   if (const std::string refusal = FolderImageMaker::unsupportedOption(options); !refusal.empty())
     return fail(refusal);
 
+  if (const std::string note = imapiVolumeNameNote(options.label); !note.empty())
+    std::fprintf(stderr, "cdimage: note: %s\n", note.c_str());
   installStopHandler();
   const com::Apartment apartment;
   if (FAILED(apartment.result())) return fail("COM cannot start: " + com::describeResult(apartment.result()));

@@ -1,0 +1,80 @@
+; The Windows installer: the ready-to-run folder into Program Files, a Start menu entry,
+; "Open with Umbradisc" for .iso files, the installed version for the update check, and an
+; uninstaller that removes every file, folder and registry value the installer made.
+; scripts/windows/build-installer.sh runs makensis with:
+;   -DSOURCE=<ready-to-run folder>  -DFILES=<install list>  -DUNFILES=<uninstall list>
+;   -DVERSION=<x.y.z>  -DVERSION_NUMBER=<number the update check compares>  -DOUTFILE=<installer>
+; A 64-bit installer for the 64-bit program: Program Files and the registry without redirection.
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!define KEY_UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\Umbradisc"
+!define KEY_SETTINGS "Software\KorvantisSoft\Umbradisc"
+!define PROGID "Umbradisc.Image"
+
+Name "Umbradisc ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Umbradisc"
+ShowInstDetails show
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Function .onInit
+  SetRegView 64
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+Section "Umbradisc"
+  SetShellVarContext all
+  !include "${FILES}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateShortCut "$SMPROGRAMS\Umbradisc.lnk" "$INSTDIR\umbradisc.exe" "" "$INSTDIR\umbradisc.exe" 0
+
+  ; "Open with Umbradisc" for .iso files, without taking the files' default program.
+  WriteRegStr HKLM "Software\Classes\${PROGID}" "" "Disc image"
+  WriteRegStr HKLM "Software\Classes\${PROGID}\DefaultIcon" "" "$INSTDIR\umbradisc.exe,0"
+  WriteRegStr HKLM "Software\Classes\${PROGID}\shell\open" "" "Open with Umbradisc"
+  WriteRegStr HKLM "Software\Classes\${PROGID}\shell\open\command" "" '"$INSTDIR\umbradisc.exe" "%1"'
+  WriteRegStr HKLM "Software\Classes\.iso\OpenWithProgids" "${PROGID}" ""
+  WriteRegStr HKLM "Software\Classes\Applications\umbradisc.exe\shell\open\command" "" '"$INSTDIR\umbradisc.exe" "%1"'
+  WriteRegStr HKLM "Software\Classes\Applications\umbradisc.exe\SupportedTypes" ".iso" ""
+
+  ; The installed version, which the update check compares with the published one.
+  WriteRegDWORD HKLM "${KEY_SETTINGS}" "Version" ${VERSION_NUMBER}
+
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "DisplayName" "Umbradisc"
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "Publisher" "KorvantisSoft"
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "DisplayIcon" "$INSTDIR\umbradisc.exe,0"
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${KEY_UNINSTALL}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${KEY_UNINSTALL}" "NoModify" 1
+  WriteRegDWORD HKLM "${KEY_UNINSTALL}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Umbradisc.lnk"
+  ; Only what the installer put there, by name: a file the user added keeps its folder.
+  !include "${UNFILES}"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+
+  DeleteRegKey HKLM "Software\Classes\${PROGID}"
+  DeleteRegValue HKLM "Software\Classes\.iso\OpenWithProgids" "${PROGID}"
+  DeleteRegKey /ifempty HKLM "Software\Classes\.iso\OpenWithProgids"
+  DeleteRegKey /ifempty HKLM "Software\Classes\.iso"
+  DeleteRegKey HKLM "Software\Classes\Applications\umbradisc.exe"
+  DeleteRegValue HKLM "${KEY_SETTINGS}" "Version"
+  DeleteRegKey /ifempty HKLM "${KEY_SETTINGS}"
+  DeleteRegKey /ifempty HKLM "Software\KorvantisSoft"
+  DeleteRegKey HKLM "${KEY_UNINSTALL}"
+SectionEnd

@@ -1,0 +1,245 @@
+// Our IMAPI2 burner (ImapiRecorderService, reached through CCDBurner as the window and the command
+// line tool reach it) against doubles that answer IDispatch through a type library of IMAPI2's
+// interfaces, as Windows does: the invoke kind, argument count and types of every late-bound call
+// must be the ones IMAPI declares.
+#include "BurnCommand.h"
+#include "CCDBurner.h"
+#include "DispatchObject.h"
+#include "ImapiDoubles.h"
+#include "ImapiRecorderService.h"
+#include "TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+using com::DispatchObject;
+using com::Variant;
+
+namespace {
+
+// A raw IDispatch call with the given invoke kind, as the caller of a type library would make it.
+HRESULT invokeAs(const DispatchObject& object, const wchar_t* name, WORD kind, std::vector<Variant> args,
+                 Variant* out = nullptr) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID member = 0;
+  HRESULT result = object.get()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
+  if (FAILED(result)) return result;
+  std::vector<VARIANT> reversed;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(it->value());
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (kind & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &named;
+    params.cNamedArgs = 1;
+  }
+  Variant ignored;
+  EXCEPINFO exception{};
+  result = object.get()->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
+                                out ? out->get() : ignored.get(), &exception, nullptr);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  return result;
+}
+
+class ImapiBurn : public testing::Test {
+ protected:
+  void SetUp() override {
+    imapi_double::reset();
+    if (!imapi_double::install()) GTEST_SKIP() << "the doubles' type library cannot be loaded";
+    imapi_double::world().drives = {{L"\\\\?\\scsi#cdrom#a", {L"E:\\"}, L"CD-RW A"}};
+    m_image = m_tmp / "disc.iso";
+    std::string bytes;
+    for (int i = 0; i < 100 * 2048; ++i) bytes += static_cast<char>(i * 13 + i / 2048);
+    umbra::test::writeFile(m_image, bytes);
+    _putenv_s("UMBRADISC_STAGING_DIR", (m_tmp / "staging").string().c_str());
+    _putenv_s("UMBRADISC_BURN_DRIVE", "");
+  }
+  void TearDown() override {
+    imapi_double::uninstall();
+    _putenv_s("UMBRADISC_STAGING_DIR", "");
+  }
+  bool write(const fs::path& image, std::vector<int>* percents, std::function<bool()> cancel, std::string& reason) {
+    ImapiRecorderService service;
+    return service.WriteImage(com::utf8FromWide(imapi_double::world().drives[0].id), image,
+                              [percents](int p) {
+                                if (percents) percents->push_back(p);
+                              },
+                              std::move(cancel), reason);
+  }
+
+
+ public:
+  umbra::test::TempDir m_tmp;
+  fs::path m_image;
+};
+
+// Every member our code calls, with the invoke kind it uses: the doubles take it, and refuse a
+// property set by reference, which is how the type libraries answer it on Windows.
+TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
+  HRESULT made = S_OK;
+  const DispatchObject recorder = DispatchObject::create(L"IMAPI2.MsftDiscRecorder2", &made);
+  ASSERT_TRUE(recorder) << com::describeResult(made);
+  ASSERT_EQ(recorder.call(L"InitializeDiscRecorder", {Variant(std::wstring(L"\\\\?\\scsi#cdrom#a"))}), S_OK);
+  const DispatchObject options = DispatchObject::create(L"IMAPI2FS.BootOptions", &made);
+  ASSERT_TRUE(options);
+  struct Case {
+    const wchar_t* progId;
+    const wchar_t* member;
+    WORD kind;
+    std::vector<Variant> args;
+    HRESULT expected;
+  };
+  constexpr WORD get = DISPATCH_PROPERTYGET | DISPATCH_METHOD, put = DISPATCH_PROPERTYPUT,
+                 putRef = DISPATCH_PROPERTYPUTREF, method = DISPATCH_METHOD;
+  const Variant recorderValue(static_cast<IUnknown*>(recorder.get()));
+  const Variant optionsValue(static_cast<IUnknown*>(options.get()));
+  const std::vector<Case> cases = {
+      {L"IMAPI2.MsftDiscMaster2", L"IsSupportedEnvironment", get, {}, S_OK},
+      {L"IMAPI2.MsftDiscMaster2", L"Count", get, {}, S_OK},
+      {L"IMAPI2.MsftDiscMaster2", L"Item", get, {Variant(0L)}, S_OK},
+      {L"IMAPI2.MsftDiscMaster2", L"Item", get, {}, DISP_E_BADPARAMCOUNT},
+      {L"IMAPI2.MsftDiscRecorder2", L"InitializeDiscRecorder", method, {Variant(std::wstring(L"\\\\?\\scsi#cdrom#a"))}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Data", L"Recorder", put, {recorderValue}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Data", L"Recorder", putRef, {recorderValue}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Data", L"ClientName", put, {Variant(std::wstring(L"Umbradisc"))}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Data", L"ForceMediaToBeClosed", put, {Variant(true)}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Data", L"ForceMediaToBeClosed", method, {Variant(true)}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Data", L"IsCurrentMediaSupported", method, {recorderValue}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Data", L"Write", put, {Variant(1L)}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Data", L"IsCurrentMediaSupported", method, {}, DISP_E_BADPARAMCOUNT},
+      {L"IMAPI2FS.MsftFileSystemImage", L"FileSystemsToCreate", put, {Variant(3L)}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"ISO9660InterchangeLevel", put, {Variant(2L)}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"FreeMediaBlocks", put, {Variant(0L)}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"VolumeName", put, {Variant(std::wstring(L"My_Disc"))}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"BootImageOptions", putRef, {optionsValue}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2FS.MsftFileSystemImage", L"Root", get, {}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"CreateResultImage", method, {}, S_OK},
+      {L"IMAPI2FS.MsftFileSystemImage", L"FileSystemsToCreate", put, {Variant(std::wstring(L"many"))}, DISP_E_TYPEMISMATCH},
+      {L"IMAPI2FS.BootOptions", L"Emulation", put, {Variant(0L)}, S_OK},
+      {L"IMAPI2FS.BootOptions", L"PlatformId", put, {Variant(0L)}, S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(com::utf8FromWide(std::wstring(c.progId) + L"." + c.member) + " kind " + std::to_string(c.kind));
+    const DispatchObject object = DispatchObject::create(c.progId, &made);
+    ASSERT_TRUE(object);
+    if (std::wstring(c.progId) == L"IMAPI2.MsftDiscFormat2Data" && std::wstring(c.member) != L"Recorder") {
+      ASSERT_EQ(object.putProperty(L"Recorder", recorderValue), S_OK);
+    }
+    EXPECT_EQ(invokeAs(object, c.member, c.kind, c.args), c.expected);
+  }
+}
+
+TEST_F(ImapiBurn, WritesTheImageClosesTheMediumAndReportsProgressFromTheEvents) {
+  std::vector<int> percents;
+  std::string reason;
+  ASSERT_TRUE(write(m_image, &percents, {}, reason)) << reason;
+  const imapi_double::World& world = imapi_double::world();
+  EXPECT_EQ(world.written, umbra::test::readBytes(m_image));
+  EXPECT_EQ(world.writtenBy, L"\\\\?\\scsi#cdrom#a");
+  EXPECT_TRUE(world.forceMediaToBeClosed);
+  EXPECT_EQ(world.clientName, L"Umbradisc");
+  EXPECT_GT(world.updates, 3);
+  // 100 sectors in updates of 16: the percents in between come from the events' sector counts.
+  ASSERT_FALSE(percents.empty());
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_NE(std::find(percents.begin(), percents.end(), 16), percents.end());
+  EXPECT_NE(std::find(percents.begin(), percents.end(), 48), percents.end());
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(world.cancelCalls, 0);
+}
+
+// Cancel is asked from the event handler, once; the verdict is Write's: cancelled when IMAPI says
+// so, a finished disc when Write completed all the same.
+TEST_F(ImapiBurn, CancelIsCalledFromTheHandlerAndWritesResultDecides) {
+  for (const bool tooLate : {false, true}) {
+    SCOPED_TRACE(tooLate ? "Write completes" : "Write cancelled");
+    SetUp();
+    imapi_double::world().finishDespiteCancel = tooLate;
+    std::vector<int> percents;
+    std::string reason;
+    const bool written = write(m_image, &percents, [&percents] { return !percents.empty() && percents.back() >= 30; },
+                               reason);
+    const imapi_double::World& world = imapi_double::world();
+    EXPECT_EQ(world.cancelCalls, 1);
+    EXPECT_EQ(world.cancelsFromHandler, 1);
+    EXPECT_EQ(written, tooLate) << reason;
+    if (tooLate) {
+      EXPECT_EQ(world.written.size(), 100u * 2048);
+    } else {
+      EXPECT_EQ(reason.rfind("cancelled: the disc is now in an unknown state", 0), 0u) << reason;
+      EXPECT_LT(world.written.size(), 100u * 2048);
+    }
+  }
+}
+
+TEST_F(ImapiBurn, RefusalsNameTheCauseInOurWordsAndIMAPIs) {
+  struct Case {
+    const char* name;
+    std::function<void(ImapiBurn&)> arrange;
+    const char* part;
+  };
+  const std::vector<Case> cases = {
+      {"size not whole sectors",
+       [](ImapiBurn& t) { umbra::test::writeFile(t.m_image, std::string(3000, 'x')); },
+       "is not a whole number of 2,048-byte sectors"},
+      {"drive error",
+       [](ImapiBurn&) { imapi_double::world().writeFailure = static_cast<HRESULT>(0xC0AA0300); },
+       "0xc0aa0300 (the drive ran short of data while writing: The drive reported an error while writing)"},
+      {"too large",
+       [](ImapiBurn&) { imapi_double::world().drives[0].freeSectors = 50; },
+       "larger than the free space"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.arrange(*this);
+    std::string reason;
+    EXPECT_FALSE(write(m_image, nullptr, {}, reason));
+    EXPECT_NE(reason.find(c.part), std::string::npos) << reason;
+  }
+}
+
+// The whole burn as the window and the command line tool run it, of an image whose name is
+// outside any ANSI code page.
+TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
+  const fs::path image = m_tmp.path() / com::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
+  fs::copy_file(m_image, image);
+  EXPECT_TRUE(IsBurnAvailable());
+  CCDBurner burner;
+  int code = -1;
+  std::vector<int> burned;
+  BurnProgress progress;
+  progress.burnPercent = [&burned](int p) { burned.push_back(p); };
+  EXPECT_TRUE(burner.BurnFile(image, code, progress)) << burner.LastError();
+  EXPECT_EQ(code, BURN_SUCCESS);
+  EXPECT_EQ(imapi_double::world().written, umbra::test::readBytes(image));
+  ASSERT_FALSE(burned.empty());
+  EXPECT_EQ(burned.back(), 100);
+}
+
+// The command line tool's burn prints the write's progress as the events report it.
+TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
+  const std::string printed = out.str();
+  for (const char* line : {"Writing to the disc: 0%\n", "Writing to the disc: 16%\n", "Writing to the disc: 32%\n",
+                           "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Brun Success! \n"}) {
+    EXPECT_NE(printed.find(line), std::string::npos) << line << " in:\n" << printed;
+  }
+}
+
+TEST_F(ImapiBurn, ANonBlankMediumIsNotChosen) {
+  imapi_double::world().drives[0].blank = false;
+  CCDBurner burner;
+  int code = -1;
+  EXPECT_FALSE(burner.BurnFile(m_image, code));
+  EXPECT_EQ(code, BURN_NO_RECORDER);
+  EXPECT_NE(burner.LastError().find("not blank"), std::string::npos) << burner.LastError();
+}
+
+}  // namespace
