@@ -159,6 +159,8 @@ Error Workspace::rowError(ErrorKind kind, const EntryRow& row, const std::string
 
 Error Workspace::checkRow(const EntryRow& row) const {
   if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  // A file put in the image's place is not judged by what the open one held.
+  if (Error e = checkSameFile()) return e;
   if (!row.isFolder) return makeError(ErrorKind::NotAFolder, pathOf(row), kCannotHideFilesMessage);
   if (row.folderIndex < 0)
     return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");

@@ -208,8 +208,8 @@ class TestCommands : public QObject {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(privateRow, 1)).center());
     click("hide");
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), false, "/", "Private"), 5u);
-    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), true, "/", "Private"), 5u);
+    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), false, "/", "Private"), 7u);
+    QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), true, "/", "Private"), 7u);
   }
 
   void burnCdBurnsTheChosenImageEvenWhenItIsOpen() {
