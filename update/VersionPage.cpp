@@ -111,7 +111,7 @@ bool isVersionLine(const QByteArray& line) {
 }
 
 uint32_t parsePublishedVersion(const QByteArray& line) {
-  // The original platform's long is 32 bits wide; its atol saturates at the long's range.
+  // Published version pages are read as a 32-bit long, saturating at its range, as they always were.
   constexpr int64_t kLongMax = INT32_MAX;
   constexpr int64_t kLongMin = INT32_MIN;
   const auto isSpace = [](char c) {
