@@ -111,7 +111,7 @@ bool isVersionLine(const QByteArray& line) {
 }
 
 uint32_t parsePublishedVersion(const QByteArray& line) {
-  // Published version pages are read as a 32-bit long, saturating at its range, as they always were.
+  // A page's number is read as a signed 32-bit value that saturates at its range.
   constexpr int64_t kLongMax = INT32_MAX;
   constexpr int64_t kLongMin = INT32_MIN;
   const auto isSpace = [](char c) {
