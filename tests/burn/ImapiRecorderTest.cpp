@@ -228,7 +228,7 @@ TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
   EXPECT_EQ(RunBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
   const std::string printed = out.str();
   for (const char* line : {"Writing to the disc: 0%\n", "Writing to the disc: 16%\n", "Writing to the disc: 32%\n",
-                           "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Brun Success! \n"}) {
+                           "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Burn succeeded!\n"}) {
     EXPECT_NE(printed.find(line), std::string::npos) << line << " in:\n" << printed;
   }
 }

@@ -52,7 +52,7 @@ TEST_P(ReplacedImage, HideWritesNothingAndSaysSo) {
       // The same image with BETA's ISO 9660 flags byte changed, copied in; the size and time put back.
       const auto time = fs::last_write_time(image);
       auto bytes = heldBefore;
-      bytes.at(beta.records.front().offset + 25) ^= 0x01;
+      bytes.at(static_cast<size_t>(beta.records.front().offset + 25)) ^= 0x01;
       writeFile(replacement, std::string(bytes.begin(), bytes.end()));
       ASSERT_EQ(run("cp " + quote(replacement.string()) + " " + quote(image.string())), 0);
       fs::last_write_time(image, time);
