@@ -3,6 +3,8 @@
 // an image never changes it, also on a read-only file or a block device.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -118,6 +120,10 @@ TEST_F(Extract, AHiddenFolderFromEveryMakersImageComesOutAsItWentIn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.make.find(binary("cdimage")) != std::string::npos && !fs::exists(binary("cdimage"))) {
+      std::printf("[  SKIP    ] %s: cdimage is not built here\n", c.what);
+      continue;
+    }
     const fs::path image = dir / "i.iso", out = dir / "out";
     fs::remove(image);
     fs::remove_all(out);
