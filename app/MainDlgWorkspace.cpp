@@ -10,12 +10,14 @@
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QStringList>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "app/CMainDlg.h"
@@ -28,6 +30,9 @@ namespace umbra {
 
 namespace {
 QString toQString(const std::string& text) { return QString::fromStdString(text); }
+
+// From this many selected rows on, Hide shows its progress and can be cancelled.
+constexpr size_t kRowsWithProgress = 20;
 
 // The first local file of a drop; empty when the drop holds none.
 QString droppedFile(const QMimeData* data) {
@@ -260,7 +265,25 @@ void CMainDlg::OnHide() {
   rows.reserve(static_cast<size_t>(selected.size()));
   for (const QModelIndex& index : selected) rows.push_back(m_listModel->Row(index.row()));
 
-  const ToggleOutcome outcome = m_image.toggle(rows);
+  // Many folders get a progress dialog whose Cancel stops between two folders; what was written
+  // stays written and the rows show it.
+  std::unique_ptr<QProgressDialog> progress;
+  ToggleProgress between;
+  if (rows.size() >= kRowsWithProgress) {
+    progress = std::make_unique<QProgressDialog>(QStringLiteral("Hiding and showing the selected folders..."),
+                                                 QStringLiteral("Cancel"), 0, static_cast<int>(rows.size()), this);
+    progress->setWindowTitle(QStringLiteral("Umbradisc"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    between = [&progress](size_t done) {
+      progress->setValue(static_cast<int>(done));  // a window-modal dialog handles its events here
+      return !progress->wasCanceled();
+    };
+  }
+  const ToggleOutcome outcome = m_image.toggle(rows, between);
+  progress.reset();
   m_listModel->RowsChanged();  // the rows now hold what is on disk
   MarkChildren(m_listModel->FolderIndex());
   if (outcome.error.kind == ErrorKind::Replaced) {

@@ -294,9 +294,14 @@ bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome
   return true;
 }
 
-ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows) {
+ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows, const ToggleProgress& progress) {
   ToggleOutcome outcome;
-  for (EntryRow* row : rows) {
+  for (size_t done = 0; done < rows.size(); ++done) {
+    if (done > 0 && progress && !progress(done)) {
+      outcome.cancelled = true;
+      break;
+    }
+    EntryRow* row = rows[done];
     const bool hide = !row->hidden();
     if (!row->isFolder) {  // a file, whatever its mark
       outcome.error = makeError(ErrorKind::NotAFolder, {}, kCannotHideFilesMessage);

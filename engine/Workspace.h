@@ -3,6 +3,7 @@
 // hide and show folders in every tree of the image. It never shows anything; it returns rows and
 // error values.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,7 +23,12 @@ struct ToggleOutcome {
   Error error;                       // why the command stopped; none when every folder got its state
   std::vector<std::string> changed;  // the folders written, as paths
   size_t rowsChanged = 0;
+  bool cancelled = false;  // the caller's progress callback asked to stop between two folders
 };
+
+// Told before each folder after the first, with how many are done; false stops the command there.
+// What was written stays written (and is synced), and the rows show it.
+using ToggleProgress = std::function<bool(size_t done)>;
 
 // Work: read-write, locked against other writers, stamped. WorkUnstamped: the same, but the stamp
 // is written only before the first hide or show writes, so a refused request leaves the file as it was.
@@ -56,7 +62,7 @@ class Workspace {
   // Hide/show rows in the given order, following the Hide button's rules: a hidden row is
   // shown again, a normal or partly hidden folder is hidden; a file, or a folder without a proven
   // twin in every tree, stops the command there before its row is written.
-  ToggleOutcome toggle(std::span<EntryRow* const> rows);
+  ToggleOutcome toggle(std::span<EntryRow* const> rows, const ToggleProgress& progress = {});
   // Sets every record of every row to the wanted state (command line hide/show). Every row is
   // checked before anything is written; running it again repairs a partly hidden folder.
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -16,6 +18,7 @@
 #include <QtTest>
 #include <cstring>
 
+#include "TestImages.h"
 #include "app/CMainDlg.h"
 #include "app/CUmbradiscApp.h"
 #include "app/FileListModel.h"
@@ -540,6 +543,54 @@ class TestWorkspaceView : public QObject {
     QVERIFY(m_boxes.isEmpty());
     umbra::Workspace other;  // the file is free again
     QVERIFY(!other.open(m_image.toStdString(), umbra::OpenMode::Work));
+  }
+
+  // Many folders: Hide shows its progress, and Cancel stops between two folders; what was written
+  // stays written, is on disk in both trees, and the rows show it.
+  void cancellingAManyFolderHideStopsBetweenFolders() {
+    const QString source = m_dir.filePath(QStringLiteral("many"));
+    for (int i = 0; i < 60; ++i) {
+      const QString folder = source + QStringLiteral("/Folder %1").arg(i, 2, 10, QLatin1Char('0'));
+      QVERIFY(QDir().mkpath(folder));
+      QFile f(folder + QStringLiteral("/f.txt"));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray::number(i));
+    }
+    const QString image = m_dir.filePath(QStringLiteral("many.iso"));
+    QFile::remove(image);
+    QCOMPARE(QProcess::execute(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                               {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
+                                QStringLiteral("-J"), QStringLiteral("-R"), QStringLiteral("-o"), image, source}),
+             0);
+    openThroughDialog(image);
+    clickItem(tree()->topLevelItem(0));
+    QCOMPARE(list()->model()->rowCount(), 60);
+    clickRow(0);
+    clickRow(59, Qt::ShiftModifier);
+
+    int seenAt = -1;
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+      auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+      if (!progress || seenAt >= 0 || progress->value() < 10) return;
+      seenAt = progress->value();
+      QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    cancel.start(0);
+    click("hide");
+    cancel.stop();
+    QVERIFY(m_boxes.isEmpty());
+    QVERIFY2(seenAt >= 10, "the progress dialog was never seen");
+
+    int hiddenRows = 0;
+    for (int row = 0; row < 60; ++row) hiddenRows += cell(row, 1) == QStringLiteral("Hidden");
+    QVERIFY2(hiddenRows >= seenAt && hiddenRows < 60, qPrintable(QString::number(hiddenRows)));
+    for (bool joliet : {false, true}) {
+      int hiddenRecords = 0;
+      for (const umbra::test::IsoinfoEntry& e : umbra::test::isoinfoList(image.toStdString(), joliet))
+        hiddenRecords += e.directory == "/" && e.flags == 7;
+      QCOMPARE(hiddenRecords, hiddenRows);
+    }
   }
 
   void hideAfterTheImageWasReplacedWritesNothing_data() {
