@@ -16,7 +16,7 @@ cli=$bin/umbradisc-cli
 work=$(mktemp -d /tmp/umbradisc-corpus.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$work" <<'PY'
+/usr/bin/python3 - "$work" <<'PY'
 import os, sys
 work = sys.argv[1]
 for i in range(2000):
@@ -34,7 +34,7 @@ for top in range(20):
     with open(os.path.join(p, "leaf.txt"), "w") as f:
         f.write("leaf\n")
 PY
-python3 - "$work/udf260.iso" <<'PY'
+/usr/bin/python3 - "$work/udf260.iso" <<'PY'
 import io, sys, pycdlib
 iso = pycdlib.PyCdlib()
 iso.new(interchange_level=3, joliet=3, udf="2.60")
@@ -65,7 +65,7 @@ cost() {  # cost IMAGE ARGS...: prints "bytes calls peak-KB"
 printf '%-11s %-9s %9s %9s %9s %10s %8s\n' kind command "ms" "isoinfo" "xorriso" "read MB" "peak MB"
 for kind in "${kinds[@]}"; do
   image=$work/$kind.iso
-  mapfile -t tops < <("$cli" ls --json "$image" / | python3 -c '
+  mapfile -t tops < <("$cli" ls --json "$image" / | /usr/bin/python3 -c '
 import json, sys
 for e in json.load(sys.stdin):
     if e["folder"] and not e.get("only_in"): print("/" + (e.get("joliet") or e["name"]))')
@@ -82,7 +82,7 @@ for e in json.load(sys.stdin):
   hide_ms=$( { /usr/bin/time -f '%e' xargs -0 -a "$work/tops" "$cli" hide "$work/hide.iso" >/dev/null; } 2>&1 | tail -1)
   show_ms=$( { /usr/bin/time -f '%e' xargs -0 -a "$work/tops" "$cli" show "$work/hide.iso" >/dev/null; } 2>&1 | tail -1)
   cmp -s "$image" "$work/hide.iso" || true  # the stamp differs; the flags are back
-  python3 - "$json" "$kind" "$(cost "$image" info "$image")" "$(cost "$image" ls "$image" /)" \
+  /usr/bin/python3 - "$json" "$kind" "$(cost "$image" info "$image")" "$(cost "$image" ls "$image" /)" \
     "$(cost "$image" ls -R "$image")" "$hide_ms" "$show_ms" "${#tops[@]}" <<'PY'
 import json, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}

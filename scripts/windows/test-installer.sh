@@ -58,7 +58,8 @@ if [ "$window" = yes ]; then
   timeout 90 xdotool search --sync --onlyvisible --name '^Umbradisc$' >/dev/null || fail "the installed window did not show"
   held=no
   for _ in $(seq 60); do
-    if find /proc/[0-9]*/fd -lname "$image" 2>/dev/null | grep -q .; then held=yes; break; fi
+    # find's own status is not asked (processes come and go while it reads /proc; pipefail is on).
+    if [ -n "$(find /proc/[0-9]*/fd -lname "$image" 2>/dev/null | head -n 1 || true)" ]; then held=yes; break; fi
     sleep 1
   done
   [ "$held" = yes ] || fail "the installed window did not open $image"
