@@ -17,6 +17,9 @@ cd "$(dirname "$0")/.."
 started=$SECONDS
 results=()
 failed=0
+failed_logs=()
+stage_logs=$(mktemp -d /tmp/umbradisc-stages.XXXXXX)
+trap 'rm -rf "$stage_logs"' EXIT
 # run_stage NAME COMMAND...: runs the command with errexit, records its result and time, and leaves
 # its exit status in $last. Never call it where bash ignores errexit (if, while, && or ||): the
 # stage's commands would then go on past a failure.
@@ -24,11 +27,12 @@ last=0
 run_stage() {
   local name=$1 begun=$SECONDS
   shift
+  local log=$stage_logs/${#results[@]}.log
   echo "== stage: $name (at $((SECONDS - started)) s)"
-  (set -e; "$@")
-  last=$?
+  (set -e; "$@") 2>&1 | tee "$log"
+  last=${PIPESTATUS[0]}
   local took=$((SECONDS - begun)) verdict=passed
-  [ "$last" -eq 0 ] || { verdict="FAILED (exit $last)"; failed=$((failed + 1)); }
+  [ "$last" -eq 0 ] || { verdict="FAILED (exit $last)"; failed=$((failed + 1)); failed_logs+=("$name|$log"); }
   results+=("$(printf '%-44s %6d s  %s' "$name" "$took" "$verdict")")
   echo "== stage: $name: $verdict in $took s"
 }
@@ -37,6 +41,14 @@ skip_stage() {  # skip_stage NAME WHY
   echo "== stage: $1: skipped: $2"
 }
 report() {
+  # A failed stage's own words are far above by now; its last lines, without the build's progress
+  # lines, are repeated here so that a log cut to its end still says why.
+  local entry
+  for entry in "${failed_logs[@]}"; do
+    echo
+    echo "== the end of the failed stage \"${entry%%|*}\""
+    grep -v '^\[[0-9]*/[0-9]*\] ' "${entry#*|}" | tail -n 60
+  done
   echo
   echo "== stages"
   printf '   %s\n' "${results[@]}"

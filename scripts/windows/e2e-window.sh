@@ -32,10 +32,24 @@ cleanup() {
 trap cleanup EXIT
 /usr/lib/wine/wine64 wineboot --init 2>/dev/null
 shot() { [ -z "$shots" ] || { mkdir -p "$shots"; import -window root "$shots/$1.png"; }; }
+# wait_for SECONDS COMMAND...: polls until the command succeeds; a loaded machine takes its time.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.3
+  done
+}
+fail() { shot "failed"; echo "e2e: $*" >&2; exit 1; }
+visible_windows() { xdotool search --onlyvisible --class '.' 2>/dev/null | sort; }
+another_window() { [ -n "$(comm -13 <(echo "$1") <(visible_windows))" ]; }
+holds_image() { [ -n "$(find /proc/[0-9]*/fd -lname "$work/windows.iso" 2>/dev/null | head -n 1 || true)" ]; }
 
 /usr/lib/wine/wine64 "$dist/umbradisc.exe" &
 app=$!
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Umbradisc$' | head -1)
+window=$(timeout 90 xdotool search --sync --onlyvisible --name '^Umbradisc$' | head -1)
+[ -n "$window" ] || fail "the window did not show"
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$window")"
 # The window is laid out in dialog units: 502 x 326 of them fill it.
@@ -44,11 +58,15 @@ click() {
   sleep "${3:-1}"
 }
 shot 1-start
-click 285 38 3        # Open Image
+before_dialog=$(visible_windows)
+click 285 38 0        # Open Image
+wait_for 60 another_window "$before_dialog" || fail "the file dialog did not show"
+sleep 1
 shot 2-file-dialog
 xdotool type --delay 20 "Z:${work//\//\\}\\windows.iso"
 xdotool key Return
-sleep 3
+wait_for 60 holds_image || fail "the window did not open the image"
+sleep 2
 shot 3-open
 # The image's root in the folder tree (its first item), then the folder's row: the list's first row,
 # below its header.
@@ -57,16 +75,15 @@ sleep 2
 shot 3b-root
 xdotool mousemove $((X + 260 * WIDTH / 502)) $((Y + 85 * HEIGHT / 326 + 30)) click 1
 sleep 1
-click 345 38 2        # Hide
+click 345 38 0        # Hide
+wait_for 30 cmp -s "$work/linux.iso" "$work/windows.iso" || fail "the image differs from the Linux command line tool's"
 shot 4-hidden
-click 491 10 2        # Close
+click 491 10 0        # Close
+wait_for 20 sh -c "! kill -0 $app" || fail "the window did not close"
 shot 5-closed
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.2; done
-if kill -0 "$app" 2>/dev/null; then echo "e2e: the window did not close" >&2; exit 1; fi
 app=""
 if cmp "$work/linux.iso" "$work/windows.iso"; then
   echo "e2e: the window's hide gave the same bytes as the Linux command line tool"
 else
-  echo "e2e: the image differs from the Linux command line tool's" >&2
-  exit 1
+  fail "the image differs from the Linux command line tool's after the window closed"
 fi
