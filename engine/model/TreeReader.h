@@ -41,11 +41,7 @@ struct TreeFolder {
   int parent = -1;                      // index in the same list; -1 for the root, which is index 0
   std::string name;                     // UTF-8 name in this tree; "" for the root
   std::string originalName;             // an exact long name the tree also stores (Rock Ridge NM), else ""
-  std::vector<uint64_t> recordOffsets;  // image byte offset of the folder's record in its parent's
-                                        // directory, once per stored copy; empty for the root
-  bool hidden = false;                  // the (first) record holds this tree's hidden mark
   uint64_t directory = 0;               // the reader's own handle on the folder's directory
-  uint64_t contentPrint = 0;            // ContentPrint of the non-empty files it holds directly
   std::vector<int> children;            // in directory order
 };
 
@@ -144,9 +140,8 @@ class TreeReader {
   virtual int nameRank() const = 0;
 
   // Every folder of the tree, the root first and parents before their children. A damaged
-  // tree returns an error; the model then treats the whole tree as unusable. recordOffsets,
-  // hidden and contentPrint may be left empty when they cost extra reads: the model takes them
-  // from listings when it needs them.
+  // tree returns an error; the model then treats the whole tree as unusable. Records, marks and
+  // files come from listings, which read only the folders asked for.
   virtual Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const = 0;
   // The entries of one folder (without "." and ".."), in directory order. `folders` is the list
   // readFolders gave.

@@ -99,7 +99,7 @@ void expectBetaReadable(const EditedImage& edited) {
   ASSERT_FALSE(reader->listFolder(file, folders, beta, entries));
   EXPECT_EQ(childNames(entries), (std::set<std::string>{"Sub", "b1.txt", "b2.bin"}));
 
-  const uint64_t offset = folders[static_cast<size_t>(sub)].recordOffsets.at(0);
+  const uint64_t offset = folderEntry(*reader, file, folders, sub).recordOffsets.at(0);
   std::vector<BytePatch> patches;
   ASSERT_FALSE(reader->planHidden(file, offset, true, patches));
   for (const BytePatch& p : patches) ASSERT_TRUE(file.writeAt(p.offset, p.bytes.data(), p.bytes.size()));
