@@ -174,7 +174,7 @@ int infoCommand(const std::string& image, bool json) {
       if (trees.usable(t))
         out << "null";
       else
-        out.jsonString(trees.problems[static_cast<size_t>(t)]);
+        out.jsonString(trees.problem(t));
       out << '}';
     }
     out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
@@ -193,7 +193,7 @@ int infoCommand(const std::string& image, bool json) {
       out << "\n  " << trees.reader(t).kind().label;
       if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
         out << ": " << d;
-      if (!trees.usable(t)) out << " (cannot be used: " << trees.problems[static_cast<size_t>(t)] << ")";
+      if (!trees.usable(t)) out << " (cannot be used: " << trees.problem(t) << ")";
     }
     out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
         << "\nPartly hidden folders: " << mixedFolders << '\n';

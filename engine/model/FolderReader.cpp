@@ -135,7 +135,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   // The folder's first tree gives the rows.
   const FolderPlace base = node.places.front();
   std::vector<TreeEntry>& baseEntries = m_entries[static_cast<size_t>(base.tree)];
-  Error error = trees.reader(base.tree).listFolder(*m_file, trees.foldersOf(base.tree), base.folder, baseEntries);
+  Error error = trees.reader(base.tree).listFolder(*m_file, base.folder, baseEntries);
   if (error && baseEntries.empty()) {
     out.rows.clear();
     return error;
@@ -183,7 +183,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (const FolderPlace& place : node.places) {
     if (place.tree == base.tree) continue;
     std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
-    if (Error e = trees.reader(place.tree).listFolder(*m_file, trees.foldersOf(place.tree), place.folder, entries);
+    if (Error e = trees.reader(place.tree).listFolder(*m_file, place.folder, entries);
         e && !error)
       error = e;
     listed += entries.size();

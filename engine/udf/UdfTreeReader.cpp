@@ -140,14 +140,8 @@ Error UdfTreeReader::walk(const ImageFile& file) {
   return {};
 }
 
-Error UdfTreeReader::readFolders(const ImageFile&, std::vector<TreeFolder>& out) const {
-  if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
-  out = m_folders;
-  return {};
-}
-
-Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                std::vector<TreeEntry>& out) const {
+Error UdfTreeReader::listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  const std::vector<TreeFolder>& folders = m_folders;
   out.clear();
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
   if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
@@ -171,13 +165,12 @@ Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
     row.date = child.modified();
     if (row.isFolder) {
-      // The folder the walk found at this record, when the listing is of the folder it walked.
+      // The folder the walk found at this record, when it still leads to the same entry.
       if (const auto found = row.recordOffsets.empty() ? m_records.end() : m_records.find(row.recordOffsets[0]);
-          found != m_records.end() && found->second.second == 0 &&
-          static_cast<size_t>(found->second.first) < folders.size() &&
-          folders[static_cast<size_t>(found->second.first)].parent == folder &&
-          folders[static_cast<size_t>(found->second.first)].directory == handleOf(fid.icbRef, fid.icbBlock))
-        row.folder = found->second.first;
+          found != m_records.end() && found->second.second == 0) {
+        const TreeFolder& walked = folders[static_cast<size_t>(found->second.first)];
+        if (walked.parent == folder && walked.directory == handleOf(fid.icbRef, fid.icbBlock)) row.folder = found->second.first;
+      }
     } else {
       row.dataSector = child.embedded() ? 0 : child.firstDataSector(m_partitions);
       row.size = child.informationLength();
@@ -300,12 +293,11 @@ void UdfTreeReader::describe(const ImageFile& file, const UdfFileEntry& entry, C
   }
 }
 
-Error UdfTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                 std::vector<ContentEntry>& out) const {
+Error UdfTreeReader::listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const {
   out.clear();
   std::vector<TreeEntry> entries;
-  if (Error e = listFolder(file, folders, folder, entries)) return e;
-  const TreeFolder& listed = folders[static_cast<size_t>(folder)];
+  if (Error e = listFolder(file, folder, entries)) return e;
+  const TreeFolder& listed = m_folders[static_cast<size_t>(folder)];
   UdfFileEntry entry;
   if (Error e = entry.read(file, m_partitions, refOf(listed.directory), blockOf(listed.directory))) return e;
   UdfDirectory directory;

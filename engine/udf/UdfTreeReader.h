@@ -32,11 +32,9 @@ class UdfTreeReader final : public TreeReader {
   std::string description() const override { return m_description; }
   std::string problem() const override { return m_problem; }
   int nameRank() const override { return 3; }
-  Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
-  Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                   std::vector<TreeEntry>& out) const override;
-  Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                    std::vector<ContentEntry>& out) const override;
+  const std::vector<TreeFolder>& folders() const override { return m_folders; }
+  Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;

@@ -39,8 +39,7 @@ struct UdfReference {
 UdfReference udfReference(const fs::path& image);
 // A folder's entry in its parent's listing (its records and mark as they are now); an entry with
 // no name when the listing fails or does not hold the folder.
-TreeEntry folderEntry(const TreeReader& reader, const ImageFile& file, const std::vector<TreeFolder>& folders,
-                      int folder);
+TreeEntry folderEntry(const TreeReader& reader, const ImageFile& file, int folder);
 
 // The command that runs one of the scripts in udf/ with Debian's Python.
 std::string udfScript(const std::string& name);

@@ -29,7 +29,7 @@ void openTree(const fs::path& image, OpenTree& tree, ImageFile::Mode mode = Imag
   tree.reader = findUdfTree(tree.file);
   ASSERT_TRUE(tree.reader);
   ASSERT_EQ(tree.reader->problem(), "");
-  ASSERT_FALSE(tree.reader->readFolders(tree.file, tree.folders));
+  tree.folders = tree.reader->folders();
 }
 
 std::string pathOf(const std::vector<TreeFolder>& folders, int index) {
@@ -57,7 +57,7 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
   openTree(image, tree, ImageFile::Mode::ReadWrite);
   const int index = findFolder(tree.folders, path);
   ASSERT_GT(index, 0) << path;
-  const std::vector<uint64_t> offsets = folderEntry(*tree.reader, tree.file, tree.folders, index).recordOffsets;
+  const std::vector<uint64_t> offsets = folderEntry(*tree.reader, tree.file, index).recordOffsets;
   ASSERT_FALSE(offsets.empty()) << path;
   for (uint64_t offset : offsets) {
     std::vector<BytePatch> patches;
@@ -70,7 +70,7 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
   }
   ASSERT_TRUE(tree.file.sync());
   // The same reader lists the new mark.
-  EXPECT_EQ(folderEntry(*tree.reader, tree.file, tree.folders, index).mark, hidden ? HiddenMark::Hidden : HiddenMark::None);
+  EXPECT_EQ(folderEntry(*tree.reader, tree.file, index).mark, hidden ? HiddenMark::Hidden : HiddenMark::None);
 }
 
 class UdfFixtureTest : public ::testing::TestWithParam<std::string> {
@@ -95,7 +95,7 @@ TEST_P(UdfFixtureTest, FoldersAndOffsetsMatchAnIndependentReader) {
     const std::string path = pathOf(tree.folders, static_cast<int>(i));
     found.insert(path);
     ASSERT_TRUE(ref.folders.count(path)) << path;
-    const TreeEntry entry = folderEntry(*tree.reader, tree.file, tree.folders, static_cast<int>(i));
+    const TreeEntry entry = folderEntry(*tree.reader, tree.file, static_cast<int>(i));
     EXPECT_EQ(entry.name, folder.name) << path;
     EXPECT_EQ(entry.recordOffsets, ref.folders.at(path).offsets) << path;
     EXPECT_EQ(entry.recordOffsets.size(), f.copies) << path;
@@ -121,7 +121,7 @@ TEST_P(UdfFixtureTest, ListingsMatchTheJolietFiles) {
     if (ref.jolietFiles.count(path))
       for (const auto& [extent, size] : ref.jolietFiles.at(path)) jolietFiles.insert({extent, size});
     std::vector<TreeEntry> entries;
-    ASSERT_FALSE(tree.reader->listFolder(tree.file, tree.folders, static_cast<int>(i), entries)) << path;
+    ASSERT_FALSE(tree.reader->listFolder(tree.file, static_cast<int>(i), entries)) << path;
     std::set<std::pair<uint64_t, uint64_t>> listed;
     size_t subfolders = 0;
     for (const TreeEntry& entry : entries) {
@@ -175,7 +175,7 @@ TEST_P(UdfFixtureTest, HideChangesOnlyTheIdentifierAndShowRestoresTheImage) {
 
     OpenTree reopened;
     ASSERT_NO_FATAL_FAILURE(openTree(image, reopened));
-    EXPECT_EQ(folderEntry(*reopened.reader, reopened.file, reopened.folders, findFolder(reopened.folders, path)).mark,
+    EXPECT_EQ(folderEntry(*reopened.reader, reopened.file, findFolder(reopened.folders, path)).mark,
               HiddenMark::Hidden);
 
     ASSERT_NO_FATAL_FAILURE(setHidden(image, path, true));  // a second hide changes nothing
