@@ -126,7 +126,7 @@ int infoCommand(const std::string& image, bool json) {
     uint64_t files = 0, hidden = 0, mixed = 0;
   };
   std::vector<Counts> counts(chunkCount(everyFolder.size()));
-  const Error e = listForEach(ws, everyFolder, [&](size_t chunk, int, const FolderListing& listing) {
+  const Error e = listForEach(ws, everyFolder, Rows::MarksOnly, [&](size_t chunk, int, const FolderListing& listing) {
     for (const EntryRow& row : listing.rows) {
       counts[chunk].files += row.isFolder ? 0 : 1;
       counts[chunk].hidden += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
@@ -230,7 +230,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   std::vector<OutputBuffer> later(chunkCount(order.size()));
   std::vector<char> chunkStarted(later.size(), 0);
   if (json) out << '[';
-  const Error e = listForEach(ws, order, [&](size_t chunk, int folder, const FolderListing& listing) {
+  const Error e = listForEach(ws, order, Rows::Full, [&](size_t chunk, int folder, const FolderListing& listing) {
     OutputBuffer& sink = chunk == 0 ? out : later[chunk];
     std::string prefix;
     if (recursive) {

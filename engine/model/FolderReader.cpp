@@ -183,7 +183,9 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (const FolderPlace& place : node.places) {
     if (place.tree == base.tree) continue;
     std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
-    if (Error e = trees.reader(place.tree).listFolder(*m_file, place.folder, entries);
+    const TreeReader& reader = trees.reader(place.tree);
+    if (Error e = m_marksOnly ? reader.listMarks(*m_file, place.folder, entries)
+                              : reader.listFolder(*m_file, place.folder, entries);
         e && !error)
       error = e;
     listed += entries.size();
@@ -208,6 +210,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         }
         continue;
       }
+      if (m_marksOnly) continue;
       // A file's twin holds the same data; entries sharing it (empty files) are matched by name below.
       const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
       if (first == last) continue;

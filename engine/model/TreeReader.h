@@ -149,6 +149,11 @@ class TreeReader {
   virtual const std::vector<TreeFolder>& folders() const = 0;
   // The entries of one folder (an index into folders()), without "." and "..", in directory order.
   virtual Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const = 0;
+  // The same entries with no more than their records hold: names, kinds, records, marks and each
+  // folder's index. Where a date, a size or a file's data costs reads of its own, it is left out.
+  virtual Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+    return listFolder(file, folder, out);
+  }
   // The entries of one folder as a copy needs them: names, kinds, where each file's bytes lie and
   // when it was changed. Every run lies inside the image and no file's runs overlap: an entry
   // whose extents say otherwise carries a problem instead.

@@ -141,6 +141,14 @@ Error UdfTreeReader::walk(const ImageFile& file) {
 }
 
 Error UdfTreeReader::listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  return list(file, folder, true, out);
+}
+
+Error UdfTreeReader::listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  return list(file, folder, false, out);
+}
+
+Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, std::vector<TreeEntry>& out) const {
   const std::vector<TreeFolder>& folders = m_folders;
   out.clear();
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
@@ -162,8 +170,10 @@ Error UdfTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
     row.mark = fid.isHidden() ? HiddenMark::Hidden : HiddenMark::None;
     row.recordOffsets = directory.recordOffsets(fid);
     UdfFileEntry child;
-    if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
-    row.date = child.modified();
+    if (withEntries) {
+      if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
+      row.date = child.modified();
+    }
     if (row.isFolder) {
       // The folder the walk found at this record, when it still leads to the same entry.
       if (const auto found = row.recordOffsets.empty() ? m_records.end() : m_records.find(row.recordOffsets[0]);
@@ -171,7 +181,7 @@ Error UdfTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
         const TreeFolder& walked = folders[static_cast<size_t>(found->second.first)];
         if (walked.parent == folder && walked.directory == handleOf(fid.icbRef, fid.icbBlock)) row.folder = found->second.first;
       }
-    } else {
+    } else if (withEntries) {
       row.dataSector = child.embedded() ? 0 : child.firstDataSector(m_partitions);
       row.size = child.informationLength();
     }

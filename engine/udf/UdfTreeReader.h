@@ -34,6 +34,8 @@ class UdfTreeReader final : public TreeReader {
   int nameRank() const override { return 3; }
   const std::vector<TreeFolder>& folders() const override { return m_folders; }
   Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  // Leaves the entries' own descriptors unread: no dates, sizes or data.
+  Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
   Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
@@ -42,6 +44,7 @@ class UdfTreeReader final : public TreeReader {
  private:
   UdfTreeReader() = default;
   Error load(const ImageFile& file);
+  Error list(const ImageFile& file, int folder, bool withEntries, std::vector<TreeEntry>& out) const;
   Error walk(const ImageFile& file);
 
   // Where a folder's identifier lies in its parent directory, as the walk found it.
