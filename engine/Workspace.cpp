@@ -367,12 +367,14 @@ Error Workspace::folderRow(int node, EntryRow& out) const {
   return makeError(ErrorKind::PathNotFound, m_tree.pathOf(node), "The folder's record could not be found.");
 }
 
-const FolderListing* Workspace::pathListing(int folder, Error& error) const {
+const Workspace::PathListing* Workspace::pathListing(int folder, Error& error) const {
   if (const auto kept = m_pathListings.find(folder); kept != m_pathListings.end()) return &kept->second;
-  FolderListing listing;
-  error = listFolder(folder, listing);
+  PathListing made;
+  error = listFolder(folder, made.listing);
   if (error) return nullptr;
-  return &m_pathListings.emplace(folder, std::move(listing)).first->second;
+  for (size_t i = 0; i < made.listing.rows.size(); ++i)
+    for (const EntryRecord& record : made.listing.rows[i].records) made.names.add(i, record.name);
+  return &m_pathListings.emplace(folder, std::move(made)).first->second;
 }
 
 Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
@@ -387,16 +389,11 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
     return e;
   }
   Error listed;
-  const FolderListing* cached = pathListing(folder, listed);
+  const PathListing* cached = pathListing(folder, listed);
   if (listed) return listed;
-  const FolderListing& listing = *cached;
-  for (bool exact : {true, false}) {
-    std::vector<size_t> matches;
-    for (size_t i = 0; i < listing.rows.size(); ++i) {
-      bool match = false;
-      for (const EntryRecord& record : listing.rows[i].records) match = match || nameMatches(last, record.name, exact);
-      if (match) matches.push_back(i);
-    }
+  const FolderListing& listing = cached->listing;
+  {
+    const std::vector<size_t> matches = cached->names.find(last);
     if (matches.size() > 1) {
       // Each entry with its records, and a name that only it has, if any, to address it by.
       std::string text = "The path could mean " + std::to_string(matches.size()) + " entries:";
