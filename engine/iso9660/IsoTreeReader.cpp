@@ -332,15 +332,15 @@ Error IsoTreeReader::listContent(const ImageFile& file, int folder, std::vector<
       continue;
     }
     if (continues) out.back().problem = "its last extent is missing";
-    const RockRidgeFacts facts = m_rockRidge ? rockRidgeFacts(r.systemUse) : RockRidgeFacts{};
+    const RockRidgeEntries facts = m_rockRidge ? readRockRidge(r.systemUse, &file) : RockRidgeEntries{};
     if (facts.relocated) continue;  // listed where its placeholder stands
     ContentEntry& e = out.emplace_back();
     e.recordOffsets.assign(1, r.offset);
-    if (m_rockRidge) e.name = rockRidgeName(r.systemUse);
+    e.name = facts.name;
     if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier), m_joliet);
     e.hasModified = true;
     e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
-    const auto known = m_folderByExtent.find(facts.childLink ? facts.childLink : r.extent);
+    const auto known = m_folderByExtent.find(facts.childLink ? facts.childSector : r.extent);
     // A hidden folder may have lost its Directory bit; its extent still names a folder of the path table.
     const bool hiddenMark = (r.flags & kHiddenMarkBits) == kHiddenMarkBits;
     if ((r.flags & kFlagDirectory) || facts.childLink || (hiddenMark && known != m_folderByExtent.end())) {
