@@ -6,6 +6,7 @@
 #include "engine/TreeKinds.h"
 #include "engine/hfs/AppleTreeNotice.h"
 #include "engine/io/ImageFile.h"
+#include "engine/model/FolderPairing.h"
 #include "engine/model/NameKey.h"
 
 namespace umbra {
@@ -178,27 +179,11 @@ Error Workspace::checkRow(const EntryRow& row) const {
     HiddenMark mark;
     if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, mark)) return e;
   }
-  // Twins share their files' data: two folders that both hold files but share none are not twins.
-  std::vector<std::vector<std::pair<uint64_t, uint64_t>>> files;
-  std::vector<TreeEntry> entries;
-  for (const FolderPlace& place : node.places) {
-    if (m_trees.reader(place.tree).listFolder(m_image.File(), place.folder, entries))
-      continue;
-    auto& set = files.emplace_back();
-    for (const TreeEntry& e : entries)
-      if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
-    std::sort(set.begin(), set.end());
-    if (set.empty() || files.size() < 2) continue;
-    const auto& first = files.front();
-    if (first.empty()) continue;
-    std::vector<std::pair<uint64_t, uint64_t>> common;
-    std::set_intersection(first.begin(), first.end(), set.begin(), set.end(), std::back_inserter(common));
-    if (common.empty())
-      return rowError(ErrorKind::Unpaired, row,
-                      std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
-                          " and the " + m_trees.label(place.tree) +
-                          " tree hold different files, so they are not proven to be one folder; nothing was written.");
-  }
+  if (const int other = FolderPairing::treeWithOtherFiles(m_image.File(), m_trees, node); other >= 0)
+    return rowError(ErrorKind::Unpaired, row,
+                    std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
+                        " and the " + m_trees.label(other) +
+                        " tree hold different files, so they are not proven to be one folder; nothing was written.");
   return {};
 }
 

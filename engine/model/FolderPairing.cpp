@@ -1,6 +1,7 @@
 #include "engine/model/FolderPairing.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
@@ -85,6 +86,24 @@ void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
     if (!twinTaken[j]) restTwins.push_back(twins[j]);
   nodes = std::move(restNodes);
   twins = std::move(restTwins);
+}
+
+int FolderPairing::treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node) {
+  using FileSet = std::vector<std::pair<uint64_t, uint64_t>>;  // (data sector, size) of each non-empty file
+  std::vector<FileSet> files;
+  std::vector<TreeEntry> entries;
+  for (const FolderPlace& place : node.places) {
+    if (trees.reader(place.tree).listFolder(file, place.folder, entries)) continue;
+    FileSet& set = files.emplace_back();
+    for (const TreeEntry& e : entries)
+      if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
+    std::sort(set.begin(), set.end());
+    if (set.empty() || files.size() < 2 || files.front().empty()) continue;
+    FileSet common;
+    std::set_intersection(files.front().begin(), files.front().end(), set.begin(), set.end(), std::back_inserter(common));
+    if (common.empty()) return place.tree;
+  }
+  return -1;
 }
 
 const FolderPairing::Summary& FolderPairing::summary(int tree, int folder) {
