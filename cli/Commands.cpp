@@ -5,6 +5,7 @@
 #include "OutputBuffer.h"
 #include "ParallelListing.h"
 #include "engine/Workspace.h"
+#include "views/EntryText.h"
 
 namespace umbra::cli {
 
@@ -53,8 +54,8 @@ std::string heldOnly(const Workspace& ws, const EntryRow& row) {
 }
 
 void writeRowText(OutputBuffer& out, const Workspace& ws, const EntryRow& row, const std::string& prefix) {
-  out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
-      << row.modifiedText() << '\t' << prefix << row.name;
+  out << stateText(row.state) << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
+      << modifiedText(row.date) << '\t' << prefix << row.name;
   // The entry's names in the other trees, once each.
   const std::string* last = &row.name;
   for (const EntryRecord& record : row.records) {
@@ -83,7 +84,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << "null";
   out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden() ? "true" : "false")
       << ",\"size\":" << row.size << ",\"modified\":";
-  out.jsonString(row.isoDateText());
+  out.jsonString(isoDateText(row.date));
   out << ",\"primary_offset\":";
   if (primary)
     out << primary->offset;
@@ -98,7 +99,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << ",\"path\":";
     out.jsonString(*path);
   }
-  out << ",\"state\":\"" << row.stateName() << "\",\"records\":[";
+  out << ",\"state\":\"" << stateName(row.state) << "\",\"records\":[";
   for (size_t i = 0; i < row.records.size(); ++i) {
     const EntryRecord& record = row.records[i];
     out << (i ? "," : "") << "{\"tree\":\"" << ws.trees().reader(record.tree).kind().id << "\",\"name\":";

@@ -42,13 +42,8 @@ struct EntryRow {
   EntryOffsets records;
 
   bool hidden() const { return state == FolderState::Hidden; }
-  const char* property() const;       // "Normal", "Hidden" or "Partly hidden"
-  const char* stateName() const;      // "normal", "hidden" or "mixed"
   const EntryRecord* recordIn(int tree) const;
   uint64_t offsetIn(int tree) const;  // first copy's offset; 0 when the entry has no record there
-  std::string modifiedText() const;   // "%d-%d-%d %d:%d"
-  std::string isoDateText() const;    // ISO 8601 with the record's offset: "2026-05-03T22:12:00+02:00"
-  std::string sizeText() const;       // "%llu bytes"
 };
 
 // State from the records' marks.
