@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <algorithm>
 
+#include "views/EntryText.h"
+
 namespace umbra {
 
 namespace {
@@ -28,7 +30,7 @@ QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position)
       lines << QStringLiteral("Rock Ridge: %1").arg(QString::fromStdString(record.originalName));
   }
   if (!row.isFolder) lines << QStringLiteral("Size: %1 bytes").arg(QLocale().toString(static_cast<qulonglong>(row.size)));
-  lines << QStringLiteral("State: %1").arg(QString::fromLatin1(row.property()));
+  lines << QStringLiteral("State: %1").arg(QString::fromLatin1(stateText(row.state)));
   if (position >= 0) lines << QStringLiteral("Record %1 of the folder").arg(position + 1);
   return lines.join(QLatin1Char('\n'));
 }
@@ -91,10 +93,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       switch (index.column()) {
         case kName: return Names(index.row()).Shown();
-        case kProperty: return QString::fromLatin1(row.property());
+        case kProperty: return QString::fromLatin1(stateText(row.state));
         case kSize: return row.isFolder ? QString() : SizeText(row.size);  // Explorer leaves folders blank
         case kType: return m_types.Name(TypeOfRow(index.row()));
-        case kModifyTime: return QString::fromStdString(row.modifiedText());
+        case kModifyTime: return QString::fromStdString(modifiedText(row.date));
         default: return {};
       }
     case Qt::DecorationRole:

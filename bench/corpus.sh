@@ -3,9 +3,10 @@
 # over the same image in one hyperfine run, and counts what each command reads and its peak memory.
 #   bench/corpus.sh [BUILD_BIN_DIR] [--large]
 # Kinds: genisoimage -J -udf and -J of 2,000 folders named "folder 0000".. with 10 small files each,
-# a UDF 2.60 bridge of 2,000 folders made by pycdlib, a 10-level tree (genisoimage -J -R, so Rock
-# Ridge relocates its deepest folders), and with --large the xorriso Rock Ridge image of 21,001
-# folders and 200,000 files (make-large-image.sh; takes minutes to make).
+# a UDF 2.60 bridge of 2,000 folders made by pycdlib, a UDF 2.50 bridge of 2,000 folders with a
+# metadata partition and its mirror (the test suite's builder), a 10-level tree (genisoimage -J -R,
+# so Rock Ridge relocates its deepest folders), and with --large the xorriso Rock Ridge image of
+# 21,001 folders and 200,000 files (make-large-image.sh; takes minutes to make).
 # Per kind: info, ls /, ls -R, and hide then show of every top folder given as paths in one command.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,10 +46,11 @@ for i in range(2000):
                udf_path=f"/folder {i:04d}/a.txt")
 iso.write(sys.argv[1])
 PY
+/usr/bin/python3 "$here/../tests/engine/udf/mk_bridge_udf250.py" "$work/udf250.iso" --folders 2000 >/dev/null
 genisoimage -quiet -input-charset utf-8 -J -udf -o "$work/udf-bridge.iso" "$work/wide"
 genisoimage -quiet -input-charset utf-8 -J -o "$work/joliet.iso" "$work/wide"
 genisoimage -quiet -input-charset utf-8 -J -R -o "$work/deep-rr.iso" "$work/deep" 2>/dev/null
-kinds=(udf-bridge joliet udf260 deep-rr)
+kinds=(udf-bridge joliet udf260 udf250 deep-rr)
 if [ "$large" = yes ]; then
   "$here/make-large-image.sh" "$work/large-rr.iso" >/dev/null
   kinds+=(large-rr)

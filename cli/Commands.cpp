@@ -5,6 +5,7 @@
 #include "OutputBuffer.h"
 #include "ParallelListing.h"
 #include "engine/Workspace.h"
+#include "views/EntryText.h"
 
 namespace umbra::cli {
 
@@ -53,8 +54,8 @@ std::string heldOnly(const Workspace& ws, const EntryRow& row) {
 }
 
 void writeRowText(OutputBuffer& out, const Workspace& ws, const EntryRow& row, const std::string& prefix) {
-  out << row.property() << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
-      << row.modifiedText() << '\t' << prefix << row.name;
+  out << stateText(row.state) << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
+      << modifiedText(row.date) << '\t' << prefix << row.name;
   // The entry's names in the other trees, once each.
   const std::string* last = &row.name;
   for (const EntryRecord& record : row.records) {
@@ -83,7 +84,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << "null";
   out << ",\"folder\":" << (row.isFolder ? "true" : "false") << ",\"hidden\":" << (row.hidden() ? "true" : "false")
       << ",\"size\":" << row.size << ",\"modified\":";
-  out.jsonString(row.isoDateText());
+  out.jsonString(isoDateText(row.date));
   out << ",\"primary_offset\":";
   if (primary)
     out << primary->offset;
@@ -98,7 +99,7 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out << ",\"path\":";
     out.jsonString(*path);
   }
-  out << ",\"state\":\"" << row.stateName() << "\",\"records\":[";
+  out << ",\"state\":\"" << stateName(row.state) << "\",\"records\":[";
   for (size_t i = 0; i < row.records.size(); ++i) {
     const EntryRecord& record = row.records[i];
     out << (i ? "," : "") << "{\"tree\":\"" << ws.trees().reader(record.tree).kind().id << "\",\"name\":";
@@ -126,7 +127,7 @@ int infoCommand(const std::string& image, bool json) {
     uint64_t files = 0, hidden = 0, mixed = 0;
   };
   std::vector<Counts> counts(chunkCount(everyFolder.size()));
-  const Error e = listForEach(ws, everyFolder, [&](size_t chunk, int, const FolderListing& listing) {
+  const Error e = listForEach(ws, everyFolder, Rows::MarksOnly, [&](size_t chunk, int, const FolderListing& listing) {
     for (const EntryRow& row : listing.rows) {
       counts[chunk].files += row.isFolder ? 0 : 1;
       counts[chunk].hidden += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
@@ -174,7 +175,7 @@ int infoCommand(const std::string& image, bool json) {
       if (trees.usable(t))
         out << "null";
       else
-        out.jsonString(trees.problems[static_cast<size_t>(t)]);
+        out.jsonString(trees.problem(t));
       out << '}';
     }
     out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
@@ -193,7 +194,7 @@ int infoCommand(const std::string& image, bool json) {
       out << "\n  " << trees.reader(t).kind().label;
       if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
         out << ": " << d;
-      if (!trees.usable(t)) out << " (cannot be used: " << trees.problems[static_cast<size_t>(t)] << ")";
+      if (!trees.usable(t)) out << " (cannot be used: " << trees.problem(t) << ")";
     }
     out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
         << "\nPartly hidden folders: " << mixedFolders << '\n';
@@ -230,7 +231,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   std::vector<OutputBuffer> later(chunkCount(order.size()));
   std::vector<char> chunkStarted(later.size(), 0);
   if (json) out << '[';
-  const Error e = listForEach(ws, order, [&](size_t chunk, int folder, const FolderListing& listing) {
+  const Error e = listForEach(ws, order, Rows::Full, [&](size_t chunk, int folder, const FolderListing& listing) {
     OutputBuffer& sink = chunk == 0 ? out : later[chunk];
     std::string prefix;
     if (recursive) {

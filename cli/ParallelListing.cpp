@@ -15,7 +15,7 @@ size_t chunkCount(size_t folders) {
   return std::clamp<size_t>(folders / kFoldersPerThread, 1, std::min(cores, kMaxThreads));
 }
 
-Error listForEach(const Workspace& ws, const std::vector<int>& folders, const ChunkVisitor& visit) {
+Error listForEach(const Workspace& ws, const std::vector<int>& folders, Rows rows, const ChunkVisitor& visit) {
   const size_t chunks = chunkCount(folders.size());
   const size_t perChunk = (folders.size() + chunks - 1) / chunks;
   auto bounds = [&](size_t chunk) {
@@ -28,6 +28,7 @@ Error listForEach(const Workspace& ws, const std::vector<int>& folders, const Ch
     threads.emplace_back([&, chunk] {
       std::unique_ptr<FolderReader> reader = ws.openReader(errors[chunk]);
       if (!reader) return;
+      reader->marksOnly(rows == Rows::MarksOnly);
       FolderListing listing;
       for (auto [i, end] = bounds(chunk); i < end; ++i) {
         if ((errors[chunk] = reader->list(folders[i], listing))) return;
@@ -36,6 +37,7 @@ Error listForEach(const Workspace& ws, const std::vector<int>& folders, const Ch
     });
   }
   if (std::unique_ptr<FolderReader> reader = ws.openReader(errors[0])) {
+    reader->marksOnly(rows == Rows::MarksOnly);
     FolderListing listing;
     for (auto [i, end] = bounds(0); i < end; ++i) {
       if ((errors[0] = reader->list(folders[i], listing))) break;

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/io/ImageFile.h"
+#include "engine/TreeKinds.h"
 #include "engine/hfs/AppleTreeNotice.h"
-#include "engine/iso9660/IsoTreeReader.h"
-#include "engine/udf/UdfTreeReader.h"
+#include "engine/io/ImageFile.h"
+#include "engine/model/FolderPairing.h"
 #include "engine/model/NameKey.h"
 
 namespace umbra {
@@ -14,9 +14,6 @@ namespace umbra {
 using namespace iso;
 
 namespace {
-// A listing of every folder sees each record once per tree; a record takes at least this many bytes.
-constexpr uint64_t kSmallestRecord = 34;
-
 std::string joined(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
@@ -38,25 +35,22 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
   m_stampPending = mode == OpenMode::WorkUnstamped;
 
   // The trees of the image; the ISO 9660 tree comes first and gives the folder nodes.
-  m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, false));
-  if (m_image.HasJoliet()) m_trees.readers.push_back(std::make_unique<IsoTreeReader>(m_image, true));
-  if (auto udf = findUdfTree(m_image.File())) m_trees.readers.push_back(std::move(udf));
-  if (std::string notice = appleTreeNotice(m_image.File()); !notice.empty()) m_notices.push_back(std::move(notice));
-  m_trees.folders.resize(m_trees.readers.size());
-  m_trees.problems.resize(m_trees.readers.size());
   Error result;
-  for (size_t t = 0; t < m_trees.readers.size(); ++t) {
-    std::string problem = m_trees.readers[t]->problem();
-    if (problem.empty()) {
-      const Error e = m_trees.readers[t]->readFolders(m_image.File(), m_trees.folders[t]);
-      if (t == 0) result = e;  // the ISO 9660 tree's failure is the image's
-      else if (e) problem = e.reason;
-    }
-    m_trees.problems[t] = std::move(problem);
+  for (const TreeFinder find : treeFinders()) {
+    ImageTree tree;
+    const Error e = find(m_image, tree.reader);
+    if (!tree.reader) continue;
+    tree.problem = tree.reader->problem();
+    if (m_trees.list.empty())
+      result = e;  // the ISO 9660 tree's failure is the image's
+    else if (tree.problem.empty() && e)
+      tree.problem = e.reason;
+    m_trees.list.push_back(std::move(tree));
   }
-  if (result && (result.kind != ErrorKind::UnknownFormat || m_trees.folders[0].empty())) {
+  if (std::string notice = appleTreeNotice(m_image.File()); !notice.empty()) m_notices.push_back(std::move(notice));
+  if (m_trees.list.empty() || (result && (result.kind != ErrorKind::UnknownFormat || m_trees.foldersOf(0).empty()))) {
     close();
-    return result;
+    return result ? result : makeError(ErrorKind::UnknownFormat, path, kUnknownFormatMessage);
   }
   m_tree.build(m_image.File(), m_trees);
   return result;  // an unknown format keeps the image open with the tree built so far
@@ -140,7 +134,7 @@ std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
   auto file = std::make_unique<ImageFile>(ImageFile::kSmallCache);  // its readers list folders in order
   error = file->open(m_path, ImageFile::Mode::ReadOnly);
   if (error) return nullptr;
-  const uint64_t budget = static_cast<uint64_t>(m_trees.count()) * (file->size() / kSmallestRecord + 1);
+  const uint64_t budget = m_trees.entryBudget(file->size());
   auto reader = std::make_unique<FolderReader>(std::move(file), m_tree);
   reader->limitEntries(budget);
   return reader;
@@ -166,7 +160,7 @@ Error Workspace::checkRow(const EntryRow& row) const {
     return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");
   const CFolderNode& node = m_tree.node(row.folderIndex);
   for (int tree : node.unpairedIn) {
-    const std::string& problem = m_trees.problems[static_cast<size_t>(tree)];
+    const std::string& problem = m_trees.problem(tree);
     if (!problem.empty())
       return rowError(ErrorKind::Unpaired, row,
                       std::string("The ") + m_trees.label(tree) + " tree of this image cannot be used (" + problem +
@@ -185,27 +179,11 @@ Error Workspace::checkRow(const EntryRow& row) const {
     HiddenMark mark;
     if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, mark)) return e;
   }
-  // Twins share their files' data: two folders that both hold files but share none are not twins.
-  std::vector<std::vector<std::pair<uint64_t, uint64_t>>> files;
-  std::vector<TreeEntry> entries;
-  for (const FolderPlace& place : node.places) {
-    if (m_trees.reader(place.tree).listFolder(m_image.File(), m_trees.foldersOf(place.tree), place.folder, entries))
-      continue;
-    auto& set = files.emplace_back();
-    for (const TreeEntry& e : entries)
-      if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
-    std::sort(set.begin(), set.end());
-    if (set.empty() || files.size() < 2) continue;
-    const auto& first = files.front();
-    if (first.empty()) continue;
-    std::vector<std::pair<uint64_t, uint64_t>> common;
-    std::set_intersection(first.begin(), first.end(), set.begin(), set.end(), std::back_inserter(common));
-    if (common.empty())
-      return rowError(ErrorKind::Unpaired, row,
-                      std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
-                          " and the " + m_trees.label(place.tree) +
-                          " tree hold different files, so they are not proven to be one folder; nothing was written.");
-  }
+  if (const int other = FolderPairing::treeWithOtherFiles(m_image.File(), m_trees, node); other >= 0)
+    return rowError(ErrorKind::Unpaired, row,
+                    std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
+                        " and the " + m_trees.label(other) +
+                        " tree hold different files, so they are not proven to be one folder; nothing was written.");
   return {};
 }
 
@@ -356,7 +334,7 @@ Error Workspace::listContent(int tree, int treeFolder, std::vector<ContentEntry>
   if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
   if (tree < 0 || tree >= m_trees.count() || !m_trees.usable(tree))
     return makeError(ErrorKind::PathNotFound, m_path, "No such tree.");
-  Error e = m_trees.reader(tree).listContent(m_image.File(), m_trees.foldersOf(tree), treeFolder, out);
+  Error e = m_trees.reader(tree).listContent(m_image.File(), treeFolder, out);
   if (e && e.path.empty()) e.path = m_path;
   return e;
 }
@@ -374,12 +352,14 @@ Error Workspace::folderRow(int node, EntryRow& out) const {
   return makeError(ErrorKind::PathNotFound, m_tree.pathOf(node), "The folder's record could not be found.");
 }
 
-const FolderListing* Workspace::pathListing(int folder, Error& error) const {
+const Workspace::PathListing* Workspace::pathListing(int folder, Error& error) const {
   if (const auto kept = m_pathListings.find(folder); kept != m_pathListings.end()) return &kept->second;
-  FolderListing listing;
-  error = listFolder(folder, listing);
+  PathListing made;
+  error = listFolder(folder, made.listing);
   if (error) return nullptr;
-  return &m_pathListings.emplace(folder, std::move(listing)).first->second;
+  for (size_t i = 0; i < made.listing.rows.size(); ++i)
+    for (const EntryRecord& record : made.listing.rows[i].records) made.names.add(i, record.name);
+  return &m_pathListings.emplace(folder, std::move(made)).first->second;
 }
 
 Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
@@ -394,16 +374,11 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
     return e;
   }
   Error listed;
-  const FolderListing* cached = pathListing(folder, listed);
+  const PathListing* cached = pathListing(folder, listed);
   if (listed) return listed;
-  const FolderListing& listing = *cached;
-  for (bool exact : {true, false}) {
-    std::vector<size_t> matches;
-    for (size_t i = 0; i < listing.rows.size(); ++i) {
-      bool match = false;
-      for (const EntryRecord& record : listing.rows[i].records) match = match || nameMatches(last, record.name, exact);
-      if (match) matches.push_back(i);
-    }
+  const FolderListing& listing = cached->listing;
+  {
+    const std::vector<size_t> matches = cached->names.find(last);
     if (matches.size() > 1) {
       // Each entry with its records, and a name that only it has, if any, to address it by.
       std::string text = "The path could mean " + std::to_string(matches.size()) + " entries:";

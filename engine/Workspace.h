@@ -15,6 +15,7 @@
 #include "engine/model/FolderReader.h"
 #include "engine/model/FolderTree.h"
 #include "engine/model/ImageTrees.h"
+#include "engine/model/PathNames.h"
 
 namespace umbra {
 
@@ -107,8 +108,12 @@ class Workspace {
   mutable FolderReader m_reader{m_image.File(), m_tree};
   // Listings made to resolve paths, kept until the next write: the paths of one command, and the
   // window's look-ups on one image, list each parent folder once.
-  mutable std::unordered_map<int, FolderListing> m_pathListings;
-  const FolderListing* pathListing(int folder, Error& error) const;
+  struct PathListing {
+    FolderListing listing;
+    NameIndex names;  // row numbers by every record's name
+  };
+  mutable std::unordered_map<int, PathListing> m_pathListings;
+  const PathListing* pathListing(int folder, Error& error) const;
 };
 
 }  // namespace umbra

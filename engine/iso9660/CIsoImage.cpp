@@ -162,18 +162,6 @@ Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t r
   return {};
 }
 
-Error CIsoImage::ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const {
-  return readRecordFlags(m_file, m_path, recordOffset, flags);
-}
-
-Error CIsoImage::WriteFileFlags(uint64_t recordOffset, uint8_t value) {
-  uint8_t current = 0;
-  if (Error e = ReadFileFlags(recordOffset, current)) return e;
-  if (!IsWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
-  if (!m_file.writeAt(recordOffset + kDrFlags, &value, 1)) return ioError("Cannot write to the image");
-  return {};
-}
-
 std::string jolietToUtf8(std::string_view ucs2be) {
   std::string out;
   jolietToUtf8(ucs2be, out);

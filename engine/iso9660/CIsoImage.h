@@ -90,12 +90,6 @@ class CIsoImage {
   const uint8_t* JolietDescriptor() const { return m_jolietVd.data(); }
   const std::vector<VolumeDescriptorInfo>& Descriptors() const { return m_descriptors; }
 
-  // Reads the flags byte of the directory record at recordOffset, after checking that a
-  // plausible record stands there.
-  Error ReadFileFlags(uint64_t recordOffset, uint8_t& flags) const;
-  // Writes the flags byte (offset + 25) of the record at recordOffset; on disk with the next sync.
-  Error WriteFileFlags(uint64_t recordOffset, uint8_t value);
-
  private:
   Error scanDescriptors();
   Error ioError(const char* what) const;

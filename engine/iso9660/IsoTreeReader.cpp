@@ -32,7 +32,17 @@ std::string IsoTreeReader::nameOf(std::string_view identifier) const {
   return m_joliet ? jolietToUtf8(identifier) : std::string(identifier);
 }
 
-Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const {
+Error IsoTreeReader::open(const CIsoImage& image, bool joliet, std::unique_ptr<TreeReader>& out) {
+  out.reset();
+  if (joliet && !image.HasJoliet()) return {};
+  std::unique_ptr<IsoTreeReader> reader(new IsoTreeReader(image, joliet));
+  Error e = reader->readFolders(image.File());
+  out = std::move(reader);
+  return e;
+}
+
+Error IsoTreeReader::readFolders(const ImageFile& file) {
+  std::vector<TreeFolder>& out = m_folders;
   out.clear();
   m_folderByExtent.clear();
   const uint64_t offset = sectorOffset(m_pathTableSector);
@@ -93,7 +103,7 @@ Error IsoTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>&
 }
 
 Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
-                                       const std::vector<int>& depth) const {
+                                       const std::vector<int>& depth) {
   // Makers move a folder that would stand deeper than ISO 9660's eight levels, so placeholders stand
   // in folders seven levels below the root (the eighth level), which can hold no folder of their own.
   // Only those folders are read here; a placeholder elsewhere stays a file, and its moved folder in
@@ -211,8 +221,8 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
   return {};
 }
 
-Error IsoTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                std::vector<TreeEntry>& out) const {
+Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  const std::vector<TreeFolder>& folders = m_folders;
   // Entries are reused from one listing to the next: a listing of every folder then allocates little.
   size_t count = 0;
   thread_local std::vector<uint8_t> buffer;
@@ -297,8 +307,8 @@ std::string withoutVersion(std::string name, bool joliet) {
 }
 }  // namespace
 
-Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                 std::vector<ContentEntry>& out) const {
+Error IsoTreeReader::listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const {
+  const std::vector<TreeFolder>& folders = m_folders;
   out.clear();
   if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
     return makeError(ErrorKind::PathNotFound, m_path, "No such folder.");
@@ -322,15 +332,15 @@ Error IsoTreeReader::listContent(const ImageFile& file, const std::vector<TreeFo
       continue;
     }
     if (continues) out.back().problem = "its last extent is missing";
-    const RockRidgeFacts facts = m_rockRidge ? rockRidgeFacts(r.systemUse) : RockRidgeFacts{};
+    const RockRidgeEntries facts = m_rockRidge ? readRockRidge(r.systemUse, &file) : RockRidgeEntries{};
     if (facts.relocated) continue;  // listed where its placeholder stands
     ContentEntry& e = out.emplace_back();
     e.recordOffsets.assign(1, r.offset);
-    if (m_rockRidge) e.name = rockRidgeName(r.systemUse);
+    e.name = facts.name;
     if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier), m_joliet);
     e.hasModified = true;
     e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
-    const auto known = m_folderByExtent.find(facts.childLink ? facts.childLink : r.extent);
+    const auto known = m_folderByExtent.find(facts.childLink ? facts.childSector : r.extent);
     // A hidden folder may have lost its Directory bit; its extent still names a folder of the path table.
     const bool hiddenMark = (r.flags & kHiddenMarkBits) == kHiddenMarkBits;
     if ((r.flags & kFlagDirectory) || facts.childLink || (hiddenMark && known != m_folderByExtent.end())) {

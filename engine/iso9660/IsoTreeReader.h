@@ -22,32 +22,31 @@ class IsoTreeReader : public TreeReader {
   static const TreeKind kIso9660;
   static const TreeKind kJoliet;
 
-  // The tree of the primary descriptor (joliet false) or of the Joliet descriptor of an open image.
-  IsoTreeReader(const CIsoImage& image, bool joliet);
+  // The tree of the primary descriptor (joliet false) or of the Joliet descriptor of an open image,
+  // its folders read from the path table (out null for Joliet when the image has no Joliet
+  // descriptor). An error says why the folders could not all be read; the reader then holds those
+  // read before it (UnknownFormat) or none.
+  static Error open(const CIsoImage& image, bool joliet, std::unique_ptr<TreeReader>& out);
 
   const TreeKind& kind() const override { return m_joliet ? kJoliet : kIso9660; }
   bool keepsGivenNames() const override;
   bool placesEveryFolder() const override { return !m_unfollowedRelocation; }
   int nameRank() const override { return m_joliet ? 1 : m_rockRidge ? 2 : 0; }
   std::string description() const override;
-  Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
-  Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                   std::vector<TreeEntry>& out) const override;
-  Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                    std::vector<ContentEntry>& out) const override;
+  const std::vector<TreeFolder>& folders() const override { return m_folders; }
+  Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
 
-  // Whether the ISO 9660 tree carries Rock Ridge names (known after readFolders).
-  bool rockRidge() const { return m_rockRidge; }
-
  private:
+  IsoTreeReader(const CIsoImage& image, bool joliet);
+  Error readFolders(const ImageFile& file);
   std::string nameOf(std::string_view identifier) const;
   // Moves each relocated folder to its placeholder's folder and renumbers the list so that parents
   // still come first; leaves `folders` as it was and returns the error when a link is bad.
-  Error followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
-                          const std::vector<int>& depth) const;
+  Error followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders, const std::vector<int>& depth);
 
   // A relocated folder: its placeholder's record (the key of m_placeholders) and its moved record.
   struct Relocation {
@@ -62,12 +61,12 @@ class IsoTreeReader : public TreeReader {
   uint32_t m_pathTableSector = 0;
   uint32_t m_pathTableSize = 0;
   uint8_t m_escape = 0;  // Joliet level: '@', 'C' or 'E'
-  // Filled once by readFolders, read-only afterwards (listings may run on several threads).
-  mutable std::unordered_map<uint32_t, int> m_folderByExtent;
-  mutable bool m_rockRidge = false;
-  mutable std::unordered_map<uint64_t, Relocation> m_placeholders;  // placeholder record offset -> folder
-  mutable std::unordered_map<uint64_t, int> m_movedRecords;         // moved record offset -> folder
-  mutable bool m_unfollowedRelocation = false;
+  std::vector<TreeFolder> m_folders;
+  std::unordered_map<uint32_t, int> m_folderByExtent;
+  bool m_rockRidge = false;
+  std::unordered_map<uint64_t, Relocation> m_placeholders;  // placeholder record offset -> folder
+  std::unordered_map<uint64_t, int> m_movedRecords;         // moved record offset -> folder
+  bool m_unfollowedRelocation = false;
 };
 
 }  // namespace umbra

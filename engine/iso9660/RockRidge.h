@@ -21,25 +21,15 @@ struct RockRidgeEntries {
   bool relocated = false;    // RE: the record of a moved folder in the folder holding moved folders
   bool childLink = false;    // CL: a placeholder for a moved folder
   uint32_t childSector = 0;  // CL: the moved folder's directory sector
+  bool link = false;         // SL: a symbolic link
+  std::string linkTarget;    // its target, components joined by "/"; empty when cut short
+  bool hasModified = false;  // TF with a modification time
+  int64_t modified = 0;      // seconds since 1970-01-01 UTC
 };
 
 // Reads the entries of a record's system use area. With a file, continuation areas (CE) are
 // followed too, a bounded number of them and only inside the image; without one, they are not.
 RockRidgeEntries readRockRidge(std::string_view systemUse, const ImageFile* file = nullptr);
-// The NM name of the record's own system use area only.
-std::string rockRidgeName(std::string_view systemUse);
-
-// What a copy of an entry needs from its Rock Ridge entries (within the record; continuation
-// areas are not followed).
-struct RockRidgeFacts {
-  bool link = false;         // SL: a symbolic link
-  std::string linkTarget;    // its target, components joined by "/"; empty when cut short
-  bool hasModified = false;  // TF with a modification time
-  int64_t modified = 0;      // seconds since 1970-01-01 UTC
-  uint32_t childLink = 0;    // CL: the extent of the folder relocated from here; 0 when none
-  bool relocated = false;    // RE: this folder stands in for one that lives elsewhere in the tree
-};
-RockRidgeFacts rockRidgeFacts(std::string_view systemUse);
 
 // Seconds since 1970-01-01 UTC of a 7-byte directory record date (its own zone applied).
 int64_t recordDateSeconds(const uint8_t* date);

@@ -1,6 +1,7 @@
 #include "engine/model/FolderPairing.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
@@ -32,8 +33,8 @@ FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, con
       m_trees(trees),
       m_tree(tree),
       m_pairedTree(pairedTree),
-      // Every record takes at least 34 bytes, and each folder is listed at most once per tree.
-      m_entryBudget(static_cast<uint64_t>(trees.count()) * (file.size() / 34 + 1)) {}
+      // Each folder is listed at most once per tree.
+      m_entryBudget(trees.entryBudget(file.size())) {}
 
 void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
                                const std::function<Keys(int)>& nodeKeys, const std::function<Keys(int)>& twinKeys,
@@ -87,12 +88,30 @@ void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
   twins = std::move(restTwins);
 }
 
+int FolderPairing::treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node) {
+  using FileSet = std::vector<std::pair<uint64_t, uint64_t>>;  // (data sector, size) of each non-empty file
+  std::vector<FileSet> files;
+  std::vector<TreeEntry> entries;
+  for (const FolderPlace& place : node.places) {
+    if (trees.reader(place.tree).listFolder(file, place.folder, entries)) continue;
+    FileSet& set = files.emplace_back();
+    for (const TreeEntry& e : entries)
+      if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
+    std::sort(set.begin(), set.end());
+    if (set.empty() || files.size() < 2 || files.front().empty()) continue;
+    FileSet common;
+    std::set_intersection(files.front().begin(), files.front().end(), set.begin(), set.end(), std::back_inserter(common));
+    if (common.empty()) return place.tree;
+  }
+  return -1;
+}
+
 const FolderPairing::Summary& FolderPairing::summary(int tree, int folder) {
   Summary& s = m_summaries[placeKey(tree, folder)];
   if (s.read) return s;
   s.read = true;
   std::vector<TreeEntry> entries;
-  if (m_entryBudget == 0 || m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), folder, entries)) return s;
+  if (m_entryBudget == 0 || m_trees.reader(tree).listFolder(m_file, folder, entries)) return s;
   m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
   ContentPrint files;
   for (const TreeEntry& e : entries) {
@@ -136,7 +155,7 @@ const std::string& FolderPairing::originalName(int tree, int parentFolder, int f
   if (it == m_originals.end()) {
     it = m_originals.emplace(key, std::unordered_map<int, std::string>{}).first;
     std::vector<TreeEntry> entries;
-    if (m_entryBudget > 0) m_trees.reader(tree).listFolder(m_file, m_trees.foldersOf(tree), parentFolder, entries);
+    if (m_entryBudget > 0) m_trees.reader(tree).listFolder(m_file, parentFolder, entries);
     m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
     for (TreeEntry& e : entries)
       if (e.isFolder && e.folder >= 0 && !e.originalName.empty()) it->second[e.folder] = std::move(e.originalName);

@@ -14,11 +14,17 @@
 namespace umbra {
 
 class FolderTree;
+struct CFolderNode;
 class ImageFile;
 
 class FolderPairing {
  public:
   FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree);
+
+  // Twins share their files' data: the first tree (after the node's first) whose folder holds files
+  // none of which the first tree's folder holds, or -1. Such folders are not one folder, whatever
+  // paired them; a folder without files, or one that cannot be listed, proves nothing here.
+  static int treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node);
 
   // Pairs nodes (children of `parent`, not yet placed in the tree) with twins (children of
   // `folder` in the tree); the pairs found leave both lists.

@@ -8,16 +8,6 @@
 
 namespace umbra {
 
-namespace {
-// Writes n (below 1000) without leading zeros; returns the position after it.
-char* putSmallNumber(char* out, unsigned n) {
-  if (n >= 100) *out++ = static_cast<char>('0' + n / 100);
-  if (n >= 10) *out++ = static_cast<char>('0' + n / 10 % 10);
-  *out++ = static_cast<char>('0' + n % 10);
-  return out;
-}
-}  // namespace
-
 FolderState stateOf(const EntryOffsets& records) {
   size_t hidden = 0, clear = 0;
   for (const EntryRecord& r : records) {
@@ -26,22 +16,6 @@ FolderState stateOf(const EntryOffsets& records) {
   }
   if (clear == records.size()) return FolderState::Normal;
   return hidden == records.size() ? FolderState::Hidden : FolderState::Mixed;
-}
-
-const char* EntryRow::property() const {
-  switch (state) {
-    case FolderState::Hidden: return "Hidden";
-    case FolderState::Mixed: return "Partly hidden";
-    default: return "Normal";
-  }
-}
-
-const char* EntryRow::stateName() const {
-  switch (state) {
-    case FolderState::Hidden: return "hidden";
-    case FolderState::Mixed: return "mixed";
-    default: return "normal";
-  }
 }
 
 const EntryRecord* EntryRow::recordIn(int tree) const {
@@ -53,46 +27,6 @@ const EntryRecord* EntryRow::recordIn(int tree) const {
 uint64_t EntryRow::offsetIn(int tree) const {
   const EntryRecord* r = recordIn(tree);
   return r ? r->offset : 0;
-}
-
-// "%d-%d-%d %d:%d" of year, month, day, hour, minute; written by hand because a listing of a
-// large image formats hundreds of thousands of these.
-std::string EntryRow::modifiedText() const {
-  char text[32];
-  const unsigned year = std::min<unsigned>(date.year, 9999);
-  char* out = text;
-  *out++ = static_cast<char>('0' + year / 1000);
-  *out++ = static_cast<char>('0' + year / 100 % 10);
-  *out++ = static_cast<char>('0' + year / 10 % 10);
-  *out++ = static_cast<char>('0' + year % 10);
-  *out++ = '-';
-  out = putSmallNumber(out, date.month);
-  *out++ = '-';
-  out = putSmallNumber(out, date.day);
-  *out++ = ' ';
-  out = putSmallNumber(out, date.hour);
-  *out++ = ':';
-  out = putSmallNumber(out, date.minute);
-  return std::string(text, out);
-}
-
-std::string EntryRow::isoDateText() const {
-  char text[40];
-  const unsigned year = std::min<unsigned>(date.year, 9999);
-  int n = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", year, unsigned{date.month},
-                        unsigned{date.day}, unsigned{date.hour}, unsigned{date.minute}, unsigned{date.second});
-  if (date.hasOffset) {
-    const int minutes = date.offsetMinutes < 0 ? -date.offsetMinutes : date.offsetMinutes;
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%c%02d:%02d",
-                       date.offsetMinutes < 0 ? '-' : '+', minutes / 60, minutes % 60);
-  }
-  return std::string(text, static_cast<size_t>(n));
-}
-
-std::string EntryRow::sizeText() const {
-  char text[40];
-  std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(size));
-  return text;
 }
 
 FolderReader::FolderReader(const ImageFile& file, const FolderTree& tree) : m_file(&file), m_tree(&tree) {}
@@ -135,7 +69,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   // The folder's first tree gives the rows.
   const FolderPlace base = node.places.front();
   std::vector<TreeEntry>& baseEntries = m_entries[static_cast<size_t>(base.tree)];
-  Error error = trees.reader(base.tree).listFolder(*m_file, trees.foldersOf(base.tree), base.folder, baseEntries);
+  Error error = trees.reader(base.tree).listFolder(*m_file, base.folder, baseEntries);
   if (error && baseEntries.empty()) {
     out.rows.clear();
     return error;
@@ -183,7 +117,9 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (const FolderPlace& place : node.places) {
     if (place.tree == base.tree) continue;
     std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
-    if (Error e = trees.reader(place.tree).listFolder(*m_file, trees.foldersOf(place.tree), place.folder, entries);
+    const TreeReader& reader = trees.reader(place.tree);
+    if (Error e = m_marksOnly ? reader.listMarks(*m_file, place.folder, entries)
+                              : reader.listFolder(*m_file, place.folder, entries);
         e && !error)
       error = e;
     listed += entries.size();
@@ -208,6 +144,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         }
         continue;
       }
+      if (m_marksOnly) continue;
       // A file's twin holds the same data; entries sharing it (empty files) are matched by name below.
       const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
       if (first == last) continue;

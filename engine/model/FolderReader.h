@@ -42,13 +42,8 @@ struct EntryRow {
   EntryOffsets records;
 
   bool hidden() const { return state == FolderState::Hidden; }
-  const char* property() const;       // "Normal", "Hidden" or "Partly hidden"
-  const char* stateName() const;      // "normal", "hidden" or "mixed"
   const EntryRecord* recordIn(int tree) const;
   uint64_t offsetIn(int tree) const;  // first copy's offset; 0 when the entry has no record there
-  std::string modifiedText() const;   // "%d-%d-%d %d:%d"
-  std::string isoDateText() const;    // ISO 8601 with the record's offset: "2026-05-03T22:12:00+02:00"
-  std::string sizeText() const;       // "%llu bytes"
 };
 
 // State from the records' marks.
@@ -73,12 +68,17 @@ class FolderReader {
   // Caps the entries this reader lists from now on: a crafted image whose folders share their
   // record lists must not make a listing of every folder run for minutes.
   void limitEntries(uint64_t entries) { m_entryBudget = entries; }
+  // Rows for counting: every row with its state, but a file's row holds its first tree's record
+  // only, and a row's date and size come from its first tree (other trees' entries are listed
+  // without the reads those need).
+  void marksOnly(bool on) { m_marksOnly = on; }
 
  private:
   std::unique_ptr<ImageFile> m_ownFile;
   const ImageFile* m_file;
   const FolderTree* m_tree;
   uint64_t m_entryBudget = UINT64_MAX;
+  bool m_marksOnly = false;
   // Buffers reused from one listing to the next.
   std::vector<std::vector<TreeEntry>> m_entries;  // per tree
   struct FileKey {

@@ -2,6 +2,7 @@
 
 #include "engine/model/FolderPairing.h"
 #include "engine/model/NameKey.h"
+#include "engine/model/PathNames.h"
 
 namespace umbra {
 
@@ -124,24 +125,6 @@ const std::string& FolderTree::originalNameIn(int node, int tree) const {
   return folder < 0 ? none : m_trees->folder(tree, folder).originalName;
 }
 
-bool nameMatches(std::string_view component, std::string_view name, bool exact) {
-  if (component.empty()) return false;
-  auto same = [&](std::string_view candidate) {
-    if (candidate.size() != component.size()) return false;
-    if (exact) return candidate == component;
-    for (size_t i = 0; i < candidate.size(); ++i) {
-      char x = candidate[i], y = component[i];
-      if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-      if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-      if (x != y) return false;
-    }
-    return true;
-  };
-  const std::string_view base = withoutVersion(name);
-  if (same(name) || same(base)) return true;
-  return !base.empty() && base.back() == '.' && same(base.substr(0, base.size() - 1));  // "README.;1"
-}
-
 Error FolderTree::findFolder(std::string_view path, int& result) const {
   result = -1;
   if (m_nodes.empty()) return makeError(ErrorKind::PathNotFound, std::string(path), "No such folder in the image.");
@@ -153,16 +136,12 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
     rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
     if (part.empty() || part == ".") continue;
     int found = -1;
-    for (bool exact : {true, false}) {
+    {
+      NameIndex names;
+      for (int child : node(folder).children)
+        for (const FolderPlace& p : node(child).places) names.add(static_cast<size_t>(child), m_trees->folder(p.tree, p.folder).name);
       std::vector<int> matches;
-      for (int child : node(folder).children) {
-        bool match = false;
-        for (const FolderPlace& p : node(child).places) {
-          const TreeFolder& f = m_trees->folder(p.tree, p.folder);
-          match = match || nameMatches(part, f.name, exact);
-        }
-        if (match) matches.push_back(child);
-      }
+      for (size_t child : names.find(part)) matches.push_back(static_cast<int>(child));
       if (matches.size() > 1) {
         // Each folder with its names per tree, and a name that only it has, if any, to address it by.
         std::string text = "The path could mean " + std::to_string(matches.size()) + " folders:";
@@ -185,10 +164,7 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
         }
         return makeError(ErrorKind::AmbiguousPath, std::string(path), text + ".");
       }
-      if (matches.size() == 1) {
-        found = matches[0];
-        break;
-      }
+      if (matches.size() == 1) found = matches[0];
     }
     if (found < 0) return makeError(ErrorKind::PathNotFound, std::string(path), "No such folder in the image.");
     folder = found;

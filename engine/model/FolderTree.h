@@ -79,8 +79,4 @@ class FolderTree {
   std::vector<std::vector<int>> m_byPlace;  // per tree: folder index -> node
 };
 
-// Whether a path component names an entry of the given name: "exact" compares as stored (an ISO
-// 9660 identifier without its version or trailing dot), otherwise ASCII letters match either case.
-bool nameMatches(std::string_view component, std::string_view name, bool exact);
-
 }  // namespace umbra

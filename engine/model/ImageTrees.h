@@ -1,5 +1,5 @@
 #pragma once
-// Every tree an open image has, each with its reader and the folders the reader found.
+// Every tree an open image has, each with its reader and whether it can be used.
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,24 +8,29 @@
 
 namespace umbra {
 
-struct ImageTrees {
-  std::vector<std::unique_ptr<TreeReader>> readers;  // tree 0 is the ISO 9660 tree
-  std::vector<std::vector<TreeFolder>> folders;      // per tree
-  std::vector<std::string> problems;                 // per tree: why it cannot be used; "" when it can
+struct ImageTree {
+  std::unique_ptr<TreeReader> reader;
+  std::string problem;  // why the tree cannot be used; "" when it can
+};
 
-  int count() const { return static_cast<int>(readers.size()); }
-  bool usable(int tree) const { return problems[static_cast<size_t>(tree)].empty(); }
-  const TreeReader& reader(int tree) const { return *readers[static_cast<size_t>(tree)]; }
-  const std::vector<TreeFolder>& foldersOf(int tree) const { return folders[static_cast<size_t>(tree)]; }
-  const TreeFolder& folder(int tree, int index) const {
-    return folders[static_cast<size_t>(tree)][static_cast<size_t>(index)];
-  }
+struct ImageTrees {
+  std::vector<ImageTree> list;  // tree 0 is the ISO 9660 tree
+
+  int count() const { return static_cast<int>(list.size()); }
+  bool usable(int tree) const { return at(tree).problem.empty(); }
+  const std::string& problem(int tree) const { return at(tree).problem; }
+  const TreeReader& reader(int tree) const { return *at(tree).reader; }
+  const std::vector<TreeFolder>& foldersOf(int tree) const { return reader(tree).folders(); }
+  const TreeFolder& folder(int tree, int index) const { return foldersOf(tree)[static_cast<size_t>(index)]; }
   const char* label(int tree) const { return reader(tree).kind().label; }
-  void clear() {
-    readers.clear();
-    folders.clear();
-    problems.clear();
+  // The most entries listings of every folder can meet, once each, in an image of that size.
+  uint64_t entryBudget(uint64_t imageSize) const {
+    return static_cast<uint64_t>(count()) * (imageSize / kSmallestRecordBytes + 1);
   }
+  void clear() { list.clear(); }
+
+ private:
+  const ImageTree& at(int tree) const { return list[static_cast<size_t>(tree)]; }
 };
 
 }  // namespace umbra

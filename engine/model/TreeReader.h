@@ -1,9 +1,9 @@
 #pragma once
 // What a reader of one kind of file-system tree (ISO 9660, Joliet, UDF, ...) gives the model.
 // The model pairs the folders of every tree into one folder each and decides what to write; a
-// reader knows its own on-disk format and nothing of the others. Readers hold only what they
-// parsed at open and do their I/O through the file they are handed, so one reader serves
-// several threads that each bring their own file.
+// reader knows its own on-disk format and nothing of the others. A reader parses its tree's
+// folders once, when it is made, and is read-only from then on: it does its I/O through the file
+// it is handed, so one reader serves several threads that each bring their own file.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +27,10 @@ enum class HiddenMark : uint8_t {
   Partial,  // part of it (ISO 9660's Existence bit alone: Windows leaves the entry out, Linux lists it)
 };
 
+// The fewest bytes one record of any tree takes (an ISO 9660 directory record without a name):
+// a listing of every folder sees at most the image's size over this many records per tree.
+constexpr uint64_t kSmallestRecordBytes = 34;
+
 // Recording date of an entry, as a listing shows it, with the offset from UTC its record gives.
 struct EntryDate {
   uint16_t year = 0;
@@ -41,11 +45,7 @@ struct TreeFolder {
   int parent = -1;                      // index in the same list; -1 for the root, which is index 0
   std::string name;                     // UTF-8 name in this tree; "" for the root
   std::string originalName;             // an exact long name the tree also stores (Rock Ridge NM), else ""
-  std::vector<uint64_t> recordOffsets;  // image byte offset of the folder's record in its parent's
-                                        // directory, once per stored copy; empty for the root
-  bool hidden = false;                  // the (first) record holds this tree's hidden mark
   uint64_t directory = 0;               // the reader's own handle on the folder's directory
-  uint64_t contentPrint = 0;            // ContentPrint of the non-empty files it holds directly
   std::vector<int> children;            // in directory order
 };
 
@@ -143,20 +143,21 @@ class TreeReader {
   // copy takes its names from the tree that ranks highest (UDF, Rock Ridge, Joliet, ISO 9660).
   virtual int nameRank() const = 0;
 
-  // Every folder of the tree, the root first and parents before their children. A damaged
-  // tree returns an error; the model then treats the whole tree as unusable. recordOffsets,
-  // hidden and contentPrint may be left empty when they cost extra reads: the model takes them
-  // from listings when it needs them.
-  virtual Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const = 0;
-  // The entries of one folder (without "." and ".."), in directory order. `folders` is the list
-  // readFolders gave.
-  virtual Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                           std::vector<TreeEntry>& out) const = 0;
+  // Every folder of the tree, found once when the reader was made: the root first, parents before
+  // their children. Records, marks and files come from listings, which read only the folders asked
+  // for. Empty when the tree cannot be used.
+  virtual const std::vector<TreeFolder>& folders() const = 0;
+  // The entries of one folder (an index into folders()), without "." and "..", in directory order.
+  virtual Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const = 0;
+  // The same entries with no more than their records hold: names, kinds, records, marks and each
+  // folder's index. Where a date, a size or a file's data costs reads of its own, it is left out.
+  virtual Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+    return listFolder(file, folder, out);
+  }
   // The entries of one folder as a copy needs them: names, kinds, where each file's bytes lie and
   // when it was changed. Every run lies inside the image and no file's runs overlap: an entry
   // whose extents say otherwise carries a problem instead.
-  virtual Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                            std::vector<ContentEntry>& out) const = 0;
+  virtual Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const = 0;
   // Checks that a record of this tree stands at recordOffset and tells what it holds of the
   // hidden mark.
   virtual Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const = 0;

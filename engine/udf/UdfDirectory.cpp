@@ -8,7 +8,7 @@
 namespace umbra::udf {
 
 namespace {
-constexpr size_t kIdentifierLengthOffset = 19, kIcbOffset = 20, kImplementationUseOffset = 36;
+constexpr size_t kIdentifierLengthOffset = 19, kImplementationUseOffset = 36;
 }
 
 Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions, const UdfFileEntry& entry,
@@ -117,8 +117,8 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
     fid.streamOffset = pos;
     fid.length = static_cast<uint32_t>(padded);
     fid.characteristics = d[FileIdentifier::kCharacteristicsOffset];
-    fid.icbBlock = le32(d + kIcbOffset + 4);
-    fid.icbRef = le16(d + kIcbOffset + 8);
+    fid.icbBlock = le32(d + FileIdentifier::kIcbOffset + 4);
+    fid.icbRef = le16(d + FileIdentifier::kIcbOffset + 8);
     const uint8_t* name = d + FileIdentifier::kMinSize + le16(d + kImplementationUseOffset);
     if (!decodeDCharacters(name, d[kIdentifierLengthOffset], fid.name))
       return damaged(what() + " has a name in an unknown encoding");

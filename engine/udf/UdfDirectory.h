@@ -18,6 +18,7 @@ namespace umbra::udf {
 struct FileIdentifier {
   static constexpr uint8_t kHidden = 0x01, kDirectory = 0x02, kDeleted = 0x04, kParent = 0x08, kStream = 0x10;
   static constexpr size_t kCharacteristicsOffset = 18;
+  static constexpr size_t kIcbOffset = 20;  // the long allocation descriptor of its entry
   static constexpr size_t kMinSize = 38;
 
   uint64_t streamOffset = 0;  // in the directory's bytes

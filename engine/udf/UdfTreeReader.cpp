@@ -52,7 +52,7 @@ std::unique_ptr<UdfTreeReader> UdfTreeReader::open(const ImageFile& file) {
   if (Error e = reader->load(file)) {
     reader->m_problem = e.reason;
     reader->m_folders.clear();
-    reader->m_flagsOffsets.clear();
+    reader->m_folderRecords.clear();
     reader->m_records.clear();
   }
   return reader;
@@ -89,7 +89,7 @@ Error UdfTreeReader::load(const ImageFile& file) {
 
 Error UdfTreeReader::walk(const ImageFile& file) {
   m_folders.assign(1, TreeFolder{});
-  m_flagsOffsets.assign(1, 0);
+  m_folderRecords.assign(1, FolderRecord{});
   m_folders[0].directory = m_root;
   std::set<uint64_t> seen{m_root};
   uint64_t entries = 0, directoryBytes = 0;
@@ -105,56 +105,51 @@ Error UdfTreeReader::walk(const ImageFile& file) {
     directoryBytes += entry.informationLength();
     if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
     if (Error e = directory.identifiers(fids)) return e;
-    ContentPrint print;
     for (const FileIdentifier& fid : fids) {
       if (!fid.listed()) continue;
       if (++entries > kMaxEntries) return damaged("it holds too many entries");
+      if (!fid.isDirectory()) continue;
       const uint64_t handle = handleOf(fid.icbRef, fid.icbBlock);
-      if (fid.isDirectory()) {
-        if (!seen.insert(handle).second) return damaged("the folder \"" + fid.name + "\" is reached twice");
-        if (m_folders.size() >= kMaxFolders) return damaged("it holds too many folders");
-        TreeFolder folder;
-        folder.parent = static_cast<int>(i);
-        folder.name = fid.name;
-        folder.recordOffsets = directory.recordOffsets(fid);
-        folder.hidden = fid.isHidden();
-        folder.directory = handle;
-        const int index = static_cast<int>(m_folders.size());
-        std::vector<ImageRun> flags;
-        if (!directory.imageRuns(fid.streamOffset + FileIdentifier::kCharacteristicsOffset, 1, 0, flags))
+      if (!seen.insert(handle).second) return damaged("the folder \"" + fid.name + "\" is reached twice");
+      if (m_folders.size() >= kMaxFolders) return damaged("it holds too many folders");
+      const int index = static_cast<int>(m_folders.size());
+      FolderRecord record;
+      record.streamOffset = fid.streamOffset;
+      record.length = fid.length;
+      record.tagBlock = directory.tagBlock(fid.streamOffset);
+      std::vector<uint64_t> offsets;
+      for (int copy = 0; copy < directory.copyCount(); ++copy) {
+        std::vector<ImageRun> runs;
+        if (!directory.imageRuns(fid.streamOffset, fid.length, copy, runs))
           return damaged("the identifier of \"" + fid.name + "\" is cut short");
-        m_flagsOffsets.push_back(flags[0].first);
-        for (size_t copy = 0; copy < folder.recordOffsets.size(); ++copy)
-          m_records[folder.recordOffsets[copy]] = {index, static_cast<int>(copy)};
-        m_folders.push_back(std::move(folder));
-        m_folders[i].children.push_back(index);
-        continue;
+        // Copies that share their bytes are one record.
+        if (std::find(offsets.begin(), offsets.end(), runs[0].first) != offsets.end()) continue;
+        offsets.push_back(runs[0].first);
+        m_records[runs[0].first] = {index, static_cast<int>(record.copies.size())};
+        record.copies.push_back(std::move(runs));
       }
-      UdfFileEntry child;
-      if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
-      if (child.isDirectory()) return damaged("the file \"" + fid.name + "\" is recorded as a directory");
-      if (!child.embedded()) print.addFile(child.firstDataSector(m_partitions), child.informationLength());
+      TreeFolder folder;
+      folder.parent = static_cast<int>(i);
+      folder.name = fid.name;
+      folder.directory = handle;
+      m_folders.push_back(std::move(folder));
+      m_folderRecords.push_back(std::move(record));
+      m_folders[i].children.push_back(index);
     }
-    m_folders[i].contentPrint = print.value();
   }
   return {};
 }
 
-Error UdfTreeReader::readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const {
-  if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
-  out = m_folders;
-  // The hidden marks as they are now: hides since the walk changed them.
-  for (size_t i = 1; i < out.size(); ++i) {
-    uint8_t characteristics = 0;
-    if (!readExact(file, m_flagsOffsets[i], &characteristics, 1))
-      return damaged("a folder record lies past the end of the image");
-    out[i].hidden = characteristics & FileIdentifier::kHidden;
-  }
-  return {};
+Error UdfTreeReader::listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  return list(file, folder, true, out);
 }
 
-Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                std::vector<TreeEntry>& out) const {
+Error UdfTreeReader::listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
+  return list(file, folder, false, out);
+}
+
+Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, std::vector<TreeEntry>& out) const {
+  const std::vector<TreeFolder>& folders = m_folders;
   out.clear();
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
   if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
@@ -175,14 +170,18 @@ Error UdfTreeReader::listFolder(const ImageFile& file, const std::vector<TreeFol
     row.mark = fid.isHidden() ? HiddenMark::Hidden : HiddenMark::None;
     row.recordOffsets = directory.recordOffsets(fid);
     UdfFileEntry child;
-    if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
-    row.date = child.modified();
+    if (withEntries) {
+      if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
+      row.date = child.modified();
+    }
     if (row.isFolder) {
-      for (int index : listed.children)
-        if (static_cast<size_t>(index) < folders.size() && !row.recordOffsets.empty() &&
-            folders[static_cast<size_t>(index)].recordOffsets == row.recordOffsets)
-          row.folder = index;
-    } else {
+      // The folder the walk found at this record, when it still leads to the same entry.
+      if (const auto found = row.recordOffsets.empty() ? m_records.end() : m_records.find(row.recordOffsets[0]);
+          found != m_records.end() && found->second.second == 0) {
+        const TreeFolder& walked = folders[static_cast<size_t>(found->second.first)];
+        if (walked.parent == folder && walked.directory == handleOf(fid.icbRef, fid.icbBlock)) row.folder = found->second.first;
+      }
+    } else if (withEntries) {
       row.dataSector = child.embedded() ? 0 : child.firstDataSector(m_partitions);
       row.size = child.informationLength();
     }
@@ -304,12 +303,11 @@ void UdfTreeReader::describe(const ImageFile& file, const UdfFileEntry& entry, C
   }
 }
 
-Error UdfTreeReader::listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                                 std::vector<ContentEntry>& out) const {
+Error UdfTreeReader::listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const {
   out.clear();
   std::vector<TreeEntry> entries;
-  if (Error e = listFolder(file, folders, folder, entries)) return e;
-  const TreeFolder& listed = folders[static_cast<size_t>(folder)];
+  if (Error e = listFolder(file, folder, entries)) return e;
+  const TreeFolder& listed = m_folders[static_cast<size_t>(folder)];
   UdfFileEntry entry;
   if (Error e = entry.read(file, m_partitions, refOf(listed.directory), blockOf(listed.directory))) return e;
   UdfDirectory directory;
@@ -343,24 +341,30 @@ Error UdfTreeReader::listContent(const ImageFile& file, const std::vector<TreeFo
 
 Error UdfTreeReader::locate(const ImageFile& file, uint64_t recordOffset, Located& out) const {
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
-  const auto record = m_records.find(recordOffset);
-  if (record == m_records.end()) return notFound(recordOffset);
-  const TreeFolder& folder = m_folders[static_cast<size_t>(record->second.first)];
-  const TreeFolder& parent = m_folders[static_cast<size_t>(folder.parent)];
-  out.copy = record->second.second;
-  if (Error e = out.parent.read(file, m_partitions, refOf(parent.directory), blockOf(parent.directory))) return e;
-  if (Error e = out.directory.read(file, m_partitions, out.parent, kMaxDirectoryBytes)) return e;
-  std::vector<FileIdentifier> fids;
-  if (Error e = out.directory.identifiers(fids)) return e;
-  for (FileIdentifier& fid : fids) {
-    if (!fid.listed() || !fid.isDirectory() || handleOf(fid.icbRef, fid.icbBlock) != folder.directory) continue;
-    const std::vector<uint64_t> offsets = out.directory.recordOffsets(fid);
-    if (static_cast<size_t>(out.copy) >= offsets.size() || offsets[static_cast<size_t>(out.copy)] != recordOffset)
-      continue;
-    out.fid = std::move(fid);
-    return out.directory.readCopy(file, out.fid, out.copy, out.bytes);
+  const auto found = m_records.find(recordOffset);
+  if (found == m_records.end()) return notFound(recordOffset);
+  out.folder = found->second.first;
+  out.copy = found->second.second;
+  const FolderRecord& record = m_folderRecords[static_cast<size_t>(out.folder)];
+  out.bytes.assign(record.length, 0);
+  size_t at = 0;
+  for (const ImageRun& run : record.copies[static_cast<size_t>(out.copy)]) {
+    if (!readExact(file, run.first, out.bytes.data() + at, run.second))
+      return damaged("a file identifier lies past the end of the image");
+    at += run.second;
   }
-  return notFound(recordOffset);
+  std::string why;
+  if (!checkTag(out.bytes.data(), out.bytes.size(), kTagFileIdentifier, record.tagBlock,
+                "the file identifier at offset " + std::to_string(recordOffset), why))
+    return damaged(why);
+  // Still the identifier of the same folder: a directory's, pointing at the entry the walk followed.
+  const uint8_t* d = out.bytes.data();
+  const uint8_t characteristics = d[FileIdentifier::kCharacteristicsOffset];
+  if (!(characteristics & FileIdentifier::kDirectory) ||
+      (characteristics & (FileIdentifier::kParent | FileIdentifier::kDeleted | FileIdentifier::kStream)) ||
+      handleOf(le16(d + FileIdentifier::kIcbOffset + 8), le32(d + FileIdentifier::kIcbOffset + 4)) != m_folders[static_cast<size_t>(out.folder)].directory)
+    return notFound(recordOffset);
+  return {};
 }
 
 Error UdfTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const {
@@ -377,34 +381,39 @@ Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   Located at;
   if (Error e = locate(file, recordOffset, at)) return e;
   uint8_t& characteristics = at.bytes[FileIdentifier::kCharacteristicsOffset];
-  if (!(characteristics & FileIdentifier::kDirectory)) return notFound(recordOffset);
   const uint8_t wanted = static_cast<uint8_t>(hidden ? characteristics | FileIdentifier::kHidden
                                                      : characteristics & ~FileIdentifier::kHidden);
   if (wanted == characteristics) return {};
   characteristics = wanted;
   retag(at.bytes.data());
 
-  std::vector<ImageRun> runs;
-  if (!at.directory.imageRuns(at.fid.streamOffset + kPatchFirst, kPatchEnd - kPatchFirst, at.copy, runs))
-    return notFound(recordOffset);
-  uint32_t from = kPatchFirst;
-  for (const ImageRun& run : runs) {
-    out.push_back({run.first, std::vector<uint8_t>(at.bytes.begin() + from, at.bytes.begin() + from + run.second)});
-    from += run.second;
+  // The runs of bytes [kPatchFirst, kPatchEnd) of the identifier in this copy.
+  const FolderRecord& record = m_folderRecords[static_cast<size_t>(at.folder)];
+  uint32_t start = 0;
+  for (const ImageRun& run : record.copies[static_cast<size_t>(at.copy)]) {
+    const uint32_t from = std::max(start, kPatchFirst), to = std::min(start + run.second, kPatchEnd);
+    if (from < to)
+      out.push_back({run.first + (from - start), std::vector<uint8_t>(at.bytes.begin() + from, at.bytes.begin() + to)});
+    start += run.second;
   }
-  if (!at.parent.embedded()) return {};
+
+  const TreeFolder& parentFolder = m_folders[static_cast<size_t>(m_folders[static_cast<size_t>(at.folder)].parent)];
+  UdfFileEntry parent;
+  if (Error e = parent.read(file, m_partitions, refOf(parentFolder.directory), blockOf(parentFolder.directory))) return e;
+  if (!parent.embedded()) return {};
 
   // The identifiers lie inside the parent's entry, whose CRC covers them.
-  const BlockCopies& copies = at.parent.copies();
+  const BlockCopies& copies = parent.copies();
   const uint64_t entryOffset = copies.sector[std::min(at.copy, copies.count - 1)] * kBlockSize;
   std::vector<uint8_t> entry(kBlockSize);
   if (!readExact(file, entryOffset, entry.data(), kBlockSize)) return damaged("a file entry lies past the end of the image");
   std::string why;
-  if (!checkTag(entry.data(), kBlockSize, le16(entry.data()), at.parent.block(),
+  if (!checkTag(entry.data(), kBlockSize, le16(entry.data()), parent.block(),
                 "the file entry at offset " + std::to_string(entryOffset), why) ||
       (le16(entry.data()) != kTagFileEntry && le16(entry.data()) != kTagExtendedFileEntry))
     return damaged(why.empty() ? "the file entry at offset " + std::to_string(entryOffset) + " is missing" : why);
-  const uint64_t fidInEntry = at.parent.embeddedOffset() + at.fid.streamOffset;
+  const uint64_t fidInEntry = parent.embeddedOffset() + record.streamOffset;
+  if (fidInEntry + at.bytes.size() > kBlockSize) return notFound(recordOffset);
   std::copy(at.bytes.begin(), at.bytes.end(), entry.begin() + static_cast<std::ptrdiff_t>(fidInEntry));
   retag(entry.data());
   out.push_back({entryOffset + kTagChecksumOffset,

@@ -1,7 +1,8 @@
 #pragma once
 // The UDF tree of an image as a TreeReader: found through the recognition sequence and the
-// anchor, walked once at open (every descriptor checked), and the hidden bit of a folder's File
-// Identifier Descriptor read and planned with its CRC and checksum, in every stored copy.
+// anchor, its folders walked once at open (every descriptor on the way checked; the entries of
+// files are read only when a folder is listed), and the hidden bit of a folder's File Identifier
+// Descriptor read and planned with its CRC and checksum, in every stored copy.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -31,11 +32,11 @@ class UdfTreeReader final : public TreeReader {
   std::string description() const override { return m_description; }
   std::string problem() const override { return m_problem; }
   int nameRank() const override { return 3; }
-  Error readFolders(const ImageFile& file, std::vector<TreeFolder>& out) const override;
-  Error listFolder(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                   std::vector<TreeEntry>& out) const override;
-  Error listContent(const ImageFile& file, const std::vector<TreeFolder>& folders, int folder,
-                    std::vector<ContentEntry>& out) const override;
+  const std::vector<TreeFolder>& folders() const override { return m_folders; }
+  Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  // Leaves the entries' own descriptors unread: no dates, sizes or data.
+  Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                    std::vector<BytePatch>& out) const override;
@@ -43,13 +44,19 @@ class UdfTreeReader final : public TreeReader {
  private:
   UdfTreeReader() = default;
   Error load(const ImageFile& file);
+  Error list(const ImageFile& file, int folder, bool withEntries, std::vector<TreeEntry>& out) const;
   Error walk(const ImageFile& file);
 
-  // A folder's identifier found again in its parent directory, one copy read as it is now.
+  // Where a folder's identifier lies in its parent directory, as the walk found it.
+  struct FolderRecord {
+    uint64_t streamOffset = 0;  // in the parent directory's bytes
+    uint32_t length = 0;        // padding included
+    uint32_t tagBlock = 0;      // the block its tag must name
+    std::vector<std::vector<ImageRun>> copies;  // the identifier's bytes in each stored copy
+  };
+  // One copy of a folder's identifier, read as it stands in the file now and checked.
   struct Located {
-    UdfFileEntry parent;
-    UdfDirectory directory;
-    FileIdentifier fid;
+    int folder = 0;
     int copy = 0;
     std::vector<uint8_t> bytes;
   };
@@ -61,7 +68,7 @@ class UdfTreeReader final : public TreeReader {
   UdfPartitions m_partitions;
   uint64_t m_root = 0;
   std::vector<TreeFolder> m_folders;
-  std::vector<uint64_t> m_flagsOffsets;  // per folder: its identifier's characteristics byte, main copy
+  std::vector<FolderRecord> m_folderRecords;  // per folder; empty for the root
   std::map<uint64_t, std::pair<int, int>> m_records;  // record offset -> folder index, copy
 };
 

@@ -270,6 +270,19 @@ TEST_F(Extract, LinksAreMadeOnlyWhenTheyStayInsideAndThoseInDestAreNeverFollowed
   EXPECT_EQ(readBytes(out / "Box" / "a.txt"), (std::vector<uint8_t>{'a', '\n'}));
 }
 
+// A name or a link target too long for its record goes on in a continuation area (CE).
+TEST_F(Extract, NamesAndLinkTargetsInContinuationAreasComeOutWhole) {
+  const std::string name = std::string(240, 'n') + ".txt";
+  const std::string target = std::string(120, 'd') + "/" + std::string(120, 'e') + "/target.txt";
+  writeFile(dir / "src" / "Box" / name, "long\n");
+  fs::create_symlink(target, dir / "src" / "Box" / "deep");
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "ce.iso", false, "-R");
+  const fs::path out = dir / "out";
+  ASSERT_EQ(runCli("extract " + quote(image.string()) + " /Box " + quote(out.string())), 0) << errors();
+  EXPECT_TRUE(fs::is_regular_file(out / "Box" / name));
+  EXPECT_EQ(fs::read_symlink(out / "Box" / "deep"), target);  // inside DEST, though it leads nowhere yet
+}
+
 TEST_F(Extract, AFullDiskStopsWithAMessageThatSaysWhatWasWritten) {
   writeFile(dir / "src" / "Box" / "a.txt", "small\n");
   std::string big(300000, '\0');

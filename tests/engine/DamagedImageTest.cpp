@@ -7,6 +7,7 @@
 
 #include "TestImages.h"
 #include "engine/iso9660/IsoLayout.h"
+#include "engine/iso9660/IsoTreeReader.h"
 #include "engine/Workspace.h"
 
 namespace umbra {
@@ -100,21 +101,29 @@ TEST(DamagedImage, EveryDamageIsAnErrorAndNothingIsWritten) {
   }
 }
 
+// The ISO 9660 reader plans a write only where a record stands, whatever offset it is handed.
 TEST(DamagedImage, FlagWriterRefusesPlacesWithoutARecord) {
   TempDir dir;
   MiniIso iso = imageWithOneFolder();
   iso.save(dir / "a.iso");
   CIsoImage image;
-  ASSERT_FALSE(image.OpenImage((dir / "a.iso").string(), ImageFile::Mode::ReadWrite));
+  ASSERT_FALSE(image.OpenImage((dir / "a.iso").string(), ImageFile::Mode::ReadOnly));
+  std::unique_ptr<TreeReader> reader;
+  ASSERT_FALSE(IsoTreeReader::open(image, false, reader));
   const uint64_t subRecord = static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 68;
   const uint64_t refused[] = {0, 0x8000, static_cast<uint64_t>(kSub) * 2048 + 2040, 40 * 2048 + 5,
                               static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 200};
-  for (uint64_t at : refused) EXPECT_TRUE(image.WriteFileFlags(at, 5)) << at;
-  EXPECT_EQ(readBytes(dir / "a.iso"), iso.bytes());
-  EXPECT_FALSE(image.WriteFileFlags(subRecord, 5));
-  EXPECT_EQ(readBytes(dir / "a.iso")[subRecord + 25], 5);
-  image.CloseImage();
-  EXPECT_EQ(image.WriteFileFlags(subRecord, 2).kind, ErrorKind::NotOpen);
+  std::vector<BytePatch> plan;
+  for (uint64_t at : refused) {
+    EXPECT_TRUE(reader->planHidden(image.File(), at, true, plan)) << at;
+    HiddenMark mark;
+    EXPECT_TRUE(reader->readHidden(image.File(), at, mark)) << at;
+  }
+  plan.clear();
+  ASSERT_FALSE(reader->planHidden(image.File(), subRecord, true, plan));
+  ASSERT_EQ(plan.size(), 1u);
+  EXPECT_EQ(plan[0].offset, subRecord + 25);
+  EXPECT_EQ(plan[0].bytes, std::vector<uint8_t>{0x07});  // Directory kept, Existence and Associated set
 }
 
 }  // namespace

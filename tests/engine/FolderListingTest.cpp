@@ -8,6 +8,7 @@
 
 #include "TestImages.h"
 #include "engine/Workspace.h"
+#include "views/EntryText.h"
 
 namespace umbra {
 namespace {
@@ -78,14 +79,14 @@ TEST(FolderListing, RowTexts) {
   FolderListing listing;
   ASSERT_FALSE(ws.listFolder(0, listing));
   ASSERT_EQ(listing.rows.size(), 3u);
-  EXPECT_EQ(listing.rows[0].sizeText(), "3000000000 bytes");
-  EXPECT_EQ(listing.rows[0].modifiedText(), "2005-3-7 9:5");
-  EXPECT_EQ(listing.rows[0].isoDateText(), "2005-03-07T09:05:30+02:00");
-  EXPECT_EQ(listing.rows[1].isoDateText(), "2026-12-31T23:59:59-05:30");
-  EXPECT_EQ(listing.rows[2].isoDateText(), "2026-05-03T22:12:00");
-  EXPECT_STREQ(listing.rows[1].property(), "Hidden");
+  EXPECT_EQ(listing.rows[0].size, 3000000000u);
+  EXPECT_EQ(modifiedText(listing.rows[0].date), "2005-3-7 9:5");
+  EXPECT_EQ(isoDateText(listing.rows[0].date), "2005-03-07T09:05:30+02:00");
+  EXPECT_EQ(isoDateText(listing.rows[1].date), "2026-12-31T23:59:59-05:30");
+  EXPECT_EQ(isoDateText(listing.rows[2].date), "2026-05-03T22:12:00");
+  EXPECT_STREQ(stateText(listing.rows[1].state), "Hidden");
   EXPECT_FALSE(listing.rows[1].isFolder) << "flags 5 on an extent that is no folder of the path table";
-  EXPECT_STREQ(listing.rows[2].property(), "Partly hidden") << "the Existence bit alone hides from Windows only";
+  EXPECT_STREQ(stateText(listing.rows[2].state), "Partly hidden") << "the Existence bit alone hides from Windows only";
 }
 
 TEST(FolderListing, DeepNesting) {

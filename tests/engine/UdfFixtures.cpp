@@ -114,4 +114,13 @@ UdfReference udfReference(const fs::path& image) {
   return ref;
 }
 
+TreeEntry folderEntry(const TreeReader& reader, const ImageFile& file, int folder) {
+  const int parent = reader.folders()[static_cast<size_t>(folder)].parent;
+  std::vector<TreeEntry> entries;
+  if (parent >= 0 && !reader.listFolder(file, parent, entries))
+    for (TreeEntry& entry : entries)
+      if (entry.isFolder && entry.folder == folder) return std::move(entry);
+  return {};
+}
+
 }  // namespace umbra::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/model/TreeReader.h"
 
 namespace umbra::test {
 
@@ -36,6 +37,10 @@ struct UdfReference {
 // Reads the image with udf/udf_reference.py; throws when that fails (e.g. a tag or CRC that does
 // not verify).
 UdfReference udfReference(const fs::path& image);
+// A folder's entry in its parent's listing (its records and mark as they are now); an entry with
+// no name when the listing fails or does not hold the folder.
+TreeEntry folderEntry(const TreeReader& reader, const ImageFile& file, int folder);
+
 // The command that runs one of the scripts in udf/ with Debian's Python.
 std::string udfScript(const std::string& name);
 

@@ -85,8 +85,7 @@ void expectBetaReadable(const EditedImage& edited) {
   const auto reader = findUdfTree(file);
   ASSERT_TRUE(reader);
   ASSERT_EQ(reader->problem(), "");
-  std::vector<TreeFolder> folders;
-  ASSERT_FALSE(reader->readFolders(file, folders));
+  const std::vector<TreeFolder>& folders = reader->folders();
   int beta = -1, sub = -1;
   for (size_t i = 0; i < folders.size(); ++i) {
     if (folders[i].name == "Beta" && folders[i].parent == 0) beta = static_cast<int>(i);
@@ -96,10 +95,10 @@ void expectBetaReadable(const EditedImage& edited) {
   ASSERT_GT(sub, 0);
   EXPECT_EQ(folders[static_cast<size_t>(sub)].parent, beta);
   std::vector<TreeEntry> entries;
-  ASSERT_FALSE(reader->listFolder(file, folders, beta, entries));
+  ASSERT_FALSE(reader->listFolder(file, beta, entries));
   EXPECT_EQ(childNames(entries), (std::set<std::string>{"Sub", "b1.txt", "b2.bin"}));
 
-  const uint64_t offset = folders[static_cast<size_t>(sub)].recordOffsets.at(0);
+  const uint64_t offset = folderEntry(*reader, file, sub).recordOffsets.at(0);
   std::vector<BytePatch> patches;
   ASSERT_FALSE(reader->planHidden(file, offset, true, patches));
   for (const BytePatch& p : patches) ASSERT_TRUE(file.writeAt(p.offset, p.bytes.data(), p.bytes.size()));

@@ -29,7 +29,7 @@ void openTree(const fs::path& image, OpenTree& tree, ImageFile::Mode mode = Imag
   tree.reader = findUdfTree(tree.file);
   ASSERT_TRUE(tree.reader);
   ASSERT_EQ(tree.reader->problem(), "");
-  ASSERT_FALSE(tree.reader->readFolders(tree.file, tree.folders));
+  tree.folders = tree.reader->folders();
 }
 
 std::string pathOf(const std::vector<TreeFolder>& folders, int index) {
@@ -57,7 +57,9 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
   openTree(image, tree, ImageFile::Mode::ReadWrite);
   const int index = findFolder(tree.folders, path);
   ASSERT_GT(index, 0) << path;
-  for (uint64_t offset : tree.folders[static_cast<size_t>(index)].recordOffsets) {
+  const std::vector<uint64_t> offsets = folderEntry(*tree.reader, tree.file, index).recordOffsets;
+  ASSERT_FALSE(offsets.empty()) << path;
+  for (uint64_t offset : offsets) {
     std::vector<BytePatch> patches;
     ASSERT_FALSE(tree.reader->planHidden(tree.file, offset, hidden, patches)) << path;
     for (const BytePatch& patch : patches)
@@ -67,9 +69,8 @@ void setHidden(const fs::path& image, const std::string& path, bool hidden) {
     EXPECT_EQ(now, hidden ? HiddenMark::Hidden : HiddenMark::None) << path;
   }
   ASSERT_TRUE(tree.file.sync());
-  std::vector<TreeFolder> again;  // the same reader sees the new mark
-  ASSERT_FALSE(tree.reader->readFolders(tree.file, again));
-  EXPECT_EQ(again[static_cast<size_t>(index)].hidden, hidden);
+  // The same reader lists the new mark.
+  EXPECT_EQ(folderEntry(*tree.reader, tree.file, index).mark, hidden ? HiddenMark::Hidden : HiddenMark::None);
 }
 
 class UdfFixtureTest : public ::testing::TestWithParam<std::string> {
@@ -94,9 +95,11 @@ TEST_P(UdfFixtureTest, FoldersAndOffsetsMatchAnIndependentReader) {
     const std::string path = pathOf(tree.folders, static_cast<int>(i));
     found.insert(path);
     ASSERT_TRUE(ref.folders.count(path)) << path;
-    EXPECT_EQ(folder.recordOffsets, ref.folders.at(path).offsets) << path;
-    EXPECT_EQ(folder.recordOffsets.size(), f.copies) << path;
-    EXPECT_FALSE(folder.hidden);
+    const TreeEntry entry = folderEntry(*tree.reader, tree.file, static_cast<int>(i));
+    EXPECT_EQ(entry.name, folder.name) << path;
+    EXPECT_EQ(entry.recordOffsets, ref.folders.at(path).offsets) << path;
+    EXPECT_EQ(entry.recordOffsets.size(), f.copies) << path;
+    EXPECT_EQ(entry.mark, HiddenMark::None) << path;
     const auto& siblings = tree.folders[static_cast<size_t>(folder.parent)].children;
     EXPECT_NE(std::find(siblings.begin(), siblings.end(), static_cast<int>(i)), siblings.end());
   }
@@ -106,24 +109,19 @@ TEST_P(UdfFixtureTest, FoldersAndOffsetsMatchAnIndependentReader) {
   for (const std::string& path : f.hideCases) EXPECT_TRUE(found.count(path)) << path;
 }
 
-// File data is shared with the Joliet tree, so each folder's print matches its Joliet twin's.
-TEST_P(UdfFixtureTest, ContentPrintsAndListingsMatchTheJolietFiles) {
+// File data is shared with the Joliet tree, so each folder's files are its Joliet twin's.
+TEST_P(UdfFixtureTest, ListingsMatchTheJolietFiles) {
   const UdfFixture& f = fixture();
   OpenTree tree;
   ASSERT_NO_FATAL_FAILURE(openTree(f.image, tree));
   const UdfReference ref = udfReference(f.image);
   for (size_t i = 0; i < tree.folders.size(); ++i) {
     const std::string path = pathOf(tree.folders, static_cast<int>(i));
-    ContentPrint joliet;
     std::set<std::pair<uint64_t, uint64_t>> jolietFiles;
     if (ref.jolietFiles.count(path))
-      for (const auto& [extent, size] : ref.jolietFiles.at(path)) {
-        joliet.addFile(extent, size);
-        jolietFiles.insert({extent, size});
-      }
-    EXPECT_EQ(tree.folders[i].contentPrint, joliet.value()) << path;
+      for (const auto& [extent, size] : ref.jolietFiles.at(path)) jolietFiles.insert({extent, size});
     std::vector<TreeEntry> entries;
-    ASSERT_FALSE(tree.reader->listFolder(tree.file, tree.folders, static_cast<int>(i), entries)) << path;
+    ASSERT_FALSE(tree.reader->listFolder(tree.file, static_cast<int>(i), entries)) << path;
     std::set<std::pair<uint64_t, uint64_t>> listed;
     size_t subfolders = 0;
     for (const TreeEntry& entry : entries) {
@@ -135,7 +133,7 @@ TEST_P(UdfFixtureTest, ContentPrintsAndListingsMatchTheJolietFiles) {
       ++subfolders;
       ASSERT_GT(entry.folder, 0) << entry.name;
       EXPECT_EQ(tree.folders[static_cast<size_t>(entry.folder)].name, entry.name);
-      EXPECT_EQ(entry.recordOffsets, tree.folders[static_cast<size_t>(entry.folder)].recordOffsets);
+      EXPECT_EQ(entry.recordOffsets, ref.folders.at(pathOf(tree.folders, entry.folder)).offsets);
     }
     EXPECT_EQ(listed, jolietFiles) << path;
     EXPECT_EQ(subfolders, tree.folders[i].children.size()) << path;
@@ -177,7 +175,8 @@ TEST_P(UdfFixtureTest, HideChangesOnlyTheIdentifierAndShowRestoresTheImage) {
 
     OpenTree reopened;
     ASSERT_NO_FATAL_FAILURE(openTree(image, reopened));
-    EXPECT_TRUE(reopened.folders[static_cast<size_t>(findFolder(reopened.folders, path))].hidden);
+    EXPECT_EQ(folderEntry(*reopened.reader, reopened.file, findFolder(reopened.folders, path)).mark,
+              HiddenMark::Hidden);
 
     ASSERT_NO_FATAL_FAILURE(setHidden(image, path, true));  // a second hide changes nothing
     EXPECT_EQ(readBytes(reference), readBytes(image));

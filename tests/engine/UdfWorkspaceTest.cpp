@@ -2,6 +2,7 @@
 // bridge image and a show restores it, and a damaged UDF tree refuses hides with nothing written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "UdfFixtures.h"
@@ -93,23 +94,62 @@ TEST(UdfWorkspace, ADamagedUdfTreeRefusesHidesAndWritesNothing) {
 
 // Opening and listing a folder read the image's metadata about once: a reader that jumps between
 // directories and file entries spread over the image must not refill a large read-ahead window at
-// every jump (that once read a 100 MB bridge image 15 times over to list its root).
-TEST(UdfWorkspace, ListingReadsTheMetadataAboutOnce) {
+// every jump (that once read a 100 MB bridge image 15 times over to list its root), and the UDF
+// entries of files are read only by listings that show them.
+class UdfWorkspaceReads : public ::testing::Test {
+ protected:
+  static constexpr int kFolders = 300, kFiles = 4;
+  void SetUp() override {
+    for (int f = 0; f < kFolders; ++f)
+      for (int i = 0; i < kFiles; ++i)
+        writeFile(dir / "src" / ("folder " + std::to_string(1000 + f)) / ("file " + std::to_string(i) + ".txt"), "x");
+    image = makeImage(Maker::Genisoimage, dir / "src", dir / "u.iso", true, "-udf -input-charset utf-8");
+    // What a look at the folders may need at most: the image without its files' data and their UDF
+    // entries (a sector each), every folder of every tree read once.
+    folderMetadata = fs::file_size(image) - uint64_t{kFolders} * kFiles * 2 * 2048;
+  }
   TempDir dir;
-  constexpr int kFolders = 300, kFiles = 4;
-  for (int f = 0; f < kFolders; ++f)
-    for (int i = 0; i < kFiles; ++i)
-      writeFile(dir / "src" / ("folder " + std::to_string(1000 + f)) / ("file " + std::to_string(i) + ".txt"), "x");
-  const fs::path image =
-      makeImage(Maker::Genisoimage, dir / "src", dir / "u.iso", true, "-udf -input-charset utf-8");
-  const uint64_t metadata = fs::file_size(image) - uint64_t{kFolders} * kFiles * 2048;  // a sector per file
+  fs::path image;
+  uint64_t folderMetadata = 0;
+};
+
+TEST_F(UdfWorkspaceReads, OpeningAndListingTheRootReadTheFolderMetadataAboutOnce) {
   const uint64_t before = ImageFile::bytesRead();
   Workspace ws;
   ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
   FolderListing root;
   ASSERT_FALSE(ws.listFolder(0, root));
   ASSERT_EQ(root.rows.size(), static_cast<size_t>(kFolders));
-  EXPECT_LE(ImageFile::bytesRead() - before, 2 * metadata) << "metadata " << metadata;
+  EXPECT_LE(ImageFile::bytesRead() - before, folderMetadata);
+}
+
+// Counting states needs the folders' records only: the same states as full listings, for less.
+TEST_F(UdfWorkspaceReads, CountingListingsSkipTheFilesEntriesAndKeepEveryState) {
+  const std::string path = "/folder 1007";
+  ASSERT_EQ(run(udfScript("udfwalk.py") + " " + quote(image.string()) + " --set " + quote(path) + " 0x01"), 0);
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  auto listEvery = [&](bool marksOnly, std::vector<FolderState>& states) {
+    Error error;
+    const std::unique_ptr<FolderReader> reader = ws.openReader(error);
+    EXPECT_TRUE(reader) << error.message();
+    if (!reader) return uint64_t{0};
+    reader->marksOnly(marksOnly);
+    const uint64_t before = ImageFile::bytesRead();
+    FolderListing listing;
+    for (size_t folder = 0; folder < ws.folders().size(); ++folder) {
+      EXPECT_FALSE(reader->list(static_cast<int>(folder), listing));
+      for (const EntryRow& row : listing.rows) states.push_back(row.state);
+    }
+    return ImageFile::bytesRead() - before;
+  };
+  std::vector<FolderState> full, counted;
+  const uint64_t fullBytes = listEvery(false, full);
+  const uint64_t countedBytes = listEvery(true, counted);
+  EXPECT_EQ(counted, full);
+  EXPECT_EQ(std::count(counted.begin(), counted.end(), FolderState::Mixed), 1) << "hidden in the UDF tree only";
+  EXPECT_LE(countedBytes, folderMetadata);
+  EXPECT_LT(countedBytes + uint64_t{kFolders} * kFiles * 2048 / 2, fullBytes) << "the files' entries were read";
 }
 
 }  // namespace

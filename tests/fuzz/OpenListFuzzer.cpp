@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/Workspace.h"
+#include "views/EntryText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "/tmp/umbra-fuzz-" + std::to_string(getpid()) + ".iso";
@@ -24,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < ws.folders().size() && i < 64; ++i) {
     (void)ws.listFolder(static_cast<int>(i), listing);
     for (const umbra::EntryRow& row : listing.rows) {
-      (void)row.modifiedText();
-      (void)row.sizeText();
+      (void)umbra::modifiedText(row.date);
+      (void)umbra::isoDateText(row.date);
     }
     (void)ws.folders().pathOf(static_cast<int>(i));
     // What extract copies: every tree's content listing, each run within the image.

@@ -27,22 +27,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto reader = umbra::findUdfTree(file);
   if (!reader) return 0;
   (void)reader->description();
-  std::vector<umbra::TreeFolder> folders;
-  if (reader->readFolders(file, folders)) return 0;
+  const std::vector<umbra::TreeFolder>& folders = reader->folders();
   for (size_t i = 0; i < folders.size() && i < 64; ++i) {
     std::vector<umbra::TreeEntry> entries;
-    (void)reader->listFolder(file, folders, static_cast<int>(i), entries);
+    (void)reader->listFolder(file, static_cast<int>(i), entries);
     std::vector<umbra::ContentEntry> content;
-    (void)reader->listContent(file, folders, static_cast<int>(i), content);
+    (void)reader->listContent(file, static_cast<int>(i), content);
     for (const umbra::ContentEntry& entry : content)
       for (const umbra::DataRun& run : entry.runs)
         if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > file.size())) __builtin_trap();
-    for (uint64_t offset : folders[i].recordOffsets) {
-      umbra::HiddenMark hidden = umbra::HiddenMark::None;
-      std::vector<umbra::BytePatch> patches;
-      (void)reader->readHidden(file, offset, hidden);
-      (void)reader->planHidden(file, offset, hidden != umbra::HiddenMark::Hidden, patches);
-    }
+    for (const umbra::TreeEntry& entry : entries)
+      for (uint64_t offset : entry.isFolder ? entry.recordOffsets : std::vector<uint64_t>{}) {
+        umbra::HiddenMark hidden = umbra::HiddenMark::None;
+        std::vector<umbra::BytePatch> patches;
+        (void)reader->readHidden(file, offset, hidden);
+        (void)reader->planHidden(file, offset, hidden != umbra::HiddenMark::Hidden, patches);
+      }
   }
   return 0;
 }

@@ -4,8 +4,10 @@
 (mkudffs(8) LIMITATIONS: it "cannot create UDF 2.50 Metadata partition";
 pycdlib's udf='2.60' writes 1.02-style structures).
 
-  /usr/bin/python3 mk_bridge_udf250.py OUT.iso [--inicb]
-  (--inicb: directory FIDs embedded in the directory EFEs instead of in their own block)
+  /usr/bin/python3 mk_bridge_udf250.py OUT.iso [--inicb] [--folders N]
+  (--inicb: directory FIDs embedded in the directory EFEs instead of in their own blocks;
+   --folders N: instead of the small test tree, N folders "folder 0000".. at the root, one small
+   file each, for benchmarks; a directory then spans as many blocks as its FIDs need)
 
 How: pycdlib builds the ISO 9660 + Joliet trees and reserves the UDF areas
 (VRS 19-21, VDS 32-37 / 48-53, LVID 64, AVDP 256, partition from 257); this
@@ -27,11 +29,17 @@ BS = 2048
 out = sys.argv[1] if len(sys.argv) > 1 and not sys.argv[1].startswith('--') else 'bridge-udf250-meta.iso'
 
 # ---- 1. base image: same tree as mk_pycdlib_udf260.py --------------------------------
+FOLDERS = int(sys.argv[sys.argv.index('--folders') + 1]) if '--folders' in sys.argv else 0
 iso = pycdlib.PyCdlib()
 iso.new(interchange_level=1, joliet=3, udf='2.60', vol_ident='TESTVOL')
-for a, b in (('/ALPHA', '/Alpha'), ('/BETA', '/Beta'), ('/BETA/SUB', '/Beta/Sub'), ('/UNICODE', '/Ünïcode Folder')):
+for i in range(FOLDERS):
+    iso.add_directory(f'/F{i:04d}', joliet_path=f'/folder {i:04d}', udf_path=f'/folder {i:04d}')
+    data = f'{i}\n'.encode()
+    iso.add_fp(io.BytesIO(data), len(data), f'/F{i:04d}/A.TXT;1', joliet_path=f'/folder {i:04d}/a.txt',
+               udf_path=f'/folder {i:04d}/a.txt')
+for a, b in () if FOLDERS else (('/ALPHA', '/Alpha'), ('/BETA', '/Beta'), ('/BETA/SUB', '/Beta/Sub'), ('/UNICODE', '/Ünïcode Folder')):
     iso.add_directory(a, joliet_path=b, udf_path=b)
-for a, b, data in (('/ALPHA/A.TXT;1', '/Alpha/a.txt', b'alpha\n'), ('/BETA/B1.TXT;1', '/Beta/b1.txt', b'b1\n'),
+for a, b, data in () if FOLDERS else (('/ALPHA/A.TXT;1', '/Alpha/a.txt', b'alpha\n'), ('/BETA/B1.TXT;1', '/Beta/b1.txt', b'b1\n'),
                    ('/BETA/B2.BIN;1', '/Beta/b2.bin', bytes(range(256)) * 20),
                    ('/BETA/SUB/C.TXT;1', '/Beta/Sub/c.txt', b'c\n'),
                    ('/UNICODE/U.TXT;1', '/Ünïcode Folder/ü.txt', b'u\n'), ('/README.TXT;1', '/readme.txt', b'root\n')):
@@ -109,7 +117,7 @@ def fid(loc, char, name, icb_lbn, uid):
 
 
 # ---- 3. metadata partition content ----------------------------------------------------
-# metadata lbn 0 = FSD, 1 = terminating descriptor, then per directory: EFE + 1 data block,
+# metadata lbn 0 = FSD, 1 = terminating descriptor, then per directory: EFE + its data blocks,
 # per file: EFE.  Unique IDs: root 0, others from 16 (UDF 3.2.1.1).
 dirs = {'': {'children': []}}
 for e in entries:
@@ -117,9 +125,15 @@ for e in entries:
     dirs[parent]['children'].append(e)
     if e['fe']['ftype'] == 4:
         dirs[e['path']] = {'children': []}
+def fid_size(name):
+    return (38 + (len(dchars(name)) if name is not None else 0) + 3) & ~3
+
+
 nxt, uid = 2, 16
 for p in sorted(dirs, key=lambda s: (s.count('/'), s)):
-    dirs[p]['efe'] = nxt; dirs[p]['data'] = nxt + 1; nxt += 2
+    size = fid_size(None) + sum(fid_size(k['name']) for k in dirs[p]['children'])
+    dirs[p]['efe'] = nxt; dirs[p]['data'] = nxt + 1; dirs[p]['blocks'] = (size + BS - 1) // BS
+    nxt += 1 + dirs[p]['blocks']
     dirs[p]['uid'] = 0 if p == '' else uid; uid += p != ''
 files = {}
 for e in entries:
@@ -141,20 +155,21 @@ INICB = '--inicb' in sys.argv      # FIDs embedded in the directory EFE (ICB fla
 for p, d in dirs.items():
     kids = d['children']
     parent = p.rsplit('/', 1)[0] if p else ''
-    where = d['efe'] if INICB else d['data']                   # FID tag location
-    blob = fid(where, 0x0A, None, dirs[parent]['efe'], dirs[parent]['uid'])
+    # A FID's tag names the block that holds its first byte.
+    where = (lambda at: d['efe']) if INICB else (lambda at: d['data'] + at // BS)
+    blob = fid(where(0), 0x0A, None, dirs[parent]['efe'], dirs[parent]['uid'])
     for k in sorted(kids, key=lambda k: k['name']):
         isdir = k['fe']['ftype'] == 4
         t = dirs[k['path']] if isdir else files[k['path']]
-        blob += fid(where, 0x02 if isdir else 0x00, k['name'], t['efe'], t['uid'])
-    assert len(blob) <= BS - 216
+        blob += fid(where(len(blob)), 0x02 if isdir else 0x00, k['name'], t['efe'], t['uid'])
+    assert not INICB or len(blob) <= BS - 216, "--inicb takes only directories that fit in their entry"
     nsub = sum(1 for k in kids if k['fe']['ftype'] == 4)
     if INICB:
         e = efe(d['efe'], 4, 3, blob, len(blob), 0, d['uid'], 0x14A5, 1 + nsub)
     else:
         meta[d['data'] * BS:d['data'] * BS + len(blob)] = blob
         ads = struct.pack('<II', len(blob), d['data'])        # short_ad, metadata partition
-        e = efe(d['efe'], 4, 0, ads, len(blob), 1, d['uid'], 0x14A5, 1 + nsub)
+        e = efe(d['efe'], 4, 0, ads, len(blob), d['blocks'], d['uid'], 0x14A5, 1 + nsub)
     meta[d['efe'] * BS:d['efe'] * BS + len(e)] = e
 for p, f in files.items():
     fe = f['e']['fe']
