@@ -81,11 +81,17 @@ for e in json.load(sys.stdin):
     -n "isoinfo" "isoinfo $isoinfo_flags -l -i $image" \
     -n "xorriso" "xorriso -indev $image -find / -exec lsdl" >/dev/null 2>&1
   cp "$image" "$work/hide.iso"
-  hide_ms=$( { /usr/bin/time -f '%e' xargs -0 -a "$work/tops" "$cli" hide "$work/hide.iso" >/dev/null; } 2>&1 | tail -1)
-  show_ms=$( { /usr/bin/time -f '%e' xargs -0 -a "$work/tops" "$cli" show "$work/hide.iso" >/dev/null; } 2>&1 | tail -1)
+  # Wall time of the whole command, and the part of it spent waiting for the disk's sync.
+  toggle() {
+    local out
+    out=$( { UMBRA_IO_STATS=1 /usr/bin/time -f 'wall %e' xargs -0 -a "$work/tops" "$cli" "$1" "$work/hide.iso" >/dev/null; } 2>&1)
+    echo "$(sed -n 's/^wall //p' <<<"$out") $(sed -n 's/.*waited \([0-9.]*\) ms for sync/\1/p' <<<"$out")"
+  }
+  read -r hide_s hide_sync <<<"$(toggle hide)"
+  read -r show_s show_sync <<<"$(toggle show)"
   cmp -s "$image" "$work/hide.iso" || true  # the stamp differs; the flags are back
   /usr/bin/python3 - "$json" "$kind" "$(cost "$image" info "$image")" "$(cost "$image" ls "$image" /)" \
-    "$(cost "$image" ls -R "$image")" "$hide_ms" "$show_ms" "${#tops[@]}" <<'PY'
+    "$(cost "$image" ls -R "$image")" "$hide_s" "$show_s" "${#tops[@]}" "$hide_sync" "$show_sync" <<'PY'
 import json, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
 kind = sys.argv[2]
@@ -95,6 +101,7 @@ for name in ("info", "ls /", "ls -R"):
     m = results[name]["median"]
     b, calls, peak = (costs[name] + ["0", "0", "0"])[:3]
     print(f"{kind:11s} {name:9s} {m*1000:9.1f} {m/iso:8.2f}x {m/xor:8.2f}x {int(b)/1e6:10.1f} {int(peak)/1024:8.1f}")
-print(f"{kind:11s} {'hide ' + sys.argv[8]:9s} {float(sys.argv[6])*1000:9.1f}   (show {float(sys.argv[7])*1000:.1f} ms; isoinfo {iso*1000:.1f} ms, xorriso {xor*1000:.1f} ms)")
+print(f"{kind:11s} {'hide ' + sys.argv[8]:9s} {float(sys.argv[6])*1000:9.1f}   (of it {float(sys.argv[9]):.1f} ms sync; show {float(sys.argv[7])*1000:.1f} ms, "
+      f"{float(sys.argv[10]):.1f} ms sync; ls -R x{float(sys.argv[6]) / results['ls -R']['median']:.2f}; isoinfo {iso*1000:.1f} ms, xorriso {xor*1000:.1f} ms)")
 PY
 done

@@ -78,9 +78,10 @@ int main(int argc, char** argv) {
   // UMBRA_IO_STATS=1: what the command read from the image, for the benchmarks.
   if (const char* stats = std::getenv("UMBRA_IO_STATS"); stats && std::strcmp(stats, "1") == 0)
     std::atexit([] {
-      std::fprintf(stderr, "umbradisc-cli: read %llu bytes in %llu calls\n",
+      std::fprintf(stderr, "umbradisc-cli: read %llu bytes in %llu calls; waited %.1f ms for sync\n",
                    static_cast<unsigned long long>(umbra::ImageFile::bytesRead()),
-                   static_cast<unsigned long long>(umbra::ImageFile::readCalls()));
+                   static_cast<unsigned long long>(umbra::ImageFile::readCalls()),
+                   static_cast<double>(umbra::ImageFile::syncMicroseconds()) / 1000.0);
     });
   const std::vector<std::string> args = utf8Arguments(argc, argv);
   if (args.empty()) return usage("no command given");

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <cstring>
 
@@ -157,7 +158,7 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
   return true;
 }
 
-bool ImageFile::sync() {
+bool ImageFile::syncNow() {
   if (m_fd < 0 || m_mode != Mode::ReadWrite) return false;
   while (fdatasync(m_fd) != 0)
     if (errno != EINTR) return false;
@@ -312,7 +313,7 @@ bool ImageFile::writeAt(uint64_t offset, const void* buffer, size_t n) {
   return true;
 }
 
-bool ImageFile::sync() {
+bool ImageFile::syncNow() {
   return m_handle && m_mode == Mode::ReadWrite && FlushFileBuffers(static_cast<HANDLE>(m_handle));
 }
 
@@ -350,6 +351,15 @@ bool ImageFile::identifyPath(const std::string& path, Identity& id) {
 
 std::atomic<uint64_t> ImageFile::s_bytesRead{0};
 std::atomic<uint64_t> ImageFile::s_reads{0};
+std::atomic<uint64_t> ImageFile::s_syncMicroseconds{0};
+
+bool ImageFile::sync() {
+  const auto begun = std::chrono::steady_clock::now();
+  const bool synced = syncNow();
+  s_syncMicroseconds += static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun).count());
+  return synced;
+}
 
 // The first window that may hold bytes at or after offset (windows never overlap).
 std::map<uint64_t, ImageFile::Window>::iterator ImageFile::firstWindowFrom(uint64_t offset) const {

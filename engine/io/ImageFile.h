@@ -50,6 +50,8 @@ class ImageFile {
   // What every ImageFile of the process has read from the system: bytes and calls.
   static uint64_t bytesRead() { return s_bytesRead; }
   static uint64_t readCalls() { return s_reads; }
+  // Time every ImageFile of the process spent waiting for sync, in microseconds.
+  static uint64_t syncMicroseconds() { return s_syncMicroseconds; }
   // Whether path still names the file held open here, as this object last saw it: the same file
   // on the same volume (device and inode, or volume serial and file index), with the size and
   // modification time it had when opened or last written through this object. Another file renamed
@@ -102,7 +104,8 @@ class ImageFile {
   mutable std::map<uint64_t, Window> m_windows;  // by first byte; windows never overlap
   mutable uint64_t m_cached = 0;                 // bytes held by the windows
   mutable uint64_t m_uses = 0;                   // the least recently used window goes first
-  static std::atomic<uint64_t> s_bytesRead, s_reads;
+  static std::atomic<uint64_t> s_bytesRead, s_reads, s_syncMicroseconds;
+  bool syncNow();
 };
 
 }  // namespace umbra
