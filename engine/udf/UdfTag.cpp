@@ -2,13 +2,26 @@
 
 namespace umbra::udf {
 
+namespace {
+// CRC-CCITT (polynomial 0x1021, initial 0) a byte at a time: every file entry read is checked, so a
+// listing of a large UDF tree runs thousands of kilobytes through it.
+struct CrcTable {
+  uint16_t value[256];
+  constexpr CrcTable() : value() {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      uint16_t crc = static_cast<uint16_t>(byte << 8);
+      for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 0x8000) ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+      value[byte] = crc;
+    }
+  }
+};
+constexpr CrcTable kCrcTable;
+}  // namespace
+
 uint16_t descriptorCrc(const uint8_t* data, size_t n) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc = static_cast<uint16_t>(crc ^ data[i] << 8);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 0x8000) ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-  }
+  for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable.value[(crc >> 8 ^ data[i]) & 0xFF]);
   return crc;
 }
 

@@ -162,6 +162,7 @@ Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, s
   if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
   std::vector<FileIdentifier> fids;
   if (Error e = directory.identifiers(fids)) return e;
+  UdfFileEntry child;  // one for every entry: its buffers are reused
   for (const FileIdentifier& fid : fids) {
     if (!fid.listed()) continue;
     TreeEntry row;
@@ -169,7 +170,6 @@ Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, s
     row.isFolder = fid.isDirectory();
     row.mark = fid.isHidden() ? HiddenMark::Hidden : HiddenMark::None;
     row.recordOffsets = directory.recordOffsets(fid);
-    UdfFileEntry child;
     if (withEntries) {
       if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
       row.date = child.modified();
