@@ -61,7 +61,7 @@ cost() {  # cost IMAGE ARGS...: prints "bytes calls peak-KB"
   local image=$1; shift
   local out
   out=$( { UMBRA_IO_STATS=1 /usr/bin/time -f 'peak %M' "$cli" "$@" >/dev/null; } 2>&1 )
-  echo "$(sed -n 's/.*read \([0-9]*\) bytes in \([0-9]*\) calls/\1 \2/p' <<<"$out") $(sed -n 's/^peak //p' <<<"$out")"
+  echo "$(sed -n 's/.*read \([0-9]*\) bytes in \([0-9]*\) calls.*/\1 \2/p' <<<"$out") $(sed -n 's/^peak //p' <<<"$out")"
 }
 
 printf '%-11s %-9s %9s %9s %9s %10s %8s\n' kind command "ms" "isoinfo" "xorriso" "read MB" "peak MB"
