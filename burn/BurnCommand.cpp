@@ -58,5 +58,11 @@ int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress
     err << BurnResultMessage(code) << '\n';
     if (!burner.LastError().empty())
         err << burner.LastError() << '\n';
+    const DiscState state = burner.DiscStateAfterBurn();
+    if (state != DiscState::Untouched)
+        err << DiscStateMessage(state) << '\n';
+    if (state == DiscState::UnknownRewritable)
+        err << "To erase it: burn an image with the window, which offers to erase the disc when a burn "
+               "stops, or blank it quickly with the system's disc tools.\n";
     return kExitNotBurned;
 }
