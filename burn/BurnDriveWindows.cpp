@@ -21,15 +21,15 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
     return m_service->WriteImage(m_recorderId, imagePath, percent, cancelRequested, reason);
 }
 
-// The recording service is not yet asked to erase: a medium left in an unknown state is reported,
-// and the user is told to erase a rewritable one with the system's own tools.
 bool BurnDrive::MediumErasable()
 {
-    return false;
+    std::string ignored;
+    return m_service->CanEraseMedium(m_recorderId, ignored);
 }
 
-bool BurnDrive::Erase(const std::function<void(int)>&, std::string& reason)
+bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason)
 {
-    reason = "Erasing a disc is not offered on this system";
-    return false;
+    if (!m_service->CanEraseMedium(m_recorderId, reason))
+        return false;
+    return m_service->EraseMedium(m_recorderId, percent, reason);
 }
