@@ -15,6 +15,12 @@ constexpr int kExitBurned = 0;
 constexpr int kExitImageUnreadable = 2;
 constexpr int kExitNotBurned = 4;
 constexpr int kPercentStep = 10;
+// This tool does not erase discs; the window offers to after its own burn stops.
+#ifdef _WIN32
+constexpr char kEraseHint[] = "To use it again, erase it: in Explorer, right-click the drive and choose \"Erase this disc\".";
+#else
+constexpr char kEraseHint[] = "To use it again, erase it: xorriso -outdev DRIVE -blank fast";
+#endif
 
 // Prints "<label>: N%" each time the percentage reaches the next step, so a log stays short.
 std::function<void(int)> StepPrinter(std::ostream& out, const char* label)
@@ -58,5 +64,10 @@ int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress
     err << BurnResultMessage(code) << '\n';
     if (!burner.LastError().empty())
         err << burner.LastError() << '\n';
+    const DiscState state = burner.DiscStateAfterBurn();
+    if (state != DiscState::Untouched)
+        err << DiscStateMessage(state) << '\n';
+    if (state == DiscState::UnknownRewritable)
+        err << kEraseHint << '\n';
     return kExitNotBurned;
 }

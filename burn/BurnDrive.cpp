@@ -266,3 +266,40 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
         percent(kPercentDone);
     return true;
 }
+
+bool BurnDrive::MediumErasable()
+{
+    return burn_disc_erasable(m_drive) == 1;
+}
+
+bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason)
+{
+    LibburnSession::TakeProblem(); // only what the erase itself reports counts below
+    if (!MediumErasable()) {
+        reason = "The medium in the drive cannot be erased";
+        return false;
+    }
+    if (percent)
+        percent(0);
+    burn_disc_erase(m_drive, 1); // fast: the medium's table of contents only
+    int shown = 0;
+    burn_progress progress{};
+    while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
+        if (progress.sectors > 0 && percent) {
+            const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
+            const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
+            if (now > shown) {
+                shown = now;
+                percent(now);
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    if (!burn_drive_wrote_well(m_drive)) {
+        reason = Reason("Erasing the disc failed");
+        return false;
+    }
+    if (percent)
+        percent(kPercentDone);
+    return true;
+}

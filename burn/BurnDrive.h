@@ -37,6 +37,13 @@ public:
     bool WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                     const std::function<bool()>& cancelRequested, std::string& reason);
 
+    // True when the medium in the drive is rewritable and can be blanked here (CD-RW, DVD-RW,
+    // DVD+RW, DVD-RAM, BD-RE...); false for write-once media and where erasing is not offered.
+    bool MediumErasable();
+
+    // Blanks the medium quickly (its table of contents, not every sector) and waits for the end.
+    bool Erase(const std::function<void(int)>& percent, std::string& reason);
+
 private:
     BurnDrive() = default;
 #ifdef _WIN32

@@ -20,3 +20,16 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
 {
     return m_service->WriteImage(m_recorderId, imagePath, percent, cancelRequested, reason);
 }
+
+bool BurnDrive::MediumErasable()
+{
+    std::string ignored;
+    return m_service->CanEraseMedium(m_recorderId, ignored);
+}
+
+bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason)
+{
+    if (!m_service->CanEraseMedium(m_recorderId, reason))
+        return false;
+    return m_service->EraseMedium(m_recorderId, percent, reason);
+}

@@ -62,6 +62,21 @@ std::string BurnResultMessage(int code)
     }
 }
 
+std::string DiscStateMessage(DiscState state)
+{
+    switch (state) {
+    case DiscState::UnknownRewritable:
+        return "The disc is now in an unknown state: part of the image may be on it. It is rewritable, so it "
+               "can be erased and used again.";
+    case DiscState::UnknownWriteOnce:
+        return "The disc is now in an unknown state: part of the image may be on it, and it may no longer be "
+               "usable.";
+    case DiscState::Untouched:
+        break;
+    }
+    return {};
+}
+
 bool IsBurnAvailable()
 {
 #ifdef _WIN32
@@ -97,9 +112,15 @@ std::string CCDBurner::DriveAddress() const
     return ReadBurnDriveSetting().value_or("");
 }
 
+CCDBurner::CCDBurner() = default;
+
+CCDBurner::~CCDBurner() = default;
+
 bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgress& progress)
 {
     const std::lock_guard<std::mutex> lock(g_burnMutex);
+    m_erasable.reset();
+    m_discState = DiscState::Untouched;
     // Declared before the drive, so a signal held back by the guard is raised only after the
     // drive has been released.
     StagedCopyGuard guard;
@@ -122,13 +143,41 @@ bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgres
         return false;
     }
 
-    const bool wrote = drive->WriteImage(staged, progress.burnPercent, stop, m_strLastError);
+    // Both back ends report 0 % just before the medium is first written to.
+    bool started = false;
+    const std::function<void(int)> burnPercent = [&progress, &started](int percent) {
+        started = true;
+        if (progress.burnPercent)
+            progress.burnPercent(percent);
+    };
+    const bool wrote = drive->WriteImage(staged, burnPercent, stop, m_strLastError);
     std::error_code ignored;
     fs::remove(staged, ignored); // the copy was ours alone; a failure to delete it changes no result
+    if (!wrote && started) {
+        m_discState = drive->MediumErasable() ? DiscState::UnknownRewritable : DiscState::UnknownWriteOnce;
+        // Kept for EraseDisc, unless a signal ends the process: it must find the drive released.
+        if (m_discState == DiscState::UnknownRewritable && !StagedCopyGuard::StopRequested())
+            m_erasable = std::move(drive);
+    }
     drive.reset();
     if (!wrote) {
         code = BURN_FAILED;
         return false;
     }
     return true;
+}
+
+bool CCDBurner::EraseDisc(const std::function<void(int)>& percent)
+{
+    const std::lock_guard<std::mutex> lock(g_burnMutex);
+    m_strLastError.clear();
+    if (!m_erasable) {
+        m_strLastError = "No rewritable disc is waiting to be erased";
+        return false;
+    }
+    const bool erased = m_erasable->Erase(percent, m_strLastError);
+    m_erasable.reset();
+    if (erased)
+        m_discState = DiscState::Untouched;
+    return erased;
 }

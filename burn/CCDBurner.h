@@ -2,7 +2,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+
+class BurnDrive;
 
 // The burn back end: plain C++ and libburn, no Qt, so the command line tool links neither.
 
@@ -22,6 +25,16 @@ struct BurnProgress
     std::function<bool()> cancelRequested; // polled during the copy and the burn; true stops them
 };
 
+// What a burn that did not succeed left on the medium.
+enum class DiscState {
+    Untouched,         // the write never started: the medium is as it was
+    UnknownRewritable, // the write started and stopped; the medium can be erased and used again
+    UnknownWriteOnce   // the write started and stopped on a medium that cannot be erased
+};
+
+// The line the user sees for a state; empty for an untouched medium.
+std::string DiscStateMessage(DiscState state);
+
 // Burns one image file as the data track of a blank medium: finds the recorder, copies the image
 // into the staging folder, burns the copy and deletes it again, also when SIGINT or SIGTERM ends the
 // burn (the process then ends by that signal once the drive is released). The image file itself
@@ -29,6 +42,11 @@ struct BurnProgress
 class CCDBurner
 {
 public:
+    CCDBurner();
+    ~CCDBurner(); // releases a drive kept for EraseDisc
+    CCDBurner(const CCDBurner&) = delete;
+    CCDBurner& operator=(const CCDBurner&) = delete;
+
     // Names the drive explicitly (a device or libburn's stdio:/path pseudo-drive); empty restores the
     // default: $UMBRADISC_BURN_DRIVE, then the setting "BurnDrive", then the first drive with a writable medium.
     void SetDriveAddress(const std::string& address) { m_strDriveAddress = address; }
@@ -37,7 +55,15 @@ public:
     // Burns run one at a time in a process; a second caller waits.
     bool BurnFile(const std::filesystem::path& imagePath, int& code, const BurnProgress& progress = {});
 
-    // Why the last BurnFile failed, naming the file or drive; empty after a success.
+    // What the last BurnFile that failed left on the medium. After UnknownRewritable the drive stays
+    // held (no other program can use it) until EraseDisc or until this object ends.
+    DiscState DiscStateAfterBurn() const { return m_discState; }
+
+    // Quickly erases the rewritable medium the last BurnFile left in an unknown state, then releases
+    // its drive. False with LastError when there is none or the erase fails.
+    bool EraseDisc(const std::function<void(int)>& percent = {});
+
+    // Why the last BurnFile or EraseDisc failed, naming the file or drive; empty after a success.
     const std::string& LastError() const { return m_strLastError; }
 
     // $UMBRADISC_STAGING_DIR, else the folder "umbradisc/burn" in the user's cache.
@@ -51,5 +77,7 @@ private:
     std::string DriveAddress() const;
 
     std::string m_strDriveAddress;
+    std::unique_ptr<BurnDrive> m_erasable;
+    DiscState m_discState = DiscState::Untouched;
     std::string m_strLastError;
 };

@@ -25,6 +25,11 @@ public:
     virtual bool WriteImage(const std::string& id, const std::filesystem::path& imagePath,
                             const std::function<void(int)>& percent, const std::function<bool()>& cancelRequested,
                             std::string& reason) = 0;
+    // True when the recorder holds a rewritable medium (CD-RW, DVD±RW, DVD-RAM, BD-RE...) the service
+    // can erase now; false with a reason otherwise.
+    virtual bool CanEraseMedium(const std::string& id, std::string& reason) = 0;
+    // Erases the medium quickly (not every sector); blocks until the end.
+    virtual bool EraseMedium(const std::string& id, const std::function<void(int)>& percent, std::string& reason) = 0;
 };
 
 // The system's service; tests replace it with SetRecorderServiceFactory.

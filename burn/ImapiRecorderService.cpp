@@ -68,6 +68,33 @@ DispatchObject OpenWriter(const DispatchObject& recorder, std::string& reason)
     return writer;
 }
 
+// An eraser bound to the recorder; empty with a reason otherwise.
+DispatchObject OpenEraser(const DispatchObject& recorder, std::string& reason)
+{
+    HRESULT result = S_OK;
+    DispatchObject eraser = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Erase", &result);
+    if (eraser)
+        result = eraser.putProperty(L"Recorder", Variant(recorder.get()));
+    if (SUCCEEDED(result))
+        result = eraser.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
+    if (FAILED(result)) {
+        reason = Failed("IMAPI2 eraser", result);
+        return {};
+    }
+    return eraser;
+}
+
+// IMAPI_MEDIA_PHYSICAL_TYPE values of media that can be erased and written again.
+bool IsRewritableType(long type)
+{
+    constexpr long kCdRw = 3, kDvdRam = 5, kDvdPlusRw = 7, kDvdDashRw = 10, kDvdPlusRwDualLayer = 13, kHdDvdRam = 16,
+                   kBdRe = 19;
+    for (const long rewritable : {kCdRw, kDvdRam, kDvdPlusRw, kDvdDashRw, kDvdPlusRwDualLayer, kHdDvdRam, kBdRe})
+        if (type == rewritable)
+            return true;
+    return false;
+}
+
 // The recorder with this id and a data writer bound to it; false with a reason otherwise.
 bool OpenRecorderAndWriter(const std::string& id, DispatchObject& recorder, DispatchObject& writer, std::string& reason)
 {
@@ -276,6 +303,54 @@ bool ImapiRecorderService::HasWritableMedium(const std::string& id, std::string&
         reason = "the medium in the drive is not blank";
         return false;
     }
+    return true;
+}
+
+bool ImapiRecorderService::CanEraseMedium(const std::string& id, std::string& reason)
+{
+    const com::Apartment apartment;
+    const DispatchObject recorder = OpenRecorder(id, reason);
+    const DispatchObject eraser = recorder ? OpenEraser(recorder, reason) : DispatchObject();
+    if (!eraser)
+        return false;
+    Variant supported, type;
+    HRESULT result = eraser.call(L"IsCurrentMediaSupported", {Variant(recorder.get())}, &supported);
+    if (SUCCEEDED(result))
+        result = eraser.getProperty(L"CurrentPhysicalMediaType", &type);
+    if (FAILED(result)) {
+        reason = Failed("checking the medium", result);
+        return false;
+    }
+    if (!supported.toBool() || !IsRewritableType(type.toLong())) {
+        reason = "the medium in the drive cannot be erased (it is not rewritable)";
+        return false;
+    }
+    return true;
+}
+
+bool ImapiRecorderService::EraseMedium(const std::string& id, const std::function<void(int)>& percent,
+                                       std::string& reason)
+{
+    const com::Apartment apartment;
+    const DispatchObject recorder = OpenRecorder(id, reason);
+    const DispatchObject eraser = recorder ? OpenEraser(recorder, reason) : DispatchObject();
+    if (!eraser)
+        return false;
+    // Quick: only what makes the medium read as blank, not every sector (IMAPI2's default is full).
+    HRESULT result = eraser.putProperty(L"FullErase", Variant(false));
+    if (FAILED(result)) {
+        reason = Failed("choosing a quick erase", result);
+        return false;
+    }
+    if (percent)
+        percent(0);
+    result = eraser.call(L"EraseMedia", {});
+    if (FAILED(result)) {
+        reason = Failed("erasing the disc", result);
+        return false;
+    }
+    if (percent)
+        percent(100);
     return true;
 }
 

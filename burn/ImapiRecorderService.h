@@ -15,5 +15,7 @@ public:
     bool HasWritableMedium(const std::string& id, std::string& reason) override;
     bool WriteImage(const std::string& id, const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                     const std::function<bool()>& cancelRequested, std::string& reason) override;
+    bool CanEraseMedium(const std::string& id, std::string& reason) override;
+    bool EraseMedium(const std::string& id, const std::function<void(int)>& percent, std::string& reason) override;
 };
 #endif

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QThread>
 
 #include <filesystem>
@@ -19,11 +21,65 @@ namespace {
 constexpr char kCaption[] = "Umbradisc";
 constexpr char kImageFilter[] = "CD Files (*.iso);;All Files (*.*)";
 constexpr char kImageSuffix[] = "iso";
+constexpr int kPercentDone = 100;
 
 std::function<QString(QWidget*)>& Chooser()
 {
     static std::function<QString(QWidget*)> chooser;
     return chooser;
+}
+
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, QString::fromLatin1(kCaption), text, QMessageBox::Ok, owner);
+    umbra::MakeRoomForTitle(box);
+    box.exec();
+}
+
+// Runs work on a worker thread while this thread keeps serving the (modal) windows.
+void RunOffThread(const std::function<void()>& work)
+{
+    QThread* worker = QThread::create(work);
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec(); // the progress windows are modal, so only they take input meanwhile
+    worker->wait();
+    delete worker;
+}
+
+// Quickly erases the disc the burner kept, with a modal progress window that offers no way out
+// (a half-erased disc is no better than a half-written one), then says how it went.
+void EraseDisc(QWidget* owner, CCDBurner& burner)
+{
+    QProgressDialog dialog(owner);
+    dialog.setWindowTitle(QString::fromLatin1(kCaption));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setCancelButton(nullptr);
+    dialog.setRange(0, kPercentDone);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setLabelText(QStringLiteral("Erasing the disc: 0%"));
+    dialog.show();
+    QPointer<QProgressDialog> shown(&dialog);
+    bool erased = false;
+    RunOffThread([&] {
+        erased = burner.EraseDisc([&shown](int percent) {
+            QMetaObject::invokeMethod(shown.data(), [&shown, percent] {
+                if (!shown)
+                    return;
+                shown->setLabelText(QStringLiteral("Erasing the disc: %1%").arg(percent));
+                shown->setValue(percent);
+            }, Qt::QueuedConnection);
+        });
+    });
+    dialog.hide();
+    if (erased)
+        ShowMessage(owner, QMessageBox::Information, QStringLiteral("The disc was erased and can be used again."));
+    else
+        ShowMessage(owner, QMessageBox::Warning,
+                    QStringLiteral("Erasing the disc failed: %1").arg(QString::fromStdString(burner.LastError())));
 }
 
 } // namespace
@@ -85,20 +141,23 @@ bool BurnImage(QWidget* owner, const QString& imagePath)
 #else
     const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
 #endif
-    QThread* worker = QThread::create([&] { burned = burner.BurnFile(image, code, progress); });
-    QEventLoop loop;
-    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     dialogs.Start();
-    worker->start();
-    loop.exec(); // the progress windows are modal, so only they take input meanwhile
-    worker->wait();
-    delete worker;
+    RunOffThread([&] { burned = burner.BurnFile(image, code, progress); });
     dialogs.CloseAll();
 
-    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption),
-                    QString::fromStdString(BurnResultMessage(code)),
-                    QMessageBox::Ok, owner);
-    umbra::MakeRoomForTitle(box);
-    box.exec();
+    const DiscState state = burned ? DiscState::Untouched : burner.DiscStateAfterBurn();
+    QString text = QString::fromStdString(BurnResultMessage(code));
+    if (state != DiscState::Untouched)
+        text += QStringLiteral("\n\n") + QString::fromStdString(DiscStateMessage(state));
+    if (state != DiscState::UnknownRewritable) {
+        ShowMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
+        return burned;
+    }
+    QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
+                         text + QStringLiteral("\n\nErase the disc now?"), QMessageBox::Yes | QMessageBox::No, owner);
+    question.setDefaultButton(QMessageBox::No);
+    umbra::MakeRoomForTitle(question);
+    if (question.exec() == QMessageBox::Yes)
+        EraseDisc(owner, burner);
     return burned;
 }

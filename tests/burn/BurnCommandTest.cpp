@@ -21,6 +21,9 @@ TEST(BurnCommandTest, ExitStatusAndMessages)
     const QString made = burntest::MakeImage(image, 64 * 1024);
     ASSERT_TRUE(made.isEmpty()) << made.toStdString();
     ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("a-folder"))));
+    QFile plain(tmp.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
     EnvGuard staging("UMBRADISC_STAGING_DIR", tmp.filePath(QStringLiteral("staging")));
     const std::string out = "stdio:" + tmp.filePath(QStringLiteral("out.bin")).toStdString();
 
@@ -40,6 +43,8 @@ TEST(BurnCommandTest, ExitStatusAndMessages)
         {"no recorder", image.toStdString(), "/dev/umbradisc-no-such-drive", 4, "",
          "Cannot find a recordable drive in this computer.\n"},
         {"burn fails", image.toStdString(), "stdio:/proc/umbradisc-no-such-entry", 4, "", "Burn failed.\n"},
+        {"burn fails mid-write", image.toStdString(), "stdio:" + tmp.filePath(QStringLiteral("plain/out.bin")).toStdString(),
+         4, "", "\nThe disc is now in an unknown state: part of the image may be on it, and it may no longer be usable.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

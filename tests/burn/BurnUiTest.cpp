@@ -95,15 +95,22 @@ private slots:
         QTest::addColumn<bool>("burned");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("copied");
+        QTest::addColumn<QMessageBox::Icon>("icon");
         QTest::newRow("success") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("out.bin")) << m_staging
-                                 << true << QStringLiteral("Burn succeeded!") << true;
+                                 << true << QStringLiteral("Burn succeeded!") << true << QMessageBox::Information;
         QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
-                                     << QStringLiteral("Cannot find a recordable drive in this computer.") << false;
+                                     << QStringLiteral("Cannot find a recordable drive in this computer.") << false
+                                     << QMessageBox::Information;
         QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
                                     << m_tmp.filePath(QStringLiteral("plain/staging")) << false
-                                    << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false;
+                                    << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false
+                                    << QMessageBox::Information;
+        // The write started on the (write-once) pseudo-drive: no erase is offered, only the state.
         QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
-                                    << m_staging << false << QStringLiteral("Burn failed.") << true;
+                                    << m_staging << false
+                                    << QStringLiteral("Burn failed.\n\nThe disc is now in an unknown state: part of the "
+                                                      "image may be on it, and it may no longer be usable.")
+                                    << true << QMessageBox::Warning;
     }
 
     void burnImageShowsOneResult()
@@ -113,6 +120,7 @@ private slots:
         QFETCH(bool, burned);
         QFETCH(QString, message);
         QFETCH(bool, copied);
+        QFETCH(QMessageBox::Icon, icon);
         EnvGuard driveEnv("UMBRADISC_BURN_DRIVE", drive);
         EnvGuard stagingEnv("UMBRADISC_STAGING_DIR", staging);
         const QByteArray before = burntest::HashOf(m_image);
@@ -125,7 +133,7 @@ private slots:
         QCOMPARE(answerer.boxes, 1);
         QCOMPARE(answerer.boxText, message);
         QCOMPARE(answerer.boxTitle, QStringLiteral("Umbradisc"));
-        QCOMPARE(answerer.boxIcon, QMessageBox::Information);
+        QCOMPARE(answerer.boxIcon, icon);
         QCOMPARE(answerer.boxParent, &owner);
         QVERIFY(answerer.progressModal);
         QVERIFY(!answerer.progressTitles.isEmpty());

@@ -1,4 +1,5 @@
 #include "BurnTestSupport.h"
+#include "BurnDrive.h"
 #include "CCDBurner.h"
 
 #include <libburn/libburn.h>
@@ -34,6 +35,7 @@ struct BurnOutcome
     QString error;
     std::vector<int> copyPercents;
     std::vector<int> burnPercents;
+    DiscState state = DiscState::Untouched;
 };
 
 class BurnFileTest : public testing::Test
@@ -83,6 +85,7 @@ protected:
         CCDBurner burner;
         outcome.ok = burner.BurnFile(LocalPath(image.isEmpty() ? m_image : image), outcome.code, progress);
         outcome.error = QString::fromStdString(burner.LastError());
+        outcome.state = burner.DiscStateAfterBurn();
         return outcome;
     }
 
@@ -234,6 +237,8 @@ TEST_F(BurnFileTest, FailedBurnStillDeletesTheStagedCopy)
         EXPECT_FALSE(outcome.error.isEmpty());
         EXPECT_TRUE(RisesTo100(outcome.copyPercents));
         EXPECT_TRUE(outcome.burnPercents.empty() || outcome.burnPercents.back() < 100);
+        // A write that started leaves the medium in an unknown state; the pseudo-drive is write-once.
+        EXPECT_EQ(outcome.state, outcome.burnPercents.empty() ? DiscState::Untouched : DiscState::UnknownWriteOnce);
         EXPECT_EQ(Snapshot(m_staging), before);
 
         // libburn reports a failed drive idle before its write thread has ended; a burn straight
@@ -259,7 +264,51 @@ TEST_F(BurnFileTest, CancellingStopsTheCopyOrTheBurn)
         return !sofar.copyPercents.empty() && sofar.copyPercents.back() == 100;
     });
     EXPECT_EQ(duringBurn.code, BURN_FAILED);
+    // Stopped before the first byte reached the medium: it is as it was, nothing to erase.
+    EXPECT_TRUE(duringBurn.burnPercents.empty());
+    EXPECT_EQ(duringBurn.state, DiscState::Untouched);
     EXPECT_TRUE(Snapshot(m_staging).isEmpty()) << Snapshot(m_staging).join(u' ').toStdString();
+}
+
+TEST_F(BurnFileTest, EraseIsRefusedWhereTheMediumCannotBeBlanked)
+{
+    QFile plain(Path("plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + Path("plain/out.iso"));
+    CCDBurner burner;
+    int code = -1;
+    ASSERT_FALSE(burner.BurnFile(LocalPath(m_image), code));
+    ASSERT_EQ(burner.DiscStateAfterBurn(), DiscState::UnknownWriteOnce) << burner.LastError();
+    EXPECT_EQ(DiscStateMessage(burner.DiscStateAfterBurn()),
+              "The disc is now in an unknown state: part of the image may be on it, and it may no longer be usable.");
+    // A write-once medium keeps no drive for an erase.
+    EXPECT_FALSE(burner.EraseDisc());
+    EXPECT_EQ(burner.LastError(), "No rewritable disc is waiting to be erased");
+
+    // The drive itself refuses too, with libburn's reason.
+    std::string reason;
+    const std::unique_ptr<BurnDrive> pseudo = BurnDrive::Acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+    ASSERT_TRUE(pseudo) << reason;
+    EXPECT_FALSE(pseudo->MediumErasable());
+    std::vector<int> percents;
+    EXPECT_FALSE(pseudo->Erase([&percents](int p) { percents.push_back(p); }, reason));
+    EXPECT_EQ(reason, "The medium in the drive cannot be erased");
+    EXPECT_TRUE(percents.empty());
+}
+
+TEST_F(BurnFileTest, ErasesARewritableMediumQuickly)
+{
+    std::string reason;
+    const std::unique_ptr<BurnDrive> drive = BurnDrive::Acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+    ASSERT_TRUE(drive) << reason;
+    if (!drive->MediumErasable())
+        GTEST_SKIP() << "libburn's stdio: pseudo-drive cannot be blanked (\"Drive and media state unsuitable for "
+                        "blanking\"): erasing needs a real CD-RW, DVD\u00b1RW or BD-RE drive";
+    std::vector<int> percents;
+    EXPECT_TRUE(drive->Erase([&percents](int p) { percents.push_back(p); }, reason)) << reason;
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
 }
 
 TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting)

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -112,6 +113,15 @@ TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
       {L"IMAPI2.MsftDiscFormat2Data", L"IsCurrentMediaSupported", method, {recorderValue}, S_OK},
       {L"IMAPI2.MsftDiscFormat2Data", L"Write", put, {Variant(1L)}, DISP_E_MEMBERNOTFOUND},
       {L"IMAPI2.MsftDiscFormat2Data", L"IsCurrentMediaSupported", method, {}, DISP_E_BADPARAMCOUNT},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"Recorder", put, {recorderValue}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"Recorder", putRef, {recorderValue}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"ClientName", put, {Variant(std::wstring(L"Umbradisc"))}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"FullErase", put, {Variant(false)}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"FullErase", method, {Variant(false)}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"IsCurrentMediaSupported", method, {recorderValue}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"CurrentPhysicalMediaType", get, {}, S_OK},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"CurrentPhysicalMediaType", put, {Variant(3L)}, DISP_E_MEMBERNOTFOUND},
+      {L"IMAPI2.MsftDiscFormat2Erase", L"EraseMedia", put, {Variant(1L)}, DISP_E_MEMBERNOTFOUND},
       {L"IMAPI2FS.MsftFileSystemImage", L"FileSystemsToCreate", put, {Variant(3L)}, S_OK},
       {L"IMAPI2FS.MsftFileSystemImage", L"ISO9660InterchangeLevel", put, {Variant(2L)}, S_OK},
       {L"IMAPI2FS.MsftFileSystemImage", L"FreeMediaBlocks", put, {Variant(0L)}, S_OK},
@@ -127,7 +137,9 @@ TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
     SCOPED_TRACE(com::utf8FromWide(std::wstring(c.progId) + L"." + c.member) + " kind " + std::to_string(c.kind));
     const DispatchObject object = DispatchObject::create(c.progId, &made);
     ASSERT_TRUE(object);
-    if (std::wstring(c.progId) == L"IMAPI2.MsftDiscFormat2Data" && std::wstring(c.member) != L"Recorder") {
+    const std::wstring progId(c.progId);
+    if ((progId == L"IMAPI2.MsftDiscFormat2Data" || progId == L"IMAPI2.MsftDiscFormat2Erase") &&
+        std::wstring(c.member) != L"Recorder") {
       ASSERT_EQ(object.putProperty(L"Recorder", recorderValue), S_OK);
     }
     EXPECT_EQ(invokeAs(object, c.member, c.kind, c.args), c.expected);
@@ -231,6 +243,75 @@ TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
                            "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Burn succeeded!\n"}) {
     EXPECT_NE(printed.find(line), std::string::npos) << line << " in:\n" << printed;
   }
+}
+
+// A burn that stops mid-write: on a rewritable medium the burner keeps the drive and erases it
+// quickly through MsftDiscFormat2Erase when asked; on a write-once medium nothing is offered.
+TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
+  struct Case {
+    const char* name;
+    long mediaType;  // IMAPI_MEDIA_PHYSICAL_TYPE
+    DiscState state;
+  };
+  const Case cases[] = {
+      {"CD-RW", 3, DiscState::UnknownRewritable},
+      {"DVD+RW", 7, DiscState::UnknownRewritable},
+      {"BD-RE", 19, DiscState::UnknownRewritable},
+      {"CD-R", 2, DiscState::UnknownWriteOnce},
+      {"DVD+R", 6, DiscState::UnknownWriteOnce},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    imapi_double::World& world = imapi_double::world();
+    world.drives[0].mediaType = c.mediaType;
+    CCDBurner burner;
+    int code = -1;
+    std::vector<int> burned;
+    BurnProgress progress;
+    progress.burnPercent = [&burned](int p) { burned.push_back(p); };
+    progress.cancelRequested = [&burned] { return !burned.empty() && burned.back() >= 30; };
+    ASSERT_FALSE(burner.BurnFile(m_image, code, progress));
+    EXPECT_EQ(code, BURN_FAILED);
+    EXPECT_EQ(burner.LastError().rfind("cancelled: the disc is now in an unknown state", 0), 0u) << burner.LastError();
+    EXPECT_EQ(burner.DiscStateAfterBurn(), c.state);
+    world.drives[0].blank = false;
+
+    std::vector<int> erased;
+    const bool ok = burner.EraseDisc([&erased](int p) { erased.push_back(p); });
+    const auto erases = std::count(world.eraseCalls.begin(), world.eraseCalls.end(), "EraseMedia");
+    if (c.state == DiscState::UnknownWriteOnce) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(erases, 0);
+      EXPECT_FALSE(world.drives[0].blank);
+      continue;
+    }
+    ASSERT_TRUE(ok) << burner.LastError();
+    EXPECT_TRUE(world.drives[0].blank);
+    EXPECT_EQ(erased, (std::vector<int>{0, 100}));
+    // The last eraser: bound to the recorder, named, set to quick, then EraseMedia, once.
+    ASSERT_GE(world.eraseCalls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(world.eraseCalls.end() - 4, world.eraseCalls.end()),
+              (std::vector<std::string>{"Recorder=", "ClientName=Umbradisc", "FullErase=false", "EraseMedia"}));
+    EXPECT_EQ(erases, 1);
+    EXPECT_EQ(burner.DiscStateAfterBurn(), DiscState::Untouched);
+  }
+}
+
+TEST_F(ImapiBurn, AFailingEraseSaysWhy) {
+  imapi_double::world().eraseFailure = static_cast<HRESULT>(0xC0AA0207);
+  ImapiRecorderService service;
+  const std::string id = com::utf8FromWide(imapi_double::world().drives[0].id);
+  std::string reason;
+  EXPECT_TRUE(service.CanEraseMedium(id, reason)) << reason;
+  EXPECT_FALSE(service.EraseMedium(id, {}, reason));
+  // Our words for the code and IMAPI's own description.
+  EXPECT_EQ(reason.rfind("erasing the disc failed: 0xc0aa0207 (the drive is busy", 0), 0u) << reason;
+  EXPECT_NE(reason.find("The drive reported an error while erasing"), std::string::npos) << reason;
+
+  imapi_double::world().drives[0].mediaType = 2;  // CD-R
+  EXPECT_FALSE(service.CanEraseMedium(id, reason));
+  EXPECT_EQ(reason, "the medium in the drive cannot be erased (it is not rewritable)");
 }
 
 TEST_F(ImapiBurn, ANonBlankMediumIsNotChosen) {

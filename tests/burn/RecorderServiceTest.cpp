@@ -48,6 +48,16 @@ public:
         reason = recorders[id].notWritable;
         return reason.empty();
     }
+    bool CanEraseMedium(const std::string&, std::string& reason) override
+    {
+        reason = "not rewritable";
+        return false;
+    }
+    bool EraseMedium(const std::string&, const std::function<void(int)>&, std::string& reason) override
+    {
+        reason = "not rewritable";
+        return false;
+    }
     bool WriteImage(const std::string& id, const fs::path& imagePath, const std::function<void(int)>& percent,
                     const std::function<bool()>&, std::string& reason) override
     {

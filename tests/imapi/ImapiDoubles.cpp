@@ -24,6 +24,7 @@ constexpr HRESULT kWriteNotInProgress = static_cast<HRESULT>(0xC0AA0401);
 constexpr HRESULT kStreamNotSupported = static_cast<HRESULT>(0xC0AA0403);
 constexpr HRESULT kStreamTooLarge = static_cast<HRESULT>(0xC0AA0404);
 constexpr HRESULT kMediaNotBlank = static_cast<HRESULT>(0xC0AA0405);
+constexpr HRESULT kMediaIncompatible = static_cast<HRESULT>(0xC0AA0203);  // E_IMAPI_RECORDER_MEDIA_INCOMPATIBLE
 constexpr HRESULT kClientNameInvalid = static_cast<HRESULT>(0xC0AA0408);
 constexpr HRESULT kInvalidParam = static_cast<HRESULT>(0xC0AAB101);
 constexpr HRESULT kInvalidVolumeName = static_cast<HRESULT>(0xC0AAB104);
@@ -762,12 +763,115 @@ class FileSystemImage : public Dispatched<IFileSystemImage> {
   LONG m_freeBlocks = 332800;
 };
 
+// MsftDiscFormat2Erase: takes a recorder, the quick or full choice and the client's name, and
+// blanks the drive's medium in EraseMedia when it is a rewritable one.
+class Eraser : public Dispatched<IDiscFormat2Erase> {
+ public:
+  Eraser() : Dispatched(IID_IDiscFormat2Erase) {}
+  ~Eraser() override {
+    if (m_recorder) m_recorder->Release();
+  }
+
+  // IDiscFormat2
+  STDMETHODIMP IsRecorderSupported(IDispatch* recorder, VARIANT_BOOL* value) override {
+    log("IsRecorderSupported");
+    *value = driveOf(recorder) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  STDMETHODIMP IsCurrentMediaSupported(IDispatch* recorder, VARIANT_BOOL* value) override {
+    log("IsCurrentMediaSupported");
+    const Drive* drive = driveOf(recorder);
+    if (!drive) return fail(E_INVALIDARG, L"The parameter is incorrect.");
+    *value = drive->mediumSupported && rewritable(drive->mediaType) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  STDMETHODIMP get_MediaPhysicallyBlank(VARIANT_BOOL* value) override { return blank(value); }
+  STDMETHODIMP get_MediaHeuristicallyBlank(VARIANT_BOOL* value) override { return blank(value); }
+
+  // IDiscFormat2Erase
+  STDMETHODIMP put_Recorder(IDispatch* value) override {
+    log("Recorder=");
+    if (!driveOf(value)) return fail(E_INVALIDARG, L"The parameter is incorrect.");
+    value->AddRef();
+    if (m_recorder) m_recorder->Release();
+    m_recorder = value;
+    return S_OK;
+  }
+  STDMETHODIMP get_Recorder(IDispatch** value) override {
+    if (!m_recorder) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
+    m_recorder->AddRef();
+    *value = m_recorder;
+    return S_OK;
+  }
+  STDMETHODIMP put_FullErase(VARIANT_BOOL value) override {
+    m_full = value != VARIANT_FALSE;
+    log(m_full ? "FullErase=true" : "FullErase=false");
+    return S_OK;
+  }
+  STDMETHODIMP get_FullErase(VARIANT_BOOL* value) override {
+    *value = m_full ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  STDMETHODIMP get_CurrentPhysicalMediaType(IMAPI_MEDIA_PHYSICAL_TYPE* value) override {
+    log("CurrentPhysicalMediaType");
+    const Drive* drive = driveOf(m_recorder);
+    if (!drive) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
+    *value = static_cast<IMAPI_MEDIA_PHYSICAL_TYPE>(drive->mediaType);
+    return S_OK;
+  }
+  STDMETHODIMP put_ClientName(BSTR value) override {
+    log("ClientName=" + com::utf8FromWide(fromBstr(value)));
+    if (fromBstr(value).empty()) return fail(kClientNameInvalid, L"The client name is not valid.");
+    m_clientName = fromBstr(value);
+    return S_OK;
+  }
+  STDMETHODIMP get_ClientName(BSTR* value) override {
+    *value = text(m_clientName);
+    return S_OK;
+  }
+  STDMETHODIMP EraseMedia() override {
+    log("EraseMedia");
+    Drive* drive = driveOf(m_recorder);
+    if (!drive) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
+    if (m_clientName.empty()) return fail(kClientNameInvalid, L"The client name is not valid.");
+    if (!rewritable(drive->mediaType)) return fail(kMediaIncompatible, L"The media is not compatible or of unknown physical format.");
+    if (world().eraseFailure != S_OK) return fail(world().eraseFailure, L"The drive reported an error while erasing.");
+    drive->blank = true;
+    return S_OK;
+  }
+
+ protected:
+  void* other(REFIID iid) override {
+    if (iid == IID_IDiscFormat2) return static_cast<IDiscFormat2Erase*>(this);
+    return nullptr;
+  }
+
+ private:
+  static bool rewritable(long type) {
+    return type == IMAPI_MEDIA_TYPE_CDRW || type == IMAPI_MEDIA_TYPE_DVDRAM || type == IMAPI_MEDIA_TYPE_DVDPLUSRW ||
+           type == IMAPI_MEDIA_TYPE_DVDDASHRW || type == IMAPI_MEDIA_TYPE_DVDPLUSRW_DUALLAYER ||
+           type == IMAPI_MEDIA_TYPE_HDDVDRAM || type == IMAPI_MEDIA_TYPE_BDRE;
+  }
+  static void log(const std::string& line) { world().eraseCalls.push_back(line); }
+  HRESULT blank(VARIANT_BOOL* value) {
+    const Drive* drive = driveOf(m_recorder);
+    if (!drive) return fail(kRecorderRequired, L"The request requires a current disc recorder to be selected.");
+    *value = drive->blank ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+
+  IDispatch* m_recorder = nullptr;
+  bool m_full = true;  // IMAPI's default is a full erase
+  std::wstring m_clientName;
+};
+
 HRESULT make(const wchar_t* progId, IDispatch** object) {
   *object = nullptr;
   const std::wstring id(progId);
   if (id == L"IMAPI2.MsftDiscMaster2") *object = (new DiscMaster)->dispatch();
   else if (id == L"IMAPI2.MsftDiscRecorder2") *object = (new DiscRecorder)->dispatch();
   else if (id == L"IMAPI2.MsftDiscFormat2Data") *object = (new DataWriter)->dispatch();
+  else if (id == L"IMAPI2.MsftDiscFormat2Erase") *object = (new Eraser)->dispatch();
   else if (id == L"IMAPI2FS.MsftFileSystemImage") *object = (new FileSystemImage)->dispatch();
   else if (id == L"IMAPI2FS.BootOptions") *object = (new BootOptions)->dispatch();
   else return CO_E_CLASSSTRING;

@@ -20,6 +20,7 @@ struct Drive {
   bool mediumSupported = true;
   bool blank = true;
   long freeSectors = 359847;
+  long mediaType = 3;               // IMAPI_MEDIA_PHYSICAL_TYPE: CD-RW unless a test says otherwise
 };
 
 // What the doubles hold and what they saw; tests arrange the first part and read the second.
@@ -39,6 +40,11 @@ struct World {
   int cancelCalls = 0;
   int cancelsFromHandler = 0;       // CancelWrite calls made while an Update was being handled
   HRESULT writeResult = S_OK;
+
+  // IMAPI2, the eraser: what it was told, one line per call in call order; EraseMedia fails with
+  // eraseFailure when set
+  HRESULT eraseFailure = S_OK;
+  std::vector<std::string> eraseCalls;
 
   // IMAPI2FS, as the last image saw it: one line per fact, in call order
   std::vector<std::string> imageCalls;
