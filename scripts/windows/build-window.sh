@@ -59,7 +59,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.too
   -DGTest_DIR="$gtest/lib/cmake/GTest" -DUMBRA_HOST_SVG2PNG="$PWD/build-win-host/svg2png/svg2png" \
   "${launcher[@]}" >/dev/null
 # The engine's and the command line tool's own tests run in test-cli.sh.
-window_tests=(cdimage_test burn_tests tst_main_window tst_commands tst_desktop_open tst_window_input tst_single_instance
+window_tests=(cdimage_test burn_tests burn_erase_ui_tests tst_main_window tst_commands tst_desktop_open tst_window_input tst_single_instance
   tst_skin_button tst_round_dlg update_tests update_prompt_ui_tests)
 cmake --build "$build" --parallel 2 --target umbradisc cdimage umbradisc-cli umbra_help "${window_tests[@]}"
 
@@ -125,7 +125,7 @@ export QT_QPA_PLATFORM=offscreen
 mkdir -p "$qt/lib/fonts"
 cp /usr/share/fonts/truetype/dejavu/DejaVuSansCondensed*.ttf "$qt/lib/fonts"/
 stage "tests under wine"
-if ! ctest --test-dir "$build" --output-on-failure --timeout 300 -R '^(cdimage_test|burn_tests|update_|app\.|controls\.)'; then
+if ! ctest --test-dir "$build" --output-on-failure --timeout 300 -R '^(cdimage_test|burn_tests|burn_erase_ui_tests|update_|app\.|controls\.)'; then
   # A Qt test's own report does not reach a pipe under wine; run the failed ones again into a file.
   while IFS=: read -r _ name; do
     program=${name#app.}; program=${program#controls.}
