@@ -28,6 +28,20 @@ constexpr auto kThreadEndPoll = std::chrono::milliseconds(2);
 // they may wait for the scheduler.
 constexpr auto kThreadEndGrace = std::chrono::milliseconds(200);
 
+// Passes on the percent of the sectors done, held below 100 (what follows the last sector, lead-out
+// and closing, takes its time) and only when it grew.
+void ReportProgress(const burn_progress& progress, const std::function<void(int)>& percent, int& shown)
+{
+    if (progress.sectors <= 0 || !percent)
+        return;
+    const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
+    const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
+    if (now > shown) {
+        shown = now;
+        percent(now);
+    }
+}
+
 enum burn_disc_status WaitForMedium(burn_drive* drive)
 {
     const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
@@ -234,15 +248,7 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
             burn_drive_cancel(m_drive);
             cancelled = true;
         }
-        if (progress.sectors > 0 && percent) {
-            // Lead-out and closing follow the last sector: hold 100 back until the drive is idle.
-            const auto written = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
-            const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, written));
-            if (now > shown) {
-                shown = now;
-                percent(now);
-            }
-        }
+        ReportProgress(progress, percent, shown);
         std::this_thread::sleep_for(kPollInterval);
     }
     WaitForWriteThread(messages);
@@ -285,14 +291,7 @@ bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reas
     int shown = 0;
     burn_progress progress{};
     while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-        if (progress.sectors > 0 && percent) {
-            const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
-            const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
-            if (now > shown) {
-                shown = now;
-                percent(now);
-            }
-        }
+        ReportProgress(progress, percent, shown);
         std::this_thread::sleep_for(kPollInterval);
     }
     if (!burn_drive_wrote_well(m_drive)) {

@@ -117,6 +117,7 @@ Error UdfTreeReader::walk(const ImageFile& file) {
       record.streamOffset = fid.streamOffset;
       record.length = fid.length;
       record.tagBlock = directory.tagBlock(fid.streamOffset);
+      record.inParentEntry = entry.embedded();
       std::vector<uint64_t> offsets;
       for (int copy = 0; copy < directory.copyCount(); ++copy) {
         std::vector<ImageRun> runs;
@@ -397,12 +398,13 @@ Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
     start += run.second;
   }
 
+  if (!record.inParentEntry) return {};
+
+  // The identifiers lie inside the parent's entry, whose CRC covers them.
   const TreeFolder& parentFolder = m_folders[static_cast<size_t>(m_folders[static_cast<size_t>(at.folder)].parent)];
   UdfFileEntry parent;
   if (Error e = parent.read(file, m_partitions, refOf(parentFolder.directory), blockOf(parentFolder.directory))) return e;
-  if (!parent.embedded()) return {};
-
-  // The identifiers lie inside the parent's entry, whose CRC covers them.
+  if (!parent.embedded()) return notFound(recordOffset);
   const BlockCopies& copies = parent.copies();
   const uint64_t entryOffset = copies.sector[std::min(at.copy, copies.count - 1)] * kBlockSize;
   std::vector<uint8_t> entry(kBlockSize);

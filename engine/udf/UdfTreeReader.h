@@ -52,6 +52,7 @@ class UdfTreeReader final : public TreeReader {
     uint64_t streamOffset = 0;  // in the parent directory's bytes
     uint32_t length = 0;        // padding included
     uint32_t tagBlock = 0;      // the block its tag must name
+    bool inParentEntry = false;  // the parent's identifiers are embedded in its entry, under its CRC
     std::vector<std::vector<ImageRun>> copies;  // the identifier's bytes in each stored copy
   };
   // One copy of a folder's identifier, read as it stands in the file now and checked.
