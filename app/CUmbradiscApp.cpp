@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "CCDBurner.h"
+#include "burn/CCDBurner.h"
 #include "app/CMainDlg.h"
 #include "app/ImageHandOver.h"
 #include "app/InstanceLock.h"

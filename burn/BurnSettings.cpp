@@ -4,7 +4,7 @@
 #include <fstream>
 
 #ifdef _WIN32
-#include "DispatchObject.h"
+#include "com/DispatchObject.h"
 
 #include <cwchar>
 #endif

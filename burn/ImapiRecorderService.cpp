@@ -1,7 +1,7 @@
 #include "ImapiRecorderService.h"
 
 #ifdef _WIN32
-#include "DispatchObject.h"
+#include "com/DispatchObject.h"
 
 #include <ocidl.h>
 #include <objidl.h>

@@ -1,7 +1,7 @@
 #include "BurnUi.h"
 
 #include "BurnProgressDialogs.h"
-#include "CCDBurner.h"
+#include "burn/CCDBurner.h"
 #include "controls/TitleRoom.h"
 
 #include <QEventLoop>

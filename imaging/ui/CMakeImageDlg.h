@@ -8,7 +8,7 @@
 #include <QTime>
 #include <functional>
 
-#include "RunImageMaker.h"
+#include "imaging/RunImageMaker.h"
 
 class QCheckBox;
 class QDateEdit;

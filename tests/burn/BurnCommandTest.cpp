@@ -1,4 +1,4 @@
-#include "BurnCommand.h"
+#include "burn/BurnCommand.h"
 #include "BurnTestSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // leaves the disc in an unknown state; on a rewritable disc the window asks "Erase the disc now?"
 // and erases it quickly when the user clicks Yes. The answers are real mouse clicks on the boxes
 // while their modal loops run.
-#include "BurnUi.h"
+#include "burn/ui/BurnUi.h"
 #include "ImapiDoubles.h"
 
 #include <QAbstractButton>

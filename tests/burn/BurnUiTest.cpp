@@ -1,5 +1,5 @@
 #include "BurnTestSupport.h"
-#include "BurnUi.h"
+#include "burn/ui/BurnUi.h"
 
 #include <QAbstractButton>
 #include <QApplication>

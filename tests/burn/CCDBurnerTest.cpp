@@ -1,6 +1,6 @@
 #include "BurnTestSupport.h"
-#include "BurnDrive.h"
-#include "CCDBurner.h"
+#include "burn/BurnDrive.h"
+#include "burn/CCDBurner.h"
 
 #include <libburn/libburn.h>
 

@@ -2,11 +2,11 @@
 // line tool reach it) against doubles that answer IDispatch through a type library of IMAPI2's
 // interfaces, as Windows does: the invoke kind, argument count and types of every late-bound call
 // must be the ones IMAPI declares.
-#include "BurnCommand.h"
-#include "CCDBurner.h"
-#include "DispatchObject.h"
+#include "burn/BurnCommand.h"
+#include "burn/CCDBurner.h"
+#include "com/DispatchObject.h"
 #include "ImapiDoubles.h"
-#include "ImapiRecorderService.h"
+#include "burn/ImapiRecorderService.h"
 #include "TestImages.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 // The burner over a system recording service (IMAPI2 on Windows), against a double of the service:
 // which recorder a burn picks, and on Windows the whole burn through CCDBurner, including the real
 // service where it is missing (under wine).
-#include "DiscRecorderService.h"
-#include "RecorderChoice.h"
+#include "burn/DiscRecorderService.h"
+#include "burn/RecorderChoice.h"
 #include "TestImages.h"
 
 #ifdef _WIN32
-#include "CCDBurner.h"
+#include "burn/CCDBurner.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -1,7 +1,7 @@
 // What a burn leaves in the staging folder when it does not end normally: copies left by a crash are
 // swept at start-up, and a command line burn ended by a signal takes its staged copy with it.
 #include "BurnTestSupport.h"
-#include "CCDBurner.h"
+#include "burn/CCDBurner.h"
 
 #include <QDir>
 #include <QFile>

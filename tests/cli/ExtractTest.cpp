@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "SafeName.h"
+#include "cli/SafeName.h"
 #include "TestImages.h"
 
 #ifndef _WIN32

@@ -1,7 +1,7 @@
 // The image maker's command text and argument list, and the time stamp in local time.
 #include <gtest/gtest.h>
 
-#include "ImageMakerCommand.h"
+#include "imaging/ImageMakerCommand.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "RunImageMaker.h"
+#include "imaging/RunImageMaker.h"
 
 namespace {
 

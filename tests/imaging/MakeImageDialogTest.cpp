@@ -17,7 +17,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "CMakeImageDlg.h"
+#include "imaging/ui/CMakeImageDlg.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "DispatchObject.h"
+#include "com/DispatchObject.h"
 #include "ImapiDoublesIdl.h"
 
 namespace imapi_double {

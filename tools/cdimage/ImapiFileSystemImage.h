@@ -4,7 +4,7 @@
 #ifdef _WIN32
 #include <memory>
 
-#include "DispatchObject.h"
+#include "com/DispatchObject.h"
 #include "FileSystemImage.h"
 
 namespace cdimage {
