@@ -17,57 +17,52 @@ constexpr int kExitNotBurned = 4;
 constexpr int kPercentStep = 10;
 // This tool does not erase discs; the window offers to after its own burn stops.
 #ifdef _WIN32
-constexpr char kEraseHint[] = "To use it again, erase it: in Explorer, right-click the drive and choose \"Erase this disc\".";
+constexpr char kEraseHint[] =
+    "To use it again, erase it: in Explorer, right-click the drive and choose \"Erase this disc\".";
 #else
 constexpr char kEraseHint[] = "To use it again, erase it: xorriso -outdev DRIVE -blank fast";
 #endif
 
 // Prints "<label>: N%" each time the percentage reaches the next step, so a log stays short.
-std::function<void(int)> StepPrinter(std::ostream& out, const char* label)
-{
-    return [&out, label, next = 0](int percent) mutable {
-        if (percent < next)
-            return;
-        out << label << ": " << percent << "%\n" << std::flush;
-        next = (percent / kPercentStep + 1) * kPercentStep;
-    };
+std::function<void(int)> StepPrinter(std::ostream& out, const char* label) {
+  return [&out, label, next = 0](int percent) mutable {
+    if (percent < next) return;
+    out << label << ": " << percent << "%\n" << std::flush;
+    next = (percent / kPercentStep + 1) * kPercentStep;
+  };
 }
 
-} // namespace
+}  // namespace
 
 int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
-                   std::ostream& err)
-{
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(imagePath, error);
-    std::FILE* probe = std::filesystem::is_regular_file(status) ? std::fopen(imagePath.c_str(), "rb") : nullptr;
-    if (!probe) {
-        const std::string why = !std::filesystem::exists(status)         ? "no such file"
-                                : !std::filesystem::is_regular_file(status) ? "not a file"
-                                                                              : std::strerror(errno);
-        err << "Cannot open the image " << imagePath << ": " << why << '\n';
-        return kExitImageUnreadable;
-    }
-    std::fclose(probe);
+                   std::ostream& err) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(imagePath, error);
+  std::FILE* probe = std::filesystem::is_regular_file(status) ? std::fopen(imagePath.c_str(), "rb") : nullptr;
+  if (!probe) {
+    const std::string why = !std::filesystem::exists(status)            ? "no such file"
+                            : !std::filesystem::is_regular_file(status) ? "not a file"
+                                                                        : std::strerror(errno);
+    err << "Cannot open the image " << imagePath << ": " << why << '\n';
+    return kExitImageUnreadable;
+  }
+  std::fclose(probe);
 
-    CCDBurner::RemoveLeftoverCopies();
-    CCDBurner burner;
-    burner.SetDriveAddress(driveAddress);
-    BurnProgress progress;
-    progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
-    progress.burnPercent = StepPrinter(out, "Writing to the disc");
-    int code = BURN_SUCCESS;
-    if (burner.BurnFile(imagePath, code, progress)) {
-        out << BurnResultMessage(code) << '\n';
-        return kExitBurned;
-    }
-    err << BurnResultMessage(code) << '\n';
-    if (!burner.LastError().empty())
-        err << burner.LastError() << '\n';
-    const DiscState state = burner.DiscStateAfterBurn();
-    if (state != DiscState::Untouched)
-        err << DiscStateMessage(state) << '\n';
-    if (state == DiscState::UnknownRewritable)
-        err << kEraseHint << '\n';
-    return kExitNotBurned;
+  CCDBurner::RemoveLeftoverCopies();
+  CCDBurner burner;
+  burner.SetDriveAddress(driveAddress);
+  BurnProgress progress;
+  progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
+  progress.burnPercent = StepPrinter(out, "Writing to the disc");
+  int code = BURN_SUCCESS;
+  if (burner.BurnFile(imagePath, code, progress)) {
+    out << BurnResultMessage(code) << '\n';
+    return kExitBurned;
+  }
+  err << BurnResultMessage(code) << '\n';
+  if (!burner.LastError().empty()) err << burner.LastError() << '\n';
+  const DiscState state = burner.DiscStateAfterBurn();
+  if (state != DiscState::Untouched) err << DiscStateMessage(state) << '\n';
+  if (state == DiscState::UnknownRewritable) err << kEraseHint << '\n';
+  return kExitNotBurned;
 }

@@ -30,275 +30,243 @@ constexpr auto kThreadEndGrace = std::chrono::milliseconds(200);
 
 // Passes on the percent of the sectors done, held below 100 (what follows the last sector, lead-out
 // and closing, takes its time) and only when it grew.
-void ReportProgress(const burn_progress& progress, const std::function<void(int)>& percent, int& shown)
-{
-    if (progress.sectors <= 0 || !percent)
-        return;
-    const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
-    const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
-    if (now > shown) {
-        shown = now;
-        percent(now);
-    }
+void ReportProgress(const burn_progress& progress, const std::function<void(int)>& percent, int& shown) {
+  if (progress.sectors <= 0 || !percent) return;
+  const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
+  const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
+  if (now > shown) {
+    shown = now;
+    percent(now);
+  }
 }
 
-enum burn_disc_status WaitForMedium(burn_drive* drive)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
-    enum burn_disc_status status = burn_disc_get_status(drive);
-    while (status == BURN_DISC_UNREADY && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(kPollInterval);
-        status = burn_disc_get_status(drive);
-    }
-    return status;
+enum burn_disc_status WaitForMedium(burn_drive* drive) {
+  const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
+  enum burn_disc_status status = burn_disc_get_status(drive);
+  while (status == BURN_DISC_UNREADY && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kPollInterval);
+    status = burn_disc_get_status(drive);
+  }
+  return status;
 }
 
 // The drive reads idle a moment before libburn's write thread has let go of the drive and the job;
 // releasing either earlier makes the next write be refused, or the thread touch freed memory. A job
 // that was refused has no thread and sends no notice; it costs the whole wait, but only a busy or
 // unsuitable drive meets that, and a job that ended early cannot be told from it safely.
-void WaitForWriteThread(LibburnMessages& messages)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
+void WaitForWriteThread(LibburnMessages& messages) {
+  const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
+  LibburnSession::Collect(messages);
+  while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kThreadEndPoll);
     LibburnSession::Collect(messages);
-    while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(kThreadEndPoll);
-        LibburnSession::Collect(messages);
-    }
-    if (messages.writeThreadEnded)
-        std::this_thread::sleep_for(kThreadEndGrace); // its last two steps follow the notice
+  }
+  if (messages.writeThreadEnded) std::this_thread::sleep_for(kThreadEndGrace);  // its last two steps follow the notice
 }
 
-std::string Reason(const std::string& what)
-{
-    const std::string detail = LibburnSession::TakeProblem();
-    return detail.empty() ? what : what + ": " + detail;
+std::string Reason(const std::string& what) {
+  const std::string detail = LibburnSession::TakeProblem();
+  return detail.empty() ? what : what + ": " + detail;
 }
 
-long long FileSize(const std::filesystem::path& path)
-{
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return error ? 0 : static_cast<long long>(size);
+long long FileSize(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<long long>(size);
 }
 
 // Frees everything a write job owns, on every path out of WriteImage.
-struct WriteJob
-{
-    burn_source* file = nullptr;
-    burn_source* fifo = nullptr;
-    burn_disc* disc = nullptr;
-    burn_track* track = nullptr;
-    burn_write_opts* opts = nullptr;
+struct WriteJob {
+  burn_source* file = nullptr;
+  burn_source* fifo = nullptr;
+  burn_disc* disc = nullptr;
+  burn_track* track = nullptr;
+  burn_write_opts* opts = nullptr;
 
-    ~WriteJob()
-    {
-        if (track)
-            burn_track_free(track);
-        if (opts)
-            burn_write_opts_free(opts);
-        if (disc)
-            burn_disc_free(disc);
-        if (fifo)
-            burn_source_free(fifo);
-        if (file)
-            burn_source_free(file);
-    }
+  ~WriteJob() {
+    if (track) burn_track_free(track);
+    if (opts) burn_write_opts_free(opts);
+    if (disc) burn_disc_free(disc);
+    if (fifo) burn_source_free(fifo);
+    if (file) burn_source_free(file);
+  }
 };
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<BurnDrive> BurnDrive::Acquire(const std::string& address, std::string& reason)
-{
-    std::unique_ptr<BurnDrive> drive(new BurnDrive);
-    if (!drive->m_session.IsReady()) {
-        reason = "libburn cannot be initialised";
-        return nullptr;
-    }
-    const bool grabbed = address.empty() ? drive->GrabFirstWritable(reason)
-                                           : drive->GrabAddress(address, reason);
-    if (!grabbed)
-        return nullptr;
-    return drive;
+std::unique_ptr<BurnDrive> BurnDrive::Acquire(const std::string& address, std::string& reason) {
+  std::unique_ptr<BurnDrive> drive(new BurnDrive);
+  if (!drive->m_session.IsReady()) {
+    reason = "libburn cannot be initialised";
+    return nullptr;
+  }
+  const bool grabbed = address.empty() ? drive->GrabFirstWritable(reason) : drive->GrabAddress(address, reason);
+  if (!grabbed) return nullptr;
+  return drive;
 }
 
-BurnDrive::~BurnDrive()
-{
-    if (m_drive)
-        burn_drive_release(m_drive, 0);
-    if (m_infos)
-        burn_drive_info_free(m_infos);
+BurnDrive::~BurnDrive() {
+  if (m_drive) burn_drive_release(m_drive, 0);
+  if (m_infos) burn_drive_info_free(m_infos);
 }
 
-bool BurnDrive::GrabAddress(const std::string& address, std::string& reason)
-{
-    std::string adr = address;
-    if (address.rfind(kPseudoDrivePrefix, 0) != 0) {
-        // Links such as /dev/cdrom name the same drive as the device libburn lists.
-        char converted[BURN_DRIVE_ADR_LEN] = {};
-        if (burn_drive_convert_fs_adr(adr.data(), converted) > 0)
-            adr = converted;
+bool BurnDrive::GrabAddress(const std::string& address, std::string& reason) {
+  std::string adr = address;
+  if (address.rfind(kPseudoDrivePrefix, 0) != 0) {
+    // Links such as /dev/cdrom name the same drive as the device libburn lists.
+    char converted[BURN_DRIVE_ADR_LEN] = {};
+    if (burn_drive_convert_fs_adr(adr.data(), converted) > 0) adr = converted;
+  }
+  if (burn_drive_scan_and_grab(&m_infos, adr.data(), 1) != 1) {
+    if (m_infos) {
+      burn_drive_info_free(m_infos);
+      m_infos = nullptr;
     }
-    if (burn_drive_scan_and_grab(&m_infos, adr.data(), 1) != 1) {
-        if (m_infos) {
-            burn_drive_info_free(m_infos);
-            m_infos = nullptr;
-        }
-        reason = Reason("No drive at " + address);
-        return false;
-    }
-    burn_drive* drive = m_infos[0].drive;
-    if (WaitForMedium(drive) != BURN_DISC_BLANK) {
-        burn_drive_release(drive, 0);
-        reason = Reason("The drive " + address + " holds no writable medium");
-        return false;
-    }
-    m_drive = drive;
-    return true;
+    reason = Reason("No drive at " + address);
+    return false;
+  }
+  burn_drive* drive = m_infos[0].drive;
+  if (WaitForMedium(drive) != BURN_DISC_BLANK) {
+    burn_drive_release(drive, 0);
+    reason = Reason("The drive " + address + " holds no writable medium");
+    return false;
+  }
+  m_drive = drive;
+  return true;
 }
 
-bool BurnDrive::GrabFirstWritable(std::string& reason)
-{
-    unsigned int count = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
-    while (burn_drive_scan(&m_infos, &count) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            reason = Reason("The search for drives did not finish");
-            return false;
-        }
-        std::this_thread::sleep_for(kPollInterval);
+bool BurnDrive::GrabFirstWritable(std::string& reason) {
+  unsigned int count = 0;
+  const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
+  while (burn_drive_scan(&m_infos, &count) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      reason = Reason("The search for drives did not finish");
+      return false;
     }
-    for (unsigned int i = 0; i < count; ++i) {
-        burn_drive* drive = m_infos[i].drive;
-        if (m_drive || burn_drive_grab(drive, 1) != 1) {
-            // Drives we do not use are let go at once so other programs may open them.
-            burn_drive_info_forget(&m_infos[i], 0);
-            continue;
-        }
-        if (WaitForMedium(drive) == BURN_DISC_BLANK)
-            m_drive = drive;
-        else
-            burn_drive_release(drive, 0);
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  for (unsigned int i = 0; i < count; ++i) {
+    burn_drive* drive = m_infos[i].drive;
+    if (m_drive || burn_drive_grab(drive, 1) != 1) {
+      // Drives we do not use are let go at once so other programs may open them.
+      burn_drive_info_forget(&m_infos[i], 0);
+      continue;
     }
-    if (!m_drive) {
-        reason = Reason(count == 0 ? "No drive found" : "No drive holds a writable medium");
-        return false;
-    }
-    return true;
+    if (WaitForMedium(drive) == BURN_DISC_BLANK)
+      m_drive = drive;
+    else
+      burn_drive_release(drive, 0);
+  }
+  if (!m_drive) {
+    reason = Reason(count == 0 ? "No drive found" : "No drive holds a writable medium");
+    return false;
+  }
+  return true;
 }
 
 bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
-                           const std::function<bool()>& cancelRequested, std::string& reason)
-{
-    LibburnSession::TakeProblem(); // drop what the drive search left behind
-    WriteJob job;
-    const std::string path = imagePath.string();
-    job.file = burn_file_source_new(path.c_str(), nullptr);
-    if (!job.file) {
-        reason = Reason("Cannot read " + path);
-        return false;
-    }
-    job.fifo = burn_fifo_source_new(job.file, kDataBlockSize, kFifoChunks, 0);
-    job.disc = burn_disc_create();
-    burn_session* session = burn_session_create();
-    burn_track* track = burn_track_create();
-    // Mode 1 data, padded with zeros to whole blocks: the image becomes the medium's file system as it is.
-    burn_track_define_data(track, 0, 0, 1, BURN_MODE1);
-    const bool sourceSet = job.fifo && burn_track_set_source(track, job.fifo) == BURN_SOURCE_OK;
-    burn_session_add_track(session, track, BURN_POS_END);
-    burn_disc_add_session(job.disc, session, BURN_POS_END);
-    burn_session_free(session); // the disc holds its own reference now
-    job.track = track;          // kept for its byte counters
-    if (!sourceSet) {
-        reason = Reason("Cannot prepare the data track from " + path);
-        return false;
-    }
+                           const std::function<bool()>& cancelRequested, std::string& reason) {
+  LibburnSession::TakeProblem();  // drop what the drive search left behind
+  WriteJob job;
+  const std::string path = imagePath.string();
+  job.file = burn_file_source_new(path.c_str(), nullptr);
+  if (!job.file) {
+    reason = Reason("Cannot read " + path);
+    return false;
+  }
+  job.fifo = burn_fifo_source_new(job.file, kDataBlockSize, kFifoChunks, 0);
+  job.disc = burn_disc_create();
+  burn_session* session = burn_session_create();
+  burn_track* track = burn_track_create();
+  // Mode 1 data, padded with zeros to whole blocks: the image becomes the medium's file system as it is.
+  burn_track_define_data(track, 0, 0, 1, BURN_MODE1);
+  const bool sourceSet = job.fifo && burn_track_set_source(track, job.fifo) == BURN_SOURCE_OK;
+  burn_session_add_track(session, track, BURN_POS_END);
+  burn_disc_add_session(job.disc, session, BURN_POS_END);
+  burn_session_free(session);  // the disc holds its own reference now
+  job.track = track;           // kept for its byte counters
+  if (!sourceSet) {
+    reason = Reason("Cannot prepare the data track from " + path);
+    return false;
+  }
 
-    job.opts = burn_write_opts_new(m_drive);
-    burn_write_opts_set_multi(job.opts, 0); // close the medium: the image is a complete file system
-    burn_write_opts_set_underrun_proof(job.opts, 1);
-    char reasons[BURN_REASONS_LEN] = {};
-    if (burn_write_opts_auto_write_type(job.opts, job.disc, reasons, 0) == BURN_WRITE_NONE) {
-        reason = std::string("The medium cannot take this image: ") + reasons;
-        return false;
-    }
-    if (cancelRequested && cancelRequested()) {
-        reason = "The burn was cancelled";
-        return false;
-    }
+  job.opts = burn_write_opts_new(m_drive);
+  burn_write_opts_set_multi(job.opts, 0);  // close the medium: the image is a complete file system
+  burn_write_opts_set_underrun_proof(job.opts, 1);
+  char reasons[BURN_REASONS_LEN] = {};
+  if (burn_write_opts_auto_write_type(job.opts, job.disc, reasons, 0) == BURN_WRITE_NONE) {
+    reason = std::string("The medium cannot take this image: ") + reasons;
+    return false;
+  }
+  if (cancelRequested && cancelRequested()) {
+    reason = "The burn was cancelled";
+    return false;
+  }
 
-    if (percent)
-        percent(0);
-    LibburnSession::TakeProblem(); // only what the write itself reports counts below
-    burn_disc_write(job.opts, job.disc);
-    // A job libburn refuses never leaves the idle state (its write flag may still read "well") and
-    // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
-    // has already run (and perhaps failed) while this thread waited for the processor: then its
-    // thread may still be ending, and only its end notice tells, so it is waited for in full.
-    const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
-    LibburnMessages messages;
+  if (percent) percent(0);
+  LibburnSession::TakeProblem();  // only what the write itself reports counts below
+  burn_disc_write(job.opts, job.disc);
+  // A job libburn refuses never leaves the idle state (its write flag may still read "well") and
+  // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
+  // has already run (and perhaps failed) while this thread waited for the processor: then its
+  // thread may still be ending, and only its end notice tells, so it is waited for in full.
+  const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
+  LibburnMessages messages;
+  LibburnSession::Collect(messages);
+  const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
+  int shown = 0;
+  bool cancelled = false;
+  burn_progress progress{};
+  while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
     LibburnSession::Collect(messages);
-    const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
-    int shown = 0;
-    bool cancelled = false;
-    burn_progress progress{};
-    while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-        LibburnSession::Collect(messages);
-        if (!cancelled && cancelRequested && cancelRequested()) {
-            burn_drive_cancel(m_drive);
-            cancelled = true;
-        }
-        ReportProgress(progress, percent, shown);
-        std::this_thread::sleep_for(kPollInterval);
+    if (!cancelled && cancelRequested && cancelRequested()) {
+      burn_drive_cancel(m_drive);
+      cancelled = true;
     }
-    WaitForWriteThread(messages);
+    ReportProgress(progress, percent, shown);
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  WaitForWriteThread(messages);
 
-    off_t readBytes = 0;
-    off_t writtenBytes = 0;
-    burn_track_get_counters(job.track, &readBytes, &writtenBytes);
-    const long long imageBytes = FileSize(imagePath);
-    const bool complete = writtenBytes >= static_cast<off_t>(imageBytes);
-    if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
-        if (cancelled)
-            reason = "The burn was cancelled";
-        else if (!messages.firstProblem.empty())
-            reason = "Writing " + path + " failed: " + messages.firstProblem;
-        else
-            reason = "Writing " + path + " failed: " + std::to_string(writtenBytes) + " of "
-                     + std::to_string(imageBytes) + " bytes written";
-        return false;
-    }
-    if (percent)
-        percent(kPercentDone);
-    return true;
+  off_t readBytes = 0;
+  off_t writtenBytes = 0;
+  burn_track_get_counters(job.track, &readBytes, &writtenBytes);
+  const long long imageBytes = FileSize(imagePath);
+  const bool complete = writtenBytes >= static_cast<off_t>(imageBytes);
+  if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
+    if (cancelled)
+      reason = "The burn was cancelled";
+    else if (!messages.firstProblem.empty())
+      reason = "Writing " + path + " failed: " + messages.firstProblem;
+    else
+      reason = "Writing " + path + " failed: " + std::to_string(writtenBytes) + " of " + std::to_string(imageBytes) +
+               " bytes written";
+    return false;
+  }
+  if (percent) percent(kPercentDone);
+  return true;
 }
 
-bool BurnDrive::MediumErasable()
-{
-    return burn_disc_erasable(m_drive) == 1;
-}
+bool BurnDrive::MediumErasable() { return burn_disc_erasable(m_drive) == 1; }
 
-bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason)
-{
-    LibburnSession::TakeProblem(); // only what the erase itself reports counts below
-    if (!MediumErasable()) {
-        reason = "The medium in the drive cannot be erased";
-        return false;
-    }
-    if (percent)
-        percent(0);
-    burn_disc_erase(m_drive, 1); // fast: the medium's table of contents only
-    int shown = 0;
-    burn_progress progress{};
-    while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-        ReportProgress(progress, percent, shown);
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    if (!burn_drive_wrote_well(m_drive)) {
-        reason = Reason("Erasing the disc failed");
-        return false;
-    }
-    if (percent)
-        percent(kPercentDone);
-    return true;
+bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason) {
+  LibburnSession::TakeProblem();  // only what the erase itself reports counts below
+  if (!MediumErasable()) {
+    reason = "The medium in the drive cannot be erased";
+    return false;
+  }
+  if (percent) percent(0);
+  burn_disc_erase(m_drive, 1);  // fast: the medium's table of contents only
+  int shown = 0;
+  burn_progress progress{};
+  while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
+    ReportProgress(progress, percent, shown);
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  if (!burn_drive_wrote_well(m_drive)) {
+    reason = Reason("Erasing the disc failed");
+    return false;
+  }
+  if (percent) percent(kPercentDone);
+  return true;
 }

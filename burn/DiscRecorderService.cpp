@@ -4,20 +4,17 @@ std::unique_ptr<DiscRecorderService> CreateSystemRecorderService();
 
 namespace {
 
-std::function<std::unique_ptr<DiscRecorderService>()>& Factory()
-{
-    static std::function<std::unique_ptr<DiscRecorderService>()> factory;
-    return factory;
+std::function<std::unique_ptr<DiscRecorderService>()>& Factory() {
+  static std::function<std::unique_ptr<DiscRecorderService>()> factory;
+  return factory;
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<DiscRecorderService> CreateRecorderService()
-{
-    return Factory() ? Factory()() : CreateSystemRecorderService();
+std::unique_ptr<DiscRecorderService> CreateRecorderService() {
+  return Factory() ? Factory()() : CreateSystemRecorderService();
 }
 
-void SetRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory)
-{
-    Factory() = std::move(factory);
+void SetRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory) {
+  Factory() = std::move(factory);
 }

@@ -20,57 +20,48 @@ std::mutex g_mutex;
 int g_nHolders = 0;
 bool g_bInitialised = false;
 
-int SeverityRank(char* name)
-{
-    int rank = 0;
-    return burn_text_to_sev(name, &rank, 0) > 0 ? rank : 0;
+int SeverityRank(char* name) {
+  int rank = 0;
+  return burn_text_to_sev(name, &rank, 0) > 0 ? rank : 0;
 }
 
-} // namespace
+}  // namespace
 
-LibburnSession::LibburnSession()
-{
-    const std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_nHolders == 0) {
-        g_bInitialised = burn_initialize() != 0;
-        if (g_bInitialised)
-            burn_msgs_set_severities(kQueueSeverity, kPrintSeverity, kPrintPrefix);
-    }
-    ++g_nHolders;
-    m_bReady = g_bInitialised;
+LibburnSession::LibburnSession() {
+  const std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_nHolders == 0) {
+    g_bInitialised = burn_initialize() != 0;
+    if (g_bInitialised) burn_msgs_set_severities(kQueueSeverity, kPrintSeverity, kPrintPrefix);
+  }
+  ++g_nHolders;
+  m_bReady = g_bInitialised;
 }
 
-LibburnSession::~LibburnSession()
-{
-    const std::lock_guard<std::mutex> lock(g_mutex);
-    if (--g_nHolders == 0 && g_bInitialised) {
-        burn_finish();
-        g_bInitialised = false;
-    }
+LibburnSession::~LibburnSession() {
+  const std::lock_guard<std::mutex> lock(g_mutex);
+  if (--g_nHolders == 0 && g_bInitialised) {
+    burn_finish();
+    g_bInitialised = false;
+  }
 }
 
-void LibburnSession::Collect(LibburnMessages& into)
-{
-    const int problemRank = SeverityRank(kProblemSeverity);
-    int errorCode = 0;
-    int osErrno = 0;
-    char text[BURN_MSGS_MESSAGE_LEN] = {};
-    char severity[80] = {};
-    char all[] = "ALL";
-    while (burn_msgs_obtain(all, &errorCode, text, &osErrno, severity) > 0) {
-        if (errorCode == kWriteThreadEndedCode)
-            into.writeThreadEnded = true;
-        if (!into.firstProblem.empty() || SeverityRank(severity) < problemRank)
-            continue;
-        into.firstProblem = text;
-        if (osErrno != 0)
-            into.firstProblem += " (" + std::generic_category().message(osErrno) + ")";
-    }
+void LibburnSession::Collect(LibburnMessages& into) {
+  const int problemRank = SeverityRank(kProblemSeverity);
+  int errorCode = 0;
+  int osErrno = 0;
+  char text[BURN_MSGS_MESSAGE_LEN] = {};
+  char severity[80] = {};
+  char all[] = "ALL";
+  while (burn_msgs_obtain(all, &errorCode, text, &osErrno, severity) > 0) {
+    if (errorCode == kWriteThreadEndedCode) into.writeThreadEnded = true;
+    if (!into.firstProblem.empty() || SeverityRank(severity) < problemRank) continue;
+    into.firstProblem = text;
+    if (osErrno != 0) into.firstProblem += " (" + std::generic_category().message(osErrno) + ")";
+  }
 }
 
-std::string LibburnSession::TakeProblem()
-{
-    LibburnMessages messages;
-    Collect(messages);
-    return messages.firstProblem;
+std::string LibburnSession::TakeProblem() {
+  LibburnMessages messages;
+  Collect(messages);
+  return messages.firstProblem;
 }

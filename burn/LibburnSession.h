@@ -3,30 +3,28 @@
 #include <string>
 
 // What libburn queued since the last look.
-struct LibburnMessages
-{
-    std::string firstProblem;         // the oldest message of severity SORRY or worse, with the system's reason
-    bool writeThreadEnded = false; // the worker of burn_disc_write() has reached its very end
+struct LibburnMessages {
+  std::string firstProblem;       // the oldest message of severity SORRY or worse, with the system's reason
+  bool writeThreadEnded = false;  // the worker of burn_disc_write() has reached its very end
 };
 
 // Keeps libburn initialised while at least one holder lives; the last holder shuts it down again.
 // libburn never prints: its messages are queued and read back through Collect().
-class LibburnSession
-{
-public:
-    LibburnSession();
-    ~LibburnSession();
-    LibburnSession(const LibburnSession&) = delete;
-    LibburnSession& operator=(const LibburnSession&) = delete;
+class LibburnSession {
+ public:
+  LibburnSession();
+  ~LibburnSession();
+  LibburnSession(const LibburnSession&) = delete;
+  LibburnSession& operator=(const LibburnSession&) = delete;
 
-    bool IsReady() const { return m_bReady; }
+  bool IsReady() const { return m_bReady; }
 
-    // Empties libburn's queue into into; a problem already noted there is kept.
-    static void Collect(LibburnMessages& into);
+  // Empties libburn's queue into into; a problem already noted there is kept.
+  static void Collect(LibburnMessages& into);
 
-    // Empties the queue and returns its oldest problem (empty when there was none).
-    static std::string TakeProblem();
+  // Empties the queue and returns its oldest problem (empty when there was none).
+  static std::string TakeProblem();
 
-private:
-    bool m_bReady = false;
+ private:
+  bool m_bReady = false;
 };

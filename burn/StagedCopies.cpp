@@ -17,63 +17,53 @@ constexpr char kPrefix[] = "umbradisc-burn-";
 constexpr char kPartialSuffix[] = ".part";
 constexpr auto kStaleAge = std::chrono::hours(24);
 
-long long ProcessId()
-{
+long long ProcessId() {
 #ifdef _WIN32
-    return _getpid();
+  return _getpid();
 #else
-    return static_cast<long long>(getpid());
+  return static_cast<long long>(getpid());
 #endif
 }
 
 // "umbradisc-burn-", digits, "-", at least one more character.
-std::string Utf8Name(const fs::path& path)
-{
-    const std::u8string name = path.filename().u8string();
-    return std::string(name.begin(), name.end());
+std::string Utf8Name(const fs::path& path) {
+  const std::u8string name = path.filename().u8string();
+  return std::string(name.begin(), name.end());
 }
 
-bool IsOurName(const std::string& name)
-{
-    const std::string prefix = kPrefix;
-    if (name.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    size_t pos = prefix.size();
-    const size_t digitsStart = pos;
-    while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9')
-        ++pos;
-    return pos > digitsStart && pos + 1 < name.size() && name[pos] == '-';
+bool IsOurName(const std::string& name) {
+  const std::string prefix = kPrefix;
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  size_t pos = prefix.size();
+  const size_t digitsStart = pos;
+  while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9') ++pos;
+  return pos > digitsStart && pos + 1 < name.size() && name[pos] == '-';
 }
 
-} // namespace
+}  // namespace
 
-fs::path StagedCopyPath(const fs::path& folder, const fs::path& imageFileName)
-{
-    fs::path name = kPrefix + std::to_string(ProcessId()) + "-";
-    name += imageFileName;
-    return folder / name;
+fs::path StagedCopyPath(const fs::path& folder, const fs::path& imageFileName) {
+  fs::path name = kPrefix + std::to_string(ProcessId()) + "-";
+  name += imageFileName;
+  return folder / name;
 }
 
-fs::path PartialCopyPath(const fs::path& stagedCopy)
-{
-    fs::path partial = stagedCopy;
-    partial += kPartialSuffix;
-    return partial;
+fs::path PartialCopyPath(const fs::path& stagedCopy) {
+  fs::path partial = stagedCopy;
+  partial += kPartialSuffix;
+  return partial;
 }
 
-int RemoveStaleStagedCopies(const fs::path& folder)
-{
-    std::error_code error;
-    const auto oldest = fs::file_time_type::clock::now() - kStaleAge;
-    int removed = 0;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code entryError;
-        // symlink_status: a link of our name is looked at itself, never followed.
-        if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(Utf8Name(it->path())))
-            continue;
-        const auto written = fs::last_write_time(it->path(), entryError);
-        if (!entryError && written < oldest && fs::remove(it->path(), entryError))
-            ++removed;
-    }
-    return removed;
+int RemoveStaleStagedCopies(const fs::path& folder) {
+  std::error_code error;
+  const auto oldest = fs::file_time_type::clock::now() - kStaleAge;
+  int removed = 0;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code entryError;
+    // symlink_status: a link of our name is looked at itself, never followed.
+    if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(Utf8Name(it->path()))) continue;
+    const auto written = fs::last_write_time(it->path(), entryError);
+    if (!entryError && written < oldest && fs::remove(it->path(), entryError)) ++removed;
+  }
+  return removed;
 }

@@ -18,7 +18,8 @@ namespace {
 using Handler = void (*)(int);
 
 constexpr int kSignals[] = {
-    SIGINT, SIGTERM,
+    SIGINT,
+    SIGTERM,
 #ifdef SIGHUP
     SIGHUP,
 #endif
@@ -32,63 +33,50 @@ char g_partialPath[kPathBytes];
 Handler g_previous[kSignalCount];
 volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void OnStopSignal(int signal)
-{
-    if (g_signal != 0) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    g_signal = signal;
-    const int savedErrno = errno;
-    // unlink is safe in a handler; libburn reads the copy through a descriptor it already holds.
-    UMBRA_UNLINK(g_partialPath);
-    UMBRA_UNLINK(g_stagedPath);
-    errno = savedErrno;
+extern "C" void OnStopSignal(int signal) {
+  if (g_signal != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  g_signal = signal;
+  const int savedErrno = errno;
+  // unlink is safe in a handler; libburn reads the copy through a descriptor it already holds.
+  UMBRA_UNLINK(g_partialPath);
+  UMBRA_UNLINK(g_stagedPath);
+  errno = savedErrno;
 }
 
-void CopyPath(char (&into)[kPathBytes], const std::filesystem::path& path)
-{
-    const std::string text = path.string();
-    // A path too long to hold is left out rather than cut into another file's name.
-    into[0] = '\0';
-    if (text.size() < kPathBytes)
-        std::memcpy(into, text.c_str(), text.size() + 1);
+void CopyPath(char (&into)[kPathBytes], const std::filesystem::path& path) {
+  const std::string text = path.string();
+  // A path too long to hold is left out rather than cut into another file's name.
+  into[0] = '\0';
+  if (text.size() < kPathBytes) std::memcpy(into, text.c_str(), text.size() + 1);
 }
 
-} // namespace
+}  // namespace
 
-void StagedCopyGuard::Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy)
-{
-    if (m_bArmed)
-        return;
-    CopyPath(g_stagedPath, stagedCopy);
-    CopyPath(g_partialPath, partialCopy);
-    g_signal = 0;
-    for (size_t i = 0; i < kSignalCount; ++i) {
-        g_previous[i] = std::signal(kSignals[i], OnStopSignal);
-        // A signal the program was told to ignore (nohup) stays ignored.
-        if (g_previous[i] == SIG_IGN)
-            std::signal(kSignals[i], SIG_IGN);
-    }
-    m_bArmed = true;
+void StagedCopyGuard::Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy) {
+  if (m_bArmed) return;
+  CopyPath(g_stagedPath, stagedCopy);
+  CopyPath(g_partialPath, partialCopy);
+  g_signal = 0;
+  for (size_t i = 0; i < kSignalCount; ++i) {
+    g_previous[i] = std::signal(kSignals[i], OnStopSignal);
+    // A signal the program was told to ignore (nohup) stays ignored.
+    if (g_previous[i] == SIG_IGN) std::signal(kSignals[i], SIG_IGN);
+  }
+  m_bArmed = true;
 }
 
-StagedCopyGuard::~StagedCopyGuard()
-{
-    if (!m_bArmed)
-        return;
-    for (size_t i = 0; i < kSignalCount; ++i) {
-        if (g_previous[i] != SIG_ERR)
-            std::signal(kSignals[i], g_previous[i]);
-    }
-    const int pending = g_signal;
-    g_signal = 0;
-    if (pending != 0)
-        std::raise(pending);
+StagedCopyGuard::~StagedCopyGuard() {
+  if (!m_bArmed) return;
+  for (size_t i = 0; i < kSignalCount; ++i) {
+    if (g_previous[i] != SIG_ERR) std::signal(kSignals[i], g_previous[i]);
+  }
+  const int pending = g_signal;
+  g_signal = 0;
+  if (pending != 0) std::raise(pending);
 }
 
-bool StagedCopyGuard::StopRequested()
-{
-    return g_signal != 0;
-}
+bool StagedCopyGuard::StopRequested() { return g_signal != 0; }

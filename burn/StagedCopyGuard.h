@@ -7,19 +7,18 @@
 // (StopRequested); a second signal ends the process straight away. When the guard ends, a signal
 // that arrived takes its usual course, so the process still ends as it was asked to.
 // One guard at a time in a process (burns are serialised).
-class StagedCopyGuard
-{
-public:
-    StagedCopyGuard() = default;
-    ~StagedCopyGuard();
-    StagedCopyGuard(const StagedCopyGuard&) = delete;
-    StagedCopyGuard& operator=(const StagedCopyGuard&) = delete;
+class StagedCopyGuard {
+ public:
+  StagedCopyGuard() = default;
+  ~StagedCopyGuard();
+  StagedCopyGuard(const StagedCopyGuard&) = delete;
+  StagedCopyGuard& operator=(const StagedCopyGuard&) = delete;
 
-    void Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy);
+  void Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy);
 
-    // True once a signal arrived while a guard was armed.
-    static bool StopRequested();
+  // True once a signal arrived while a guard was armed.
+  static bool StopRequested();
 
-private:
-    bool m_bArmed = false;
+ private:
+  bool m_bArmed = false;
 };

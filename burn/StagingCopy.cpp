@@ -16,121 +16,104 @@ namespace {
 constexpr size_t kChunkSize = 1 << 20;
 constexpr int kPercentDone = 100;
 
-int PercentOf(std::uintmax_t done, std::uintmax_t total)
-{
-    return total > 0 ? static_cast<int>(done * kPercentDone / total) : kPercentDone;
+int PercentOf(std::uintmax_t done, std::uintmax_t total) {
+  return total > 0 ? static_cast<int>(done * kPercentDone / total) : kPercentDone;
 }
 
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Paths are opened by their native (wide on Windows) form, so a name outside the ANSI code page
 // opens too, and shown as UTF-8.
-std::FILE* OpenFile(const fs::path& path, const char* mode)
-{
+std::FILE* OpenFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
-    const std::wstring wideMode(mode, mode + std::strlen(mode));
-    return _wfopen(path.c_str(), wideMode.c_str());
+  const std::wstring wideMode(mode, mode + std::strlen(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
 #else
-    return std::fopen(path.c_str(), mode);
+  return std::fopen(path.c_str(), mode);
 #endif
 }
 
-std::string Text(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
+std::string Text(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
-std::string SystemReason()
-{
-    return std::strerror(errno);
-}
+std::string SystemReason() { return std::strerror(errno); }
 
 // The same file under another name (a link), which removing or replacing would destroy.
-bool IsSameFile(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    return fs::exists(a, error) && fs::equivalent(a, b, error);
+bool IsSameFile(const fs::path& a, const fs::path& b) {
+  std::error_code error;
+  return fs::exists(a, error) && fs::equivalent(a, b, error);
 }
 
-} // namespace
+}  // namespace
 
 bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const std::function<void(int)>& percent,
-                     const std::function<bool()>& cancelRequested, std::string& reason)
-{
-    std::error_code error;
-    const fs::file_status status = fs::status(image, error);
-    if (!fs::is_regular_file(status)) {
-        reason = "Cannot open " + Text(image) + ": "
-                 + (fs::exists(status) ? std::string("not a file") : error.message());
-        return false;
-    }
-    File source(OpenFile(image, "rb"));
-    if (!source) {
-        reason = "Cannot open " + Text(image) + ": " + SystemReason();
-        return false;
-    }
-    const fs::path partial = PartialCopyPath(stagedCopy);
-    // Staging the image onto itself would end with the image deleted after the burn.
-    if (IsSameFile(stagedCopy, image) || IsSameFile(partial, image)) {
-        reason = Text(image) + " already lies in the staging folder";
-        return false;
-    }
-    const fs::path folder = stagedCopy.parent_path();
-    fs::create_directories(folder, error);
-    if (error || !fs::is_directory(folder, error)) {
-        reason = "Cannot create the staging folder " + Text(folder);
-        return false;
-    }
-    // Leftovers under these names can only be this process's own: the names carry its id.
-    fs::remove(partial, error);
-    File copy(OpenFile(partial, "wbx"));
-    if (!copy) {
-        reason = "Cannot write into " + Text(folder) + ": " + SystemReason();
-        return false;
-    }
-    auto fail = [&](std::string why) {
-        copy.reset();
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-        reason = std::move(why);
-        return false;
-    };
+                     const std::function<bool()>& cancelRequested, std::string& reason) {
+  std::error_code error;
+  const fs::file_status status = fs::status(image, error);
+  if (!fs::is_regular_file(status)) {
+    reason = "Cannot open " + Text(image) + ": " + (fs::exists(status) ? std::string("not a file") : error.message());
+    return false;
+  }
+  File source(OpenFile(image, "rb"));
+  if (!source) {
+    reason = "Cannot open " + Text(image) + ": " + SystemReason();
+    return false;
+  }
+  const fs::path partial = PartialCopyPath(stagedCopy);
+  // Staging the image onto itself would end with the image deleted after the burn.
+  if (IsSameFile(stagedCopy, image) || IsSameFile(partial, image)) {
+    reason = Text(image) + " already lies in the staging folder";
+    return false;
+  }
+  const fs::path folder = stagedCopy.parent_path();
+  fs::create_directories(folder, error);
+  if (error || !fs::is_directory(folder, error)) {
+    reason = "Cannot create the staging folder " + Text(folder);
+    return false;
+  }
+  // Leftovers under these names can only be this process's own: the names carry its id.
+  fs::remove(partial, error);
+  File copy(OpenFile(partial, "wbx"));
+  if (!copy) {
+    reason = "Cannot write into " + Text(folder) + ": " + SystemReason();
+    return false;
+  }
+  auto fail = [&](std::string why) {
+    copy.reset();
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    reason = std::move(why);
+    return false;
+  };
 
-    const std::uintmax_t total = fs::file_size(image, error);
-    std::uintmax_t done = 0;
-    int shown = 0;
-    if (percent)
-        percent(0);
-    std::vector<char> buffer(kChunkSize);
-    for (;;) {
-        const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
-        if (got == 0 && std::ferror(source.get()))
-            return fail("Cannot read " + Text(image) + ": " + SystemReason());
-        if (got == 0)
-            break;
-        if (cancelRequested && cancelRequested())
-            return fail("The copy into the staging folder was cancelled");
-        if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
-            return fail("Cannot write " + Text(partial) + ": " + SystemReason());
-        done += got;
-        if (percent && PercentOf(done, total) > shown) {
-            shown = PercentOf(done, total);
-            percent(shown);
-        }
+  const std::uintmax_t total = fs::file_size(image, error);
+  std::uintmax_t done = 0;
+  int shown = 0;
+  if (percent) percent(0);
+  std::vector<char> buffer(kChunkSize);
+  for (;;) {
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
+    if (got == 0 && std::ferror(source.get())) return fail("Cannot read " + Text(image) + ": " + SystemReason());
+    if (got == 0) break;
+    if (cancelRequested && cancelRequested()) return fail("The copy into the staging folder was cancelled");
+    if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
+      return fail("Cannot write " + Text(partial) + ": " + SystemReason());
+    done += got;
+    if (percent && PercentOf(done, total) > shown) {
+      shown = PercentOf(done, total);
+      percent(shown);
     }
-    if (std::fclose(copy.release()) != 0)
-        return fail("Cannot write " + Text(partial) + ": " + SystemReason());
+  }
+  if (std::fclose(copy.release()) != 0) return fail("Cannot write " + Text(partial) + ": " + SystemReason());
 
-    // rename() replaces a same-named entry itself (even a link), never the file a link points to.
-    fs::rename(partial, stagedCopy, error);
-    if (error)
-        return fail("Cannot place the copy at " + Text(stagedCopy) + ": " + error.message());
-    if (percent && shown < kPercentDone)
-        percent(kPercentDone);
-    return true;
+  // rename() replaces a same-named entry itself (even a link), never the file a link points to.
+  fs::rename(partial, stagedCopy, error);
+  if (error) return fail("Cannot place the copy at " + Text(stagedCopy) + ": " + error.message());
+  if (percent && shown < kPercentDone) percent(kPercentDone);
+  return true;
 }

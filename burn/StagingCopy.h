@@ -8,5 +8,5 @@
 // and renamed into place only when complete, so a failed or cancelled copy leaves neither a
 // partial file nor a damaged file of the same name behind.
 bool CopyIntoStaging(const std::filesystem::path& image, const std::filesystem::path& stagedCopy,
-                     const std::function<void(int)>& percent,
-                     const std::function<bool()>& cancelRequested, std::string& reason);
+                     const std::function<void(int)>& percent, const std::function<bool()>& cancelRequested,
+                     std::string& reason);

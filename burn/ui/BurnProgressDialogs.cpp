@@ -11,92 +11,80 @@ constexpr int kPercentDone = 100;
 constexpr char kCopyTitle[] = "Writing the file to the buffer...";
 constexpr char kBurnTitle[] = "Umbradisc";
 
-QProgressDialog* MakeDialog(QWidget* owner, const char* title)
-{
-    auto* dialog = new QProgressDialog(owner);
-    dialog->setWindowTitle(QString::fromLatin1(title));
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->setRange(0, kPercentDone);
-    dialog->setMinimumDuration(0);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    return dialog;
+QProgressDialog* MakeDialog(QWidget* owner, const char* title) {
+  auto* dialog = new QProgressDialog(owner);
+  dialog->setWindowTitle(QString::fromLatin1(title));
+  dialog->setWindowModality(Qt::ApplicationModal);
+  dialog->setRange(0, kPercentDone);
+  dialog->setMinimumDuration(0);
+  dialog->setAutoClose(false);
+  dialog->setAutoReset(false);
+  return dialog;
 }
 
 // Keeps the writing window up until the burn ends: hiding it would free the main window mid-burn.
-class IgnoreClose : public QObject
-{
-public:
-    using QObject::QObject;
+class IgnoreClose : public QObject {
+ public:
+  using QObject::QObject;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Close) {
-            event->ignore();
-            return true;
-        }
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-            return true;
-        return QObject::eventFilter(watched, event);
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) {
+      event->ignore();
+      return true;
     }
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
+    return QObject::eventFilter(watched, event);
+  }
 };
 
-} // namespace
+}  // namespace
 
 BurnProgressDialogs::BurnProgressDialogs(QWidget* owner, const QString& imageName)
-    : m_anchor(new QWidget), m_owner(owner), m_strImageName(imageName)
-{
+    : m_anchor(new QWidget), m_owner(owner), m_strImageName(imageName) {}
+
+BurnProgressDialogs::~BurnProgressDialogs() {
+  CloseAll();
+  delete m_anchor;
 }
 
-BurnProgressDialogs::~BurnProgressDialogs()
-{
-    CloseAll();
-    delete m_anchor;
+void BurnProgressDialogs::Start() {
+  // Shown at once, so the main window takes no input while the recorder is looked for.
+  m_copy = MakeDialog(m_owner, kCopyTitle);
+  m_copy->setLabelText(QStringLiteral("Looking for a recorder..."));
+  QObject::connect(m_copy, &QProgressDialog::canceled, m_anchor, [this] { m_bCancel = true; });
+  m_copy->show();
 }
 
-void BurnProgressDialogs::Start()
-{
-    // Shown at once, so the main window takes no input while the recorder is looked for.
-    m_copy = MakeDialog(m_owner, kCopyTitle);
-    m_copy->setLabelText(QStringLiteral("Looking for a recorder..."));
-    QObject::connect(m_copy, &QProgressDialog::canceled, m_anchor, [this] { m_bCancel = true; });
-    m_copy->show();
+void BurnProgressDialogs::ShowCopyPercent(int percent) {
+  if (!m_copy) return;
+  m_copy->setLabelText(QStringLiteral("Copying %1 to the burn buffer: %2%").arg(m_strImageName).arg(percent));
+  m_copy->setValue(percent);
 }
 
-void BurnProgressDialogs::ShowCopyPercent(int percent)
-{
-    if (!m_copy)
-        return;
-    m_copy->setLabelText(QStringLiteral("Copying %1 to the burn buffer: %2%").arg(m_strImageName).arg(percent));
-    m_copy->setValue(percent);
+void BurnProgressDialogs::ShowBurnPercent(int percent) {
+  if (m_copy) {
+    m_copy->hide();
+    m_copy->deleteLater();
+    m_copy = nullptr;
+  }
+  if (!m_burn) {
+    m_burn = MakeDialog(m_owner, kBurnTitle);
+    // Stopping midway would spoil a write-once disc, so this window offers no way out.
+    m_burn->setCancelButton(nullptr);
+    m_burn->installEventFilter(new IgnoreClose(m_burn));
+  }
+  m_burn->setLabelText(QStringLiteral("Writing %1 to the disc: %2%").arg(m_strImageName).arg(percent));
+  m_burn->show();
+  m_burn->setValue(percent);
 }
 
-void BurnProgressDialogs::ShowBurnPercent(int percent)
-{
-    if (m_copy) {
-        m_copy->hide();
-        m_copy->deleteLater();
-        m_copy = nullptr;
+void BurnProgressDialogs::CloseAll() {
+  for (QProgressDialog** dialog : {&m_copy, &m_burn}) {
+    if (*dialog) {
+      (*dialog)->hide();
+      delete *dialog;
+      *dialog = nullptr;
     }
-    if (!m_burn) {
-        m_burn = MakeDialog(m_owner, kBurnTitle);
-        // Stopping midway would spoil a write-once disc, so this window offers no way out.
-        m_burn->setCancelButton(nullptr);
-        m_burn->installEventFilter(new IgnoreClose(m_burn));
-    }
-    m_burn->setLabelText(QStringLiteral("Writing %1 to the disc: %2%").arg(m_strImageName).arg(percent));
-    m_burn->show();
-    m_burn->setValue(percent);
-}
-
-void BurnProgressDialogs::CloseAll()
-{
-    for (QProgressDialog** dialog : {&m_copy, &m_burn}) {
-        if (*dialog) {
-            (*dialog)->hide();
-            delete *dialog;
-            *dialog = nullptr;
-        }
-    }
+  }
 }

@@ -9,31 +9,30 @@ class QWidget;
 
 // The two modal progress windows of a burn: the copy into the staging folder, then the writing.
 // Lives on the user-interface thread; the burn's worker reaches it through queued calls.
-class BurnProgressDialogs
-{
-public:
-    BurnProgressDialogs(QWidget* owner, const QString& imageName);
-    ~BurnProgressDialogs();
-    BurnProgressDialogs(const BurnProgressDialogs&) = delete;
-    BurnProgressDialogs& operator=(const BurnProgressDialogs&) = delete;
+class BurnProgressDialogs {
+ public:
+  BurnProgressDialogs(QWidget* owner, const QString& imageName);
+  ~BurnProgressDialogs();
+  BurnProgressDialogs(const BurnProgressDialogs&) = delete;
+  BurnProgressDialogs& operator=(const BurnProgressDialogs&) = delete;
 
-    // Shows the copy window while the recorder is looked for.
-    void Start();
-    void ShowCopyPercent(int percent);
-    void ShowBurnPercent(int percent);
-    void CloseAll();
+  // Shows the copy window while the recorder is looked for.
+  void Start();
+  void ShowCopyPercent(int percent);
+  void ShowBurnPercent(int percent);
+  void CloseAll();
 
-    // Set from the copy window's Cancel button; read by the worker.
-    bool CancelRequested() const { return m_bCancel.load(); }
+  // Set from the copy window's Cancel button; read by the worker.
+  bool CancelRequested() const { return m_bCancel.load(); }
 
-    // Owns the dialogs: queued calls aimed at it are dropped once it is gone.
-    QWidget* Anchor() const { return m_anchor; }
+  // Owns the dialogs: queued calls aimed at it are dropped once it is gone.
+  QWidget* Anchor() const { return m_anchor; }
 
-private:
-    QWidget* m_anchor;
-    QProgressDialog* m_copy = nullptr;
-    QProgressDialog* m_burn = nullptr;
-    QWidget* m_owner;
-    QString m_strImageName;
-    std::atomic<bool> m_bCancel{false};
+ private:
+  QWidget* m_anchor;
+  QProgressDialog* m_copy = nullptr;
+  QProgressDialog* m_burn = nullptr;
+  QWidget* m_owner;
+  QString m_strImageName;
+  std::atomic<bool> m_bCancel{false};
 };

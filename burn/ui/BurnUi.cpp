@@ -23,141 +23,127 @@ constexpr char kImageFilter[] = "CD Files (*.iso);;All Files (*.*)";
 constexpr char kImageSuffix[] = "iso";
 constexpr int kPercentDone = 100;
 
-std::function<QString(QWidget*)>& Chooser()
-{
-    static std::function<QString(QWidget*)> chooser;
-    return chooser;
+std::function<QString(QWidget*)>& Chooser() {
+  static std::function<QString(QWidget*)> chooser;
+  return chooser;
 }
 
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text)
-{
-    QMessageBox box(icon, QString::fromLatin1(kCaption), text, QMessageBox::Ok, owner);
-    umbra::MakeRoomForTitle(box);
-    box.exec();
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text) {
+  QMessageBox box(icon, QString::fromLatin1(kCaption), text, QMessageBox::Ok, owner);
+  umbra::MakeRoomForTitle(box);
+  box.exec();
 }
 
 // Runs work on a worker thread while this thread keeps serving the (modal) windows.
-void RunOffThread(const std::function<void()>& work)
-{
-    QThread* worker = QThread::create(work);
-    QEventLoop loop;
-    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
-    loop.exec(); // the progress windows are modal, so only they take input meanwhile
-    worker->wait();
-    delete worker;
+void RunOffThread(const std::function<void()>& work) {
+  QThread* worker = QThread::create(work);
+  QEventLoop loop;
+  QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+  worker->start();
+  loop.exec();  // the progress windows are modal, so only they take input meanwhile
+  worker->wait();
+  delete worker;
 }
 
 // Quickly erases the disc the burner kept, with a modal progress window that offers no way out
 // (a half-erased disc is no better than a half-written one), then says how it went.
-void EraseDisc(QWidget* owner, CCDBurner& burner)
-{
-    QProgressDialog dialog(owner);
-    dialog.setWindowTitle(QString::fromLatin1(kCaption));
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setCancelButton(nullptr);
-    dialog.setRange(0, kPercentDone);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setLabelText(QStringLiteral("Erasing the disc: 0%"));
-    dialog.show();
-    QPointer<QProgressDialog> shown(&dialog);
-    bool erased = false;
-    RunOffThread([&] {
-        erased = burner.EraseDisc([&shown](int percent) {
-            QMetaObject::invokeMethod(shown.data(), [&shown, percent] {
-                if (!shown)
-                    return;
-                shown->setLabelText(QStringLiteral("Erasing the disc: %1%").arg(percent));
-                shown->setValue(percent);
-            }, Qt::QueuedConnection);
-        });
+void EraseDisc(QWidget* owner, CCDBurner& burner) {
+  QProgressDialog dialog(owner);
+  dialog.setWindowTitle(QString::fromLatin1(kCaption));
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.setCancelButton(nullptr);
+  dialog.setRange(0, kPercentDone);
+  dialog.setMinimumDuration(0);
+  dialog.setAutoClose(false);
+  dialog.setAutoReset(false);
+  dialog.setLabelText(QStringLiteral("Erasing the disc: 0%"));
+  dialog.show();
+  QPointer<QProgressDialog> shown(&dialog);
+  bool erased = false;
+  RunOffThread([&] {
+    erased = burner.EraseDisc([&shown](int percent) {
+      QMetaObject::invokeMethod(
+          shown.data(),
+          [&shown, percent] {
+            if (!shown) return;
+            shown->setLabelText(QStringLiteral("Erasing the disc: %1%").arg(percent));
+            shown->setValue(percent);
+          },
+          Qt::QueuedConnection);
     });
-    dialog.hide();
-    if (erased)
-        ShowMessage(owner, QMessageBox::Information, QStringLiteral("The disc was erased and can be used again."));
-    else
-        ShowMessage(owner, QMessageBox::Warning,
-                    QStringLiteral("Erasing the disc failed: %1").arg(QString::fromStdString(burner.LastError())));
+  });
+  dialog.hide();
+  if (erased)
+    ShowMessage(owner, QMessageBox::Information, QStringLiteral("The disc was erased and can be used again."));
+  else
+    ShowMessage(owner, QMessageBox::Warning,
+                QStringLiteral("Erasing the disc failed: %1").arg(QString::fromStdString(burner.LastError())));
 }
 
-} // namespace
+}  // namespace
 
 const char* const kBurnNotSupportedMessage =
     "This system does not support burning CDs. You can use another tool to burn the CD image file to a CD.";
 
-bool IsBurnSupported()
-{
-    return IsBurnAvailable();
+bool IsBurnSupported() { return IsBurnAvailable(); }
+
+void SetImageChooser(std::function<QString(QWidget*)> chooser) { Chooser() = std::move(chooser); }
+
+QString ChooseImageToBurn(QWidget* owner, const QString& current) {
+  if (Chooser()) return Chooser()(owner);
+  QFileDialog dialog(owner);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(QString::fromLatin1(kImageFilter));
+  dialog.setDefaultSuffix(QString::fromLatin1(kImageSuffix));
+  if (!current.isEmpty()) {
+    dialog.setDirectory(QFileInfo(current).absolutePath());
+    dialog.selectFile(QFileInfo(current).fileName());
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
 }
 
-void SetImageChooser(std::function<QString(QWidget*)> chooser)
-{
-    Chooser() = std::move(chooser);
-}
+bool BurnImage(QWidget* owner, const QString& imagePath) {
+  BurnProgressDialogs dialogs(owner, QFileInfo(imagePath).fileName());
+  QWidget* anchor = dialogs.Anchor();
+  BurnProgress progress;
+  // The worker only posts; every widget is touched on this thread.
+  progress.copyPercent = [&dialogs, anchor](int percent) {
+    QMetaObject::invokeMethod(
+        anchor, [&dialogs, percent] { dialogs.ShowCopyPercent(percent); }, Qt::QueuedConnection);
+  };
+  progress.burnPercent = [&dialogs, anchor](int percent) {
+    QMetaObject::invokeMethod(
+        anchor, [&dialogs, percent] { dialogs.ShowBurnPercent(percent); }, Qt::QueuedConnection);
+  };
+  progress.cancelRequested = [&dialogs] { return dialogs.CancelRequested(); };
 
-QString ChooseImageToBurn(QWidget* owner, const QString& current)
-{
-    if (Chooser())
-        return Chooser()(owner);
-    QFileDialog dialog(owner);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QString::fromLatin1(kImageFilter));
-    dialog.setDefaultSuffix(QString::fromLatin1(kImageSuffix));
-    if (!current.isEmpty()) {
-        dialog.setDirectory(QFileInfo(current).absolutePath());
-        dialog.selectFile(QFileInfo(current).fileName());
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
-}
-
-bool BurnImage(QWidget* owner, const QString& imagePath)
-{
-    BurnProgressDialogs dialogs(owner, QFileInfo(imagePath).fileName());
-    QWidget* anchor = dialogs.Anchor();
-    BurnProgress progress;
-    // The worker only posts; every widget is touched on this thread.
-    progress.copyPercent = [&dialogs, anchor](int percent) {
-        QMetaObject::invokeMethod(anchor, [&dialogs, percent] { dialogs.ShowCopyPercent(percent); },
-                                  Qt::QueuedConnection);
-    };
-    progress.burnPercent = [&dialogs, anchor](int percent) {
-        QMetaObject::invokeMethod(anchor, [&dialogs, percent] { dialogs.ShowBurnPercent(percent); },
-                                  Qt::QueuedConnection);
-    };
-    progress.cancelRequested = [&dialogs] { return dialogs.CancelRequested(); };
-
-    CCDBurner burner;
-    int code = BURN_SUCCESS;
-    bool burned = false;
-    // The path in the system's own form: on Windows its wide characters (encodeName would go
-    // through the ANSI code page and lose any character outside it), elsewhere the file name bytes.
+  CCDBurner burner;
+  int code = BURN_SUCCESS;
+  bool burned = false;
+  // The path in the system's own form: on Windows its wide characters (encodeName would go
+  // through the ANSI code page and lose any character outside it), elsewhere the file name bytes.
 #ifdef Q_OS_WIN
-    const std::filesystem::path image = imagePath.toStdWString();
+  const std::filesystem::path image = imagePath.toStdWString();
 #else
-    const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
+  const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
 #endif
-    dialogs.Start();
-    RunOffThread([&] { burned = burner.BurnFile(image, code, progress); });
-    dialogs.CloseAll();
+  dialogs.Start();
+  RunOffThread([&] { burned = burner.BurnFile(image, code, progress); });
+  dialogs.CloseAll();
 
-    const DiscState state = burned ? DiscState::Untouched : burner.DiscStateAfterBurn();
-    QString text = QString::fromStdString(BurnResultMessage(code));
-    if (state != DiscState::Untouched)
-        text += QStringLiteral("\n\n") + QString::fromStdString(DiscStateMessage(state));
-    if (state != DiscState::UnknownRewritable) {
-        ShowMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
-        return burned;
-    }
-    QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
-                         text + QStringLiteral("\n\nErase the disc now?"), QMessageBox::Yes | QMessageBox::No, owner);
-    question.setDefaultButton(QMessageBox::No);
-    umbra::MakeRoomForTitle(question);
-    if (question.exec() == QMessageBox::Yes)
-        EraseDisc(owner, burner);
+  const DiscState state = burned ? DiscState::Untouched : burner.DiscStateAfterBurn();
+  QString text = QString::fromStdString(BurnResultMessage(code));
+  if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(DiscStateMessage(state));
+  if (state != DiscState::UnknownRewritable) {
+    ShowMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
     return burned;
+  }
+  QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
+                       text + QStringLiteral("\n\nErase the disc now?"), QMessageBox::Yes | QMessageBox::No, owner);
+  question.setDefaultButton(QMessageBox::No);
+  umbra::MakeRoomForTitle(question);
+  if (question.exec() == QMessageBox::Yes) EraseDisc(owner, burner);
+  return burned;
 }

@@ -2,8 +2,8 @@
 // leaves the disc in an unknown state; on a rewritable disc the window asks "Erase the disc now?"
 // and erases it quickly when the user clicks Yes. The answers are real mouse clicks on the boxes
 // while their modal loops run.
-#include "burn/ui/BurnUi.h"
 #include "ImapiDoubles.h"
+#include "burn/ui/BurnUi.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,128 +19,118 @@ namespace {
 constexpr HRESULT kDriveError = static_cast<HRESULT>(0xC0AA0300);
 
 // Clicks `answer` in a box that asks, OK in any other, and records every box and progress window.
-class Clicker : public QObject
-{
-public:
-    explicit Clicker(QMessageBox::StandardButton answer) : m_answer(answer)
-    {
-        qApp->installEventFilter(this);
-        connect(&m_timer, &QTimer::timeout, this, &Clicker::Poll);
-        m_timer.start(10);
+class Clicker : public QObject {
+ public:
+  explicit Clicker(QMessageBox::StandardButton answer) : m_answer(answer) {
+    qApp->installEventFilter(this);
+    connect(&m_timer, &QTimer::timeout, this, &Clicker::Poll);
+    m_timer.start(10);
+  }
+  ~Clicker() override { qApp->removeEventFilter(this); }
+
+  QStringList boxes;
+  QStringList progressLabels;
+  int questions = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show)
+      if (auto* dialog = qobject_cast<QProgressDialog*>(watched)) progressLabels << dialog->labelText();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  void Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == m_answered) return;
+    m_answered = box;
+    boxes << box->text();
+    QAbstractButton* button = box->button(QMessageBox::Ok);
+    if (box->button(QMessageBox::Yes)) {
+      ++questions;
+      button = box->button(m_answer);
     }
-    ~Clicker() override { qApp->removeEventFilter(this); }
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
 
-    QStringList boxes;
-    QStringList progressLabels;
-    int questions = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show)
-            if (auto* dialog = qobject_cast<QProgressDialog*>(watched))
-                progressLabels << dialog->labelText();
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    void Poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == m_answered)
-            return;
-        m_answered = box;
-        boxes << box->text();
-        QAbstractButton* button = box->button(QMessageBox::Ok);
-        if (box->button(QMessageBox::Yes)) {
-            ++questions;
-            button = box->button(m_answer);
-        }
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    QMessageBox::StandardButton m_answer;
-    QPointer<QMessageBox> m_answered;
-    QTimer m_timer;
+  QMessageBox::StandardButton m_answer;
+  QPointer<QMessageBox> m_answered;
+  QTimer m_timer;
 };
 
-} // namespace
+}  // namespace
 
-class BurnEraseUiTest : public QObject
-{
-    Q_OBJECT
+class BurnEraseUiTest : public QObject {
+  Q_OBJECT
 
-private slots:
-    void initTestCase()
-    {
-        if (!imapi_double::install())
-            QSKIP("the doubles' type library cannot be loaded");
-        QVERIFY(m_tmp.isValid());
-        m_image = m_tmp.filePath(QStringLiteral("disc.iso"));
-        QFile image(m_image);
-        QVERIFY(image.open(QIODevice::WriteOnly));
-        image.write(QByteArray(100 * 2048, 'u'));
-        image.close();
-        qputenv("UMBRADISC_STAGING_DIR", m_tmp.filePath(QStringLiteral("staging")).toUtf8());
-        qputenv("UMBRADISC_BURN_DRIVE", QByteArray());
-    }
-    void cleanupTestCase() { imapi_double::uninstall(); }
+ private slots:
+  void initTestCase() {
+    if (!imapi_double::install()) QSKIP("the doubles' type library cannot be loaded");
+    QVERIFY(m_tmp.isValid());
+    m_image = m_tmp.filePath(QStringLiteral("disc.iso"));
+    QFile image(m_image);
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(100 * 2048, 'u'));
+    image.close();
+    qputenv("UMBRADISC_STAGING_DIR", m_tmp.filePath(QStringLiteral("staging")).toUtf8());
+    qputenv("UMBRADISC_BURN_DRIVE", QByteArray());
+  }
+  void cleanupTestCase() { imapi_double::uninstall(); }
 
-    void failedWriteOffersToEraseOnlyARewritableDisc_data()
-    {
-        QTest::addColumn<long>("mediaType");
-        QTest::addColumn<QMessageBox::StandardButton>("answer");
-        QTest::addColumn<HRESULT>("eraseFailure");
-        QTest::addColumn<int>("questions");
-        QTest::addColumn<int>("erases");
-        QTest::addColumn<QString>("last");
-        const QString unknown = QStringLiteral("Burn failed.\n\nThe disc is now in an unknown state: part of the image "
-                                               "may be on it");
-        QTest::newRow("CD-RW, Yes") << 3L << QMessageBox::Yes << S_OK << 1 << 1
-                                    << QStringLiteral("The disc was erased and can be used again.");
-        QTest::newRow("BD-RE, No") << 19L << QMessageBox::No << S_OK << 1 << 0
-                                   << unknown + QStringLiteral(". It is rewritable, so it can be erased and used "
-                                                               "again.\n\nErase the disc now?");
-        QTest::newRow("CD-R") << 2L << QMessageBox::Yes << S_OK << 0 << 0
-                              << unknown + QStringLiteral(", and it may no longer be usable.");
-    }
+  void failedWriteOffersToEraseOnlyARewritableDisc_data() {
+    QTest::addColumn<long>("mediaType");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<HRESULT>("eraseFailure");
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<int>("erases");
+    QTest::addColumn<QString>("last");
+    const QString unknown = QStringLiteral(
+        "Burn failed.\n\nThe disc is now in an unknown state: part of the image "
+        "may be on it");
+    QTest::newRow("CD-RW, Yes") << 3L << QMessageBox::Yes << S_OK << 1 << 1
+                                << QStringLiteral("The disc was erased and can be used again.");
+    QTest::newRow("BD-RE, No") << 19L << QMessageBox::No << S_OK << 1 << 0
+                               << unknown + QStringLiteral(
+                                                ". It is rewritable, so it can be erased and used "
+                                                "again.\n\nErase the disc now?");
+    QTest::newRow("CD-R") << 2L << QMessageBox::Yes << S_OK << 0 << 0
+                          << unknown + QStringLiteral(", and it may no longer be usable.");
+  }
 
-    void failedWriteOffersToEraseOnlyARewritableDisc()
-    {
-        QFETCH(long, mediaType);
-        QFETCH(QMessageBox::StandardButton, answer);
-        QFETCH(HRESULT, eraseFailure);
-        QFETCH(int, questions);
-        QFETCH(int, erases);
-        QFETCH(QString, last);
-        imapi_double::reset();
-        imapi_double::World& world = imapi_double::world();
-        world.drives = {{L"\\\\?\\scsi#cdrom#a", {L"E:\\"}, L"Writer A"}};
-        world.drives[0].mediaType = mediaType;
-        world.writeFailure = kDriveError;
-        world.eraseFailure = eraseFailure;
+  void failedWriteOffersToEraseOnlyARewritableDisc() {
+    QFETCH(long, mediaType);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(HRESULT, eraseFailure);
+    QFETCH(int, questions);
+    QFETCH(int, erases);
+    QFETCH(QString, last);
+    imapi_double::reset();
+    imapi_double::World& world = imapi_double::world();
+    world.drives = {{L"\\\\?\\scsi#cdrom#a", {L"E:\\"}, L"Writer A"}};
+    world.drives[0].mediaType = mediaType;
+    world.writeFailure = kDriveError;
+    world.eraseFailure = eraseFailure;
 
-        QWidget owner;
-        owner.show();
-        Clicker clicker(answer);
-        QVERIFY(!BurnImage(&owner, m_image));
+    QWidget owner;
+    owner.show();
+    Clicker clicker(answer);
+    QVERIFY(!BurnImage(&owner, m_image));
 
-        QCOMPARE(clicker.questions, questions);
-        QCOMPARE(static_cast<int>(std::count(world.eraseCalls.begin(), world.eraseCalls.end(), "EraseMedia")), erases);
-        QVERIFY(!clicker.boxes.isEmpty());
-        QVERIFY2(clicker.boxes.last().startsWith(last), qPrintable(clicker.boxes.join(u'|')));
-        // One box for the burn, and one more only when an erase ran.
-        QCOMPARE(clicker.boxes.size(), 1 + erases);
-        QCOMPARE(clicker.progressLabels.contains(QStringLiteral("Erasing the disc: 0%")), erases == 1);
-        if (erases == 1 && eraseFailure == S_OK)
-            QVERIFY(world.drives[0].blank);
-        for (QWidget* window : QApplication::topLevelWidgets())
-            QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
-    }
+    QCOMPARE(clicker.questions, questions);
+    QCOMPARE(static_cast<int>(std::count(world.eraseCalls.begin(), world.eraseCalls.end(), "EraseMedia")), erases);
+    QVERIFY(!clicker.boxes.isEmpty());
+    QVERIFY2(clicker.boxes.last().startsWith(last), qPrintable(clicker.boxes.join(u'|')));
+    // One box for the burn, and one more only when an erase ran.
+    QCOMPARE(clicker.boxes.size(), 1 + erases);
+    QCOMPARE(clicker.progressLabels.contains(QStringLiteral("Erasing the disc: 0%")), erases == 1);
+    if (erases == 1 && eraseFailure == S_OK) QVERIFY(world.drives[0].blank);
+    for (QWidget* window : QApplication::topLevelWidgets())
+      QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
+  }
 
-private:
-    QTemporaryDir m_tmp;
-    QString m_image;
+ private:
+  QTemporaryDir m_tmp;
+  QString m_image;
 };
 
 QTEST_MAIN(BurnEraseUiTest)

@@ -21,18 +21,17 @@ QStringList Snapshot(const QString& folder);
 bool HoldsImage(const QString& targetPath, const QString& imagePath, QString& why);
 
 // Sets (or with a null value unsets) an environment variable for one scope.
-class EnvGuard
-{
-public:
-    EnvGuard(const char* name, const QString& value);
-    ~EnvGuard();
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const QString& value);
+  ~EnvGuard();
+  EnvGuard(const EnvGuard&) = delete;
+  EnvGuard& operator=(const EnvGuard&) = delete;
 
-private:
-    const char* m_name;
-    QByteArray m_oldValue;
-    bool m_hadValue;
+ private:
+  const char* m_name;
+  QByteArray m_oldValue;
+  bool m_hadValue;
 };
 
-} // namespace burntest
+}  // namespace burntest

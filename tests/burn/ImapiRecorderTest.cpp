@@ -2,12 +2,12 @@
 // line tool reach it) against doubles that answer IDispatch through a type library of IMAPI2's
 // interfaces, as Windows does: the invoke kind, argument count and types of every late-bound call
 // must be the ones IMAPI declares.
+#include "ImapiDoubles.h"
+#include "TestImages.h"
 #include "burn/BurnCommand.h"
 #include "burn/CCDBurner.h"
-#include "com/DispatchObject.h"
-#include "ImapiDoubles.h"
 #include "burn/ImapiRecorderService.h"
-#include "TestImages.h"
+#include "com/DispatchObject.h"
 
 #include <gtest/gtest.h>
 
@@ -39,8 +39,8 @@ HRESULT invokeAs(const DispatchObject& object, const wchar_t* name, WORD kind, s
   }
   Variant ignored;
   EXCEPINFO exception{};
-  result = object.get()->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
-                                out ? out->get() : ignored.get(), &exception, nullptr);
+  result = object.get()->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, out ? out->get() : ignored.get(),
+                                &exception, nullptr);
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
@@ -66,13 +66,13 @@ class ImapiBurn : public testing::Test {
   }
   bool write(const fs::path& image, std::vector<int>* percents, std::function<bool()> cancel, std::string& reason) {
     ImapiRecorderService service;
-    return service.WriteImage(com::utf8FromWide(imapi_double::world().drives[0].id), image,
-                              [percents](int p) {
-                                if (percents) percents->push_back(p);
-                              },
-                              std::move(cancel), reason);
+    return service.WriteImage(
+        com::utf8FromWide(imapi_double::world().drives[0].id), image,
+        [percents](int p) {
+          if (percents) percents->push_back(p);
+        },
+        std::move(cancel), reason);
   }
-
 
  public:
   umbra::test::TempDir m_tmp;
@@ -104,7 +104,11 @@ TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
       {L"IMAPI2.MsftDiscMaster2", L"Count", get, {}, S_OK},
       {L"IMAPI2.MsftDiscMaster2", L"Item", get, {Variant(0L)}, S_OK},
       {L"IMAPI2.MsftDiscMaster2", L"Item", get, {}, DISP_E_BADPARAMCOUNT},
-      {L"IMAPI2.MsftDiscRecorder2", L"InitializeDiscRecorder", method, {Variant(std::wstring(L"\\\\?\\scsi#cdrom#a"))}, S_OK},
+      {L"IMAPI2.MsftDiscRecorder2",
+       L"InitializeDiscRecorder",
+       method,
+       {Variant(std::wstring(L"\\\\?\\scsi#cdrom#a"))},
+       S_OK},
       {L"IMAPI2.MsftDiscFormat2Data", L"Recorder", put, {recorderValue}, S_OK},
       {L"IMAPI2.MsftDiscFormat2Data", L"Recorder", putRef, {recorderValue}, DISP_E_MEMBERNOTFOUND},
       {L"IMAPI2.MsftDiscFormat2Data", L"ClientName", put, {Variant(std::wstring(L"Umbradisc"))}, S_OK},
@@ -129,7 +133,11 @@ TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
       {L"IMAPI2FS.MsftFileSystemImage", L"BootImageOptions", putRef, {optionsValue}, DISP_E_MEMBERNOTFOUND},
       {L"IMAPI2FS.MsftFileSystemImage", L"Root", get, {}, S_OK},
       {L"IMAPI2FS.MsftFileSystemImage", L"CreateResultImage", method, {}, S_OK},
-      {L"IMAPI2FS.MsftFileSystemImage", L"FileSystemsToCreate", put, {Variant(std::wstring(L"many"))}, DISP_E_TYPEMISMATCH},
+      {L"IMAPI2FS.MsftFileSystemImage",
+       L"FileSystemsToCreate",
+       put,
+       {Variant(std::wstring(L"many"))},
+       DISP_E_TYPEMISMATCH},
       {L"IMAPI2FS.BootOptions", L"Emulation", put, {Variant(0L)}, S_OK},
       {L"IMAPI2FS.BootOptions", L"PlatformId", put, {Variant(0L)}, S_OK},
   };
@@ -174,8 +182,8 @@ TEST_F(ImapiBurn, CancelIsCalledFromTheHandlerAndWritesResultDecides) {
     imapi_double::world().finishDespiteCancel = tooLate;
     std::vector<int> percents;
     std::string reason;
-    const bool written = write(m_image, &percents, [&percents] { return !percents.empty() && percents.back() >= 30; },
-                               reason);
+    const bool written = write(
+        m_image, &percents, [&percents] { return !percents.empty() && percents.back() >= 30; }, reason);
     const imapi_double::World& world = imapi_double::world();
     EXPECT_EQ(world.cancelCalls, 1);
     EXPECT_EQ(world.cancelsFromHandler, 1);
@@ -196,15 +204,11 @@ TEST_F(ImapiBurn, RefusalsNameTheCauseInOurWordsAndIMAPIs) {
     const char* part;
   };
   const std::vector<Case> cases = {
-      {"size not whole sectors",
-       [](ImapiBurn& t) { umbra::test::writeFile(t.m_image, std::string(3000, 'x')); },
+      {"size not whole sectors", [](ImapiBurn& t) { umbra::test::writeFile(t.m_image, std::string(3000, 'x')); },
        "is not a whole number of 2,048-byte sectors"},
-      {"drive error",
-       [](ImapiBurn&) { imapi_double::world().writeFailure = static_cast<HRESULT>(0xC0AA0300); },
+      {"drive error", [](ImapiBurn&) { imapi_double::world().writeFailure = static_cast<HRESULT>(0xC0AA0300); },
        "0xc0aa0300 (the drive ran short of data while writing: The drive reported an error while writing)"},
-      {"too large",
-       [](ImapiBurn&) { imapi_double::world().drives[0].freeSectors = 50; },
-       "larger than the free space"},
+      {"too large", [](ImapiBurn&) { imapi_double::world().drives[0].freeSectors = 50; }, "larger than the free space"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,7 +223,8 @@ TEST_F(ImapiBurn, RefusalsNameTheCauseInOurWordsAndIMAPIs) {
 // The whole burn as the window and the command line tool run it, of an image whose name is
 // outside any ANSI code page.
 TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
-  const fs::path image = m_tmp.path() / com::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
+  const fs::path image =
+      m_tmp.path() / com::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
   fs::copy_file(m_image, image);
   EXPECT_TRUE(IsBurnAvailable());
   CCDBurner burner;
@@ -254,10 +259,8 @@ TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
     DiscState state;
   };
   const Case cases[] = {
-      {"CD-RW", 3, DiscState::UnknownRewritable},
-      {"DVD+RW", 7, DiscState::UnknownRewritable},
-      {"BD-RE", 19, DiscState::UnknownRewritable},
-      {"CD-R", 2, DiscState::UnknownWriteOnce},
+      {"CD-RW", 3, DiscState::UnknownRewritable},  {"DVD+RW", 7, DiscState::UnknownRewritable},
+      {"BD-RE", 19, DiscState::UnknownRewritable}, {"CD-R", 2, DiscState::UnknownWriteOnce},
       {"DVD+R", 6, DiscState::UnknownWriteOnce},
   };
   for (const Case& c : cases) {
