@@ -66,7 +66,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   SetUpList();
   m_btnMakeImage->setFocus();
   // The update check's questions stand over this window and take input while it runs modally.
-  SetUpdatePromptOwner(this);
+  setUpdatePromptOwner(this);
 }
 
 CMainDlg::~CMainDlg() = default;

@@ -56,7 +56,6 @@ class CMainDlg : public QDialog {
   void ClearFileList();
   void RefreshButtonBackgrounds(const QPixmap& surface);
   // Burning: available when the burning library starts; burns m_strImagePath with progress.
-  bool IsBurnSupported() const;
   bool BurnImage();
 
   // Opens the image at path the way Open Image does once its file dialog has answered; for an image

@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "burn/CCDBurner.h"
 #include "app/CMainDlg.h"
 #include "app/ImageHandOver.h"
 #include "app/InstanceLock.h"
+#include "burn/DiscBurner.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
@@ -51,9 +51,9 @@ bool CUmbradiscApp::InitInstance() {
     return false;
   }
   SetDialogColours(*this);
-  CCDBurner::RemoveLeftoverCopies();  // copies a crashed burn left in the staging folder
-  InstallUpdateUi();
-  StartUpdateWorker();  // the automatic check; it runs on its own and is never waited for
+  DiscBurner::removeLeftoverCopies();  // copies a crashed burn left in the staging folder
+  installUpdateUi();
+  startUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {
     CMainDlg dlg;
     ImageHandOver handOver;

@@ -6,9 +6,10 @@
 #include <QThread>
 
 #include "app/CMainDlg.h"
+#include "burn/DiscBurner.h"
 #include "burn/ui/BurnUi.h"
 #include "controls/TitleRoom.h"
-#include "imaging/ui/CMakeImageDlg.h"
+#include "imaging/ui/MakeImageDialog.h"
 #include "update/UpdateCheck.h"
 
 namespace umbra {
@@ -37,7 +38,7 @@ void CMainDlg::OnMakeImage() {
   // image, the window lets go of it first, or its hides would go to the replaced file.
   QString closedImage;
   {
-    CMakeImageDlg dlg(this);
+    MakeImageDialog dlg(this);
     dlg.setBeforeMaking([this, &closedImage](const QString& file) {
       if (!m_image.isOpen() || !SameFile(file, m_strImagePath)) return;
       closedImage = m_strImagePath;
@@ -56,16 +57,14 @@ void CMainDlg::OnMakeImage() {
   OpenImagePath(target);
 }
 
-bool CMainDlg::IsBurnSupported() const { return ::IsBurnSupported(); }
-
-bool CMainDlg::BurnImage() { return ::BurnImage(this, m_strImagePath); }
+bool CMainDlg::BurnImage() { return burnImage(this, m_strImagePath); }
 
 void CMainDlg::OnBurnCD() {
-  if (!IsBurnSupported()) {
+  if (!burnAvailable()) {
     Inform(QString::fromLatin1(kBurnNotSupportedMessage));
     return;
   }
-  const QString path = ChooseImageToBurn(this, m_image.isOpen() ? m_strImagePath : QString());
+  const QString path = chooseImageToBurn(this, m_image.isOpen() ? m_strImagePath : QString());
   if (path.isEmpty()) return;
   m_strImagePath = path;
   // The chosen file may be the open image: release it before it is copied.
@@ -75,10 +74,10 @@ void CMainDlg::OnBurnCD() {
 }
 
 void CMainDlg::OfferToBurn() {
-  if (!IsBurnSupported()) return;
+  if (!burnAvailable()) return;
   if (Ask(QString::fromLatin1(kBurnSavedImageQuestion))) BurnImage();
 }
 
-void CMainDlg::OnCheckUpdate() { OnCheckUpdateRequested(); }
+void CMainDlg::OnCheckUpdate() { onCheckUpdateRequested(); }
 
 }  // namespace umbra

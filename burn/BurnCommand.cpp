@@ -1,6 +1,6 @@
 #include "BurnCommand.h"
 
-#include "CCDBurner.h"
+#include "DiscBurner.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <ostream>
 #include <system_error>
+
+namespace umbra {
 
 namespace {
 
@@ -34,7 +36,7 @@ std::function<void(int)> StepPrinter(std::ostream& out, const char* label) {
 
 }  // namespace
 
-int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
+int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
                    std::ostream& err) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(imagePath, error);
@@ -48,21 +50,23 @@ int RunBurnCommand(const std::string& imagePath, const std::string& driveAddress
   }
   std::fclose(probe);
 
-  CCDBurner::RemoveLeftoverCopies();
-  CCDBurner burner;
-  burner.SetDriveAddress(driveAddress);
+  DiscBurner::removeLeftoverCopies();
+  DiscBurner burner;
+  burner.setDriveAddress(driveAddress);
   BurnProgress progress;
   progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
   progress.burnPercent = StepPrinter(out, "Writing to the disc");
-  int code = BURN_SUCCESS;
-  if (burner.BurnFile(imagePath, code, progress)) {
-    out << BurnResultMessage(code) << '\n';
+  BurnResult code = BurnResult::Succeeded;
+  if (burner.burnFile(imagePath, code, progress)) {
+    out << burnResultMessage(code) << '\n';
     return kExitBurned;
   }
-  err << BurnResultMessage(code) << '\n';
-  if (!burner.LastError().empty()) err << burner.LastError() << '\n';
-  const DiscState state = burner.DiscStateAfterBurn();
-  if (state != DiscState::Untouched) err << DiscStateMessage(state) << '\n';
+  err << burnResultMessage(code) << '\n';
+  if (!burner.lastError().empty()) err << burner.lastError() << '\n';
+  const DiscState state = burner.discStateAfterBurn();
+  if (state != DiscState::Untouched) err << discStateMessage(state) << '\n';
   if (state == DiscState::UnknownRewritable) err << kEraseHint << '\n';
   return kExitNotBurned;
 }
+
+}  // namespace umbra

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+namespace umbra {
+
 using namespace burn;
 
 namespace {
@@ -30,7 +32,7 @@ constexpr auto kThreadEndGrace = std::chrono::milliseconds(200);
 
 // Passes on the percent of the sectors done, held below 100 (what follows the last sector, lead-out
 // and closing, takes its time) and only when it grew.
-void ReportProgress(const burn_progress& progress, const std::function<void(int)>& percent, int& shown) {
+void reportProgress(const burn_progress& progress, const std::function<void(int)>& percent, int& shown) {
   if (progress.sectors <= 0 || !percent) return;
   const auto done = static_cast<long long>(progress.sector) * kPercentDone / progress.sectors;
   const int now = static_cast<int>(std::min<long long>(kPercentDone - 1, done));
@@ -40,7 +42,7 @@ void ReportProgress(const burn_progress& progress, const std::function<void(int)
   }
 }
 
-enum burn_disc_status WaitForMedium(burn_drive* drive) {
+enum burn_disc_status waitForMedium(burn_drive* drive) {
   const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
   enum burn_disc_status status = burn_disc_get_status(drive);
   while (status == BURN_DISC_UNREADY && std::chrono::steady_clock::now() < deadline) {
@@ -54,28 +56,28 @@ enum burn_disc_status WaitForMedium(burn_drive* drive) {
 // releasing either earlier makes the next write be refused, or the thread touch freed memory. A job
 // that was refused has no thread and sends no notice; it costs the whole wait, but only a busy or
 // unsuitable drive meets that, and a job that ended early cannot be told from it safely.
-void WaitForWriteThread(LibburnMessages& messages) {
+void waitForWriteThread(LibburnMessages& messages) {
   const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
-  LibburnSession::Collect(messages);
+  LibburnSession::collect(messages);
   while (!messages.writeThreadEnded && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kThreadEndPoll);
-    LibburnSession::Collect(messages);
+    LibburnSession::collect(messages);
   }
   if (messages.writeThreadEnded) std::this_thread::sleep_for(kThreadEndGrace);  // its last two steps follow the notice
 }
 
-std::string Reason(const std::string& what) {
-  const std::string detail = LibburnSession::TakeProblem();
+std::string withLibraryProblem(const std::string& what) {
+  const std::string detail = LibburnSession::takeProblem();
   return detail.empty() ? what : what + ": " + detail;
 }
 
-long long FileSize(const std::filesystem::path& path) {
+long long fileSize(const std::filesystem::path& path) {
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   return error ? 0 : static_cast<long long>(size);
 }
 
-// Frees everything a write job owns, on every path out of WriteImage.
+// Frees everything a write job owns, on every path out of writeImage.
 struct WriteJob {
   burn_source* file = nullptr;
   burn_source* fifo = nullptr;
@@ -94,13 +96,13 @@ struct WriteJob {
 
 }  // namespace
 
-std::unique_ptr<BurnDrive> BurnDrive::Acquire(const std::string& address, std::string& reason) {
+std::unique_ptr<BurnDrive> BurnDrive::acquire(const std::string& address, std::string& reason) {
   std::unique_ptr<BurnDrive> drive(new BurnDrive);
-  if (!drive->m_session.IsReady()) {
+  if (!drive->m_session.isReady()) {
     reason = "libburn cannot be initialised";
     return nullptr;
   }
-  const bool grabbed = address.empty() ? drive->GrabFirstWritable(reason) : drive->GrabAddress(address, reason);
+  const bool grabbed = address.empty() ? drive->grabFirstWritable(reason) : drive->grabAddress(address, reason);
   if (!grabbed) return nullptr;
   return drive;
 }
@@ -110,7 +112,7 @@ BurnDrive::~BurnDrive() {
   if (m_infos) burn_drive_info_free(m_infos);
 }
 
-bool BurnDrive::GrabAddress(const std::string& address, std::string& reason) {
+bool BurnDrive::grabAddress(const std::string& address, std::string& reason) {
   std::string adr = address;
   if (address.rfind(kPseudoDrivePrefix, 0) != 0) {
     // Links such as /dev/cdrom name the same drive as the device libburn lists.
@@ -122,25 +124,25 @@ bool BurnDrive::GrabAddress(const std::string& address, std::string& reason) {
       burn_drive_info_free(m_infos);
       m_infos = nullptr;
     }
-    reason = Reason("No drive at " + address);
+    reason = withLibraryProblem("No drive at " + address);
     return false;
   }
   burn_drive* drive = m_infos[0].drive;
-  if (WaitForMedium(drive) != BURN_DISC_BLANK) {
+  if (waitForMedium(drive) != BURN_DISC_BLANK) {
     burn_drive_release(drive, 0);
-    reason = Reason("The drive " + address + " holds no writable medium");
+    reason = withLibraryProblem("The drive " + address + " holds no writable medium");
     return false;
   }
   m_drive = drive;
   return true;
 }
 
-bool BurnDrive::GrabFirstWritable(std::string& reason) {
+bool BurnDrive::grabFirstWritable(std::string& reason) {
   unsigned int count = 0;
   const auto deadline = std::chrono::steady_clock::now() + kMediumWait;
   while (burn_drive_scan(&m_infos, &count) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      reason = Reason("The search for drives did not finish");
+      reason = withLibraryProblem("The search for drives did not finish");
       return false;
     }
     std::this_thread::sleep_for(kPollInterval);
@@ -152,26 +154,26 @@ bool BurnDrive::GrabFirstWritable(std::string& reason) {
       burn_drive_info_forget(&m_infos[i], 0);
       continue;
     }
-    if (WaitForMedium(drive) == BURN_DISC_BLANK)
+    if (waitForMedium(drive) == BURN_DISC_BLANK)
       m_drive = drive;
     else
       burn_drive_release(drive, 0);
   }
   if (!m_drive) {
-    reason = Reason(count == 0 ? "No drive found" : "No drive holds a writable medium");
+    reason = withLibraryProblem(count == 0 ? "No drive found" : "No drive holds a writable medium");
     return false;
   }
   return true;
 }
 
-bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
+bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                            const std::function<bool()>& cancelRequested, std::string& reason) {
-  LibburnSession::TakeProblem();  // drop what the drive search left behind
+  LibburnSession::takeProblem();  // drop what the drive search left behind
   WriteJob job;
   const std::string path = imagePath.string();
   job.file = burn_file_source_new(path.c_str(), nullptr);
   if (!job.file) {
-    reason = Reason("Cannot read " + path);
+    reason = withLibraryProblem("Cannot read " + path);
     return false;
   }
   job.fifo = burn_fifo_source_new(job.file, kDataBlockSize, kFifoChunks, 0);
@@ -186,7 +188,7 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
   burn_session_free(session);  // the disc holds its own reference now
   job.track = track;           // kept for its byte counters
   if (!sourceSet) {
-    reason = Reason("Cannot prepare the data track from " + path);
+    reason = withLibraryProblem("Cannot prepare the data track from " + path);
     return false;
   }
 
@@ -204,7 +206,7 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
   }
 
   if (percent) percent(0);
-  LibburnSession::TakeProblem();  // only what the write itself reports counts below
+  LibburnSession::takeProblem();  // only what the write itself reports counts below
   burn_disc_write(job.opts, job.disc);
   // A job libburn refuses never leaves the idle state (its write flag may still read "well") and
   // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
@@ -212,26 +214,26 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
   // thread may still be ending, and only its end notice tells, so it is waited for in full.
   const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
   LibburnMessages messages;
-  LibburnSession::Collect(messages);
+  LibburnSession::collect(messages);
   const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
   int shown = 0;
   bool cancelled = false;
   burn_progress progress{};
   while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-    LibburnSession::Collect(messages);
+    LibburnSession::collect(messages);
     if (!cancelled && cancelRequested && cancelRequested()) {
       burn_drive_cancel(m_drive);
       cancelled = true;
     }
-    ReportProgress(progress, percent, shown);
+    reportProgress(progress, percent, shown);
     std::this_thread::sleep_for(kPollInterval);
   }
-  WaitForWriteThread(messages);
+  waitForWriteThread(messages);
 
   off_t readBytes = 0;
   off_t writtenBytes = 0;
   burn_track_get_counters(job.track, &readBytes, &writtenBytes);
-  const long long imageBytes = FileSize(imagePath);
+  const long long imageBytes = fileSize(imagePath);
   const bool complete = writtenBytes >= static_cast<off_t>(imageBytes);
   if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
     if (cancelled)
@@ -247,11 +249,11 @@ bool BurnDrive::WriteImage(const std::filesystem::path& imagePath, const std::fu
   return true;
 }
 
-bool BurnDrive::MediumErasable() { return burn_disc_erasable(m_drive) == 1; }
+bool BurnDrive::mediumErasable() { return burn_disc_erasable(m_drive) == 1; }
 
-bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reason) {
-  LibburnSession::TakeProblem();  // only what the erase itself reports counts below
-  if (!MediumErasable()) {
+bool BurnDrive::erase(const std::function<void(int)>& percent, std::string& reason) {
+  LibburnSession::takeProblem();  // only what the erase itself reports counts below
+  if (!mediumErasable()) {
     reason = "The medium in the drive cannot be erased";
     return false;
   }
@@ -260,13 +262,15 @@ bool BurnDrive::Erase(const std::function<void(int)>& percent, std::string& reas
   int shown = 0;
   burn_progress progress{};
   while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-    ReportProgress(progress, percent, shown);
+    reportProgress(progress, percent, shown);
     std::this_thread::sleep_for(kPollInterval);
   }
   if (!burn_drive_wrote_well(m_drive)) {
-    reason = Reason("Erasing the disc failed");
+    reason = withLibraryProblem("Erasing the disc failed");
     return false;
   }
   if (percent) percent(kPercentDone);
   return true;
 }
+
+}  // namespace umbra

@@ -19,13 +19,15 @@ struct burn_drive_info;
 }  // namespace burn
 #endif
 
+namespace umbra {
+
 // One recorder holding a blank (writable) medium, for the length of one burn: grabbed through
 // libburn, or on Windows chosen from the system's recording service (IMAPI2).
 class BurnDrive {
  public:
   // Grabs the drive at address (a device such as /dev/sr0, or libburn's stdio:/path pseudo-drive);
   // with an empty address, the first drive that holds a writable medium. Null with a reason otherwise.
-  static std::unique_ptr<BurnDrive> Acquire(const std::string& address, std::string& reason);
+  static std::unique_ptr<BurnDrive> acquire(const std::string& address, std::string& reason);
 
   ~BurnDrive();
   BurnDrive(const BurnDrive&) = delete;
@@ -33,15 +35,15 @@ class BurnDrive {
 
   // Writes the file as the medium's only data track, closes the medium and waits for the end.
   // True only when libburn reports that the data was written well.
-  bool WriteImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
+  bool writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                   const std::function<bool()>& cancelRequested, std::string& reason);
 
   // True when the medium in the drive is rewritable and can be blanked here (CD-RW, DVD-RW,
   // DVD+RW, DVD-RAM, BD-RE...); false for write-once media and where erasing is not offered.
-  bool MediumErasable();
+  bool mediumErasable();
 
   // Blanks the medium quickly (its table of contents, not every sector) and waits for the end.
-  bool Erase(const std::function<void(int)>& percent, std::string& reason);
+  bool erase(const std::function<void(int)>& percent, std::string& reason);
 
  private:
   BurnDrive() = default;
@@ -49,11 +51,13 @@ class BurnDrive {
   std::unique_ptr<DiscRecorderService> m_service;
   std::string m_recorderId;
 #else
-  bool GrabAddress(const std::string& address, std::string& reason);
-  bool GrabFirstWritable(std::string& reason);
+  bool grabAddress(const std::string& address, std::string& reason);
+  bool grabFirstWritable(std::string& reason);
 
   LibburnSession m_session;  // first member: libburn outlives the drive handles below
   burn::burn_drive_info* m_infos = nullptr;
   burn::burn_drive* m_drive = nullptr;
 #endif
 };
+
+}  // namespace umbra

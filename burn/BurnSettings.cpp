@@ -9,6 +9,8 @@
 #include <cwchar>
 #endif
 
+namespace umbra {
+
 namespace {
 
 constexpr char kSettingsFile[] = "/KorvantisSoft/Umbradisc.conf";
@@ -19,14 +21,14 @@ constexpr wchar_t kRegistryKey[] = L"Software\\KorvantisSoft\\Umbradisc";
 constexpr wchar_t kRegistryValue[] = L"BurnDrive";
 #endif
 
-std::string Trimmed(const std::string& text) {
+std::string trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 #ifndef _WIN32
-std::string ConfigFolder() {
+std::string configFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   if (config && *config) return config;
   const char* home = std::getenv("HOME");
@@ -36,8 +38,8 @@ std::string ConfigFolder() {
 
 }  // namespace
 
-std::string SettingsValueText(const std::string& stored) {
-  const std::string value = Trimmed(stored);
+std::string settingsValueText(const std::string& stored) {
+  const std::string value = trimmed(stored);
   if (value.size() < 2 || value.front() != '"' || value.back() != '"') return value;
   std::string text;
   for (size_t i = 1; i + 1 < value.size(); ++i) {
@@ -47,7 +49,7 @@ std::string SettingsValueText(const std::string& stored) {
   return text;
 }
 
-std::optional<std::string> ReadBurnDriveSetting() {
+std::optional<std::string> readBurnDriveSetting() {
 #ifdef _WIN32
   // Where the window's settings live on Windows: the user's key of the registry.
   DWORD bytes = 0;
@@ -62,20 +64,22 @@ std::optional<std::string> ReadBurnDriveSetting() {
   value.resize(wcsnlen(value.c_str(), value.size()));
   return com::utf8FromWide(value);
 #else
-  const std::string folder = ConfigFolder();
+  const std::string folder = configFolder();
   if (folder.empty()) return std::nullopt;
   std::ifstream file(folder + kSettingsFile);
   bool general = true;  // keys before any section belong to [General]
   for (std::string line; std::getline(file, line);) {
-    line = Trimmed(line);
+    line = trimmed(line);
     if (!line.empty() && line.front() == '[') {
       general = line == kGeneralSection;
       continue;
     }
     const size_t equals = line.find('=');
-    if (general && equals != std::string::npos && Trimmed(line.substr(0, equals)) == kDriveKey)
-      return SettingsValueText(line.substr(equals + 1));
+    if (general && equals != std::string::npos && trimmed(line.substr(0, equals)) == kDriveKey)
+      return settingsValueText(line.substr(equals + 1));
   }
   return std::nullopt;
 #endif
 }
+
+}  // namespace umbra

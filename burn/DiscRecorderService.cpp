@@ -1,20 +1,24 @@
 #include "DiscRecorderService.h"
 
-std::unique_ptr<DiscRecorderService> CreateSystemRecorderService();
+namespace umbra {
+
+std::unique_ptr<DiscRecorderService> createSystemRecorderService();
 
 namespace {
 
-std::function<std::unique_ptr<DiscRecorderService>()>& Factory() {
+std::function<std::unique_ptr<DiscRecorderService>()>& installedFactory() {
   static std::function<std::unique_ptr<DiscRecorderService>()> factory;
   return factory;
 }
 
 }  // namespace
 
-std::unique_ptr<DiscRecorderService> CreateRecorderService() {
-  return Factory() ? Factory()() : CreateSystemRecorderService();
+std::unique_ptr<DiscRecorderService> createRecorderService() {
+  return installedFactory() ? installedFactory()() : createSystemRecorderService();
 }
 
-void SetRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory) {
-  Factory() = std::move(factory);
+void setRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory) {
+  installedFactory() = std::move(factory);
 }
+
+}  // namespace umbra

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace umbra {
+
 // A system service that writes an image file as the data track of a blank medium. Windows offers
 // one (IMAPI2, ImapiRecorderService); tests put a double in its place. Texts are UTF-8.
 class DiscRecorderService {
@@ -13,24 +15,26 @@ class DiscRecorderService {
   virtual ~DiscRecorderService() = default;
 
   // False when the system has no such service at all (wine, or Windows without IMAPI2).
-  virtual bool IsInstalled() = 0;
+  virtual bool isInstalled() = 0;
   // The recorders' unique ids; false with a reason when the service itself is missing.
-  virtual bool ListRecorders(std::vector<std::string>& ids, std::string& reason) = 0;
+  virtual bool listRecorders(std::vector<std::string>& ids, std::string& reason) = 0;
   // The drive letters ("E:\\") and the device's name, for matching an address the user gave.
-  virtual std::vector<std::string> RecorderNames(const std::string& id) = 0;
+  virtual std::vector<std::string> recorderNames(const std::string& id) = 0;
   // True when the recorder holds a blank medium the service can write.
-  virtual bool HasWritableMedium(const std::string& id, std::string& reason) = 0;
+  virtual bool hasWritableMedium(const std::string& id, std::string& reason) = 0;
   // Writes the file as the medium's only data track and closes the medium; blocks until the end.
-  virtual bool WriteImage(const std::string& id, const std::filesystem::path& imagePath,
+  virtual bool writeImage(const std::string& id, const std::filesystem::path& imagePath,
                           const std::function<void(int)>& percent, const std::function<bool()>& cancelRequested,
                           std::string& reason) = 0;
   // True when the recorder holds a rewritable medium (CD-RW, DVD±RW, DVD-RAM, BD-RE...) the service
   // can erase now; false with a reason otherwise.
-  virtual bool CanEraseMedium(const std::string& id, std::string& reason) = 0;
+  virtual bool canEraseMedium(const std::string& id, std::string& reason) = 0;
   // Erases the medium quickly (not every sector); blocks until the end.
-  virtual bool EraseMedium(const std::string& id, const std::function<void(int)>& percent, std::string& reason) = 0;
+  virtual bool eraseMedium(const std::string& id, const std::function<void(int)>& percent, std::string& reason) = 0;
 };
 
-// The system's service; tests replace it with SetRecorderServiceFactory.
-std::unique_ptr<DiscRecorderService> CreateRecorderService();
-void SetRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory);
+// The system's service; tests replace it with setRecorderServiceFactory.
+std::unique_ptr<DiscRecorderService> createRecorderService();
+void setRecorderServiceFactory(std::function<std::unique_ptr<DiscRecorderService>()> factory);
+
+}  // namespace umbra

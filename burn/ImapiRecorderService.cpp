@@ -11,6 +11,8 @@
 #include <atomic>
 #include <system_error>
 
+namespace umbra {
+
 namespace {
 
 using com::DispatchObject;
@@ -23,58 +25,58 @@ constexpr DISPID kUpdateId = 0x200;
 constexpr long kActionWritingData = 4;                                   // IMAPI_FORMAT2_DATA_WRITE_ACTION_WRITING_DATA
 constexpr HRESULT kRequestCancelled = static_cast<HRESULT>(0xC0AA0002);  // E_IMAPI_REQUEST_CANCELLED
 
-std::string Failed(const char* what, HRESULT result) {
+std::string failed(const char* what, HRESULT result) {
   return std::string(what) + " failed: " + com::describeResult(result);
 }
 
-std::string Utf8(const std::filesystem::path& path) { return com::utf8FromWide(path.wstring()); }
+std::string utf8(const std::filesystem::path& path) { return com::utf8FromWide(path.wstring()); }
 
-std::string Trimmed(const std::string& text) {
+std::string trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // The recorder with this id, initialised; empty with a reason otherwise.
-DispatchObject OpenRecorder(const std::string& id, std::string& reason) {
+DispatchObject openRecorder(const std::string& id, std::string& reason) {
   HRESULT result = S_OK;
   DispatchObject recorder = DispatchObject::create(L"IMAPI2.MsftDiscRecorder2", &result);
   if (recorder) result = recorder.call(L"InitializeDiscRecorder", {Variant(com::wideFromUtf8(id))});
   if (FAILED(result)) {
-    reason = Failed("IMAPI2 recorder", result);
+    reason = failed("IMAPI2 recorder", result);
     return {};
   }
   return recorder;
 }
 
 // A data writer bound to the recorder; empty with a reason otherwise.
-DispatchObject OpenWriter(const DispatchObject& recorder, std::string& reason) {
+DispatchObject openWriter(const DispatchObject& recorder, std::string& reason) {
   HRESULT result = S_OK;
   DispatchObject writer = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Data", &result);
   if (writer) result = writer.putProperty(L"Recorder", Variant(recorder.get()));
   if (SUCCEEDED(result)) result = writer.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
   if (FAILED(result)) {
-    reason = Failed("IMAPI2 data writer", result);
+    reason = failed("IMAPI2 data writer", result);
     return {};
   }
   return writer;
 }
 
 // An eraser bound to the recorder; empty with a reason otherwise.
-DispatchObject OpenEraser(const DispatchObject& recorder, std::string& reason) {
+DispatchObject openEraser(const DispatchObject& recorder, std::string& reason) {
   HRESULT result = S_OK;
   DispatchObject eraser = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Erase", &result);
   if (eraser) result = eraser.putProperty(L"Recorder", Variant(recorder.get()));
   if (SUCCEEDED(result)) result = eraser.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
   if (FAILED(result)) {
-    reason = Failed("IMAPI2 eraser", result);
+    reason = failed("IMAPI2 eraser", result);
     return {};
   }
   return eraser;
 }
 
 // IMAPI_MEDIA_PHYSICAL_TYPE values of media that can be erased and written again.
-bool IsRewritableType(long type) {
+bool isRewritableType(long type) {
   constexpr long kCdRw = 3, kDvdRam = 5, kDvdPlusRw = 7, kDvdDashRw = 10, kDvdPlusRwDualLayer = 13, kHdDvdRam = 16,
                  kBdRe = 19;
   for (const long rewritable : {kCdRw, kDvdRam, kDvdPlusRw, kDvdDashRw, kDvdPlusRwDualLayer, kHdDvdRam, kBdRe})
@@ -83,10 +85,10 @@ bool IsRewritableType(long type) {
 }
 
 // The recorder with this id and a data writer bound to it; false with a reason otherwise.
-bool OpenRecorderAndWriter(const std::string& id, DispatchObject& recorder, DispatchObject& writer,
+bool openRecorderAndWriter(const std::string& id, DispatchObject& recorder, DispatchObject& writer,
                            std::string& reason) {
-  recorder = OpenRecorder(id, reason);
-  if (recorder) writer = OpenWriter(recorder, reason);
+  recorder = openRecorder(id, reason);
+  if (recorder) writer = openWriter(recorder, reason);
   return recorder && writer;
 }
 
@@ -107,7 +109,7 @@ class WriteEvents : public IDispatch {
     AddRef();
     return S_OK;
   }
-  // Lives on the stack of WriteImage, which outlasts every connection.
+  // Lives on the stack of writeImage, which outlasts every connection.
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
   STDMETHODIMP_(ULONG) Release() override { return --m_references; }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -192,11 +194,11 @@ class EventConnection {
 
 }  // namespace
 
-std::unique_ptr<DiscRecorderService> CreateSystemRecorderService() { return std::make_unique<ImapiRecorderService>(); }
+std::unique_ptr<DiscRecorderService> createSystemRecorderService() { return std::make_unique<ImapiRecorderService>(); }
 
-bool ImapiRecorderService::IsInstalled() { return DispatchObject::available(L"IMAPI2.MsftDiscMaster2"); }
+bool ImapiRecorderService::isInstalled() { return DispatchObject::available(L"IMAPI2.MsftDiscMaster2"); }
 
-bool ImapiRecorderService::ListRecorders(std::vector<std::string>& ids, std::string& reason) {
+bool ImapiRecorderService::listRecorders(std::vector<std::string>& ids, std::string& reason) {
   const com::Apartment apartment;
   HRESULT result = S_OK;
   const DispatchObject master = DispatchObject::create(L"IMAPI2.MsftDiscMaster2", &result);
@@ -217,30 +219,30 @@ bool ImapiRecorderService::ListRecorders(std::vector<std::string>& ids, std::str
     if (SUCCEEDED(result)) ids.push_back(com::utf8FromWide(id.toText()));
   }
   if (FAILED(result)) {
-    reason = Failed("listing the recorders", result);
+    reason = failed("listing the recorders", result);
     return false;
   }
   return true;
 }
 
-std::vector<std::string> ImapiRecorderService::RecorderNames(const std::string& id) {
+std::vector<std::string> ImapiRecorderService::recorderNames(const std::string& id) {
   const com::Apartment apartment;
   std::string ignored;
-  const DispatchObject recorder = OpenRecorder(id, ignored);
+  const DispatchObject recorder = openRecorder(id, ignored);
   std::vector<std::string> names;
   if (!recorder) return names;
   Variant paths, product;
   if (SUCCEEDED(recorder.getProperty(L"VolumePathNames", &paths)))
     for (const std::wstring& path : paths.toTextList()) names.push_back(com::utf8FromWide(path));
   if (SUCCEEDED(recorder.getProperty(L"ProductId", &product)))
-    names.push_back(Trimmed(com::utf8FromWide(product.toText())));
+    names.push_back(trimmed(com::utf8FromWide(product.toText())));
   return names;
 }
 
-bool ImapiRecorderService::HasWritableMedium(const std::string& id, std::string& reason) {
+bool ImapiRecorderService::hasWritableMedium(const std::string& id, std::string& reason) {
   const com::Apartment apartment;
   DispatchObject recorder, writer;
-  if (!OpenRecorderAndWriter(id, recorder, writer, reason)) return false;
+  if (!openRecorderAndWriter(id, recorder, writer, reason)) return false;
   Variant supported, blank;
   HRESULT result = writer.call(L"IsCurrentMediaSupported", {Variant(recorder.get())}, &supported);
   if (SUCCEEDED(result) && !supported.toBool()) {
@@ -249,7 +251,7 @@ bool ImapiRecorderService::HasWritableMedium(const std::string& id, std::string&
   }
   if (SUCCEEDED(result)) result = writer.getProperty(L"MediaHeuristicallyBlank", &blank);
   if (FAILED(result)) {
-    reason = Failed("checking the medium", result);
+    reason = failed("checking the medium", result);
     return false;
   }
   if (!blank.toBool()) {
@@ -259,82 +261,82 @@ bool ImapiRecorderService::HasWritableMedium(const std::string& id, std::string&
   return true;
 }
 
-bool ImapiRecorderService::CanEraseMedium(const std::string& id, std::string& reason) {
+bool ImapiRecorderService::canEraseMedium(const std::string& id, std::string& reason) {
   const com::Apartment apartment;
-  const DispatchObject recorder = OpenRecorder(id, reason);
-  const DispatchObject eraser = recorder ? OpenEraser(recorder, reason) : DispatchObject();
+  const DispatchObject recorder = openRecorder(id, reason);
+  const DispatchObject eraser = recorder ? openEraser(recorder, reason) : DispatchObject();
   if (!eraser) return false;
   Variant supported, type;
   HRESULT result = eraser.call(L"IsCurrentMediaSupported", {Variant(recorder.get())}, &supported);
   if (SUCCEEDED(result)) result = eraser.getProperty(L"CurrentPhysicalMediaType", &type);
   if (FAILED(result)) {
-    reason = Failed("checking the medium", result);
+    reason = failed("checking the medium", result);
     return false;
   }
-  if (!supported.toBool() || !IsRewritableType(type.toLong())) {
+  if (!supported.toBool() || !isRewritableType(type.toLong())) {
     reason = "the medium in the drive cannot be erased (it is not rewritable)";
     return false;
   }
   return true;
 }
 
-bool ImapiRecorderService::EraseMedium(const std::string& id, const std::function<void(int)>& percent,
+bool ImapiRecorderService::eraseMedium(const std::string& id, const std::function<void(int)>& percent,
                                        std::string& reason) {
   const com::Apartment apartment;
-  const DispatchObject recorder = OpenRecorder(id, reason);
-  const DispatchObject eraser = recorder ? OpenEraser(recorder, reason) : DispatchObject();
+  const DispatchObject recorder = openRecorder(id, reason);
+  const DispatchObject eraser = recorder ? openEraser(recorder, reason) : DispatchObject();
   if (!eraser) return false;
   // Quick: only what makes the medium read as blank, not every sector (IMAPI2's default is full).
   HRESULT result = eraser.putProperty(L"FullErase", Variant(false));
   if (FAILED(result)) {
-    reason = Failed("choosing a quick erase", result);
+    reason = failed("choosing a quick erase", result);
     return false;
   }
   if (percent) percent(0);
   result = eraser.call(L"EraseMedia", {});
   if (FAILED(result)) {
-    reason = Failed("erasing the disc", result);
+    reason = failed("erasing the disc", result);
     return false;
   }
   if (percent) percent(100);
   return true;
 }
 
-bool ImapiRecorderService::WriteImage(const std::string& id, const std::filesystem::path& imagePath,
+bool ImapiRecorderService::writeImage(const std::string& id, const std::filesystem::path& imagePath,
                                       const std::function<void(int)>& percent,
                                       const std::function<bool()>& cancelRequested, std::string& reason) {
   const com::Apartment apartment;
   DispatchObject recorder, writer;
-  if (!OpenRecorderAndWriter(id, recorder, writer, reason)) return false;
+  if (!openRecorderAndWriter(id, recorder, writer, reason)) return false;
   std::error_code sizeError;
   const std::uintmax_t imageSize = std::filesystem::file_size(imagePath, sizeError);
   if (sizeError) {
-    reason = Utf8(imagePath) + ": " + sizeError.message();
+    reason = utf8(imagePath) + ": " + sizeError.message();
     return false;
   }
   // IMAPI2 writes whole sectors only and would refuse the stream with a bare code.
   if (imageSize == 0 || imageSize % kSectorBytes != 0) {
-    reason = Utf8(imagePath) + ": the image's size (" + std::to_string(imageSize) +
+    reason = utf8(imagePath) + ": the image's size (" + std::to_string(imageSize) +
              " bytes) is not a whole number of 2,048-byte sectors, so it is no disc image";
     return false;
   }
   Variant freeSectors;
   if (SUCCEEDED(writer.getProperty(L"FreeSectorsOnMedia", &freeSectors)) &&
       imageSize > static_cast<std::uintmax_t>(freeSectors.toLong()) * kSectorBytes) {
-    reason = Utf8(imagePath) + ": the image is larger than the free space on the medium";
+    reason = utf8(imagePath) + ": the image is larger than the free space on the medium";
     return false;
   }
   // Closed, so the disc takes no further sessions, as a burnt image is meant to be final.
   HRESULT result = writer.putProperty(L"ForceMediaToBeClosed", Variant(true));
   if (FAILED(result)) {
-    reason = Failed("closing the medium after the write", result);
+    reason = failed("closing the medium after the write", result);
     return false;
   }
   IStream* stream = nullptr;
   result = SHCreateStreamOnFileEx(imagePath.wstring().c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL,
                                   FALSE, nullptr, &stream);
   if (FAILED(result)) {
-    reason = Utf8(imagePath) + ": " + Failed("opening the image", result);
+    reason = utf8(imagePath) + ": " + failed("opening the image", result);
     return false;
   }
   if (percent) percent(0);
@@ -343,7 +345,7 @@ bool ImapiRecorderService::WriteImage(const std::string& id, const std::filesyst
     const EventConnection connection(writer, &events);
     if (FAILED(connection.result())) {
       stream->Release();
-      reason = Failed("following the write's progress", connection.result());
+      reason = failed("following the write's progress", connection.result());
       return false;
     }
     // Blocks until the disc is written, fails or IMAPI2 gives in to CancelWrite.
@@ -359,10 +361,12 @@ bool ImapiRecorderService::WriteImage(const std::string& id, const std::filesyst
     return false;
   }
   if (FAILED(result)) {
-    reason = Failed("writing the disc", result);
+    reason = failed("writing the disc", result);
     return false;
   }
   if (percent) percent(100);
   return true;
 }
+
+}  // namespace umbra
 #endif

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <system_error>
 
+namespace umbra {
+
 using namespace burn;
 
 namespace {
@@ -20,7 +22,7 @@ std::mutex g_mutex;
 int g_nHolders = 0;
 bool g_bInitialised = false;
 
-int SeverityRank(char* name) {
+int severityRank(char* name) {
   int rank = 0;
   return burn_text_to_sev(name, &rank, 0) > 0 ? rank : 0;
 }
@@ -34,7 +36,7 @@ LibburnSession::LibburnSession() {
     if (g_bInitialised) burn_msgs_set_severities(kQueueSeverity, kPrintSeverity, kPrintPrefix);
   }
   ++g_nHolders;
-  m_bReady = g_bInitialised;
+  m_ready = g_bInitialised;
 }
 
 LibburnSession::~LibburnSession() {
@@ -45,8 +47,8 @@ LibburnSession::~LibburnSession() {
   }
 }
 
-void LibburnSession::Collect(LibburnMessages& into) {
-  const int problemRank = SeverityRank(kProblemSeverity);
+void LibburnSession::collect(LibburnMessages& into) {
+  const int problemRank = severityRank(kProblemSeverity);
   int errorCode = 0;
   int osErrno = 0;
   char text[BURN_MSGS_MESSAGE_LEN] = {};
@@ -54,14 +56,16 @@ void LibburnSession::Collect(LibburnMessages& into) {
   char all[] = "ALL";
   while (burn_msgs_obtain(all, &errorCode, text, &osErrno, severity) > 0) {
     if (errorCode == kWriteThreadEndedCode) into.writeThreadEnded = true;
-    if (!into.firstProblem.empty() || SeverityRank(severity) < problemRank) continue;
+    if (!into.firstProblem.empty() || severityRank(severity) < problemRank) continue;
     into.firstProblem = text;
     if (osErrno != 0) into.firstProblem += " (" + std::generic_category().message(osErrno) + ")";
   }
 }
 
-std::string LibburnSession::TakeProblem() {
+std::string LibburnSession::takeProblem() {
   LibburnMessages messages;
-  Collect(messages);
+  collect(messages);
   return messages.firstProblem;
 }
+
+}  // namespace umbra

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace umbra {
+
 // What libburn queued since the last look.
 struct LibburnMessages {
   std::string firstProblem;       // the oldest message of severity SORRY or worse, with the system's reason
@@ -9,7 +11,7 @@ struct LibburnMessages {
 };
 
 // Keeps libburn initialised while at least one holder lives; the last holder shuts it down again.
-// libburn never prints: its messages are queued and read back through Collect().
+// libburn never prints: its messages are queued and read back through collect().
 class LibburnSession {
  public:
   LibburnSession();
@@ -17,14 +19,16 @@ class LibburnSession {
   LibburnSession(const LibburnSession&) = delete;
   LibburnSession& operator=(const LibburnSession&) = delete;
 
-  bool IsReady() const { return m_bReady; }
+  bool isReady() const { return m_ready; }
 
   // Empties libburn's queue into into; a problem already noted there is kept.
-  static void Collect(LibburnMessages& into);
+  static void collect(LibburnMessages& into);
 
   // Empties the queue and returns its oldest problem (empty when there was none).
-  static std::string TakeProblem();
+  static std::string takeProblem();
 
  private:
-  bool m_bReady = false;
+  bool m_ready = false;
 };
+
+}  // namespace umbra

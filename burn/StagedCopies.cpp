@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+namespace umbra {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -17,7 +19,7 @@ constexpr char kPrefix[] = "umbradisc-burn-";
 constexpr char kPartialSuffix[] = ".part";
 constexpr auto kStaleAge = std::chrono::hours(24);
 
-long long ProcessId() {
+long long processId() {
 #ifdef _WIN32
   return _getpid();
 #else
@@ -26,12 +28,12 @@ long long ProcessId() {
 }
 
 // "umbradisc-burn-", digits, "-", at least one more character.
-std::string Utf8Name(const fs::path& path) {
+std::string utf8Name(const fs::path& path) {
   const std::u8string name = path.filename().u8string();
   return std::string(name.begin(), name.end());
 }
 
-bool IsOurName(const std::string& name) {
+bool isOurName(const std::string& name) {
   const std::string prefix = kPrefix;
   if (name.compare(0, prefix.size(), prefix) != 0) return false;
   size_t pos = prefix.size();
@@ -42,28 +44,30 @@ bool IsOurName(const std::string& name) {
 
 }  // namespace
 
-fs::path StagedCopyPath(const fs::path& folder, const fs::path& imageFileName) {
-  fs::path name = kPrefix + std::to_string(ProcessId()) + "-";
+fs::path stagedCopyPath(const fs::path& folder, const fs::path& imageFileName) {
+  fs::path name = kPrefix + std::to_string(processId()) + "-";
   name += imageFileName;
   return folder / name;
 }
 
-fs::path PartialCopyPath(const fs::path& stagedCopy) {
+fs::path partialCopyPath(const fs::path& stagedCopy) {
   fs::path partial = stagedCopy;
   partial += kPartialSuffix;
   return partial;
 }
 
-int RemoveStaleStagedCopies(const fs::path& folder) {
+int removeStaleStagedCopies(const fs::path& folder) {
   std::error_code error;
   const auto oldest = fs::file_time_type::clock::now() - kStaleAge;
   int removed = 0;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code entryError;
     // symlink_status: a link of our name is looked at itself, never followed.
-    if (!fs::is_regular_file(it->symlink_status(entryError)) || !IsOurName(Utf8Name(it->path()))) continue;
+    if (!fs::is_regular_file(it->symlink_status(entryError)) || !isOurName(utf8Name(it->path()))) continue;
     const auto written = fs::last_write_time(it->path(), entryError);
     if (!entryError && written < oldest && fs::remove(it->path(), entryError)) ++removed;
   }
   return removed;
 }
+
+}  // namespace umbra

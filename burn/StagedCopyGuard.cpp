@@ -13,6 +13,8 @@
 #define UMBRA_UNLINK unlink
 #endif
 
+namespace umbra {
+
 namespace {
 
 using Handler = void (*)(int);
@@ -47,7 +49,7 @@ extern "C" void OnStopSignal(int signal) {
   errno = savedErrno;
 }
 
-void CopyPath(char (&into)[kPathBytes], const std::filesystem::path& path) {
+void copyPath(char (&into)[kPathBytes], const std::filesystem::path& path) {
   const std::string text = path.string();
   // A path too long to hold is left out rather than cut into another file's name.
   into[0] = '\0';
@@ -56,21 +58,21 @@ void CopyPath(char (&into)[kPathBytes], const std::filesystem::path& path) {
 
 }  // namespace
 
-void StagedCopyGuard::Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy) {
-  if (m_bArmed) return;
-  CopyPath(g_stagedPath, stagedCopy);
-  CopyPath(g_partialPath, partialCopy);
+void StagedCopyGuard::arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy) {
+  if (m_armed) return;
+  copyPath(g_stagedPath, stagedCopy);
+  copyPath(g_partialPath, partialCopy);
   g_signal = 0;
   for (size_t i = 0; i < kSignalCount; ++i) {
     g_previous[i] = std::signal(kSignals[i], OnStopSignal);
     // A signal the program was told to ignore (nohup) stays ignored.
     if (g_previous[i] == SIG_IGN) std::signal(kSignals[i], SIG_IGN);
   }
-  m_bArmed = true;
+  m_armed = true;
 }
 
 StagedCopyGuard::~StagedCopyGuard() {
-  if (!m_bArmed) return;
+  if (!m_armed) return;
   for (size_t i = 0; i < kSignalCount; ++i) {
     if (g_previous[i] != SIG_ERR) std::signal(kSignals[i], g_previous[i]);
   }
@@ -79,4 +81,6 @@ StagedCopyGuard::~StagedCopyGuard() {
   if (pending != 0) std::raise(pending);
 }
 
-bool StagedCopyGuard::StopRequested() { return g_signal != 0; }
+bool StagedCopyGuard::stopRequested() { return g_signal != 0; }
+
+}  // namespace umbra

@@ -2,9 +2,11 @@
 
 #include <filesystem>
 
+namespace umbra {
+
 // Keeps an interrupted burn from leaving its staged copy behind. While armed, SIGINT, SIGTERM and
 // SIGHUP delete the staged copy and its partial file at once and ask the burn to stop
-// (StopRequested); a second signal ends the process straight away. When the guard ends, a signal
+// (stopRequested); a second signal ends the process straight away. When the guard ends, a signal
 // that arrived takes its usual course, so the process still ends as it was asked to.
 // One guard at a time in a process (burns are serialised).
 class StagedCopyGuard {
@@ -14,11 +16,13 @@ class StagedCopyGuard {
   StagedCopyGuard(const StagedCopyGuard&) = delete;
   StagedCopyGuard& operator=(const StagedCopyGuard&) = delete;
 
-  void Arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy);
+  void arm(const std::filesystem::path& stagedCopy, const std::filesystem::path& partialCopy);
 
   // True once a signal arrived while a guard was armed.
-  static bool StopRequested();
+  static bool stopRequested();
 
  private:
-  bool m_bArmed = false;
+  bool m_armed = false;
 };
+
+}  // namespace umbra

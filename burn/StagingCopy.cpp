@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+namespace umbra {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -16,7 +18,7 @@ namespace {
 constexpr size_t kChunkSize = 1 << 20;
 constexpr int kPercentDone = 100;
 
-int PercentOf(std::uintmax_t done, std::uintmax_t total) {
+int percentOf(std::uintmax_t done, std::uintmax_t total) {
   return total > 0 ? static_cast<int>(done * kPercentDone / total) : kPercentDone;
 }
 
@@ -27,7 +29,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Paths are opened by their native (wide on Windows) form, so a name outside the ANSI code page
 // opens too, and shown as UTF-8.
-std::FILE* OpenFile(const fs::path& path, const char* mode) {
+std::FILE* openFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
   const std::wstring wideMode(mode, mode + std::strlen(mode));
   return _wfopen(path.c_str(), wideMode.c_str());
@@ -36,51 +38,51 @@ std::FILE* OpenFile(const fs::path& path, const char* mode) {
 #endif
 }
 
-std::string Text(const fs::path& path) {
+std::string text(const fs::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
 
-std::string SystemReason() { return std::strerror(errno); }
+std::string systemReason() { return std::strerror(errno); }
 
 // The same file under another name (a link), which removing or replacing would destroy.
-bool IsSameFile(const fs::path& a, const fs::path& b) {
+bool isSameFile(const fs::path& a, const fs::path& b) {
   std::error_code error;
   return fs::exists(a, error) && fs::equivalent(a, b, error);
 }
 
 }  // namespace
 
-bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const std::function<void(int)>& percent,
+bool copyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const std::function<void(int)>& percent,
                      const std::function<bool()>& cancelRequested, std::string& reason) {
   std::error_code error;
   const fs::file_status status = fs::status(image, error);
   if (!fs::is_regular_file(status)) {
-    reason = "Cannot open " + Text(image) + ": " + (fs::exists(status) ? std::string("not a file") : error.message());
+    reason = "Cannot open " + text(image) + ": " + (fs::exists(status) ? std::string("not a file") : error.message());
     return false;
   }
-  File source(OpenFile(image, "rb"));
+  File source(openFile(image, "rb"));
   if (!source) {
-    reason = "Cannot open " + Text(image) + ": " + SystemReason();
+    reason = "Cannot open " + text(image) + ": " + systemReason();
     return false;
   }
-  const fs::path partial = PartialCopyPath(stagedCopy);
+  const fs::path partial = partialCopyPath(stagedCopy);
   // Staging the image onto itself would end with the image deleted after the burn.
-  if (IsSameFile(stagedCopy, image) || IsSameFile(partial, image)) {
-    reason = Text(image) + " already lies in the staging folder";
+  if (isSameFile(stagedCopy, image) || isSameFile(partial, image)) {
+    reason = text(image) + " already lies in the staging folder";
     return false;
   }
   const fs::path folder = stagedCopy.parent_path();
   fs::create_directories(folder, error);
   if (error || !fs::is_directory(folder, error)) {
-    reason = "Cannot create the staging folder " + Text(folder);
+    reason = "Cannot create the staging folder " + text(folder);
     return false;
   }
   // Leftovers under these names can only be this process's own: the names carry its id.
   fs::remove(partial, error);
-  File copy(OpenFile(partial, "wbx"));
+  File copy(openFile(partial, "wbx"));
   if (!copy) {
-    reason = "Cannot write into " + Text(folder) + ": " + SystemReason();
+    reason = "Cannot write into " + text(folder) + ": " + systemReason();
     return false;
   }
   auto fail = [&](std::string why) {
@@ -98,22 +100,24 @@ bool CopyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
   std::vector<char> buffer(kChunkSize);
   for (;;) {
     const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
-    if (got == 0 && std::ferror(source.get())) return fail("Cannot read " + Text(image) + ": " + SystemReason());
+    if (got == 0 && std::ferror(source.get())) return fail("Cannot read " + text(image) + ": " + systemReason());
     if (got == 0) break;
     if (cancelRequested && cancelRequested()) return fail("The copy into the staging folder was cancelled");
     if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
-      return fail("Cannot write " + Text(partial) + ": " + SystemReason());
+      return fail("Cannot write " + text(partial) + ": " + systemReason());
     done += got;
-    if (percent && PercentOf(done, total) > shown) {
-      shown = PercentOf(done, total);
+    if (percent && percentOf(done, total) > shown) {
+      shown = percentOf(done, total);
       percent(shown);
     }
   }
-  if (std::fclose(copy.release()) != 0) return fail("Cannot write " + Text(partial) + ": " + SystemReason());
+  if (std::fclose(copy.release()) != 0) return fail("Cannot write " + text(partial) + ": " + systemReason());
 
   // rename() replaces a same-named entry itself (even a link), never the file a link points to.
   fs::rename(partial, stagedCopy, error);
-  if (error) return fail("Cannot place the copy at " + Text(stagedCopy) + ": " + error.message());
+  if (error) return fail("Cannot place the copy at " + text(stagedCopy) + ": " + error.message());
   if (percent && shown < kPercentDone) percent(kPercentDone);
   return true;
 }
+
+}  // namespace umbra

@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
-    return RunBurnCommand(operands[0], drive, std::cout, std::cerr);
+    return umbra::runBurnCommand(operands[0], drive, std::cout, std::cerr);
   }
 #else
   if (command == "burn") {

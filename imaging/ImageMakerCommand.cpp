@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace umbra {
+
 namespace {
 
 const QString kMakerName = QStringLiteral("cdimage");
@@ -20,30 +22,29 @@ QString quoted(const QString& value) { return QLatin1Char('"') + value + QLatin1
 
 }  // namespace
 
-QString ImageMakerTimeStamp(qint64 time) {
+QString imageMakerTimeStamp(qint64 time) {
   if (time < 0) return {};
   const QDateTime local = QDateTime::fromSecsSinceEpoch(time);
   if (!local.isValid()) return {};
   return local.toString(kTimeStampFormat);
 }
 
-QString ImageMakerCommandLine(const ImageMakerParams& params) {
+QString imageMakerCommandLine(const ImageMakerParams& params) {
   QStringList pieces{kMakerName, QStringLiteral("-l") + quoted(params.label),
-                     QStringLiteral("-t") + ImageMakerTimeStamp(params.time)};
+                     QStringLiteral("-t") + imageMakerTimeStamp(params.time)};
   if (params.bootFile) pieces << QStringLiteral("-b") + quoted(*params.bootFile);
   pieces << kFixedOptions << quoted(params.sourceFolder) << quoted(params.targetFile);
   return pieces.join(QLatin1Char(' '));
 }
 
-QStringList ImageMakerArguments(const ImageMakerParams& params) {
-  QStringList arguments{QStringLiteral("-l") + params.label,
-                        QStringLiteral("-t") + ImageMakerTimeStamp(params.time)};
+QStringList imageMakerArguments(const ImageMakerParams& params) {
+  QStringList arguments{QStringLiteral("-l") + params.label, QStringLiteral("-t") + imageMakerTimeStamp(params.time)};
   if (params.bootFile) arguments << QStringLiteral("-b") + *params.bootFile;
   arguments << kFixedOptions << params.sourceFolder << params.targetFile;
   return arguments;
 }
 
-QString FindImageMaker() {
+QString findImageMaker() {
 #ifdef Q_OS_WIN
   const QString fileName = kMakerName + QStringLiteral(".exe");
 #else
@@ -52,3 +53,5 @@ QString FindImageMaker() {
   const QFileInfo maker(QDir(QCoreApplication::applicationDirPath()).filePath(fileName));
   return maker.isFile() && maker.isExecutable() ? maker.absoluteFilePath() : QString();
 }
+
+}  // namespace umbra

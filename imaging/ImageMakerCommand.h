@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace umbra {
+
 struct ImageMakerParams {
   QString label;
   qint64 time = 0;  // seconds since 1970-01-01 00:00 UTC; negative = no valid time
@@ -15,15 +17,17 @@ struct ImageMakerParams {
 };
 
 // "MM/DD/YYYY,HH:MM:SS" in local time; empty for a negative or unconvertible time.
-QString ImageMakerTimeStamp(qint64 time);
+QString imageMakerTimeStamp(qint64 time);
 
 // The command as text: cdimage -l"label" -tstamp [-b"boot"] -d -n -m "source" "target".
-// For display only; the maker is started with ImageMakerArguments.
-QString ImageMakerCommandLine(const ImageMakerParams& params);
+// For display only; the maker is started with imageMakerArguments.
+QString imageMakerCommandLine(const ImageMakerParams& params);
 
 // The same pieces as arguments, values glued to their option letters and unquoted, so any
 // character of a label or path (a double quote, a trailing backslash) reaches the maker intact.
-QStringList ImageMakerArguments(const ImageMakerParams& params);
+QStringList imageMakerArguments(const ImageMakerParams& params);
 
 // The maker beside the running executable; empty when it is not there.
-QString FindImageMaker();
+QString findImageMaker();
+
+}  // namespace umbra

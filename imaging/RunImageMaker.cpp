@@ -7,13 +7,15 @@
 
 #include "TempImageName.h"
 
+namespace umbra {
+
 namespace {
 
 constexpr int kGraceBeforeKillMs = 3000;  // time the maker gets to clean up after a stop request
 
 }  // namespace
 
-QString ImageMakerResultMessage(ImageMakerResult result) {
+QString imageMakerResultMessage(ImageMakerResult result) {
   switch (result) {
     case ImageMakerResult::FailedToStart:
 #ifdef _WIN32
@@ -32,7 +34,7 @@ QString ImageMakerResultMessage(ImageMakerResult result) {
   return {};
 }
 
-ImageMakerRun::ImageMakerRun(QObject* parent) : QObject(parent), m_program(FindImageMaker()) {
+ImageMakerRun::ImageMakerRun(QObject* parent) : QObject(parent), m_program(findImageMaker()) {
   m_process.setProcessChannelMode(QProcess::SeparateChannels);
   m_killTimer.setSingleShot(true);
   m_killTimer.setInterval(kGraceBeforeKillMs);
@@ -67,7 +69,7 @@ void ImageMakerRun::start(const ImageMakerParams& params) {
     return;
   }
   m_process.setWorkingDirectory(params.workingFolder);
-  m_process.start(m_program, ImageMakerArguments(params), QIODevice::ReadOnly);
+  m_process.start(m_program, imageMakerArguments(params), QIODevice::ReadOnly);
   m_processId = m_process.processId();
 }
 
@@ -128,7 +130,7 @@ QString ImageMakerRun::absoluteTarget() const {
   return QDir(m_params.workingFolder).absoluteFilePath(m_params.targetFile);
 }
 
-int RunImageMaker(const ImageMakerParams& params) {
+int runImageMakerToEnd(const ImageMakerParams& params) {
   ImageMakerRun run;
   QEventLoop loop;
   bool started = true;
@@ -140,3 +142,5 @@ int RunImageMaker(const ImageMakerParams& params) {
   if (run.isRunning()) loop.exec();
   return started ? 1 : 0;
 }
+
+}  // namespace umbra

@@ -8,6 +8,8 @@
 
 #include "ImageMakerCommand.h"
 
+namespace umbra {
+
 enum class ImageMakerResult {
   Succeeded,      // exit status 0 and the target exists
   FailedToStart,  // the maker is missing or could not be started
@@ -16,7 +18,7 @@ enum class ImageMakerResult {
 };
 
 // The user's message for a result; empty for Succeeded and Cancelled.
-QString ImageMakerResultMessage(ImageMakerResult result);
+QString imageMakerResultMessage(ImageMakerResult result);
 
 class ImageMakerRun : public QObject {
   Q_OBJECT
@@ -25,7 +27,7 @@ class ImageMakerRun : public QObject {
   explicit ImageMakerRun(QObject* parent = nullptr);
   ~ImageMakerRun() override;
 
-  // The maker to start; FindImageMaker() unless set.
+  // The maker to start; findImageMaker() unless set.
   void setProgram(const QString& program) { m_program = program; }
 
   // Starts the maker; finished() follows on every path, also when it cannot be started. Ignored
@@ -66,4 +68,6 @@ class ImageMakerRun : public QObject {
 
 // Runs the maker and waits for it: 1 when it was started (and has ended), 0 when it could not be.
 // Whether an image was made is for the caller to judge (ImageMakerRun gives the full verdict).
-int RunImageMaker(const ImageMakerParams& params);
+int runImageMakerToEnd(const ImageMakerParams& params);
+
+}  // namespace umbra

@@ -11,7 +11,9 @@
 #include "update/UpdateSettings.h"
 #include "update/VersionPage.h"
 
-std::atomic<bool> g_bInteractiveCheck{false};
+namespace umbra {
+
+std::atomic<bool> g_interactiveCheck{false};
 
 namespace {
 
@@ -71,7 +73,7 @@ QString agentName() {
 void startWorker() {
   umbra::watchNetworkReachability();
   try {
-    std::thread(UpdateCheckThread).detach();
+    std::thread(runUpdateCheck).detach();
   } catch (const std::system_error&) {
     // A worker that cannot start means no check this time; nothing to tell the user.
   }
@@ -79,16 +81,16 @@ void startWorker() {
 
 }  // namespace
 
-void UpdateCheckThread() {
+void runUpdateCheck() {
   if (QCoreApplication::instance() == nullptr) return;  // the fetch needs an event loop
-  umbra::CUpdateSettings settings;
+  umbra::UpdateSettings settings;
   uint32_t installed = umbra::kDefaultVersion;
 
   if (settings.openedWithFullAccess()) {
     const std::optional<uint32_t> version = settings.version();
     if (!version) return;
     installed = *version;
-    if (!g_bInteractiveCheck) {
+    if (!g_interactiveCheck) {
       const std::optional<uint32_t> day = settings.day();
       if (!day) {
         settings.setDay(0);
@@ -103,7 +105,7 @@ void UpdateCheckThread() {
   }
 
   if (!linkPresent()) {
-    if (g_bInteractiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+    if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
     return;
   }
 
@@ -111,47 +113,49 @@ void UpdateCheckThread() {
   const umbra::PageResult page = umbra::fetchFirstLine(settings.pageUrl(), agentName());
   switch (page.outcome) {
     case umbra::PageOutcome::RequestFailed:
-      if (g_bInteractiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+      if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
       return;
     case umbra::PageOutcome::BadAddress:
-      if (g_bInteractiveCheck.exchange(false)) tellFailure(page.reason);
+      if (g_interactiveCheck.exchange(false)) tellFailure(page.reason);
       return;
     case umbra::PageOutcome::ReadFailed:
-      if (g_bInteractiveCheck.exchange(false)) tellFailure(QStringLiteral("the page broke off (%1)").arg(page.reason));
+      if (g_interactiveCheck.exchange(false)) tellFailure(QStringLiteral("the page broke off (%1)").arg(page.reason));
       return;
     case umbra::PageOutcome::Read:
       break;
   }
   if (const QString why = notAVersionPage(page); !why.isEmpty()) {
-    if (g_bInteractiveCheck.exchange(false)) tellFailure(why);
+    if (g_interactiveCheck.exchange(false)) tellFailure(why);
     return;
   }
   if (umbra::parsePublishedVersion(page.firstLine) > installed) {
     if (ask(umbra::kUpdateOfferText)) openHomePage(settings.homePageUrl());
-  } else if (g_bInteractiveCheck) {
+  } else if (g_interactiveCheck) {
     tell(QString::fromUtf8(umbra::kCurrentVersionText));
   }
-  g_bInteractiveCheck = false;
+  g_interactiveCheck = false;
 }
 
-void StartUpdateWorker() { startWorker(); }
+void startUpdateWorker() { startWorker(); }
 
-void OnCheckUpdateRequested() {
-  g_bInteractiveCheck = true;
+void onCheckUpdateRequested() {
+  g_interactiveCheck = true;
   startWorker();
 }
 
-void SetUpdatePrompt(UpdatePrompt prompt) {
+void setUpdatePrompt(UpdatePrompt prompt) {
   const std::lock_guard lock(g_hooksMutex);
   g_prompt = std::move(prompt);
 }
 
-void SetHomePageOpener(OpenHomePage opener) {
+void setHomePageOpener(OpenHomePage opener) {
   const std::lock_guard lock(g_hooksMutex);
   g_homePageOpener = std::move(opener);
 }
 
-void SetConnectionProbe(ConnectionProbe probe) {
+void setConnectionProbe(ConnectionProbe probe) {
   const std::lock_guard lock(g_hooksMutex);
   g_connectionProbe = std::move(probe);
 }
+
+}  // namespace umbra

@@ -8,34 +8,34 @@
 #include <atomic>
 #include <functional>
 
+namespace umbra {
+
 // Set by the user-interface thread when the user asked for the check; read and cleared by workers.
-extern std::atomic<bool> g_bInteractiveCheck;
+extern std::atomic<bool> g_interactiveCheck;
 
 // One run of the check on the calling thread (a worker). Needs a QCoreApplication to exist.
-void UpdateCheckThread();
+void runUpdateCheck();
 
-// Starts one detached worker running UpdateCheckThread; call on the user-interface thread.
-void StartUpdateWorker();
+// Starts one detached worker running runUpdateCheck; call on the user-interface thread.
+void startUpdateWorker();
 
 // The update button: marks the check as asked for, then starts another worker.
-void OnCheckUpdateRequested();
+void onCheckUpdateRequested();
 
 // Shows `text` to the user, as a Yes/No question (question true: returns true for Yes) or as a
 // message with an OK button (returns false). Called on a worker thread, which waits for the answer.
 // Without a prompt nothing is shown and the answer is No.
 using UpdatePrompt = std::function<bool(const QString& text, bool question)>;
-void SetUpdatePrompt(UpdatePrompt prompt);
+void setUpdatePrompt(UpdatePrompt prompt);
 
 // Opens the maker's home page in the desktop's browser. Called on a worker thread.
 using OpenHomePage = std::function<void(const QString& url)>;
-void SetHomePageOpener(OpenHomePage opener);
+void setHomePageOpener(OpenHomePage opener);
 
 // Tells whether the machine has a network link. The default asks the platform's reachability
 // information and assumes a link where it is unknown; an empty function restores the default.
 using ConnectionProbe = std::function<bool()>;
-void SetConnectionProbe(ConnectionProbe probe);
-
-namespace umbra {
+void setConnectionProbe(ConnectionProbe probe);
 
 // The texts of the check, exactly as the user sees them.
 inline constexpr const char* kUpdateCaption = "Umbradisc update";

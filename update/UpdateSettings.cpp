@@ -38,7 +38,7 @@ QUrl serverRoot(const QUrl& address) {
   return root;
 }
 
-CUpdateSettings::CUpdateSettings() : m_settings(openSettings(QSettings::SystemScope)) {
+UpdateSettings::UpdateSettings() : m_settings(openSettings(QSettings::SystemScope)) {
   if (qEnvironmentVariable(kSettingsFileVariable).isEmpty()) m_user = openSettings(QSettings::UserScope);
   QSettings& writable = m_user ? *m_user : *m_settings;
   // isWritable() creates missing folders, so it is asked only once some settings exist.
@@ -48,9 +48,9 @@ CUpdateSettings::CUpdateSettings() : m_settings(openSettings(QSettings::SystemSc
                  writable.isWritable();
 }
 
-CUpdateSettings::~CUpdateSettings() = default;
+UpdateSettings::~UpdateSettings() = default;
 
-std::optional<uint32_t> CUpdateSettings::number(const QSettings& settings, const char* key) {
+std::optional<uint32_t> UpdateSettings::number(const QSettings& settings, const char* key) {
   if (!settings.contains(key)) return std::nullopt;
   const QVariant value = settings.value(key);
   switch (value.typeId()) {
@@ -71,26 +71,26 @@ std::optional<uint32_t> CUpdateSettings::number(const QSettings& settings, const
   }
 }
 
-std::optional<uint32_t> CUpdateSettings::version() const {
+std::optional<uint32_t> UpdateSettings::version() const {
   // The installer's value for the machine first; a user's own only where the machine has none.
   if (m_settings->contains(kVersionKey) || !m_user) return number(*m_settings, kVersionKey);
   return number(*m_user, kVersionKey);
 }
 
-std::optional<uint32_t> CUpdateSettings::day() const {
+std::optional<uint32_t> UpdateSettings::day() const {
   // Written to the user's settings; a machine-wide value left from older versions counts until then.
   if (m_user && m_user->contains(kDayKey)) return number(*m_user, kDayKey);
   return number(*m_settings, kDayKey);
 }
 
-bool CUpdateSettings::setDay(uint32_t day) {
+bool UpdateSettings::setDay(uint32_t day) {
   QSettings& writable = m_user ? *m_user : *m_settings;
   writable.setValue(kDayKey, static_cast<uint>(day));
   writable.sync();
   return writable.status() == QSettings::NoError;
 }
 
-QUrl CUpdateSettings::pageUrl() const {
+QUrl UpdateSettings::pageUrl() const {
   const QString override = qEnvironmentVariable(kPageUrlVariable);
   if (!override.isEmpty()) {
     const QUrl page(override, QUrl::StrictMode);
@@ -103,6 +103,6 @@ QUrl CUpdateSettings::pageUrl() const {
   return page;
 }
 
-QUrl CUpdateSettings::homePageUrl() const { return serverRoot(pageUrl()); }
+QUrl UpdateSettings::homePageUrl() const { return serverRoot(pageUrl()); }
 
 }  // namespace umbra

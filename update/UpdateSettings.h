@@ -29,12 +29,12 @@ inline constexpr const char* kVersionPagePath = "/umbradisc/version.htm";
 // The installed version assumed when the settings cannot be opened with full access.
 inline constexpr uint32_t kDefaultVersion = 50410;
 
-class CUpdateSettings {
+class UpdateSettings {
  public:
-  CUpdateSettings();
-  ~CUpdateSettings();
-  CUpdateSettings(const CUpdateSettings&) = delete;
-  CUpdateSettings& operator=(const CUpdateSettings&) = delete;
+  UpdateSettings();
+  ~UpdateSettings();
+  UpdateSettings(const UpdateSettings&) = delete;
+  UpdateSettings& operator=(const UpdateSettings&) = delete;
 
   // True when the machine's settings exist or the user's hold "Version" or "Day", and this user
   // may write the user's; only then do "Version" and the start-up throttle apply.

@@ -5,13 +5,15 @@
 #include <QProgressDialog>
 #include <QWidget>
 
+namespace umbra {
+
 namespace {
 
 constexpr int kPercentDone = 100;
 constexpr char kCopyTitle[] = "Writing the file to the buffer...";
 constexpr char kBurnTitle[] = "Umbradisc";
 
-QProgressDialog* MakeDialog(QWidget* owner, const char* title) {
+QProgressDialog* makeDialog(QWidget* owner, const char* title) {
   auto* dialog = new QProgressDialog(owner);
   dialog->setWindowTitle(QString::fromLatin1(title));
   dialog->setWindowModality(Qt::ApplicationModal);
@@ -41,45 +43,45 @@ class IgnoreClose : public QObject {
 }  // namespace
 
 BurnProgressDialogs::BurnProgressDialogs(QWidget* owner, const QString& imageName)
-    : m_anchor(new QWidget), m_owner(owner), m_strImageName(imageName) {}
+    : m_anchor(new QWidget), m_owner(owner), m_imageName(imageName) {}
 
 BurnProgressDialogs::~BurnProgressDialogs() {
-  CloseAll();
+  closeAll();
   delete m_anchor;
 }
 
-void BurnProgressDialogs::Start() {
+void BurnProgressDialogs::start() {
   // Shown at once, so the main window takes no input while the recorder is looked for.
-  m_copy = MakeDialog(m_owner, kCopyTitle);
+  m_copy = makeDialog(m_owner, kCopyTitle);
   m_copy->setLabelText(QStringLiteral("Looking for a recorder..."));
-  QObject::connect(m_copy, &QProgressDialog::canceled, m_anchor, [this] { m_bCancel = true; });
+  QObject::connect(m_copy, &QProgressDialog::canceled, m_anchor, [this] { m_cancel = true; });
   m_copy->show();
 }
 
-void BurnProgressDialogs::ShowCopyPercent(int percent) {
+void BurnProgressDialogs::showCopyPercent(int percent) {
   if (!m_copy) return;
-  m_copy->setLabelText(QStringLiteral("Copying %1 to the burn buffer: %2%").arg(m_strImageName).arg(percent));
+  m_copy->setLabelText(QStringLiteral("Copying %1 to the burn buffer: %2%").arg(m_imageName).arg(percent));
   m_copy->setValue(percent);
 }
 
-void BurnProgressDialogs::ShowBurnPercent(int percent) {
+void BurnProgressDialogs::showBurnPercent(int percent) {
   if (m_copy) {
     m_copy->hide();
     m_copy->deleteLater();
     m_copy = nullptr;
   }
   if (!m_burn) {
-    m_burn = MakeDialog(m_owner, kBurnTitle);
+    m_burn = makeDialog(m_owner, kBurnTitle);
     // Stopping midway would spoil a write-once disc, so this window offers no way out.
     m_burn->setCancelButton(nullptr);
     m_burn->installEventFilter(new IgnoreClose(m_burn));
   }
-  m_burn->setLabelText(QStringLiteral("Writing %1 to the disc: %2%").arg(m_strImageName).arg(percent));
+  m_burn->setLabelText(QStringLiteral("Writing %1 to the disc: %2%").arg(m_imageName).arg(percent));
   m_burn->show();
   m_burn->setValue(percent);
 }
 
-void BurnProgressDialogs::CloseAll() {
+void BurnProgressDialogs::closeAll() {
   for (QProgressDialog** dialog : {&m_copy, &m_burn}) {
     if (*dialog) {
       (*dialog)->hide();
@@ -88,3 +90,5 @@ void BurnProgressDialogs::CloseAll() {
     }
   }
 }
+
+}  // namespace umbra

@@ -7,6 +7,8 @@
 class QProgressDialog;
 class QWidget;
 
+namespace umbra {
+
 // The two modal progress windows of a burn: the copy into the staging folder, then the writing.
 // Lives on the user-interface thread; the burn's worker reaches it through queued calls.
 class BurnProgressDialogs {
@@ -17,22 +19,24 @@ class BurnProgressDialogs {
   BurnProgressDialogs& operator=(const BurnProgressDialogs&) = delete;
 
   // Shows the copy window while the recorder is looked for.
-  void Start();
-  void ShowCopyPercent(int percent);
-  void ShowBurnPercent(int percent);
-  void CloseAll();
+  void start();
+  void showCopyPercent(int percent);
+  void showBurnPercent(int percent);
+  void closeAll();
 
   // Set from the copy window's Cancel button; read by the worker.
-  bool CancelRequested() const { return m_bCancel.load(); }
+  bool cancelRequested() const { return m_cancel.load(); }
 
   // Owns the dialogs: queued calls aimed at it are dropped once it is gone.
-  QWidget* Anchor() const { return m_anchor; }
+  QWidget* anchor() const { return m_anchor; }
 
  private:
   QWidget* m_anchor;
   QProgressDialog* m_copy = nullptr;
   QProgressDialog* m_burn = nullptr;
   QWidget* m_owner;
-  QString m_strImageName;
-  std::atomic<bool> m_bCancel{false};
+  QString m_imageName;
+  std::atomic<bool> m_cancel{false};
 };
+
+}  // namespace umbra

@@ -1,7 +1,7 @@
 #include "BurnUi.h"
 
 #include "BurnProgressDialogs.h"
-#include "burn/CCDBurner.h"
+#include "burn/DiscBurner.h"
 #include "controls/TitleRoom.h"
 
 #include <QEventLoop>
@@ -16,6 +16,8 @@
 
 #include <filesystem>
 
+namespace umbra {
+
 namespace {
 
 constexpr char kCaption[] = "Umbradisc";
@@ -23,19 +25,19 @@ constexpr char kImageFilter[] = "CD Files (*.iso);;All Files (*.*)";
 constexpr char kImageSuffix[] = "iso";
 constexpr int kPercentDone = 100;
 
-std::function<QString(QWidget*)>& Chooser() {
+std::function<QString(QWidget*)>& installedChooser() {
   static std::function<QString(QWidget*)> chooser;
   return chooser;
 }
 
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text) {
+void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text) {
   QMessageBox box(icon, QString::fromLatin1(kCaption), text, QMessageBox::Ok, owner);
   umbra::MakeRoomForTitle(box);
   box.exec();
 }
 
 // Runs work on a worker thread while this thread keeps serving the (modal) windows.
-void RunOffThread(const std::function<void()>& work) {
+void runOffThread(const std::function<void()>& work) {
   QThread* worker = QThread::create(work);
   QEventLoop loop;
   QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
@@ -47,7 +49,7 @@ void RunOffThread(const std::function<void()>& work) {
 
 // Quickly erases the disc the burner kept, with a modal progress window that offers no way out
 // (a half-erased disc is no better than a half-written one), then says how it went.
-void EraseDisc(QWidget* owner, CCDBurner& burner) {
+void eraseDisc(QWidget* owner, DiscBurner& burner) {
   QProgressDialog dialog(owner);
   dialog.setWindowTitle(QString::fromLatin1(kCaption));
   dialog.setWindowModality(Qt::ApplicationModal);
@@ -60,8 +62,8 @@ void EraseDisc(QWidget* owner, CCDBurner& burner) {
   dialog.show();
   QPointer<QProgressDialog> shown(&dialog);
   bool erased = false;
-  RunOffThread([&] {
-    erased = burner.EraseDisc([&shown](int percent) {
+  runOffThread([&] {
+    erased = burner.eraseDisc([&shown](int percent) {
       QMetaObject::invokeMethod(
           shown.data(),
           [&shown, percent] {
@@ -74,10 +76,10 @@ void EraseDisc(QWidget* owner, CCDBurner& burner) {
   });
   dialog.hide();
   if (erased)
-    ShowMessage(owner, QMessageBox::Information, QStringLiteral("The disc was erased and can be used again."));
+    showMessage(owner, QMessageBox::Information, QStringLiteral("The disc was erased and can be used again."));
   else
-    ShowMessage(owner, QMessageBox::Warning,
-                QStringLiteral("Erasing the disc failed: %1").arg(QString::fromStdString(burner.LastError())));
+    showMessage(owner, QMessageBox::Warning,
+                QStringLiteral("Erasing the disc failed: %1").arg(QString::fromStdString(burner.lastError())));
 }
 
 }  // namespace
@@ -85,12 +87,10 @@ void EraseDisc(QWidget* owner, CCDBurner& burner) {
 const char* const kBurnNotSupportedMessage =
     "This system does not support burning CDs. You can use another tool to burn the CD image file to a CD.";
 
-bool IsBurnSupported() { return IsBurnAvailable(); }
+void setImageChooser(std::function<QString(QWidget*)> chooser) { installedChooser() = std::move(chooser); }
 
-void SetImageChooser(std::function<QString(QWidget*)> chooser) { Chooser() = std::move(chooser); }
-
-QString ChooseImageToBurn(QWidget* owner, const QString& current) {
-  if (Chooser()) return Chooser()(owner);
+QString chooseImageToBurn(QWidget* owner, const QString& current) {
+  if (installedChooser()) return installedChooser()(owner);
   QFileDialog dialog(owner);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -104,23 +104,23 @@ QString ChooseImageToBurn(QWidget* owner, const QString& current) {
   return dialog.selectedFiles().constFirst();
 }
 
-bool BurnImage(QWidget* owner, const QString& imagePath) {
+bool burnImage(QWidget* owner, const QString& imagePath) {
   BurnProgressDialogs dialogs(owner, QFileInfo(imagePath).fileName());
-  QWidget* anchor = dialogs.Anchor();
+  QWidget* anchor = dialogs.anchor();
   BurnProgress progress;
   // The worker only posts; every widget is touched on this thread.
   progress.copyPercent = [&dialogs, anchor](int percent) {
     QMetaObject::invokeMethod(
-        anchor, [&dialogs, percent] { dialogs.ShowCopyPercent(percent); }, Qt::QueuedConnection);
+        anchor, [&dialogs, percent] { dialogs.showCopyPercent(percent); }, Qt::QueuedConnection);
   };
   progress.burnPercent = [&dialogs, anchor](int percent) {
     QMetaObject::invokeMethod(
-        anchor, [&dialogs, percent] { dialogs.ShowBurnPercent(percent); }, Qt::QueuedConnection);
+        anchor, [&dialogs, percent] { dialogs.showBurnPercent(percent); }, Qt::QueuedConnection);
   };
-  progress.cancelRequested = [&dialogs] { return dialogs.CancelRequested(); };
+  progress.cancelRequested = [&dialogs] { return dialogs.cancelRequested(); };
 
-  CCDBurner burner;
-  int code = BURN_SUCCESS;
+  DiscBurner burner;
+  BurnResult code = BurnResult::Succeeded;
   bool burned = false;
   // The path in the system's own form: on Windows its wide characters (encodeName would go
   // through the ANSI code page and lose any character outside it), elsewhere the file name bytes.
@@ -129,21 +129,23 @@ bool BurnImage(QWidget* owner, const QString& imagePath) {
 #else
   const std::filesystem::path image = QFile::encodeName(imagePath).toStdString();
 #endif
-  dialogs.Start();
-  RunOffThread([&] { burned = burner.BurnFile(image, code, progress); });
-  dialogs.CloseAll();
+  dialogs.start();
+  runOffThread([&] { burned = burner.burnFile(image, code, progress); });
+  dialogs.closeAll();
 
-  const DiscState state = burned ? DiscState::Untouched : burner.DiscStateAfterBurn();
-  QString text = QString::fromStdString(BurnResultMessage(code));
-  if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(DiscStateMessage(state));
+  const DiscState state = burned ? DiscState::Untouched : burner.discStateAfterBurn();
+  QString text = QString::fromStdString(burnResultMessage(code));
+  if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(discStateMessage(state));
   if (state != DiscState::UnknownRewritable) {
-    ShowMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
+    showMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
     return burned;
   }
   QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
                        text + QStringLiteral("\n\nErase the disc now?"), QMessageBox::Yes | QMessageBox::No, owner);
   question.setDefaultButton(QMessageBox::No);
   umbra::MakeRoomForTitle(question);
-  if (question.exec() == QMessageBox::Yes) EraseDisc(owner, burner);
+  if (question.exec() == QMessageBox::Yes) eraseDisc(owner, burner);
   return burned;
 }
+
+}  // namespace umbra

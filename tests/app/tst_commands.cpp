@@ -23,12 +23,14 @@
 #include "controls/CSkinButton.h"
 #include "controls/TitleRoom.h"
 #include "imaging/RunImageMaker.h"
-#include "imaging/ui/CMakeImageDlg.h"
+#include "imaging/ui/MakeImageDialog.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <objbase.h>
 #endif
+
+using namespace umbra;
 
 namespace {
 
@@ -58,7 +60,7 @@ class TestCommands : public QObject {
   QTimer m_modalWatcher;
   QList<Box> m_boxes;
   QMessageBox::StandardButton m_answer = QMessageBox::No;
-  std::function<void(CMakeImageDlg*)> m_fillMakeDialog;
+  std::function<void(MakeImageDialog*)> m_fillMakeDialog;
   bool m_cancelMakeDialog = false;  // once filled in, the dialog is cancelled when it shows again
   std::unique_ptr<umbra::CMainDlg> m_dlg;
 
@@ -70,9 +72,9 @@ class TestCommands : public QObject {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
   // Fills in the Make Image dialog and presses its OK.
-  static std::function<void(CMakeImageDlg*)> fillAndConfirm(const QString& label, const QString& source,
-                                                            const QString& target) {
-    return [=](CMakeImageDlg* make) {
+  static std::function<void(MakeImageDialog*)> fillAndConfirm(const QString& label, const QString& source,
+                                                              const QString& target) {
+    return [=](MakeImageDialog* make) {
       // Typed, as a user does: select what the field holds, then type over it.
       const auto type = [make](const char* field, const QString& text) {
         auto* edit = make->findChild<QLineEdit*>(QString::fromLatin1(field));
@@ -110,7 +112,7 @@ class TestCommands : public QObject {
         QAbstractButton* button = box->button(m_answer);
         if (!button) button = box->buttons().value(0);
         QTest::mouseClick(button, Qt::LeftButton);
-      } else if (auto* make = qobject_cast<CMakeImageDlg*>(modal); make && m_fillMakeDialog) {
+      } else if (auto* make = qobject_cast<MakeImageDialog*>(modal); make && m_fillMakeDialog) {
         auto fill = std::move(m_fillMakeDialog);
         m_fillMakeDialog = nullptr;
         // From a timer of its own: a box the dialog shows while OK is handled runs a modal loop
@@ -232,10 +234,10 @@ class TestCommands : public QObject {
     const QString staging = m_dir.filePath(QStringLiteral("staging"));
     qputenv("UMBRADISC_BURN_DRIVE", ("stdio:" + disc).toUtf8());
     qputenv("UMBRADISC_STAGING_DIR", staging.toUtf8());
-    SetImageChooser([&](QWidget*) { return image; });
+    setImageChooser([&](QWidget*) { return image; });
     m_answer = QMessageBox::Ok;
     click("burn");
-    SetImageChooser({});
+    setImageChooser({});
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
     QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
@@ -257,9 +259,9 @@ class TestCommands : public QObject {
     QVERIFY(QFile::exists(image));
     m_dlg->SetImagePath(image);
     QVERIFY(m_dlg->OpenImageFile());
-    SetImageChooser([](QWidget*) { return QString(); });
+    setImageChooser([](QWidget*) { return QString(); });
     click("burn");
-    SetImageChooser({});
+    setImageChooser({});
     QVERIFY(m_boxes.isEmpty());
     QVERIFY(m_dlg->GetWorkspace().isOpen());
   }
@@ -273,7 +275,7 @@ class TestCommands : public QObject {
     m_cancelMakeDialog = true;
     click("makeImage");
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes[0].text, ImageMakerResultMessage(ImageMakerResult::Failed));
+    QCOMPARE(m_boxes[0].text, imageMakerResultMessage(ImageMakerResult::Failed));
     QVERIFY2(m_boxes[0].detail.contains(QStringLiteral("the system's image maker (IMAPI2FS) is not available")),
              qPrintable(m_boxes[0].detail));
     QVERIFY(!QFile::exists(target));
@@ -284,12 +286,12 @@ class TestCommands : public QObject {
   void burnWithoutTheRecordingServiceSaysSo() {
     if (!ServiceMissing(kRecorderService)) QSKIP("the recording service is there");
     bool asked = false;
-    SetImageChooser([&](QWidget*) {
+    setImageChooser([&](QWidget*) {
       asked = true;
       return QString();
     });
     click("burn");
-    SetImageChooser({});
+    setImageChooser({});
     QVERIFY(!asked);
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].text, QString::fromLatin1(kBurnNotSupportedMessage));

@@ -26,6 +26,8 @@
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
+using namespace umbra;
+
 using umbra::CMainDlg;
 using umbra::CSkinButton;
 
@@ -115,13 +117,13 @@ class TestWindowInput : public QObject {
     qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath(QStringLiteral("missing.ini"))));
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
     m_server.servePage("50411\n");
-    SetConnectionProbe([] { return true; });
+    setConnectionProbe([] { return true; });
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_catcher, "open");
-    InstallUpdateUi();
+    installUpdateUi();
   }
   void cleanupTestCase() {
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    SetConnectionProbe({});
+    setConnectionProbe({});
   }
 
   void updateBoxIsAnsweredWhileTheWindowRuns_data() {
@@ -141,10 +143,10 @@ class TestWindowInput : public QObject {
     QFETCH(QString, answer);
     QFETCH(bool, opensHomePage);
     m_catcher.urls.clear();
-    g_bInteractiveCheck = false;
+    g_interactiveCheck = false;
 
     CMainDlg dlg;
-    if (!asked) StartUpdateWorker();  // as at start-up: the worker starts before the window runs
+    if (!asked) startUpdateWorker();  // as at start-up: the worker starts before the window runs
     const int result = runModally(dlg, [&] {
       QTRY_VERIFY(dlg.isVisible());
       if (asked) click(button(dlg, "update"));
@@ -172,14 +174,14 @@ class TestWindowInput : public QObject {
   // window: it stays when that dialog closes and is answered afterwards.
   void updateBoxOutlivesTheDialogItOpenedOver() {
     m_catcher.urls.clear();
-    g_bInteractiveCheck = false;
+    g_interactiveCheck = false;
     CMainDlg dlg;
     const int result = runModally(dlg, [&] {
       QTRY_VERIFY(dlg.isVisible());
       QPointer<QDialog> about;
       QTimer::singleShot(0, &dlg, [&] {
         QTRY_VERIFY((about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) != &dlg);
-        StartUpdateWorker();
+        startUpdateWorker();
         QMessageBox* box = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((box = visibleUpdateBox()) != nullptr, 30000);
         QCOMPARE(box->parentWidget(), &dlg);

@@ -9,6 +9,8 @@
 
 #include <sstream>
 
+using namespace umbra;
+
 using burntest::EnvGuard;
 
 namespace {
@@ -49,7 +51,7 @@ TEST(BurnCommandTest, ExitStatusAndMessages) {
     SCOPED_TRACE(c.name);
     std::ostringstream o;
     std::ostringstream e;
-    EXPECT_EQ(RunBurnCommand(c.image, c.drive, o, e), c.status) << e.str();
+    EXPECT_EQ(runBurnCommand(c.image, c.drive, o, e), c.status) << e.str();
     if (*c.expectedOut) {
       EXPECT_NE(o.str().find(c.expectedOut), std::string::npos) << o.str();
     }
@@ -75,7 +77,7 @@ TEST(BurnCommandTest, EmptyDriveFallsBackToTheEnvironment) {
   EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + target);
   std::ostringstream o;
   std::ostringstream e;
-  EXPECT_EQ(RunBurnCommand(image.toStdString(), "", o, e), 0) << e.str();
+  EXPECT_EQ(runBurnCommand(image.toStdString(), "", o, e), 0) << e.str();
   QString why;
   EXPECT_TRUE(burntest::HoldsImage(target, image, why)) << why.toStdString();
 }

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+using namespace umbra;
+
 namespace {
 
 constexpr HRESULT kDriveError = static_cast<HRESULT>(0xC0AA0300);
@@ -114,7 +116,7 @@ class BurnEraseUiTest : public QObject {
     QWidget owner;
     owner.show();
     Clicker clicker(answer);
-    QVERIFY(!BurnImage(&owner, m_image));
+    QVERIFY(!burnImage(&owner, m_image));
 
     QCOMPARE(clicker.questions, questions);
     QCOMPARE(static_cast<int>(std::count(world.eraseCalls.begin(), world.eraseCalls.end(), "EraseMedia")), erases);

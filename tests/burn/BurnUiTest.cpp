@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+using namespace umbra;
+
 using burntest::EnvGuard;
 
 namespace {
@@ -120,7 +122,7 @@ class BurnUiTest : public QObject {
     QWidget owner;
     owner.show();
     ModalAnswerer answerer;
-    QCOMPARE(BurnImage(&owner, m_image), burned);
+    QCOMPARE(burnImage(&owner, m_image), burned);
 
     QCOMPARE(answerer.boxes, 1);
     QCOMPARE(answerer.boxText, message);
@@ -168,14 +170,14 @@ class BurnUiTest : public QObject {
       static_cast<QDialog*>(dialog)->done(accept ? QDialog::Accepted : QDialog::Rejected);  // public in QDialog
     });
     timer.start(10);
-    QCOMPARE(ChooseImageToBurn(&owner), m_image);
+    QCOMPARE(chooseImageToBurn(&owner), m_image);
     QCOMPARE(filters, (QStringList{QStringLiteral("CD Files (*.iso)"), QStringLiteral("All Files (*.*)")}));
     QCOMPARE(suffix, QStringLiteral("iso"));
     accept = false;
-    QVERIFY(ChooseImageToBurn(&owner).isEmpty());
+    QVERIFY(chooseImageToBurn(&owner).isEmpty());
     // With an image open, the dialog starts beside it, the image selected.
     accept = true;
-    QCOMPARE(ChooseImageToBurn(&owner, m_image), m_image);
+    QCOMPARE(chooseImageToBurn(&owner, m_image), m_image);
     QCOMPARE(startFolder, QFileInfo(m_image).absolutePath());
     QCOMPARE(startSelection, QFileInfo(m_image).absoluteFilePath());
   }
@@ -183,13 +185,13 @@ class BurnUiTest : public QObject {
   void chooserCanBeReplaced() {
     QWidget owner;
     QWidget* askedWith = nullptr;
-    SetImageChooser([&askedWith](QWidget* o) {
+    setImageChooser([&askedWith](QWidget* o) {
       askedWith = o;
       return QStringLiteral("/chosen.iso");
     });
-    QCOMPARE(ChooseImageToBurn(&owner), QStringLiteral("/chosen.iso"));
+    QCOMPARE(chooseImageToBurn(&owner), QStringLiteral("/chosen.iso"));
     QCOMPARE(askedWith, &owner);
-    SetImageChooser({});
+    setImageChooser({});
   }
 
  private:

@@ -1,11 +1,11 @@
-// Our IMAPI2 burner (ImapiRecorderService, reached through CCDBurner as the window and the command
+// Our IMAPI2 burner (ImapiRecorderService, reached through DiscBurner as the window and the command
 // line tool reach it) against doubles that answer IDispatch through a type library of IMAPI2's
 // interfaces, as Windows does: the invoke kind, argument count and types of every late-bound call
 // must be the ones IMAPI declares.
 #include "ImapiDoubles.h"
 #include "TestImages.h"
 #include "burn/BurnCommand.h"
-#include "burn/CCDBurner.h"
+#include "burn/DiscBurner.h"
 #include "burn/ImapiRecorderService.h"
 #include "com/DispatchObject.h"
 
@@ -15,6 +15,10 @@
 #include <functional>
 #include <sstream>
 #include <vector>
+
+using namespace umbra;
+
+constexpr BurnResult kNotSet = static_cast<BurnResult>(-1);  // no result written yet
 
 namespace fs = std::filesystem;
 using com::DispatchObject;
@@ -66,7 +70,7 @@ class ImapiBurn : public testing::Test {
   }
   bool write(const fs::path& image, std::vector<int>* percents, std::function<bool()> cancel, std::string& reason) {
     ImapiRecorderService service;
-    return service.WriteImage(
+    return service.writeImage(
         com::utf8FromWide(imapi_double::world().drives[0].id), image,
         [percents](int p) {
           if (percents) percents->push_back(p);
@@ -226,14 +230,14 @@ TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
   const fs::path image =
       m_tmp.path() / com::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
   fs::copy_file(m_image, image);
-  EXPECT_TRUE(IsBurnAvailable());
-  CCDBurner burner;
-  int code = -1;
+  EXPECT_TRUE(burnAvailable());
+  DiscBurner burner;
+  BurnResult code = kNotSet;
   std::vector<int> burned;
   BurnProgress progress;
   progress.burnPercent = [&burned](int p) { burned.push_back(p); };
-  EXPECT_TRUE(burner.BurnFile(image, code, progress)) << burner.LastError();
-  EXPECT_EQ(code, BURN_SUCCESS);
+  EXPECT_TRUE(burner.burnFile(image, code, progress)) << burner.lastError();
+  EXPECT_EQ(code, BurnResult::Succeeded);
   EXPECT_EQ(imapi_double::world().written, umbra::test::readBytes(image));
   ASSERT_FALSE(burned.empty());
   EXPECT_EQ(burned.back(), 100);
@@ -242,7 +246,7 @@ TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
 // The command line tool's burn prints the write's progress as the events report it.
 TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
   std::ostringstream out, err;
-  EXPECT_EQ(RunBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
+  EXPECT_EQ(runBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
   const std::string printed = out.str();
   for (const char* line : {"Writing to the disc: 0%\n", "Writing to the disc: 16%\n", "Writing to the disc: 32%\n",
                            "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Burn succeeded!\n"}) {
@@ -268,20 +272,20 @@ TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
     SetUp();
     imapi_double::World& world = imapi_double::world();
     world.drives[0].mediaType = c.mediaType;
-    CCDBurner burner;
-    int code = -1;
+    DiscBurner burner;
+    BurnResult code = kNotSet;
     std::vector<int> burned;
     BurnProgress progress;
     progress.burnPercent = [&burned](int p) { burned.push_back(p); };
     progress.cancelRequested = [&burned] { return !burned.empty() && burned.back() >= 30; };
-    ASSERT_FALSE(burner.BurnFile(m_image, code, progress));
-    EXPECT_EQ(code, BURN_FAILED);
-    EXPECT_EQ(burner.LastError().rfind("cancelled: the disc is now in an unknown state", 0), 0u) << burner.LastError();
-    EXPECT_EQ(burner.DiscStateAfterBurn(), c.state);
+    ASSERT_FALSE(burner.burnFile(m_image, code, progress));
+    EXPECT_EQ(code, BurnResult::Failed);
+    EXPECT_EQ(burner.lastError().rfind("cancelled: the disc is now in an unknown state", 0), 0u) << burner.lastError();
+    EXPECT_EQ(burner.discStateAfterBurn(), c.state);
     world.drives[0].blank = false;
 
     std::vector<int> erased;
-    const bool ok = burner.EraseDisc([&erased](int p) { erased.push_back(p); });
+    const bool ok = burner.eraseDisc([&erased](int p) { erased.push_back(p); });
     const auto erases = std::count(world.eraseCalls.begin(), world.eraseCalls.end(), "EraseMedia");
     if (c.state == DiscState::UnknownWriteOnce) {
       EXPECT_FALSE(ok);
@@ -289,7 +293,7 @@ TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
       EXPECT_FALSE(world.drives[0].blank);
       continue;
     }
-    ASSERT_TRUE(ok) << burner.LastError();
+    ASSERT_TRUE(ok) << burner.lastError();
     EXPECT_TRUE(world.drives[0].blank);
     EXPECT_EQ(erased, (std::vector<int>{0, 100}));
     // The last eraser: bound to the recorder, named, set to quick, then EraseMedia, once.
@@ -297,7 +301,7 @@ TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
     EXPECT_EQ(std::vector<std::string>(world.eraseCalls.end() - 4, world.eraseCalls.end()),
               (std::vector<std::string>{"Recorder=", "ClientName=Umbradisc", "FullErase=false", "EraseMedia"}));
     EXPECT_EQ(erases, 1);
-    EXPECT_EQ(burner.DiscStateAfterBurn(), DiscState::Untouched);
+    EXPECT_EQ(burner.discStateAfterBurn(), DiscState::Untouched);
   }
 }
 
@@ -306,24 +310,24 @@ TEST_F(ImapiBurn, AFailingEraseSaysWhy) {
   ImapiRecorderService service;
   const std::string id = com::utf8FromWide(imapi_double::world().drives[0].id);
   std::string reason;
-  EXPECT_TRUE(service.CanEraseMedium(id, reason)) << reason;
-  EXPECT_FALSE(service.EraseMedium(id, {}, reason));
+  EXPECT_TRUE(service.canEraseMedium(id, reason)) << reason;
+  EXPECT_FALSE(service.eraseMedium(id, {}, reason));
   // Our words for the code and IMAPI's own description.
   EXPECT_EQ(reason.rfind("erasing the disc failed: 0xc0aa0207 (the drive is busy", 0), 0u) << reason;
   EXPECT_NE(reason.find("The drive reported an error while erasing"), std::string::npos) << reason;
 
   imapi_double::world().drives[0].mediaType = 2;  // CD-R
-  EXPECT_FALSE(service.CanEraseMedium(id, reason));
+  EXPECT_FALSE(service.canEraseMedium(id, reason));
   EXPECT_EQ(reason, "the medium in the drive cannot be erased (it is not rewritable)");
 }
 
 TEST_F(ImapiBurn, ANonBlankMediumIsNotChosen) {
   imapi_double::world().drives[0].blank = false;
-  CCDBurner burner;
-  int code = -1;
-  EXPECT_FALSE(burner.BurnFile(m_image, code));
-  EXPECT_EQ(code, BURN_NO_RECORDER);
-  EXPECT_NE(burner.LastError().find("not blank"), std::string::npos) << burner.LastError();
+  DiscBurner burner;
+  BurnResult code = kNotSet;
+  EXPECT_FALSE(burner.burnFile(m_image, code));
+  EXPECT_EQ(code, BurnResult::NoRecorder);
+  EXPECT_NE(burner.lastError().find("not blank"), std::string::npos) << burner.lastError();
 }
 
 }  // namespace

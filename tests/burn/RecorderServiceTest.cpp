@@ -1,12 +1,12 @@
 // The burner over a system recording service (IMAPI2 on Windows), against a double of the service:
-// which recorder a burn picks, and on Windows the whole burn through CCDBurner, including the real
+// which recorder a burn picks, and on Windows the whole burn through DiscBurner, including the real
 // service where it is missing (under wine).
 #include "TestImages.h"
 #include "burn/DiscRecorderService.h"
 #include "burn/RecorderChoice.h"
 
 #ifdef _WIN32
-#include "burn/CCDBurner.h"
+#include "burn/DiscBurner.h"
 
 #include <windows.h>
 
@@ -20,6 +20,12 @@
 #include <map>
 #include <memory>
 
+using namespace umbra;
+
+#ifdef _WIN32
+constexpr BurnResult kNotSet = static_cast<BurnResult>(-1);  // no result written yet
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,8 +37,8 @@ struct Recorder {
 
 class ServiceDouble : public DiscRecorderService {
  public:
-  bool IsInstalled() override { return missing.empty(); }
-  bool ListRecorders(std::vector<std::string>& ids, std::string& reason) override {
+  bool isInstalled() override { return missing.empty(); }
+  bool listRecorders(std::vector<std::string>& ids, std::string& reason) override {
     if (!missing.empty()) {
       reason = missing;
       return false;
@@ -40,20 +46,20 @@ class ServiceDouble : public DiscRecorderService {
     ids = order;
     return true;
   }
-  std::vector<std::string> RecorderNames(const std::string& id) override { return recorders[id].names; }
-  bool HasWritableMedium(const std::string& id, std::string& reason) override {
+  std::vector<std::string> recorderNames(const std::string& id) override { return recorders[id].names; }
+  bool hasWritableMedium(const std::string& id, std::string& reason) override {
     reason = recorders[id].notWritable;
     return reason.empty();
   }
-  bool CanEraseMedium(const std::string&, std::string& reason) override {
+  bool canEraseMedium(const std::string&, std::string& reason) override {
     reason = "not rewritable";
     return false;
   }
-  bool EraseMedium(const std::string&, const std::function<void(int)>&, std::string& reason) override {
+  bool eraseMedium(const std::string&, const std::function<void(int)>&, std::string& reason) override {
     reason = "not rewritable";
     return false;
   }
-  bool WriteImage(const std::string& id, const fs::path& imagePath, const std::function<void(int)>& percent,
+  bool writeImage(const std::string& id, const fs::path& imagePath, const std::function<void(int)>& percent,
                   const std::function<bool()>&, std::string& reason) override {
     written = {id, umbra::test::readBytes(imagePath)};
     if (writtenTo) *writtenTo = written;
@@ -101,7 +107,7 @@ TEST(RecorderChoice, PicksByAddressOrTheFirstWritable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
     std::string reason;
-    const std::string id = ChooseRecorder(service, c.address, reason);
+    const std::string id = chooseRecorder(service, c.address, reason);
     EXPECT_EQ(id, c.id);
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
   }
@@ -123,7 +129,7 @@ TEST(RecorderChoice, SaysWhyNoRecorderCanBeUsed) {
   };
   for (const auto& [service, reason] : cases) {
     std::string why;
-    EXPECT_TRUE(ChooseRecorder(*service, {}, why).empty());
+    EXPECT_TRUE(chooseRecorder(*service, {}, why).empty());
     EXPECT_NE(why.find(reason), std::string::npos) << why;
   }
 }
@@ -133,7 +139,7 @@ void SetVariable(const char* name, const std::string& value) {
   _putenv_s(name, value.c_str());  // an empty value removes the variable
 }
 
-// A burn through CCDBurner on Windows: the service writes the staged copy of the image, and the copy
+// A burn through DiscBurner on Windows: the service writes the staged copy of the image, and the copy
 // is gone afterwards whatever happened.
 class WindowsBurn : public testing::Test {
  protected:
@@ -147,14 +153,14 @@ class WindowsBurn : public testing::Test {
     SetVariable("UMBRADISC_BURN_DRIVE", "");
   }
   void TearDown() override {
-    SetRecorderServiceFactory(nullptr);
+    setRecorderServiceFactory(nullptr);
     SetVariable("UMBRADISC_STAGING_DIR", "");
   }
   // Every burn gets a fresh copy of `service`; the burner owns it, so what it wrote is reported
   // through m_written, which outlives it.
   void UseDouble() {
     m_written = std::make_shared<std::pair<std::string, std::vector<uint8_t>>>();
-    SetRecorderServiceFactory([this] {
+    setRecorderServiceFactory([this] {
       auto fresh = std::make_unique<ServiceDouble>(service);
       fresh->writtenTo = m_written;
       return fresh;
@@ -175,14 +181,14 @@ class WindowsBurn : public testing::Test {
 TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt) {
   service.Add("rec", {"E:\\"});
   UseDouble();
-  EXPECT_TRUE(IsBurnAvailable());
-  CCDBurner burner;
-  int code = -1;
+  EXPECT_TRUE(burnAvailable());
+  DiscBurner burner;
+  BurnResult code = kNotSet;
   std::vector<int> burned;
   BurnProgress progress;
   progress.burnPercent = [&burned](int p) { burned.push_back(p); };
-  EXPECT_TRUE(burner.BurnFile(m_image, code, progress)) << burner.LastError();
-  EXPECT_EQ(code, BURN_SUCCESS);
+  EXPECT_TRUE(burner.burnFile(m_image, code, progress)) << burner.lastError();
+  EXPECT_EQ(code, BurnResult::Succeeded);
   EXPECT_EQ(m_written->first, "rec");
   EXPECT_EQ(m_written->second, umbra::test::readBytes(m_image));
   ASSERT_FALSE(burned.empty());
@@ -198,26 +204,27 @@ TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes) {
     const char* reason;
   };
   const Case cases[] = {
-      {"service missing", [](ServiceDouble& s) { s.missing = "IMAPI2 missing"; }, BURN_NO_RECORDER, "IMAPI2 missing"},
+      {"service missing", [](ServiceDouble& s) { s.missing = "IMAPI2 missing"; }, BurnResult::NoRecorder,
+       "IMAPI2 missing"},
       {"medium not blank", [](ServiceDouble& s) { s.Add("r", {}, "the medium in the drive is not blank"); },
-       BURN_NO_RECORDER, "not blank"},
+       BurnResult::NoRecorder, "not blank"},
       {"write fails",
        [](ServiceDouble& s) {
          s.Add("r", {});
          s.writeFailure = "writing the disc failed: 0xc0aa0205";
        },
-       BURN_FAILED, "0xc0aa0205"},
+       BurnResult::Failed, "0xc0aa0205"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     service = ServiceDouble();
     c.arrange(service);
     UseDouble();
-    CCDBurner burner;
-    int code = -1;
-    EXPECT_FALSE(burner.BurnFile(m_image, code));
+    DiscBurner burner;
+    BurnResult code = kNotSet;
+    EXPECT_FALSE(burner.burnFile(m_image, code));
     EXPECT_EQ(code, c.code);
-    EXPECT_NE(burner.LastError().find(c.reason), std::string::npos) << burner.LastError();
+    EXPECT_NE(burner.lastError().find(c.reason), std::string::npos) << burner.lastError();
     EXPECT_TRUE(StagingEmpty());
   }
 }
@@ -235,12 +242,12 @@ TEST_F(WindowsBurn, DriveComesFromTheRegistry) {
   ASSERT_EQ(RegSetValueExW(key, L"BurnDrive", 0, REG_SZ, reinterpret_cast<const BYTE*>(drive.c_str()),
                            static_cast<DWORD>((drive.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
-  CCDBurner burner;
-  int code = -1;
-  const bool burned = burner.BurnFile(m_image, code);
+  DiscBurner burner;
+  BurnResult code = kNotSet;
+  const bool burned = burner.burnFile(m_image, code);
   RegDeleteValueW(key, L"BurnDrive");
   RegCloseKey(key);
-  EXPECT_TRUE(burned) << burner.LastError();
+  EXPECT_TRUE(burned) << burner.lastError();
   EXPECT_EQ(m_written->first, "second");
 }
 
@@ -249,14 +256,14 @@ TEST_F(WindowsBurn, DriveComesFromTheRegistry) {
 TEST_F(WindowsBurn, MissingSystemServiceIsReportedAsNoRecorder) {
   CLSID clsid;
   if (SUCCEEDED(CLSIDFromProgID(L"IMAPI2.MsftDiscMaster2", &clsid))) GTEST_SKIP() << "IMAPI2 is installed here";
-  EXPECT_FALSE(IsBurnAvailable());
-  CCDBurner burner;
-  int code = -1;
-  EXPECT_FALSE(burner.BurnFile(m_image, code));
-  EXPECT_EQ(code, BURN_NO_RECORDER);
-  EXPECT_EQ(burner.LastError().rfind("the system's recording service (IMAPI2) is not available", 0), 0u)
-      << burner.LastError();
-  EXPECT_EQ(BurnResultMessage(code), "Cannot find a recordable drive in this computer.");
+  EXPECT_FALSE(burnAvailable());
+  DiscBurner burner;
+  BurnResult code = kNotSet;
+  EXPECT_FALSE(burner.burnFile(m_image, code));
+  EXPECT_EQ(code, BurnResult::NoRecorder);
+  EXPECT_EQ(burner.lastError().rfind("the system's recording service (IMAPI2) is not available", 0), 0u)
+      << burner.lastError();
+  EXPECT_EQ(burnResultMessage(code), "Cannot find a recordable drive in this computer.");
 }
 #endif
 

@@ -1,7 +1,7 @@
 // What a burn leaves in the staging folder when it does not end normally: copies left by a crash are
 // swept at start-up, and a command line burn ended by a signal takes its staged copy with it.
 #include "BurnTestSupport.h"
-#include "burn/CCDBurner.h"
+#include "burn/DiscBurner.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace umbra;
 
 extern char** environ;
 
@@ -67,7 +69,7 @@ TEST(StaleStagedCopiesTest, OnlyOldCopiesOfOurNamingInTheStagingFolderAreRemoved
   WriteFile(staging / "umbradisc-burn-5-folder" / "umbradisc-burn-6-disc.iso", "below", old);
   fs::create_symlink(elsewhere / "umbradisc-burn-4244-disc.iso", staging / "umbradisc-burn-7-link.iso");
 
-  CCDBurner::RemoveLeftoverCopies();
+  DiscBurner::removeLeftoverCopies();
 
   for (const Case& c : cases) EXPECT_EQ(fs::exists(staging / c.name), !c.removed) << c.name;
   EXPECT_TRUE(fs::exists(elsewhere / "umbradisc-burn-4244-disc.iso"));
@@ -76,7 +78,7 @@ TEST(StaleStagedCopiesTest, OnlyOldCopiesOfOurNamingInTheStagingFolderAreRemoved
 
   // A missing staging folder is no error and is not created.
   EnvGuard missing("UMBRADISC_STAGING_DIR", tmp.filePath(QStringLiteral("none")));
-  CCDBurner::RemoveLeftoverCopies();
+  DiscBurner::removeLeftoverCopies();
   EXPECT_FALSE(QFileInfo::exists(tmp.filePath(QStringLiteral("none"))));
 }
 

@@ -3,6 +3,8 @@
 
 #include "imaging/ImageMakerCommand.h"
 
+using namespace umbra;
+
 namespace {
 
 // 20 April 2005 15:04:24 in the tests' zone EST5EDT (daylight time): 19:04:24 UTC.
@@ -14,11 +16,11 @@ ImageMakerParams params(const QString& label, qint64 time, std::optional<QString
 }
 
 TEST(ImageMakerTimeStamp, LocalCalendarTimeOrEmpty) {
-  EXPECT_EQ(ImageMakerTimeStamp(kApril2005), QStringLiteral("04/20/2005,15:04:24"));
-  EXPECT_EQ(ImageMakerTimeStamp(0), QStringLiteral("12/31/1969,19:00:00"));
-  EXPECT_EQ(ImageMakerTimeStamp(2147483647), QStringLiteral("01/18/2038,22:14:07"));
-  EXPECT_EQ(ImageMakerTimeStamp(-1), QString());
-  EXPECT_EQ(ImageMakerTimeStamp(-86400), QString());
+  EXPECT_EQ(imageMakerTimeStamp(kApril2005), QStringLiteral("04/20/2005,15:04:24"));
+  EXPECT_EQ(imageMakerTimeStamp(0), QStringLiteral("12/31/1969,19:00:00"));
+  EXPECT_EQ(imageMakerTimeStamp(2147483647), QStringLiteral("01/18/2038,22:14:07"));
+  EXPECT_EQ(imageMakerTimeStamp(-1), QString());
+  EXPECT_EQ(imageMakerTimeStamp(-86400), QString());
 }
 
 TEST(ImageMakerCommandLine, PiecesInOrderWithOneSpace) {
@@ -37,14 +39,13 @@ TEST(ImageMakerCommandLine, PiecesInOrderWithOneSpace) {
       {params("a\"b", -1, std::nullopt, "D:\\", " spaced "),
        R"(cdimage -l"a"b" -t -d -n -m "D:\" " spaced ")"},
   };
-  for (const Case& c : cases) EXPECT_EQ(ImageMakerCommandLine(c.params), QString(c.text));
+  for (const Case& c : cases) EXPECT_EQ(imageMakerCommandLine(c.params), QString(c.text));
 }
 
 TEST(ImageMakerArguments, SamePiecesUnquotedForADirectStart) {
-  EXPECT_EQ(ImageMakerArguments(params("My \"Disc\"", kApril2005, QString("b.bin"), "D:\\", "x y")),
-            (QStringList{"-lMy \"Disc\"", "-t04/20/2005,15:04:24", "-bb.bin", "-d", "-n", "-m",
-                         "D:\\", "x y"}));
-  EXPECT_EQ(ImageMakerArguments(params("", -1, std::nullopt, "", "")),
+  EXPECT_EQ(imageMakerArguments(params("My \"Disc\"", kApril2005, QString("b.bin"), "D:\\", "x y")),
+            (QStringList{"-lMy \"Disc\"", "-t04/20/2005,15:04:24", "-bb.bin", "-d", "-n", "-m", "D:\\", "x y"}));
+  EXPECT_EQ(imageMakerArguments(params("", -1, std::nullopt, "", "")),
             (QStringList{"-l", "-t", "-d", "-n", "-m", "", ""}));
 }
 

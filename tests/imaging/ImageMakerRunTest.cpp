@@ -13,6 +13,8 @@
 
 #include "imaging/RunImageMaker.h"
 
+using namespace umbra;
+
 namespace {
 
 struct RunOutcome {
@@ -22,8 +24,7 @@ struct RunOutcome {
 };
 
 // Runs to the end; cancelAt >= 0 cancels at the first progress report of at least that value.
-RunOutcome runMaker(const ImageMakerParams& params, const QString& program = FindImageMaker(),
-                    int cancelAt = -1) {
+RunOutcome runMaker(const ImageMakerParams& params, const QString& program = findImageMaker(), int cancelAt = -1) {
   ImageMakerRun run;
   run.setProgram(program);
   RunOutcome outcome;
@@ -128,7 +129,7 @@ TEST_F(ImageMakerRunTest, CancelStopsTheMakerAndLeavesNoTarget) {
   writeFile(big + "/large.bin", "");
   ASSERT_TRUE(QFile::resize(big + "/large.bin", 700LL * 1024 * 1024));  // sparse
   const QString target = m_temp.filePath("big.iso");
-  const RunOutcome outcome = runMaker(params(big, target), FindImageMaker(), 1);
+  const RunOutcome outcome = runMaker(params(big, target), findImageMaker(), 1);
   EXPECT_EQ(outcome.result, ImageMakerResult::Cancelled);
   EXPECT_LT(outcome.progress.back(), 100);
   EXPECT_FALSE(QFile::exists(target));
@@ -155,26 +156,26 @@ TEST_F(ImageMakerRunTest, AMakerThatIgnoresTheStopRequestIsKilledAndItsFileClear
 }
 
 TEST(ImageMakerLocation, BesideTheExecutable) {
-  EXPECT_EQ(FindImageMaker(), QDir(QCoreApplication::applicationDirPath()).filePath("cdimage"));
+  EXPECT_EQ(findImageMaker(), QDir(QCoreApplication::applicationDirPath()).filePath("cdimage"));
 }
 
 TEST(ImageMakerMessages, AsTheUserSeesThem) {
 #ifdef _WIN32
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.exe.");
+  EXPECT_EQ(imageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.exe.");
 #else
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.");
+  EXPECT_EQ(imageMakerResultMessage(ImageMakerResult::FailedToStart), "Cannot find the image maker cdimage.");
 #endif
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Failed),
+  EXPECT_EQ(imageMakerResultMessage(ImageMakerResult::Failed),
             "Making the CD image file failed. Please check whether there is an invalid file name "
             "in the source folder.");
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Succeeded), QString());
-  EXPECT_EQ(ImageMakerResultMessage(ImageMakerResult::Cancelled), QString());
+  EXPECT_EQ(imageMakerResultMessage(ImageMakerResult::Succeeded), QString());
+  EXPECT_EQ(imageMakerResultMessage(ImageMakerResult::Cancelled), QString());
 }
 
 TEST_F(ImageMakerRunTest, BlockingRunReportsWhetherTheMakerStarted) {
   // Started and ended counts as 1 even when the maker failed; judging the image is the caller's.
-  EXPECT_EQ(RunImageMaker(params(m_temp.filePath("nosuch"), m_temp.filePath("x.iso"))), 1);
-  EXPECT_EQ(RunImageMaker(params(m_source, m_temp.filePath("y.iso"))), 1);
+  EXPECT_EQ(runImageMakerToEnd(params(m_temp.filePath("nosuch"), m_temp.filePath("x.iso"))), 1);
+  EXPECT_EQ(runImageMakerToEnd(params(m_source, m_temp.filePath("y.iso"))), 1);
   EXPECT_TRUE(QFile::exists(m_temp.filePath("y.iso")));
 }
 

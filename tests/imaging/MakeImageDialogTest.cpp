@@ -17,15 +17,17 @@
 #include <QtTest>
 #include <functional>
 
-#include "imaging/ui/CMakeImageDlg.h"
+#include "imaging/ui/MakeImageDialog.h"
+
+using namespace umbra;
 
 namespace {
 
 // A dialog whose file dialogs and maker location are set by the test.
-class TestDialog : public CMakeImageDlg {
+class TestDialog : public MakeImageDialog {
  public:
   QString sourceAnswer, bootAnswer, targetAnswer;
-  QString makerProgram = FindImageMaker();
+  QString makerProgram = findImageMaker();
   int browseCount = 0;
 
  protected:
@@ -343,7 +345,7 @@ class MakeImageDialogTest : public QObject {
     QCOMPARE(watcher.boxes[0].text,
              QString("Making the CD image file failed. Please check whether there is an invalid file name "
             "in the source folder."));
-    QCOMPARE(watcher.boxes[1].text, ImageMakerResultMessage(ImageMakerResult::FailedToStart));
+    QCOMPARE(watcher.boxes[1].text, imageMakerResultMessage(ImageMakerResult::FailedToStart));
     for (const SeenBox& box : watcher.boxes) {
       QCOMPARE(box.title, QString("Umbradisc"));
       QCOMPARE(box.icon, QMessageBox::Information);

@@ -17,6 +17,8 @@
 #include "tests/update/UpdateTestSupport.h"
 #include "update/UpdateCheck.h"
 
+using namespace umbra;
+
 namespace umbra::test {
 namespace {
 
@@ -26,8 +28,8 @@ class UpdateCheckTest : public ::testing::Test {
     ASSERT_TRUE(m_dir.isValid());
     useSettingsFile("Umbradisc.ini");
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
-    g_bInteractiveCheck = false;
-    SetUpdatePrompt([this](const QString& text, bool question) {
+    g_interactiveCheck = false;
+    setUpdatePrompt([this](const QString& text, bool question) {
       const std::lock_guard lock(m_mutex);
       m_prompts << text;
       // Only the offer asks; every other message has an OK button alone.
@@ -36,20 +38,20 @@ class UpdateCheckTest : public ::testing::Test {
       m_changed.notify_all();
       return m_answerYes;
     });
-    SetHomePageOpener([this](const QString& url) {
+    setHomePageOpener([this](const QString& url) {
       const std::lock_guard lock(m_mutex);
       m_opened << url;
     });
-    SetConnectionProbe([this] { return m_link.load(); });
+    setConnectionProbe([this] { return m_link.load(); });
   }
 
   void TearDown() override {
-    SetUpdatePrompt({});
-    SetHomePageOpener({});
-    SetConnectionProbe({});
+    setUpdatePrompt({});
+    setHomePageOpener({});
+    setConnectionProbe({});
     qunsetenv("UMBRADISC_SETTINGS");
     qunsetenv("UMBRADISC_UPDATE_URL");
-    g_bInteractiveCheck = false;
+    g_interactiveCheck = false;
   }
 
   // Each case gets a file of its own, so no reader sees a stale copy.
@@ -63,8 +65,8 @@ class UpdateCheckTest : public ::testing::Test {
   }
 
   void runCheck(bool interactive) {
-    g_bInteractiveCheck = interactive;
-    UpdateCheckThread();
+    g_interactiveCheck = interactive;
+    runUpdateCheck();
   }
 
   QStringList takePrompts() {
@@ -84,9 +86,8 @@ class UpdateCheckTest : public ::testing::Test {
   }
 
   static bool waitUntilFlagCleared() {
-    for (int i = 0; i < 3000 && g_bInteractiveCheck; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return !g_bInteractiveCheck;
+    for (int i = 0; i < 3000 && g_interactiveCheck; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !g_interactiveCheck;
   }
 
   CLocalHttpServer m_server;
@@ -139,7 +140,7 @@ TEST_F(UpdateCheckTest, PublishedNumberDecidesWhatTheUserSees) {
     runCheck(c.interactive);
     EXPECT_EQ(takePrompts(), c.expected);
     EXPECT_EQ(m_server.requests(), before + 1);
-    EXPECT_FALSE(g_bInteractiveCheck);
+    EXPECT_FALSE(g_interactiveCheck);
     EXPECT_TRUE(opened().isEmpty());  // every answer was No
   }
   EXPECT_TRUE(m_server.lastRequestHead().startsWith("GET /umbradisc/version.htm HTTP/1.1\r\n"));
@@ -296,7 +297,7 @@ TEST_F(UpdateCheckTest, FailingServersAnswerOnlyOnRequest) {
   qputenv("UMBRADISC_UPDATE_URL", CLocalHttpServer::refusingUrl().toUtf8());  // a closed port
   runCheck(true);
   EXPECT_EQ(takePrompts(), QStringList{kNoLinkText});
-  EXPECT_FALSE(g_bInteractiveCheck);
+  EXPECT_FALSE(g_interactiveCheck);
   runCheck(false);
   EXPECT_TRUE(takePrompts().isEmpty());
 
@@ -307,7 +308,7 @@ TEST_F(UpdateCheckTest, FailingServersAnswerOnlyOnRequest) {
   const QStringList broken = takePrompts();
   ASSERT_EQ(broken.size(), 1);
   EXPECT_TRUE(broken[0].startsWith("The check for a new version failed: the page broke off (")) << broken[0].toStdString();
-  EXPECT_FALSE(g_bInteractiveCheck);
+  EXPECT_FALSE(g_interactiveCheck);
   EXPECT_EQ(m_server.requests(), 1);
 
   // An address override that is no web address is never replaced by the maker's server.
@@ -334,14 +335,14 @@ TEST_F(UpdateCheckTest, HugeAndEndlessPagesAreCutAfterTheFirstLine) {
 TEST_F(UpdateCheckTest, WorkersRunOnTheirOwnThreads) {
   writeSettings("workers.ini", kDueSettings);
   m_server.servePage("50410\n");
-  OnCheckUpdateRequested();
+  onCheckUpdateRequested();
   ASSERT_TRUE(waitForPrompt());
   EXPECT_EQ(takePrompts(), QStringList{kCurrentText});
   ASSERT_TRUE(waitUntilFlagCleared());  // else the next worker would count as asked for
 
   writeSettings("workers-startup.ini", kDueSettings);
   m_server.servePage("50411\n");
-  StartUpdateWorker();
+  startUpdateWorker();
   ASSERT_TRUE(waitForPrompt());
   EXPECT_EQ(takePrompts(), QStringList{kOfferText});
   EXPECT_EQ(settingsValue(m_settings, "Day"), "0");

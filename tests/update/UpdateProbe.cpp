@@ -20,6 +20,8 @@
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
+using namespace umbra;
+
 namespace {
 
 void report(const char* tag, QString text) {
@@ -30,29 +32,29 @@ void report(const char* tag, QString text) {
 
 int runCheck(int argc, char** argv, bool interactive) {
   QCoreApplication app(argc, argv);
-  SetConnectionProbe([] { return true; });
-  SetUpdatePrompt([](const QString& text, bool) {
+  setConnectionProbe([] { return true; });
+  setUpdatePrompt([](const QString& text, bool) {
     report("PROMPT", text);
     return false;
   });
-  SetHomePageOpener([](const QString& url) { report("OPEN", url); });
-  g_bInteractiveCheck = interactive;
-  UpdateCheckThread();
+  setHomePageOpener([](const QString& url) { report("OPEN", url); });
+  g_interactiveCheck = interactive;
+  runUpdateCheck();
   report("DONE", {});
   return 0;
 }
 
 int runApp(int argc, char** argv, bool ask) {
   QApplication app(argc, argv);
-  InstallUpdateUi();
-  SetConnectionProbe([] { return true; });
-  StartUpdateWorker();
+  installUpdateUi();
+  setConnectionProbe([] { return true; });
+  startUpdateWorker();
 
   QWidget window;
   window.setWindowTitle("Umbradisc");
   window.resize(320, 200);
   window.show();
-  if (ask) OnCheckUpdateRequested();
+  if (ask) onCheckUpdateRequested();
 
   // Tells the test when a question is on screen.
   QSet<QWidget*> seen;

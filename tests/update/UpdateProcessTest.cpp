@@ -15,6 +15,8 @@
 #include "tests/update/LocalHttpServer.h"
 #include "tests/update/UpdateTestSupport.h"
 
+using namespace umbra;
+
 namespace umbra::test {
 namespace {
 

@@ -18,6 +18,8 @@
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
+using namespace umbra;
+
 using umbra::test::CLocalHttpServer;
 
 // Stands in for the browser: receives the http addresses QDesktopServices would open.
@@ -40,13 +42,13 @@ class UpdatePromptUiTest : public QObject {
     qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath("missing.ini")));
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
     QDesktopServices::setUrlHandler("http", &m_catcher, "open");
-    InstallUpdateUi();
+    installUpdateUi();
   }
   void cleanupTestCase() { QDesktopServices::unsetUrlHandler("http"); }
   void init() {
     m_catcher.urls.clear();
     m_link = true;
-    g_bInteractiveCheck = false;
+    g_interactiveCheck = false;
   }
 
   void questionShowsAndTheAnswerReachesTheWorker_data() {
@@ -86,7 +88,7 @@ class UpdatePromptUiTest : public QObject {
     m_server.servePage(page, status);
     qputenv("UMBRADISC_UPDATE_URL", (closedPort ? CLocalHttpServer::refusingUrl() : m_server.pageUrl()).toUtf8());
     m_link = link;
-    SetConnectionProbe([this] { return m_link.load(); });
+    setConnectionProbe([this] { return m_link.load(); });
     const bool question = text == umbra::test::kOfferText;
 
     QPushButton mainWindow("Check");
@@ -94,10 +96,10 @@ class UpdatePromptUiTest : public QObject {
     mainWindow.show();
     QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
 
-    g_bInteractiveCheck = interactive;
+    g_interactiveCheck = interactive;
     std::atomic<bool> done{false};
     std::thread worker([&done] {
-      UpdateCheckThread();
+      runUpdateCheck();
       done = true;
     });
 
@@ -122,22 +124,22 @@ class UpdatePromptUiTest : public QObject {
     worker.join();
     QTRY_COMPARE(m_catcher.urls, opened);
     QCOMPARE(visibleBox(), nullptr);
-    SetConnectionProbe({});
+    setConnectionProbe({});
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
   }
 
   // A run started on the user-interface thread itself waits for its answer without blocking it.
   void runOnTheUserInterfaceThreadStillGetsItsAnswer() {
     m_server.servePage("50411\n");
-    g_bInteractiveCheck = true;
+    g_interactiveCheck = true;
     QTimer answerer;
     connect(&answerer, &QTimer::timeout, [] {
       if (QMessageBox* box = visibleBox()) box->button(QMessageBox::Yes)->click();
     });
     answerer.start(20);
-    UpdateCheckThread();
+    runUpdateCheck();
     QTRY_COMPARE(m_catcher.urls, QStringList{m_server.rootUrl()});
-    QVERIFY(!g_bInteractiveCheck);
+    QVERIFY(!g_interactiveCheck);
   }
 
  private:

@@ -12,6 +12,8 @@
 #include "tests/update/UpdateTestSupport.h"
 #include "update/UpdateSettings.h"
 
+using namespace umbra;
+
 namespace umbra::test {
 namespace {
 
@@ -52,7 +54,7 @@ TEST_F(UpdateSettingsTest, PageAndHomeFollowTheServerSetting) {
     ASSERT_TRUE(writeSettingsFile(
         path, "Version=50410\n" + (c.server.isEmpty() ? QByteArray() : "Server=" + c.server + "\n")));
     qputenv("UMBRADISC_SETTINGS", QFile::encodeName(path));
-    const CUpdateSettings settings;
+    const UpdateSettings settings;
     EXPECT_EQ(settings.pageUrl().toString(), c.page);
     EXPECT_EQ(settings.homePageUrl().toString(), c.home);
   }
@@ -61,21 +63,21 @@ TEST_F(UpdateSettingsTest, PageAndHomeFollowTheServerSetting) {
 TEST_F(UpdateSettingsTest, EnvironmentReplacesTheWholePageAddress) {
   ASSERT_TRUE(writeSettingsFile(m_dir.filePath("Umbradisc.ini"), "Server=http://127.0.0.1:1\n"));
   qputenv("UMBRADISC_UPDATE_URL", "http://127.0.0.1:9/other/page.txt");
-  const CUpdateSettings settings;
+  const UpdateSettings settings;
   EXPECT_EQ(settings.pageUrl().toString(), "http://127.0.0.1:9/other/page.txt");
   EXPECT_EQ(settings.homePageUrl().toString(), "http://127.0.0.1:9/");
 
   qputenv("UMBRADISC_UPDATE_URL", "127.0.0.1/version.htm");
-  EXPECT_TRUE(CUpdateSettings().pageUrl().isEmpty());
+  EXPECT_TRUE(UpdateSettings().pageUrl().isEmpty());
 }
 
 TEST_F(UpdateSettingsTest, FullAccessNeedsExistingWritableSettings) {
-  const CUpdateSettings missing;
+  const UpdateSettings missing;
   EXPECT_FALSE(missing.openedWithFullAccess());
   EXPECT_FALSE(QFile::exists(m_dir.filePath("Umbradisc.ini")));
 
   ASSERT_TRUE(writeSettingsFile(m_dir.filePath("Umbradisc.ini"), "Version=50500\nDay=3\n"));
-  CUpdateSettings present;
+  UpdateSettings present;
   EXPECT_TRUE(present.openedWithFullAccess());
   EXPECT_EQ(present.version(), 50500u);
   EXPECT_EQ(present.day(), 3u);
@@ -104,13 +106,13 @@ TEST_F(UpdateSettingsTest, WindowsReadsTheMachineKeyAndWritesTheUsersKey) {
             ERROR_SUCCESS);
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"Day");
   {
-    CUpdateSettings settings;
+    UpdateSettings settings;
     EXPECT_TRUE(settings.openedWithFullAccess());
     EXPECT_EQ(settings.version(), std::optional<uint32_t>(0xFFFFFFFEu));
     EXPECT_EQ(settings.day(), std::optional<uint32_t>(7));
     EXPECT_TRUE(settings.setDay(46));
   }
-  EXPECT_EQ(CUpdateSettings().day(), std::optional<uint32_t>(46));
+  EXPECT_EQ(UpdateSettings().day(), std::optional<uint32_t>(46));
   DWORD machineDay = 0, size = sizeof machineDay;
   EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"Day", RRF_RT_REG_DWORD, nullptr, &machineDay, &size), ERROR_SUCCESS);
   EXPECT_EQ(machineDay, 7u);

@@ -6,6 +6,8 @@
 #include "tests/update/LocalHttpServer.h"
 #include "update/VersionPage.h"
 
+using namespace umbra;
+
 namespace umbra::test {
 namespace {
 

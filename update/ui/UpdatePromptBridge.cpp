@@ -47,7 +47,7 @@ struct PendingAnswer {
 
 // Held while a worker posts to the bridge, so the bridge cannot go away in between.
 std::mutex g_bridgeMutex;
-CUpdatePromptBridge* g_bridge = nullptr;
+UpdatePromptBridge* g_bridge = nullptr;
 
 // User-interface thread only.
 QPointer<QWidget> g_owner;
@@ -82,24 +82,24 @@ void showQuestion(const QString& text, bool question, const std::shared_ptr<Pend
 
 }  // namespace
 
-CUpdatePromptBridge::CUpdatePromptBridge(QObject* parent) : QObject(parent) {
+UpdatePromptBridge::UpdatePromptBridge(QObject* parent) : QObject(parent) {
   const std::lock_guard lock(g_bridgeMutex);
   g_bridge = this;
 }
 
-CUpdatePromptBridge::~CUpdatePromptBridge() {
+UpdatePromptBridge::~UpdatePromptBridge() {
   const std::lock_guard lock(g_bridgeMutex);
   if (g_bridge == this) g_bridge = nullptr;
 }
 
-void CUpdatePromptBridge::setOwner(QWidget* owner) { g_owner = owner; }
+void UpdatePromptBridge::setOwner(QWidget* owner) { g_owner = owner; }
 
-bool CUpdatePromptBridge::installed() {
+bool UpdatePromptBridge::installed() {
   const std::lock_guard lock(g_bridgeMutex);
   return g_bridge != nullptr;
 }
 
-bool CUpdatePromptBridge::ask(const QString& text, bool question) {
+bool UpdatePromptBridge::ask(const QString& text, bool question) {
   auto answer = std::make_shared<PendingAnswer>();
   bool onBridgeThread = false;
   {
@@ -119,7 +119,7 @@ bool CUpdatePromptBridge::ask(const QString& text, bool question) {
   return answer->yes;
 }
 
-void CUpdatePromptBridge::openHomePage(const QString& url) {
+void UpdatePromptBridge::openHomePage(const QString& url) {
   const std::lock_guard lock(g_bridgeMutex);
   if (g_bridge == nullptr) return;
   QMetaObject::invokeMethod(g_bridge, [url] { QDesktopServices::openUrl(QUrl(url)); },

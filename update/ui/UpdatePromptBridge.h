@@ -7,11 +7,11 @@ class QWidget;
 
 namespace umbra {
 
-class CUpdatePromptBridge : public QObject {
+class UpdatePromptBridge : public QObject {
  public:
   // Lives on the thread that creates it, which must be the user-interface thread.
-  explicit CUpdatePromptBridge(QObject* parent);
-  ~CUpdatePromptBridge() override;
+  explicit UpdatePromptBridge(QObject* parent);
+  ~UpdatePromptBridge() override;
 
   // The window the questions belong to; call on the user-interface thread.
   static void setOwner(QWidget* owner);

@@ -5,12 +5,16 @@
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptBridge.h"
 
-void InstallUpdateUi() {
+namespace umbra {
+
+void installUpdateUi() {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return;
-  if (!umbra::CUpdatePromptBridge::installed()) new umbra::CUpdatePromptBridge(app);  // owned by the app
-  SetUpdatePrompt(&umbra::CUpdatePromptBridge::ask);
-  SetHomePageOpener(&umbra::CUpdatePromptBridge::openHomePage);
+  if (!umbra::UpdatePromptBridge::installed()) new umbra::UpdatePromptBridge(app);  // owned by the app
+  setUpdatePrompt(&umbra::UpdatePromptBridge::ask);
+  setHomePageOpener(&umbra::UpdatePromptBridge::openHomePage);
 }
 
-void SetUpdatePromptOwner(QWidget* owner) { umbra::CUpdatePromptBridge::setOwner(owner); }
+void setUpdatePromptOwner(QWidget* owner) { umbra::UpdatePromptBridge::setOwner(owner); }
+
+}  // namespace umbra

@@ -1,4 +1,4 @@
-#include "CMakeImageDlg.h"
+#include "MakeImageDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +22,8 @@
 #include "controls/DialogUnits.h"
 #include "controls/TitleRoom.h"
 
+namespace umbra {
+
 namespace {
 
 const QString kCaption = QStringLiteral("Umbradisc");
@@ -29,8 +31,7 @@ constexpr int kMaxTextLength = 256;
 const QString kTooLongMessage = QStringLiteral("Please enter no more than %1 characters.");
 const QString kProgressText = QStringLiteral("Making the CD image file...");
 
-const QString kBootFileFilter =
-    QStringLiteral("Binary executable boot files (*.bin);;All Files (*.*)");
+const QString kBootFileFilter = QStringLiteral("Binary executable boot files (*.bin);;All Files (*.*)");
 const QString kBootFileInitialName = QStringLiteral("boot.bin");
 const QString kTargetFilter = QStringLiteral("Standard CD Image Files (*.iso);;All Files (*.*)");
 const QString kTargetInitialName = QStringLiteral("CDImage.iso");
@@ -60,11 +61,10 @@ constexpr int kFirstCalendarYear = 1900;  // earlier dates stand for the time va
 
 }  // namespace
 
-CMakeImageDlg::CMakeImageDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+MakeImageDialog::MakeImageDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_time(QDateTime::currentSecsSinceEpoch()),
-      m_strProgramFolder(QCoreApplication::applicationDirPath()),
+      m_programFolder(QCoreApplication::applicationDirPath()),
       m_hIcon(QApplication::windowIcon()),
       m_timeOfDay(QDateTime::fromSecsSinceEpoch(m_time).time()) {
   setWindowTitle(kCaption);
@@ -76,7 +76,7 @@ CMakeImageDlg::CMakeImageDlg(QWidget* parent)
   m_btnBrowseBootFile->setEnabled(false);
 }
 
-void CMakeImageDlg::createControls() {
+void MakeImageDialog::createControls() {
   const umbra::DialogUnits units(font());
   const auto place = [&](QWidget* widget, const QRect& du, const char* name) {
     widget->setGeometry(units.rect(du.x(), du.y(), du.width(), du.height()));
@@ -104,15 +104,14 @@ void CMakeImageDlg::createControls() {
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   place(ok, kOkRect, "okButton");
   ok->setDefault(true);
-  connect(ok, &QPushButton::clicked, this, &CMakeImageDlg::accept);
+  connect(ok, &QPushButton::clicked, this, &MakeImageDialog::accept);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
   place(cancel, kCancelRect, "cancelButton");
-  connect(cancel, &QPushButton::clicked, this, &CMakeImageDlg::reject);
+  connect(cancel, &QPushButton::clicked, this, &MakeImageDialog::reject);
 
   // Typing stops at the limit; a longer text put in by a browse button is caught on OK.
   auto* lengthLimit = new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxTextLength),
-                         QRegularExpression::DotMatchesEverythingOption),
+      QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxTextLength), QRegularExpression::DotMatchesEverythingOption),
       this);
   const auto makeEdit = [&](const QRect& du, const char* name) {
     auto* edit = new QLineEdit(this);
@@ -138,30 +137,37 @@ void CMakeImageDlg::createControls() {
   m_editTarget = makeEdit(kTargetEditRect, "targetEdit");
   m_checkBootSector = new QCheckBox(QStringLiteral("Boot Sector File"), this);
   placeCaption(m_checkBootSector, kBootCheckRect, "bootSectorCheck");
-  connect(m_checkBootSector, &QCheckBox::clicked, this, &CMakeImageDlg::OnBootSectorClicked);
+  connect(m_checkBootSector, &QCheckBox::clicked, this, &MakeImageDialog::onBootSectorClicked);
   m_editBootFile = makeEdit(kBootEditRect, "bootFileEdit");
-  const auto makeBrowse = [&](const QRect& du, const char* name, void (CMakeImageDlg::*slot)()) {
+  const auto makeBrowse = [&](const QRect& du, const char* name, void (MakeImageDialog::*slot)()) {
     auto* button = new QPushButton(QStringLiteral("..."), this);
     place(button, du, name);
     connect(button, &QPushButton::clicked, this, slot);
     return button;
   };
-  m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &CMakeImageDlg::OnBrowseSource);
-  m_btnBrowseBootFile =
-      makeBrowse(kBrowseBootRect, "browseBootFileButton", &CMakeImageDlg::OnBrowseBootFile);
-  m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &CMakeImageDlg::OnBrowseTarget);
+  m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
+  m_btnBrowseBootFile = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
+  m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
 
-  const QList<QWidget*> tabOrder = {ok, cancel, m_editLabel, m_dateTime, m_editSource,
-                                    m_editTarget, m_checkBootSector, m_editBootFile,
-                                    m_btnBrowseSource, m_btnBrowseBootFile, m_btnBrowseTarget};
+  const QList<QWidget*> tabOrder = {ok,
+                                    cancel,
+                                    m_editLabel,
+                                    m_dateTime,
+                                    m_editSource,
+                                    m_editTarget,
+                                    m_checkBootSector,
+                                    m_editBootFile,
+                                    m_btnBrowseSource,
+                                    m_btnBrowseBootFile,
+                                    m_btnBrowseTarget};
   for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
-bool CMakeImageDlg::takeText(QLineEdit* edit, QString& member) {
+bool MakeImageDialog::takeText(QLineEdit* edit, QString& member) {
   const QString text = edit->text();
   if (text.size() > kMaxTextLength) {
-    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                    kTooLongMessage.arg(kMaxTextLength), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), kTooLongMessage.arg(kMaxTextLength),
+                    QMessageBox::Ok, this);
     box.exec();
     edit->setFocus();
     return false;
@@ -170,7 +176,7 @@ bool CMakeImageDlg::takeText(QLineEdit* edit, QString& member) {
   return true;
 }
 
-qint64 CMakeImageDlg::timeFromPicker() const {
+qint64 MakeImageDialog::timeFromPicker() const {
   const QDate date = m_dateTime->date();
   if (date.year() < kFirstCalendarYear) return 0;
   const qint64 seconds = QDateTime(date, m_timeOfDay).toSecsSinceEpoch();
@@ -179,60 +185,60 @@ qint64 CMakeImageDlg::timeFromPicker() const {
   return seconds;
 }
 
-bool CMakeImageDlg::exchangeValues(bool takeFromControls) {
+bool MakeImageDialog::exchangeValues(bool takeFromControls) {
   if (!takeFromControls) {
-    m_checkBootSector->setChecked(m_bBootSector != 0);
+    m_checkBootSector->setChecked(m_bootSector != 0);
     m_dateTime->setDate(QDateTime::fromSecsSinceEpoch(m_time).date());
-    m_editBootFile->setText(m_strBootFile);
-    m_editLabel->setText(m_strLabel);
-    m_editSource->setText(m_strSourceFolder);
-    m_editTarget->setText(m_strTargetFile);
+    m_editBootFile->setText(m_bootFile);
+    m_editLabel->setText(m_label);
+    m_editSource->setText(m_sourceFolder);
+    m_editTarget->setText(m_targetFile);
     return true;
   }
-  m_bBootSector = m_checkBootSector->isChecked() ? 1 : 0;
+  m_bootSector = m_checkBootSector->isChecked() ? 1 : 0;
   m_time = timeFromPicker();
-  return takeText(m_editBootFile, m_strBootFile) && takeText(m_editLabel, m_strLabel) &&
-         takeText(m_editSource, m_strSourceFolder) && takeText(m_editTarget, m_strTargetFile);
+  return takeText(m_editBootFile, m_bootFile) && takeText(m_editLabel, m_label) &&
+         takeText(m_editSource, m_sourceFolder) && takeText(m_editTarget, m_targetFile);
 }
 
-void CMakeImageDlg::OnBootSectorClicked() {
+void MakeImageDialog::onBootSectorClicked() {
   const bool on = m_checkBootSector->isChecked();
   m_editBootFile->setEnabled(on);
   m_btnBrowseBootFile->setEnabled(on);
-  m_bBootSector = on ? 1 : 0;
+  m_bootSector = on ? 1 : 0;
 }
 
-void CMakeImageDlg::OnBrowseSource() {
+void MakeImageDialog::onBrowseSource() {
   const QString folder = chooseSourceFolder();
   if (folder.isEmpty()) return;
-  m_strSourceFolder = QDir::toNativeSeparators(folder);
-  m_editSource->setText(m_strSourceFolder);
+  m_sourceFolder = QDir::toNativeSeparators(folder);
+  m_editSource->setText(m_sourceFolder);
 }
 
-void CMakeImageDlg::OnBrowseBootFile() {
+void MakeImageDialog::onBrowseBootFile() {
   const QString file = chooseBootFile();
   if (file.isEmpty()) return;
-  m_strBootFile = QDir::toNativeSeparators(file);
-  m_editBootFile->setText(m_strBootFile);
+  m_bootFile = QDir::toNativeSeparators(file);
+  m_editBootFile->setText(m_bootFile);
 }
 
-void CMakeImageDlg::OnBrowseTarget() {
+void MakeImageDialog::onBrowseTarget() {
   const QString file = chooseTargetFile();
   if (file.isEmpty()) return;
-  m_strTargetFile = QDir::toNativeSeparators(file);
-  m_editTarget->setText(m_strTargetFile);
+  m_targetFile = QDir::toNativeSeparators(file);
+  m_editTarget->setText(m_targetFile);
 }
 
-QString CMakeImageDlg::chooseSourceFolder() {
-  return QFileDialog::getExistingDirectory(
-      nullptr, QString(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+QString MakeImageDialog::chooseSourceFolder() {
+  return QFileDialog::getExistingDirectory(nullptr, QString(),
+                                           QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
-QString CMakeImageDlg::chooseBootFile() {
+QString MakeImageDialog::chooseBootFile() {
   return QFileDialog::getOpenFileName(this, QString(), kBootFileInitialName, kBootFileFilter);
 }
 
-QString CMakeImageDlg::chooseTargetFile() {
+QString MakeImageDialog::chooseTargetFile() {
   // An instance rather than the static call, for the default ".iso" suffix: the overwrite
   // question then covers the name as completed.
   QFileDialog dialog(this, QString(), QString(), kTargetFilter);
@@ -243,9 +249,9 @@ QString CMakeImageDlg::chooseTargetFile() {
   return dialog.selectedFiles().constFirst();
 }
 
-QString CMakeImageDlg::imageMakerProgram() const { return FindImageMaker(); }
+QString MakeImageDialog::imageMakerProgram() const { return findImageMaker(); }
 
-ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
+ImageMakerResult MakeImageDialog::runImageMaker(const ImageMakerParams& params) {
   ImageMakerRun run;
   run.setProgram(imageMakerProgram());
   QProgressDialog progress(kProgressText, QStringLiteral("Cancel"), 0, 100, this);
@@ -268,35 +274,36 @@ ImageMakerResult CMakeImageDlg::runImageMaker(const ImageMakerParams& params) {
   // The window keeps repainting while the maker works.
   if (run.isRunning()) loop.exec();
   progress.close();
-  m_strMakerError = run.errorText();
+  m_makerError = run.errorText();
   return result;
 }
 
-void CMakeImageDlg::showResult(const QString& message, const QString& detail) {
+void MakeImageDialog::showResult(const QString& message, const QString& detail) {
   QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
   box.setInformativeText(detail);
   umbra::MakeRoomForTitle(box);
   box.exec();
 }
 
-void CMakeImageDlg::accept() {
+void MakeImageDialog::accept() {
   if (!exchangeValues(true)) return;
   ImageMakerParams params;
-  params.label = m_strLabel;
+  params.label = m_label;
   params.time = m_time;
-  if (m_bBootSector == 1) params.bootFile = m_strBootFile;
-  params.sourceFolder = m_strSourceFolder;
-  params.targetFile = m_strTargetFile;
-  params.workingFolder = m_strProgramFolder;
+  if (m_bootSector == 1) params.bootFile = m_bootFile;
+  params.sourceFolder = m_sourceFolder;
+  params.targetFile = m_targetFile;
+  params.workingFolder = m_programFolder;
 
-  if (m_beforeMaking) m_beforeMaking(m_strTargetFile);
+  if (m_beforeMaking) m_beforeMaking(m_targetFile);
   const ImageMakerResult result = runImageMaker(params);
   if (result == ImageMakerResult::Succeeded) {
     if (exchangeValues(true)) QDialog::accept();
     return;
   }
-  const QString message = ImageMakerResultMessage(result);
+  const QString message = imageMakerResultMessage(result);
   // The maker's line says what went wrong, for instance a target that would replace the source.
-  if (!message.isEmpty())
-    showResult(message, result == ImageMakerResult::Failed ? m_strMakerError : QString());
+  if (!message.isEmpty()) showResult(message, result == ImageMakerResult::Failed ? m_makerError : QString());
 }
+
+}  // namespace umbra

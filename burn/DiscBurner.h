@@ -5,19 +5,21 @@
 #include <memory>
 #include <string>
 
+namespace umbra {
+
 class BurnDrive;
 
 // The burn back end: plain C++ and libburn, no Qt, so the command line tool links neither.
 
-enum BurnResultCode { BURN_SUCCESS = 0, BURN_NO_RECORDER = 1, BURN_COPY_FAILED = 2, BURN_FAILED = 3 };
+enum class BurnResult { Succeeded, NoRecorder, CopyFailed, Failed };
 
 // The text the user sees for a result code.
-std::string BurnResultMessage(int code);
+std::string burnResultMessage(BurnResult result);
 
 // True when the burning library can be initialised on this system.
-bool IsBurnAvailable();
+bool burnAvailable();
 
-// Progress of one burn. The callbacks run on the thread that called BurnFile; any may be empty.
+// Progress of one burn. The callbacks run on the thread that called burnFile; any may be empty.
 struct BurnProgress {
   std::function<void(int)> copyPercent;   // 0..100 while the image is copied into the staging folder
   std::function<void(int)> burnPercent;   // 0..100 while the staged copy is written to the medium
@@ -32,50 +34,52 @@ enum class DiscState {
 };
 
 // The line the user sees for a state; empty for an untouched medium.
-std::string DiscStateMessage(DiscState state);
+std::string discStateMessage(DiscState state);
 
 // Burns one image file as the data track of a blank medium: finds the recorder, copies the image
 // into the staging folder, burns the copy and deletes it again, also when SIGINT or SIGTERM ends the
 // burn (the process then ends by that signal once the drive is released). The image file itself
 // is only read.
-class CCDBurner {
+class DiscBurner {
  public:
-  CCDBurner();
-  ~CCDBurner();  // releases a drive kept for EraseDisc
-  CCDBurner(const CCDBurner&) = delete;
-  CCDBurner& operator=(const CCDBurner&) = delete;
+  DiscBurner();
+  ~DiscBurner();  // releases a drive kept for eraseDisc
+  DiscBurner(const DiscBurner&) = delete;
+  DiscBurner& operator=(const DiscBurner&) = delete;
 
   // Names the drive explicitly (a device or libburn's stdio:/path pseudo-drive); empty restores the
   // default: $UMBRADISC_BURN_DRIVE, then the setting "BurnDrive", then the first drive with a writable medium.
-  void SetDriveAddress(const std::string& address) { m_strDriveAddress = address; }
+  void setDriveAddress(const std::string& address) { m_driveAddress = address; }
 
-  // Blocks until the burn has ended. code receives a BurnResultCode; true only with BURN_SUCCESS.
+  // Blocks until the burn has ended. code receives a BurnResult; true only with BurnResult::Succeeded.
   // Burns run one at a time in a process; a second caller waits.
-  bool BurnFile(const std::filesystem::path& imagePath, int& code, const BurnProgress& progress = {});
+  bool burnFile(const std::filesystem::path& imagePath, BurnResult& code, const BurnProgress& progress = {});
 
-  // What the last BurnFile that failed left on the medium. After UnknownRewritable the drive stays
-  // held (no other program can use it) until EraseDisc or until this object ends.
-  DiscState DiscStateAfterBurn() const { return m_discState; }
+  // What the last burnFile that failed left on the medium. After UnknownRewritable the drive stays
+  // held (no other program can use it) until eraseDisc or until this object ends.
+  DiscState discStateAfterBurn() const { return m_discState; }
 
-  // Quickly erases the rewritable medium the last BurnFile left in an unknown state, then releases
-  // its drive. False with LastError when there is none or the erase fails.
-  bool EraseDisc(const std::function<void(int)>& percent = {});
+  // Quickly erases the rewritable medium the last burnFile left in an unknown state, then releases
+  // its drive. False with lastError when there is none or the erase fails.
+  bool eraseDisc(const std::function<void(int)>& percent = {});
 
-  // Why the last BurnFile or EraseDisc failed, naming the file or drive; empty after a success.
-  const std::string& LastError() const { return m_strLastError; }
+  // Why the last burnFile or eraseDisc failed, naming the file or drive; empty after a success.
+  const std::string& lastError() const { return m_lastError; }
 
   // $UMBRADISC_STAGING_DIR, else the folder "umbradisc/burn" in the user's cache.
-  static std::filesystem::path GetStagingFolder();
+  static std::filesystem::path stagingFolder();
 
   // Removes the staged copies that burns ended by a crash left in the staging folder (older than a
   // day, of our naming); called at start-up. Other files there are never touched.
-  static void RemoveLeftoverCopies();
+  static void removeLeftoverCopies();
 
  private:
-  std::string DriveAddress() const;
+  std::string driveAddress() const;
 
-  std::string m_strDriveAddress;
+  std::string m_driveAddress;
   std::unique_ptr<BurnDrive> m_erasable;
   DiscState m_discState = DiscState::Untouched;
-  std::string m_strLastError;
+  std::string m_lastError;
 };
+
+}  // namespace umbra

@@ -1,4 +1,4 @@
-#include "CCDBurner.h"
+#include "DiscBurner.h"
 
 #include "BurnDrive.h"
 #include "BurnSettings.h"
@@ -15,6 +15,8 @@
 #include <mutex>
 #include <system_error>
 
+namespace umbra {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,39 +28,39 @@ constexpr char kStagingSubfolder[] = "umbradisc/burn";
 // libburn lists drives for one caller at a time.
 std::mutex g_burnMutex;
 
-std::string Environment(const char* name) {
+std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
 
 // Where the desktop keeps a user's cache ($XDG_CACHE_HOME, else ~/.cache; on Windows the local
 // application data folder's "cache").
-fs::path UserCacheFolder() {
+fs::path userCacheFolder() {
 #ifdef _WIN32
-  return fs::path(Environment("LOCALAPPDATA")) / "cache";
+  return fs::path(environment("LOCALAPPDATA")) / "cache";
 #else
-  const std::string cache = Environment("XDG_CACHE_HOME");
+  const std::string cache = environment("XDG_CACHE_HOME");
   if (!cache.empty()) return cache;
-  return fs::path(Environment("HOME")) / ".cache";
+  return fs::path(environment("HOME")) / ".cache";
 #endif
 }
 
 }  // namespace
 
-std::string BurnResultMessage(int code) {
+std::string burnResultMessage(BurnResult code) {
   switch (code) {
-    case BURN_SUCCESS:
+    case BurnResult::Succeeded:
       return "Burn succeeded!";
-    case BURN_NO_RECORDER:
+    case BurnResult::NoRecorder:
       return "Cannot find a recordable drive in this computer.";
-    case BURN_COPY_FAILED:
+    case BurnResult::CopyFailed:
       return "Failed to copy the file to the CD recorder's buffer.";
     default:
       return "Burn failed.";
   }
 }
 
-std::string DiscStateMessage(DiscState state) {
+std::string discStateMessage(DiscState state) {
   switch (state) {
     case DiscState::UnknownRewritable:
       return "The disc is now in an unknown state: part of the image may be on it. It is rewritable, so it "
@@ -72,59 +74,59 @@ std::string DiscStateMessage(DiscState state) {
   return {};
 }
 
-bool IsBurnAvailable() {
+bool burnAvailable() {
 #ifdef _WIN32
   // Without the recording service Windows cannot burn at all; a missing drive, as with libburn,
   // shows when a burn is tried.
-  return CreateRecorderService()->IsInstalled();
+  return createRecorderService()->isInstalled();
 #else
   const LibburnSession session;
-  return session.IsReady();
+  return session.isReady();
 #endif
 }
 
-fs::path CCDBurner::GetStagingFolder() {
-  const std::string overridden = Environment(kStagingVariable);
+fs::path DiscBurner::stagingFolder() {
+  const std::string overridden = environment(kStagingVariable);
   if (!overridden.empty()) return overridden;
-  return UserCacheFolder() / kStagingSubfolder;
+  return userCacheFolder() / kStagingSubfolder;
 }
 
-void CCDBurner::RemoveLeftoverCopies() { RemoveStaleStagedCopies(GetStagingFolder()); }
+void DiscBurner::removeLeftoverCopies() { removeStaleStagedCopies(stagingFolder()); }
 
-std::string CCDBurner::DriveAddress() const {
-  if (!m_strDriveAddress.empty()) return m_strDriveAddress;
-  const std::string fromEnvironment = Environment(kDriveVariable);
+std::string DiscBurner::driveAddress() const {
+  if (!m_driveAddress.empty()) return m_driveAddress;
+  const std::string fromEnvironment = environment(kDriveVariable);
   if (!fromEnvironment.empty()) return fromEnvironment;
-  return ReadBurnDriveSetting().value_or("");
+  return readBurnDriveSetting().value_or("");
 }
 
-CCDBurner::CCDBurner() = default;
+DiscBurner::DiscBurner() = default;
 
-CCDBurner::~CCDBurner() = default;
+DiscBurner::~DiscBurner() = default;
 
-bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgress& progress) {
+bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const BurnProgress& progress) {
   const std::lock_guard<std::mutex> lock(g_burnMutex);
   m_erasable.reset();
   m_discState = DiscState::Untouched;
   // Declared before the drive, so a signal held back by the guard is raised only after the
   // drive has been released.
   StagedCopyGuard guard;
-  code = BURN_SUCCESS;
-  m_strLastError.clear();
+  code = BurnResult::Succeeded;
+  m_lastError.clear();
 
-  std::unique_ptr<BurnDrive> drive = BurnDrive::Acquire(DriveAddress(), m_strLastError);
+  std::unique_ptr<BurnDrive> drive = BurnDrive::acquire(driveAddress(), m_lastError);
   if (!drive) {
-    code = BURN_NO_RECORDER;
+    code = BurnResult::NoRecorder;
     return false;
   }
 
-  const fs::path staged = StagedCopyPath(GetStagingFolder(), imagePath.filename());
-  guard.Arm(staged, PartialCopyPath(staged));
+  const fs::path staged = stagedCopyPath(stagingFolder(), imagePath.filename());
+  guard.arm(staged, partialCopyPath(staged));
   const std::function<bool()> stop = [&progress] {
-    return StagedCopyGuard::StopRequested() || (progress.cancelRequested && progress.cancelRequested());
+    return StagedCopyGuard::stopRequested() || (progress.cancelRequested && progress.cancelRequested());
   };
-  if (!CopyIntoStaging(imagePath, staged, progress.copyPercent, stop, m_strLastError)) {
-    code = BURN_COPY_FAILED;
+  if (!copyIntoStaging(imagePath, staged, progress.copyPercent, stop, m_lastError)) {
+    code = BurnResult::CopyFailed;
     return false;
   }
 
@@ -134,31 +136,33 @@ bool CCDBurner::BurnFile(const fs::path& imagePath, int& code, const BurnProgres
     started = true;
     if (progress.burnPercent) progress.burnPercent(percent);
   };
-  const bool wrote = drive->WriteImage(staged, burnPercent, stop, m_strLastError);
+  const bool wrote = drive->writeImage(staged, burnPercent, stop, m_lastError);
   std::error_code ignored;
   fs::remove(staged, ignored);  // the copy was ours alone; a failure to delete it changes no result
   if (!wrote && started) {
-    m_discState = drive->MediumErasable() ? DiscState::UnknownRewritable : DiscState::UnknownWriteOnce;
-    // Kept for EraseDisc, unless a signal ends the process: it must find the drive released.
-    if (m_discState == DiscState::UnknownRewritable && !StagedCopyGuard::StopRequested()) m_erasable = std::move(drive);
+    m_discState = drive->mediumErasable() ? DiscState::UnknownRewritable : DiscState::UnknownWriteOnce;
+    // Kept for eraseDisc, unless a signal ends the process: it must find the drive released.
+    if (m_discState == DiscState::UnknownRewritable && !StagedCopyGuard::stopRequested()) m_erasable = std::move(drive);
   }
   drive.reset();
   if (!wrote) {
-    code = BURN_FAILED;
+    code = BurnResult::Failed;
     return false;
   }
   return true;
 }
 
-bool CCDBurner::EraseDisc(const std::function<void(int)>& percent) {
+bool DiscBurner::eraseDisc(const std::function<void(int)>& percent) {
   const std::lock_guard<std::mutex> lock(g_burnMutex);
-  m_strLastError.clear();
+  m_lastError.clear();
   if (!m_erasable) {
-    m_strLastError = "No rewritable disc is waiting to be erased";
+    m_lastError = "No rewritable disc is waiting to be erased";
     return false;
   }
-  const bool erased = m_erasable->Erase(percent, m_strLastError);
+  const bool erased = m_erasable->erase(percent, m_lastError);
   m_erasable.reset();
   if (erased) m_discState = DiscState::Untouched;
   return erased;
 }
+
+}  // namespace umbra

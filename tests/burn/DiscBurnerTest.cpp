@@ -1,6 +1,6 @@
 #include "BurnTestSupport.h"
 #include "burn/BurnDrive.h"
-#include "burn/CCDBurner.h"
+#include "burn/DiscBurner.h"
 
 #include <libburn/libburn.h>
 
@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+using namespace umbra;
+
+constexpr BurnResult kNotSet = static_cast<BurnResult>(-1);  // no result written yet
 
 using burntest::EnvGuard;
 using burntest::HashOf;
@@ -27,7 +31,7 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 struct BurnOutcome {
   bool ok = false;
-  int code = -1;
+  BurnResult code = kNotSet;
   QString error;
   std::vector<int> copyPercents;
   std::vector<int> burnPercents;
@@ -72,10 +76,10 @@ class BurnFileTest : public testing::Test {
     progress.copyPercent = [&outcome](int percent) { outcome.copyPercents.push_back(percent); };
     progress.burnPercent = [&outcome](int percent) { outcome.burnPercents.push_back(percent); };
     if (cancel) progress.cancelRequested = [&outcome, &cancel] { return cancel(outcome); };
-    CCDBurner burner;
-    outcome.ok = burner.BurnFile(LocalPath(image.isEmpty() ? m_image : image), outcome.code, progress);
-    outcome.error = QString::fromStdString(burner.LastError());
-    outcome.state = burner.DiscStateAfterBurn();
+    DiscBurner burner;
+    outcome.ok = burner.burnFile(LocalPath(image.isEmpty() ? m_image : image), outcome.code, progress);
+    outcome.error = QString::fromStdString(burner.lastError());
+    outcome.state = burner.discStateAfterBurn();
     return outcome;
   }
 
@@ -91,10 +95,10 @@ bool RisesTo100(const std::vector<int>& percents) {
 }
 
 TEST(BurnResultMessageTest, MessagesAreTheUsersTexts) {
-  EXPECT_EQ(BurnResultMessage(BURN_SUCCESS), "Burn succeeded!");
-  EXPECT_EQ(BurnResultMessage(BURN_NO_RECORDER), "Cannot find a recordable drive in this computer.");
-  EXPECT_EQ(BurnResultMessage(BURN_COPY_FAILED), "Failed to copy the file to the CD recorder's buffer.");
-  EXPECT_EQ(BurnResultMessage(BURN_FAILED), "Burn failed.");
+  EXPECT_EQ(burnResultMessage(BurnResult::Succeeded), "Burn succeeded!");
+  EXPECT_EQ(burnResultMessage(BurnResult::NoRecorder), "Cannot find a recordable drive in this computer.");
+  EXPECT_EQ(burnResultMessage(BurnResult::CopyFailed), "Failed to copy the file to the CD recorder's buffer.");
+  EXPECT_EQ(burnResultMessage(BurnResult::Failed), "Burn failed.");
 }
 
 TEST_F(BurnFileTest, BurnsTheImageAsTheDiscAndRemovesTheStagedCopy) {
@@ -103,7 +107,7 @@ TEST_F(BurnFileTest, BurnsTheImageAsTheDiscAndRemovesTheStagedCopy) {
   const QString target = Path("disc-out.bin");
   const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target);
   ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
-  EXPECT_EQ(outcome.code, BURN_SUCCESS);
+  EXPECT_EQ(outcome.code, BurnResult::Succeeded);
   EXPECT_TRUE(outcome.error.isEmpty());
   QString why;
   EXPECT_TRUE(HoldsImage(target, m_image, why)) << why.toStdString();
@@ -147,8 +151,8 @@ TEST_F(BurnFileTest, NoRecorderLeavesTheStagingFolderUntouched) {
       SCOPED_TRACE(c.name);
       const BurnOutcome outcome = Burn(c.address);
       EXPECT_FALSE(outcome.ok);
-      EXPECT_EQ(outcome.code, BURN_NO_RECORDER);
-      EXPECT_EQ(BurnResultMessage(outcome.code), "Cannot find a recordable drive in this computer.");
+      EXPECT_EQ(outcome.code, BurnResult::NoRecorder);
+      EXPECT_EQ(burnResultMessage(outcome.code), "Cannot find a recordable drive in this computer.");
       EXPECT_FALSE(outcome.error.isEmpty());
       EXPECT_TRUE(outcome.copyPercents.empty());
       EXPECT_EQ(QFileInfo::exists(m_staging), stagingExists);
@@ -187,8 +191,8 @@ TEST_F(BurnFileTest, FailedCopyBurnsNothing) {
     const QString target = Path("copy-out.bin");
     const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target, {}, c.image);
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.code, BURN_COPY_FAILED);
-    EXPECT_EQ(BurnResultMessage(outcome.code), "Failed to copy the file to the CD recorder's buffer.");
+    EXPECT_EQ(outcome.code, BurnResult::CopyFailed);
+    EXPECT_EQ(burnResultMessage(outcome.code), "Failed to copy the file to the CD recorder's buffer.");
     EXPECT_FALSE(outcome.error.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(target));
     EXPECT_EQ(Snapshot(c.staging), before);
@@ -211,8 +215,8 @@ TEST_F(BurnFileTest, FailedBurnStillDeletesTheStagedCopy) {
     if (target.contains(QLatin1String("/dev/full")) && !QFileInfo::exists(QStringLiteral("/dev/full"))) continue;
     const BurnOutcome outcome = Burn(target);
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.code, BURN_FAILED);
-    EXPECT_EQ(BurnResultMessage(outcome.code), "Burn failed.");
+    EXPECT_EQ(outcome.code, BurnResult::Failed);
+    EXPECT_EQ(burnResultMessage(outcome.code), "Burn failed.");
     EXPECT_FALSE(outcome.error.isEmpty());
     EXPECT_TRUE(RisesTo100(outcome.copyPercents));
     EXPECT_TRUE(outcome.burnPercents.empty() || outcome.burnPercents.back() < 100);
@@ -234,14 +238,14 @@ TEST_F(BurnFileTest, FailedBurnStillDeletesTheStagedCopy) {
 TEST_F(BurnFileTest, CancellingStopsTheCopyOrTheBurn) {
   const QString target = Path("cancel-out.bin");
   const BurnOutcome duringCopy = Burn(QStringLiteral("stdio:") + target, [](const BurnOutcome&) { return true; });
-  EXPECT_EQ(duringCopy.code, BURN_COPY_FAILED);
+  EXPECT_EQ(duringCopy.code, BurnResult::CopyFailed);
   EXPECT_FALSE(QFileInfo::exists(target));
   EXPECT_TRUE(Snapshot(m_staging).isEmpty()) << Snapshot(m_staging).join(u' ').toStdString();
 
   const BurnOutcome duringBurn = Burn(QStringLiteral("stdio:") + target, [](const BurnOutcome& sofar) {
     return !sofar.copyPercents.empty() && sofar.copyPercents.back() == 100;
   });
-  EXPECT_EQ(duringBurn.code, BURN_FAILED);
+  EXPECT_EQ(duringBurn.code, BurnResult::Failed);
   // Stopped before the first byte reached the medium: it is as it was, nothing to erase.
   EXPECT_TRUE(duringBurn.burnPercents.empty());
   EXPECT_EQ(duringBurn.state, DiscState::Untouched);
@@ -253,36 +257,36 @@ TEST_F(BurnFileTest, EraseIsRefusedWhereTheMediumCannotBeBlanked) {
   ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
   plain.close();
   EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + Path("plain/out.iso"));
-  CCDBurner burner;
-  int code = -1;
-  ASSERT_FALSE(burner.BurnFile(LocalPath(m_image), code));
-  ASSERT_EQ(burner.DiscStateAfterBurn(), DiscState::UnknownWriteOnce) << burner.LastError();
-  EXPECT_EQ(DiscStateMessage(burner.DiscStateAfterBurn()),
+  DiscBurner burner;
+  BurnResult code = kNotSet;
+  ASSERT_FALSE(burner.burnFile(LocalPath(m_image), code));
+  ASSERT_EQ(burner.discStateAfterBurn(), DiscState::UnknownWriteOnce) << burner.lastError();
+  EXPECT_EQ(discStateMessage(burner.discStateAfterBurn()),
             "The disc is now in an unknown state: part of the image may be on it, and it may no longer be usable.");
   // A write-once medium keeps no drive for an erase.
-  EXPECT_FALSE(burner.EraseDisc());
-  EXPECT_EQ(burner.LastError(), "No rewritable disc is waiting to be erased");
+  EXPECT_FALSE(burner.eraseDisc());
+  EXPECT_EQ(burner.lastError(), "No rewritable disc is waiting to be erased");
 
   // The drive itself refuses too, with libburn's reason.
   std::string reason;
-  const std::unique_ptr<BurnDrive> pseudo = BurnDrive::Acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+  const std::unique_ptr<BurnDrive> pseudo = BurnDrive::acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
   ASSERT_TRUE(pseudo) << reason;
-  EXPECT_FALSE(pseudo->MediumErasable());
+  EXPECT_FALSE(pseudo->mediumErasable());
   std::vector<int> percents;
-  EXPECT_FALSE(pseudo->Erase([&percents](int p) { percents.push_back(p); }, reason));
+  EXPECT_FALSE(pseudo->erase([&percents](int p) { percents.push_back(p); }, reason));
   EXPECT_EQ(reason, "The medium in the drive cannot be erased");
   EXPECT_TRUE(percents.empty());
 }
 
 TEST_F(BurnFileTest, ErasesARewritableMediumQuickly) {
   std::string reason;
-  const std::unique_ptr<BurnDrive> drive = BurnDrive::Acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+  const std::unique_ptr<BurnDrive> drive = BurnDrive::acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
   ASSERT_TRUE(drive) << reason;
-  if (!drive->MediumErasable())
+  if (!drive->mediumErasable())
     GTEST_SKIP() << "libburn's stdio: pseudo-drive cannot be blanked (\"Drive and media state unsuitable for "
                     "blanking\"): erasing needs a real CD-RW, DVD\u00b1RW or BD-RE drive";
   std::vector<int> percents;
-  EXPECT_TRUE(drive->Erase([&percents](int p) { percents.push_back(p); }, reason)) << reason;
+  EXPECT_TRUE(drive->erase([&percents](int p) { percents.push_back(p); }, reason)) << reason;
   ASSERT_FALSE(percents.empty());
   EXPECT_EQ(percents.back(), 100);
 }
@@ -309,10 +313,10 @@ TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting) {
     SCOPED_TRACE(c.name);
     for (const QString& t : {explicitTarget, envTarget, settingTarget}) QFile::remove(t);
     EnvGuard env("UMBRADISC_BURN_DRIVE", c.useEnv ? QStringLiteral("stdio:") + envTarget : QString());
-    CCDBurner burner;
-    if (c.useExplicit) burner.SetDriveAddress("stdio:" + LocalPath(explicitTarget));
-    int code = -1;
-    EXPECT_TRUE(burner.BurnFile(LocalPath(m_image), code)) << burner.LastError();
+    DiscBurner burner;
+    if (c.useExplicit) burner.setDriveAddress("stdio:" + LocalPath(explicitTarget));
+    BurnResult code = kNotSet;
+    EXPECT_TRUE(burner.burnFile(LocalPath(m_image), code)) << burner.lastError();
     for (const QString& t : {explicitTarget, envTarget, settingTarget})
       EXPECT_EQ(QFileInfo::exists(t), t == c.expected) << t.toStdString();
   }
@@ -323,7 +327,7 @@ TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting) {
 TEST_F(BurnFileTest, DefaultStagingFolderIsInTheUsersCache) {
   EnvGuard staging("UMBRADISC_STAGING_DIR", QString());
   const QString expected = qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/umbradisc/burn");
-  EXPECT_EQ(CCDBurner::GetStagingFolder(), LocalPath(expected));
+  EXPECT_EQ(DiscBurner::stagingFolder(), LocalPath(expected));
   const QString target = Path("cache-out.bin");
   const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target);
   ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
@@ -332,20 +336,20 @@ TEST_F(BurnFileTest, DefaultStagingFolderIsInTheUsersCache) {
 }
 
 TEST_F(BurnFileTest, AvailabilityCheckDuringABurnDoesNotDisturbIt) {
-  EXPECT_TRUE(IsBurnAvailable());
+  EXPECT_TRUE(burnAvailable());
   const QString target = Path("busy-out.bin");
   EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + target);
   bool availableMeanwhile = false;
   BurnProgress progress;
   // Asked while the drive is held: the check must not shut the library down under the burn.
-  progress.copyPercent = [&availableMeanwhile](int) { availableMeanwhile = IsBurnAvailable(); };
-  CCDBurner burner;
-  int code = -1;
-  EXPECT_TRUE(burner.BurnFile(LocalPath(m_image), code, progress)) << burner.LastError();
+  progress.copyPercent = [&availableMeanwhile](int) { availableMeanwhile = burnAvailable(); };
+  DiscBurner burner;
+  BurnResult code = kNotSet;
+  EXPECT_TRUE(burner.burnFile(LocalPath(m_image), code, progress)) << burner.lastError();
   EXPECT_TRUE(availableMeanwhile);
   QString why;
   EXPECT_TRUE(HoldsImage(target, m_image, why)) << why.toStdString();
-  EXPECT_TRUE(IsBurnAvailable());
+  EXPECT_TRUE(burnAvailable());
 }
 
 // Runs only on a machine without drives: there a scan could otherwise burn a real disc.
@@ -362,7 +366,7 @@ TEST_F(BurnFileTest, NoDrivesAtAllMeansNoRecorder) {
   if (count > 0) GTEST_SKIP() << "this machine has " << count << " drive(s)";
 
   const BurnOutcome outcome = Burn(QString());
-  EXPECT_EQ(outcome.code, BURN_NO_RECORDER);
+  EXPECT_EQ(outcome.code, BurnResult::NoRecorder);
   EXPECT_FALSE(QFileInfo::exists(m_staging));
 }
 

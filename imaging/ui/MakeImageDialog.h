@@ -15,13 +15,15 @@ class QDateEdit;
 class QLineEdit;
 class QPushButton;
 
-class CMakeImageDlg : public QDialog {
+namespace umbra {
+
+class MakeImageDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CMakeImageDlg(QWidget* parent = nullptr);
+  explicit MakeImageDialog(QWidget* parent = nullptr);
 
-  QString targetFile() const { return m_strTargetFile; }
+  QString targetFile() const { return m_targetFile; }
   // Runs just before the maker starts, with the target file: the window lets go of that file
   // there when it is the image it has open.
   void setBeforeMaking(std::function<void(const QString& target)> hook) { m_beforeMaking = std::move(hook); }
@@ -31,10 +33,10 @@ class CMakeImageDlg : public QDialog {
   void accept() override;
 
  protected slots:
-  void OnBootSectorClicked();
-  void OnBrowseSource();
-  void OnBrowseBootFile();
-  void OnBrowseTarget();
+  void onBootSectorClicked();
+  void onBrowseSource();
+  void onBrowseBootFile();
+  void onBrowseTarget();
 
  protected:
   // The browse dialogs and the maker's location; tests replace them. An empty text means the
@@ -54,25 +56,27 @@ class CMakeImageDlg : public QDialog {
   ImageMakerResult runImageMaker(const ImageMakerParams& params);
   void showResult(const QString& message, const QString& detail = QString());
 
-  QString m_strLabel;
+  QString m_label;
   qint64 m_time;
-  int m_bBootSector = 0;
-  QString m_strBootFile;
-  QString m_strSourceFolder;
-  QString m_strTargetFile;
-  QString m_strProgramFolder;
+  int m_bootSector = 0;
+  QString m_bootFile;
+  QString m_sourceFolder;
+  QString m_targetFile;
+  QString m_programFolder;
   QIcon m_hIcon;
-  QString m_strMakerError;  // the maker's own line about its last failed run
+  QString m_makerError;  // the maker's own line about its last failed run
   std::function<void(const QString&)> m_beforeMaking;
   QTime m_timeOfDay;  // the picker edits the date; the time of day stays the construction's
 
-  QLineEdit* m_editLabel = nullptr;       // 1000
-  QDateEdit* m_dateTime = nullptr;        // 1002
-  QLineEdit* m_editSource = nullptr;      // 1003
-  QLineEdit* m_editTarget = nullptr;      // 1004
-  QCheckBox* m_checkBootSector = nullptr; // 1005
-  QLineEdit* m_editBootFile = nullptr;    // 1006
+  QLineEdit* m_editLabel = nullptr;            // 1000
+  QDateEdit* m_dateTime = nullptr;             // 1002
+  QLineEdit* m_editSource = nullptr;           // 1003
+  QLineEdit* m_editTarget = nullptr;           // 1004
+  QCheckBox* m_checkBootSector = nullptr;      // 1005
+  QLineEdit* m_editBootFile = nullptr;         // 1006
   QPushButton* m_btnBrowseSource = nullptr;    // 1007
   QPushButton* m_btnBrowseBootFile = nullptr;  // 1008
   QPushButton* m_btnBrowseTarget = nullptr;    // 1009
 };
+
+}  // namespace umbra
