@@ -50,20 +50,20 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromLatin1(kTitle));  // names the task-bar entry; there is no title bar
   setAcceptDrops(true);                          // an image dropped on the window is opened
   setFont(DialogUnits::templateFont());
-  m_hIcon = QIcon(QString::fromLatin1(res::kIconApp));
-  m_hIconFolder = QIcon(QString::fromLatin1(res::kIconFolder));
-  m_hIconHidden = QIcon(QString::fromLatin1(res::kIconPadlock));
-  m_hIconDisc = QIcon(QString::fromLatin1(res::kIconDisc));
-  m_hIconNone = QIcon(QString::fromLatin1(res::kIconDiscUnknown));
-  setWindowIcon(m_hIcon);
-  m_bmpBody = QImage(QString::fromLatin1(res::kSkinBody));
-  m_bmpBanner = QImage(QString::fromLatin1(res::kSkinBanner));
+  m_icon = QIcon(QString::fromLatin1(res::kIconApp));
+  m_folderIcon = QIcon(QString::fromLatin1(res::kIconFolder));
+  m_hiddenIcon = QIcon(QString::fromLatin1(res::kIconPadlock));
+  m_discIcon = QIcon(QString::fromLatin1(res::kIconDisc));
+  m_noneIcon = QIcon(QString::fromLatin1(res::kIconDiscUnknown));
+  setWindowIcon(m_icon);
+  m_body = QImage(QString::fromLatin1(res::kSkinBody));
+  m_banner = QImage(QString::fromLatin1(res::kSkinBanner));
 
-  CreateControls();
-  CreateWindowMenu();
-  ConfigureButtons();
-  SetUpTree();
-  SetUpList();
+  createControls();
+  createWindowMenu();
+  configureButtons();
+  setUpTree();
+  setUpList();
   m_btnMakeImage->setFocus();
   // The update check's questions stand over this window and take input while it runs modally.
   setUpdatePromptOwner(this);
@@ -74,18 +74,18 @@ CMainDlg::~CMainDlg() = default;
 void CMainDlg::setVisible(bool visible) {
   // The first display centres the window itself: the dialog's own placement allows for a title
   // bar and frame that this window does not have.
-  if (visible && !isVisible() && !testAttribute(Qt::WA_Moved)) CentreOnScreen();
+  if (visible && !isVisible() && !testAttribute(Qt::WA_Moved)) centreOnScreen();
   QDialog::setVisible(visible);
 }
 
-void CMainDlg::CentreOnScreen() {
+void CMainDlg::centreOnScreen() {
   QScreen* target = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   if (target == nullptr) return;
   const QRect area = target->availableGeometry();
   move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
-void CMainDlg::CreateControls() {
+void CMainDlg::createControls() {
   const DialogUnits du(font());
   setFixedSize(du.size(kWidthUnits, kHeightUnits));
 
@@ -130,32 +130,32 @@ void CMainDlg::CreateControls() {
   m_stcFrame->setFrameShape(QFrame::Box);
   m_stcFrame->setGeometry(du.rect(22, 73, 457, 233));
   m_stcFrame->setVisible(false);
-  m_rcFrame = m_stcFrame->geometry();
+  m_frame = m_stcFrame->geometry();
 
   m_dlgHowTo = new CRoundDlg(this);
-  m_dlgHowTo->setGeometry(m_rcFrame);
+  m_dlgHowTo->setGeometry(m_frame);
   m_dlgHowTo->show();
-  ShowWorkspace(false);
+  showWorkspace(false);
 
-  connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::OnOpenImage);
-  connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::OnHide);
-  connect(m_btnSave, &QPushButton::clicked, this, &CMainDlg::OnSave);
-  connect(m_btnMakeImage, &QPushButton::clicked, this, &CMainDlg::OnMakeImage);
-  connect(m_btnBurn, &QPushButton::clicked, this, &CMainDlg::OnBurnCD);
-  connect(m_btnUpdate, &QPushButton::clicked, this, &CMainDlg::OnCheckUpdate);
-  connect(m_btnHelp, &QPushButton::clicked, this, &CMainDlg::OnHelp);
-  connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::OnMinimize);
-  connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::OnClose);
-  connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::OnFolderSelChanged);
+  connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::onOpenImage);
+  connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::onHide);
+  connect(m_btnSave, &QPushButton::clicked, this, &CMainDlg::onSave);
+  connect(m_btnMakeImage, &QPushButton::clicked, this, &CMainDlg::onMakeImage);
+  connect(m_btnBurn, &QPushButton::clicked, this, &CMainDlg::onBurnCD);
+  connect(m_btnUpdate, &QPushButton::clicked, this, &CMainDlg::onCheckUpdate);
+  connect(m_btnHelp, &QPushButton::clicked, this, &CMainDlg::onHelp);
+  connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::onMinimize);
+  connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::onClose);
+  connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::onFolderSelChanged);
   // An opened branch shows its subfolders by the names and marks their folder's listing gives.
   connect(m_tree, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem* item) { MarkChildren(item->data(0, kNodeRole).toInt()); });
-  new TreeToolTips(m_tree, kNodeRole, [this](int node) { return FolderToolTip(node); });
+          [this](QTreeWidgetItem* item) { markChildren(item->data(0, kNodeRole).toInt()); });
+  new TreeToolTips(m_tree, kNodeRole, [this](int node) { return folderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-  connect(help, &QShortcut::activated, this, &CMainDlg::OnHelp);
+  connect(help, &QShortcut::activated, this, &CMainDlg::onHelp);
   auto* menu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-  connect(menu, &QShortcut::activated, this, &CMainDlg::ShowWindowMenuFromKeyboard);
+  connect(menu, &QShortcut::activated, this, &CMainDlg::showWindowMenuFromKeyboard);
   // The shortcut answers only while the window counts as active; the controls pass Alt+Space on
   // to the window menu themselves whenever it reaches them.
   for (const auto& b : buttons) (this->*b.member)->installEventFilter(this);
@@ -163,7 +163,7 @@ void CMainDlg::CreateControls() {
   m_list->installEventFilter(this);
 }
 
-void CMainDlg::ConfigureButtons() {
+void CMainDlg::configureButtons() {
   const struct {
     CSkinButton* CMainDlg::*member;
     const char* icon;
@@ -182,13 +182,13 @@ void CMainDlg::ConfigureButtons() {
   };
   for (const auto& look : looks) {
     CSkinButton* button = this->*look.member;
-    button->SetButtonIcon(QString::fromLatin1(look.icon), look.iconSide, look.iconSide);
-    button->SetTipText(QString::fromLatin1(look.tip), true);
-    button->UseParentBackground(false);
+    button->setButtonIcon(QString::fromLatin1(look.icon), look.iconSide, look.iconSide);
+    button->setTipText(QString::fromLatin1(look.tip), true);
+    button->useParentBackground(false);
   }
 }
 
-void CMainDlg::CreateWindowMenu() {
+void CMainDlg::createWindowMenu() {
   m_windowMenu = new QMenu(this);
   m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
   QAction* restore = m_windowMenu->addAction(tr("&Restore"), this, [this] { showNormal(); });
@@ -197,13 +197,13 @@ void CMainDlg::CreateWindowMenu() {
     if (QWindow* window = windowHandle()) window->startSystemMove();
   });
   move->setObjectName(QStringLiteral("move"));
-  m_windowMenu->addAction(tr("Mi&nimize"), this, &CMainDlg::OnMinimize)->setObjectName(QStringLiteral("minimize"));
+  m_windowMenu->addAction(tr("Mi&nimize"), this, &CMainDlg::onMinimize)->setObjectName(QStringLiteral("minimize"));
   m_windowMenu->addSeparator();
   QAction* close = m_windowMenu->addAction(tr("&Close"), this, [this] { this->close(); });
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   close->setObjectName(QStringLiteral("close"));
   m_windowMenu->addSeparator();
-  m_windowMenu->addAction(QString::fromLatin1(kAboutMenuText), this, &CMainDlg::OnAbout)
+  m_windowMenu->addAction(QString::fromLatin1(kAboutMenuText), this, &CMainDlg::onAbout)
       ->setObjectName(QStringLiteral("about"));
   connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move] {
     restore->setEnabled(isMinimized() || isMaximized());
@@ -211,24 +211,24 @@ void CMainDlg::CreateWindowMenu() {
   });
 }
 
-void CMainDlg::SetUpTree() {
+void CMainDlg::setUpTree() {
   m_tree->setColumnCount(1);
   m_tree->setHeaderHidden(true);
   m_tree->setRootIsDecorated(true);
   m_tree->setUniformRowHeights(true);
   m_tree->setIconSize(QSize(kTreeIconSide, kTreeIconSide));
-  InsertPlaceholder();
+  insertPlaceholder();
 }
 
-void CMainDlg::InsertPlaceholder() {
-  m_hRootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(kNotSelectText)));
-  m_hRootItem->setIcon(0, m_hIconNone);
-  m_hRootItem->setData(0, kNodeRole, -1);
-  m_tree->addTopLevelItem(m_hRootItem);
+void CMainDlg::insertPlaceholder() {
+  m_rootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(kNotSelectText)));
+  m_rootItem->setIcon(0, m_noneIcon);
+  m_rootItem->setData(0, kNodeRole, -1);
+  m_tree->addTopLevelItem(m_rootItem);
 }
 
-void CMainDlg::SetUpList() {
-  m_fileTypes = std::make_unique<FileTypes>(m_hIconFolder, m_hIconHidden);
+void CMainDlg::setUpList() {
+  m_fileTypes = std::make_unique<FileTypes>(m_folderIcon, m_hiddenIcon);
   m_listModel = std::make_unique<FileListModel>(*m_fileTypes);
   m_list->setModel(m_listModel.get());
   m_list->setShowGrid(true);
@@ -249,7 +249,7 @@ void CMainDlg::SetUpList() {
     header->resizeSection(column, FileListModel::kColumnWidths[column]);
 }
 
-void CMainDlg::ShowWorkspace(bool showImage) {
+void CMainDlg::showWorkspace(bool showImage) {
   if (showImage) {
     m_dlgHowTo->hide();
     m_list->show();
@@ -261,19 +261,19 @@ void CMainDlg::ShowWorkspace(bool showImage) {
   }
 }
 
-void CMainDlg::ReleaseWorkspace() {
-  ClearImage();
-  ClearFileList();
-  ClearFolderTree();
+void CMainDlg::releaseWorkspace() {
+  clearImage();
+  clearFileList();
+  clearFolderTree();
 }
 
-void CMainDlg::RefreshButtonBackgrounds(const QPixmap& surface) {
-  m_btnMinimize->CaptureBackground(surface);
-  m_btnClose->CaptureBackground(surface);
-  m_btnUpdate->CaptureBackground(surface);
+void CMainDlg::refreshButtonBackgrounds(const QPixmap& surface) {
+  m_btnMinimize->captureBackground(surface);
+  m_btnClose->captureBackground(surface);
+  m_btnUpdate->captureBackground(surface);
 }
 
-void CMainDlg::ComposeSkin() {
+void CMainDlg::composeSkin() {
   const qreal ratio = devicePixelRatioF();
   m_skin = QPixmap(size() * ratio);
   m_skin.setDevicePixelRatio(ratio);
@@ -281,53 +281,52 @@ void CMainDlg::ComposeSkin() {
   {
     QPainter painter(&m_skin);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!m_bmpBody.isNull()) painter.drawImage(rect(), m_bmpBody);
+    if (!m_body.isNull()) painter.drawImage(rect(), m_body);
     // The banner keeps its own size: a narrower window cuts it at the right.
-    if (!m_bmpBanner.isNull())
-      painter.drawImage(QRect(0, 0, kBannerWidth, m_bmpBanner.height()), m_bmpBanner);
+    if (!m_banner.isNull()) painter.drawImage(QRect(0, 0, kBannerWidth, m_banner.height()), m_banner);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(kFrameColour, kFramePenWidth));
     painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(m_rcFrame.x(), m_rcFrame.y(), m_rcFrame.width(), m_rcFrame.height()),
-                            kFrameCornerRadius, kFrameCornerRadius);
+    painter.drawRoundedRect(QRectF(m_frame.x(), m_frame.y(), m_frame.width(), m_frame.height()), kFrameCornerRadius,
+                            kFrameCornerRadius);
   }
-  m_bSkinDirty = false;
-  RefreshButtonBackgrounds(m_skin);
+  m_skinDirty = false;
+  refreshButtonBackgrounds(m_skin);
 }
 
 void CMainDlg::paintEvent(QPaintEvent*) {
-  if (m_bSkinDirty || m_skin.deviceIndependentSize().toSize() != size()) ComposeSkin();
+  if (m_skinDirty || m_skin.deviceIndependentSize().toSize() != size()) composeSkin();
   QPainter painter(this);
   painter.drawPixmap(0, 0, m_skin);
 }
 
 void CMainDlg::resizeEvent(QResizeEvent* e) {
-  m_bSkinDirty = true;
+  m_skinDirty = true;
   QDialog::resizeEvent(e);
 }
 
 void CMainDlg::changeEvent(QEvent* e) {
   if (e->type() == QEvent::PaletteChange) {
-    m_bSkinDirty = true;
+    m_skinDirty = true;
     update();
   }
   QDialog::changeEvent(e);
 }
 
 void CMainDlg::closeEvent(QCloseEvent* e) {
-  ReleaseWorkspace();
+  releaseWorkspace();
   QDialog::closeEvent(e);
 }
 
 void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
   if (childAt(e->pos()) != nullptr) return;
-  ShowWindowMenu(e->globalPos());
+  showWindowMenu(e->globalPos());
 }
 
-void CMainDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->popup(globalPos); }
+void CMainDlg::showWindowMenu(const QPoint& globalPos) { m_windowMenu->popup(globalPos); }
 
-void CMainDlg::ShowWindowMenuFromKeyboard() {
-  if (!m_windowMenu->isVisible()) ShowWindowMenu(mapToGlobal(QPoint(0, 0)));
+void CMainDlg::showWindowMenuFromKeyboard() {
+  if (!m_windowMenu->isVisible()) showWindowMenu(mapToGlobal(QPoint(0, 0)));
 }
 
 namespace {
@@ -342,7 +341,7 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(e);
     if (isWindowMenuKey(key)) {
-      if (e->type() == QEvent::KeyPress) ShowWindowMenuFromKeyboard();
+      if (e->type() == QEvent::KeyPress) showWindowMenuFromKeyboard();
       // A button held down by Space before Alt came is let go without a click.
       if (auto* button = qobject_cast<CSkinButton*>(watched); button != nullptr && button->isDown())
         button->setDown(false);
@@ -354,7 +353,7 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
 
 void CMainDlg::keyPressEvent(QKeyEvent* e) {
   if (isWindowMenuKey(e)) {
-    ShowWindowMenuFromKeyboard();
+    showWindowMenuFromKeyboard();
     return;
   }
   // No button of this window is a default button: Return in the tree or the list does nothing.
@@ -380,30 +379,30 @@ void CMainDlg::mousePressEvent(QMouseEvent* e) {
     if (window->startSystemMove()) return;
   }
   // Without the window system's move loop, follow the pointer ourselves.
-  m_bDragging = true;
+  m_dragging = true;
   m_dragOffset = e->globalPosition().toPoint() - origin;
 }
 
 void CMainDlg::mouseMoveEvent(QMouseEvent* e) {
-  if (m_bDragging && (e->buttons() & Qt::LeftButton)) move(e->globalPosition().toPoint() - m_dragOffset);
+  if (m_dragging && (e->buttons() & Qt::LeftButton)) move(e->globalPosition().toPoint() - m_dragOffset);
   QDialog::mouseMoveEvent(e);
 }
 
 void CMainDlg::mouseReleaseEvent(QMouseEvent* e) {
-  if (e->button() == Qt::LeftButton) m_bDragging = false;
+  if (e->button() == Qt::LeftButton) m_dragging = false;
   QDialog::mouseReleaseEvent(e);
 }
 
-void CMainDlg::OnHelp() { CUmbradiscApp::OpenHelpFile(); }
+void CMainDlg::onHelp() { CUmbradiscApp::openHelpFile(); }
 
-void CMainDlg::OnMinimize() { showMinimized(); }
+void CMainDlg::onMinimize() { showMinimized(); }
 
-void CMainDlg::OnClose() {
-  ReleaseWorkspace();
+void CMainDlg::onClose() {
+  releaseWorkspace();
   accept();
 }
 
-void CMainDlg::OnAbout() {
+void CMainDlg::onAbout() {
   CAboutDlg about(this);
   about.exec();
 }

@@ -47,51 +47,51 @@ class CMainDlg : public QDialog {
   ~CMainDlg() override;
 
   // Workspace operations, shared with the commands that open or make images.
-  void ShowWorkspace(bool showImage);
-  void ReleaseWorkspace();
-  void ClearImage();
-  // Opens m_strImagePath for work and fills the tree; false when no image could be opened.
-  bool OpenImageFile();
-  void ClearFolderTree();
-  void ClearFileList();
-  void RefreshButtonBackgrounds(const QPixmap& surface);
-  // Burning: available when the burning library starts; burns m_strImagePath with progress.
-  bool BurnImage();
+  void showWorkspace(bool showImage);
+  void releaseWorkspace();
+  void clearImage();
+  // Opens m_imagePath for work and fills the tree; false when no image could be opened.
+  bool loadImagePath();
+  void clearFolderTree();
+  void clearFileList();
+  void refreshButtonBackgrounds(const QPixmap& surface);
+  // Burning: available when the burning library starts; burns m_imagePath with progress.
+  bool burnCurrentImage();
 
   // Opens the image at path the way Open Image does once its file dialog has answered; for an image
   // named on the command line or dropped on the window.
-  void OpenImagePath(const QString& path);
+  void openImage(const QString& path);
   // A second start's hand-over: the window comes to the front and opens the image, if one was
   // named, once no other dialog of the window is open.
-  void ReceiveHandOver(const QString& path);
-  void OpenPendingImage();
+  void receiveHandOver(const QString& path);
+  void openPendingImage();
 
-  void SetImagePath(const QString& path) { m_strImagePath = path; }
-  const QString& ImagePath() const { return m_strImagePath; }
-  Workspace& GetWorkspace() { return m_image; }
+  void setImagePath(const QString& path) { m_imagePath = path; }
+  const QString& imagePath() const { return m_imagePath; }
+  Workspace& workspace() { return m_workspace; }
   // Replaces the file-open dialog (tests drive the window without a native dialog).
-  void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+  void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-  QTreeWidget* Tree() const { return m_tree; }
-  QTableView* List() const { return m_list; }
-  FileListModel* ListModel() const { return m_listModel.get(); }
-  CRoundDlg* HowToPage() const { return m_dlgHowTo; }
-  QMenu* WindowMenu() const { return m_windowMenu; }
-  QRect FrameRect() const { return m_rcFrame; }
+  QTreeWidget* tree() const { return m_tree; }
+  QTableView* list() const { return m_list; }
+  FileListModel* listModel() const { return m_listModel.get(); }
+  CRoundDlg* howToPage() const { return m_dlgHowTo; }
+  QMenu* windowMenu() const { return m_windowMenu; }
+  QRect frameRect() const { return m_frame; }
 
  public slots:
-  void OnOpenImage();
-  void OnFolderSelChanged();
-  void OnHide();
-  void OnSave();
-  void OnHelp();
-  void OnMinimize();
-  void OnClose();
-  void OnAbout();
-  void OnMakeImage();
-  void OnBurnCD();
-  void OnCheckUpdate();
-  void ShowWindowMenu(const QPoint& globalPos);
+  void onOpenImage();
+  void onFolderSelChanged();
+  void onHide();
+  void onSave();
+  void onHelp();
+  void onMinimize();
+  void onClose();
+  void onAbout();
+  void onMakeImage();
+  void onBurnCD();
+  void onCheckUpdate();
+  void showWindowMenu(const QPoint& globalPos);
 
  public:
   void setVisible(bool visible) override;
@@ -122,41 +122,41 @@ class CMainDlg : public QDialog {
   CSkinButton* m_btnClose = nullptr;
 
  private:
-  void CreateControls();
-  void ConfigureButtons();
-  void CreateWindowMenu();
-  void SetUpTree();
-  void SetUpList();
-  void InsertPlaceholder();
-  void ComposeSkin();
-  void Inform(const QString& text);
+  void createControls();
+  void configureButtons();
+  void createWindowMenu();
+  void setUpTree();
+  void setUpList();
+  void insertPlaceholder();
+  void composeSkin();
+  void inform(const QString& text);
   // The tool tip of a folder of the tree.
-  QString FolderToolTip(int node) const;
+  QString folderToolTip(int node) const;
   // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
   // (kept in the folder's records only) and the hidden marks, in a file manager's order.
-  void MarkChildren(int folder);
-  void FitColumns();
-  bool Ask(const QString& question);
+  void markChildren(int folder);
+  void fitColumns();
+  bool ask(const QString& question);
   // Whether two paths name one file (links and "..", and letter case where the system ignores it).
-  static bool SameFile(const QString& a, const QString& b);
-  void OfferToBurn();
-  void CentreOnScreen();
-  void ShowWindowMenuFromKeyboard();
+  static bool sameFile(const QString& a, const QString& b);
+  void offerToBurn();
+  void centreOnScreen();
+  void showWindowMenuFromKeyboard();
 
-  Workspace m_image;
-  QString m_strImagePath;
+  Workspace m_workspace;
+  QString m_imagePath;
   FileChooser m_chooseFile;
 
-  QIcon m_hIcon;
-  QIcon m_hIconFolder;
-  QIcon m_hIconHidden;
-  QIcon m_hIconDisc;
-  QIcon m_hIconNone;
-  QImage m_bmpBody;
-  QImage m_bmpBanner;
+  QIcon m_icon;
+  QIcon m_folderIcon;
+  QIcon m_hiddenIcon;
+  QIcon m_discIcon;
+  QIcon m_noneIcon;
+  QImage m_body;
+  QImage m_banner;
   QPixmap m_skin;  // the composed background, redrawn when the size or colours change
-  bool m_bSkinDirty = true;
-  QRect m_rcFrame;
+  bool m_skinDirty = true;
+  QRect m_frame;
 
   CRoundDlg* m_dlgHowTo = nullptr;
   QFrame* m_stcFrame = nullptr;
@@ -164,12 +164,12 @@ class CMainDlg : public QDialog {
   QTableView* m_list = nullptr;
   std::unique_ptr<FileTypes> m_fileTypes;
   std::unique_ptr<FileListModel> m_listModel;
-  QTreeWidgetItem* m_hRootItem = nullptr;
+  QTreeWidgetItem* m_rootItem = nullptr;
   std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
   QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
-  bool m_bDragging = false;
+  bool m_dragging = false;
   QPoint m_dragOffset;
 };
 

@@ -40,49 +40,49 @@ CUmbradiscApp::CUmbradiscApp(int& argc, char** argv) : QApplication(argc, argv) 
 
 CUmbradiscApp::~CUmbradiscApp() = default;
 
-bool CUmbradiscApp::InitInstance() {
-  if (!AcquireSingleInstance()) {
+bool CUmbradiscApp::initInstance() {
+  if (!acquireSingleInstance()) {
     // Another copy runs: it gets this start's image (or only comes to the front); this one ends.
-    ImageHandOver::Send(ImageArgument(arguments()));
+    ImageHandOver::send(imageArgument(arguments()));
     return false;
   }
-  if (!InitSockets()) {
+  if (!initSockets()) {
     QMessageBox::warning(nullptr, applicationName(), QString::fromLatin1(kSocketsFailedMessage));
     return false;
   }
-  SetDialogColours(*this);
+  setDialogColours(*this);
   DiscBurner::removeLeftoverCopies();  // copies a crashed burn left in the staging folder
   installUpdateUi();
   startUpdateWorker();  // the automatic check; it runs on its own and is never waited for
   {
     CMainDlg dlg;
     ImageHandOver handOver;
-    QObject::connect(&handOver, &ImageHandOver::Received, &dlg, &CMainDlg::ReceiveHandOver);
-    handOver.Listen();
+    QObject::connect(&handOver, &ImageHandOver::received, &dlg, &CMainDlg::receiveHandOver);
+    handOver.listen();
     // An image from the command line is opened once the window is up, so a message has its owner.
-    const QString image = ImageArgument(arguments());
-    if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.OpenImagePath(image); });
+    const QString image = imageArgument(arguments());
+    if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.openImage(image); });
     dlg.exec();
   }  // destroying the window closes any image still open
   return false;
 }
 
-int CUmbradiscApp::ExitInstance() {
+int CUmbradiscApp::exitInstance() {
   m_instanceLock.reset();
   return 0;
 }
 
-bool CUmbradiscApp::AcquireSingleInstance() {
+bool CUmbradiscApp::acquireSingleInstance() {
   m_instanceLock = std::make_unique<InstanceLock>(kInstanceName);
   return m_instanceLock->tryAcquire();
 }
 
-bool CUmbradiscApp::InitSockets() {
+bool CUmbradiscApp::initSockets() {
   // Qt's network code needs no start-up here; a platform that does would fail this step.
   return true;
 }
 
-void CUmbradiscApp::SetDialogColours(QApplication& app) {
+void CUmbradiscApp::setDialogColours(QApplication& app) {
   QPalette palette = app.palette();
   for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
     palette.setColor(group, QPalette::Window, kDialogBackground);
@@ -91,7 +91,7 @@ void CUmbradiscApp::SetDialogColours(QApplication& app) {
   app.setPalette(palette);
 }
 
-QString CUmbradiscApp::HelpFilePath() {
+QString CUmbradiscApp::helpFilePath() {
   const QFileInfo exe(applicationFilePath());
   QString name = exe.fileName();
   const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -104,7 +104,7 @@ QString CUmbradiscApp::HelpFilePath() {
   return QFileInfo::exists(installed) ? installed : beside;
 }
 
-QString CUmbradiscApp::ImageArgument(const QStringList& arguments) {
+QString CUmbradiscApp::imageArgument(const QStringList& arguments) {
   if (arguments.size() < 2 || arguments.at(1).isEmpty()) return {};
   const QString& argument = arguments.at(1);
   const QUrl url(argument);
@@ -112,12 +112,12 @@ QString CUmbradiscApp::ImageArgument(const QStringList& arguments) {
   return QFileInfo(path).absoluteFilePath();
 }
 
-void CUmbradiscApp::OpenHelpFile() {
-  const QString path = HelpFilePath();
+void CUmbradiscApp::openHelpFile() {
+  const QString path = helpFilePath();
   if (!QFileInfo::exists(path)) return;
   urlOpener()(QUrl::fromLocalFile(path));
 }
 
-void CUmbradiscApp::SetUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener() = std::move(opener); }
+void CUmbradiscApp::setUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener() = std::move(opener); }
 
 }  // namespace umbra

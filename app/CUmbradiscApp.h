@@ -23,29 +23,29 @@ class CUmbradiscApp : public QApplication {
   ~CUmbradiscApp() override;
 
   // Start-up, the main window's modal run and its tear-down. Always false: nothing follows but
-  // ExitInstance.
-  bool InitInstance();
+  // exitInstance.
+  bool initInstance();
   // The exit status of the process.
-  int ExitInstance();
+  int exitInstance();
 
   // The help page named after the running executable, beside it (a build tree), else the installed
   // umbradisc.html in the package's documentation folder; opened in the desktop's viewer. A missing
   // page opens nothing.
-  static void OpenHelpFile();
-  static QString HelpFilePath();
+  static void openHelpFile();
+  static QString helpFilePath();
 
   // The image named on the command line (a path or a file: address), absolute; empty without one.
-  static QString ImageArgument(const QStringList& arguments);
-  // Where OpenHelpFile hands the page; tests replace it.
-  static void SetUrlOpener(std::function<void(const QUrl&)> opener);
+  static QString imageArgument(const QStringList& arguments);
+  // Where openHelpFile hands the page; tests replace it.
+  static void setUrlOpener(std::function<void(const QUrl&)> opener);
 
   // Light cyan dialogs and message boxes with dark blue-grey text; edit fields keep the
   // platform's colours.
-  static void SetDialogColours(QApplication& app);
+  static void setDialogColours(QApplication& app);
 
  private:
-  bool AcquireSingleInstance();
-  static bool InitSockets();
+  bool acquireSingleInstance();
+  static bool initSockets();
 
   std::unique_ptr<InstanceLock> m_instanceLock;
 };

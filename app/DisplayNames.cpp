@@ -11,22 +11,22 @@ namespace {
 bool isKind(const ImageTrees& trees, int tree, const char* id) { return std::strcmp(trees.reader(tree).kind().id, id) == 0; }
 }  // namespace
 
-QString EntryNames::Shown() const {
+QString EntryNames::shown() const {
   if (!udf.isEmpty()) return udf;
   if (!rockRidge.isEmpty()) return rockRidge;
   if (!joliet.isEmpty()) return joliet;
   return FileTypes::PlainName(iso.toLatin1().toStdString());
 }
 
-QString TreeNameText(const ImageTrees& trees, int tree, const std::string& name) {
+QString treeNameText(const ImageTrees& trees, int tree, const std::string& name) {
   if (isKind(trees, tree, "iso9660")) return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
   return QString::fromStdString(name);
 }
 
-EntryNames NamesOf(const EntryRow& row, const ImageTrees& trees) {
+EntryNames namesOf(const EntryRow& row, const ImageTrees& trees) {
   EntryNames names;
   for (const EntryRecord& record : row.records) {
-    const QString text = TreeNameText(trees, record.tree, record.name);
+    const QString text = treeNameText(trees, record.tree, record.name);
     if (isKind(trees, record.tree, "udf")) names.udf = text;
     else if (isKind(trees, record.tree, "joliet")) names.joliet = text;
     else if (isKind(trees, record.tree, "iso9660")) {
@@ -39,13 +39,13 @@ EntryNames NamesOf(const EntryRow& row, const ImageTrees& trees) {
   return names;
 }
 
-EntryNames NamesOf(const FolderTree& folders, int node, const QString& rockRidge) {
+EntryNames namesOf(const FolderTree& folders, int node, const QString& rockRidge) {
   EntryNames names;
   names.rockRidge = rockRidge;
   const ImageTrees& trees = folders.trees();
   for (const FolderPlace& place : folders.node(node).places) {
     const std::string& name = folders.nameIn(node, place.tree);
-    const QString text = TreeNameText(trees, place.tree, name);
+    const QString text = treeNameText(trees, place.tree, name);
     if (isKind(trees, place.tree, "udf")) names.udf = text;
     else if (isKind(trees, place.tree, "joliet")) names.joliet = text;
     else if (isKind(trees, place.tree, "iso9660")) {
@@ -64,7 +64,7 @@ NameOrder::NameOrder() {
   m_collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-bool NameOrder::Less(bool aFolder, const QString& a, bool bFolder, const QString& b) const {
+bool NameOrder::less(bool aFolder, const QString& a, bool bFolder, const QString& b) const {
   if (aFolder != bFolder) return aFolder;
   const int order = m_collator.compare(a, b);
   return order != 0 ? order < 0 : a < b;  // names equal to the collator keep one fixed order

@@ -16,21 +16,21 @@ namespace umbra {
 // The names one entry has in the trees of the image.
 struct EntryNames {
   QString udf, rockRidge, joliet, iso;  // empty where the entry has none; iso as stored ("README.TXT;1")
-  QString Shown() const;
+  QString shown() const;
 };
 
 // A tree's name as text: ISO 9660 identifiers byte for byte, the other trees' names UTF-8.
-QString TreeNameText(const ImageTrees& trees, int tree, const std::string& name);
+QString treeNameText(const ImageTrees& trees, int tree, const std::string& name);
 // The names of a listed entry, from its records.
-EntryNames NamesOf(const EntryRow& row, const ImageTrees& trees);
+EntryNames namesOf(const EntryRow& row, const ImageTrees& trees);
 // The names of a folder of the tree, from its places; its Rock Ridge name when one is given.
-EntryNames NamesOf(const FolderTree& folders, int node, const QString& rockRidge = {});
+EntryNames namesOf(const FolderTree& folders, int node, const QString& rockRidge = {});
 
 // Folders before files, then the names as the locale collates them, "folder 2" before "folder 10".
 class NameOrder {
  public:
   NameOrder();
-  bool Less(bool aFolder, const QString& a, bool bFolder, const QString& b) const;
+  bool less(bool aFolder, const QString& a, bool bFolder, const QString& b) const;
   const QCollator& Collator() const { return m_collator; }
 
  private:

@@ -12,12 +12,12 @@ constexpr const char* kHeadings[FileListModel::kColumnCount] = {"Name", "Propert
                                                                 "Modify Time"};
 }
 
-QString SizeText(uint64_t bytes) {
+QString sizeText(uint64_t bytes) {
   const uint64_t kilobytes = bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0);
   return QLocale().toString(static_cast<qulonglong>(kilobytes)) + QStringLiteral(" KB");
 }
 
-QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position) {
+QString entryToolTip(const EntryRow& row, const ImageTrees& trees, int position) {
   QStringList lines;
   int lastTree = -1;
   for (const EntryRecord& record : row.records) {
@@ -25,7 +25,7 @@ QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position)
     lastTree = record.tree;
     const QString label = record.tree < trees.count() ? QString::fromLatin1(trees.label(record.tree))
                                                       : QString::number(record.tree);
-    lines << QStringLiteral("%1: %2").arg(label, TreeNameText(trees, record.tree, record.name));
+    lines << QStringLiteral("%1: %2").arg(label, treeNameText(trees, record.tree, record.name));
     if (!record.originalName.empty())
       lines << QStringLiteral("Rock Ridge: %1").arg(QString::fromStdString(record.originalName));
   }
@@ -37,7 +37,7 @@ QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position)
 
 FileListModel::FileListModel(FileTypes& types, QObject* parent) : QAbstractTableModel(parent), m_types(types) {}
 
-void FileListModel::SetListing(FolderListing listing, const ImageTrees* trees) {
+void FileListModel::setListing(FolderListing listing, const ImageTrees* trees) {
   beginResetModel();
   m_trees = trees;
   const size_t count = listing.rows.size();
@@ -45,15 +45,16 @@ void FileListModel::SetListing(FolderListing listing, const ImageTrees* trees) {
   std::vector<QString> shown(count);
   std::vector<int> order(count);
   for (size_t i = 0; i < count; ++i) {
-    if (trees) names[i] = NamesOf(listing.rows[i], *trees);
+    if (trees)
+      names[i] = namesOf(listing.rows[i], *trees);
     else names[i].iso = QString::fromStdString(listing.rows[i].name);
-    shown[i] = names[i].Shown();
+    shown[i] = names[i].shown();
     order[i] = static_cast<int>(i);
   }
   const NameOrder nameOrder;  // the locale of the moment
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     const auto x = static_cast<size_t>(a), y = static_cast<size_t>(b);
-    return nameOrder.Less(listing.rows[x].isFolder, shown[x], listing.rows[y].isFolder, shown[y]);
+    return nameOrder.less(listing.rows[x].isFolder, shown[x], listing.rows[y].isFolder, shown[y]);
   });
   m_listing.folderIndex = listing.folderIndex;
   m_listing.rows.clear();
@@ -67,9 +68,9 @@ void FileListModel::SetListing(FolderListing listing, const ImageTrees* trees) {
   endResetModel();
 }
 
-void FileListModel::Clear() { SetListing(FolderListing{}); }
+void FileListModel::clear() { setListing(FolderListing{}); }
 
-void FileListModel::RowsChanged() {
+void FileListModel::rowsChanged() {
   if (m_listing.rows.empty()) return;
   emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
 }
@@ -80,31 +81,34 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
 
 int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
-int FileListModel::TypeOfRow(int row) const {
+int FileListModel::typeOfRow(int row) const {
   int& type = m_rowTypes[static_cast<size_t>(row)];
-  if (type < 0) type = m_types.TypeOf(Row(row));
+  if (type < 0) type = m_types.typeOf(entryAt(row));
   return type;
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const EntryRow& row = Row(index.row());
+  const EntryRow& row = entryAt(index.row());
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case kName: return Names(index.row()).Shown();
+        case kName:
+          return names(index.row()).shown();
         case kProperty: return QString::fromLatin1(stateText(row.state));
-        case kSize: return row.isFolder ? QString() : SizeText(row.size);  // Explorer leaves folders blank
-        case kType: return m_types.Name(TypeOfRow(index.row()));
+        case kSize:
+          return row.isFolder ? QString() : sizeText(row.size);  // Explorer leaves folders blank
+        case kType:
+          return m_types.name(typeOfRow(index.row()));
         case kModifyTime: return QString::fromStdString(modifiedText(row.date));
         default: return {};
       }
     case Qt::DecorationRole:
       // The padlock marks a folder hidden in any tree; "Partly hidden" says which of the two it is.
-      if (index.column() == kName) return m_types.Decoration(TypeOfRow(index.row()), row.state != FolderState::Normal);
+      if (index.column() == kName) return m_types.decoration(typeOfRow(index.row()), row.state != FolderState::Normal);
       return {};
     case Qt::ToolTipRole:
-      return m_trees ? EntryToolTip(row, *m_trees, m_positions[static_cast<size_t>(index.row())]) : QVariant();
+      return m_trees ? entryToolTip(row, *m_trees, m_positions[static_cast<size_t>(index.row())]) : QVariant();
     case Qt::TextAlignmentRole:
       return int((index.column() == kSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     default: return {};

@@ -13,9 +13,9 @@ namespace umbra {
 // "ISO 9660: PROJECT0", "Rock Ridge: ...", "Joliet: Project Files 2025", ..., then the exact size
 // in bytes, the state and where the record stands in its folder: the entry's name in every tree it
 // has a record in, and what the columns round or leave out. position < 0 leaves that line out.
-QString EntryToolTip(const EntryRow& row, const ImageTrees& trees, int position = -1);
+QString entryToolTip(const EntryRow& row, const ImageTrees& trees, int position = -1);
 // A size as Explorer writes it: whole KB of 1,024 bytes, rounded up, with the locale's separators.
-QString SizeText(uint64_t bytes);
+QString sizeText(uint64_t bytes);
 }  // namespace umbra
 
 namespace umbra {
@@ -30,16 +30,16 @@ class FileListModel : public QAbstractTableModel {
   FileListModel(FileTypes& types, QObject* parent = nullptr);
 
   // Shows the rows sorted as a file manager sorts them; trees (the open image's) give the names.
-  void SetListing(FolderListing listing, const ImageTrees* trees = nullptr);
-  void Clear();
-  int FolderIndex() const { return m_listing.folderIndex; }
-  const FolderListing& Listing() const { return m_listing; }
-  EntryRow* Row(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
-  const EntryRow& Row(int row) const { return m_listing.rows[static_cast<size_t>(row)]; }
+  void setListing(FolderListing listing, const ImageTrees* trees = nullptr);
+  void clear();
+  int folderIndex() const { return m_listing.folderIndex; }
+  const FolderListing& listing() const { return m_listing; }
+  EntryRow* entryAt(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
+  const EntryRow& entryAt(int row) const { return m_listing.rows[static_cast<size_t>(row)]; }
   // The name the row shows, and the row's names in every tree.
-  const EntryNames& Names(int row) const { return m_names[static_cast<size_t>(row)]; }
+  const EntryNames& names(int row) const { return m_names[static_cast<size_t>(row)]; }
   // The rows' states changed (a hide or show): redraw them.
-  void RowsChanged();
+  void rowsChanged();
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -47,7 +47,7 @@ class FileListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  int TypeOfRow(int row) const;
+  int typeOfRow(int row) const;
 
   FileTypes& m_types;
   FolderListing m_listing;

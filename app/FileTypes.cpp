@@ -13,10 +13,10 @@ constexpr const char* kFolderTypeName = "Folder";
 
 FileTypes::FileTypes(const QIcon& folder, const QIcon& padlock)
     : m_padlock(padlock), m_fallback(QApplication::style()->standardIcon(QStyle::SP_FileIcon)) {
-  AddType(QString::fromLatin1(kFolderTypeName), folder);
+  addType(QString::fromLatin1(kFolderTypeName), folder);
 }
 
-int FileTypes::AddType(const QString& name, const QIcon& icon) {
+int FileTypes::addType(const QString& name, const QIcon& icon) {
   m_types.push_back(Type{name, icon, {}});
   return static_cast<int>(m_types.size()) - 1;
 }
@@ -29,19 +29,19 @@ QString FileTypes::PlainName(const std::string& isoName) {
   return name;
 }
 
-int FileTypes::TypeOf(const EntryRow& row) {
+int FileTypes::typeOf(const EntryRow& row) {
   if (row.isFolder) return kFolderType;
   const QMimeType mime = m_mime.mimeTypeForFile(PlainName(row.name), QMimeDatabase::MatchExtension);
   const auto known = m_byMime.constFind(mime.name());
   if (known != m_byMime.constEnd()) return known.value();
   QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
   if (icon.isNull()) icon = m_fallback;
-  const int type = AddType(mime.comment(), icon);
+  const int type = addType(mime.comment(), icon);
   m_byMime.insert(mime.name(), type);
   return type;
 }
 
-const QPixmap& FileTypes::Decoration(int type, bool hidden) {
+const QPixmap& FileTypes::decoration(int type, bool hidden) {
   Type& entry = m_types[static_cast<size_t>(type)];
   QPixmap& decoration = entry.decoration[hidden ? 1 : 0];
   if (decoration.isNull()) {

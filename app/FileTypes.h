@@ -21,9 +21,9 @@ class FileTypes {
 
   FileTypes(const QIcon& folder, const QIcon& padlock);
 
-  int TypeOf(const EntryRow& row);
-  const QString& Name(int type) const { return m_types[static_cast<size_t>(type)].name; }
-  const QPixmap& Decoration(int type, bool hidden);
+  int typeOf(const EntryRow& row);
+  const QString& name(int type) const { return m_types[static_cast<size_t>(type)].name; }
+  const QPixmap& decoration(int type, bool hidden);
 
   // "README.TXT;1" -> "README.TXT", "README.;1" -> "README": the name as the user knows it.
   static QString PlainName(const std::string& isoName);
@@ -34,7 +34,7 @@ class FileTypes {
     QIcon icon;
     QPixmap decoration[2];  // normal, hidden
   };
-  int AddType(const QString& name, const QIcon& icon);
+  int addType(const QString& name, const QIcon& icon);
 
   QMimeDatabase m_mime;
   QIcon m_padlock;

@@ -17,22 +17,22 @@ const QByteArray kTaken = "taken\n";
 
 ImageHandOver::ImageHandOver(QObject* parent) : QObject(parent) {}
 
-QString ImageHandOver::ServerName() {
+QString ImageHandOver::serverName() {
   const QString name = QString::fromLatin1(CUmbradiscApp::kInstanceName);
 #ifdef _WIN32
   // Pipe names are seen by every session: the user's name keeps each user's copy to itself.
   return name + QLatin1Char('-') + qEnvironmentVariable("USERNAME");
 #else
-  return QDir(InstanceLock::Folder()).filePath(name + QStringLiteral(".socket"));
+  return QDir(InstanceLock::folder()).filePath(name + QStringLiteral(".socket"));
 #endif
 }
 
-bool ImageHandOver::Listen() {
+bool ImageHandOver::listen() {
   m_server = new QLocalServer(this);
   m_server->setSocketOptions(QLocalServer::UserAccessOption);
   // This copy holds the lock, so a socket left by a copy that died is nobody's.
-  QLocalServer::removeServer(ServerName());
-  if (!m_server->listen(ServerName())) return false;
+  QLocalServer::removeServer(serverName());
+  if (!m_server->listen(serverName())) return false;
   connect(m_server, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -44,16 +44,16 @@ bool ImageHandOver::Listen() {
         const QString path = QString::fromUtf8(socket->readLine(kMaxMessage)).chopped(1);
         socket->write(kTaken);
         socket->disconnectFromServer();
-        emit Received(path);
+        emit received(path);
       });
     }
   });
   return true;
 }
 
-bool ImageHandOver::Send(const QString& imagePath, int timeoutMs) {
+bool ImageHandOver::send(const QString& imagePath, int timeoutMs) {
   QLocalSocket socket;
-  socket.connectToServer(ServerName());
+  socket.connectToServer(serverName());
   if (!socket.waitForConnected(timeoutMs)) return false;
   socket.write(imagePath.toUtf8() + '\n');
   if (!socket.waitForBytesWritten(timeoutMs)) return false;

@@ -16,15 +16,15 @@ class ImageHandOver : public QObject {
   explicit ImageHandOver(QObject* parent = nullptr);
   // The running copy, which holds the lock: takes hand-overs from now on. False when the socket
   // cannot be set up (a second start then only ends).
-  bool Listen();
+  bool listen();
   // A second start: hands over the image path (empty: only bring the window to the front) and
   // waits up to timeoutMs for the running copy to take it.
-  static bool Send(const QString& imagePath, int timeoutMs = 5000);
+  static bool send(const QString& imagePath, int timeoutMs = 5000);
   // Where the socket lives: beside the lock in the user's runtime folder, or a pipe of the user's.
-  static QString ServerName();
+  static QString serverName();
 
  signals:
-  void Received(const QString& imagePath);
+  void received(const QString& imagePath);
 
  private:
   QLocalServer* m_server = nullptr;

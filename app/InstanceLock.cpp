@@ -13,7 +13,7 @@ namespace umbra {
 
 InstanceLock::InstanceLock(const char* name) : m_name(name) {}
 
-QString InstanceLock::Folder() {
+QString InstanceLock::folder() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty() || !QDir().mkpath(folder))
     folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
@@ -42,7 +42,7 @@ bool InstanceLock::tryAcquire() {
 InstanceLock::~InstanceLock() = default;
 
 bool InstanceLock::tryAcquire() {
-  m_file = std::make_unique<QLockFile>(QDir(Folder()).filePath(QString::fromLatin1(m_name)));
+  m_file = std::make_unique<QLockFile>(QDir(folder()).filePath(QString::fromLatin1(m_name)));
   // A lock left by a copy that died is recognised by its dead process and taken over, whatever
   // its age; a running copy's lock is never stale.
   m_file->setStaleLockTime(0);

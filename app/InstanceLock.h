@@ -20,7 +20,7 @@ class InstanceLock {
   // True when this process now holds the lock; false when another copy holds it.
   bool tryAcquire();
   // The user's runtime folder, where the lock file lives (not used on Windows).
-  static QString Folder();
+  static QString folder();
 
  private:
   const char* m_name;

@@ -19,20 +19,20 @@ const char* const kOpenMadeImageQuestion = "The CD image file was made.\r\n\r\nW
 const char* const kBurnSavedImageQuestion = "The image is saved.\r\n\r\nWould you like to burn it now?";
 }  // namespace
 
-bool CMainDlg::SameFile(const QString& a, const QString& b) {
+bool CMainDlg::sameFile(const QString& a, const QString& b) {
   const QFileInfo first(a), second(b);
   if (!first.exists() || !second.exists()) return first.absoluteFilePath() == second.absoluteFilePath();
   return first.canonicalFilePath() == second.canonicalFilePath();
 }
 
-bool CMainDlg::Ask(const QString& question) {
+bool CMainDlg::ask(const QString& question) {
   QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle), question, QMessageBox::Yes | QMessageBox::No,
                   this);
-  MakeRoomForTitle(box);
+  makeRoomForTitle(box);
   return box.exec() == QMessageBox::Yes;
 }
 
-void CMainDlg::OnMakeImage() {
+void CMainDlg::onMakeImage() {
   QString target;
   // The maker replaces its target by renaming a finished file over it: when that is the open
   // image, the window lets go of it first, or its hides would go to the replaced file.
@@ -40,44 +40,44 @@ void CMainDlg::OnMakeImage() {
   {
     MakeImageDialog dlg(this);
     dlg.setBeforeMaking([this, &closedImage](const QString& file) {
-      if (!m_image.isOpen() || !SameFile(file, m_strImagePath)) return;
-      closedImage = m_strImagePath;
-      ReleaseWorkspace();
-      ShowWorkspace(false);
+      if (!m_workspace.isOpen() || !sameFile(file, m_imagePath)) return;
+      closedImage = m_imagePath;
+      releaseWorkspace();
+      showWorkspace(false);
     });
     const bool made = dlg.exec() == QDialog::Accepted;
     target = dlg.targetFile();
     if (!made) {
-      if (!closedImage.isEmpty()) OpenImagePath(closedImage);  // the failed maker left it as it was
+      if (!closedImage.isEmpty()) openImage(closedImage);  // the failed maker left it as it was
       return;
     }
   }
-  if (!Ask(QString::fromLatin1(kOpenMadeImageQuestion))) return;
+  if (!ask(QString::fromLatin1(kOpenMadeImageQuestion))) return;
   QThread::msleep(100);  // let the maker's file settle before it is opened for work
-  OpenImagePath(target);
+  openImage(target);
 }
 
-bool CMainDlg::BurnImage() { return burnImage(this, m_strImagePath); }
+bool CMainDlg::burnCurrentImage() { return burnImage(this, m_imagePath); }
 
-void CMainDlg::OnBurnCD() {
+void CMainDlg::onBurnCD() {
   if (!burnAvailable()) {
-    Inform(QString::fromLatin1(kBurnNotSupportedMessage));
+    inform(QString::fromLatin1(kBurnNotSupportedMessage));
     return;
   }
-  const QString path = chooseImageToBurn(this, m_image.isOpen() ? m_strImagePath : QString());
+  const QString path = chooseImageToBurn(this, m_workspace.isOpen() ? m_imagePath : QString());
   if (path.isEmpty()) return;
-  m_strImagePath = path;
+  m_imagePath = path;
   // The chosen file may be the open image: release it before it is copied.
-  ReleaseWorkspace();
-  ShowWorkspace(false);  // no image is open any more
-  BurnImage();
+  releaseWorkspace();
+  showWorkspace(false);  // no image is open any more
+  burnCurrentImage();
 }
 
-void CMainDlg::OfferToBurn() {
+void CMainDlg::offerToBurn() {
   if (!burnAvailable()) return;
-  if (Ask(QString::fromLatin1(kBurnSavedImageQuestion))) BurnImage();
+  if (ask(QString::fromLatin1(kBurnSavedImageQuestion))) burnCurrentImage();
 }
 
-void CMainDlg::OnCheckUpdate() { onCheckUpdateRequested(); }
+void CMainDlg::onCheckUpdate() { onCheckUpdateRequested(); }
 
 }  // namespace umbra

@@ -53,25 +53,25 @@ QString chooseImageFile(QWidget* parent) {
 }
 }  // namespace
 
-void CMainDlg::Inform(const QString& text) {
+void CMainDlg::inform(const QString& text) {
   QMessageBox box(QMessageBox::Information, QString::fromLatin1(kTitle), text, QMessageBox::Ok, this);
-  MakeRoomForTitle(box);
+  makeRoomForTitle(box);
   box.exec();
 }
 
-void CMainDlg::OnOpenImage() {
+void CMainDlg::onOpenImage() {
   const QString path = m_chooseFile ? m_chooseFile(this) : chooseImageFile(this);
   if (path.isEmpty()) return;
-  OpenImagePath(path);
+  openImage(path);
 }
 
-void CMainDlg::OpenImagePath(const QString& path) {
-  m_strImagePath = QFileInfo(path).absoluteFilePath();
-  ClearImage();
-  ShowWorkspace(OpenImageFile());
+void CMainDlg::openImage(const QString& path) {
+  m_imagePath = QFileInfo(path).absoluteFilePath();
+  clearImage();
+  showWorkspace(loadImagePath());
 }
 
-void CMainDlg::ReceiveHandOver(const QString& path) {
+void CMainDlg::receiveHandOver(const QString& path) {
   if (isMinimized()) showNormal();
   QWidget* front = QApplication::activeModalWidget();
   if (front == nullptr) front = this;
@@ -81,17 +81,17 @@ void CMainDlg::ReceiveHandOver(const QString& path) {
   const bool waiting = !m_pendingImage.isEmpty();
   m_pendingImage = path;  // the latest start's image wins
   if (waiting) return;
-  QTimer::singleShot(0, this, &CMainDlg::OpenPendingImage);
+  QTimer::singleShot(0, this, &CMainDlg::openPendingImage);
 }
 
-void CMainDlg::OpenPendingImage() {
+void CMainDlg::openPendingImage() {
   // Opened from the event loop, never inside another dialog's run: Make Image may be replacing it.
   QWidget* modal = QApplication::activeModalWidget();
   if (modal != nullptr && modal != this) {
-    QTimer::singleShot(250, this, &CMainDlg::OpenPendingImage);
+    QTimer::singleShot(250, this, &CMainDlg::openPendingImage);
     return;
   }
-  if (!m_pendingImage.isEmpty()) OpenImagePath(std::exchange(m_pendingImage, QString()));
+  if (!m_pendingImage.isEmpty()) openImage(std::exchange(m_pendingImage, QString()));
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* e) {
@@ -102,48 +102,48 @@ void CMainDlg::dropEvent(QDropEvent* e) {
   const QString path = droppedFile(e->mimeData());
   if (path.isEmpty()) return;
   e->acceptProposedAction();
-  OpenImagePath(path);
+  openImage(path);
 }
 
-void CMainDlg::ClearImage() {
-  m_image.close();
+void CMainDlg::clearImage() {
+  m_workspace.close();
   m_arrTreeItems.clear();
 }
 
-bool CMainDlg::OpenImageFile() {
+bool CMainDlg::loadImagePath() {
 #ifdef _WIN32
   // The engine takes UTF-8 paths on Windows; encodeName would give the ANSI code page there.
-  const std::string path = m_strImagePath.toUtf8().toStdString();
+  const std::string path = m_imagePath.toUtf8().toStdString();
 #else
-  const std::string path = QFile::encodeName(m_strImagePath).toStdString();
+  const std::string path = QFile::encodeName(m_imagePath).toStdString();
 #endif
   // Opening writes nothing: the stamp waits for the first Hide. An image that cannot be written
   // (a read-only file or medium) opens for browsing, with Hide turned off.
-  Error error = m_image.open(path, OpenMode::WorkUnstamped);
+  Error error = m_workspace.open(path, OpenMode::WorkUnstamped);
   QString readOnlyReason;
   if (error.kind == ErrorKind::ReadOnly || error.kind == ErrorKind::NoPermission) {
     readOnlyReason = toQString(error.reason);
-    error = m_image.open(path, OpenMode::ReadOnly);
+    error = m_workspace.open(path, OpenMode::ReadOnly);
   }
   const QString hideTip = QStringLiteral("Hide or show the selected folders.");
   m_btnHide->setEnabled(readOnlyReason.isEmpty());
   m_btnHide->setToolTip(readOnlyReason.isEmpty() ? hideTip
                                                  : QStringLiteral("This image cannot be written, so Hide is off: ") +
                                                        readOnlyReason);
-  ClearFileList();
-  ClearFolderTree();
+  clearFileList();
+  clearFolderTree();
   if (error && error.kind != ErrorKind::UnknownFormat) {
-    InsertPlaceholder();
-    Inform(toQString(error.message()));
+    insertPlaceholder();
+    inform(toQString(error.message()));
     return false;
   }
 
-  m_hRootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(m_image.volumeIdentifier())));
-  m_hRootItem->setIcon(0, m_hIconDisc);
-  m_hRootItem->setData(0, kNodeRole, -1);
+  m_rootItem = new QTreeWidgetItem(QStringList(QString::fromLatin1(m_workspace.volumeIdentifier())));
+  m_rootItem->setIcon(0, m_discIcon);
+  m_rootItem->setData(0, kNodeRole, -1);
   // Items are built apart from the view and handed over at once: one insertion, not one per folder.
   // Each folder shows the name a file manager would show, its brothers in a file manager's order.
-  const FolderTree& folders = m_image.folders();
+  const FolderTree& folders = m_workspace.folders();
   const std::vector<CFolderNode>& nodes = folders.nodes();
   m_arrTreeItems.assign(nodes.size(), nullptr);
   std::vector<QString> names(nodes.size());
@@ -153,15 +153,15 @@ bool CMainDlg::OpenImageFile() {
     const CFolderNode& node = nodes[i];
     if (node.parent < 0) {
       if (rootPending) {
-        m_hRootItem->setData(0, kNodeRole, static_cast<int>(i));
-        m_arrTreeItems[i] = m_hRootItem;
+        m_rootItem->setData(0, kNodeRole, static_cast<int>(i));
+        m_arrTreeItems[i] = m_rootItem;
         rootPending = false;
       }
       continue;
     }
-    names[i] = NamesOf(folders, static_cast<int>(i)).Shown();
+    names[i] = namesOf(folders, static_cast<int>(i)).shown();
     auto* item = new QTreeWidgetItem(QStringList(names[i]));
-    item->setIcon(0, m_hIconFolder);
+    item->setIcon(0, m_folderIcon);
     item->setData(0, kNodeRole, static_cast<int>(i));
     m_arrTreeItems[i] = item;
     const size_t parent = static_cast<size_t>(node.parent);
@@ -172,51 +172,51 @@ bool CMainDlg::OpenImageFile() {
     std::vector<int>& children = childrenOf[parent];
     if (children.empty()) continue;
     std::stable_sort(children.begin(), children.end(), [&](int a, int b) {
-      return order.Less(true, names[static_cast<size_t>(a)], true, names[static_cast<size_t>(b)]);
+      return order.less(true, names[static_cast<size_t>(a)], true, names[static_cast<size_t>(b)]);
     });
     QList<QTreeWidgetItem*> items;
     for (int child : children) items << m_arrTreeItems[static_cast<size_t>(child)];
-    (parent < nodes.size() ? m_arrTreeItems[parent] : m_hRootItem)->addChildren(items);
+    (parent < nodes.size() ? m_arrTreeItems[parent] : m_rootItem)->addChildren(items);
   }
-  m_tree->addTopLevelItem(m_hRootItem);
-  if (!folders.empty()) MarkChildren(0);  // the first level as the listing sees it: names, hidden marks
-  if (error) Inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
+  m_tree->addTopLevelItem(m_rootItem);
+  if (!folders.empty()) markChildren(0);  // the first level as the listing sees it: names, hidden marks
+  if (error) inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
   if (!readOnlyReason.isEmpty())
-    Inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + readOnlyReason);
-  for (const std::string& notice : m_image.notices()) Inform(toQString(notice));
+    inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + readOnlyReason);
+  for (const std::string& notice : m_workspace.notices()) inform(toQString(notice));
   return true;
 }
 
-void CMainDlg::ClearFolderTree() {
+void CMainDlg::clearFolderTree() {
   m_tree->clear();
-  m_hRootItem = nullptr;
+  m_rootItem = nullptr;
   m_arrTreeItems.clear();
 }
 
-void CMainDlg::OnFolderSelChanged() {
+void CMainDlg::onFolderSelChanged() {
   const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
   if (selected.isEmpty()) return;
-  ClearFileList();
+  clearFileList();
   const int folder = selected.first()->data(0, kNodeRole).toInt();
-  if (folder < 0 || !m_image.isOpen()) return;  // the placeholder, or a volume without root
+  if (folder < 0 || !m_workspace.isOpen()) return;  // the placeholder, or a volume without root
   FolderListing listing;
-  if (const Error error = m_image.listFolder(folder, listing)) {
-    Inform(toQString(error.message()));
+  if (const Error error = m_workspace.listFolder(folder, listing)) {
+    inform(toQString(error.message()));
     return;
   }
-  m_listModel->SetListing(std::move(listing), &m_image.trees());
-  FitColumns();
-  MarkChildren(folder);
+  m_listModel->setListing(std::move(listing), &m_workspace.trees());
+  fitColumns();
+  markChildren(folder);
 }
 
-void CMainDlg::MarkChildren(int folder) {
-  if (!m_image.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_arrTreeItems.size()) return;
+void CMainDlg::markChildren(int folder) {
+  if (!m_workspace.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_arrTreeItems.size()) return;
   FolderListing own;
   const FolderListing* listing = nullptr;
-  if (m_listModel->FolderIndex() == folder) {
-    listing = &m_listModel->Listing();
+  if (m_listModel->folderIndex() == folder) {
+    listing = &m_listModel->listing();
   } else {
-    if (m_image.listFolder(folder, own) && own.rows.empty()) return;  // the list says why when it is opened
+    if (m_workspace.listFolder(folder, own) && own.rows.empty()) return;  // the list says why when it is opened
     listing = &own;
   }
   QTreeWidgetItem* parent = m_arrTreeItems[static_cast<size_t>(folder)];
@@ -224,25 +224,26 @@ void CMainDlg::MarkChildren(int folder) {
   for (const EntryRow& row : listing->rows) {
     if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_arrTreeItems.size()) continue;
     QTreeWidgetItem* item = m_arrTreeItems[static_cast<size_t>(row.folderIndex)];
-    if (!item || item == m_hRootItem) continue;
+    if (!item || item == m_rootItem) continue;
     // A Rock Ridge name is found in the parent's records only, so it comes with the parent's listing.
-    const QString name = NamesOf(m_image.folders(), row.folderIndex, NamesOf(row, m_image.trees()).rockRidge).Shown();
+    const QString name =
+        namesOf(m_workspace.folders(), row.folderIndex, namesOf(row, m_workspace.trees()).rockRidge).shown();
     if (item->text(0) != name) {
       item->setText(0, name);
       renamed = true;
     }
-    item->setIcon(0, row.state == FolderState::Normal ? m_hIconFolder : m_hIconHidden);
+    item->setIcon(0, row.state == FolderState::Normal ? m_folderIcon : m_hiddenIcon);
   }
   if (!renamed || parent == nullptr) return;
   const NameOrder order;
   QList<QTreeWidgetItem*> children = parent->takeChildren();
   std::stable_sort(children.begin(), children.end(), [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-    return order.Less(true, a->text(0), true, b->text(0));
+    return order.less(true, a->text(0), true, b->text(0));
   });
   parent->addChildren(children);
 }
 
-void CMainDlg::FitColumns() {
+void CMainDlg::fitColumns() {
   // Each column as wide as its content, no narrower than its first width; a long name gets at most
   // half the list, the rest shows in its tool tip.
   QHeaderView* header = m_list->horizontalHeader();
@@ -254,16 +255,16 @@ void CMainDlg::FitColumns() {
   }
 }
 
-void CMainDlg::ClearFileList() { m_listModel->Clear(); }
+void CMainDlg::clearFileList() { m_listModel->clear(); }
 
-void CMainDlg::OnHide() {
+void CMainDlg::onHide() {
   QModelIndexList selected = m_list->selectionModel()->selectedRows();
-  if (selected.isEmpty() || !m_image.isOpen()) return;
+  if (selected.isEmpty() || !m_workspace.isOpen()) return;
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   std::vector<EntryRow*> rows;
   rows.reserve(static_cast<size_t>(selected.size()));
-  for (const QModelIndex& index : selected) rows.push_back(m_listModel->Row(index.row()));
+  for (const QModelIndex& index : selected) rows.push_back(m_listModel->entryAt(index.row()));
 
   // Many folders get a progress dialog whose Cancel stops between two folders; what was written
   // stays written and the rows show it.
@@ -282,41 +283,41 @@ void CMainDlg::OnHide() {
       return !progress->wasCanceled();
     };
   }
-  const ToggleOutcome outcome = m_image.toggle(rows, between);
+  const ToggleOutcome outcome = m_workspace.toggle(rows, between);
   progress.reset();
-  m_listModel->RowsChanged();  // the rows now hold what is on disk
-  MarkChildren(m_listModel->FolderIndex());
+  m_listModel->rowsChanged();  // the rows now hold what is on disk
+  markChildren(m_listModel->folderIndex());
   if (outcome.error.kind == ErrorKind::Replaced) {
     // The rows show a file that is gone or changed: offer the one that has the name now.
-    if (Ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
-      OpenImagePath(m_strImagePath);
+    if (ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
+      openImage(m_imagePath);
   } else if (outcome.error) {
-    Inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
+    inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
                                                        : toQString(outcome.error.message()));
   }
 }
 
-QString CMainDlg::FolderToolTip(int node) const {
-  if (!m_image.isOpen() || node < 0 || static_cast<size_t>(node) >= m_image.folders().size()) return {};
+QString CMainDlg::folderToolTip(int node) const {
+  if (!m_workspace.isOpen() || node < 0 || static_cast<size_t>(node) >= m_workspace.folders().size()) return {};
   EntryRow row;
-  if (node == 0 || m_image.folderRow(node, row)) {
+  if (node == 0 || m_workspace.folderRow(node, row)) {
     // The root has no record of its own; show its trees.
     QStringList lines;
-    for (const FolderPlace& place : m_image.folders().node(node).places)
-      lines << QString::fromLatin1(m_image.trees().label(place.tree));
+    for (const FolderPlace& place : m_workspace.folders().node(node).places)
+      lines << QString::fromLatin1(m_workspace.trees().label(place.tree));
     return lines.join(QLatin1Char('\n'));
   }
-  return EntryToolTip(row, m_image.trees());
+  return entryToolTip(row, m_workspace.trees());
 }
 
-void CMainDlg::OnSave() {
-  if (!m_image.isOpen()) return;  // nothing to close
+void CMainDlg::onSave() {
+  if (!m_workspace.isOpen()) return;  // nothing to close
   // Every change is already in the file; saving closes it.
-  m_image.close();
-  ClearFileList();
-  ClearFolderTree();
-  ShowWorkspace(false);  // no image is open any more
-  OfferToBurn();
+  m_workspace.close();
+  clearFileList();
+  clearFolderTree();
+  showWorkspace(false);  // no image is open any more
+  offerToBurn();
 }
 
 }  // namespace umbra

@@ -2,6 +2,6 @@
 
 int main(int argc, char** argv) {
   umbra::CUmbradiscApp app(argc, argv);
-  app.InitInstance();
-  return app.ExitInstance();
+  app.initInstance();
+  return app.exitInstance();
 }

@@ -143,7 +143,7 @@ int infoCommand(const std::string& image, bool json) {
   }
   const ImageTrees& trees = ws.trees();
   OutputBuffer out(stdout);
-  const auto& descriptors = ws.image().Descriptors();
+  const auto& descriptors = ws.image().descriptors();
   auto typeName = [](const VolumeDescriptorInfo& d) {
     switch (d.type) {
       case iso::kVdTypeBoot: return "boot";
@@ -163,7 +163,7 @@ int infoCommand(const std::string& image, bool json) {
       out << (i ? "," : "") << "{\"type\":" << uint64_t{descriptors[i].type} << ",\"kind\":\""
           << typeName(descriptors[i]) << "\",\"sector\":" << uint64_t{descriptors[i].sector} << '}';
     }
-    out << "],\"joliet\":" << (ws.image().HasJoliet() ? "true" : "false") << ",\"trees\":[";
+    out << "],\"joliet\":" << (ws.image().hasJoliet() ? "true" : "false") << ",\"trees\":[";
     for (int t = 0; t < trees.count(); ++t) {
       out << (t ? "," : "") << '"' << trees.reader(t).kind().id << '"';
     }
@@ -189,7 +189,7 @@ int infoCommand(const std::string& image, bool json) {
     out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
     for (const auto& d : descriptors)
       out << "\n  sector " << uint64_t{d.sector} << ": type " << uint64_t{d.type} << " (" << typeName(d) << ')';
-    out << "\nJoliet tree: " << (ws.image().HasJoliet() ? "yes" : "no") << "\nTrees:";
+    out << "\nJoliet tree: " << (ws.image().hasJoliet() ? "yes" : "no") << "\nTrees:";
     for (int t = 0; t < trees.count(); ++t) {
       out << "\n  " << trees.reader(t).kind().label;
       if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
@@ -265,7 +265,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   return kOk;
 }
 
-int hideCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
+int hideOrShowCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
   Workspace ws;
   if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
   // Every path is resolved first, then every folder judged, before anything is written.

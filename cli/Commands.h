@@ -23,6 +23,7 @@ int lsCommand(const std::string& image, const std::string& folder, bool recursiv
 int extractCommand(const std::string& image, const std::string& folder, const std::string& dest, bool force);
 // Writes one file of the image to standard output.
 int catCommand(const std::string& image, const std::string& file);
-int hideCommand(const std::string& image, const std::vector<std::string>& paths, bool hide);
+// hide true: hides the folders at paths; false: shows them again. Every path is checked before anything is written.
+int hideOrShowCommand(const std::string& image, const std::vector<std::string>& paths, bool hide);
 
 }  // namespace umbra::cli

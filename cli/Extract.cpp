@@ -173,7 +173,7 @@ class Copier {
   // Reads the entry's runs in chunks and hands them on; zeros go to `zeros`. False with reason set.
   template <typename Write, typename Zeros>
   bool copyRuns(const ContentEntry& entry, Write write, Zeros zeros, std::string& reason, bool& readFailed) {
-    const ImageFile& file = m_ws.image().File();
+    const ImageFile& file = m_ws.image().file();
     for (const DataRun& run : entry.runs) {
       if (run.zeros) {
         if (!zeros(run.length)) return false;

@@ -133,7 +133,8 @@ int main(int argc, char** argv) {
   }
   if (command == "hide" || command == "show") {
     if (operands.size() < 2) return usage((command + " takes IMAGE and at least one PATH").c_str());
-    return hideCommand(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()), command == "hide");
+    return hideOrShowCommand(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()),
+                             command == "hide");
   }
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {

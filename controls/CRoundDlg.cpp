@@ -39,12 +39,12 @@ CRoundDlg::CRoundDlg(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Widget);  // a page inside its parent, not a window of its own
   setFont(DialogUnits::templateFont());
   setAutoFillBackground(true);  // the page paints the dialog colour over the window's skin
-  BuildTemplate();
-  setMask(RoundRegion(size()));
+  buildTemplate();
+  setMask(roundRegion(size()));
   setVisible(false);
 }
 
-void CRoundDlg::BuildTemplate() {
+void CRoundDlg::buildTemplate() {
   const DialogUnits du(font());
   resize(du.size(kWidthUnits, kHeightUnits));
 
@@ -73,7 +73,7 @@ void CRoundDlg::BuildTemplate() {
   }
 }
 
-QRegion CRoundDlg::RoundRegion(const QSize& size) {
+QRegion CRoundDlg::roundRegion(const QSize& size) {
   QPainterPath path;
   path.addRoundedRect(QRectF(0, 0, size.width(), size.height()), kCornerEllipse / 2.0,
                       kCornerEllipse / 2.0);
@@ -82,7 +82,7 @@ QRegion CRoundDlg::RoundRegion(const QSize& size) {
 
 void CRoundDlg::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
-  setMask(RoundRegion(e->size()));
+  setMask(roundRegion(e->size()));
 }
 
 }  // namespace umbra

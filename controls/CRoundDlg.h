@@ -18,13 +18,13 @@ class CRoundDlg : public QDialog {
   explicit CRoundDlg(QWidget* parent = nullptr);
 
   // The clip of a page of this size: the full rectangle with rounded corners.
-  static QRegion RoundRegion(const QSize& size);
+  static QRegion roundRegion(const QSize& size);
 
  protected:
   void resizeEvent(QResizeEvent* e) override;
 
  private:
-  void BuildTemplate();
+  void buildTemplate();
 
   QPushButton* m_btnOk = nullptr;
   QPushButton* m_btnCancel = nullptr;

@@ -20,56 +20,56 @@ CSkinButton::CSkinButton(const QString& caption, QWidget* parent) : QPushButton(
   setMouseTracking(true);
   setFlat(true);
   setAutoDefault(false);
-  ReloadColours();
+  reloadColours();
 }
 
-void CSkinButton::ReloadColours() {
+void CSkinButton::reloadColours() {
   m_crFace = palette().color(QPalette::Button);
   m_crText = palette().color(QPalette::ButtonText);
 }
 
-void CSkinButton::SetButtonIcon(const QString& resource, int cx, int cy) {
+void CSkinButton::setButtonIcon(const QString& resource, int cx, int cy) {
   m_icon = QIcon();
-  m_cxIcon = 0;
-  m_cyIcon = 0;
+  m_iconWidth = 0;
+  m_iconHeight = 0;
   QIcon icon(resource);
   if (!icon.isNull() && !icon.pixmap(QSize(cx, cy)).isNull()) {
     m_icon = icon;
-    m_cxIcon = cx;
-    m_cyIcon = cy;
+    m_iconWidth = cx;
+    m_iconHeight = cy;
   }
   update();
 }
 
-void CSkinButton::SetTipText(const QString& text, bool on) {
+void CSkinButton::setTipText(const QString& text, bool on) {
   if (text.isNull()) return;
-  if (!m_bTipAdded) {
-    m_rcTip = rect();
-    m_bTipAdded = true;
+  if (!m_tipAdded) {
+    m_tipRect = rect();
+    m_tipAdded = true;
   }
-  m_strTip = text;
-  m_bTipOn = on;
+  m_tip = text;
+  m_tipOn = on;
   if (!on) QToolTip::hideText();
 }
 
-void CSkinButton::UseParentBackground(bool repaint) {
-  m_bTransparent = true;
-  DropBackground();
+void CSkinButton::useParentBackground(bool repaint) {
+  m_transparent = true;
+  dropBackground();
   if (repaint) update();
 }
 
-void CSkinButton::CaptureBackground(const QPixmap& parentSurface) {
-  if (!m_bTransparent || parentSurface.isNull()) return;
-  DropBackground();
+void CSkinButton::captureBackground(const QPixmap& parentSurface) {
+  if (!m_transparent || parentSurface.isNull()) return;
+  dropBackground();
   const qreal ratio = parentSurface.devicePixelRatio();
   const QRect source(pos() * ratio, size() * ratio);
   m_back = parentSurface.copy(source);
   m_back.setDevicePixelRatio(ratio);
 }
 
-void CSkinButton::DropBackground() { m_back = QPixmap(); }
+void CSkinButton::dropBackground() { m_back = QPixmap(); }
 
-const QPixmap& CSkinButton::ParentBackground() {
+const QPixmap& CSkinButton::parentBackground() {
   QWidget* parent = parentWidget();
   if (m_back.isNull() && parent) {
     // The parent alone, without its children: what shows under the button is the parent's skin.
@@ -86,11 +86,11 @@ const QPixmap& CSkinButton::ParentBackground() {
 bool CSkinButton::event(QEvent* e) {
   if (e->type() == QEvent::ToolTip) {
     auto* help = static_cast<QHelpEvent*>(e);
-    if (m_bTipOn && !m_strTip.isEmpty() && m_rcTip.contains(help->pos())) {
+    if (m_tipOn && !m_tip.isEmpty() && m_tipRect.contains(help->pos())) {
       // The tip label pads its text on both sides; the wrapped lines leave room for that.
       const int padding = 2 * (1 + style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth, nullptr, this));
-      QToolTip::showText(help->globalPos(), wrapTipText(m_strTip, QToolTip::font(), kTipMaxWidth - padding),
-                         this, m_rcTip);
+      QToolTip::showText(help->globalPos(), wrapTipText(m_tip, QToolTip::font(), kTipMaxWidth - padding), this,
+                         m_tipRect);
     } else {
       QToolTip::hideText();
       e->ignore();
@@ -102,36 +102,36 @@ bool CSkinButton::event(QEvent* e) {
 
 void CSkinButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  m_bPressed = isDown();
+  m_pressed = isDown();
   const QRect item = rect();
-  if (m_bTransparent) {
-    painter.drawPixmap(0, 0, ParentBackground());
+  if (m_transparent) {
+    painter.drawPixmap(0, 0, parentBackground());
   } else {
-    PaintBackground(painter, item);
+    paintBackground(painter, item);
   }
-  PaintFrame(painter, item);
+  paintFrame(painter, item);
   QRect caption = item;
-  if (!m_icon.isNull()) PaintIcon(painter, item, caption);
-  if (!text().isEmpty()) PaintCaption(painter, caption);
+  if (!m_icon.isNull()) paintIcon(painter, item, caption);
+  if (!text().isEmpty()) paintCaption(painter, caption);
   // The keyboard's place, once the keyboard has moved it: a dotted rectangle in the caption's colour.
-  if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) PaintFocus(painter, item);
+  if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) paintFocus(painter, item);
 }
 
-void CSkinButton::PaintFocus(QPainter& painter, const QRect& item) {
+void CSkinButton::paintFocus(QPainter& painter, const QRect& item) {
   QPen pen(m_crText, 1, Qt::DotLine);
   painter.setPen(pen);
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(item.adjusted(kFocusInset, kFocusInset, -kFocusInset - 1, -kFocusInset - 1));
 }
 
-void CSkinButton::PaintBackground(QPainter& painter, const QRect& item) { painter.fillRect(item, m_crFace); }
+void CSkinButton::paintBackground(QPainter& painter, const QRect& item) { painter.fillRect(item, m_crFace); }
 
-void CSkinButton::PaintFrame(QPainter& painter, const QRect& item) {
-  if (!m_bPressed && !m_bHover) return;
+void CSkinButton::paintFrame(QPainter& painter, const QRect& item) {
+  if (!m_pressed && !m_hover) return;
   const QColor light = palette().color(QPalette::Light);
   const QColor dark = palette().color(QPalette::Dark);
-  const QColor topLeft = m_bPressed ? dark : light;
-  const QColor bottomRight = m_bPressed ? light : dark;
+  const QColor topLeft = m_pressed ? dark : light;
+  const QColor bottomRight = m_pressed ? light : dark;
   const int x = item.x(), y = item.y(), w = item.width(), h = item.height();
   painter.fillRect(QRect(x, y, w - 1, 1), topLeft);
   painter.fillRect(QRect(x, y, 1, h - 1), topLeft);
@@ -139,21 +139,21 @@ void CSkinButton::PaintFrame(QPainter& painter, const QRect& item) {
   painter.fillRect(QRect(x, y + h - 1, w, 1), bottomRight);
 }
 
-void CSkinButton::PaintIcon(QPainter& painter, const QRect& item, QRect& caption) {
+void CSkinButton::paintIcon(QPainter& painter, const QRect& item, QRect& caption) {
   int left;
   if (!text().isEmpty()) {
     left = item.left() + kIconMargin;
-    caption.setLeft(caption.left() + m_cxIcon + kIconMargin);
+    caption.setLeft(caption.left() + m_iconWidth + kIconMargin);
   } else {
-    left = item.left() + (item.width() - m_cxIcon) / 2;
+    left = item.left() + (item.width() - m_iconWidth) / 2;
   }
-  QRect image(left, item.top() + (item.height() - m_cyIcon) / 2, m_cxIcon, m_cyIcon);
-  if (m_bPressed) image.translate(kPressedShift, kPressedShift);
+  QRect image(left, item.top() + (item.height() - m_iconHeight) / 2, m_iconWidth, m_iconHeight);
+  if (m_pressed) image.translate(kPressedShift, kPressedShift);
   painter.drawPixmap(image, m_icon.pixmap(image.size(), devicePixelRatioF()));
 }
 
-void CSkinButton::PaintCaption(QPainter& painter, QRect caption) {
-  if (m_bPressed) caption.translate(kPressedShift, kPressedShift);
+void CSkinButton::paintCaption(QPainter& painter, QRect caption) {
+  if (m_pressed) caption.translate(kPressedShift, kPressedShift);
   const QRect bounds = caption;
   constexpr int kFlags = Qt::TextWordWrap | Qt::AlignHCenter | Qt::TextShowMnemonic;
   const QSize block =
@@ -168,19 +168,19 @@ void CSkinButton::TrackHover(const QPoint& pos, Qt::MouseButtons buttons) {
   // The widget under the pointer, not just the rectangle: a sibling may lie over the button.
   QWidget* top = window();
   const bool over = rect().contains(pos) && top->childAt(mapTo(top, pos)) == this;
-  if ((buttons & Qt::LeftButton) && !m_bHover) return;  // a drag begun elsewhere raises no frame
+  if ((buttons & Qt::LeftButton) && !m_hover) return;  // a drag begun elsewhere raises no frame
   if (!over) {
-    EndHover();
+    endHover();
     return;
   }
-  if (m_bHover) return;
-  m_bHover = true;
+  if (m_hover) return;
+  m_hover = true;
   update();
 }
 
-void CSkinButton::EndHover() {
-  if (!m_bHover) return;
-  m_bHover = false;
+void CSkinButton::endHover() {
+  if (!m_hover) return;
+  m_hover = false;
   update();
 }
 
@@ -191,7 +191,7 @@ void CSkinButton::enterEvent(QEnterEvent* e) {
 
 void CSkinButton::leaveEvent(QEvent* e) {
   QPushButton::leaveEvent(e);
-  EndHover();
+  endHover();
 }
 
 void CSkinButton::mouseMoveEvent(QMouseEvent* e) {
@@ -241,19 +241,19 @@ void CSkinButton::keyReleaseEvent(QKeyEvent* e) {
 
 void CSkinButton::focusOutEvent(QFocusEvent* e) {
   QPushButton::focusOutEvent(e);
-  EndHover();
+  endHover();
 }
 
 void CSkinButton::hideEvent(QHideEvent* e) {
   QPushButton::hideEvent(e);
-  EndHover();
+  endHover();
 }
 
 void CSkinButton::changeEvent(QEvent* e) {
   QPushButton::changeEvent(e);
   if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) {
-    DropBackground();
-    ReloadColours();
+    dropBackground();
+    reloadColours();
     update();
   }
 }

@@ -28,21 +28,21 @@ class CSkinButton : public QPushButton {
   explicit CSkinButton(const QString& caption, QWidget* parent = nullptr);
 
   // Loads the icon at cx x cy pixels; a resource that does not load leaves the button without icon.
-  void SetButtonIcon(const QString& resource, int cx, int cy);
+  void setButtonIcon(const QString& resource, int cx, int cy);
   // Sets the tool tip text and switches the tool tip on or off; a null text does nothing. The tip
   // answers within the button's rectangle as it was at the first call.
-  void SetTipText(const QString& text, bool on);
+  void setTipText(const QString& text, bool on);
   // Draws the parent's pixels behind the button instead of a solid face; drops any cached copy.
-  void UseParentBackground(bool repaint);
+  void useParentBackground(bool repaint);
   // Takes the pixels under the button from a freshly painted copy of the parent (in the parent's
   // coordinates). Does nothing unless the parent's background is in use.
-  void CaptureBackground(const QPixmap& parentSurface);
+  void captureBackground(const QPixmap& parentSurface);
 
-  QString TipText() const { return m_strTip; }
-  bool IsTipOn() const { return m_bTipOn; }
-  bool IsHover() const { return m_bHover; }
-  bool HasCachedBackground() const { return !m_back.isNull(); }
-  QSize IconSize() const { return {m_cxIcon, m_cyIcon}; }
+  QString tipText() const { return m_tip; }
+  bool isTipOn() const { return m_tipOn; }
+  bool isHover() const { return m_hover; }
+  bool hasCachedBackground() const { return !m_back.isNull(); }
+  QSize drawnIconSize() const { return {m_iconWidth, m_iconHeight}; }
 
  protected:
   bool event(QEvent* e) override;
@@ -57,30 +57,30 @@ class CSkinButton : public QPushButton {
   void hideEvent(QHideEvent* e) override;
   void changeEvent(QEvent* e) override;
 
-  virtual void PaintBackground(QPainter& painter, const QRect& item);
-  virtual void PaintFrame(QPainter& painter, const QRect& item);
-  virtual void PaintIcon(QPainter& painter, const QRect& item, QRect& caption);
-  virtual void PaintCaption(QPainter& painter, QRect caption);
-  void PaintFocus(QPainter& painter, const QRect& item);
+  virtual void paintBackground(QPainter& painter, const QRect& item);
+  virtual void paintFrame(QPainter& painter, const QRect& item);
+  virtual void paintIcon(QPainter& painter, const QRect& item, QRect& caption);
+  virtual void paintCaption(QPainter& painter, QRect caption);
+  void paintFocus(QPainter& painter, const QRect& item);
 
  private:
   void TrackHover(const QPoint& pos, Qt::MouseButtons buttons);
-  void EndHover();
-  void DropBackground();
-  void ReloadColours();
-  const QPixmap& ParentBackground();
+  void endHover();
+  void dropBackground();
+  void reloadColours();
+  const QPixmap& parentBackground();
 
-  bool m_bHover = false;
-  bool m_bPressed = false;
-  bool m_bTransparent = false;
+  bool m_hover = false;
+  bool m_pressed = false;
+  bool m_transparent = false;
   QPixmap m_back;  // the parent's pixels under the button
   QIcon m_icon;
-  int m_cxIcon = 0;
-  int m_cyIcon = 0;
-  QString m_strTip;
-  bool m_bTipOn = false;
-  bool m_bTipAdded = false;
-  QRect m_rcTip;
+  int m_iconWidth = 0;
+  int m_iconHeight = 0;
+  QString m_tip;
+  bool m_tipOn = false;
+  bool m_tipAdded = false;
+  QRect m_tipRect;
   QColor m_crText;
   QColor m_crFace;
 };

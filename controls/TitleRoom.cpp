@@ -12,16 +12,16 @@ namespace {
 constexpr int kFrameRoom = 160;  // the frame's icon and its three buttons, with their margins
 }
 
-int TitleRoomWidth(const QMessageBox& box) {
+int titleRoomWidth(const QMessageBox& box) {
   const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
   return metrics.horizontalAdvance(box.windowTitle()) + kFrameRoom;
 }
 
-void MakeRoomForTitle(QMessageBox& box) {
+void makeRoomForTitle(QMessageBox& box) {
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (grid == nullptr) return;
-  grid->addItem(new QSpacerItem(TitleRoomWidth(box), 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
-                grid->rowCount(), 0, 1, grid->columnCount());
+  grid->addItem(new QSpacerItem(titleRoomWidth(box), 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                0, 1, grid->columnCount());
 }
 
 }  // namespace umbra

@@ -6,8 +6,8 @@ class QMessageBox;
 namespace umbra {
 
 // Widens the box so that its caption shows whole beside the frame's icon and buttons.
-void MakeRoomForTitle(QMessageBox& box);
+void makeRoomForTitle(QMessageBox& box);
 // The width a box needs for its caption.
-int TitleRoomWidth(const QMessageBox& box);
+int titleRoomWidth(const QMessageBox& box);
 
 }  // namespace umbra

@@ -10,7 +10,7 @@ namespace {
 Error findIso9660(const CIsoImage& image, std::unique_ptr<TreeReader>& out) { return IsoTreeReader::open(image, false, out); }
 Error findJoliet(const CIsoImage& image, std::unique_ptr<TreeReader>& out) { return IsoTreeReader::open(image, true, out); }
 Error findUdf(const CIsoImage& image, std::unique_ptr<TreeReader>& out) {
-  out = findUdfTree(image.File());  // a damaged UDF tree says so through its reader's problem()
+  out = findUdfTree(image.file());  // a damaged UDF tree says so through its reader's problem()
   return {};
 }
 

@@ -23,11 +23,11 @@ std::string joined(const std::vector<std::string>& items) {
 
 Error Workspace::open(const std::string& path, OpenMode mode) {
   close();
-  if (Error e = m_image.OpenImage(path, mode == OpenMode::ReadOnly ? ImageFile::Mode::ReadOnly : ImageFile::Mode::ReadWrite))
+  if (Error e = m_image.open(path, mode == OpenMode::ReadOnly ? ImageFile::Mode::ReadOnly : ImageFile::Mode::ReadWrite))
     return e;
   m_path = path;
   if (mode == OpenMode::Work)
-    if (Error e = stamp(); e || (m_unsynced && !m_image.File().sync())) {
+    if (Error e = stamp(); e || (m_unsynced && !m_image.file().sync())) {
       close();
       return e ? e : makeError(ErrorKind::Io, path, "Cannot write to the image: " + ImageFile::lastErrorText());
     }
@@ -47,12 +47,12 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
       tree.problem = e.reason;
     m_trees.list.push_back(std::move(tree));
   }
-  if (std::string notice = appleTreeNotice(m_image.File()); !notice.empty()) m_notices.push_back(std::move(notice));
+  if (std::string notice = appleTreeNotice(m_image.file()); !notice.empty()) m_notices.push_back(std::move(notice));
   if (m_trees.list.empty() || (result && (result.kind != ErrorKind::UnknownFormat || m_trees.foldersOf(0).empty()))) {
     close();
     return result ? result : makeError(ErrorKind::UnknownFormat, path, kUnknownFormatMessage);
   }
-  m_tree.build(m_image.File(), m_trees);
+  m_tree.build(m_image.file(), m_trees);
   return result;  // an unknown format keeps the image open with the tree built so far
 }
 
@@ -61,7 +61,7 @@ void Workspace::close() {
   m_notices.clear();
   m_tree.clear();
   m_trees.clear();
-  m_image.CloseImage();
+  m_image.close();
   m_path.clear();
   m_unsynced = false;
   m_stampPending = false;
@@ -84,12 +84,12 @@ Error replacedError(const std::string& path, const std::string& why) {
 
 Error Workspace::checkSameFile() const {
   std::string why;
-  if (!m_image.File().stillNamedBy(m_path, why)) return replacedError(m_path, why);
+  if (!m_image.file().stillNamedBy(m_path, why)) return replacedError(m_path, why);
   return {};
 }
 
 Error Workspace::checkRowBytes(const EntryRow& row, bool hidden) const {
-  const ImageFile& file = m_image.File();
+  const ImageFile& file = m_image.file();
   std::vector<BytePatch> plan;
   for (const EntryRecord& record : row.records) {
     plan.clear();
@@ -109,14 +109,14 @@ Error Workspace::checkRowBytes(const EntryRow& row, bool hidden) const {
 }
 
 Error Workspace::stamp() {
-  if (Error e = m_image.ReadPrimaryDescriptor(true)) return e;
+  if (Error e = m_image.stampPrimaryDescriptor()) return e;
   m_unsynced = true;
   return {};
 }
 
 std::string Workspace::volumeIdentifier() const {
   if (!isOpen()) return {};
-  const char* id = reinterpret_cast<const char*>(m_image.PrimaryDescriptor() + kVdVolumeId);
+  const char* id = reinterpret_cast<const char*>(m_image.primaryDescriptor() + kVdVolumeId);
   return std::string(id, strnlen(id, kVdVolumeIdLength));
 }
 
@@ -177,9 +177,9 @@ Error Workspace::checkRow(const EntryRow& row) const {
                           " tree could not be found; nothing was written.");
   for (const EntryRecord& record : row.records) {
     HiddenMark mark;
-    if (Error e = m_trees.reader(record.tree).readHidden(m_image.File(), record.offset, mark)) return e;
+    if (Error e = m_trees.reader(record.tree).readHidden(m_image.file(), record.offset, mark)) return e;
   }
-  if (const int other = FolderPairing::treeWithOtherFiles(m_image.File(), m_trees, node); other >= 0)
+  if (const int other = FolderPairing::treeWithOtherFiles(m_image.file(), m_trees, node); other >= 0)
     return rowError(ErrorKind::Unpaired, row,
                     std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
                         " and the " + m_trees.label(other) +
@@ -189,7 +189,7 @@ Error Workspace::checkRow(const EntryRow& row) const {
 
 Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
   m_pathListings.clear();  // their rows' marks change now
-  ImageFile& file = m_image.File();
+  ImageFile& file = m_image.file();
   std::vector<BytePatch> undo, plan;
   restored = true;
   auto putBack = [&] {
@@ -229,7 +229,7 @@ Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& res
 
 Error Workspace::finish(ToggleOutcome& outcome) {
   if (!m_unsynced) return {};
-  if (m_image.File().sync()) {
+  if (m_image.file().sync()) {
     m_unsynced = false;
     return {};
   }
@@ -334,7 +334,7 @@ Error Workspace::listContent(int tree, int treeFolder, std::vector<ContentEntry>
   if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
   if (tree < 0 || tree >= m_trees.count() || !m_trees.usable(tree))
     return makeError(ErrorKind::PathNotFound, m_path, "No such tree.");
-  Error e = m_trees.reader(tree).listContent(m_image.File(), treeFolder, out);
+  Error e = m_trees.reader(tree).listContent(m_image.file(), treeFolder, out);
   if (e && e.path.empty()) e.path = m_path;
   return e;
 }

@@ -44,7 +44,7 @@ class Workspace {
   void close();
   // Writes the application stamp into the primary volume descriptor.
   Error stamp();
-  bool isOpen() const { return m_image.IsOpen(); }
+  bool isOpen() const { return m_image.isOpen(); }
   const std::string& path() const { return m_path; }
 
   const FolderTree& folders() const { return m_tree; }
@@ -105,7 +105,7 @@ class Workspace {
   bool m_unsynced = false;       // written since the last sync
   bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
   Error stampIfPending();
-  mutable FolderReader m_reader{m_image.File(), m_tree};
+  mutable FolderReader m_reader{m_image.file(), m_tree};
   // Listings made to resolve paths, kept until the next write: the paths of one command, and the
   // window's look-ups on one image, list each parent folder once.
   struct PathListing {

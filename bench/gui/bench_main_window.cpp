@@ -74,14 +74,14 @@ Images* images() {
 void BM_OpenTwentyThousandFolders(benchmark::State& state) {
   umbra::CMainDlg dlg;
   dlg.show();
-  dlg.SetFileChooser([](QWidget*) { return images()->manyFolders; });
+  dlg.setFileChooser([](QWidget*) { return images()->manyFolders; });
   QApplication::processEvents();
   for (auto _ : state) {
-    dlg.OnOpenImage();
+    dlg.onOpenImage();
     dlg.repaint();
     QApplication::processEvents();
   }
-  state.counters["folders"] = static_cast<double>(dlg.GetWorkspace().folders().size());
+  state.counters["folders"] = static_cast<double>(dlg.workspace().folders().size());
 }
 BENCHMARK(BM_OpenTwentyThousandFolders)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -89,9 +89,9 @@ BENCHMARK(BM_OpenTwentyThousandFolders)->Unit(benchmark::kMillisecond)->UseRealT
 void BM_ListTenThousandEntries(benchmark::State& state) {
   umbra::CMainDlg dlg;
   dlg.show();
-  dlg.SetFileChooser([](QWidget*) { return images()->bigFolder; });
-  dlg.OnOpenImage();
-  QTreeWidgetItem* root = dlg.Tree()->topLevelItem(0);
+  dlg.setFileChooser([](QWidget*) { return images()->bigFolder; });
+  dlg.onOpenImage();
+  QTreeWidgetItem* root = dlg.tree()->topLevelItem(0);
   QTreeWidgetItem* many = root ? root->child(0) : nullptr;
   if (!many) {
     state.SkipWithError("the image has no folder MANY");
@@ -100,14 +100,14 @@ void BM_ListTenThousandEntries(benchmark::State& state) {
   QApplication::processEvents();
   for (auto _ : state) {
     state.PauseTiming();
-    dlg.Tree()->setCurrentItem(root);  // a small folder between the measured selections
+    dlg.tree()->setCurrentItem(root);  // a small folder between the measured selections
     QApplication::processEvents();
     state.ResumeTiming();
-    dlg.Tree()->setCurrentItem(many);
-    dlg.List()->repaint();
+    dlg.tree()->setCurrentItem(many);
+    dlg.list()->repaint();
     QApplication::processEvents();
   }
-  state.counters["rows"] = dlg.ListModel()->rowCount();
+  state.counters["rows"] = dlg.listModel()->rowCount();
 }
 BENCHMARK(BM_ListTenThousandEntries)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -12,21 +12,21 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = app.arguments();
   if (args.size() != 2 && args.size() != 4) return 2;
-  umbra::CUmbradiscApp::SetDialogColours(app);
+  umbra::CUmbradiscApp::setDialogColours(app);
   umbra::CMainDlg dlg;
   dlg.show();
   QApplication::processEvents();
   if (!dlg.grab().save(args[1])) return 1;
   if (args.size() == 4) {
-    dlg.SetFileChooser([&](QWidget*) { return args[2]; });
-    dlg.OnOpenImage();
-    QTreeWidget* tree = dlg.Tree();
+    dlg.setFileChooser([&](QWidget*) { return args[2]; });
+    dlg.onOpenImage();
+    QTreeWidget* tree = dlg.tree();
     tree->expandAll();
     QTreeWidgetItem* root = tree->topLevelItem(0);
     if (root) tree->setCurrentItem(root);
     // Hide the third row (a folder in the example image) to show the padlock.
-    dlg.List()->selectRow(2);
-    dlg.OnHide();
+    dlg.list()->selectRow(2);
+    dlg.onHide();
     QApplication::processEvents();
     if (!dlg.grab().save(args[3])) return 1;
   }

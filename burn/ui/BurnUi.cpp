@@ -32,7 +32,7 @@ std::function<QString(QWidget*)>& installedChooser() {
 
 void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& text) {
   QMessageBox box(icon, QString::fromLatin1(kCaption), text, QMessageBox::Ok, owner);
-  umbra::MakeRoomForTitle(box);
+  umbra::makeRoomForTitle(box);
   box.exec();
 }
 
@@ -143,7 +143,7 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
   QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
                        text + QStringLiteral("\n\nErase the disc now?"), QMessageBox::Yes | QMessageBox::No, owner);
   question.setDefaultButton(QMessageBox::No);
-  umbra::MakeRoomForTitle(question);
+  umbra::makeRoomForTitle(question);
   if (question.exec() == QMessageBox::Yes) eraseDisc(owner, burner);
   return burned;
 }

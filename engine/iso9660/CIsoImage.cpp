@@ -44,18 +44,18 @@ bool DirectoryWalk::next(DirRecord& out) {
   return false;
 }
 
-Error CIsoImage::OpenImage(const std::string& path, ImageFile::Mode mode) {
-  CloseImage();
+Error CIsoImage::open(const std::string& path, ImageFile::Mode mode) {
+  close();
   m_path = path;
   if (Error e = m_file.open(path, mode)) return e;
   if (Error e = scanDescriptors()) {
-    CloseImage();
+    close();
     return e;
   }
   return {};
 }
 
-void CIsoImage::CloseImage() {
+void CIsoImage::close() {
   m_file.close();
   m_descriptors.clear();
   m_primarySector = 0;
@@ -102,10 +102,9 @@ Error CIsoImage::scanDescriptors() {
   return {};
 }
 
-Error CIsoImage::ReadPrimaryDescriptor(bool stamp) {
-  if (!IsOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
-  if (!stamp) return {};
-  if (!IsWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
+Error CIsoImage::stampPrimaryDescriptor() {
+  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
   // Only the two identifier fields change: the preparer is cleared, the application gets the stamp.
   uint8_t fields[2 * kVdIdFieldLength] = {};
   std::memcpy(fields + (kVdApplicationId - kVdDataPreparerId), kApplicationStamp, sizeof kApplicationStamp);

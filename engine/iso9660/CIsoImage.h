@@ -68,27 +68,28 @@ class CIsoImage {
   CIsoImage() = default;
   CIsoImage(const CIsoImage&) = delete;
   CIsoImage& operator=(const CIsoImage&) = delete;
-  virtual ~CIsoImage() { CloseImage(); }
+  virtual ~CIsoImage() { close(); }
 
   // Opens the file (read-write with a write lock, or read-only) and finds the volume descriptors.
-  Error OpenImage(const std::string& path, ImageFile::Mode mode);
-  void CloseImage();
-  bool IsOpen() const { return m_file.isOpen(); }
-  bool IsWritable() const { return m_file.isWritable(); }
-  uint64_t FileSize() const { return m_file.size(); }
-  const std::string& Path() const { return m_path; }
+  Error open(const std::string& path, ImageFile::Mode mode);
+  void close();
+  bool isOpen() const { return m_file.isOpen(); }
+  bool isWritable() const { return m_file.isWritable(); }
+  uint64_t fileSize() const { return m_file.size(); }
+  const std::string& path() const { return m_path; }
   // The open file, for the tree readers and the writer.
-  const ImageFile& File() const { return m_file; }
-  ImageFile& File() { return m_file; }
+  const ImageFile& file() const { return m_file; }
+  ImageFile& file() { return m_file; }
 
-  // The primary descriptor found by the scan. With stamp, its identifiers are rewritten with
-  // the application stamp in place (a working open does this).
-  Error ReadPrimaryDescriptor(bool stamp);
-  const uint8_t* PrimaryDescriptor() const { return m_primaryVd.data(); }
+  // Rewrites the primary descriptor's two identifiers in place: the preparer is cleared, the
+  // application gets our stamp (a working open does this before its first write).
+  Error stampPrimaryDescriptor();
+  // The primary descriptor found by the scan, as it now stands.
+  const uint8_t* primaryDescriptor() const { return m_primaryVd.data(); }
   // The Joliet supplementary descriptor found by the scan; false when the image has none.
-  bool HasJoliet() const { return m_jolietSector != 0; }
-  const uint8_t* JolietDescriptor() const { return m_jolietVd.data(); }
-  const std::vector<VolumeDescriptorInfo>& Descriptors() const { return m_descriptors; }
+  bool hasJoliet() const { return m_jolietSector != 0; }
+  const uint8_t* jolietDescriptor() const { return m_jolietVd.data(); }
+  const std::vector<VolumeDescriptorInfo>& descriptors() const { return m_descriptors; }
 
  private:
   Error scanDescriptors();

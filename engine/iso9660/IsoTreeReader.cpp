@@ -14,8 +14,8 @@ using namespace iso;
 const TreeKind IsoTreeReader::kIso9660{"iso9660", "ISO 9660"};
 const TreeKind IsoTreeReader::kJoliet{"joliet", "Joliet"};
 
-IsoTreeReader::IsoTreeReader(const CIsoImage& image, bool joliet) : m_path(image.Path()), m_joliet(joliet) {
-  const uint8_t* vd = joliet ? image.JolietDescriptor() : image.PrimaryDescriptor();
+IsoTreeReader::IsoTreeReader(const CIsoImage& image, bool joliet) : m_path(image.path()), m_joliet(joliet) {
+  const uint8_t* vd = joliet ? image.jolietDescriptor() : image.primaryDescriptor();
   m_pathTableSize = readLe32(vd + kVdPathTableSize);
   m_pathTableSector = readLe32(vd + kVdPathTableL);
   m_escape = vd[kVdEscapeSequences + 2];
@@ -34,9 +34,9 @@ std::string IsoTreeReader::nameOf(std::string_view identifier) const {
 
 Error IsoTreeReader::open(const CIsoImage& image, bool joliet, std::unique_ptr<TreeReader>& out) {
   out.reset();
-  if (joliet && !image.HasJoliet()) return {};
+  if (joliet && !image.hasJoliet()) return {};
   std::unique_ptr<IsoTreeReader> reader(new IsoTreeReader(image, joliet));
-  Error e = reader->readFolders(image.File());
+  Error e = reader->readFolders(image.file());
   out = std::move(reader);
   return e;
 }

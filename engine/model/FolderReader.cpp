@@ -8,7 +8,7 @@
 
 namespace umbra {
 
-FolderState stateOf(const EntryOffsets& records) {
+FolderState stateOf(const EntryRecords& records) {
   size_t hidden = 0, clear = 0;
   for (const EntryRecord& r : records) {
     hidden += r.mark == HiddenMark::Hidden ? 1 : 0;

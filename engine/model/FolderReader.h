@@ -28,7 +28,7 @@ struct EntryRecord {
   std::string originalName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
 };
 // Where an entry's records stand, in tree order, one element per stored copy.
-using EntryOffsets = std::vector<EntryRecord>;
+using EntryRecords = std::vector<EntryRecord>;
 
 // One entry of a listed folder (a row of the file list).
 struct EntryRow {
@@ -39,7 +39,7 @@ struct EntryRow {
   FolderState state = FolderState::Normal;
   uint64_t size = 0;      // Data Length
   EntryDate date;
-  EntryOffsets records;
+  EntryRecords records;
 
   bool hidden() const { return state == FolderState::Hidden; }
   const EntryRecord* recordIn(int tree) const;
@@ -47,7 +47,7 @@ struct EntryRow {
 };
 
 // State from the records' marks.
-FolderState stateOf(const EntryOffsets& records);
+FolderState stateOf(const EntryRecords& records);
 
 struct FolderListing {
   int folderIndex = -1;

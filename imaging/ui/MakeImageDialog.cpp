@@ -65,10 +65,10 @@ MakeImageDialog::MakeImageDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_time(QDateTime::currentSecsSinceEpoch()),
       m_programFolder(QCoreApplication::applicationDirPath()),
-      m_hIcon(QApplication::windowIcon()),
+      m_icon(QApplication::windowIcon()),
       m_timeOfDay(QDateTime::fromSecsSinceEpoch(m_time).time()) {
   setWindowTitle(kCaption);
-  setWindowIcon(m_hIcon);
+  setWindowIcon(m_icon);
   setFont(QFont(QStringLiteral("Arial"), 8));
   createControls();
   exchangeValues(false);
@@ -281,7 +281,7 @@ ImageMakerResult MakeImageDialog::runImageMaker(const ImageMakerParams& params) 
 void MakeImageDialog::showResult(const QString& message, const QString& detail) {
   QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
   box.setInformativeText(detail);
-  umbra::MakeRoomForTitle(box);
+  umbra::makeRoomForTitle(box);
   box.exec();
 }
 

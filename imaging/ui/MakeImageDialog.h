@@ -63,7 +63,7 @@ class MakeImageDialog : public QDialog {
   QString m_sourceFolder;
   QString m_targetFile;
   QString m_programFolder;
-  QIcon m_hIcon;
+  QIcon m_icon;
   QString m_makerError;  // the maker's own line about its last failed run
   std::function<void(const QString&)> m_beforeMaking;
   QTime m_timeOfDay;  // the picker edits the date; the time of day stays the construction's

@@ -107,8 +107,8 @@ class TestCommands : public QObject {
     connect(&m_modalWatcher, &QTimer::timeout, this, [this] {
       QWidget* modal = QApplication::activeModalWidget();
       if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        m_boxes.append({box->windowTitle(), box->text(), box->informativeText(),
-                        box->width() >= umbra::TitleRoomWidth(*box)});
+        m_boxes.append(
+            {box->windowTitle(), box->text(), box->informativeText(), box->width() >= umbra::titleRoomWidth(*box)});
         QAbstractButton* button = box->button(m_answer);
         if (!button) button = box->buttons().value(0);
         QTest::mouseClick(button, Qt::LeftButton);
@@ -142,13 +142,13 @@ class TestCommands : public QObject {
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("MADEVOL"), source, target);
     m_answer = QMessageBox::Yes;
     click("makeImage");
-    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->GetWorkspace().isOpen(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->workspace().isOpen(), 30000);
     QVERIFY(QFile::exists(target));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
     QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
-    QCOMPARE(m_dlg->ImagePath(), target);
-    QTreeWidget* tree = m_dlg->Tree();
+    QCOMPARE(m_dlg->imagePath(), target);
+    QTreeWidget* tree = m_dlg->tree();
     QVERIFY(tree->isVisible());
     QCOMPARE(tree->topLevelItemCount(), 1);
     QVERIFY(tree->topLevelItem(0)->text(0).startsWith(QStringLiteral("MADEVOL")));
@@ -164,8 +164,8 @@ class TestCommands : public QObject {
     click("makeImage");
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
     QVERIFY(QFile::exists(target));
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
-    QVERIFY(!m_dlg->Tree()->isVisible());
+    QVERIFY(!m_dlg->workspace().isOpen());
+    QVERIFY(!m_dlg->tree()->isVisible());
   }
 
   // Make Image onto the open image: the window lets the old file go before the maker replaces it,
@@ -183,7 +183,7 @@ class TestCommands : public QObject {
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("FIRST"), source, target);
     m_answer = QMessageBox::Yes;
     click("makeImage");
-    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->GetWorkspace().isOpen(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_dlg->workspace().isOpen(), 30000);
     m_boxes.clear();
 
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("SECOND"), source, target);
@@ -191,17 +191,17 @@ class TestCommands : public QObject {
     click("makeImage");
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
     QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
-    QTreeWidget* tree = m_dlg->Tree();
+    QTreeWidget* tree = m_dlg->tree();
     if (!openIt) {
-      QVERIFY(!m_dlg->GetWorkspace().isOpen());
+      QVERIFY(!m_dlg->workspace().isOpen());
       QVERIFY(!tree->isVisible());
-      QVERIFY(m_dlg->HowToPage()->isVisible());
+      QVERIFY(m_dlg->howToPage()->isVisible());
       return;
     }
-    QTRY_VERIFY(m_dlg->GetWorkspace().isOpen());
+    QTRY_VERIFY(m_dlg->workspace().isOpen());
     QVERIFY(tree->topLevelItem(0)->text(0).startsWith(QStringLiteral("SECOND")));
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
-    QTableView* list = m_dlg->List();
+    QTableView* list = m_dlg->list();
     int privateRow = -1;
     for (int row = 0; row < list->model()->rowCount(); ++row)
       if (list->model()->index(row, 0).data().toString().compare(QStringLiteral("Private"), Qt::CaseInsensitive) == 0)
@@ -226,8 +226,8 @@ class TestCommands : public QObject {
                  QStringLiteral("-m"), makeSource(), image});
     QVERIFY(maker.waitForFinished(30000));
     QCOMPARE(maker.exitCode(), 0);
-    m_dlg->SetImagePath(image);
-    QVERIFY(m_dlg->OpenImageFile());
+    m_dlg->setImagePath(image);
+    QVERIFY(m_dlg->loadImagePath());
     const QByteArray original = readFile(image);  // as it stands after the open
 
     const QString disc = m_dir.filePath(QStringLiteral("disc.bin"));
@@ -245,10 +245,10 @@ class TestCommands : public QObject {
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
-    QCOMPARE(m_dlg->Tree()->topLevelItemCount(), 0);
-    QVERIFY(m_dlg->HowToPage()->isVisible());  // no image open: the instructions page
-    QCOMPARE(m_dlg->ImagePath(), image);
+    QVERIFY(!m_dlg->workspace().isOpen());
+    QCOMPARE(m_dlg->tree()->topLevelItemCount(), 0);
+    QVERIFY(m_dlg->howToPage()->isVisible());  // no image open: the instructions page
+    QCOMPARE(m_dlg->imagePath(), image);
   }
 
   void burnCdCancelledLeavesTheOpenImage() {
@@ -257,13 +257,13 @@ class TestCommands : public QObject {
 #endif
     const QString image = m_dir.filePath(QStringLiteral("burn.iso"));
     QVERIFY(QFile::exists(image));
-    m_dlg->SetImagePath(image);
-    QVERIFY(m_dlg->OpenImageFile());
+    m_dlg->setImagePath(image);
+    QVERIFY(m_dlg->loadImagePath());
     setImageChooser([](QWidget*) { return QString(); });
     click("burn");
     setImageChooser({});
     QVERIFY(m_boxes.isEmpty());
-    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    QVERIFY(m_dlg->workspace().isOpen());
   }
 
   // Without the system's image maker the Make Image dialog says the image failed, with the maker's
@@ -279,7 +279,7 @@ class TestCommands : public QObject {
     QVERIFY2(m_boxes[0].detail.contains(QStringLiteral("the system's image maker (IMAPI2FS) is not available")),
              qPrintable(m_boxes[0].detail));
     QVERIFY(!QFile::exists(target));
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QVERIFY(!m_dlg->workspace().isOpen());
   }
 
   // Without the recording service Burn CD says that this system cannot burn, and asks for no image.

@@ -128,10 +128,10 @@ class TestDesktopOpen : public QObject {
     QVERIFY(!chosen.isEmpty() && !dropped.isEmpty());
 
     CMainDlg byDialog;
-    byDialog.SetFileChooser([&](QWidget*) { return chosen; });
+    byDialog.setFileChooser([&](QWidget*) { return chosen; });
     byDialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&byDialog));
-    byDialog.OnOpenImage();
+    byDialog.onOpenImage();
 
     CMainDlg byDrop;
     byDrop.show();
@@ -143,19 +143,19 @@ class TestDesktopOpen : public QObject {
     QMimeData remote;
     remote.setUrls({QUrl(QStringLiteral("https://example.invalid/disc.iso"))});
     QVERIFY(!drop(byDrop, &remote));
-    QVERIFY(byDrop.HowToPage()->isVisible());
+    QVERIFY(byDrop.howToPage()->isVisible());
     QVERIFY(!isStamped(dropped));
 
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(dropped)});
     QVERIFY(drop(byDrop, &files));
 
-    QCOMPARE(byDrop.ImagePath(), dropped);
-    QVERIFY(!byDrop.HowToPage()->isVisible());
-    QVERIFY(byDrop.Tree()->isVisible());
-    QCOMPARE(treeOf(byDrop.Tree()), treeOf(byDialog.Tree()));
-    QVERIFY(treeOf(byDrop.Tree()).value(0).startsWith(QStringLiteral("DESKTOP")));
-    QVERIFY(byDrop.GetWorkspace().isOpen());
+    QCOMPARE(byDrop.imagePath(), dropped);
+    QVERIFY(!byDrop.howToPage()->isVisible());
+    QVERIFY(byDrop.tree()->isVisible());
+    QCOMPARE(treeOf(byDrop.tree()), treeOf(byDialog.tree()));
+    QVERIFY(treeOf(byDrop.tree()).value(0).startsWith(QStringLiteral("DESKTOP")));
+    QVERIFY(byDrop.workspace().isOpen());
     QVERIFY(!isStamped(dropped));  // opening writes nothing; the stamp waits for the first Hide
   }
 
@@ -174,7 +174,7 @@ class TestDesktopOpen : public QObject {
   void theCommandLineImageArgument() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
-    QCOMPARE(CUmbradiscApp::ImageArgument(arguments), expected);
+    QCOMPARE(CUmbradiscApp::imageArgument(arguments), expected);
   }
 
   void theHelpPageBesideTheProgramComesFirstThenTheInstalledOne() {
@@ -197,9 +197,9 @@ class TestDesktopOpen : public QObject {
     };
 
     QVERIFY(write(installed));
-    QCOMPARE(CUmbradiscApp::HelpFilePath(), installed);
+    QCOMPARE(CUmbradiscApp::helpFilePath(), installed);
     QVERIFY(write(beside));
-    QCOMPARE(CUmbradiscApp::HelpFilePath(), beside);
+    QCOMPARE(CUmbradiscApp::helpFilePath(), beside);
   }
 
   // A second copy ends at once, silently; its image goes to the running copy, which opens it.

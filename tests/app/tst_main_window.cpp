@@ -43,7 +43,7 @@ class TestMainWindow : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() { umbra::CUmbradiscApp::SetDialogColours(*qApp); }
+  void initTestCase() { umbra::CUmbradiscApp::setDialogColours(*qApp); }
 
   void startState() {
     CMainDlg dlg;
@@ -51,11 +51,11 @@ class TestMainWindow : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Umbradisc"));
     QVERIFY(dlg.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(dlg.HowToPage()->isVisible());
-    QVERIFY(!dlg.Tree()->isVisible());
-    QVERIFY(!dlg.List()->isVisible());
-    QCOMPARE(dlg.Tree()->topLevelItemCount(), 1);
-    QTreeWidgetItem* placeholder = dlg.Tree()->topLevelItem(0);
+    QVERIFY(dlg.howToPage()->isVisible());
+    QVERIFY(!dlg.tree()->isVisible());
+    QVERIFY(!dlg.list()->isVisible());
+    QCOMPARE(dlg.tree()->topLevelItemCount(), 1);
+    QTreeWidgetItem* placeholder = dlg.tree()->topLevelItem(0);
     QCOMPARE(placeholder->text(0), QStringLiteral("Not selected"));
     QCOMPARE(placeholder->childCount(), 0);
     QCOMPARE(iconImage(placeholder->icon(0)), iconImage(QIcon(QStringLiteral(":/res/icons/disc_unknown.svg"))));
@@ -64,19 +64,19 @@ class TestMainWindow : public QObject {
     const QStringList headings = {QStringLiteral("Name"), QStringLiteral("Property"), QStringLiteral("Size"),
                                   QStringLiteral("Type"), QStringLiteral("Modify Time")};
     const int widths[] = {110, 55, 60, 60, 85};
-    QHeaderView* header = dlg.List()->horizontalHeader();
-    QCOMPARE(dlg.List()->model()->columnCount(), 5);
+    QHeaderView* header = dlg.list()->horizontalHeader();
+    QCOMPARE(dlg.list()->model()->columnCount(), 5);
     for (int column = 0; column < 5; ++column) {
-      QCOMPARE(dlg.List()->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
+      QCOMPARE(dlg.list()->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
       QCOMPARE(header->sectionSize(column), widths[column]);
       // Headings stand over their values: sizes on the right, the rest on the left.
-      QCOMPARE(dlg.List()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
+      QCOMPARE(dlg.list()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
                    Qt::AlignHorizontal_Mask,
                int(column == 2 ? Qt::AlignRight : Qt::AlignLeft));
     }
-    QVERIFY(dlg.List()->showGrid());
-    QCOMPARE(dlg.List()->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(dlg.List()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QVERIFY(dlg.list()->showGrid());
+    QCOMPARE(dlg.list()->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(dlg.list()->selectionMode(), QAbstractItemView::ExtendedSelection);
   }
 
   void layoutInDialogUnitsAndTabOrder() {
@@ -85,10 +85,10 @@ class TestMainWindow : public QObject {
     QCOMPARE(dlg.size(), du.size(502, 326));
     QCOMPARE(button(dlg, "openImage")->geometry(), du.rect(258, 24, 54, 29));
     QCOMPARE(button(dlg, "close")->geometry(), du.rect(482, 1, 19, 18));
-    QCOMPARE(dlg.Tree()->geometry(), du.rect(37, 85, 179, 209));
-    QCOMPARE(dlg.List()->geometry(), du.rect(220, 85, 251, 210));
-    QCOMPARE(dlg.FrameRect(), du.rect(22, 73, 457, 233));
-    QCOMPARE(dlg.HowToPage()->geometry(), dlg.FrameRect());
+    QCOMPARE(dlg.tree()->geometry(), du.rect(37, 85, 179, 209));
+    QCOMPARE(dlg.list()->geometry(), du.rect(220, 85, 251, 210));
+    QCOMPARE(dlg.frameRect(), du.rect(22, 73, 457, 233));
+    QCOMPARE(dlg.howToPage()->geometry(), dlg.frameRect());
 
     // As the window is laid out: top to bottom, left to right.
     const QStringList order = {QStringLiteral("makeImage"), QStringLiteral("openImage"), QStringLiteral("hide"),
@@ -166,7 +166,7 @@ class TestMainWindow : public QObject {
     const QImage body(QStringLiteral(":/res/skin/body.png"));
     QVERIFY(!banner.isNull() && !body.isNull());
     QImage image = shot(&dlg);
-    const QRect frame = dlg.FrameRect();
+    const QRect frame = dlg.frameRect();
     const QRgb frameColour = qRgb(204, 204, 255);
     // The page covers the frame's inside; its outer ring shows round it.
     QCOMPARE(image.pixel(frame.left() - 1, frame.center().y()), frameColour);
@@ -183,9 +183,9 @@ class TestMainWindow : public QObject {
     QVERIFY(near(image.pixel(dlg.width() - 1, dlg.height() - 1), body.pixel(body.width() - 1, body.height() - 1), 24));
 
     // With an image shown, the tree and list stand on the frame's white face.
-    dlg.ShowWorkspace(true);
+    dlg.showWorkspace(true);
     image = shot(&dlg);
-    const QRect tree = dlg.Tree()->geometry();
+    const QRect tree = dlg.tree()->geometry();
     QCOMPARE(image.pixel(tree.right() + 2, tree.center().y()), qRgb(255, 255, 255));
     QCOMPARE(image.pixel(frame.left() + 3, frame.center().y()), qRgb(255, 255, 255));
     QCOMPARE(image.pixel(frame.left(), frame.center().y()), frameColour);
@@ -228,7 +228,7 @@ class TestMainWindow : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    QMenu* menu = dlg.WindowMenu();
+    QMenu* menu = dlg.windowMenu();
 
     QTest::keyClick(&dlg, Qt::Key_Space, Qt::AltModifier);
     QTRY_VERIFY(menu->isVisible());
@@ -265,10 +265,10 @@ class TestMainWindow : public QObject {
 
   void helpOpensThePageNamedAfterTheProgram() {
     QList<QUrl> opened;
-    umbra::CUmbradiscApp::SetUrlOpener([&](const QUrl& url) { opened << url; });
+    umbra::CUmbradiscApp::setUrlOpener([&](const QUrl& url) { opened << url; });
     const QString page = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
                          QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".html");
-    QCOMPARE(umbra::CUmbradiscApp::HelpFilePath(), page);
+    QCOMPARE(umbra::CUmbradiscApp::helpFilePath(), page);
     QFile::remove(page);
 
     CMainDlg dlg;

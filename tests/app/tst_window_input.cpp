@@ -112,7 +112,7 @@ class TestWindowInput : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(m_dir.isValid());
-    umbra::CUmbradiscApp::SetDialogColours(*qApp);
+    umbra::CUmbradiscApp::setDialogColours(*qApp);
     // No settings: every start checks, against 50410, without the start-up throttle.
     qputenv("UMBRADISC_SETTINGS", QFile::encodeName(m_dir.filePath(QStringLiteral("missing.ini"))));
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
@@ -187,7 +187,7 @@ class TestWindowInput : public QObject {
         QCOMPARE(box->parentWidget(), &dlg);
         key(about, Qt::Key_Escape);
       });
-      dlg.WindowMenu()->actions().last()->trigger();  // the About box, run modally over the window
+      dlg.windowMenu()->actions().last()->trigger();  // the About box, run modally over the window
       QVERIFY(!about);
       QMessageBox* box = nullptr;
       QTRY_VERIFY((box = visibleUpdateBox()) != nullptr);
@@ -203,7 +203,7 @@ class TestWindowInput : public QObject {
   // rectangle in its caption's colour; before the keyboard is used, none shows.
   void tabShowsTheFocusOnTheSkinnedButtons() {
     CMainDlg dlg;
-    dlg.ShowWorkspace(true);
+    dlg.showWorkspace(true);
     const int result = runModally(dlg, [&] {
       QTRY_VERIFY(dlg.isVisible());
       dlg.activateWindow();
@@ -254,7 +254,7 @@ class TestWindowInput : public QObject {
     CMainDlg dlg;
     QList<QSignalSpy*> clicks;
     for (const char* name : kButtons) clicks << new QSignalSpy(button(dlg, name), &QPushButton::clicked);
-    dlg.ShowWorkspace(true);  // the tree and the list take the focus too
+    dlg.showWorkspace(true);  // the tree and the list take the focus too
 
     QStringList opened;
     const int result = runModally(dlg, [&] {
@@ -272,7 +272,7 @@ class TestWindowInput : public QObject {
       }
       QList<QWidget*> focusable;
       for (const char* name : kButtons) focusable << button(dlg, name);
-      focusable << dlg.Tree() << dlg.List();
+      focusable << dlg.tree() << dlg.list();
       QWindow* window = windowOf(&dlg);
       for (QWidget* target : focusable) {
         target->setFocus(Qt::TabFocusReason);
@@ -286,9 +286,9 @@ class TestWindowInput : public QObject {
           QTest::simulateEvent(window, false, Qt::Key_Alt, Qt::NoModifier, QString(), false);
         }
         for (QSignalSpy* spy : clicks) QVERIFY2(spy->isEmpty(), qPrintable(target->objectName()));
-        QVERIFY2(dlg.WindowMenu()->isVisible(), qPrintable(target->objectName()));
-        QTest::keyClick(windowOf(dlg.WindowMenu()), Qt::Key_Escape);
-        QTRY_VERIFY(!dlg.WindowMenu()->isVisible());
+        QVERIFY2(dlg.windowMenu()->isVisible(), qPrintable(target->objectName()));
+        QTest::keyClick(windowOf(dlg.windowMenu()), Qt::Key_Escape);
+        QTRY_VERIFY(!dlg.windowMenu()->isVisible());
         QVERIFY(dlg.isVisible());
       }
     }, &opened);
@@ -315,7 +315,7 @@ class TestWindowInput : public QObject {
     CMainDlg dlg;
     QStringList opened;
     int chooserCalls = 0;
-    dlg.SetFileChooser([&](QWidget*) {
+    dlg.setFileChooser([&](QWidget*) {
       ++chooserCalls;
       return image;
     });
@@ -323,14 +323,14 @@ class TestWindowInput : public QObject {
       QTRY_VERIFY(dlg.isVisible());
       click(button(dlg, "openImage"));
       QCOMPARE(chooserCalls, 1);
-      QTRY_VERIFY(dlg.List()->isVisible());
+      QTRY_VERIFY(dlg.list()->isVisible());
       const QByteArray before = fileBytes(image);
 
-      QTreeWidget* tree = dlg.Tree();
+      QTreeWidget* tree = dlg.tree();
       click(tree->viewport(), tree->visualItemRect(tree->topLevelItem(0)).center());
       QVERIFY(tree->hasFocus());
       key(tree, Qt::Key_Return);
-      QTableView* list = dlg.List();
+      QTableView* list = dlg.list();
       QCOMPARE(list->model()->rowCount(), 2);  // the two folders of the root
       click(list->viewport(), list->visualRect(list->model()->index(0, 1)).center());
       QVERIFY(list->hasFocus());
@@ -339,7 +339,7 @@ class TestWindowInput : public QObject {
       QCoreApplication::processEvents();
       QCOMPARE(chooserCalls, 1);
       QCOMPARE(QApplication::activeModalWidget(), &dlg);
-      QCOMPARE(dlg.ImagePath(), image);
+      QCOMPARE(dlg.imagePath(), image);
       QCOMPARE(fileBytes(image), before);
       QCOMPARE(list->model()->rowCount(), 2);
       QCOMPARE(list->selectionModel()->selectedRows().size(), 1);

@@ -135,8 +135,8 @@ class TestWorkspaceView : public QObject {
   QTimer m_boxWatcher;
   std::unique_ptr<CMainDlg> m_dlg;
 
-  QTreeWidget* tree() { return m_dlg->Tree(); }
-  QTableView* list() { return m_dlg->List(); }
+  QTreeWidget* tree() { return m_dlg->tree(); }
+  QTableView* list() { return m_dlg->list(); }
   void click(const char* buttonName) {
     QTest::mouseClick(m_dlg->findChild<umbra::CSkinButton*>(QString::fromLatin1(buttonName)), Qt::LeftButton);
   }
@@ -166,7 +166,7 @@ class TestWorkspaceView : public QObject {
     return cells;
   }
   void openThroughDialog(const QString& path) {
-    m_dlg->SetFileChooser([path](QWidget*) { return path; });
+    m_dlg->setFileChooser([path](QWidget*) { return path; });
     click("openImage");
   }
   // The primary and Joliet records of a root folder, found in the file by this test.
@@ -181,7 +181,7 @@ class TestWorkspaceView : public QObject {
 
  private slots:
   void initTestCase() {
-    umbra::CUmbradiscApp::SetDialogColours(*qApp);
+    umbra::CUmbradiscApp::setDialogColours(*qApp);
     const QString source = m_dir.filePath(QStringLiteral("source"));
     QDir(source).mkpath(QStringLiteral("Alpha"));
     QDir(source).mkpath(QStringLiteral("beta"));
@@ -229,7 +229,7 @@ class TestWorkspaceView : public QObject {
   void openShowsFoldersByTheirNamesInFileManagerOrder() {
     openThroughDialog(m_image);
     QVERIFY(m_boxes.isEmpty());
-    QVERIFY(!m_dlg->HowToPage()->isVisible());
+    QVERIFY(!m_dlg->howToPage()->isVisible());
     QVERIFY(tree()->isVisible() && list()->isVisible());
     const QByteArray image = readFile(m_image);
     QCOMPARE(tree()->topLevelItemCount(), 1);
@@ -533,12 +533,12 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
     m_boxes.clear();
     QCOMPARE(readFile(m_image), before);
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QVERIFY(!m_dlg->workspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 0);
     QCOMPARE(list()->model()->rowCount(), 0);
     QVERIFY(!tree()->isVisible() && !list()->isVisible());
-    QVERIFY(m_dlg->HowToPage()->isVisible());  // no image open: the instructions page
-    QCOMPARE(m_dlg->ImagePath(), m_image);
+    QVERIFY(m_dlg->howToPage()->isVisible());  // no image open: the instructions page
+    QCOMPARE(m_dlg->imagePath(), m_image);
     click("save");  // nothing open: nothing happens
     QVERIFY(m_boxes.isEmpty());
     umbra::Workspace other;  // the file is free again
@@ -638,7 +638,7 @@ class TestWorkspaceView : public QObject {
     if (renamed) QCOMPARE(readFile(held), heldBefore);  // the old file, still open, got nothing
     if (openNew) {
       // The window now works on the file that has the name: a hide lands there.
-      QVERIFY(m_dlg->GetWorkspace().isOpen());
+      QVERIFY(m_dlg->workspace().isOpen());
       QVERIFY2(tree()->topLevelItem(0)->text(0).startsWith(QStringLiteral("REPLACED")), qPrintable(tree()->topLevelItem(0)->text(0)));
       const QByteArray before = readFile(m_image);
       clickItem(tree()->topLevelItem(0));
@@ -656,9 +656,9 @@ class TestWorkspaceView : public QObject {
 
   void closingTheWindowReleasesTheImage() {
     openThroughDialog(m_image);
-    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    QVERIFY(m_dlg->workspace().isOpen());
     m_dlg->close();
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
+    QVERIFY(!m_dlg->workspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 0);
   }
 
@@ -695,8 +695,8 @@ class TestWorkspaceView : public QObject {
     QVERIFY2(m_boxes[0].text.startsWith(path + QStringLiteral(": ")), qPrintable(m_boxes[0].text));
     QVERIFY(m_boxes[0].text.size() > path.size() + 3);  // and the reason
     QCOMPARE(readFile(path), before);  // nothing written
-    QVERIFY(!m_dlg->GetWorkspace().isOpen());
-    QVERIFY(m_dlg->HowToPage()->isVisible());
+    QVERIFY(!m_dlg->workspace().isOpen());
+    QVERIFY(m_dlg->howToPage()->isVisible());
     QCOMPARE(tree()->topLevelItemCount(), 1);
     QCOMPARE(tree()->topLevelItem(0)->text(0), QStringLiteral("Not selected"));
   }
@@ -718,7 +718,7 @@ class TestWorkspaceView : public QObject {
     if (!immutable) QFile::setPermissions(m_image, QFile::ReadOwner);
     const QByteArray before = readFile(m_image);
     openThroughDialog(m_image);
-    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    QVERIFY(m_dlg->workspace().isOpen());
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes[0].text.startsWith(QStringLiteral("This image opens for browsing only; Hide is turned off: ")),
              qPrintable(m_boxes[0].text));
@@ -771,7 +771,7 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].text, QStringLiteral("Unknown format. Open Failed."));
     QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
-    QVERIFY(m_dlg->GetWorkspace().isOpen());
+    QVERIFY(m_dlg->workspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 1);
     QCOMPARE(tree()->topLevelItem(0)->childCount(), 0);  // the walk stopped at ALPHA
     clickItem(tree()->topLevelItem(0));

@@ -50,8 +50,8 @@ class TestSkinButton : public QObject {
   CSkinButton* makeButton(const QString& caption, QSize size, int iconSide = 16) {
     auto* button = new CSkinButton(caption, m_parent);
     button->setGeometry(QRect(QPoint(20, 20), size));
-    button->SetButtonIcon(m_iconPath, iconSide, iconSide);
-    button->UseParentBackground(false);
+    button->setButtonIcon(m_iconPath, iconSide, iconSide);
+    button->useParentBackground(false);
     button->show();
     return button;
   }
@@ -125,19 +125,19 @@ class TestSkinButton : public QObject {
     QMouseEvent dragMove(QEvent::MouseMove, QPointF(30, 20), button->mapToGlobal(QPointF(30, 20)),
                          Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(button, &dragMove);
-    QVERIFY2(!button->IsHover(), "a drag begun elsewhere raises no frame");
+    QVERIFY2(!button->isHover(), "a drag begun elsewhere raises no frame");
 
     QMouseEvent move(QEvent::MouseMove, QPointF(30, 20), button->mapToGlobal(QPointF(30, 20)), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(button, &move);
-    QVERIFY(button->IsHover());
+    QVERIFY(button->isHover());
     const QImage hover = shot(button);
     QCOMPARE(hover.pixelColor(0, 0).rgb(), (button->palette().color(QPalette::Light)).rgb());
     QCOMPARE(hover.pixelColor(59, 39).rgb(), (button->palette().color(QPalette::Dark)).rgb());
 
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(button, &leave);
-    QVERIFY(!button->IsHover());
+    QVERIFY(!button->isHover());
     QCOMPARE(shot(button).pixelColor(0, 0).rgb(), (kParentColour).rgb());
   }
 
@@ -160,7 +160,7 @@ class TestSkinButton : public QObject {
     const QString longText = QStringLiteral(
         "Check New version in server. This text is long enough to need more than one line in a tool tip "
         "that may be at most four hundred pixels wide, so it has to wrap at word boundaries.");
-    button->SetTipText(longText, true);
+    button->setTipText(longText, true);
     QHelpEvent help(QEvent::ToolTip, QPoint(30, 20), button->mapToGlobal(QPoint(30, 20)));
     QApplication::sendEvent(button, &help);
     QTRY_VERIFY(QToolTip::isVisible());
@@ -170,9 +170,9 @@ class TestSkinButton : public QObject {
     for (const QString& line : lines) QVERIFY2(metrics.horizontalAdvance(line) <= 400, qPrintable(line));
     QCOMPARE(lines.join(QLatin1Char(' ')).simplified(), longText.simplified());
 
-    button->SetTipText(QString(), false);  // a null text changes nothing
-    QVERIFY(button->IsTipOn());
-    button->SetTipText(QStringLiteral("Short."), false);
+    button->setTipText(QString(), false);  // a null text changes nothing
+    QVERIFY(button->isTipOn());
+    button->setTipText(QStringLiteral("Short."), false);
     QToolTip::hideText();
     QTRY_VERIFY(!QToolTip::isVisible());
     QApplication::sendEvent(button, &help);
@@ -193,7 +193,7 @@ class TestSkinButton : public QObject {
 
     QPixmap surface(m_parent->size());
     surface.fill(QColor(0, 0, 200));
-    button->CaptureBackground(surface);
+    button->captureBackground(surface);
     QCOMPARE(shot(button).pixelColor(2, 2).rgb(), (QColor(0, 0, 200)).rgb());
   }
 
@@ -203,8 +203,8 @@ class TestSkinButton : public QObject {
     button->show();
     QPixmap surface(m_parent->size());
     surface.fill(QColor(0, 0, 200));
-    button->CaptureBackground(surface);
-    QVERIFY(!button->HasCachedBackground());
+    button->captureBackground(surface);
+    QVERIFY(!button->hasCachedBackground());
     QCOMPARE(shot(button).pixelColor(2, 2).rgb(), (button->palette().color(QPalette::Button)).rgb());
   }
 

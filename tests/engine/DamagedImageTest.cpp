@@ -107,7 +107,7 @@ TEST(DamagedImage, FlagWriterRefusesPlacesWithoutARecord) {
   MiniIso iso = imageWithOneFolder();
   iso.save(dir / "a.iso");
   CIsoImage image;
-  ASSERT_FALSE(image.OpenImage((dir / "a.iso").string(), ImageFile::Mode::ReadOnly));
+  ASSERT_FALSE(image.open((dir / "a.iso").string(), ImageFile::Mode::ReadOnly));
   std::unique_ptr<TreeReader> reader;
   ASSERT_FALSE(IsoTreeReader::open(image, false, reader));
   const uint64_t subRecord = static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 68;
@@ -115,12 +115,12 @@ TEST(DamagedImage, FlagWriterRefusesPlacesWithoutARecord) {
                               static_cast<uint64_t>(MiniIso::kRootSector) * 2048 + 200};
   std::vector<BytePatch> plan;
   for (uint64_t at : refused) {
-    EXPECT_TRUE(reader->planHidden(image.File(), at, true, plan)) << at;
+    EXPECT_TRUE(reader->planHidden(image.file(), at, true, plan)) << at;
     HiddenMark mark;
-    EXPECT_TRUE(reader->readHidden(image.File(), at, mark)) << at;
+    EXPECT_TRUE(reader->readHidden(image.file(), at, mark)) << at;
   }
   plan.clear();
-  ASSERT_FALSE(reader->planHidden(image.File(), subRecord, true, plan));
+  ASSERT_FALSE(reader->planHidden(image.file(), subRecord, true, plan));
   ASSERT_EQ(plan.size(), 1u);
   EXPECT_EQ(plan[0].offset, subRecord + 25);
   EXPECT_EQ(plan[0].bytes, std::vector<uint8_t>{0x07});  // Directory kept, Existence and Associated set

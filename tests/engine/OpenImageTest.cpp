@@ -47,11 +47,11 @@ TEST(OpenImage, FindsJolietBehindABootRecord) {
                                      "-b boot.img -no-emul-boot -boot-load-size 4");
     Workspace ws;
     ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly)) << makerName(maker);
-    const auto& vds = ws.image().Descriptors();
+    const auto& vds = ws.image().descriptors();
     ASSERT_GE(vds.size(), 4u);
     EXPECT_EQ(vds[0].type, iso::kVdTypePrimary);
     EXPECT_EQ(vds[1].type, iso::kVdTypeBoot) << "the boot record stands at sector 17";
-    EXPECT_TRUE(ws.image().HasJoliet());
+    EXPECT_TRUE(ws.image().hasJoliet());
     const int beta = ws.folders().node(0).children[1];
     EXPECT_EQ(ws.folders().nameIn(beta, 1), "Beta");
   }
@@ -63,7 +63,7 @@ TEST(OpenImage, WithoutJolietEveryRowHasNoTwin) {
   const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "plain.iso", false);
   Workspace ws;
   ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
-  EXPECT_FALSE(ws.image().HasJoliet());
+  EXPECT_FALSE(ws.image().hasJoliet());
   FolderListing listing;
   ASSERT_FALSE(ws.listFolder(0, listing));
   ASSERT_FALSE(listing.rows.empty());

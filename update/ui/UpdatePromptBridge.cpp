@@ -67,7 +67,7 @@ void showQuestion(const QString& text, bool question, const std::shared_ptr<Pend
                               QString::fromUtf8(kUpdateCaption), text,
                               question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
-  umbra::MakeRoomForTitle(*box);
+  umbra::makeRoomForTitle(*box);
   box->setWindowModality(Qt::NonModal);
   box->setAttribute(Qt::WA_QuitOnClose, false);
   QObject::connect(box, &QMessageBox::finished, box, [box, answer] {
