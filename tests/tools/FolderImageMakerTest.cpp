@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "FolderImageMaker.h"
+#include "Platform.h"
+#include "TempImageName.h"
 #ifndef _WIN32
 #include "LibisofsFileSystemImage.h"
 #endif
@@ -248,6 +250,19 @@ TEST_F(FolderImageMakerTest, FolderLevelsAreLimitedOnlyWhereTheMakerLimitsThem) 
   service.limitsGiven = {"libisofs", true, 0};
   EXPECT_TRUE(make(&error)) << error;
   EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "folder /1/2/3/4/5/6/7/8"), 1);
+}
+
+// The temporary image is created only where no file is: one already there (another run's) is
+// neither truncated nor removed, and the run stops with the system's reason.
+TEST_F(FolderImageMakerTest, AFileWhereTheTemporaryImageGoesIsLeftAlone) {
+  const fs::path temp = m_dir / cdimage::tempImageName(cdimage::currentProcessId());
+  writeFile(temp, "another run");
+  std::string error;
+  EXPECT_FALSE(make(&error));
+  EXPECT_EQ(error.rfind(cdimage::utf8FromPath(m_dir / "out.iso") + ": cannot write: ", 0), 0u) << error;
+  const std::vector<uint8_t> kept = umbra::test::readBytes(temp);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "another run");
+  EXPECT_FALSE(fs::exists(m_dir / "out.iso"));
 }
 
 TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
