@@ -1,6 +1,7 @@
-// cdimage's run over a system image service (IMAPI2FS on Windows), against a double of the service:
-// what reaches the service, what lands on disk, and that a failure leaves nothing behind. On Windows
-// under wine the real cdimage.exe is also run, where the service is missing.
+// cdimage's run over an image maker (FileSystemImage), against a double that answers as IMAPI2FS
+// would: what reaches the maker, what lands on disk, and that a failure leaves nothing behind. On
+// Linux the libisofs maker is also driven directly; on Windows under wine the real cdimage.exe is
+// run, where the service is missing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,11 @@
 #include <sstream>
 
 #include "FolderImageMaker.h"
+#include "Platform.h"
+#include "TempImageName.h"
+#ifndef _WIN32
+#include "LibisofsFileSystemImage.h"
+#endif
 #include "TestImages.h"
 #include "VolumeLabel.h"
 
@@ -48,6 +54,7 @@ class BytesStream : public ImageStream {
 // Records every call; the image it hands back is a byte pattern of the requested size.
 class ServiceDouble : public FileSystemImage {
  public:
+  cdimage::ImageLimits limits() const override { return limitsGiven; }
   bool setLayout(const std::string& label, int isoLevel, std::string*) override {
     calls.push_back("layout " + label + " " + std::to_string(isoLevel));
     return true;
@@ -77,6 +84,7 @@ class ServiceDouble : public FileSystemImage {
     return std::make_unique<BytesStream>(bytes, reportedSize ? reportedSize : bytes.size(), failAt);
   }
 
+  cdimage::ImageLimits limitsGiven{"the system's image maker (IMAPI2FS)", false, 8};
   std::vector<std::string> calls;
   std::map<std::string, std::time_t> times;
   std::string refuseFile;
@@ -173,8 +181,14 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
        "nothing", true},
       {"source is a file", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); },
        "not a folder", true},
-      {"target is a folder", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src").string(); },
-       "is a folder", true},
+      {"target is a folder",
+       [](FolderImageMakerTest& t) {
+         fs::create_directories(t.m_dir / "folder.iso");
+         t.options.target = (t.m_dir / "folder.iso").string();
+       },
+       "folder.iso: is a folder", false},
+      {"target is the source folder", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src").string(); },
+       "the target is the source folder", false},
       {"target inside the source", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
        "the target lies inside the source folder", false},
       {"target is the boot file", [](FolderImageMakerTest& t) { t.options.bootFile = (t.m_dir / "out.iso").string(); },
@@ -207,13 +221,15 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
     EXPECT_EQ(std::string(old.begin(), old.end()), "old image");
     std::vector<std::string> names = leftovers();
     std::erase(names, "no.bin");
+    std::erase(names, "folder.iso");
     EXPECT_EQ(names, std::vector<std::string>{"out.iso"});
   }
 }
 
-// ISO 9660 holds 8 levels of folders, the root included: a folder 7 names below the root is the
-// deepest the system's image maker writes; one more is refused by name before the image is made.
-TEST_F(FolderImageMakerTest, FoldersDeeperThanEightLevelsAreRefusedByName) {
+// ISO 9660 holds 8 levels of folders, the root included. A maker that keeps to that (IMAPI2FS, which
+// has no setting that lifts it) takes a folder 7 names below the root and has one more refused by
+// name before the image is made; a maker without the limit (libisofs) takes the deeper tree.
+TEST_F(FolderImageMakerTest, FolderLevelsAreLimitedOnlyWhereTheMakerLimitsThem) {
   const auto deepest = [this] {
     fs::path folder = m_dir / "src";
     for (const char* name : {"1", "2", "3", "4", "5", "6", "7"}) folder /= name;
@@ -229,6 +245,24 @@ TEST_F(FolderImageMakerTest, FoldersDeeperThanEightLevelsAreRefusedByName) {
                        ": the folder would be level 9 of the image; ISO 9660 as the system's image maker "
                        "(IMAPI2FS) writes it holds at most 8 levels");
   EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "create"), 0);
+  SetUp();
+  fs::create_directories(deepest() / "8");
+  service.limitsGiven = {"libisofs", true, 0};
+  EXPECT_TRUE(make(&error)) << error;
+  EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "folder /1/2/3/4/5/6/7/8"), 1);
+}
+
+// The temporary image is created only where no file is: one already there (another run's) is
+// neither truncated nor removed, and the run stops with the system's reason.
+TEST_F(FolderImageMakerTest, AFileWhereTheTemporaryImageGoesIsLeftAlone) {
+  const fs::path temp = m_dir / cdimage::tempImageName(cdimage::currentProcessId());
+  writeFile(temp, "another run");
+  std::string error;
+  EXPECT_FALSE(make(&error));
+  EXPECT_EQ(error.rfind(cdimage::utf8FromPath(m_dir / "out.iso") + ": cannot write: ", 0), 0u) << error;
+  const std::vector<uint8_t> kept = umbra::test::readBytes(temp);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "another run");
+  EXPECT_FALSE(fs::exists(m_dir / "out.iso"));
 }
 
 TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
@@ -247,6 +281,53 @@ TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
             "the volume label \"My Disc\" is written as \"My_Disc\" (at most 15 letters, digits, '.' and '_'; "
             "other characters become '_')");
 }
+
+#ifndef _WIN32
+// Hands every call on to the libisofs maker, and changes one source file once the walk has checked
+// it, just before the image is produced.
+class ChangesAFileBeforeCreate : public FileSystemImage {
+ public:
+  ChangesAFileBeforeCreate(FileSystemImage& inner, std::function<void()> change)
+      : m_inner(inner), m_change(std::move(change)) {}
+  cdimage::ImageLimits limits() const override { return m_inner.limits(); }
+  bool setLayout(const std::string& label, int isoLevel, std::string* error) override {
+    return m_inner.setLayout(label, isoLevel, error);
+  }
+  bool addFolder(const std::string& imagePath, std::time_t time, std::string* error) override {
+    return m_inner.addFolder(imagePath, time, error);
+  }
+  bool addFile(const std::string& imagePath, const fs::path& source, std::time_t time, std::string* error) override {
+    return m_inner.addFile(imagePath, source, time, error);
+  }
+  bool setBootImage(const fs::path& file, std::string* error) override { return m_inner.setBootImage(file, error); }
+  std::unique_ptr<ImageStream> create(std::string* error) override {
+    m_change();
+    return m_inner.create(error);
+  }
+
+ private:
+  FileSystemImage& m_inner;
+  std::function<void()> m_change;
+};
+
+// libisofs reads the source files only while it produces the image: a file that cannot be read
+// then fails the run with libisofs' reason, and no image is left with zeros in the file's place.
+TEST_F(FolderImageMakerTest, LibisofsMakerReportsAFileThatFailsWhileTheImageIsProduced) {
+  const fs::path file = m_dir / "src" / "Docs" / "large.bin";
+  writeFile(file, std::string(300000, 'q'));
+  writeFile(m_dir / "out.iso", "old image");
+  std::string error;
+  const auto libisofs = cdimage::LibisofsFileSystemImage::open(false, options.time, &error);
+  ASSERT_TRUE(libisofs) << error;
+  ChangesAFileBeforeCreate maker(*libisofs, [&] { fs::remove(file); });
+  FolderImageMaker run(options, maker, progress);
+  EXPECT_FALSE(run.make(&error));
+  EXPECT_NE(error.find("large.bin"), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  EXPECT_EQ(umbra::test::readBytes(m_dir / "out.iso").size(), 9u);  // "old image", as it was
+  EXPECT_EQ(leftovers(), std::vector<std::string>{"out.iso"});
+}
+#endif
 
 #ifdef _WIN32
 // Under wine there is no IMAPI2FS: cdimage.exe says so on one line and exits 1, and an option it

@@ -1,7 +1,8 @@
 #include "FolderImageMaker.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <system_error>
 
@@ -16,33 +17,36 @@ namespace {
 
 constexpr uint64_t kCdCapacityBytes = 360000ULL * 2048;  // an 80-minute CD
 constexpr size_t kChunkBytes = 32 * 2048;
-// ISO 9660 holds at most 8 levels of folders, the root being the first; IMAPI2FS enforces it and
-// has no setting that lifts it, so deeper folders are refused here, by name.
-constexpr size_t kMaxIso9660Levels = 8;
 
 std::string describe(const fs::path& path, const std::string& reason) {
   return utf8FromPath(path) + ": " + reason;
 }
 
+std::string systemReason() { return std::strerror(errno); }
+
+// Opens and closes the file, so an unreadable file stops the run here rather than failing, or
+// being written as zeros, while the image is produced.
 bool canRead(const fs::path& path, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
+  std::FILE* file = openToRead(path);
   if (!file) {
-    *error = describe(path, "cannot read: the file cannot be opened");
+    *error = describe(path, "cannot read: " + systemReason());
     return false;
   }
+  std::fclose(file);
   return true;
 }
 
 }  // namespace
 
-std::string FolderImageMaker::unsupportedOption(const MakerOptions& options) {
-  if (options.keepCase) return "-d is not available here: the system's image maker (IMAPI2FS) "
-                               "always writes ISO 9660 names in upper case";
+std::string FolderImageMaker::unsupportedOption(const MakerOptions& options, const ImageLimits& limits) {
+  if (options.keepCase && !limits.keepsCase)
+    return "-d is not available here: " + limits.maker + " always writes ISO 9660 names in upper case";
   return {};
 }
 
 bool FolderImageMaker::make(std::string* error) {
-  if (const std::string refusal = unsupportedOption(m_options); !refusal.empty()) {
+  m_limits = m_service.limits();
+  if (const std::string refusal = unsupportedOption(m_options, m_limits); !refusal.empty()) {
     *error = refusal;
     return false;
   }
@@ -54,25 +58,16 @@ bool FolderImageMaker::make(std::string* error) {
     return false;
   }
   const fs::path target = fs::absolute(pathFromUtf8(m_options.target));
-  if (fs::is_directory(target, ec)) {
-    *error = describe(target, "is a folder");
-    return false;
-  }
   m_guard.keepClearOf(target);
   if (!m_service.setLayout(m_options.label, m_options.longNames ? 2 : 1, error)) return false;
   if (!m_service.addFolder("/", m_options.time, error)) return false;
+  // The maker reads the files by absolute path.
   if (!addFolder(fs::absolute(source), "", error)) return false;
-  if (m_options.bootFile) {
-    const fs::path boot = pathFromUtf8(*m_options.bootFile);
-    if (!fs::is_regular_file(fs::status(boot, ec))) {
-      *error = describe(boot, ec ? ec.message() : "the boot image is not a file");
-      return false;
-    }
-    if (!m_guard.clash(fs::canonical(boot, ec), false, false).empty()) {
-      *error = describe(m_guard.target(), "the target is the boot file");
-      return false;
-    }
-    if (!canRead(boot, error) || !m_service.setBootImage(fs::absolute(boot), error)) return false;
+  if (m_options.bootFile && !addBootImage(pathFromUtf8(*m_options.bootFile), error)) return false;
+  // A target folder inside the source is named as such by the walk, before this.
+  if (fs::is_directory(target, ec)) {
+    *error = describe(target, "is a folder");
+    return false;
   }
   const std::unique_ptr<ImageStream> stream = m_service.create(error);
   if (!stream) return false;
@@ -129,10 +124,10 @@ bool FolderImageMaker::addFolder(const fs::path& folder, const std::string& imag
     const std::string entryPath = imagePath + "/" + name;
     if (fs::is_directory(status)) {
       const size_t level = static_cast<size_t>(std::count(entryPath.begin(), entryPath.end(), '/')) + 1;
-      if (level > kMaxIso9660Levels) {
+      if (m_limits.maxFolderLevels != 0 && level > m_limits.maxFolderLevels) {
         *error = describe(path, "the folder would be level " + std::to_string(level) +
-                                    " of the image; ISO 9660 as the system's image maker (IMAPI2FS) "
-                                    "writes it holds at most 8 levels");
+                                    " of the image; ISO 9660 as " + m_limits.maker + " writes it holds at most " +
+                                    std::to_string(m_limits.maxFolderLevels) + " levels");
         return false;
       }
       if (!m_service.addFolder(entryPath, m_options.time, error) ||
@@ -156,57 +151,33 @@ bool FolderImageMaker::addFolder(const fs::path& folder, const std::string& imag
   return true;
 }
 
-bool FolderImageMaker::writeImage(ImageStream& stream, const fs::path& target, std::string* error) {
-  const fs::path temp = target.parent_path() / tempImageName(currentProcessId());
+bool FolderImageMaker::addBootImage(const fs::path& boot, std::string* error) {
   std::error_code ec;
-  if (fs::exists(temp, ec)) {
-    *error = describe(target, "cannot write: " + utf8FromPath(temp.filename()) + " is in the way");
+  if (!fs::is_regular_file(fs::status(boot, ec))) {
+    *error = describe(boot, ec ? ec.message() : "the boot image is not a file");
     return false;
   }
-  bool written = false;
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      *error = describe(target, "cannot write: the file cannot be created");
-      return false;
-    }
-    reportProgress(0);
-    const uint64_t size = stream.size();
-    std::vector<unsigned char> buffer(kChunkBytes);
-    uint64_t done = 0;
-    written = true;
-    while (done < size) {
-      if (stopRequested()) {
-        *error = "stopped";
-        written = false;
-        break;
-      }
-      size_t got = 0;
-      if (!stream.read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(kChunkBytes, size - done)),
-                       got, error)) {
-        written = false;
-        break;
-      }
-      if (got == 0) {
-        *error = "the image ended after " + std::to_string(done) + " of " + std::to_string(size) +
-                 " bytes";
-        written = false;
-        break;
-      }
-      if (!file.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(got))) {
-        *error = describe(temp, "cannot write: the disk refused the data");
-        written = false;
-        break;
-      }
-      done += got;
-      reportProgress(static_cast<int>(done * 100 / size));
-    }
-    file.close();
-    if (written && file.fail()) {
-      *error = describe(temp, "cannot write: the file could not be completed");
-      written = false;
-    }
+  if (!m_guard.clash(fs::canonical(boot, ec), false, false).empty()) {
+    *error = describe(m_guard.target(), "the target is the boot file");
+    return false;
   }
+  return canRead(boot, error) && m_service.setBootImage(boot, error);
+}
+
+bool FolderImageMaker::writeImage(ImageStream& stream, const fs::path& target, std::string* error) {
+  const fs::path temp = target.parent_path() / tempImageName(currentProcessId());
+  std::FILE* file = createNewFile(temp);
+  if (!file) {
+    *error = describe(target, "cannot write: " + systemReason());
+    return false;
+  }
+  reportProgress(0);
+  bool written = copyToFile(stream, file, temp, error);
+  if (std::fclose(file) != 0 && written) {
+    *error = describe(temp, "cannot write: " + systemReason());
+    written = false;
+  }
+  std::error_code ec;
   if (written) {
     fs::rename(temp, target, ec);
     if (ec) {
@@ -216,6 +187,35 @@ bool FolderImageMaker::writeImage(ImageStream& stream, const fs::path& target, s
   }
   if (!written) fs::remove(temp, ec);
   return written;
+}
+
+bool FolderImageMaker::copyToFile(ImageStream& stream, std::FILE* file, const fs::path& temp,
+                                  std::string* error) {
+  const uint64_t size = stream.size();
+  std::vector<unsigned char> buffer(kChunkBytes);
+  uint64_t done = 0;
+  while (done < size) {
+    if (stopRequested()) {
+      *error = "stopped";
+      return false;
+    }
+    size_t got = 0;
+    if (!stream.read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(kChunkBytes, size - done)), got,
+                     error)) {
+      return false;
+    }
+    if (got == 0) {
+      *error = "the image ended after " + std::to_string(done) + " of " + std::to_string(size) + " bytes";
+      return false;
+    }
+    if (std::fwrite(buffer.data(), 1, got, file) != got) {
+      *error = describe(temp, "cannot write: " + systemReason());
+      return false;
+    }
+    done += got;
+    reportProgress(static_cast<int>(done * 100 / size));
+  }
+  return stream.finish(error);
 }
 
 void FolderImageMaker::reportProgress(int percent) {

@@ -1,7 +1,9 @@
 #pragma once
-// cdimage's run on a system whose image maker is a service (FileSystemImage): checks the options and
-// the source folder by the same rules as the libisofs maker, hands every entry to the service and
-// writes its image through a temporary file beside the target, printing whole percentages.
+// cdimage's run on every system: checks the options and the source folder, hands every entry to an
+// image maker (FileSystemImage: libisofs, or IMAPI2FS on Windows) and writes its image through a
+// temporary file beside the target, printing whole percentages. Every check and message of the run
+// is made here; the maker only says what it cannot write (ImageLimits).
+#include <cstdio>
 #include <filesystem>
 #include <iosfwd>
 #include <string>
@@ -19,8 +21,8 @@ class FolderImageMaker {
   FolderImageMaker(const MakerOptions& options, FileSystemImage& service, std::ostream& progress)
       : m_options(options), m_service(service), m_progress(progress) {}
 
-  // The one-line refusal of an option this maker cannot honour; empty when all can be.
-  static std::string unsupportedOption(const MakerOptions& options);
+  // The one-line refusal of an option a maker with these limits cannot honour; empty when all can be.
+  static std::string unsupportedOption(const MakerOptions& options, const ImageLimits& limits);
 
   // On failure error names the file and the reason, and neither the target nor a temporary file
   // is left behind.
@@ -29,12 +31,16 @@ class FolderImageMaker {
  private:
   bool addFolder(const std::filesystem::path& folder, const std::string& imagePath,
                  std::string* error);
+  bool addBootImage(const std::filesystem::path& boot, std::string* error);
   bool writeImage(ImageStream& stream, const std::filesystem::path& target, std::string* error);
+  bool copyToFile(ImageStream& stream, std::FILE* file, const std::filesystem::path& temp,
+                  std::string* error);
   void reportProgress(int percent);
 
   const MakerOptions& m_options;
   FileSystemImage& m_service;
   std::ostream& m_progress;
+  ImageLimits m_limits;
   std::vector<std::filesystem::path> m_openFolders;  // canonical paths of the folders being walked
   TargetGuard m_guard;
   int m_lastPercent = -1;

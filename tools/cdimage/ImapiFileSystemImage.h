@@ -13,7 +13,12 @@ class ImapiFileSystemImage : public FileSystemImage {
  public:
   // Null with a one-line reason when the service is missing (as under wine) or will not start.
   static std::unique_ptr<ImapiFileSystemImage> open(std::string* error);
+  // Known without starting the service, so an option it cannot honour is refused the same way on
+  // every machine: ISO 9660 names in upper case only, and at most 8 levels of folders (it enforces
+  // ISO 9660's limit and has no setting that lifts it).
+  static ImageLimits serviceLimits() { return {"the system's image maker (IMAPI2FS)", false, 8}; }
 
+  ImageLimits limits() const override { return serviceLimits(); }
   bool setLayout(const std::string& label, int isoLevel, std::string* error) override;
   bool addFolder(const std::string& imagePath, std::time_t time, std::string* error) override;
   bool addFile(const std::string& imagePath, const std::filesystem::path& source, std::time_t time,

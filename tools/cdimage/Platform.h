@@ -1,6 +1,9 @@
 #pragma once
-// The few calls that differ between systems: calendar conversions, the process id, stop signals.
+// The few calls that differ between systems: calendar conversions, the process id, stop signals,
+// opening files by a path that may hold any letter.
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 namespace cdimage {
 
@@ -12,5 +15,10 @@ long long currentProcessId();
 // so the maker can remove its temporary file before it ends.
 void installStopHandler();
 bool stopRequested();
+
+// Binary stdio streams; null with errno set on failure. createNewFile never opens a file that
+// exists already, so nothing there is ever truncated.
+std::FILE* openToRead(const std::filesystem::path& path);
+std::FILE* createNewFile(const std::filesystem::path& path);
 
 }  // namespace cdimage

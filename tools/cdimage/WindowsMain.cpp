@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   if (!parsed.error.empty()) return fail(parsed.error);
   const MakerOptions& options = parsed.options;
   // Refused before the service is asked, so the answer is the same on every machine.
-  if (const std::string refusal = FolderImageMaker::unsupportedOption(options); !refusal.empty())
+  if (const std::string refusal = FolderImageMaker::unsupportedOption(options, ImapiFileSystemImage::serviceLimits()); !refusal.empty())
     return fail(refusal);
 
   if (const std::string note = imapiVolumeNameNote(options.label); !note.empty())

@@ -1,0 +1,41 @@
+#pragma once
+// FileSystemImage on libisofs: ISO 9660 with Rock Ridge, and Joliet, written by the library into a
+// stream. Holds libisofs initialised and the image referenced for as long as it lives; one a process.
+#include <memory>
+
+#include "FileSystemImage.h"
+#include "IsoLibrary.h"
+
+namespace cdimage {
+
+class LibisofsFileSystemImage : public FileSystemImage {
+ public:
+  // keepCase keeps lower case in ISO 9660 names (-d); time stamps the volume descriptor and every
+  // record the library writes itself. Null with a one-line reason when libisofs will not start.
+  static std::unique_ptr<LibisofsFileSystemImage> open(bool keepCase, std::time_t time, std::string* error);
+  ~LibisofsFileSystemImage() override;
+  LibisofsFileSystemImage(const LibisofsFileSystemImage&) = delete;
+  LibisofsFileSystemImage& operator=(const LibisofsFileSystemImage&) = delete;
+
+  ImageLimits limits() const override { return {"libisofs", true, 0}; }
+  bool setLayout(const std::string& label, int isoLevel, std::string* error) override;
+  bool addFolder(const std::string& imagePath, std::time_t time, std::string* error) override;
+  bool addFile(const std::string& imagePath, const std::filesystem::path& source, std::time_t time,
+               std::string* error) override;
+  bool setBootImage(const std::filesystem::path& file, std::string* error) override;
+  std::unique_ptr<ImageStream> create(std::string* error) override;
+
+ private:
+  LibisofsFileSystemImage(bool keepCase, std::time_t time) : m_keepCase(keepCase), m_time(time) {}
+  bool applyOptions(IsoWriteOpts* opts, std::string* error) const;
+  // The folder of the image that is to hold imagePath's last name, which is put in `name`.
+  IsoDir* parentOf(const std::string& imagePath, std::string* name, std::string* error) const;
+  std::string unusedRootName(const std::string& wanted) const;
+
+  bool m_keepCase;
+  std::time_t m_time;
+  int m_isoLevel = 1;
+  IsoImage* m_image = nullptr;
+};
+
+}  // namespace cdimage
