@@ -15,16 +15,18 @@ function(umbra_warnings target)
   endif()
 endfunction()
 
-# umbra_headers(<target> <folder> [RECURSE])
+# umbra_headers(<target> <folder> [RECURSE] [ONLY <header>...])
 # The library's users, and the library itself, include its headers by their path from the source
 # root ("engine/Workspace.h"). Each library gets an include folder of its own that holds links to
-# its headers only (those of <folder>, and of its subfolders with RECURSE), instead of the whole
-# source root: a file that includes a header of a library its target does not link fails to build,
+# its headers only (those of <folder>, and of its subfolders with RECURSE; with ONLY, the headers
+# named, for a library that is one piece of a folder), instead of the whole source root: a file that includes a header of a library its target does not link fails to build,
 # so the layers stay as the links between the libraries say.
 function(umbra_headers target folder)
-  cmake_parse_arguments(ARG "RECURSE" "" "" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSE" "" "ONLY" ${ARGN})
   set(stage ${CMAKE_BINARY_DIR}/include/${target})
-  if(ARG_RECURSE)
+  if(ARG_ONLY)
+    list(TRANSFORM ARG_ONLY PREPEND ${folder}/ OUTPUT_VARIABLE headers)
+  elseif(ARG_RECURSE)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   else()
     file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
