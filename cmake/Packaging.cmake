@@ -22,11 +22,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Korvantis Software Inc. <umbradisc@korvantissoft.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "hide folders inside a CD image before burning it")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "Umbradisc protects folders on a data CD by hiding them inside the disc's\n"
-  "ISO 9660 image before it is burned: it rewrites the hidden flag of each\n"
-  "chosen folder in the ISO 9660 tree and in the Joliet tree. A hidden folder\n"
-  "no longer shows when the disc is browsed, while programs that know its full\n"
-  "path can still reach what it holds.\n"
+  "Umbradisc protects folders on a data disc by hiding them inside the disc's\n"
+  "image before it is burned: it rewrites the hidden flags of each chosen\n"
+  "folder's record in every file-system tree the image has (ISO 9660, Joliet,\n"
+  "UDF). A hidden folder no longer shows in readers that honour those flags,\n"
+  "while programs that know its full path can still reach what it holds;\n"
+  "readers that ignore the flags still list it.\n"
   "\n"
   "The package holds the window (umbradisc), the command line tool\n"
   "umbradisc-cli, the image maker cdimage, the help page and manual pages.")
