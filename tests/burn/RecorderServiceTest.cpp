@@ -200,7 +200,7 @@ TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes) {
   struct Case {
     const char* name;
     std::function<void(ServiceDouble&)> arrange;
-    int code;
+    BurnResult code;
     const char* reason;
   };
   const Case cases[] = {
