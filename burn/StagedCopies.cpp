@@ -3,11 +3,7 @@
 #include <chrono>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "base/ProcessId.h"
 
 namespace fs = std::filesystem;
 
@@ -16,15 +12,6 @@ namespace {
 constexpr char kPrefix[] = "umbradisc-burn-";
 constexpr char kPartialSuffix[] = ".part";
 constexpr auto kStaleAge = std::chrono::hours(24);
-
-long long ProcessId()
-{
-#ifdef _WIN32
-    return _getpid();
-#else
-    return static_cast<long long>(getpid());
-#endif
-}
 
 // "umbradisc-burn-", digits, "-", at least one more character.
 std::string Utf8Name(const fs::path& path)
@@ -49,7 +36,7 @@ bool IsOurName(const std::string& name)
 
 fs::path StagedCopyPath(const fs::path& folder, const fs::path& imageFileName)
 {
-    fs::path name = kPrefix + std::to_string(ProcessId()) + "-";
+    fs::path name = kPrefix + std::to_string(umbra::currentProcessId()) + "-";
     name += imageFileName;
     return folder / name;
 }

@@ -2,12 +2,6 @@
 
 #include <csignal>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace cdimage {
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -28,14 +22,6 @@ bool toUtcCalendar(std::time_t time, std::tm* out) {
   return gmtime_s(out, &time) == 0;
 #else
   return gmtime_r(&time, out) != nullptr;
-#endif
-}
-
-long long currentProcessId() {
-#ifdef _WIN32
-  return _getpid();
-#else
-  return static_cast<long long>(getpid());
 #endif
 }
 
