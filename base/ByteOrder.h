@@ -5,6 +5,8 @@
 
 namespace umbra {
 
+enum class ByteOrder { BigEndian, LittleEndian };
+
 constexpr uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 constexpr uint32_t readLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |

@@ -1,7 +1,5 @@
 #include "base/Utf16.h"
 
-#include "base/ByteOrder.h"
-
 namespace umbra {
 
 namespace {

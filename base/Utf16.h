@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace umbra {
+#include "base/ByteOrder.h"
 
-enum class ByteOrder { BigEndian, LittleEndian };
+namespace umbra {
 
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void appendUtf8(std::string& out, char32_t c);

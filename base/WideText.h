@@ -6,7 +6,8 @@
 
 namespace umbra {
 
-// Bytes that are not UTF-8, and lone surrogates, become U+FFFD, as the system converts them.
+// Converted by the system's calls without flags, which turn what is not valid (bytes that are not
+// UTF-8, lone surrogates) into U+FFFD.
 std::wstring wideFromUtf8(std::string_view text);
 std::string utf8FromWide(std::wstring_view text);
 
