@@ -3,11 +3,7 @@
 #include <chrono>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "base/ProcessId.h"
 
 namespace umbra {
 
@@ -18,14 +14,6 @@ namespace {
 constexpr char kPrefix[] = "umbradisc-burn-";
 constexpr char kPartialSuffix[] = ".part";
 constexpr auto kStaleAge = std::chrono::hours(24);
-
-long long processId() {
-#ifdef _WIN32
-  return _getpid();
-#else
-  return static_cast<long long>(getpid());
-#endif
-}
 
 // "umbradisc-burn-", digits, "-", at least one more character.
 std::string utf8Name(const fs::path& path) {
@@ -45,7 +33,7 @@ bool isOurName(const std::string& name) {
 }  // namespace
 
 fs::path stagedCopyPath(const fs::path& folder, const fs::path& imageFileName) {
-  fs::path name = kPrefix + std::to_string(processId()) + "-";
+  fs::path name = kPrefix + std::to_string(currentProcessId()) + "-";
   name += imageFileName;
   return folder / name;
 }

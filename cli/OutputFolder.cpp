@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "base/WideText.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -159,13 +161,6 @@ bool OutputFile::finish(bool hasModified, int64_t seconds, std::string& reason) 
 #else  // _WIN32
 
 namespace {
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
-  return text;
-}
-
 std::string systemText(DWORD code) {
   char text[512] = {};
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
@@ -195,7 +190,7 @@ OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept {
 OutputFolder::~OutputFolder() = default;
 
 Outcome OutputFolder::openRoot(const std::string& path, OutputFolder& out) {
-  std::wstring root = wide(path);
+  std::wstring root = wideFromUtf8(path);
   if (!CreateDirectoryW(root.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return failed();
   if (!isFolder(attributesAt(root))) return {Made::NotAFolder, {}};
   if (root.back() != L'\\' && root.back() != L'/') root += L'\\';
@@ -204,7 +199,7 @@ Outcome OutputFolder::openRoot(const std::string& path, OutputFolder& out) {
 }
 
 Outcome OutputFolder::enter(const std::string& name, OutputFolder& out) const {
-  const std::wstring path = m_path + wide(name);
+  const std::wstring path = m_path + wideFromUtf8(name);
   if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return failed();
   const DWORD a = attributesAt(path);
   if (isLink(a)) return {Made::Link, {}};  // a junction or link is never entered
@@ -214,7 +209,7 @@ Outcome OutputFolder::enter(const std::string& name, OutputFolder& out) const {
 }
 
 Outcome OutputFolder::create(const std::string& name, bool replace, OutputFile& out) const {
-  const std::wstring path = m_path + wide(name);
+  const std::wstring path = m_path + wideFromUtf8(name);
   for (int attempt = 0; attempt < 2; ++attempt) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -238,10 +233,10 @@ Outcome OutputFolder::link(const std::string&, const std::string&, bool) const {
   return {Made::Failed, "symbolic links are not made on Windows"};
 }
 
-void OutputFolder::remove(const std::string& name) const { DeleteFileW((m_path + wide(name)).c_str()); }
+void OutputFolder::remove(const std::string& name) const { DeleteFileW((m_path + wideFromUtf8(name)).c_str()); }
 
 void OutputFolder::setModified(const std::string& name, int64_t seconds) const {
-  HANDLE h = CreateFileW((m_path + wide(name)).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE h = CreateFileW((m_path + wideFromUtf8(name)).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   const FILETIME t = fileTime(seconds);

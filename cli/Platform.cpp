@@ -7,24 +7,13 @@
 #include <shellapi.h>
 
 #include <cstdio>
+
+#include "base/WideText.h"
 #endif
 
 namespace umbra::cli {
 
 #ifdef _WIN32
-
-namespace {
-
-std::string toUtf8(const wchar_t* text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
-  utf8.pop_back();  // the terminator
-  return utf8;
-}
-
-}  // namespace
 
 // argv holds the arguments in the ANSI code page, which loses every letter outside it ("Café" in a
 // Greek code page); the wide command line keeps them all.
@@ -33,7 +22,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
   std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(toUtf8(wide[i]));
+  for (int i = 1; i < count; ++i) args.push_back(utf8FromWide(wide[i]));
   LocalFree(wide);
   return args;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/WideText.h"
+
 namespace com {
 
 // CoInitializeEx for the calling thread for the lifetime of the object.
@@ -88,8 +90,9 @@ class DispatchObject {
 // last failed call on this thread ended with this code (IMAPI explains itself that way).
 std::string describeResult(HRESULT result);
 
-std::wstring wideFromUtf8(const std::string& text);
-std::string utf8FromWide(const std::wstring& text);
+// The COM calls take UTF-16; the back ends name the shared conversions through this header.
+using umbra::utf8FromWide;
+using umbra::wideFromUtf8;
 
 }  // namespace com
 #endif

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/ByteOrder.h"
+
 namespace umbra {
 
 namespace {
@@ -16,10 +18,6 @@ bool readExact(const ImageFile& file, uint64_t offset, uint8_t* out, size_t n) {
   return file.readAt(offset, out, n, got) && got == n;
 }
 
-uint32_t be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
 bool hasVolumeHeader(const ImageFile& file) {
   uint8_t sig[2];
   if (!readExact(file, kVolumeHeaderOffset, sig, sizeof sig)) return false;
@@ -31,14 +29,14 @@ bool hasVolumeHeader(const ImageFile& file) {
 bool hasHfsPartition(const ImageFile& file) {
   uint8_t ddm[4];
   if (!readExact(file, 0, ddm, sizeof ddm) || ddm[0] != 'E' || ddm[1] != 'R') return false;
-  const uint32_t blockSize = static_cast<uint32_t>(ddm[2] << 8 | ddm[3]);
+  const uint32_t blockSize = readBe16(ddm + 2);
   if (blockSize < 512 || blockSize > 4096) return false;
   uint32_t count = 1;
   for (uint32_t i = 1; i <= count && i <= kMaxMapEntries; ++i) {
     uint8_t entry[kPartitionTypeOffset + kPartitionTypeSize];
     if (!readExact(file, uint64_t{i} * blockSize, entry, sizeof entry) || entry[0] != 'P' || entry[1] != 'M')
       return false;
-    count = be32(entry + kMapCountOffset);
+    count = readBe32(entry + kMapCountOffset);
     if (std::memcmp(entry + kPartitionTypeOffset, "Apple_HFS", 9) == 0) return true;
   }
   return false;

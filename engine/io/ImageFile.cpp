@@ -9,6 +9,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <winioctl.h>
+
+#include "base/WideText.h"
 #else
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -191,25 +193,13 @@ bool ImageFile::identifyPath(const std::string& path, Identity& id) {
 
 namespace {
 
-// Paths arrive in UTF-8; only the wide calls take every name Windows allows.
-std::wstring widePath(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
 std::string systemErrorText(DWORD code) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string utf8;
-  if (length > 0) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), n, nullptr, nullptr);
-  }
+  if (length > 0) utf8 = utf8FromWide(std::wstring_view(text, length));
   LocalFree(text);
   while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' || utf8.back() == '.'))
     utf8.pop_back();
@@ -241,7 +231,8 @@ Error openErrorFromSystem(DWORD err, const std::string& path, ImageFile::Mode mo
 
 Error ImageFile::open(const std::string& path, Mode mode) {
   close();
-  const std::wstring wide = widePath(path);
+  // Paths arrive in UTF-8; only the wide calls take every name Windows allows.
+  const std::wstring wide = wideFromUtf8(path);
   // Opening a folder fails as "access denied"; say what it is instead.
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -338,7 +329,7 @@ bool ImageFile::identifyOpenFile(Identity& id) const {
 
 bool ImageFile::identifyPath(const std::string& path, Identity& id) {
   // No data access asked, so the open works whatever the holder of the file shares.
-  HANDLE h = CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE h = CreateFileW(wideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;

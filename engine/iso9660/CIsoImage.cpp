@@ -161,46 +161,4 @@ Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t r
   return {};
 }
 
-std::string jolietToUtf8(std::string_view ucs2be) {
-  std::string out;
-  jolietToUtf8(ucs2be, out);
-  return out;
-}
-
-void jolietToUtf8(std::string_view ucs2be, std::string& out) {
-  const size_t units = ucs2be.size() / 2;
-  const auto unit = [&](size_t k) {
-    return static_cast<uint32_t>((static_cast<uint8_t>(ucs2be[2 * k]) << 8) | static_cast<uint8_t>(ucs2be[2 * k + 1]));
-  };
-  out.resize(units * 3);  // the most one UCS-2 unit takes in UTF-8
-  char* p = out.data();
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t c = unit(i);
-    if (c < 0x80) {
-      *p++ = static_cast<char>(c);
-      continue;
-    }
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00);  // a pair: 4 bytes for 2 units
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate
-    }
-    if (c < 0x800) {
-      *p++ = static_cast<char>(0xC0 | (c >> 6));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *p++ = static_cast<char>(0xE0 | (c >> 12));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *p++ = static_cast<char>(0xF0 | (c >> 18));
-      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  out.resize(static_cast<size_t>(p - out.data()));
-}
-
 }  // namespace umbra

@@ -104,9 +104,4 @@ class CIsoImage {
   uint32_t m_jolietSector = 0;
 };
 
-// Joliet identifiers are UCS-2 big-endian; this turns them into UTF-8.
-std::string jolietToUtf8(std::string_view ucs2be);
-// The same into a string whose storage is reused.
-void jolietToUtf8(std::string_view ucs2be, std::string& out);
-
 }  // namespace umbra

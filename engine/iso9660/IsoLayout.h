@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/ByteOrder.h"
+
 namespace umbra::iso {
 
 inline constexpr uint32_t kSectorSize = 2048;
@@ -79,11 +81,6 @@ inline constexpr uint32_t kMaxPathTableSize = 64u << 20;
 inline constexpr uint32_t kMaxDirectorySize = 64u << 20;
 inline constexpr uint32_t kMaxFolderDepth = 256;
 
-inline uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t readLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 inline uint64_t sectorOffset(uint32_t sector) { return static_cast<uint64_t>(sector) * kSectorSize; }
 
 }  // namespace umbra::iso

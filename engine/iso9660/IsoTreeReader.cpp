@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/Utf16.h"
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/CIsoImage.h"
 #include "engine/iso9660/RockRidge.h"
@@ -10,6 +11,13 @@
 namespace umbra {
 
 using namespace iso;
+
+namespace {
+// Joliet identifiers are UCS-2 (UTF-16 on newer makers), big-endian.
+std::string jolietName(std::string_view identifier) {
+  return utf16ToUtf8(identifier.data(), identifier.size(), ByteOrder::BigEndian);
+}
+}  // namespace
 
 const TreeKind IsoTreeReader::kIso9660{"iso9660", "ISO 9660"};
 const TreeKind IsoTreeReader::kJoliet{"joliet", "Joliet"};
@@ -29,7 +37,7 @@ std::string IsoTreeReader::description() const {
 bool IsoTreeReader::keepsGivenNames() const { return m_joliet; }
 
 std::string IsoTreeReader::nameOf(std::string_view identifier) const {
-  return m_joliet ? jolietToUtf8(identifier) : std::string(identifier);
+  return m_joliet ? jolietName(identifier) : std::string(identifier);
 }
 
 Error IsoTreeReader::open(const CIsoImage& image, bool joliet, std::unique_ptr<TreeReader>& out) {
@@ -250,7 +258,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
     if (count == out.size()) out.emplace_back();
     TreeEntry& e = out[count++];
     if (m_joliet)
-      jolietToUtf8(r.identifier, e.name);
+      utf16ToUtf8(r.identifier.data(), r.identifier.size(), ByteOrder::BigEndian, e.name);
     else
       e.name.assign(r.identifier);
     e.originalName.clear();
@@ -337,7 +345,7 @@ Error IsoTreeReader::listContent(const ImageFile& file, int folder, std::vector<
     ContentEntry& e = out.emplace_back();
     e.recordOffsets.assign(1, r.offset);
     e.name = facts.name;
-    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietToUtf8(r.identifier) : std::string(r.identifier), m_joliet);
+    if (e.name.empty()) e.name = withoutVersion(m_joliet ? jolietName(r.identifier) : std::string(r.identifier), m_joliet);
     e.hasModified = true;
     e.modified = facts.hasModified ? facts.modified : recordDateSeconds(r.date);
     const auto known = m_folderByExtent.find(facts.childLink ? facts.childSector : r.extent);

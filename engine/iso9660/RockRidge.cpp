@@ -18,7 +18,7 @@ constexpr int kMaxContinuations = 8;
 
 bool is(std::string_view entry, char a, char b) { return entry[0] == a && entry[1] == b; }
 uint32_t le32(std::string_view entry, size_t at) {
-  return iso::readLe32(reinterpret_cast<const uint8_t*>(entry.data() + at));
+  return readLe32(reinterpret_cast<const uint8_t*>(entry.data() + at));
 }
 }  // namespace
 

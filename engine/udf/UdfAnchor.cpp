@@ -55,8 +55,8 @@ Error UdfAnchor::read(const ImageFile& file) {
     std::string bad;
     if (!checkTag(block, sizeof block, kTagAnchor, static_cast<uint32_t>(place), "anchor", bad)) continue;
     m_sector = static_cast<uint32_t>(place);
-    m_main = {le32(block + kMainSequenceOffset), le32(block + kMainSequenceOffset + 4)};
-    m_reserve = {le32(block + kReserveSequenceOffset), le32(block + kReserveSequenceOffset + 4)};
+    m_main = {readLe32(block + kMainSequenceOffset), readLe32(block + kMainSequenceOffset + 4)};
+    m_reserve = {readLe32(block + kReserveSequenceOffset), readLe32(block + kReserveSequenceOffset + 4)};
     return {};
   }
   return damaged(why);

@@ -107,7 +107,7 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
       if (std::all_of(d, d + left, [](uint8_t b) { return b == 0; })) break;
       return damaged(what() + " is cut short");
     }
-    const uint64_t used = FileIdentifier::kMinSize + le16(d + kImplementationUseOffset) + d[kIdentifierLengthOffset];
+    const uint64_t used = FileIdentifier::kMinSize + readLe16(d + kImplementationUseOffset) + d[kIdentifierLengthOffset];
     if (used > left) return damaged(what() + " runs past the end of its directory");
     const uint64_t padded = std::min<uint64_t>((used + 3) & ~uint64_t{3}, left);
     std::string why;
@@ -117,9 +117,9 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
     fid.streamOffset = pos;
     fid.length = static_cast<uint32_t>(padded);
     fid.characteristics = d[FileIdentifier::kCharacteristicsOffset];
-    fid.icbBlock = le32(d + FileIdentifier::kIcbOffset + 4);
-    fid.icbRef = le16(d + FileIdentifier::kIcbOffset + 8);
-    const uint8_t* name = d + FileIdentifier::kMinSize + le16(d + kImplementationUseOffset);
+    fid.icbBlock = readLe32(d + FileIdentifier::kIcbOffset + 4);
+    fid.icbRef = readLe16(d + FileIdentifier::kIcbOffset + 8);
+    const uint8_t* name = d + FileIdentifier::kMinSize + readLe16(d + kImplementationUseOffset);
     if (!decodeDCharacters(name, d[kIdentifierLengthOffset], fid.name))
       return damaged(what() + " has a name in an unknown encoding");
     out.push_back(std::move(fid));

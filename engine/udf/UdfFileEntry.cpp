@@ -48,26 +48,26 @@ Error UdfFileEntry::readOne(const ImageFile& file, const UdfPartitions& partitio
   if (!readExact(file, m_copies.sector[0] * kBlockSize, m_bytes.data(), kBlockSize))
     return damaged(what + " lies past the end of the image");
   const uint8_t* d = m_bytes.data();
-  m_extended = le16(d) == kTagExtendedFileEntry;
+  m_extended = readLe16(d) == kTagExtendedFileEntry;
   std::string why;
   if (!checkTag(d, kBlockSize, m_extended ? kTagExtendedFileEntry : kTagFileEntry, block, what, why))
     return damaged(why);
-  m_strategy = le16(d + kStrategyOffset);
+  m_strategy = readLe16(d + kStrategyOffset);
   m_fileType = d[kFileTypeOffset];
-  m_adType = static_cast<uint8_t>(le16(d + kIcbFlagsOffset) & 7);
-  m_informationLength = le64(d + kInformationLengthOffset);
+  m_adType = static_cast<uint8_t>(readLe16(d + kIcbFlagsOffset) & 7);
+  m_informationLength = readLe64(d + kInformationLengthOffset);
   const uint8_t* date = d + (m_extended ? kExtendedModified : kFileEntryModified);
-  m_modified = {le16(date + 2), date[4], date[5], date[6], date[7]};
+  m_modified = {readLe16(date + 2), date[4], date[5], date[6], date[7]};
   m_modified.second = date[8];
   // Type 1 is local time, with its offset from UTC in minutes in 12 signed bits (-2047: not given).
-  const uint16_t typeAndZone = le16(date);
+  const uint16_t typeAndZone = readLe16(date);
   const int zone = (typeAndZone & 0x800) ? static_cast<int>(typeAndZone & 0xFFF) - 0x1000 : typeAndZone & 0xFFF;
   if ((typeAndZone >> 12) == 1 && zone >= -1440 && zone <= 1440) {
     m_modified.hasOffset = true;
     m_modified.offsetMinutes = static_cast<int16_t>(zone);
   }
   const size_t eaLengthOffset = m_extended ? kExtendedEaLength : kFileEntryEaLength;
-  const uint64_t eaLength = le32(d + eaLengthOffset), adLength = le32(d + eaLengthOffset + 4);
+  const uint64_t eaLength = readLe32(d + eaLengthOffset), adLength = readLe32(d + eaLengthOffset + 4);
   const uint64_t header = m_extended ? kExtendedHeader : kFileEntryHeader;
   if (header + eaLength + adLength > kBlockSize) return damaged(what + " claims more bytes than its block");
   m_adOffset = static_cast<uint32_t>(header + eaLength);
@@ -88,9 +88,9 @@ bool UdfFileEntry::nextInChain(const ImageFile& file, const UdfPartitions& parti
   std::string why;
   if (!checkTag(indirect, sizeof indirect, kTagIndirectEntry, m_block + 1, {}, why)) return false;
   const uint8_t* icb = indirect + kIndirectIcbOffset;
-  if ((le32(icb) & 0x3FFFFFFF) == 0) return false;
-  block = le32(icb + 4);
-  ref = le16(icb + 8);
+  if ((readLe32(icb) & 0x3FFFFFFF) == 0) return false;
+  block = readLe32(icb + 4);
+  ref = readLe16(icb + 8);
   return true;
 }
 
@@ -106,20 +106,20 @@ Error UdfFileEntry::readDescriptors(const ImageFile& file, const UdfPartitions& 
     AllocationExtent next;
     for (size_t pos = 0; pos + adSize <= length; pos += adSize) {
       const uint8_t* ad = area + pos;
-      const uint32_t raw = le32(ad);
+      const uint32_t raw = readLe32(ad);
       AllocationExtent extent;
       extent.length = raw & 0x3FFFFFFF;
       extent.type = static_cast<uint8_t>(raw >> 30);
       if (extent.length == 0) break;
       if (m_adType == 0) {
-        extent.block = le32(ad + 4);
+        extent.block = readLe32(ad + 4);
         extent.ref = m_ref;
       } else if (m_adType == 1) {
-        extent.block = le32(ad + 4);
-        extent.ref = le16(ad + 8);
+        extent.block = readLe32(ad + 4);
+        extent.ref = readLe16(ad + 8);
       } else {
-        extent.block = le32(ad + 12);
-        extent.ref = le16(ad + 16);
+        extent.block = readLe32(ad + 12);
+        extent.ref = readLe16(ad + 16);
       }
       if (extent.type == AllocationExtent::kContinuation) {
         next = extent;
@@ -139,7 +139,7 @@ Error UdfFileEntry::readDescriptors(const ImageFile& file, const UdfPartitions& 
       return damaged(what + " lies past the end of the image");
     std::string why;
     if (!checkTag(continuation.data(), kBlockSize, kTagAllocationExtent, next.block, what, why)) return damaged(why);
-    length = le32(continuation.data() + kAedLengthOffset);
+    length = readLe32(continuation.data() + kAedLengthOffset);
     if (kAedHeader + length > kBlockSize) return damaged(what + " claims more bytes than its block");
     area = continuation.data() + kAedHeader;
   }

@@ -42,21 +42,21 @@ bool checkTag(const uint8_t* data, size_t available, uint16_t ident, uint32_t lo
     why = what + " has a wrong tag checksum";
     return false;
   }
-  const uint16_t version = le16(data + 2);
-  if (le16(data) != ident || (version != 2 && version != 3)) {
-    why = what + " is missing (found tag " + std::to_string(le16(data)) + ")";
+  const uint16_t version = readLe16(data + 2);
+  if (readLe16(data) != ident || (version != 2 && version != 3)) {
+    why = what + " is missing (found tag " + std::to_string(readLe16(data)) + ")";
     return false;
   }
-  const size_t crcLength = le16(data + kTagCrcLengthOffset);
+  const size_t crcLength = readLe16(data + kTagCrcLengthOffset);
   if (kTagSize + crcLength > available) {
     why = what + " claims more bytes than it has";
     return false;
   }
-  if (descriptorCrc(data + kTagSize, crcLength) != le16(data + kTagCrcOffset)) {
+  if (descriptorCrc(data + kTagSize, crcLength) != readLe16(data + kTagCrcOffset)) {
     why = what + " has a wrong CRC";
     return false;
   }
-  if (le32(data + kTagLocationOffset) != location) {
+  if (readLe32(data + kTagLocationOffset) != location) {
     why = what + " names another block as its location";
     return false;
   }
@@ -64,9 +64,8 @@ bool checkTag(const uint8_t* data, size_t available, uint16_t ident, uint32_t lo
 }
 
 void retag(uint8_t* data) {
-  const uint16_t crc = descriptorCrc(data + kTagSize, le16(data + kTagCrcLengthOffset));
-  data[kTagCrcOffset] = static_cast<uint8_t>(crc);
-  data[kTagCrcOffset + 1] = static_cast<uint8_t>(crc >> 8);
+  const uint16_t crc = descriptorCrc(data + kTagSize, readLe16(data + kTagCrcLengthOffset));
+  writeLe16(data + kTagCrcOffset, crc);
   data[kTagChecksumOffset] = tagChecksum(data);
 }
 

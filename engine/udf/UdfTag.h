@@ -1,10 +1,11 @@
 #pragma once
 // The 16-byte tag that starts every UDF descriptor: its checksum, its CRC over the body and the
-// block it claims to stand at. Also the little-endian field readers the UDF structures share.
+// block it claims to stand at. Its fields, like every UDF number, are little-endian (base/ByteOrder.h).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/ByteOrder.h"
 #include "engine/Error.h"
 #include "engine/io/ImageFile.h"
 
@@ -35,13 +36,6 @@ inline constexpr size_t kTagChecksumOffset = 4;
 inline constexpr size_t kTagCrcOffset = 8;
 inline constexpr size_t kTagCrcLengthOffset = 10;
 inline constexpr size_t kTagLocationOffset = 12;
-
-inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 
 // CRC-ITU-T as ECMA-167 defines it: polynomial 0x1021, start 0, no reflection, no final xor.
 uint16_t descriptorCrc(const uint8_t* data, size_t n);

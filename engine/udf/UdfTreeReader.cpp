@@ -83,7 +83,7 @@ Error UdfTreeReader::load(const ImageFile& file) {
     return damaged("the file set lies past the end of the image");
   std::string why;
   if (!checkTag(fsd, sizeof fsd, kTagFileSet, fileSet.block, "the file set descriptor", why)) return damaged(why);
-  m_root = handleOf(le16(fsd + kRootIcbOffset + 8), le32(fsd + kRootIcbOffset + 4));
+  m_root = handleOf(readLe16(fsd + kRootIcbOffset + 8), readLe32(fsd + kRootIcbOffset + 4));
   return walk(file);
 }
 
@@ -201,11 +201,11 @@ constexpr uint8_t kComponentRoot = 1, kComponentRootAlias = 2, kComponentParent 
 
 // A 12-byte timestamp: its zone in minutes (12 bits, signed) and the civil time.
 int64_t timestampSeconds(const uint8_t* t) {
-  const uint16_t typeAndZone = le16(t);
+  const uint16_t typeAndZone = readLe16(t);
   int zone = typeAndZone & 0x0FFF;
   if (zone & 0x0800) zone -= 0x1000;
   if ((typeAndZone >> 12) != 1 || zone == kUnspecifiedZone) zone = 0;
-  return secondsSinceEpoch(le16(t + 2), t[4], t[5], t[6], t[7], t[8]) - int64_t{zone} * 60;
+  return secondsSinceEpoch(readLe16(t + 2), t[4], t[5], t[6], t[7], t[8]) - int64_t{zone} * 60;
 }
 
 // A symbolic link's data as a path; empty when a component is damaged.
@@ -363,7 +363,7 @@ Error UdfTreeReader::locate(const ImageFile& file, uint64_t recordOffset, Locate
   const uint8_t characteristics = d[FileIdentifier::kCharacteristicsOffset];
   if (!(characteristics & FileIdentifier::kDirectory) ||
       (characteristics & (FileIdentifier::kParent | FileIdentifier::kDeleted | FileIdentifier::kStream)) ||
-      handleOf(le16(d + FileIdentifier::kIcbOffset + 8), le32(d + FileIdentifier::kIcbOffset + 4)) != m_folders[static_cast<size_t>(out.folder)].directory)
+      handleOf(readLe16(d + FileIdentifier::kIcbOffset + 8), readLe32(d + FileIdentifier::kIcbOffset + 4)) != m_folders[static_cast<size_t>(out.folder)].directory)
     return notFound(recordOffset);
   return {};
 }
@@ -410,9 +410,9 @@ Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   std::vector<uint8_t> entry(kBlockSize);
   if (!readExact(file, entryOffset, entry.data(), kBlockSize)) return damaged("a file entry lies past the end of the image");
   std::string why;
-  if (!checkTag(entry.data(), kBlockSize, le16(entry.data()), parent.block(),
+  if (!checkTag(entry.data(), kBlockSize, readLe16(entry.data()), parent.block(),
                 "the file entry at offset " + std::to_string(entryOffset), why) ||
-      (le16(entry.data()) != kTagFileEntry && le16(entry.data()) != kTagExtendedFileEntry))
+      (readLe16(entry.data()) != kTagFileEntry && readLe16(entry.data()) != kTagExtendedFileEntry))
     return damaged(why.empty() ? "the file entry at offset " + std::to_string(entryOffset) + " is missing" : why);
   const uint64_t fidInEntry = parent.embeddedOffset() + record.streamOffset;
   if (fidInEntry + at.bytes.size() > kBlockSize) return notFound(recordOffset);

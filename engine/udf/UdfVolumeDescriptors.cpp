@@ -57,18 +57,18 @@ Error UdfVolumeDescriptors::readSequence(const ImageFile& file, const ExtentAd& 
       return damaged(what + " lies past the end of the image");
     if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0; })) break;
     std::string why;
-    const uint16_t ident = le16(block.data());
+    const uint16_t ident = readLe16(block.data());
     if (!checkTag(block.data(), kBlockSize, ident, static_cast<uint32_t>(sector), what, why)) return damaged(why);
     if (ident == kTagTerminating) break;
-    const uint32_t sequence = le32(block.data() + kSequenceNumberOffset);
+    const uint32_t sequence = readLe32(block.data() + kSequenceNumberOffset);
     if (ident == kTagPointer) {
       if (++pointers > kMaxPointers) return damaged("the volume descriptor pointers do not end");
-      extent = {le32(block.data() + kPointerExtentOffset), le32(block.data() + kPointerExtentOffset + 4)};
+      extent = {readLe32(block.data() + kPointerExtentOffset), readLe32(block.data() + kPointerExtentOffset + 4)};
       i = UINT32_MAX;  // the loop's ++i starts the new extent at 0
       continue;
     }
     if (ident == kTagPartition) {
-      Found& p = partitions[le16(block.data() + kPartitionNumberOffset)];
+      Found& p = partitions[readLe16(block.data() + kPartitionNumberOffset)];
       if (p.bytes.empty() || sequence >= p.sequence) p = {sequence, block};
     } else if (ident == kTagLogicalVolume && (!haveLogical || sequence >= logical.sequence)) {
       logical = {sequence, block};
@@ -78,24 +78,24 @@ Error UdfVolumeDescriptors::readSequence(const ImageFile& file, const ExtentAd& 
   if (!haveLogical) return damaged("the volume descriptor sequence has no logical volume descriptor");
   if (partitions.empty()) return damaged("the volume descriptor sequence has no partition descriptor");
   for (const auto& [number, p] : partitions)
-    m_partitions.addPartition(number, le32(p.bytes.data() + kPartitionStartOffset),
-                              le32(p.bytes.data() + kPartitionLengthOffset));
+    m_partitions.addPartition(number, readLe32(p.bytes.data() + kPartitionStartOffset),
+                              readLe32(p.bytes.data() + kPartitionLengthOffset));
   return readLogicalVolume(logical.bytes.data());
 }
 
 Error UdfVolumeDescriptors::readLogicalVolume(const uint8_t* lvd) {
-  const uint32_t blockSize = le32(lvd + kBlockSizeOffset);
+  const uint32_t blockSize = readLe32(lvd + kBlockSizeOffset);
   m_revision = std::memcmp(lvd + kDomainIdOffset, kOstaDomain, sizeof kOstaDomain - 1) == 0
-                   ? le16(lvd + kDomainRevisionOffset)
+                   ? readLe16(lvd + kDomainRevisionOffset)
                    : 0;
-  m_fileSet = {le32(lvd + kFileSetOffset), le32(lvd + kFileSetOffset + 4), le16(lvd + kFileSetOffset + 8)};
+  m_fileSet = {readLe32(lvd + kFileSetOffset), readLe32(lvd + kFileSetOffset + 4), readLe16(lvd + kFileSetOffset + 8)};
   if (blockSize != kBlockSize) {
     m_unsupported = "its block size is " + std::to_string(blockSize) + " bytes";
     return {};
   }
-  const uint64_t tableLength = le32(lvd + kMapTableLengthOffset);
-  const uint32_t mapCount = le32(lvd + kMapCountOffset);
-  const uint64_t described = kTagSize + le16(lvd + kTagCrcLengthOffset);
+  const uint64_t tableLength = readLe32(lvd + kMapTableLengthOffset);
+  const uint32_t mapCount = readLe32(lvd + kMapCountOffset);
+  const uint64_t described = kTagSize + readLe16(lvd + kTagCrcLengthOffset);
   if (kMapsOffset + tableLength > described) return damaged("the partition maps run past their descriptor");
   uint64_t pos = 0;
   for (uint32_t i = 0; i < mapCount; ++i) {
@@ -104,13 +104,13 @@ Error UdfVolumeDescriptors::readLogicalVolume(const uint8_t* lvd) {
     const uint8_t type = map[0], length = map[1];
     if (length < 2 || pos + length > tableLength) return damaged("a partition map has a wrong length");
     if (type == 1 && length >= 6) {
-      m_partitions.addPhysicalMap(le16(map + 4));
+      m_partitions.addPhysicalMap(readLe16(map + 4));
     } else if (type == 2 && length >= 64) {
       const std::string ident(reinterpret_cast<const char*>(map + kType2IdentOffset),
                               strnlen(reinterpret_cast<const char*>(map + kType2IdentOffset), kType2IdentSize));
       if (ident == "*UDF Metadata Partition") {
-        m_partitions.addMetadataMap(le16(map + kType2PartitionOffset), le32(map + kMetadataFileOffset),
-                                    le32(map + kMetadataMirrorOffset));
+        m_partitions.addMetadataMap(readLe16(map + kType2PartitionOffset), readLe32(map + kMetadataFileOffset),
+                                    readLe32(map + kMetadataMirrorOffset));
       } else {
         m_unsupported = ident == "*UDF Virtual Partition"    ? "it uses a virtual partition (VAT)"
                         : ident == "*UDF Sparable Partition" ? "it uses a sparable partition"

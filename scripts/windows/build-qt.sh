@@ -54,6 +54,7 @@ fetch qt6-base "$host_ver" 'qtbase-everywhere-src-*' || { log "the qt6-base $hos
 base_src=$(ls -d "$work"/qtbase-everywhere-src-* | head -1)
 
 cp "$repo/cmake/toolchains/mingw-w64-x86_64-qt.cmake" "$prefix/mingw-qt.cmake"
+cp "$repo/cmake/toolchains/mingw-w64-common.cmake" "$prefix/mingw-w64-common.cmake"
 host_cmake=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/cmake
 
 mkdir -p base-build

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "TestImages.h"
+#include "base/ByteOrder.h"
 #include "app/CMainDlg.h"
 #include "app/CUmbradiscApp.h"
 #include "app/FileListModel.h"
@@ -44,9 +45,7 @@ int changedBesidesStamp(const QByteArray& before, const QByteArray& after, bool&
 }
 
 quint32 le32(const QByteArray& bytes, qint64 at) {
-  quint32 value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<quint8>(bytes[at + i]);
-  return value;
+  return umbra::readLe32(reinterpret_cast<const uint8_t*>(bytes.constData() + at));
 }
 
 // Directory records of one directory, read straight from the image bytes.
@@ -753,9 +752,7 @@ class TestWorkspaceView : public QObject {
       if (type == 255) break;
       if (type != 1 && type != 2) continue;
       const qint64 lTable = le32(image, at + 140) * kSector;
-      qint64 mTable = 0;
-      for (int i = 0; i < 4; ++i) mTable = (mTable << 8) | static_cast<quint8>(image[at + 148 + i]);
-      mTable *= kSector;
+      const qint64 mTable = umbra::readBe32(reinterpret_cast<const uint8_t*>(image.constData() + at + 148)) * kSector;
       const qint64 second = 8 + static_cast<quint8>(image[lTable]) + (static_cast<quint8>(image[lTable]) & 1);
       image[lTable + second + 6] = 0;
       image[lTable + second + 7] = 0;

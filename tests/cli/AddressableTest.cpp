@@ -11,6 +11,7 @@
 #include <set>
 
 #include "TestImages.h"
+#include "base/ByteOrder.h"
 
 namespace umbra {
 namespace {
@@ -206,10 +207,8 @@ TEST_F(Addressable, BadRelocationLinksAreRefusedAndUnfollowedOnesProveNothing) {
   };
   auto setSector = [](uint32_t sector) {
     return [sector](uint8_t* entry) {
-      for (int i = 0; i < 4; ++i) {
-        entry[4 + i] = static_cast<uint8_t>(sector >> (8 * i));
-        entry[11 - i] = static_cast<uint8_t>(sector >> (8 * i));
-      }
+      writeLe32(entry + 4, sector);
+      writeBe32(entry + 8, sector);
     };
   };
   // The placeholder in d7 pointing at d1's directory (a loop), or past the image's end.
@@ -257,7 +256,8 @@ TEST_F(Addressable, ChildLinksInContinuationAreasAreFollowed) {
   const uint8_t stop[] = {'S', 'T', 4, 1};
   std::copy(std::begin(stop), std::end(stop), bytes.begin() + kArea + 12);
   auto both = [](uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = at[7 - i] = static_cast<uint8_t>(value >> (8 * i));
+    writeLe32(at, value);
+    writeBe32(at + 4, value);
   };
   uint8_t ce[36] = {'C', 'E', 28, 1};
   both(ce + 4, 1);    // sector

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "TestImages.h"
+#include "base/ByteOrder.h"
 #include "engine/iso9660/IsoLayout.h"
 #include "engine/iso9660/IsoTreeReader.h"
 #include "engine/Workspace.h"
@@ -29,9 +30,7 @@ MiniIso imageWithOneFolder() {
   return iso;
 }
 
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+void put32(uint8_t* p, uint32_t v) { writeLe32(p, v); }
 
 struct Damage {
   const char* what;

@@ -9,6 +9,7 @@
 
 #include "TestImages.h"
 #include "UdfFixtures.h"
+#include "base/ByteOrder.h"
 #include "engine/io/ImageFile.h"
 #include "engine/udf/UdfTag.h"
 #include "engine/udf/UdfTreeReader.h"
@@ -21,17 +22,15 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kSector = 2048;
 
-uint32_t get32(const Bytes& b, size_t at) { return udf::le32(b.data() + at); }
-void put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+uint32_t get32(const Bytes& b, size_t at) { return readLe32(b.data() + at); }
+void put32(Bytes& b, size_t at, uint32_t v) { writeLe32(b.data() + at, v); }
 void retagAt(Bytes& b, size_t at) { udf::retag(b.data() + at); }
 
 // Sectors of the volume descriptors with this tag, in the main and the reserve sequence.
 std::vector<size_t> descriptors(const Bytes& b, uint16_t ident) {
   std::vector<size_t> found;
   for (size_t s = 32; s < 64; ++s)
-    if (udf::le16(b.data() + s * kSector) == ident) found.push_back(s);
+    if (readLe16(b.data() + s * kSector) == ident) found.push_back(s);
   return found;
 }
 
@@ -141,7 +140,7 @@ const DamageCase kCases[] = {
      [](Image& i) {
        // The mirror's file entry sits right after the metadata file's entry.
        for (size_t s = 257; s < i.bytes.size() / kSector; ++s)
-         if (udf::le16(i.bytes.data() + s * kSector) == udf::kTagExtendedFileEntry && i.bytes[s * kSector + 27] == 251)
+         if (readLe16(i.bytes.data() + s * kSector) == udf::kTagExtendedFileEntry && i.bytes[s * kSector + 27] == 251)
            i.bytes[s * kSector + 200] ^= 1;
      },
      "wrong CRC"},

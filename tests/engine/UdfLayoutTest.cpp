@@ -8,6 +8,7 @@
 
 #include "TestImages.h"
 #include "UdfFixtures.h"
+#include "base/ByteOrder.h"
 #include "engine/hfs/AppleTreeNotice.h"
 #include "engine/io/ImageFile.h"
 #include "engine/udf/UdfTag.h"
@@ -21,13 +22,8 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kSector = 2048;
 
-void put16(Bytes& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+void put16(Bytes& b, size_t at, uint16_t v) { writeLe16(b.data() + at, v); }
+void put32(Bytes& b, size_t at, uint32_t v) { writeLe32(b.data() + at, v); }
 
 // A genisoimage bridge image opened for editing: its partition grows by whole blocks at the end.
 struct EditedImage {
@@ -39,8 +35,8 @@ struct EditedImage {
   explicit EditedImage(const std::string& fixture = "geniso")
       : bytes(readBytes(udfFixture(fixture).image)), ref(udfReference(udfFixture(fixture).image)) {
     for (size_t s = 32; s < 64; ++s)
-      if (udf::le16(bytes.data() + s * kSector) == udf::kTagPartition) partitionDescriptors.push_back(s * kSector);
-    start = udf::le32(bytes.data() + partitionDescriptors.at(0) + 188);
+      if (readLe16(bytes.data() + s * kSector) == udf::kTagPartition) partitionDescriptors.push_back(s * kSector);
+    start = readLe32(bytes.data() + partitionDescriptors.at(0) + 188);
   }
   size_t fid(const std::string& path) const { return static_cast<size_t>(ref.folders.at(path).offsets.at(0)); }
   uint32_t blockOf(size_t offset) const { return static_cast<uint32_t>(offset / kSector - start); }
@@ -116,9 +112,9 @@ TEST(UdfLayout, AllocationDescriptorsContinuedInAnExtent) {
   EditedImage edited;
   const uint32_t aed = edited.appendBlocks(1);
   // /Beta's entry holds one short_ad: move it into the continuation block and point there.
-  const size_t fe = edited.offsetOf(udf::le32(edited.bytes.data() + edited.fid("/Beta") + 24));
-  const size_t ad = fe + 176 + udf::le32(edited.bytes.data() + fe + 168);
-  ASSERT_EQ(udf::le32(edited.bytes.data() + fe + 172), 8u);
+  const size_t fe = edited.offsetOf(readLe32(edited.bytes.data() + edited.fid("/Beta") + 24));
+  const size_t ad = fe + 176 + readLe32(edited.bytes.data() + fe + 168);
+  ASSERT_EQ(readLe32(edited.bytes.data() + fe + 172), 8u);
   std::copy_n(edited.bytes.begin() + static_cast<long>(ad), 8, edited.bytes.begin() + static_cast<long>(edited.offsetOf(aed) + 24));
   put32(edited.bytes, edited.offsetOf(aed) + 20, 8);
   edited.tag(aed, udf::kTagAllocationExtent, 16);
@@ -131,8 +127,8 @@ TEST(UdfLayout, AllocationDescriptorsContinuedInAnExtent) {
 TEST(UdfLayout, Strategy4096ChainIsFollowedToItsLatestEntry) {
   EditedImage edited;
   const uint32_t first = edited.appendBlocks(4);  // old entry, indirect entry, new entry, nothing
-  const size_t fe = edited.offsetOf(udf::le32(edited.bytes.data() + edited.fid("/Beta") + 24));
-  const uint16_t crcLength = udf::le16(edited.bytes.data() + fe + 10);
+  const size_t fe = edited.offsetOf(readLe32(edited.bytes.data() + edited.fid("/Beta") + 24));
+  const uint16_t crcLength = readLe16(edited.bytes.data() + fe + 10);
   for (uint32_t block : {first, first + 2}) {
     std::copy_n(edited.bytes.begin() + static_cast<long>(fe), kSector, edited.bytes.begin() + static_cast<long>(edited.offsetOf(block)));
     put16(edited.bytes, edited.offsetOf(block) + 20, 4096);
@@ -165,10 +161,10 @@ TEST(UdfLayout, IdentifierSplitBetweenExtentsIsPatchedAtBothPlaces) {
     }
   }
   ASSERT_FALSE(path.empty());
-  const size_t fe = edited.offsetOf(udf::le32(edited.bytes.data() + edited.fid("/Many") + 24));
-  const size_t ad = fe + 176 + udf::le32(edited.bytes.data() + fe + 168);
-  ASSERT_EQ(udf::le32(edited.bytes.data() + fe + 172), 8u);
-  const uint32_t length = udf::le32(edited.bytes.data() + ad), first = udf::le32(edited.bytes.data() + ad + 4);
+  const size_t fe = edited.offsetOf(readLe32(edited.bytes.data() + edited.fid("/Many") + 24));
+  const size_t ad = fe + 176 + readLe32(edited.bytes.data() + fe + 168);
+  ASSERT_EQ(readLe32(edited.bytes.data() + fe + 172), 8u);
+  const uint32_t length = readLe32(edited.bytes.data() + ad), first = readLe32(edited.bytes.data() + ad + 4);
   const uint32_t split = static_cast<uint32_t>(offset / kSector - edited.offsetOf(first) / kSector + 1);  // blocks kept
   const uint32_t rest = length - split * 2048, restBlocks = (rest + 2047) / 2048;
   const uint32_t moved = edited.appendBlocks(restBlocks);
@@ -176,7 +172,7 @@ TEST(UdfLayout, IdentifierSplitBetweenExtentsIsPatchedAtBothPlaces) {
   const size_t stream = edited.offsetOf(first);
   for (size_t pos = 0; pos < length;) {
     const uint8_t* d = edited.bytes.data() + stream + pos;
-    const size_t size = (38 + udf::le16(d + 36) + d[19] + 3) & ~size_t{3};
+    const size_t size = (38 + readLe16(d + 36) + d[19] + 3) & ~size_t{3};
     if (pos >= split * kSector) {
       put32(edited.bytes, stream + pos + 12, moved + static_cast<uint32_t>((pos - split * kSector) / kSector));
       udf::retag(edited.bytes.data() + stream + pos);
@@ -190,7 +186,7 @@ TEST(UdfLayout, IdentifierSplitBetweenExtentsIsPatchedAtBothPlaces) {
   put32(edited.bytes, ad + 8, rest);
   put32(edited.bytes, ad + 12, moved);
   put32(edited.bytes, fe + 172, 16);
-  put16(edited.bytes, fe + 10, static_cast<uint16_t>(udf::le16(edited.bytes.data() + fe + 10) + 8));
+  put16(edited.bytes, fe + 10, static_cast<uint16_t>(readLe16(edited.bytes.data() + fe + 10) + 8));
   udf::retag(edited.bytes.data() + fe);
 
   TempDir dir;

@@ -20,6 +20,8 @@
 #include <unistd.h>
 #endif
 
+#include "base/ByteOrder.h"
+
 namespace umbra::test {
 
 namespace {
@@ -233,15 +235,14 @@ std::vector<uint64_t> differingBytes(const fs::path& a, const fs::path& b) {
 
 // ---- MiniIso ----
 
+// ISO 9660's both-byte-order fields: little-endian, then big-endian.
 static void both32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    p[i] = static_cast<uint8_t>(v >> (8 * i));
-    p[7 - i] = static_cast<uint8_t>(v >> (8 * i));
-  }
+  writeLe32(p, v);
+  writeBe32(p + 4, v);
 }
 static void both16(uint8_t* p, uint16_t v) {
-  p[0] = p[3] = static_cast<uint8_t>(v);
-  p[1] = p[2] = static_cast<uint8_t>(v >> 8);
+  writeLe16(p, v);
+  writeBe16(p + 2, v);
 }
 
 MiniIso::MiniIso(uint32_t sectors) : m_data(static_cast<size_t>(sectors) * 2048, 0) {}
@@ -270,9 +271,8 @@ void MiniIso::basicLayout() {
 void MiniIso::addPathRecord(const std::string& name, uint32_t extent, uint16_t parent) {
   uint8_t* p = sector(kPathTableSector) + m_pathTableSize;
   p[0] = static_cast<uint8_t>(name.size());
-  for (int i = 0; i < 4; ++i) p[2 + i] = static_cast<uint8_t>(extent >> (8 * i));
-  p[6] = static_cast<uint8_t>(parent);
-  p[7] = static_cast<uint8_t>(parent >> 8);
+  writeLe32(p + 2, extent);
+  writeLe16(p + 6, parent);
   std::memcpy(p + 8, name.data(), name.size());
   m_pathTableSize += static_cast<uint32_t>(8 + name.size() + (name.size() & 1));
   both32(sector(16) + 132, m_pathTableSize);

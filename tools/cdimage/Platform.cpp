@@ -6,7 +6,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #else
 #include <unistd.h>
@@ -32,14 +31,6 @@ bool toUtcCalendar(std::time_t time, std::tm* out) {
   return gmtime_s(out, &time) == 0;
 #else
   return gmtime_r(&time, out) != nullptr;
-#endif
-}
-
-long long currentProcessId() {
-#ifdef _WIN32
-  return _getpid();
-#else
-  return static_cast<long long>(getpid());
 #endif
 }
 

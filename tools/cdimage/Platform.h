@@ -5,11 +5,13 @@
 #include <ctime>
 #include <filesystem>
 
+#include "base/ProcessId.h"
+
 namespace cdimage {
 
 bool toLocalCalendar(std::time_t time, std::tm* out);
 bool toUtcCalendar(std::time_t time, std::tm* out);
-long long currentProcessId();
+using umbra::currentProcessId;
 
 // After this, a termination request (SIGTERM, SIGINT) only sets a flag that stopRequested() reads,
 // so the maker can remove its temporary file before it ends.
