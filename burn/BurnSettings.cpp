@@ -4,6 +4,7 @@
 #include <fstream>
 
 #ifdef _WIN32
+#include "base/WideText.h"
 #include "com/DispatchObject.h"
 
 #include <cwchar>
@@ -62,7 +63,7 @@ std::optional<std::string> readBurnDriveSetting() {
       ERROR_SUCCESS)
     return std::nullopt;
   value.resize(wcsnlen(value.c_str(), value.size()));
-  return com::utf8FromWide(value);
+  return umbra::utf8FromWide(value);
 #else
   const std::string folder = configFolder();
   if (folder.empty()) return std::nullopt;

@@ -1,6 +1,7 @@
 #include "ImapiRecorderService.h"
 
 #ifdef _WIN32
+#include "base/WideText.h"
 #include "com/DispatchObject.h"
 
 #include <objidl.h>
@@ -29,7 +30,7 @@ std::string failed(const char* what, HRESULT result) {
   return std::string(what) + " failed: " + com::describeResult(result);
 }
 
-std::string utf8(const std::filesystem::path& path) { return com::utf8FromWide(path.wstring()); }
+std::string utf8(const std::filesystem::path& path) { return umbra::utf8FromWide(path.wstring()); }
 
 std::string trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -41,7 +42,7 @@ std::string trimmed(const std::string& text) {
 DispatchObject openRecorder(const std::string& id, std::string& reason) {
   HRESULT result = S_OK;
   DispatchObject recorder = DispatchObject::create(L"IMAPI2.MsftDiscRecorder2", &result);
-  if (recorder) result = recorder.call(L"InitializeDiscRecorder", {Variant(com::wideFromUtf8(id))});
+  if (recorder) result = recorder.call(L"InitializeDiscRecorder", {Variant(umbra::wideFromUtf8(id))});
   if (FAILED(result)) {
     reason = failed("IMAPI2 recorder", result);
     return {};
@@ -216,7 +217,7 @@ bool ImapiRecorderService::listRecorders(std::vector<std::string>& ids, std::str
   for (long i = 0; SUCCEEDED(result) && i < count.toLong(); ++i) {
     Variant id;
     result = master.getProperty(L"Item", &id, {Variant(i)});
-    if (SUCCEEDED(result)) ids.push_back(com::utf8FromWide(id.toText()));
+    if (SUCCEEDED(result)) ids.push_back(umbra::utf8FromWide(id.toText()));
   }
   if (FAILED(result)) {
     reason = failed("listing the recorders", result);
@@ -233,9 +234,9 @@ std::vector<std::string> ImapiRecorderService::recorderNames(const std::string& 
   if (!recorder) return names;
   Variant paths, product;
   if (SUCCEEDED(recorder.getProperty(L"VolumePathNames", &paths)))
-    for (const std::wstring& path : paths.toTextList()) names.push_back(com::utf8FromWide(path));
+    for (const std::wstring& path : paths.toTextList()) names.push_back(umbra::utf8FromWide(path));
   if (SUCCEEDED(recorder.getProperty(L"ProductId", &product)))
-    names.push_back(trimmed(com::utf8FromWide(product.toText())));
+    names.push_back(trimmed(umbra::utf8FromWide(product.toText())));
   return names;
 }
 

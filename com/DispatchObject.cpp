@@ -1,10 +1,14 @@
 #include "DispatchObject.h"
 
+#include "base/WideText.h"
+
 #ifdef _WIN32
 #include <cstdio>
 #include <vector>
 
 namespace com {
+
+using umbra::utf8FromWide;
 
 Apartment::Apartment() : m_result(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
 

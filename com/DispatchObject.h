@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/WideText.h"
 
 namespace com {
 
@@ -89,10 +88,6 @@ class DispatchObject {
 // system's text where it has one, and the description the object gave with the failure when the
 // last failed call on this thread ended with this code (IMAPI explains itself that way).
 std::string describeResult(HRESULT result);
-
-// The COM calls take UTF-16; the back ends name the shared conversions through this header.
-using umbra::utf8FromWide;
-using umbra::wideFromUtf8;
 
 }  // namespace com
 #endif

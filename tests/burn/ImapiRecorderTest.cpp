@@ -7,6 +7,7 @@
 #include "burn/BurnCommand.h"
 #include "burn/DiscBurner.h"
 #include "burn/ImapiRecorderService.h"
+#include "base/WideText.h"
 #include "com/DispatchObject.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ class ImapiBurn : public testing::Test {
   bool write(const fs::path& image, std::vector<int>* percents, std::function<bool()> cancel, std::string& reason) {
     ImapiRecorderService service;
     return service.writeImage(
-        com::utf8FromWide(imapi_double::world().drives[0].id), image,
+        umbra::utf8FromWide(imapi_double::world().drives[0].id), image,
         [percents](int p) {
           if (percents) percents->push_back(p);
         },
@@ -146,7 +147,7 @@ TEST_F(ImapiBurn, TheDoublesAnswerOnlyTheDeclaredInvokeKinds) {
       {L"IMAPI2FS.BootOptions", L"PlatformId", put, {Variant(0L)}, S_OK},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(com::utf8FromWide(std::wstring(c.progId) + L"." + c.member) + " kind " + std::to_string(c.kind));
+    SCOPED_TRACE(umbra::utf8FromWide(std::wstring(c.progId) + L"." + c.member) + " kind " + std::to_string(c.kind));
     const DispatchObject object = DispatchObject::create(c.progId, &made);
     ASSERT_TRUE(object);
     const std::wstring progId(c.progId);
@@ -228,7 +229,7 @@ TEST_F(ImapiBurn, RefusalsNameTheCauseInOurWordsAndIMAPIs) {
 // outside any ANSI code page.
 TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
   const fs::path image =
-      m_tmp.path() / com::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
+      m_tmp.path() / umbra::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82-\xE5\x85\x89.iso");
   fs::copy_file(m_image, image);
   EXPECT_TRUE(burnAvailable());
   DiscBurner burner;
@@ -246,7 +247,7 @@ TEST_F(ImapiBurn, BurnsAnImageWithANonAsciiNameThroughTheBurner) {
 // The command line tool's burn prints the write's progress as the events report it.
 TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
   std::ostringstream out, err;
-  EXPECT_EQ(runBurnCommand(com::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
+  EXPECT_EQ(runBurnCommand(umbra::utf8FromWide(m_image.wstring()), "E:", out, err), 0) << err.str();
   const std::string printed = out.str();
   for (const char* line : {"Writing to the disc: 0%\n", "Writing to the disc: 16%\n", "Writing to the disc: 32%\n",
                            "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Burn succeeded!\n"}) {
@@ -308,7 +309,7 @@ TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {
 TEST_F(ImapiBurn, AFailingEraseSaysWhy) {
   imapi_double::world().eraseFailure = static_cast<HRESULT>(0xC0AA0207);
   ImapiRecorderService service;
-  const std::string id = com::utf8FromWide(imapi_double::world().drives[0].id);
+  const std::string id = umbra::utf8FromWide(imapi_double::world().drives[0].id);
   std::string reason;
   EXPECT_TRUE(service.canEraseMedium(id, reason)) << reason;
   EXPECT_FALSE(service.eraseMedium(id, {}, reason));

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/WideText.h"
 #include "com/DispatchObject.h"
 #include "ImapiDoublesIdl.h"
 
@@ -441,7 +442,7 @@ STDMETHODIMP DataWriter::Write(IUnknown* data) {
 
 // ---- IMAPI2FS ----
 
-std::string utf8(const std::wstring& value) { return com::utf8FromWide(value); }
+std::string utf8(const std::wstring& value) { return umbra::utf8FromWide(value); }
 
 std::string dateText(DATE date) {
   char buffer[32];
@@ -820,7 +821,7 @@ class Eraser : public Dispatched<IDiscFormat2Erase> {
     return S_OK;
   }
   STDMETHODIMP put_ClientName(BSTR value) override {
-    log("ClientName=" + com::utf8FromWide(fromBstr(value)));
+    log("ClientName=" + umbra::utf8FromWide(fromBstr(value)));
     if (fromBstr(value).empty()) return fail(kClientNameInvalid, L"The client name is not valid.");
     m_clientName = fromBstr(value);
     return S_OK;

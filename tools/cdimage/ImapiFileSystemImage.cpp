@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "VolumeLabel.h"
+#include "base/WideText.h"
 
 namespace cdimage {
 namespace {
@@ -24,7 +25,7 @@ std::string failed(const char* what, HRESULT result) {
 
 // "/a/b" -> "a\b", as IMAPI2FS names items below a folder.
 std::wstring itemPathOf(const std::string& imagePath) {
-  std::wstring path = com::wideFromUtf8(imagePath);
+  std::wstring path = umbra::wideFromUtf8(imagePath);
   while (!path.empty() && path.front() == L'/') path.erase(path.begin());
   for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
@@ -115,7 +116,7 @@ bool ImapiFileSystemImage::setLayout(const std::string& label, int isoLevel, std
     return false;
   }
   // One name for every tree, in the characters and length IMAPI2FS documents for it.
-  const std::wstring name = com::wideFromUtf8(imapiVolumeName(label));
+  const std::wstring name = umbra::wideFromUtf8(imapiVolumeName(label));
   if (!name.empty()) {
     result = m_image.putProperty(L"VolumeName", Variant(name));
     if (FAILED(result)) {
@@ -137,7 +138,7 @@ bool ImapiFileSystemImage::stamp(const std::wstring& itemPath, std::time_t time,
     Variant found;
     const HRESULT result = m_root.getProperty(L"Item", &found, {Variant(itemPath)});
     if (FAILED(result) || !found.toDispatch()) {
-      *error = com::utf8FromWide(itemPath) + ": " + failed("IMAPI2FS Item", FAILED(result) ? result : E_NOINTERFACE);
+      *error = umbra::utf8FromWide(itemPath) + ": " + failed("IMAPI2FS Item", FAILED(result) ? result : E_NOINTERFACE);
       return false;
     }
     item = DispatchObject(found.toDispatch());
@@ -145,7 +146,7 @@ bool ImapiFileSystemImage::stamp(const std::wstring& itemPath, std::time_t time,
   for (const wchar_t* property : {L"CreationTime", L"LastAccessedTime", L"LastModifiedTime"}) {
     const HRESULT result = item.putProperty(property, Variant(date, VT_DATE));
     if (FAILED(result)) {
-      *error = com::utf8FromWide(itemPath) + ": " + failed("setting the time", result);
+      *error = umbra::utf8FromWide(itemPath) + ": " + failed("setting the time", result);
       return false;
     }
   }
@@ -170,7 +171,7 @@ bool ImapiFileSystemImage::addFile(const std::string& imagePath, const std::file
   HRESULT result = openFileStream(source, stream);
   if (SUCCEEDED(result)) result = m_root.call(L"AddFile", {Variant(itemPathOf(imagePath)), Variant(stream.get())});
   if (FAILED(result)) {
-    *error = com::utf8FromWide(source.wstring()) + ": " + failed("IMAPI2FS AddFile", result);
+    *error = umbra::utf8FromWide(source.wstring()) + ": " + failed("IMAPI2FS AddFile", result);
     return false;
   }
   return stamp(itemPathOf(imagePath), time, error);
@@ -186,7 +187,7 @@ bool ImapiFileSystemImage::setBootImage(const std::filesystem::path& file, std::
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"PlatformId", Variant(kPlatformX86));
   if (SUCCEEDED(result)) result = m_image.putProperty(L"BootImageOptions", Variant(m_bootOptions.get()));
   if (FAILED(result)) {
-    *error = com::utf8FromWide(file.wstring()) + ": " + failed("IMAPI2FS boot image", result);
+    *error = umbra::utf8FromWide(file.wstring()) + ": " + failed("IMAPI2FS boot image", result);
     return false;
   }
   return true;
