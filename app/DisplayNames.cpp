@@ -15,7 +15,7 @@ QString EntryNames::shown() const {
   if (!udf.isEmpty()) return udf;
   if (!rockRidge.isEmpty()) return rockRidge;
   if (!joliet.isEmpty()) return joliet;
-  return FileTypes::PlainName(iso.toLatin1().toStdString());
+  return FileTypes::plainName(iso.toLatin1().toStdString());
 }
 
 QString treeNameText(const ImageTrees& trees, int tree, const std::string& name) {

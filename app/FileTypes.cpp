@@ -21,7 +21,7 @@ int FileTypes::addType(const QString& name, const QIcon& icon) {
   return static_cast<int>(m_types.size()) - 1;
 }
 
-QString FileTypes::PlainName(const std::string& isoName) {
+QString FileTypes::plainName(const std::string& isoName) {
   QString name = QString::fromLatin1(isoName.data(), static_cast<qsizetype>(isoName.size()));
   const qsizetype version = name.indexOf(QLatin1Char(';'));
   if (version >= 0) name.truncate(version);
@@ -31,7 +31,7 @@ QString FileTypes::PlainName(const std::string& isoName) {
 
 int FileTypes::typeOf(const EntryRow& row) {
   if (row.isFolder) return kFolderType;
-  const QMimeType mime = m_mime.mimeTypeForFile(PlainName(row.name), QMimeDatabase::MatchExtension);
+  const QMimeType mime = m_mime.mimeTypeForFile(plainName(row.name), QMimeDatabase::MatchExtension);
   const auto known = m_byMime.constFind(mime.name());
   if (known != m_byMime.constEnd()) return known.value();
   QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));

@@ -26,7 +26,7 @@ class FileTypes {
   const QPixmap& decoration(int type, bool hidden);
 
   // "README.TXT;1" -> "README.TXT", "README.;1" -> "README": the name as the user knows it.
-  static QString PlainName(const std::string& isoName);
+  static QString plainName(const std::string& isoName);
 
  private:
   struct Type {

@@ -164,7 +164,7 @@ void CSkinButton::paintCaption(QPainter& painter, QRect caption) {
   painter.drawText(placed, kFlags, text());
 }
 
-void CSkinButton::TrackHover(const QPoint& pos, Qt::MouseButtons buttons) {
+void CSkinButton::trackHover(const QPoint& pos, Qt::MouseButtons buttons) {
   // The widget under the pointer, not just the rectangle: a sibling may lie over the button.
   QWidget* top = window();
   const bool over = rect().contains(pos) && top->childAt(mapTo(top, pos)) == this;
@@ -186,7 +186,7 @@ void CSkinButton::endHover() {
 
 void CSkinButton::enterEvent(QEnterEvent* e) {
   QPushButton::enterEvent(e);
-  TrackHover(e->position().toPoint(), QGuiApplication::mouseButtons());
+  trackHover(e->position().toPoint(), QGuiApplication::mouseButtons());
 }
 
 void CSkinButton::leaveEvent(QEvent* e) {
@@ -196,7 +196,7 @@ void CSkinButton::leaveEvent(QEvent* e) {
 
 void CSkinButton::mouseMoveEvent(QMouseEvent* e) {
   QPushButton::mouseMoveEvent(e);
-  TrackHover(e->position().toPoint(), e->buttons());
+  trackHover(e->position().toPoint(), e->buttons());
 }
 
 void CSkinButton::mouseDoubleClickEvent(QMouseEvent* e) {

@@ -64,7 +64,7 @@ class CSkinButton : public QPushButton {
   void paintFocus(QPainter& painter, const QRect& item);
 
  private:
-  void TrackHover(const QPoint& pos, Qt::MouseButtons buttons);
+  void trackHover(const QPoint& pos, Qt::MouseButtons buttons);
   void endHover();
   void dropBackground();
   void reloadColours();

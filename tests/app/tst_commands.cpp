@@ -35,7 +35,7 @@ using namespace umbra;
 namespace {
 
 // Whether the system's service behind a button is missing (Windows only; Linux always has both).
-[[maybe_unused]] bool ServiceMissing([[maybe_unused]] const wchar_t* progId) {
+[[maybe_unused]] bool serviceMissing([[maybe_unused]] const wchar_t* progId) {
 #ifdef _WIN32
   CLSID clsid;
   return FAILED(CLSIDFromProgID(progId, &clsid));
@@ -136,7 +136,7 @@ class TestCommands : public QObject {
   void cleanup() { m_dlg.reset(); }
 
   void makeImageMakesAndOpensTheImage() {
-    if (ServiceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
+    if (serviceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("made.iso"));
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("MADEVOL"), source, target);
@@ -156,7 +156,7 @@ class TestCommands : public QObject {
   }
 
   void makeImageAnsweredNoLeavesTheWindowAsItWas() {
-    if (ServiceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
+    if (serviceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("kept.iso"));
     m_fillMakeDialog = fillAndConfirm(QString(), source, target);
@@ -176,7 +176,7 @@ class TestCommands : public QObject {
     QTest::newRow("not opened") << false;
   }
   void makeImageOverTheOpenImage() {
-    if (ServiceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
+    if (serviceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
     QFETCH(bool, openIt);
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("remade.iso"));
@@ -269,7 +269,7 @@ class TestCommands : public QObject {
   // Without the system's image maker the Make Image dialog says the image failed, with the maker's
   // reason, makes nothing, and stays open for another try.
   void makeImageWithoutTheSystemMakerSaysWhy() {
-    if (!ServiceMissing(kImageMakerService)) QSKIP("the image maker is there");
+    if (!serviceMissing(kImageMakerService)) QSKIP("the image maker is there");
     const QString target = m_dir.filePath(QStringLiteral("never.iso"));
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("NOVOL"), makeSource(), target);
     m_cancelMakeDialog = true;
@@ -284,7 +284,7 @@ class TestCommands : public QObject {
 
   // Without the recording service Burn CD says that this system cannot burn, and asks for no image.
   void burnWithoutTheRecordingServiceSaysSo() {
-    if (!ServiceMissing(kRecorderService)) QSKIP("the recording service is there");
+    if (!serviceMissing(kRecorderService)) QSKIP("the recording service is there");
     bool asked = false;
     setImageChooser([&](QWidget*) {
       asked = true;

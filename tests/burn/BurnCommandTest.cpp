@@ -19,7 +19,7 @@ TEST(BurnCommandTest, ExitStatusAndMessages) {
   QTemporaryDir tmp;
   ASSERT_TRUE(tmp.isValid());
   const QString image = tmp.filePath(QStringLiteral("disc.iso"));
-  const QString made = burntest::MakeImage(image, 64 * 1024);
+  const QString made = burntest::makeImage(image, 64 * 1024);
   ASSERT_TRUE(made.isEmpty()) << made.toStdString();
   ASSERT_TRUE(QDir().mkpath(tmp.filePath(QStringLiteral("a-folder"))));
   QFile plain(tmp.filePath(QStringLiteral("plain")));
@@ -71,7 +71,7 @@ TEST(BurnCommandTest, EmptyDriveFallsBackToTheEnvironment) {
   QTemporaryDir tmp;
   ASSERT_TRUE(tmp.isValid());
   const QString image = tmp.filePath(QStringLiteral("disc.iso"));
-  ASSERT_TRUE(burntest::MakeImage(image, 1024).isEmpty());
+  ASSERT_TRUE(burntest::makeImage(image, 1024).isEmpty());
   EnvGuard staging("UMBRADISC_STAGING_DIR", tmp.filePath(QStringLiteral("staging")));
   const QString target = tmp.filePath(QStringLiteral("env-out.bin"));
   EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + target);
@@ -79,7 +79,7 @@ TEST(BurnCommandTest, EmptyDriveFallsBackToTheEnvironment) {
   std::ostringstream e;
   EXPECT_EQ(runBurnCommand(image.toStdString(), "", o, e), 0) << e.str();
   QString why;
-  EXPECT_TRUE(burntest::HoldsImage(target, image, why)) << why.toStdString();
+  EXPECT_TRUE(burntest::holdsImage(target, image, why)) << why.toStdString();
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ class Clicker : public QObject {
  public:
   explicit Clicker(QMessageBox::StandardButton answer) : m_answer(answer) {
     qApp->installEventFilter(this);
-    connect(&m_timer, &QTimer::timeout, this, &Clicker::Poll);
+    connect(&m_timer, &QTimer::timeout, this, &Clicker::poll);
     m_timer.start(10);
   }
   ~Clicker() override { qApp->removeEventFilter(this); }
@@ -42,7 +42,7 @@ class Clicker : public QObject {
   }
 
  private:
-  void Poll() {
+  void poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || box == m_answered) return;
     m_answered = box;

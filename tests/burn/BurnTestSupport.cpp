@@ -9,7 +9,7 @@
 
 namespace burntest {
 
-QString MakeImage(const QString& imagePath, qint64 payloadBytes) {
+QString makeImage(const QString& imagePath, qint64 payloadBytes) {
   const QString source = imagePath + QStringLiteral(".src");
   if (!QDir().mkpath(source + QStringLiteral("/Private/Deeper")) || !QDir().mkpath(source + QStringLiteral("/Public")))
     return QStringLiteral("cannot create ") + source;
@@ -43,7 +43,7 @@ QString MakeImage(const QString& imagePath, qint64 payloadBytes) {
   return {};
 }
 
-QByteArray HashOf(const QString& path) {
+QByteArray hashOf(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -51,17 +51,17 @@ QByteArray HashOf(const QString& path) {
   return hash.result().toHex();
 }
 
-QStringList Snapshot(const QString& folder) {
+QStringList snapshot(const QString& folder) {
   QStringList entries;
   const QDir dir(folder);
   for (const QFileInfo& info :
        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
     entries << info.fileName() + QLatin1Char('=') +
-                   (info.isFile() ? QString::fromLatin1(HashOf(info.filePath())) : QStringLiteral("<dir>"));
+                   (info.isFile() ? QString::fromLatin1(hashOf(info.filePath())) : QStringLiteral("<dir>"));
   return entries;
 }
 
-bool HoldsImage(const QString& targetPath, const QString& imagePath, QString& why) {
+bool holdsImage(const QString& targetPath, const QString& imagePath, QString& why) {
   QFile target(targetPath);
   QFile image(imagePath);
   if (!target.open(QIODevice::ReadOnly) || !image.open(QIODevice::ReadOnly)) {

@@ -9,16 +9,16 @@ namespace burntest {
 
 // Makes an ISO image at imagePath from a few small files plus one of payloadBytes random bytes.
 // Returns an empty string on success, else what went wrong.
-QString MakeImage(const QString& imagePath, qint64 payloadBytes);
+QString makeImage(const QString& imagePath, qint64 payloadBytes);
 
 // SHA-256 of a file's contents; empty when it cannot be read.
-QByteArray HashOf(const QString& path);
+QByteArray hashOf(const QString& path);
 
 // Every entry of a folder (hidden ones too) with the hash of each file: "name=hash".
-QStringList Snapshot(const QString& folder);
+QStringList snapshot(const QString& folder);
 
 // True when the first bytes of target are exactly the image and whatever follows is zeros.
-bool HoldsImage(const QString& targetPath, const QString& imagePath, QString& why);
+bool holdsImage(const QString& targetPath, const QString& imagePath, QString& why);
 
 // Sets (or with a null value unsets) an environment variable for one scope.
 class EnvGuard {

@@ -26,7 +26,7 @@ class ModalAnswerer : public QObject {
  public:
   ModalAnswerer() {
     qApp->installEventFilter(this);
-    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
+    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     m_timer.start(10);
   }
   ~ModalAnswerer() override { qApp->removeEventFilter(this); }
@@ -53,7 +53,7 @@ class ModalAnswerer : public QObject {
   }
 
  private:
-  void Poll() {
+  void poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box) return;
     ++boxes;
@@ -76,7 +76,7 @@ class BurnUiTest : public QObject {
   void initTestCase() {
     QVERIFY(m_tmp.isValid());
     m_image = m_tmp.filePath(QStringLiteral("disc.iso"));
-    const QString made = burntest::MakeImage(m_image, 2 * 1024 * 1024);
+    const QString made = burntest::makeImage(m_image, 2 * 1024 * 1024);
     QVERIFY2(made.isEmpty(), qPrintable(made));
     m_staging = m_tmp.filePath(QStringLiteral("staging"));
     QFile plain(m_tmp.filePath(QStringLiteral("plain")));
@@ -117,7 +117,7 @@ class BurnUiTest : public QObject {
     QFETCH(QMessageBox::Icon, icon);
     EnvGuard driveEnv("UMBRADISC_BURN_DRIVE", drive);
     EnvGuard stagingEnv("UMBRADISC_STAGING_DIR", staging);
-    const QByteArray before = burntest::HashOf(m_image);
+    const QByteArray before = burntest::hashOf(m_image);
 
     QWidget owner;
     owner.show();
@@ -138,13 +138,13 @@ class BurnUiTest : public QObject {
       QVERIFY2(answerer.progressLabels.last().startsWith(QStringLiteral("Writing disc.iso to the disc: ")) &&
                    answerer.progressLabels.last().endsWith(u'%'),
                qPrintable(answerer.progressLabels.join(u'|')));
-    QCOMPARE(burntest::HashOf(m_image), before);
-    QVERIFY(burntest::Snapshot(staging).isEmpty());
+    QCOMPARE(burntest::hashOf(m_image), before);
+    QVERIFY(burntest::snapshot(staging).isEmpty());
     for (QWidget* window : QApplication::topLevelWidgets())
       QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
     if (burned) {
       QString why;
-      QVERIFY2(burntest::HoldsImage(drive.mid(6), m_image, why), qPrintable(why));
+      QVERIFY2(burntest::holdsImage(drive.mid(6), m_image, why), qPrintable(why));
     }
   }
 

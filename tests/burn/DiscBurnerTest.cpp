@@ -17,9 +17,9 @@ using namespace umbra;
 constexpr BurnResult kNotSet = static_cast<BurnResult>(-1);  // no result written yet
 
 using burntest::EnvGuard;
-using burntest::HashOf;
-using burntest::HoldsImage;
-using burntest::Snapshot;
+using burntest::hashOf;
+using burntest::holdsImage;
+using burntest::snapshot;
 
 using namespace burn;
 
@@ -27,7 +27,7 @@ namespace {
 
 constexpr qint64 kPayload = 300 * 1024;
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 struct BurnOutcome {
   bool ok = false;
@@ -42,24 +42,24 @@ class BurnFileTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_tmp.isValid());
-    m_image = Path("images/disc.iso");
-    ASSERT_TRUE(QDir().mkpath(Path("images")));
-    const QString made = burntest::MakeImage(m_image, kPayload);
+    m_image = path("images/disc.iso");
+    ASSERT_TRUE(QDir().mkpath(path("images")));
+    const QString made = burntest::makeImage(m_image, kPayload);
     ASSERT_TRUE(made.isEmpty()) << made.toStdString();
-    m_imageHash = HashOf(m_image);
-    m_staging = Path("staging");
+    m_imageHash = hashOf(m_image);
+    m_staging = path("staging");
     m_stagingEnv = std::make_unique<EnvGuard>("UMBRADISC_STAGING_DIR", m_staging);
   }
 
   void TearDown() override {
     // Whatever happened, the image is only ever read.
-    EXPECT_EQ(HashOf(m_image), m_imageHash);
+    EXPECT_EQ(hashOf(m_image), m_imageHash);
   }
 
-  QString Path(const char* relative) const { return m_tmp.filePath(QString::fromLatin1(relative)); }
+  QString path(const char* relative) const { return m_tmp.filePath(QString::fromLatin1(relative)); }
 
   // Fills the staging folder with an unrelated file and a file of the image's name.
-  void PrepareStaging() {
+  void prepareStaging() {
     ASSERT_TRUE(QDir().mkpath(m_staging));
     for (const auto& [name, text] : {std::pair{"other.txt", "not ours"}, std::pair{"disc.iso", "stale"}}) {
       QFile file(m_staging + QLatin1Char('/') + QLatin1String(name));
@@ -68,7 +68,7 @@ class BurnFileTest : public testing::Test {
     }
   }
 
-  BurnOutcome Burn(const QString& address, std::function<bool(const BurnOutcome&)> cancel = {},
+  BurnOutcome burn(const QString& address, std::function<bool(const BurnOutcome&)> cancel = {},
                    const QString& image = {}) {
     BurnOutcome outcome;
     EnvGuard drive("UMBRADISC_BURN_DRIVE", address);
@@ -77,7 +77,7 @@ class BurnFileTest : public testing::Test {
     progress.burnPercent = [&outcome](int percent) { outcome.burnPercents.push_back(percent); };
     if (cancel) progress.cancelRequested = [&outcome, &cancel] { return cancel(outcome); };
     DiscBurner burner;
-    outcome.ok = burner.burnFile(LocalPath(image.isEmpty() ? m_image : image), outcome.code, progress);
+    outcome.ok = burner.burnFile(localPath(image.isEmpty() ? m_image : image), outcome.code, progress);
     outcome.error = QString::fromStdString(burner.lastError());
     outcome.state = burner.discStateAfterBurn();
     return outcome;
@@ -90,7 +90,7 @@ class BurnFileTest : public testing::Test {
   std::unique_ptr<EnvGuard> m_stagingEnv;
 };
 
-bool RisesTo100(const std::vector<int>& percents) {
+bool risesTo100(const std::vector<int>& percents) {
   return !percents.empty() && std::is_sorted(percents.begin(), percents.end()) && percents.back() == 100;
 }
 
@@ -102,35 +102,35 @@ TEST(BurnResultMessageTest, MessagesAreTheUsersTexts) {
 }
 
 TEST_F(BurnFileTest, BurnsTheImageAsTheDiscAndRemovesTheStagedCopy) {
-  PrepareStaging();
-  const QStringList before = Snapshot(m_staging);
-  const QString target = Path("disc-out.bin");
-  const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target);
+  prepareStaging();
+  const QStringList before = snapshot(m_staging);
+  const QString target = path("disc-out.bin");
+  const BurnOutcome outcome = burn(QStringLiteral("stdio:") + target);
   ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
   EXPECT_EQ(outcome.code, BurnResult::Succeeded);
   EXPECT_TRUE(outcome.error.isEmpty());
   QString why;
-  EXPECT_TRUE(HoldsImage(target, m_image, why)) << why.toStdString();
+  EXPECT_TRUE(holdsImage(target, m_image, why)) << why.toStdString();
   // The pseudo-drive gets exactly the image: whole 2048-byte blocks, no padding.
   EXPECT_EQ(QFileInfo(target).size(), QFileInfo(m_image).size());
   // The copy carried a name of its own and is gone; files already there, one of the image's name among
   // them, are as they were.
-  EXPECT_EQ(Snapshot(m_staging), before);
-  EXPECT_TRUE(RisesTo100(outcome.copyPercents));
-  EXPECT_TRUE(RisesTo100(outcome.burnPercents));
+  EXPECT_EQ(snapshot(m_staging), before);
+  EXPECT_TRUE(risesTo100(outcome.copyPercents));
+  EXPECT_TRUE(risesTo100(outcome.burnPercents));
 }
 
 TEST_F(BurnFileTest, PadsAnImageOfPartBlocksWithZeros) {
-  const QString odd = Path("images/odd.iso");
+  const QString odd = path("images/odd.iso");
   QFile file(odd);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(QByteArray(5000, 'u'));
   file.close();
-  const QString target = Path("odd-out.bin");
-  const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target, {}, odd);
+  const QString target = path("odd-out.bin");
+  const BurnOutcome outcome = burn(QStringLiteral("stdio:") + target, {}, odd);
   ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
   QString why;
-  EXPECT_TRUE(HoldsImage(target, odd, why)) << why.toStdString();
+  EXPECT_TRUE(holdsImage(target, odd, why)) << why.toStdString();
   EXPECT_EQ(QFileInfo(target).size(), 3 * 2048);
 }
 
@@ -140,33 +140,33 @@ TEST_F(BurnFileTest, NoRecorderLeavesTheStagingFolderUntouched) {
     QString address;
   };
   const Case cases[] = {
-      {"pseudo-drive in a missing folder", QStringLiteral("stdio:") + Path("missing/out.iso")},
+      {"pseudo-drive in a missing folder", QStringLiteral("stdio:") + path("missing/out.iso")},
       {"device that does not exist", QStringLiteral("/dev/umbradisc-no-such-drive")},
       {"null drive without a medium", QStringLiteral("stdio:")},
   };
   for (const bool stagingExists : {false, true}) {
-    if (stagingExists) PrepareStaging();
-    const QStringList before = Snapshot(m_staging);
+    if (stagingExists) prepareStaging();
+    const QStringList before = snapshot(m_staging);
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
-      const BurnOutcome outcome = Burn(c.address);
+      const BurnOutcome outcome = burn(c.address);
       EXPECT_FALSE(outcome.ok);
       EXPECT_EQ(outcome.code, BurnResult::NoRecorder);
       EXPECT_EQ(burnResultMessage(outcome.code), "Cannot find a recordable drive in this computer.");
       EXPECT_FALSE(outcome.error.isEmpty());
       EXPECT_TRUE(outcome.copyPercents.empty());
       EXPECT_EQ(QFileInfo::exists(m_staging), stagingExists);
-      EXPECT_EQ(Snapshot(m_staging), before);
+      EXPECT_EQ(snapshot(m_staging), before);
     }
   }
 }
 
 TEST_F(BurnFileTest, FailedCopyBurnsNothing) {
-  QFile blocker(Path("blocker"));
+  QFile blocker(path("blocker"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  ASSERT_TRUE(QDir().mkpath(Path("folder.iso")));
-  const QString linkToStaged = Path("images/linked.iso");
+  ASSERT_TRUE(QDir().mkpath(path("folder.iso")));
+  const QString linkToStaged = path("images/linked.iso");
   const QString stagedName = QStringLiteral("umbradisc-burn-%1-linked.iso").arg(QCoreApplication::applicationPid());
   ASSERT_TRUE(QDir().mkpath(m_staging));
   ASSERT_TRUE(QFile::copy(m_image, m_staging + QLatin1Char('/') + stagedName));
@@ -178,88 +178,88 @@ TEST_F(BurnFileTest, FailedCopyBurnsNothing) {
   };
   const Case cases[] = {
       // Root writes anywhere, but no one creates a folder below a plain file.
-      {"staging folder below a plain file", Path("blocker/staging"), m_image},
-      {"image that does not exist", m_staging, Path("images/missing.iso")},
-      {"image that is a folder", m_staging, Path("folder.iso")},
+      {"staging folder below a plain file", path("blocker/staging"), m_image},
+      {"image that does not exist", m_staging, path("images/missing.iso")},
+      {"image that is a folder", m_staging, path("folder.iso")},
       // Staging the image onto itself would end with the image deleted.
       {"image that is a link to its own staged copy", m_staging, linkToStaged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EnvGuard staging("UMBRADISC_STAGING_DIR", c.staging);
-    const QStringList before = Snapshot(c.staging);
-    const QString target = Path("copy-out.bin");
-    const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target, {}, c.image);
+    const QStringList before = snapshot(c.staging);
+    const QString target = path("copy-out.bin");
+    const BurnOutcome outcome = burn(QStringLiteral("stdio:") + target, {}, c.image);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.code, BurnResult::CopyFailed);
     EXPECT_EQ(burnResultMessage(outcome.code), "Failed to copy the file to the CD recorder's buffer.");
     EXPECT_FALSE(outcome.error.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(target));
-    EXPECT_EQ(Snapshot(c.staging), before);
+    EXPECT_EQ(snapshot(c.staging), before);
   }
 }
 
 TEST_F(BurnFileTest, FailedBurnStillDeletesTheStagedCopy) {
-  QFile plain(Path("plain"));
+  QFile plain(path("plain"));
   ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
   plain.close();
   const QString targets[] = {
-      QStringLiteral("stdio:") + Path("plain/out.iso"),  // cannot be created, even by root
+      QStringLiteral("stdio:") + path("plain/out.iso"),  // cannot be created, even by root
       QStringLiteral("stdio:/dev/full"),                 // every write fails: no space left
       QStringLiteral("stdio:/proc/umbradisc-no-such-entry"),
   };
-  PrepareStaging();
-  const QStringList before = Snapshot(m_staging);
+  prepareStaging();
+  const QStringList before = snapshot(m_staging);
   for (const QString& target : targets) {
     SCOPED_TRACE(target.toStdString());
     if (target.contains(QLatin1String("/dev/full")) && !QFileInfo::exists(QStringLiteral("/dev/full"))) continue;
-    const BurnOutcome outcome = Burn(target);
+    const BurnOutcome outcome = burn(target);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.code, BurnResult::Failed);
     EXPECT_EQ(burnResultMessage(outcome.code), "Burn failed.");
     EXPECT_FALSE(outcome.error.isEmpty());
-    EXPECT_TRUE(RisesTo100(outcome.copyPercents));
+    EXPECT_TRUE(risesTo100(outcome.copyPercents));
     EXPECT_TRUE(outcome.burnPercents.empty() || outcome.burnPercents.back() < 100);
     // A write that started leaves the medium in an unknown state; the pseudo-drive is write-once.
     EXPECT_EQ(outcome.state, outcome.burnPercents.empty() ? DiscState::Untouched : DiscState::UnknownWriteOnce);
-    EXPECT_EQ(Snapshot(m_staging), before);
+    EXPECT_EQ(snapshot(m_staging), before);
 
     // libburn reports a failed drive idle before its write thread has ended; a burn straight
     // after must neither be refused nor be reported as written when nothing was.
-    const QString next = Path("after-failure.bin");
+    const QString next = path("after-failure.bin");
     QFile::remove(next);
-    const BurnOutcome after = Burn(QStringLiteral("stdio:") + next);
+    const BurnOutcome after = burn(QStringLiteral("stdio:") + next);
     EXPECT_TRUE(after.ok) << after.error.toStdString();
     QString why;
-    EXPECT_TRUE(HoldsImage(next, m_image, why)) << why.toStdString();
+    EXPECT_TRUE(holdsImage(next, m_image, why)) << why.toStdString();
   }
 }
 
 TEST_F(BurnFileTest, CancellingStopsTheCopyOrTheBurn) {
-  const QString target = Path("cancel-out.bin");
-  const BurnOutcome duringCopy = Burn(QStringLiteral("stdio:") + target, [](const BurnOutcome&) { return true; });
+  const QString target = path("cancel-out.bin");
+  const BurnOutcome duringCopy = burn(QStringLiteral("stdio:") + target, [](const BurnOutcome&) { return true; });
   EXPECT_EQ(duringCopy.code, BurnResult::CopyFailed);
   EXPECT_FALSE(QFileInfo::exists(target));
-  EXPECT_TRUE(Snapshot(m_staging).isEmpty()) << Snapshot(m_staging).join(u' ').toStdString();
+  EXPECT_TRUE(snapshot(m_staging).isEmpty()) << snapshot(m_staging).join(u' ').toStdString();
 
-  const BurnOutcome duringBurn = Burn(QStringLiteral("stdio:") + target, [](const BurnOutcome& sofar) {
+  const BurnOutcome duringBurn = burn(QStringLiteral("stdio:") + target, [](const BurnOutcome& sofar) {
     return !sofar.copyPercents.empty() && sofar.copyPercents.back() == 100;
   });
   EXPECT_EQ(duringBurn.code, BurnResult::Failed);
   // Stopped before the first byte reached the medium: it is as it was, nothing to erase.
   EXPECT_TRUE(duringBurn.burnPercents.empty());
   EXPECT_EQ(duringBurn.state, DiscState::Untouched);
-  EXPECT_TRUE(Snapshot(m_staging).isEmpty()) << Snapshot(m_staging).join(u' ').toStdString();
+  EXPECT_TRUE(snapshot(m_staging).isEmpty()) << snapshot(m_staging).join(u' ').toStdString();
 }
 
 TEST_F(BurnFileTest, EraseIsRefusedWhereTheMediumCannotBeBlanked) {
-  QFile plain(Path("plain"));
+  QFile plain(path("plain"));
   ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
   plain.close();
-  EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + Path("plain/out.iso"));
+  EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + path("plain/out.iso"));
   DiscBurner burner;
   BurnResult code = kNotSet;
-  ASSERT_FALSE(burner.burnFile(LocalPath(m_image), code));
+  ASSERT_FALSE(burner.burnFile(localPath(m_image), code));
   ASSERT_EQ(burner.discStateAfterBurn(), DiscState::UnknownWriteOnce) << burner.lastError();
   EXPECT_EQ(discStateMessage(burner.discStateAfterBurn()),
             "The disc is now in an unknown state: part of the image may be on it, and it may no longer be usable.");
@@ -269,7 +269,7 @@ TEST_F(BurnFileTest, EraseIsRefusedWhereTheMediumCannotBeBlanked) {
 
   // The drive itself refuses too, with libburn's reason.
   std::string reason;
-  const std::unique_ptr<BurnDrive> pseudo = BurnDrive::acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+  const std::unique_ptr<BurnDrive> pseudo = BurnDrive::acquire("stdio:" + localPath(path("blank.bin")), reason);
   ASSERT_TRUE(pseudo) << reason;
   EXPECT_FALSE(pseudo->mediumErasable());
   std::vector<int> percents;
@@ -280,7 +280,7 @@ TEST_F(BurnFileTest, EraseIsRefusedWhereTheMediumCannotBeBlanked) {
 
 TEST_F(BurnFileTest, ErasesARewritableMediumQuickly) {
   std::string reason;
-  const std::unique_ptr<BurnDrive> drive = BurnDrive::acquire("stdio:" + LocalPath(Path("blank.bin")), reason);
+  const std::unique_ptr<BurnDrive> drive = BurnDrive::acquire("stdio:" + localPath(path("blank.bin")), reason);
   ASSERT_TRUE(drive) << reason;
   if (!drive->mediumErasable())
     GTEST_SKIP() << "libburn's stdio: pseudo-drive cannot be blanked (\"Drive and media state unsuitable for "
@@ -292,9 +292,9 @@ TEST_F(BurnFileTest, ErasesARewritableMediumQuickly) {
 }
 
 TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting) {
-  const QString explicitTarget = Path("explicit.bin");
-  const QString envTarget = Path("env.bin");
-  const QString settingTarget = Path("setting, quoted.bin");  // QSettings quotes a value with a comma
+  const QString explicitTarget = path("explicit.bin");
+  const QString envTarget = path("env.bin");
+  const QString settingTarget = path("setting, quoted.bin");  // QSettings quotes a value with a comma
   struct Case {
     const char* name;
     bool useExplicit;
@@ -314,9 +314,9 @@ TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting) {
     for (const QString& t : {explicitTarget, envTarget, settingTarget}) QFile::remove(t);
     EnvGuard env("UMBRADISC_BURN_DRIVE", c.useEnv ? QStringLiteral("stdio:") + envTarget : QString());
     DiscBurner burner;
-    if (c.useExplicit) burner.setDriveAddress("stdio:" + LocalPath(explicitTarget));
+    if (c.useExplicit) burner.setDriveAddress("stdio:" + localPath(explicitTarget));
     BurnResult code = kNotSet;
-    EXPECT_TRUE(burner.burnFile(LocalPath(m_image), code)) << burner.lastError();
+    EXPECT_TRUE(burner.burnFile(localPath(m_image), code)) << burner.lastError();
     for (const QString& t : {explicitTarget, envTarget, settingTarget})
       EXPECT_EQ(QFileInfo::exists(t), t == c.expected) << t.toStdString();
   }
@@ -327,17 +327,17 @@ TEST_F(BurnFileTest, DriveComesFromCallerThenEnvironmentThenSetting) {
 TEST_F(BurnFileTest, DefaultStagingFolderIsInTheUsersCache) {
   EnvGuard staging("UMBRADISC_STAGING_DIR", QString());
   const QString expected = qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/umbradisc/burn");
-  EXPECT_EQ(DiscBurner::stagingFolder(), LocalPath(expected));
-  const QString target = Path("cache-out.bin");
-  const BurnOutcome outcome = Burn(QStringLiteral("stdio:") + target);
+  EXPECT_EQ(DiscBurner::stagingFolder(), localPath(expected));
+  const QString target = path("cache-out.bin");
+  const BurnOutcome outcome = burn(QStringLiteral("stdio:") + target);
   ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
   EXPECT_TRUE(QFileInfo(expected).isDir());
-  EXPECT_TRUE(Snapshot(expected).isEmpty());
+  EXPECT_TRUE(snapshot(expected).isEmpty());
 }
 
 TEST_F(BurnFileTest, AvailabilityCheckDuringABurnDoesNotDisturbIt) {
   EXPECT_TRUE(burnAvailable());
-  const QString target = Path("busy-out.bin");
+  const QString target = path("busy-out.bin");
   EnvGuard drive("UMBRADISC_BURN_DRIVE", QStringLiteral("stdio:") + target);
   bool availableMeanwhile = false;
   BurnProgress progress;
@@ -345,10 +345,10 @@ TEST_F(BurnFileTest, AvailabilityCheckDuringABurnDoesNotDisturbIt) {
   progress.copyPercent = [&availableMeanwhile](int) { availableMeanwhile = burnAvailable(); };
   DiscBurner burner;
   BurnResult code = kNotSet;
-  EXPECT_TRUE(burner.burnFile(LocalPath(m_image), code, progress)) << burner.lastError();
+  EXPECT_TRUE(burner.burnFile(localPath(m_image), code, progress)) << burner.lastError();
   EXPECT_TRUE(availableMeanwhile);
   QString why;
-  EXPECT_TRUE(HoldsImage(target, m_image, why)) << why.toStdString();
+  EXPECT_TRUE(holdsImage(target, m_image, why)) << why.toStdString();
   EXPECT_TRUE(burnAvailable());
 }
 
@@ -365,7 +365,7 @@ TEST_F(BurnFileTest, NoDrivesAtAllMeansNoRecorder) {
   burn_finish();
   if (count > 0) GTEST_SKIP() << "this machine has " << count << " drive(s)";
 
-  const BurnOutcome outcome = Burn(QString());
+  const BurnOutcome outcome = burn(QString());
   EXPECT_EQ(outcome.code, BurnResult::NoRecorder);
   EXPECT_FALSE(QFileInfo::exists(m_staging));
 }

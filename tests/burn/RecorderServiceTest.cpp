@@ -71,7 +71,7 @@ class ServiceDouble : public DiscRecorderService {
     return true;
   }
 
-  void Add(const std::string& id, const std::vector<std::string>& names, const std::string& notWritable = {}) {
+  void add(const std::string& id, const std::vector<std::string>& names, const std::string& notWritable = {}) {
     order.push_back(id);
     recorders[id] = {names, notWritable};
   }
@@ -87,8 +87,8 @@ class ServiceDouble : public DiscRecorderService {
 
 TEST(RecorderChoice, PicksByAddressOrTheFirstWritable) {
   ServiceDouble service;
-  service.Add("\\\\?\\scsi#a", {"D:\\", "DVD-ROM A"}, "the medium in the drive is not blank");
-  service.Add("\\\\?\\scsi#b", {"E:\\", "BD-RE B"});
+  service.add("\\\\?\\scsi#a", {"D:\\", "DVD-ROM A"}, "the medium in the drive is not blank");
+  service.add("\\\\?\\scsi#b", {"E:\\", "BD-RE B"});
   struct Case {
     const char* address;
     const char* id;      // empty: refused
@@ -118,8 +118,8 @@ TEST(RecorderChoice, SaysWhyNoRecorderCanBeUsed) {
   ServiceDouble missing;
   missing.missing = "the system's recording service (IMAPI2) is not available: 0x800401f3";
   ServiceDouble full;
-  full.Add("a", {}, "the medium in the drive is not blank");
-  full.Add("b", {}, "the medium in the drive cannot be written (or there is none)");
+  full.add("a", {}, "the medium in the drive is not blank");
+  full.add("b", {}, "the medium in the drive cannot be written (or there is none)");
   const std::pair<ServiceDouble*, const char*> cases[] = {
       {&none, "no recorder found"},
       {&missing, "(IMAPI2) is not available: 0x800401f3"},
@@ -135,7 +135,7 @@ TEST(RecorderChoice, SaysWhyNoRecorderCanBeUsed) {
 }
 
 #ifdef _WIN32
-void SetVariable(const char* name, const std::string& value) {
+void setVariable(const char* name, const std::string& value) {
   _putenv_s(name, value.c_str());  // an empty value removes the variable
 }
 
@@ -149,16 +149,16 @@ class WindowsBurn : public testing::Test {
     for (int i = 0; i < 300; ++i) bytes += std::string(1024, static_cast<char>(i));
     umbra::test::writeFile(m_image, bytes);
     m_staging = m_tmp / "staging";
-    SetVariable("UMBRADISC_STAGING_DIR", m_staging.string());
-    SetVariable("UMBRADISC_BURN_DRIVE", "");
+    setVariable("UMBRADISC_STAGING_DIR", m_staging.string());
+    setVariable("UMBRADISC_BURN_DRIVE", "");
   }
   void TearDown() override {
     setRecorderServiceFactory(nullptr);
-    SetVariable("UMBRADISC_STAGING_DIR", "");
+    setVariable("UMBRADISC_STAGING_DIR", "");
   }
   // Every burn gets a fresh copy of `service`; the burner owns it, so what it wrote is reported
   // through m_written, which outlives it.
-  void UseDouble() {
+  void useDouble() {
     m_written = std::make_shared<std::pair<std::string, std::vector<uint8_t>>>();
     setRecorderServiceFactory([this] {
       auto fresh = std::make_unique<ServiceDouble>(service);
@@ -166,7 +166,7 @@ class WindowsBurn : public testing::Test {
       return fresh;
     });
   }
-  bool StagingEmpty() const {
+  bool stagingEmpty() const {
     std::error_code ignored;
     return !fs::exists(m_staging) || fs::is_empty(m_staging, ignored);
   }
@@ -179,8 +179,8 @@ class WindowsBurn : public testing::Test {
 };
 
 TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt) {
-  service.Add("rec", {"E:\\"});
-  UseDouble();
+  service.add("rec", {"E:\\"});
+  useDouble();
   EXPECT_TRUE(burnAvailable());
   DiscBurner burner;
   BurnResult code = kNotSet;
@@ -193,7 +193,7 @@ TEST_F(WindowsBurn, WritesTheStagedCopyAndRemovesIt) {
   EXPECT_EQ(m_written->second, umbra::test::readBytes(m_image));
   ASSERT_FALSE(burned.empty());
   EXPECT_EQ(burned.back(), 100);
-  EXPECT_TRUE(StagingEmpty());
+  EXPECT_TRUE(stagingEmpty());
 }
 
 TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes) {
@@ -206,11 +206,11 @@ TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes) {
   const Case cases[] = {
       {"service missing", [](ServiceDouble& s) { s.missing = "IMAPI2 missing"; }, BurnResult::NoRecorder,
        "IMAPI2 missing"},
-      {"medium not blank", [](ServiceDouble& s) { s.Add("r", {}, "the medium in the drive is not blank"); },
+      {"medium not blank", [](ServiceDouble& s) { s.add("r", {}, "the medium in the drive is not blank"); },
        BurnResult::NoRecorder, "not blank"},
       {"write fails",
        [](ServiceDouble& s) {
-         s.Add("r", {});
+         s.add("r", {});
          s.writeFailure = "writing the disc failed: 0xc0aa0205";
        },
        BurnResult::Failed, "0xc0aa0205"},
@@ -219,21 +219,21 @@ TEST_F(WindowsBurn, FailuresGiveTheLinuxCodes) {
     SCOPED_TRACE(c.name);
     service = ServiceDouble();
     c.arrange(service);
-    UseDouble();
+    useDouble();
     DiscBurner burner;
     BurnResult code = kNotSet;
     EXPECT_FALSE(burner.burnFile(m_image, code));
     EXPECT_EQ(code, c.code);
     EXPECT_NE(burner.lastError().find(c.reason), std::string::npos) << burner.lastError();
-    EXPECT_TRUE(StagingEmpty());
+    EXPECT_TRUE(stagingEmpty());
   }
 }
 
 // The drive named in the settings (the registry key the window's settings live in) is the one used.
 TEST_F(WindowsBurn, DriveComesFromTheRegistry) {
-  service.Add("first", {"D:\\"});
-  service.Add("second", {"E:\\"});
-  UseDouble();
+  service.add("first", {"D:\\"});
+  service.add("second", {"E:\\"});
+  useDouble();
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KorvantisSoft\\Umbradisc", 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr),

@@ -26,13 +26,13 @@ using namespace umbra;
 extern char** environ;
 
 using burntest::EnvGuard;
-using burntest::Snapshot;
+using burntest::snapshot;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteFile(const fs::path& path, const char* text, std::chrono::hours age) {
+void writeFile(const fs::path& path, const char* text, std::chrono::hours age) {
   QFile file(QString::fromStdString(path.string()));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(text);
@@ -62,11 +62,11 @@ TEST(StaleStagedCopiesTest, OnlyOldCopiesOfOurNamingInTheStagingFolderAreRemoved
       {"umbradisc-burn-notes.txt", old, false},       {"umbradisc-burn-12-", old, false},
       {"my-umbradisc-burn-12-disc.iso", old, false},
   };
-  for (const Case& c : cases) WriteFile(staging / c.name, "copy", c.age);
+  for (const Case& c : cases) writeFile(staging / c.name, "copy", c.age);
   // Outside the staging folder, below it, or reached through a link, nothing is ours to remove.
-  WriteFile(elsewhere / "umbradisc-burn-4244-disc.iso", "user's", old);
+  writeFile(elsewhere / "umbradisc-burn-4244-disc.iso", "user's", old);
   fs::create_directories(staging / "umbradisc-burn-5-folder");
-  WriteFile(staging / "umbradisc-burn-5-folder" / "umbradisc-burn-6-disc.iso", "below", old);
+  writeFile(staging / "umbradisc-burn-5-folder" / "umbradisc-burn-6-disc.iso", "below", old);
   fs::create_symlink(elsewhere / "umbradisc-burn-4244-disc.iso", staging / "umbradisc-burn-7-link.iso");
 
   DiscBurner::removeLeftoverCopies();
@@ -83,7 +83,7 @@ TEST(StaleStagedCopiesTest, OnlyOldCopiesOfOurNamingInTheStagingFolderAreRemoved
 }
 
 // Runs umbradisc-cli with the given environment additions; the stop signals start at their defaults.
-pid_t StartCli(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+pid_t startCli(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
   const std::string program = qEnvironmentVariable("UMBRA_BIN_DIR").toStdString() + "/umbradisc-cli";
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -113,7 +113,7 @@ pid_t StartCli(const std::vector<std::string>& args, const std::vector<std::stri
 }
 
 template <typename Condition>
-bool WaitFor(Condition condition) {
+bool waitFor(Condition condition) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > limit) return false;
@@ -128,7 +128,7 @@ TEST(StagedCopySignalTest, ASignalDuringACommandLineBurnLeavesNoStagedCopy) {
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString image = tmp.filePath(QStringLiteral("disc.iso"));
-    const QString made = burntest::MakeImage(image, 2 * 1024 * 1024);
+    const QString made = burntest::makeImage(image, 2 * 1024 * 1024);
     ASSERT_TRUE(made.isEmpty()) << made.toStdString();
     const QString staging = tmp.filePath(QStringLiteral("staging"));
     ASSERT_TRUE(QDir().mkpath(staging));
@@ -136,28 +136,28 @@ TEST(StagedCopySignalTest, ASignalDuringACommandLineBurnLeavesNoStagedCopy) {
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("not ours");
     other.close();
-    const QStringList before = Snapshot(staging);
+    const QStringList before = snapshot(staging);
 
     // The pseudo-drive is a pipe nobody reads yet, so the burn stops mid-write with its copy staged.
     const std::string pipe = tmp.filePath(QStringLiteral("disc.pipe")).toStdString();
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    const pid_t cli = StartCli({"burn", image.toStdString(), "--drive", "stdio:" + pipe},
+    const pid_t cli = startCli({"burn", image.toStdString(), "--drive", "stdio:" + pipe},
                                {"UMBRADISC_STAGING_DIR=" + staging.toStdString()});
     ASSERT_GT(cli, 0);
     const QString staged = staging + QStringLiteral("/umbradisc-burn-%1-disc.iso").arg(cli);
-    const bool stagedSeen = WaitFor([&] { return QFileInfo::exists(staged); });
+    const bool stagedSeen = waitFor([&] { return QFileInfo::exists(staged); });
     EXPECT_TRUE(stagedSeen);
 
     kill(cli, signal);
     // Gone while the write is still stuck on the pipe.
-    EXPECT_TRUE(WaitFor([&] { return Snapshot(staging) == before; })) << Snapshot(staging).join(u' ').toStdString();
+    EXPECT_TRUE(waitFor([&] { return snapshot(staging) == before; })) << snapshot(staging).join(u' ').toStdString();
 
     // Let the write go on, so the program can wind the burn down and end.
     int status = 0;
     char buffer[65536];
-    const bool ended = WaitFor([&] {
+    const bool ended = waitFor([&] {
       while (read(reader, buffer, sizeof buffer) > 0) {
       }
       return waitpid(cli, &status, WNOHANG) == cli;
@@ -169,7 +169,7 @@ TEST(StagedCopySignalTest, ASignalDuringACommandLineBurnLeavesNoStagedCopy) {
     }
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
-    EXPECT_EQ(Snapshot(staging), before);
+    EXPECT_EQ(snapshot(staging), before);
   }
 }
 
@@ -177,12 +177,12 @@ TEST(StagedCopySignalTest, TheCommandLineBurnSweepsCopiesLeftByACrash) {
   QTemporaryDir tmp;
   ASSERT_TRUE(tmp.isValid());
   const QString image = tmp.filePath(QStringLiteral("disc.iso"));
-  ASSERT_TRUE(burntest::MakeImage(image, 1024).isEmpty());
+  ASSERT_TRUE(burntest::makeImage(image, 1024).isEmpty());
   const fs::path staging = tmp.filePath(QStringLiteral("staging")).toStdString();
   fs::create_directories(staging);
-  WriteFile(staging / "umbradisc-burn-99999-old.iso", "crashed", std::chrono::hours(30));
-  WriteFile(staging / "old.iso", "not ours", std::chrono::hours(30));
-  const pid_t cli = StartCli(
+  writeFile(staging / "umbradisc-burn-99999-old.iso", "crashed", std::chrono::hours(30));
+  writeFile(staging / "old.iso", "not ours", std::chrono::hours(30));
+  const pid_t cli = startCli(
       {"burn", image.toStdString(), "--drive", "stdio:" + tmp.filePath(QStringLiteral("out.bin")).toStdString()},
       {"UMBRADISC_STAGING_DIR=" + staging.string()});
   ASSERT_GT(cli, 0);
