@@ -3,6 +3,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "base/PathText.h"
 #include "base/ProcessId.h"
 
 namespace umbra {
@@ -16,11 +17,6 @@ constexpr char kPartialSuffix[] = ".part";
 constexpr auto kStaleAge = std::chrono::hours(24);
 
 // "umbradisc-burn-", digits, "-", at least one more character.
-std::string utf8Name(const fs::path& path) {
-  const std::u8string name = path.filename().u8string();
-  return std::string(name.begin(), name.end());
-}
-
 bool isOurName(const std::string& name) {
   const std::string prefix = kPrefix;
   if (name.compare(0, prefix.size(), prefix) != 0) return false;
@@ -51,7 +47,8 @@ int removeStaleStagedCopies(const fs::path& folder) {
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code entryError;
     // symlink_status: a link of our name is looked at itself, never followed.
-    if (!fs::is_regular_file(it->symlink_status(entryError)) || !isOurName(utf8Name(it->path()))) continue;
+    if (!fs::is_regular_file(it->symlink_status(entryError)) || !isOurName(utf8FromPath(it->path().filename())))
+      continue;
     const auto written = fs::last_write_time(it->path(), entryError);
     if (!entryError && written < oldest && fs::remove(it->path(), entryError)) ++removed;
   }

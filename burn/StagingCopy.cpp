@@ -1,6 +1,7 @@
 #include "StagingCopy.h"
 
 #include "StagedCopies.h"
+#include "base/PathText.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,11 +39,6 @@ std::FILE* openFile(const fs::path& path, const char* mode) {
 #endif
 }
 
-std::string text(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 std::string systemReason() { return std::strerror(errno); }
 
 // The same file under another name (a link), which removing or replacing would destroy.
@@ -58,31 +54,32 @@ bool copyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
   std::error_code error;
   const fs::file_status status = fs::status(image, error);
   if (!fs::is_regular_file(status)) {
-    reason = "Cannot open " + text(image) + ": " + (fs::exists(status) ? std::string("not a file") : error.message());
+    reason = "Cannot open " + utf8FromPath(image) + ": " +
+             (fs::exists(status) ? std::string("not a file") : error.message());
     return false;
   }
   File source(openFile(image, "rb"));
   if (!source) {
-    reason = "Cannot open " + text(image) + ": " + systemReason();
+    reason = "Cannot open " + utf8FromPath(image) + ": " + systemReason();
     return false;
   }
   const fs::path partial = partialCopyPath(stagedCopy);
   // Staging the image onto itself would end with the image deleted after the burn.
   if (isSameFile(stagedCopy, image) || isSameFile(partial, image)) {
-    reason = text(image) + " already lies in the staging folder";
+    reason = utf8FromPath(image) + " already lies in the staging folder";
     return false;
   }
   const fs::path folder = stagedCopy.parent_path();
   fs::create_directories(folder, error);
   if (error || !fs::is_directory(folder, error)) {
-    reason = "Cannot create the staging folder " + text(folder);
+    reason = "Cannot create the staging folder " + utf8FromPath(folder);
     return false;
   }
   // Leftovers under these names can only be this process's own: the names carry its id.
   fs::remove(partial, error);
   File copy(openFile(partial, "wbx"));
   if (!copy) {
-    reason = "Cannot write into " + text(folder) + ": " + systemReason();
+    reason = "Cannot write into " + utf8FromPath(folder) + ": " + systemReason();
     return false;
   }
   auto fail = [&](std::string why) {
@@ -100,22 +97,23 @@ bool copyIntoStaging(const fs::path& image, const fs::path& stagedCopy, const st
   std::vector<char> buffer(kChunkSize);
   for (;;) {
     const size_t got = std::fread(buffer.data(), 1, buffer.size(), source.get());
-    if (got == 0 && std::ferror(source.get())) return fail("Cannot read " + text(image) + ": " + systemReason());
+    if (got == 0 && std::ferror(source.get()))
+      return fail("Cannot read " + utf8FromPath(image) + ": " + systemReason());
     if (got == 0) break;
     if (cancelRequested && cancelRequested()) return fail("The copy into the staging folder was cancelled");
     if (std::fwrite(buffer.data(), 1, got, copy.get()) != got)
-      return fail("Cannot write " + text(partial) + ": " + systemReason());
+      return fail("Cannot write " + utf8FromPath(partial) + ": " + systemReason());
     done += got;
     if (percent && percentOf(done, total) > shown) {
       shown = percentOf(done, total);
       percent(shown);
     }
   }
-  if (std::fclose(copy.release()) != 0) return fail("Cannot write " + text(partial) + ": " + systemReason());
+  if (std::fclose(copy.release()) != 0) return fail("Cannot write " + utf8FromPath(partial) + ": " + systemReason());
 
   // rename() replaces a same-named entry itself (even a link), never the file a link points to.
   fs::rename(partial, stagedCopy, error);
-  if (error) return fail("Cannot place the copy at " + text(stagedCopy) + ": " + error.message());
+  if (error) return fail("Cannot place the copy at " + utf8FromPath(stagedCopy) + ": " + error.message());
   if (percent && shown < kPercentDone) percent(kPercentDone);
   return true;
 }

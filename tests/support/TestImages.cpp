@@ -21,6 +21,7 @@
 #endif
 
 #include "base/ByteOrder.h"
+#include "base/ProcessId.h"
 
 namespace umbra::test {
 
@@ -119,7 +120,8 @@ std::string linuxPath(const std::string& path) {
 // output and the exit status in files beside it; the status file appears in one rename.
 int run(const std::string& command, std::string* output) {
   static std::atomic<unsigned> serial{0};
-  const fs::path dir = tempRoot() / ("run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++));
+  const fs::path dir =
+      tempRoot() / ("run-" + std::to_string(umbra::currentProcessId()) + "-" + std::to_string(serial++));
   fs::create_directories(dir);
   const std::string unixDir = linuxPath(dir.string());
   writeFile(dir / "command.sh",

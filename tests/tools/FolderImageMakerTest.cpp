@@ -69,12 +69,12 @@ class ServiceDouble : public FileSystemImage {
       *error = imagePath + ": refused by the service";
       return false;
     }
-    calls.push_back("file " + imagePath + " <- " + cdimage::utf8FromPath(source.filename()));
+    calls.push_back("file " + imagePath + " <- " + umbra::utf8FromPath(source.filename()));
     times[imagePath] = time;
     return true;
   }
   bool setBootImage(const fs::path& file, std::string*) override {
-    calls.push_back("boot " + cdimage::utf8FromPath(file.filename()));
+    calls.push_back("boot " + umbra::utf8FromPath(file.filename()));
     return true;
   }
   std::unique_ptr<ImageStream> create(std::string*) override {
@@ -105,13 +105,13 @@ class FolderImageMakerTest : public ::testing::Test {
     fs::create_directories(m_dir / "src" / "Docs" / "deep");
     writeFile(m_dir / "src" / "readme.txt", "hello");
     // Names are built from UTF-8 as the maker reads them (a narrow path is ANSI on Windows).
-    writeFile(m_dir / "src" / "Docs" / "deep" / cdimage::pathFromUtf8("Caf\xC3\xA9.txt"), "x");
+    writeFile(m_dir / "src" / "Docs" / "deep" / umbra::pathFromUtf8("Caf\xC3\xA9.txt"), "x");
     fs::create_directories(m_dir / "src" / "empty");
     options.label = "My Disc";
     options.time = 1114023864;
     options.noSizeLimit = false;
-    options.source = cdimage::utf8FromPath(m_dir / "src");
-    options.target = cdimage::utf8FromPath(m_dir / "out.iso");
+    options.source = umbra::utf8FromPath(m_dir / "src");
+    options.target = umbra::utf8FromPath(m_dir / "out.iso");
   }
   bool make(std::string* error) {
     FolderImageMaker maker(options, service, progress);
@@ -241,7 +241,7 @@ TEST_F(FolderImageMakerTest, FolderLevelsAreLimitedOnlyWhereTheMakerLimitsThem) 
   SetUp();
   fs::create_directories(deepest() / "8");
   EXPECT_FALSE(make(&error));
-  EXPECT_EQ(error, cdimage::utf8FromPath(deepest() / "8") +
+  EXPECT_EQ(error, umbra::utf8FromPath(deepest() / "8") +
                        ": the folder would be level 9 of the image; ISO 9660 as the system's image maker "
                        "(IMAPI2FS) writes it holds at most 8 levels");
   EXPECT_EQ(std::count(service.calls.begin(), service.calls.end(), "create"), 0);
@@ -259,7 +259,7 @@ TEST_F(FolderImageMakerTest, AFileWhereTheTemporaryImageGoesIsLeftAlone) {
   writeFile(temp, "another run");
   std::string error;
   EXPECT_FALSE(make(&error));
-  EXPECT_EQ(error.rfind(cdimage::utf8FromPath(m_dir / "out.iso") + ": cannot write: ", 0), 0u) << error;
+  EXPECT_EQ(error.rfind(umbra::utf8FromPath(m_dir / "out.iso") + ": cannot write: ", 0), 0u) << error;
   const std::vector<uint8_t> kept = umbra::test::readBytes(temp);
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "another run");
   EXPECT_FALSE(fs::exists(m_dir / "out.iso"));

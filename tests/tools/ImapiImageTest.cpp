@@ -9,9 +9,9 @@
 #include "FolderImageMaker.h"
 #include "ImapiDoubles.h"
 #include "ImapiFileSystemImage.h"
-#include "PathText.h"
 #include "TestImages.h"
 #include "VolumeLabel.h"
+#include "base/PathText.h"
 
 namespace {
 
@@ -26,12 +26,12 @@ class ImapiImage : public testing::Test {
     m_dir = std::make_unique<umbra::test::TempDir>();
     fs::create_directories(src() / "Docs" / "deep");
     writeFile(src() / "readme.txt", "hello");
-    writeFile(src() / "Docs" / "deep" / cdimage::pathFromUtf8("Caf\xC3\xA9.txt"), "xy");
+    writeFile(src() / "Docs" / "deep" / umbra::pathFromUtf8("Caf\xC3\xA9.txt"), "xy");
     options.label = "Disc";
     options.time = 1114023864;
     options.longNames = true;
-    options.source = cdimage::utf8FromPath(src());
-    options.target = cdimage::utf8FromPath(m_dir->path() / "out.iso");
+    options.source = umbra::utf8FromPath(src());
+    options.target = umbra::utf8FromPath(m_dir->path() / "out.iso");
   }
   void TearDown() override { imapi_double::uninstall(); }
   fs::path src() const { return m_dir->path() / "src"; }
@@ -82,7 +82,7 @@ TEST_F(ImapiImage, EveryEntryReachesTheServiceWithItsTimes) {
 
 TEST_F(ImapiImage, BootImageIsSetAsAPropertyOfTheImage) {
   writeFile(m_dir->path() / "boot.bin", std::string(2048, 'b'));
-  options.bootFile = cdimage::utf8FromPath(m_dir->path() / "boot.bin");
+  options.bootFile = umbra::utf8FromPath(m_dir->path() / "boot.bin");
   std::string error;
   const std::vector<std::string> lines = make(&error);
   ASSERT_FALSE(lines.empty()) << error;

@@ -19,7 +19,7 @@ constexpr uint64_t kCdCapacityBytes = 360000ULL * 2048;  // an 80-minute CD
 constexpr size_t kChunkBytes = 32 * 2048;
 
 std::string describe(const fs::path& path, const std::string& reason) {
-  return utf8FromPath(path) + ": " + reason;
+  return umbra::utf8FromPath(path) + ": " + reason;
 }
 
 std::string systemReason() { return std::strerror(errno); }
@@ -50,20 +50,20 @@ bool FolderImageMaker::make(std::string* error) {
     *error = refusal;
     return false;
   }
-  const fs::path source = pathFromUtf8(m_options.source);
+  const fs::path source = umbra::pathFromUtf8(m_options.source);
   std::error_code ec;
   const fs::file_status status = fs::status(source, ec);
   if (ec || !fs::is_directory(status)) {
     *error = describe(source, ec ? ec.message() : "not a folder");
     return false;
   }
-  const fs::path target = fs::absolute(pathFromUtf8(m_options.target));
+  const fs::path target = fs::absolute(umbra::pathFromUtf8(m_options.target));
   m_guard.keepClearOf(target);
   if (!m_service.setLayout(m_options.label, m_options.longNames ? 2 : 1, error)) return false;
   if (!m_service.addFolder("/", m_options.time, error)) return false;
   // The maker reads the files by absolute path.
   if (!addFolder(fs::absolute(source), "", error)) return false;
-  if (m_options.bootFile && !addBootImage(pathFromUtf8(*m_options.bootFile), error)) return false;
+  if (m_options.bootFile && !addBootImage(umbra::pathFromUtf8(*m_options.bootFile), error)) return false;
   // A target folder inside the source is named as such by the walk, before this.
   if (fs::is_directory(target, ec)) {
     *error = describe(target, "is a folder");
@@ -111,7 +111,7 @@ bool FolderImageMaker::addFolder(const fs::path& folder, const std::string& imag
       return false;
     }
     const fs::path& path = entry.path();
-    const std::string name = utf8FromPath(path.filename());
+    const std::string name = umbra::utf8FromPath(path.filename());
     if (const std::string problem = jolietNameProblem(name); !problem.empty()) {
       *error = describe(path, problem);
       return false;

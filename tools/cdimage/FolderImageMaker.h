@@ -11,8 +11,8 @@
 
 #include "FileSystemImage.h"
 #include "MakerOptions.h"
-#include "PathText.h"
 #include "TargetGuard.h"
+#include "base/PathText.h"
 
 namespace cdimage {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "PathText.h"
 #include "Platform.h"
+#include "base/PathText.h"
 
 namespace fs = std::filesystem;
 
@@ -173,7 +173,7 @@ bool LibisofsFileSystemImage::addFile(const std::string& imagePath, const fs::pa
   // libisofs reads the file when the image is produced, by this path.
   const int result = iso_tree_add_new_node(m_image, parent, name.c_str(), fs::absolute(source).c_str(), &node);
   if (result < 0) {
-    *error = describe(utf8FromPath(source), result);
+    *error = describe(umbra::utf8FromPath(source), result);
     return false;
   }
   stamp(node, time);
@@ -207,7 +207,7 @@ bool LibisofsFileSystemImage::setBootImage(const fs::path& file, std::string* er
     if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
   }
   if (result < 0) {
-    *error = describe(utf8FromPath(file), result);
+    *error = describe(umbra::utf8FromPath(file), result);
     return false;
   }
   iso_image_set_boot_catalog_hidden(m_image, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "PathText.h"
+#include "base/PathText.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +18,7 @@ void TargetGuard::keepClearOf(const fs::path& target) {
 
 std::string TargetGuard::clash(const fs::path& canonical, bool isFolder, bool isSourceRoot) const {
   if (m_target.empty()) return {};
-  const std::string target = utf8FromPath(m_target) + ": ";
+  const std::string target = umbra::utf8FromPath(m_target) + ": ";
   if (m_target == canonical) {
     if (!isFolder) return target + "the target is a file of the source";
     return target + (isSourceRoot ? "the target is the source folder" : "the target is a folder of the source");
@@ -26,7 +26,7 @@ std::string TargetGuard::clash(const fs::path& canonical, bool isFolder, bool is
   if (!isFolder) return {};
   const auto differ = std::mismatch(canonical.begin(), canonical.end(), m_target.begin(), m_target.end());
   if (differ.first == canonical.end()) {
-    return target + "the target lies inside the source folder " + utf8FromPath(canonical);
+    return target + "the target lies inside the source folder " + umbra::utf8FromPath(canonical);
   }
   return {};
 }
