@@ -53,6 +53,15 @@ std::string heldOnly(const Workspace& ws, const EntryRow& row) {
   return trees;
 }
 
+// The trees in which a folder's twin could not be proven, so that it cannot be hidden ("" when none).
+std::string unprovenIn(const Workspace& ws, const EntryRow& row) {
+  if (!row.isFolder || row.folderIndex < 0) return {};
+  std::string trees;
+  for (int tree : ws.folders().node(row.folderIndex).unpairedIn)
+    trees += (trees.empty() ? "" : ", ") + std::string(ws.trees().label(tree));
+  return trees;
+}
+
 void writeRowText(OutputBuffer& out, const Workspace& ws, const EntryRow& row, const std::string& prefix) {
   out << stateText(row.state) << '\t' << (row.isFolder ? "Folder" : "File") << '\t' << row.size << '\t'
       << modifiedText(row.date) << '\t' << prefix << row.name;
@@ -64,6 +73,8 @@ void writeRowText(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     last = &record.name;
   }
   if (const std::string trees = heldOnly(ws, row); !trees.empty()) out << "\t(only in " << trees << ')';
+  if (const std::string trees = unprovenIn(ws, row); !trees.empty())
+    out << "\t(no twin proven in " << trees << ": cannot be hidden)";
   out << '\n';
 }
 
@@ -106,14 +117,28 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     out.jsonString(record.name);
     out << ",\"offset\":" << record.offset << '}';
   }
-  // A folder proven absent from some trees: the trees that hold it.
-  if (provenPartial(ws, row)) {
-    out << "],\"only_in\":[";
-    const auto& places = ws.folders().node(row.folderIndex).places;
-    for (size_t i = 0; i < places.size(); ++i)
-      out << (i ? "," : "") << '"' << ws.trees().reader(places[i].tree).kind().id << '"';
+  out << ']';
+  auto treeList = [&](const char* key, const std::vector<int>& trees) {
+    out << ",\"" << key << "\":[";
+    for (size_t i = 0; i < trees.size(); ++i) out << (i ? "," : "") << '"' << ws.trees().reader(trees[i]).kind().id << '"';
+    out << ']';
+  };
+  if (row.isFolder && row.folderIndex >= 0) {
+    const CFolderNode& node = ws.folders().node(row.folderIndex);
+    // A folder whose twin in some trees could not be proven: those trees, and why it cannot be hidden.
+    if (!node.unpairedIn.empty()) {
+      treeList("unproven_in", node.unpairedIn);
+      out << ",\"not_hidable\":";
+      out.jsonString(ws.unprovenReason(row.folderIndex));
+    }
+    // A folder proven absent from some trees: the trees that hold it.
+    if (provenPartial(ws, row)) {
+      std::vector<int> holding;
+      for (const FolderPlace& place : node.places) holding.push_back(place.tree);
+      treeList("only_in", holding);
+    }
   }
-  out << "]}";
+  out << '}';
 }
 
 }  // namespace
@@ -155,6 +180,9 @@ int infoCommand(const std::string& image, bool json) {
     }
   };
   const uint64_t folders = ws.folders().size();
+  // Folders whose twin in some tree could not be proven are counted apart: they cannot be hidden.
+  uint64_t unproven = 0;
+  for (const CFolderNode& node : ws.folders().nodes()) unproven += node.unpairedIn.empty() ? 0 : 1;
   if (json) {
     out << "{\"volume_id\":";
     out.jsonString(ws.volumeIdentifier());
@@ -178,7 +206,8 @@ int infoCommand(const std::string& image, bool json) {
         out.jsonString(trees.problem(t));
       out << '}';
     }
-    out << "],\"folders\":" << folders << ",\"files\":" << files << ",\"hidden_folders\":" << hiddenFolders
+    out << "],\"folders\":" << folders << ",\"unproven_folders\":" << unproven << ",\"files\":" << files
+        << ",\"hidden_folders\":" << hiddenFolders
         << ",\"mixed_folders\":" << mixedFolders << ",\"notices\":[";
     for (size_t i = 0; i < ws.notices().size(); ++i) {
       out << (i ? "," : "");
@@ -196,7 +225,9 @@ int infoCommand(const std::string& image, bool json) {
         out << ": " << d;
       if (!trees.usable(t)) out << " (cannot be used: " << trees.problem(t) << ")";
     }
-    out << "\nFolders: " << folders << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
+    out << "\nFolders: " << folders;
+    if (unproven) out << " (" << unproven << " without a proven twin in every tree, which cannot be hidden)";
+    out << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
         << "\nPartly hidden folders: " << mixedFolders << '\n';
     for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
   }
@@ -242,7 +273,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
     for (const EntryRow& row : listing.rows) {
       if (json) {
         sink << (chunkStarted[chunk] ? ",\n" : chunk == 0 ? "\n" : "");
-        if (recursive) path = prefix + row.name;
+        if (recursive) path = prefix + row.component();
         writeRowJson(sink, ws, row, recursive ? &path : nullptr);
       } else {
         writeRowText(sink, ws, row, prefix);

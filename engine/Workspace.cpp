@@ -141,10 +141,9 @@ std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
 }
 
 std::string Workspace::pathOf(const EntryRow& row) const {
-  if (row.isFolder && row.folderIndex >= 0) return m_tree.pathOf(row.folderIndex);
   std::string parent = row.parentIndex >= 0 ? m_tree.pathOf(row.parentIndex) : std::string("/");
   if (parent != "/") parent += '/';
-  return parent + row.name;
+  return parent + row.component();
 }
 
 Error Workspace::rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const {
@@ -159,16 +158,7 @@ Error Workspace::checkRow(const EntryRow& row) const {
   if (row.folderIndex < 0)
     return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");
   const CFolderNode& node = m_tree.node(row.folderIndex);
-  for (int tree : node.unpairedIn) {
-    const std::string& problem = m_trees.problem(tree);
-    if (!problem.empty())
-      return rowError(ErrorKind::Unpaired, row,
-                      std::string("The ") + m_trees.label(tree) + " tree of this image cannot be used (" + problem +
-                          "), so this folder could not be hidden there; nothing was written.");
-    return rowError(ErrorKind::Unpaired, row,
-                    std::string("No twin of this folder could be proven in the ") + m_trees.label(tree) +
-                        " tree, so it could not be hidden there; nothing was written.");
-  }
+  if (!node.unpairedIn.empty()) return rowError(ErrorKind::Unpaired, row, unprovenReason(row.folderIndex) + " Nothing was written.");
   // One record in every tree where the folder has a place, each standing where the listing said.
   for (const FolderPlace& place : node.places)
     if (!row.recordIn(place.tree))
@@ -185,6 +175,20 @@ Error Workspace::checkRow(const EntryRow& row) const {
                         " and the " + m_trees.label(other) +
                         " tree hold different files, so they are not proven to be one folder; nothing was written.");
   return {};
+}
+
+std::string Workspace::unprovenReason(int folderNode) const {
+  const CFolderNode& node = m_tree.node(folderNode);
+  if (node.unpairedIn.empty()) return {};
+  const int tree = node.unpairedIn.front();
+  const std::string& problem = m_trees.problem(tree);
+  if (!problem.empty())
+    return std::string("The ") + m_trees.label(tree) + " tree of this image cannot be used (" + problem +
+           "), so this folder cannot be hidden there.";
+  const std::string& why = node.unpairedWhy.empty() ? std::string() : node.unpairedWhy.front();
+  return std::string("No twin of this folder could be proven in the ") + m_trees.label(tree) + " tree: " +
+         (why.empty() ? "no name kept whole, no file and no subfolder tells which folder there it is" : why) +
+         ". Hidden in some trees only, it would stay visible in the others.";
 }
 
 Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
@@ -358,7 +362,8 @@ const Workspace::PathListing* Workspace::pathListing(int folder, Error& error) c
   error = listFolder(folder, made.listing);
   if (error) return nullptr;
   for (size_t i = 0; i < made.listing.rows.size(); ++i)
-    for (const EntryRecord& record : made.listing.rows[i].records) made.names.add(i, record.name);
+    for (const EntryRecord& record : made.listing.rows[i].records)
+      made.names.add(i, record.name, m_trees.reader(record.tree).kind().id);
   return &m_pathListings.emplace(folder, std::move(made)).first->second;
 }
 

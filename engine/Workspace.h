@@ -69,6 +69,9 @@ class Workspace {
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);
   // Why a row cannot be hidden or shown (a file, no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
+  // Why a folder node whose twin in some tree could not be proven cannot be hidden; "" for one
+  // that can.
+  std::string unprovenReason(int folderNode) const;
 
   // Resolves "/A/B" to the entry's row in its parent folder. A component matches an exact name
   // in any tree first, else one that differs only in case when exactly one does. The root has no

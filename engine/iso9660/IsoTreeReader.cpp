@@ -225,6 +225,7 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
     if (const Link* link = linkOf[old]) f.name = nameOf(link->identifier);
     m_folderByExtent[static_cast<uint32_t>(f.directory)] = static_cast<int>(k);
   }
+  for (const auto& [holder, records] : holders) placed[static_cast<size_t>(newIndex[static_cast<size_t>(holder)])].holdsRelocated = true;
   folders = std::move(placed);
   return {};
 }

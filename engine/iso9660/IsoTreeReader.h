@@ -30,6 +30,8 @@ class IsoTreeReader : public TreeReader {
 
   const TreeKind& kind() const override { return m_joliet ? kJoliet : kIso9660; }
   bool keepsGivenNames() const override;
+  // Makers cut Joliet names to 64 characters.
+  size_t givenNameLimit() const override { return m_joliet ? 64 : 0; }
   bool placesEveryFolder() const override { return !m_unfollowedRelocation; }
   int nameRank() const override { return m_joliet ? 1 : m_rockRidge ? 2 : 0; }
   std::string description() const override;

@@ -6,25 +6,67 @@
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
 #include "engine/model/FolderTree.h"
-#include "engine/model/NameKey.h"
+#include "engine/model/IdentifierOrigins.h"
 
 namespace umbra {
 
 namespace {
 
-uint64_t mix(uint64_t x) {  // splitmix64 finaliser
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
 uint64_t placeKey(int tree, int folder) {
   return (static_cast<uint64_t>(static_cast<uint32_t>(tree)) << 32) | static_cast<uint32_t>(folder);
 }
 
-std::string printKey(uint64_t print) { return std::string(reinterpret_cast<const char*>(&print), sizeof print); }
+// UTF-16 units of a UTF-8 name: one per code point, two for those beyond the first 65,536.
+size_t utf16Units(std::string_view name) {
+  size_t units = 0;
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// The Joliet name a maker would write for a long name: * / : ; ? \ and control characters replaced
+// by '_', cut to 64 UTF-16 units.
+std::string jolietForm(std::string_view name) {
+  constexpr size_t kJolietUnits = 64;
+  std::string out;
+  size_t units = 0;
+  for (size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const size_t width = lead >= 0xF0 ? 2 : 1;
+    if (units + width > kJolietUnits) break;
+    units += width;
+    const bool replaced = lead < 0x20 || std::string_view("*/:;?\\").find(static_cast<char>(lead)) != std::string_view::npos;
+    out += replaced ? std::string("_") : std::string(name.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+bool disjoint(const std::vector<FolderPairing::Extent>& a, const std::vector<FolderPairing::Extent>& b) {
+  auto i = a.begin(), j = b.begin();
+  while (i != a.end() && j != b.end()) {
+    if (*i < *j)
+      ++i;
+    else if (*j < *i)
+      ++j;
+    else
+      return false;
+  }
+  return true;
+}
+
+// Why two folders that should be one hold files that say otherwise; "" when they agree.
+std::string filesDisagree(const std::vector<FolderPairing::Extent>& a, const std::vector<FolderPairing::Extent>& b) {
+  if (a.empty() != b.empty()) return "one of them holds files and the other none";
+  if (!a.empty() && disjoint(a, b)) return "they hold different files";
+  return {};
+}
+
+// A level's comparisons of subfolders are capped, and so is their sum over the image.
+constexpr size_t kMostSubfolderComparisons = 4096;
 
 }  // namespace
 
@@ -34,252 +76,403 @@ FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, con
       m_tree(tree),
       m_pairedTree(pairedTree),
       // Each folder is listed at most once per tree.
-      m_entryBudget(trees.entryBudget(file.size())) {}
+      m_entryBudget(trees.entryBudget(file.size())),
+      m_tentativeBudget(4 * trees.foldersOf(pairedTree).size() + kMostSubfolderComparisons) {}
 
-void FolderPairing::pairByKeys(std::vector<int>& nodes, std::vector<int>& twins,
-                               const std::function<Keys(int)>& nodeKeys, const std::function<Keys(int)>& twinKeys,
-                               const std::function<void(int, int)>& pair) {
-  if (nodes.empty() || twins.empty()) return;
-  auto collect = [](const std::vector<int>& items, const std::function<Keys(int)>& keysOf, std::vector<Keys>& keys,
-                    std::unordered_map<std::string, std::pair<int, size_t>>& count) {
-    keys.resize(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-      keys[i] = keysOf(items[i]);
-      std::sort(keys[i].begin(), keys[i].end());
-      keys[i].erase(std::unique(keys[i].begin(), keys[i].end()), keys[i].end());
-      for (const std::string& k : keys[i]) {
-        if (k.empty()) continue;
-        auto& c = count[k];
-        c = {c.first + 1, i};
-      }
-    }
-  };
-  std::vector<Keys> nk, tk;
-  std::unordered_map<std::string, std::pair<int, size_t>> nodeCount, twinCount;
-  collect(nodes, nodeKeys, nk, nodeCount);
-  collect(twins, twinKeys, tk, twinCount);
-  // A key held by one node and one twin names them; a node or twin named twice over stays unpaired.
-  constexpr long kNone = -1, kConflict = -2;
-  std::vector<long> nodeMatch(nodes.size(), kNone), twinMatch(twins.size(), kNone);
-  for (size_t i = 0; i < nodes.size(); ++i)
-    for (const std::string& k : nk[i]) {
-      if (k.empty() || nodeCount[k].first != 1) continue;
-      const auto t = twinCount.find(k);
-      if (t == twinCount.end() || t->second.first != 1) continue;
-      const long j = static_cast<long>(t->second.second);
-      nodeMatch[i] = nodeMatch[i] == kNone || nodeMatch[i] == j ? j : kConflict;
-      long& back = twinMatch[static_cast<size_t>(j)];
-      back = back == kNone || back == static_cast<long>(i) ? static_cast<long>(i) : kConflict;
-    }
-  std::vector<int> restNodes, restTwins;
-  std::vector<char> twinTaken(twins.size(), 0);
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    const long j = nodeMatch[i];
-    if (j >= 0 && twinMatch[static_cast<size_t>(j)] == static_cast<long>(i)) {
-      pair(nodes[i], twins[static_cast<size_t>(j)]);
-      twinTaken[static_cast<size_t>(j)] = 1;
-    } else {
-      restNodes.push_back(nodes[i]);
+const FolderPairing::Facts& FolderPairing::facts(int tree, int folder, bool needFiles) {
+  Facts& f = m_facts[placeKey(tree, folder)];
+  const TreeReader& reader = m_trees.reader(tree);
+  // A tree whose listing costs a read per entry is listed only for its files; its names are known.
+  if (f.listed && (f.hasFiles || !needFiles || !f.readable)) return f;
+  f.listed = true;
+  if (reader.listingReadsEachEntry() && !needFiles) {
+    f.readable = true;
+    return f;
+  }
+  std::vector<TreeEntry> entries;
+  f.readable = m_entryBudget > 0 && !reader.listFolder(m_file, folder, entries);
+  m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
+  if (!f.readable) return f;
+  f.hasFiles = true;
+  f.files.clear();
+  for (TreeEntry& e : entries) {
+    if (e.isFolder) {
+      if (e.folder >= 0 && !e.originalName.empty()) f.longNames[e.folder] = std::move(e.originalName);
+    } else if (e.size > 0) {
+      f.files.emplace_back(e.dataSector, e.size);
     }
   }
-  for (size_t j = 0; j < twins.size(); ++j)
-    if (!twinTaken[j]) restTwins.push_back(twins[j]);
+  std::sort(f.files.begin(), f.files.end());
+  return f;
+}
+
+void FolderPairing::release(int tree, int folder, bool keepNames) {
+  const auto it = m_facts.find(placeKey(tree, folder));
+  if (it == m_facts.end()) return;
+  if (!keepNames) {
+    m_facts.erase(it);
+  } else if (it->second.hasFiles) {
+    it->second.hasFiles = false;  // listed again only if its files are asked for again
+    std::vector<Extent>().swap(it->second.files);
+  }
+}
+
+const std::vector<FolderPairing::Extent>* FolderPairing::nodeFiles(int node) {
+  // The files as the cheapest tree lists them: every tree of a folder holds the same ones.
+  const std::vector<FolderPlace>& places = m_tree.node(node).places;
+  const FolderPlace* cheapest = nullptr;
+  for (const FolderPlace& p : places)
+    if (!cheapest || (m_trees.reader(cheapest->tree).listingReadsEachEntry() && !m_trees.reader(p.tree).listingReadsEachEntry()))
+      cheapest = &p;
+  if (!cheapest) return nullptr;
+  const Facts& f = facts(cheapest->tree, cheapest->folder, true);
+  return f.readable && f.hasFiles ? &f.files : nullptr;
+}
+
+const std::vector<FolderPairing::Extent>* FolderPairing::twinFiles(int folder) {
+  const Facts& f = facts(m_pairedTree, folder, true);
+  return f.readable && f.hasFiles ? &f.files : nullptr;
+}
+
+FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
+  Level level;
+  level.parentNode = parentNode;
+  level.parentFolder = parentFolder;
+  const CFolderNode& parent = m_tree.node(parentNode);
+  // Rock Ridge names stand in the parent's ISO 9660 listing.
+  const int isoParent = parent.folderIn(0);
+  const bool rockRidgeNames = isoParent >= 0 && m_trees.usable(0) && !m_trees.reader(0).keepsGivenNames();
+  const std::unordered_map<int, std::string>* rockRidge = rockRidgeNames ? &facts(0, isoParent, false).longNames : nullptr;
+
+  // Names kept whole, with the Joliet form of each long name: a Joliet name proves a twin only when
+  // one long name of its side could have given it.
+  struct Names {
+    std::vector<std::string> whole, joliet;
+  };
+  std::vector<Names> nodeNames;
+  std::unordered_map<std::string, int> nodeJolietForms, twinJolietForms;
+  for (int child : parent.children) {
+    Candidate& c = level.nodes.emplace_back();
+    Names& names = nodeNames.emplace_back();
+    c.id = child;
+    c.subfolders = static_cast<int>(m_tree.node(child).children.size());
+    for (const FolderPlace& p : m_tree.node(child).places) {
+      const TreeReader& reader = m_trees.reader(p.tree);
+      const std::string& name = m_trees.folder(p.tree, p.folder).name;
+      if (!reader.keepsGivenNames()) {
+        c.identifier = name;
+        if (p.tree == 0 && rockRidge)
+          if (const auto rr = rockRidge->find(p.folder); rr != rockRidge->end()) names.whole.push_back(rr->second);
+      } else if (reader.givenNameLimit() == 0) {
+        names.whole.push_back(name);
+      } else if (utf16Units(name) < reader.givenNameLimit()) {
+        names.joliet.push_back(name);
+      }
+    }
+    for (const std::string& whole : names.whole) ++nodeJolietForms[jolietForm(whole)];
+  }
+  const TreeReader& paired = m_trees.reader(m_pairedTree);
+  const std::vector<int>& twinFolders = m_trees.folder(m_pairedTree, parentFolder).children;
+  if (paired.keepsGivenNames() && paired.givenNameLimit() == 0)
+    for (int folder : twinFolders) ++twinJolietForms[jolietForm(m_trees.folder(m_pairedTree, folder).name)];
+  auto wholeKeys = [](const std::string& name, const std::unordered_map<std::string, int>& forms,
+                      std::vector<std::string>& keys) {
+    keys.push_back("L" + name);
+    const std::string form = jolietForm(name);
+    if (form == name && forms.at(form) == 1) keys.push_back("J" + name);
+  };
+  for (size_t i = 0; i < level.nodes.size(); ++i) {
+    for (const std::string& whole : nodeNames[i].whole) wholeKeys(whole, nodeJolietForms, level.nodes[i].keys);
+    for (const std::string& joliet : nodeNames[i].joliet) level.nodes[i].keys.push_back("J" + joliet);
+  }
+  for (int folder : twinFolders) {
+    Candidate& c = level.twins.emplace_back();
+    c.id = folder;
+    const TreeFolder& f = m_trees.folder(m_pairedTree, folder);
+    c.subfolders = static_cast<int>(f.children.size());
+    if (!paired.keepsGivenNames())
+      c.identifier = f.name;
+    else if (paired.givenNameLimit() == 0)
+      wholeKeys(f.name, twinJolietForms, c.keys);
+    else if (utf16Units(f.name) < paired.givenNameLimit())
+      c.keys.push_back("J" + f.name);
+  }
+  return level;
+}
+
+std::string FolderPairing::conflict(const Level& level, size_t node, size_t twin, bool checkFiles) {
+  // A name of either that another folder of the other side holds, and this one does not.
+  auto namesElsewhere = [](const Candidate& self, const Candidate& other, const std::vector<Candidate>& others) {
+    for (const std::string& key : self.keys) {
+      if (std::find(other.keys.begin(), other.keys.end(), key) != other.keys.end()) continue;
+      for (const Candidate& o : others)
+        if (&o != &other && std::find(o.keys.begin(), o.keys.end(), key) != o.keys.end()) return key.substr(1);
+    }
+    return std::string();
+  };
+  const Candidate& n = level.nodes[node];
+  const Candidate& t = level.twins[twin];
+  if (std::string name = namesElsewhere(n, t, level.twins); !name.empty())
+    return "its name \"" + name + "\" names another folder of the " + m_trees.label(m_pairedTree) + " tree";
+  if (std::string name = namesElsewhere(t, n, level.nodes); !name.empty())
+    return "the name \"" + name + "\" names another folder";
+  if (!checkFiles) return {};
+  const std::vector<Extent>* a = nodeFiles(n.id);
+  const std::vector<Extent>* b = twinFiles(t.id);
+  if (a && b) return filesDisagree(*a, *b);
+  return {};
+}
+
+bool FolderPairing::subfoldersMatch(int node, int folder, int depth) {
+  const auto key = std::make_pair(node, folder);
+  if (const auto known = m_subfolderMatches.find(key); known != m_subfolderMatches.end()) return known->second;
+  bool result = false;
+  if (depth <= static_cast<int>(iso::kMaxFolderDepth) + 2 && m_tentativeBudget > 0) {
+    --m_tentativeBudget;
+    const Level level = levelOf(node, folder);
+    std::vector<char> nodeOpen(level.nodes.size(), 1), twinOpen(level.twins.size(), 1);
+    result = !level.nodes.empty() && level.nodes.size() == level.twins.size() &&
+             match(level, nodeOpen, twinOpen, true, depth).size() == level.nodes.size();
+  }
+  m_subfolderMatches[key] = result;
+  return result;
+}
+
+std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, std::vector<char>& nodeOpen,
+                                                            std::vector<char>& twinOpen, bool tentative, int depth) {
+  std::vector<std::pair<size_t, size_t>> pairs;
+  std::unordered_map<size_t, std::string> why;  // node -> why its best candidate could not be its twin
+  auto take = [&](size_t i, size_t j) {
+    pairs.emplace_back(i, j);
+    nodeOpen[i] = twinOpen[j] = 0;
+  };
+  // Names kept whole need no look at the files here (the hide checks them): the other evidence does.
+  bool checkFiles = false;
+  auto tryPair = [&](size_t i, size_t j) {
+    if (std::string c = conflict(level, i, j, checkFiles); !c.empty()) {
+      why[i] = c;
+      return false;
+    }
+    take(i, j);
+    return true;
+  };
+  auto anyOpen = [](const std::vector<char>& open) { return std::find(open.begin(), open.end(), 1) != open.end(); };
+  constexpr size_t kNone = SIZE_MAX, kMany = SIZE_MAX - 1;
+  // Pairs candidates a relation names one-to-one: wants[i] holds the twins node i could be.
+  auto pairOneToOne = [&](const std::vector<std::vector<size_t>>& wants) {
+    std::vector<size_t> wantedBy(level.twins.size(), kNone);
+    for (size_t i = 0; i < wants.size(); ++i)
+      for (size_t j : wants[i]) wantedBy[j] = wantedBy[j] == kNone || wantedBy[j] == i ? i : kMany;
+    for (size_t i = 0; i < wants.size(); ++i)
+      if (wants[i].size() == 1 && wantedBy[wants[i][0]] == i && nodeOpen[i] && twinOpen[wants[i][0]]) tryPair(i, wants[i][0]);
+  };
+
+  // 1. Names kept whole: a key held by one folder on each side.
+  {
+    std::unordered_map<std::string, std::pair<size_t, size_t>> twinKeys;  // key -> (count, twin)
+    std::unordered_map<std::string, size_t> nodeKeyCount;
+    for (size_t j = 0; j < level.twins.size(); ++j)
+      for (const std::string& key : level.twins[j].keys) {
+        auto& k = twinKeys[key];
+        k = {k.first + 1, j};
+      }
+    for (const Candidate& n : level.nodes)
+      for (const std::string& key : n.keys) ++nodeKeyCount[key];
+    std::vector<std::vector<size_t>> wants(level.nodes.size());
+    for (size_t i = 0; i < level.nodes.size(); ++i) {
+      if (!nodeOpen[i]) continue;
+      for (const std::string& key : level.nodes[i].keys) {
+        const auto t = twinKeys.find(key);
+        if (t == twinKeys.end() || t->second.first != 1 || nodeKeyCount[key] != 1) continue;
+        if (std::find(wants[i].begin(), wants[i].end(), t->second.second) == wants[i].end())
+          wants[i].push_back(t->second.second);
+      }
+    }
+    pairOneToOne(wants);
+  }
+  if (!anyOpen(nodeOpen) || !anyOpen(twinOpen)) return pairs;
+  checkFiles = true;
+
+  // 2. The same files, held by no other open folder of either side.
+  {
+    std::vector<const std::vector<Extent>*> nodeSets(level.nodes.size()), twinSets(level.twins.size());
+    std::vector<std::pair<Extent, size_t>> held;  // extent -> candidate, per side
+    auto uniquelyHeld = [&](auto& sets, const std::vector<char>& open, auto filesOf, const std::vector<Candidate>& side) {
+      held.clear();
+      for (size_t i = 0; i < side.size(); ++i) {
+        if (!open[i]) continue;
+        sets[i] = filesOf(side[i].id);
+        if (sets[i])
+          for (const Extent& e : *sets[i]) held.emplace_back(e, i);
+      }
+      std::sort(held.begin(), held.end());
+      for (size_t k = 0; k < held.size(); ++k) {
+        const bool shared = (k > 0 && held[k - 1].first == held[k].first && held[k - 1].second != held[k].second) ||
+                            (k + 1 < held.size() && held[k + 1].first == held[k].first && held[k + 1].second != held[k].second);
+        if (shared) sets[held[k].second] = nullptr;
+      }
+    };
+    uniquelyHeld(nodeSets, nodeOpen, [&](int id) { return nodeFiles(id); }, level.nodes);
+    uniquelyHeld(twinSets, twinOpen, [&](int id) { return twinFiles(id); }, level.twins);
+    std::unordered_map<uint64_t, size_t> twinByFirstExtent;  // keyed by the first extent's sector
+
+    for (size_t j = 0; j < twinSets.size(); ++j)
+      if (twinSets[j] && !twinSets[j]->empty()) twinByFirstExtent[twinSets[j]->front().first] = j;
+    std::vector<std::vector<size_t>> wants(level.nodes.size());
+    for (size_t i = 0; i < nodeSets.size(); ++i) {
+      if (!nodeSets[i] || nodeSets[i]->empty()) continue;
+      const auto j = twinByFirstExtent.find(nodeSets[i]->front().first);
+      if (j != twinByFirstExtent.end() && *twinSets[j->second] == *nodeSets[i]) wants[i].push_back(j->second);
+    }
+    pairOneToOne(wants);
+  }
+  if (!anyOpen(nodeOpen) || !anyOpen(twinOpen)) return pairs;
+
+  // 3. The same subfolders, each proven the twin of one of the other's.
+  {
+    std::vector<size_t> nodesWithFolders, twinsWithFolders;
+    for (size_t i = 0; i < level.nodes.size(); ++i)
+      if (nodeOpen[i] && level.nodes[i].subfolders > 0) nodesWithFolders.push_back(i);
+    for (size_t j = 0; j < level.twins.size(); ++j)
+      if (twinOpen[j] && level.twins[j].subfolders > 0) twinsWithFolders.push_back(j);
+    if (nodesWithFolders.size() * twinsWithFolders.size() <= kMostSubfolderComparisons) {
+      std::vector<std::vector<size_t>> wants(level.nodes.size());
+      for (size_t i : nodesWithFolders)
+        for (size_t j : twinsWithFolders)
+          if (level.nodes[i].subfolders == level.twins[j].subfolders &&
+              subfoldersMatch(level.nodes[i].id, level.twins[j].id, depth + 1))
+            wants[i].push_back(j);
+      pairOneToOne(wants);
+    }
+  }
+  if (!anyOpen(nodeOpen) || !anyOpen(twinOpen)) return pairs;
+
+  // 4. An ISO 9660 identifier only one long name of the level could have given.
+  if (m_trees.reader(m_pairedTree).keepsGivenNames()) {
+    std::vector<std::string> longNames, identifiers;
+    std::vector<size_t> nodeOfIdentifier;
+    for (const Candidate& t : level.twins) longNames.push_back(m_trees.folder(m_pairedTree, t.id).name);
+    for (size_t i = 0; i < level.nodes.size(); ++i)
+      if (!level.nodes[i].identifier.empty()) {
+        identifiers.push_back(level.nodes[i].identifier);
+        nodeOfIdentifier.push_back(i);
+      }
+    bool anyOpenIdentifier = false;
+    for (size_t i : nodeOfIdentifier) anyOpenIdentifier = anyOpenIdentifier || nodeOpen[i];
+    if (anyOpenIdentifier && !longNames.empty()) {
+      const IdentifierOrigins origins(longNames, identifiers);
+      std::vector<std::vector<size_t>> wants(level.nodes.size());
+      for (size_t k = 0; k < identifiers.size(); ++k) {
+        const size_t i = nodeOfIdentifier[k];
+        if (!nodeOpen[i]) continue;
+        if (const int origin = origins.soleOrigin(k); origin >= 0) {
+          wants[i].push_back(static_cast<size_t>(origin));
+        } else if (!tentative && !why.count(i)) {
+          const std::vector<size_t> from = origins.origins(k, 4);
+          if (from.size() > 1) {
+            std::string text = "its ISO 9660 name " + identifiers[k] + " could have been made from";
+            for (size_t f = 0; f < from.size() && f < 3; ++f)
+              text += std::string(f ? ", " : " ") + "\"" + longNames[from[f]] + "\"";
+            why[i] = text + (from.size() > 3 ? " and more" : "");
+          }
+        }
+      }
+      pairOneToOne(wants);
+    }
+  }
+  if (!anyOpen(nodeOpen) || !anyOpen(twinOpen)) return pairs;
+
+  // 5. The one folder left on each side, where both trees hold as many folders here.
+  if (!tentative) {
+    size_t nodeRecords = 0, twinRecords = 0, nodeLeft = kNone, twinLeft = kNone, openNodes = 0, openTwins = 0;
+    for (size_t i = 0; i < level.nodes.size(); ++i) {
+      const int iso = m_tree.node(level.nodes[i].id).folderIn(0);
+      if (!(iso >= 0 && m_trees.folder(0, iso).holdsRelocated)) ++nodeRecords;
+      if (nodeOpen[i]) {
+        ++openNodes;
+        nodeLeft = i;
+      }
+    }
+    for (size_t j = 0; j < level.twins.size(); ++j) {
+      if (!m_trees.folder(m_pairedTree, level.twins[j].id).holdsRelocated) ++twinRecords;
+      if (twinOpen[j]) {
+        ++openTwins;
+        twinLeft = j;
+      }
+    }
+    if (nodeRecords == twinRecords && openNodes == 1 && openTwins == 1) {
+      // Trees made with other folders in each (a folder left out of one, another out of the other)
+      // also leave one on each side: their names must not say otherwise.
+      const Candidate& n = level.nodes[nodeLeft];
+      const std::string& twinName = m_trees.folder(m_pairedTree, level.twins[twinLeft].id).name;
+      bool sharedKey = n.keys.empty() || level.twins[twinLeft].keys.empty();
+      for (const std::string& key : n.keys)
+        sharedKey = sharedKey || std::find(level.twins[twinLeft].keys.begin(), level.twins[twinLeft].keys.end(), key) !=
+                                     level.twins[twinLeft].keys.end();
+      if (!sharedKey)
+        why[nodeLeft] = "its names differ from those of the one folder left there, \"" + twinName + "\"";
+      else if (!n.identifier.empty() && m_trees.reader(m_pairedTree).keepsGivenNames() &&
+               IdentifierOrigins({twinName}, {n.identifier}).origins(0, 1).empty())
+        why[nodeLeft] = "its ISO 9660 name " + n.identifier + " could not have been made from \"" + twinName +
+                        "\", the one folder left there";
+      else
+        tryPair(nodeLeft, twinLeft);
+    }
+  }
+
+  if (!tentative)
+    for (size_t i = 0; i < level.nodes.size(); ++i)
+      if (nodeOpen[i])
+        m_nodeReasons[level.nodes[i].id] = why.count(i) ? why[i] : std::string();
+  return pairs;
+}
+
+void FolderPairing::pairLevel(int parent, int folder, std::vector<int>& nodes, std::vector<int>& twins,
+                              const std::function<void(int, int)>& pair) {
+  const Level level = levelOf(parent, folder);
+  std::vector<char> nodeOpen(level.nodes.size(), 0), twinOpen(level.twins.size(), 0);
+  for (size_t i = 0; i < level.nodes.size(); ++i)
+    nodeOpen[i] = std::find(nodes.begin(), nodes.end(), level.nodes[i].id) != nodes.end();
+  for (size_t j = 0; j < level.twins.size(); ++j)
+    twinOpen[j] = std::find(twins.begin(), twins.end(), level.twins[j].id) != twins.end();
+  for (const auto& [i, j] : match(level, nodeOpen, twinOpen, false, 0)) pair(level.nodes[i].id, level.twins[j].id);
+  std::vector<int> restNodes, restTwins;
+  for (size_t i = 0; i < level.nodes.size(); ++i)
+    if (nodeOpen[i]) restNodes.push_back(level.nodes[i].id);
+  for (size_t j = 0; j < level.twins.size(); ++j)
+    if (twinOpen[j]) restTwins.push_back(level.twins[j].id);
   nodes = std::move(restNodes);
   twins = std::move(restTwins);
+  // What the level's listings told is not needed again, but for the subfolders' Rock Ridge names.
+  for (const FolderPlace& p : m_tree.node(parent).places) release(p.tree, p.folder, false);
+  for (const Candidate& n : level.nodes)
+    for (const FolderPlace& p : m_tree.node(n.id).places) release(p.tree, p.folder, true);
+  for (const Candidate& t : level.twins) release(m_pairedTree, t.id, true);
+}
+
+std::string FolderPairing::nodeReason(int node) const {
+  const auto found = m_nodeReasons.find(node);
+  return found == m_nodeReasons.end() ? std::string() : found->second;
 }
 
 int FolderPairing::treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node) {
-  using FileSet = std::vector<std::pair<uint64_t, uint64_t>>;  // (data sector, size) of each non-empty file
-  std::vector<FileSet> files;
+  std::vector<Extent> first, other;
   std::vector<TreeEntry> entries;
+  bool haveFirst = false;
   for (const FolderPlace& place : node.places) {
     if (trees.reader(place.tree).listFolder(file, place.folder, entries)) continue;
-    FileSet& set = files.emplace_back();
+    std::vector<Extent>& set = haveFirst ? other : first;
+    set.clear();
     for (const TreeEntry& e : entries)
       if (!e.isFolder && e.size > 0) set.emplace_back(e.dataSector, e.size);
     std::sort(set.begin(), set.end());
-    if (set.empty() || files.size() < 2 || files.front().empty()) continue;
-    FileSet common;
-    std::set_intersection(files.front().begin(), files.front().end(), set.begin(), set.end(), std::back_inserter(common));
-    if (common.empty()) return place.tree;
+    if (!haveFirst) {
+      haveFirst = true;
+      continue;
+    }
+    if (!filesDisagree(first, other).empty()) return place.tree;
   }
   return -1;
-}
-
-const FolderPairing::Summary& FolderPairing::summary(int tree, int folder) {
-  Summary& s = m_summaries[placeKey(tree, folder)];
-  if (s.read) return s;
-  s.read = true;
-  std::vector<TreeEntry> entries;
-  if (m_entryBudget == 0 || m_trees.reader(tree).listFolder(m_file, folder, entries)) return s;
-  m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
-  ContentPrint files;
-  for (const TreeEntry& e : entries) {
-    if (!e.isFolder)
-      files.addFile(e.dataSector, e.size);
-    else if (e.folder >= 0)
-      s.childKeys.push_back(nameKey(e.originalName.empty() ? e.name : e.originalName));
-  }
-  s.files = files.value();
-  std::sort(s.childKeys.begin(), s.childKeys.end());
-  return s;
-}
-
-uint64_t FolderPairing::contentPrint(int tree, int folder, int depth) {
-  if (depth > static_cast<int>(iso::kMaxFolderDepth)) return 0;
-  const uint64_t key = placeKey(tree, folder);
-  if (const auto it = m_contentPrints.find(key); it != m_contentPrints.end()) return it->second;
-  uint64_t print = summary(tree, folder).files;
-  for (int child : m_trees.folder(tree, folder).children)
-    if (const uint64_t sub = contentPrint(tree, child, depth + 1)) print += mix(sub ^ 0x5851F42D4C957F2Dull);
-  m_contentPrints[key] = print;
-  return print;
-}
-
-uint64_t FolderPairing::shapePrint(int tree, int folder, int depth) {
-  if (depth > static_cast<int>(iso::kMaxFolderDepth)) return 0;
-  const uint64_t key = placeKey(tree, folder);
-  if (const auto it = m_shapePrints.find(key); it != m_shapePrints.end()) return it->second;
-  uint64_t print = 0;
-  for (const std::string& name : summary(tree, folder).childKeys) print += mix(std::hash<std::string>{}(name));
-  for (int child : m_trees.folder(tree, folder).children) print += mix(shapePrint(tree, child, depth + 1) + 1);
-  m_shapePrints[key] = print;
-  return print;
-}
-
-const std::string& FolderPairing::originalName(int tree, int parentFolder, int folder) {
-  static const std::string none;
-  if (parentFolder < 0) return none;
-  const uint64_t key = placeKey(tree, parentFolder);
-  auto it = m_originals.find(key);
-  if (it == m_originals.end()) {
-    it = m_originals.emplace(key, std::unordered_map<int, std::string>{}).first;
-    std::vector<TreeEntry> entries;
-    if (m_entryBudget > 0) m_trees.reader(tree).listFolder(m_file, parentFolder, entries);
-    m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
-    for (TreeEntry& e : entries)
-      if (e.isFolder && e.folder >= 0 && !e.originalName.empty()) it->second[e.folder] = std::move(e.originalName);
-  }
-  const auto found = it->second.find(folder);
-  return found == it->second.end() ? none : found->second;
-}
-
-void FolderPairing::pairSiblings(int parent, int folder, std::vector<int>& nodes, std::vector<int>& twins,
-                                 const std::function<void(int, int)>& pair) {
-  const int t = m_pairedTree;
-  const TreeReader& reader = m_trees.reader(t);
-  auto twinName = [&](int j) -> const std::string& { return m_trees.folder(t, j).name; };
-  auto forPlaces = [&](int node, const std::function<void(int tree, int f)>& visit) {
-    for (const FolderPlace& p : m_tree.node(node).places) visit(p.tree, p.folder);
-  };
-  auto parentIn = [&](int tree) { return m_tree.node(parent).folderIn(tree); };
-  auto givenNames = [&](int n, Keys& keys) {
-    forPlaces(n, [&](int tree, int f) {
-      if (m_trees.reader(tree).keepsGivenNames()) keys.push_back(m_trees.folder(tree, f).name);
-    });
-  };
-
-  // 1. Names the user gave, compared exactly (Joliet beside UDF), where both trees keep them.
-  bool givenOnBothSides = false;
-  for (int earlier = 0; earlier < t; ++earlier) givenOnBothSides |= m_trees.reader(earlier).keepsGivenNames();
-  if (givenOnBothSides && reader.keepsGivenNames())
-    pairByKeys(
-      nodes, twins,
-      [&](int n) {
-        Keys keys;
-        givenNames(n, keys);
-        return keys;
-      },
-      [&](int j) { return Keys{twinName(j)}; }, pair);
-  // 2. Names brought to the ISO 9660 form.
-  pairByKeys(
-      nodes, twins,
-      [&](int n) {
-        Keys keys;
-        forPlaces(n, [&](int tree, int f) { keys.push_back(nameKey(m_trees.folder(tree, f).name)); });
-        return keys;
-      },
-      [&](int j) { return Keys{nameKey(twinName(j))}; }, pair);
-  // 3. Exact long names (Rock Ridge), read from the parents' listings.
-  pairByKeys(
-      nodes, twins,
-      [&](int n) {
-        Keys keys;
-        givenNames(n, keys);
-        forPlaces(n, [&](int tree, int f) { keys.push_back(originalName(tree, parentIn(tree), f)); });
-        return keys;
-      },
-      [&](int j) {
-        Keys keys{originalName(t, folder, j)};
-        if (reader.keepsGivenNames()) keys.push_back(twinName(j));
-        return keys;
-      },
-      pair);
-  // 4. The files the whole subtree holds: file data is shared between the trees.
-  auto nodeContent = [&](int n) {
-    const FolderPlace& first = m_tree.node(n).places.front();
-    return contentPrint(first.tree, first.folder);
-  };
-  pairByKeys(
-      nodes, twins,
-      [&](int n) {
-        const uint64_t print = nodeContent(n);
-        return print ? Keys{printKey(print)} : Keys{};
-      },
-      [&](int j) {
-        const uint64_t print = contentPrint(t, j);
-        return print ? Keys{printKey(print)} : Keys{};
-      },
-      pair);
-  // 5. The names of the subfolders, all the way down, for subtrees without files.
-  pairByKeys(
-      nodes, twins,
-      [&](int n) {
-        const FolderPlace& first = m_tree.node(n).places.front();
-        const uint64_t shape = shapePrint(first.tree, first.folder);
-        return shape ? Keys{printKey(shape ^ mix(nodeContent(n)))} : Keys{};
-      },
-      [&](int j) {
-        const uint64_t shape = shapePrint(t, j);
-        return shape ? Keys{printKey(shape ^ mix(contentPrint(t, j)))} : Keys{};
-      },
-      pair);
-  if (nodes.empty() || twins.empty()) return;
-  // 6. A name the maker cut short: one node's name begins exactly one twin's name, and that twin's
-  // name begins with no other node's name.
-  std::vector<Keys> nodeKeys(nodes.size());
-  for (size_t i = 0; i < nodes.size(); ++i)
-    forPlaces(nodes[i], [&](int tree, int f) { nodeKeys[i].push_back(nameKey(m_trees.folder(tree, f).name)); });
-  std::vector<int> claims(nodes.size(), 0), claimedBy(nodes.size(), -1);
-  for (size_t j = 0; j < twins.size(); ++j) {
-    const std::string key = nameKey(twinName(twins[j]));
-    int owner = -1, owners = 0;
-    for (size_t i = 0; i < nodes.size(); ++i)
-      for (const std::string& k : nodeKeys[i])
-        if (!k.empty() && k.size() < key.size() && key.compare(0, k.size(), k) == 0) {
-          if (owner != static_cast<int>(i)) ++owners;
-          owner = static_cast<int>(i);
-          break;
-        }
-    if (owners != 1) continue;
-    ++claims[static_cast<size_t>(owner)];
-    claimedBy[static_cast<size_t>(owner)] = static_cast<int>(j);
-  }
-  std::vector<int> restNodes;
-  std::vector<char> taken(twins.size(), 0);
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    if (claims[i] == 1) {
-      pair(nodes[i], twins[static_cast<size_t>(claimedBy[i])]);
-      taken[static_cast<size_t>(claimedBy[i])] = 1;
-    } else {
-      restNodes.push_back(nodes[i]);
-    }
-  }
-  std::vector<int> restTwins;
-  for (size_t j = 0; j < twins.size(); ++j)
-    if (!taken[j]) restTwins.push_back(twins[j]);
-  nodes = std::move(restNodes);
-  twins = std::move(restTwins);
 }
 
 }  // namespace umbra

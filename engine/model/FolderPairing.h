@@ -1,12 +1,23 @@
 #pragma once
 // Proves which folder of a tree is the twin of which folder node, among the subfolders of two
-// folders already paired. Evidence, strongest first, each used only where it names exactly one
-// folder on each side: the names the user gave, names brought to the ISO 9660 form, Rock Ridge
-// names, the files a subtree holds, the names of its subfolders, a name the maker cut short.
+// folders already proven to be one. Two records are one folder only when the image proves it, by
+// this evidence, strongest first:
+//  1. names kept whole and equal: a Rock Ridge name, a Joliet name too short to have been cut, a
+//     UDF name (a name that two names of the level could have given proves nothing);
+//  2. the same files: the same data extents of files of one byte or more, held by no other
+//     folder of the level on either side;
+//  3. the same subfolders: each proven, by this same evidence, the twin of one of the other's;
+//  4. an ISO 9660 identifier that only one long name of the level could have given, and that
+//     long name no other identifier there (IdentifierOrigins);
+//  5. the one folder left on each side of a level whose trees hold as many folders.
+// Evidence that conflicts (files against none or against other files, a name that names another
+// folder) makes a pair impossible. A folder left without a twin keeps the reason.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/model/ImageTrees.h"
@@ -21,40 +32,65 @@ class FolderPairing {
  public:
   FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree);
 
-  // Twins share their files' data: the first tree (after the node's first) whose folder holds files
-  // none of which the first tree's folder holds, or -1. Such folders are not one folder, whatever
-  // paired them; a folder without files, or one that cannot be listed, proves nothing here.
+  // Pairs nodes (children of `parent`, not yet placed in the paired tree) with twins (children of
+  // `folder` in it); the pairs found leave both lists, and why each node left over stays
+  // unpaired is kept for nodeReason.
+  void pairLevel(int parent, int folder, std::vector<int>& nodes, std::vector<int>& twins,
+                 const std::function<void(int node, int folder)>& pair);
+  // Why a node was left without a twin, when something more than a lack of evidence speaks
+  // against the folders it could be; "" otherwise.
+  std::string nodeReason(int node) const;
+
+  // Twins hold the same files: the first tree (after the node's first) whose folder holds files
+  // where the first's holds none, none where it holds some, or only files the first does not
+  // hold; -1 when every tree agrees. A folder that cannot be listed proves nothing here.
   static int treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node);
 
-  // Pairs nodes (children of `parent`, not yet placed in the tree) with twins (children of
-  // `folder` in the tree); the pairs found leave both lists.
-  void pairSiblings(int parent, int folder, std::vector<int>& nodes, std::vector<int>& twins,
-                    const std::function<void(int node, int folder)>& pair);
+  using Extent = std::pair<uint64_t, uint64_t>;  // where a file's data starts (sector) and its size
 
  private:
-  using Keys = std::vector<std::string>;
-  void pairByKeys(std::vector<int>& nodes, std::vector<int>& twins, const std::function<Keys(int)>& nodeKeys,
-                  const std::function<Keys(int)>& twinKeys, const std::function<void(int, int)>& pair);
-  // Rock Ridge (or other exact) name of a folder, read from its parent's listing.
-  const std::string& originalName(int tree, int parentFolder, int folder);
-  // Prints of a folder's whole subtree: its files (0 when it holds none), and its subfolders' names.
-  uint64_t contentPrint(int tree, int folder, int depth = 0);
-  uint64_t shapePrint(int tree, int folder, int depth = 0);
-  struct Summary {
-    uint64_t files = 0;                  // ContentPrint of the files it holds directly
-    std::vector<std::string> childKeys;  // name keys of its subfolders, in folder-list order
-    bool read = false;
+  // What one listing of a folder of one tree tells.
+  struct Facts {
+    bool listed = false;
+    bool readable = false;
+    bool hasFiles = false;                     // `files` holds every file of one byte or more
+    std::vector<Extent> files;                 // sorted
+    std::unordered_map<int, std::string> longNames;  // subfolder -> its Rock Ridge name
   };
-  const Summary& summary(int tree, int folder);
+  const Facts& facts(int tree, int folder, bool needFiles);
+  void release(int tree, int folder, bool keepNames);
+
+  // One side of a level: node children, or folders of the paired tree.
+  struct Candidate {
+    int id = -1;
+    std::vector<std::string> keys;   // names kept whole, as comparable keys
+    std::string identifier;          // the ISO 9660 identifier (nodes only)
+    int subfolders = 0;
+  };
+  struct Level {
+    int parentNode = -1, parentFolder = -1;  // the pair whose children are matched
+    std::vector<Candidate> nodes, twins;      // every child on each side
+  };
+  Level levelOf(int parentNode, int parentFolder);
+  // Matches the children of a level; `remaining` marks the candidates still open on each side.
+  // Tentative: the parents are not proven yet (no elimination, nothing kept).
+  std::vector<std::pair<size_t, size_t>> match(const Level& level, std::vector<char>& nodeOpen,
+                                               std::vector<char>& twinOpen, bool tentative, int depth);
+  const std::vector<Extent>* nodeFiles(int node);
+  const std::vector<Extent>* twinFiles(int folder);
+  // Why this node and this twin cannot be one folder; "" when nothing speaks against it.
+  std::string conflict(const Level& level, size_t node, size_t twin, bool checkFiles);
+  bool subfoldersMatch(int node, int folder, int depth);
 
   const ImageFile& m_file;
   const ImageTrees& m_trees;
   const FolderTree& m_tree;
   int m_pairedTree;
-  uint64_t m_entryBudget;  // entries the listings may still read: a crafted image must not make pairing run long
-  std::unordered_map<uint64_t, std::unordered_map<int, std::string>> m_originals;  // (tree, parent) -> names
-  std::unordered_map<uint64_t, Summary> m_summaries;
-  std::unordered_map<uint64_t, uint64_t> m_contentPrints, m_shapePrints;
+  uint64_t m_entryBudget;      // entries the listings may still read: a crafted image must not make pairing run long
+  uint64_t m_tentativeBudget;  // subfolder comparisons still allowed
+  std::unordered_map<uint64_t, Facts> m_facts;  // (tree, folder)
+  std::map<std::pair<int, int>, bool> m_subfolderMatches;
+  std::unordered_map<int, std::string> m_nodeReasons;
 };
 
 }  // namespace umbra

@@ -5,6 +5,7 @@
 
 #include "engine/io/ImageFile.h"
 #include "engine/model/NameKey.h"
+#include "engine/model/PathNames.h"
 
 namespace umbra {
 
@@ -35,6 +36,40 @@ FolderReader::FolderReader(std::unique_ptr<ImageFile> file, const FolderTree& tr
     : m_ownFile(std::move(file)), m_file(m_ownFile.get()), m_tree(&tree) {}
 
 FolderReader::~FolderReader() = default;
+
+void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
+  // Most entries have a name no other entry of the folder has: only where one is shared is more needed.
+  m_nameCounts.clear();
+  bool shared = false;
+  for (EntryRow& row : rows) {
+    row.address.clear();
+    for (const EntryRecord& record : row.records) {
+      shared = ++m_nameCounts[record.name] > 1 || shared;
+      if (const std::string_view bare = withoutVersion(record.name); bare.size() != record.name.size())
+        shared = ++m_nameCounts[bare] > 1 || shared;
+    }
+  }
+  if (!shared) return;
+  const ImageTrees& trees = m_tree->trees();
+  NameIndex names;
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (const EntryRecord& record : rows[i].records) names.add(i, record.name, trees.reader(record.tree).kind().id);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EntryRow& row = rows[i];
+    auto names1 = [&](const std::string& name) {
+      const std::vector<size_t> items = names.find(name);
+      return items.size() == 1 && items[0] == i;
+    };
+    if (names1(row.name) || row.records.empty()) continue;
+    for (const EntryRecord& record : row.records)
+      if (names1(record.name)) {
+        row.address = record.name;
+        break;
+      }
+    if (row.address.empty())
+      row.address = row.records.front().name + ";" + trees.reader(row.records.front().tree).kind().id;
+  }
+}
 
 Error FolderReader::list(int folderIndex, FolderListing& out) {
   out.folderIndex = folderIndex;
@@ -178,6 +213,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   }
   out.rows.resize(rowCount);
   for (EntryRow& row : out.rows) row.state = stateOf(row.records);
+  if (!m_marksOnly) giveAddresses(out.rows);
   if (listed > m_entryBudget)
     return makeError(ErrorKind::UnknownFormat, {}, "The image's folders hold more entries than it has room for; it is damaged.");
   m_entryBudget -= std::min(m_entryBudget, listed);

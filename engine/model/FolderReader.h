@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/Error.h"
@@ -33,6 +35,9 @@ using EntryRecords = std::vector<EntryRecord>;
 // One entry of a listed folder (a row of the file list).
 struct EntryRow {
   std::string name;       // the ISO 9660 identifier as stored ("README.TXT;1"); else its name in its first tree
+  // How a path names this entry in its folder when `name` could mean another entry too (another
+  // name of it, or "name;tree"); "" when `name` does.
+  std::string address;
   bool isFolder = false;  // from the image: Directory bit, or a hidden record whose extent is a folder
   int folderIndex = -1;   // for a folder: its node in the FolderTree, when known
   int parentIndex = -1;   // the node of the folder listed
@@ -42,6 +47,7 @@ struct EntryRow {
   EntryRecords records;
 
   bool hidden() const { return state == FolderState::Hidden; }
+  const std::string& component() const { return address.empty() ? name : address; }
   const EntryRecord* recordIn(int tree) const;
   uint64_t offsetIn(int tree) const;  // first copy's offset; 0 when the entry has no record there
 };
@@ -101,6 +107,8 @@ class FolderReader {
   std::vector<NamedFile> m_baseNames, m_otherNames;
   std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
   std::vector<int> m_baseEntryOfRow;
+  std::unordered_map<std::string_view, int> m_nameCounts;
+  void giveAddresses(std::vector<EntryRow>& rows);
 };
 
 }  // namespace umbra

@@ -1,5 +1,7 @@
 #include "engine/model/FolderTree.h"
 
+#include <unordered_map>
+
 #include "engine/model/FolderPairing.h"
 #include "engine/model/NameKey.h"
 #include "engine/model/PathNames.h"
@@ -34,9 +36,13 @@ void FolderTree::build(const ImageFile& file, const ImageTrees& trees) {
     if (trees.usable(tree) && !trees.foldersOf(tree).empty()) {
       pairTree(file, tree);
     } else {
-      for (CFolderNode& node : m_nodes) node.unpairedIn.push_back(tree);
+      for (CFolderNode& node : m_nodes) {
+        node.unpairedIn.push_back(tree);
+        node.unpairedWhy.emplace_back();
+      }
     }
   }
+  giveAddresses();
 }
 
 void FolderTree::pairTree(const ImageFile& file, int tree) {
@@ -64,8 +70,7 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
     for (int child : m_nodes[n].children)
       if (m_nodes[static_cast<size_t>(child)].folderIn(tree) < 0) nodes.push_back(child);
     std::vector<int> twins = folders[static_cast<size_t>(folder)].children;
-    if (!nodes.empty() && !twins.empty())
-      pairing.pairSiblings(static_cast<int>(n), folder, nodes, twins, place);
+    if (!nodes.empty() && !twins.empty()) pairing.pairLevel(static_cast<int>(n), folder, nodes, twins, place);
     std::vector<int> unplaced;  // this tree's folders still without a node
     for (int twin : twins)
       if (byPlace[static_cast<size_t>(twin)] < 0) unplaced.push_back(twin);
@@ -87,7 +92,12 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
         } else {
           absent = m_nodes[n].absentFrom(earlier);
         }
-        (absent ? added.absentIn : added.unpairedIn).push_back(earlier);
+        if (absent) {
+          added.absentIn.push_back(earlier);
+        } else {
+          added.unpairedIn.push_back(earlier);
+          added.unpairedWhy.emplace_back();
+        }
       }
       const int index = static_cast<int>(m_nodes.size());
       m_nodes.push_back(std::move(added));
@@ -102,8 +112,61 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
     const CFolderNode& parent = m_nodes[static_cast<size_t>(node.parent)];
     const bool absent = parent.folderIn(tree) >= 0 ? complete[static_cast<size_t>(node.parent)] != 0
                                                    : parent.absentFrom(tree);
-    (absent ? node.absentIn : node.unpairedIn).push_back(tree);
+    if (absent) {
+      node.absentIn.push_back(tree);
+    } else {
+      node.unpairedIn.push_back(tree);
+      node.unpairedWhy.push_back(pairing.nodeReason(static_cast<int>(&node - m_nodes.data())));
+    }
   }
+}
+
+void FolderTree::giveAddresses() {
+  std::unordered_map<std::string_view, int> stored;  // every name of the children as stored, counted
+  for (CFolderNode& parent : m_nodes) {
+    if (parent.children.size() < 2) continue;
+    // Most folders have names none of their siblings has: only where one is shared is more needed.
+    stored.clear();
+    for (int child : parent.children)
+      for (const FolderPlace& p : m_nodes[static_cast<size_t>(child)].places) {
+        const std::string& name = m_trees->folder(p.tree, p.folder).name;
+        ++stored[name];
+        if (const std::string_view bare = withoutVersion(name); bare.size() != name.size()) ++stored[bare];
+      }
+    bool shared = false;
+    for (const auto& [name, count] : stored) shared = shared || count > 1;
+    if (!shared) continue;
+    NameIndex names;
+    indexChildren(static_cast<int>(&parent - m_nodes.data()), names);
+    for (int child : parent.children) {
+      CFolderNode& node = m_nodes[static_cast<size_t>(child)];
+      auto names1 = [&](const std::string& name) {
+        const std::vector<size_t> items = names.find(name);
+        return items.size() == 1 && items[0] == static_cast<size_t>(child);
+      };
+      if (names1(node.name)) continue;
+      for (const FolderPlace& p : node.places)
+        if (names1(m_trees->folder(p.tree, p.folder).name)) {
+          node.address = m_trees->folder(p.tree, p.folder).name;
+          break;
+        }
+      if (node.address.empty() && !node.places.empty()) {
+        const FolderPlace& p = node.places.front();
+        node.address = m_trees->folder(p.tree, p.folder).name + ";" + m_trees->reader(p.tree).kind().id;
+      }
+    }
+  }
+}
+
+void FolderTree::indexChildren(int node, NameIndex& names) const {
+  for (int child : m_nodes[static_cast<size_t>(node)].children)
+    for (const FolderPlace& p : m_nodes[static_cast<size_t>(child)].places)
+      names.add(static_cast<size_t>(child), m_trees->folder(p.tree, p.folder).name, m_trees->reader(p.tree).kind().id);
+}
+
+const std::string& FolderTree::componentOf(int index) const {
+  const CFolderNode& node = m_nodes[static_cast<size_t>(index)];
+  return node.address.empty() ? node.name : node.address;
 }
 
 int FolderTree::findByPlace(int tree, int folder) const {
@@ -138,8 +201,7 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
     int found = -1;
     {
       NameIndex names;
-      for (int child : node(folder).children)
-        for (const FolderPlace& p : node(child).places) names.add(static_cast<size_t>(child), m_trees->folder(p.tree, p.folder).name);
+      indexChildren(folder, names);
       std::vector<int> matches;
       for (size_t child : names.find(part)) matches.push_back(static_cast<int>(child));
       if (matches.size() > 1) {
@@ -176,7 +238,7 @@ Error FolderTree::findFolder(std::string_view path, int& result) const {
 std::string FolderTree::pathOf(int index) const {
   if (index < 0 || static_cast<size_t>(index) >= m_nodes.size()) return {};
   std::vector<const std::string*> parts;
-  for (int i = index; i > 0; i = m_nodes[static_cast<size_t>(i)].parent) parts.push_back(&m_nodes[static_cast<size_t>(i)].name);
+  for (int i = index; i > 0; i = m_nodes[static_cast<size_t>(i)].parent) parts.push_back(&componentOf(i));
   if (parts.empty()) return "/";
   std::string path;
   for (auto it = parts.rbegin(); it != parts.rend(); ++it) path += "/" + **it;

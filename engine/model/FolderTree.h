@@ -12,6 +12,7 @@
 
 #include "engine/Error.h"
 #include "engine/model/ImageTrees.h"
+#include "engine/model/PathNames.h"
 
 namespace umbra {
 
@@ -25,11 +26,15 @@ struct FolderPlace {
 
 struct CFolderNode {
   std::string name;                // ISO 9660 identifier as stored; else its name in its first tree; "" for the root
+  // How a path names it among its siblings when `name` alone could mean another folder too (a
+  // name of it no sibling has, or "name;tree"); "" when `name` does.
+  std::string address;
   int parent = -1;                 // index of the parent node; -1 for the root
   int depth = 0;
   std::vector<int> children;       // ISO 9660 order, then folders found only in other trees
   std::vector<FolderPlace> places;  // in tree order
   std::vector<int> unpairedIn;     // usable trees in which no twin of this folder could be proven
+  std::vector<std::string> unpairedWhy;  // for each of them, why (a clause for a sentence); may be ""
   std::vector<int> absentIn;       // usable trees proven to hold no twin of this folder
 
   bool absentFrom(int tree) const {
@@ -64,15 +69,20 @@ class FolderTree {
   const std::string& nameIn(int node, int tree) const;
   // The exact long name the tree also stores for it (Rock Ridge NM); "" when none.
   const std::string& originalNameIn(int node, int tree) const;
-  // Resolves "/Beta/inner" from the root. A component matches an exact name in any tree first
-  // (an ISO 9660 identifier without ";1", a Joliet or UDF name), else a name that differs only in
-  // case when exactly one does. Errors: PathNotFound, or AmbiguousPath naming both folders.
+  // Resolves "/Beta/inner" from the root. A component matches a name in any tree as NameIndex
+  // says. Errors: PathNotFound, or AmbiguousPath naming both folders.
   Error findFolder(std::string_view path, int& result) const;
-  // "/BETA/INNER" built from the nodes' names; "/" for the root.
+  // "/BETA/INNER" built from the nodes' names (or addresses); "/" for the root. findFolder
+  // resolves it to the same node.
   std::string pathOf(int index) const;
+  // The component that names the node among its siblings.
+  const std::string& componentOf(int index) const;
 
  private:
   void pairTree(const ImageFile& file, int tree);
+  void giveAddresses();
+  // Every name of a node's children, for resolving a component.
+  void indexChildren(int node, NameIndex& names) const;
 
   const ImageTrees* m_trees = nullptr;
   std::vector<CFolderNode> m_nodes;

@@ -4,6 +4,7 @@
 // reader knows its own on-disk format and nothing of the others. A reader parses its tree's
 // folders once, when it is made, and is read-only from then on: it does its I/O through the file
 // it is handed, so one reader serves several threads that each bring their own file.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ struct TreeFolder {
   std::string originalName;             // an exact long name the tree also stores (Rock Ridge NM), else ""
   uint64_t directory = 0;               // the reader's own handle on the folder's directory
   std::vector<int> children;            // in directory order
+  // The folder a maker moved deep folders into (Rock Ridge's RR_MOVED): it has no twin in the
+  // other trees, which hold the moved folders where they belong.
+  bool holdsRelocated = false;
 };
 
 // One entry of a listed folder in one tree.
@@ -139,6 +143,13 @@ class TreeReader {
   // Whether names in this tree are the names the user gave (Joliet, UDF), rather than names a maker
   // derived from them (ISO 9660 identifiers, upper-cased and cut short).
   virtual bool keepsGivenNames() const { return true; }
+  // Where names this tree keeps may have been cut short or had characters replaced by the maker
+  // (Joliet: 64 UTF-16 units, and * / : ; ? and backslash replaced): a name this long or longer is not the
+  // whole name. 0 when names are kept whole (UDF).
+  virtual size_t givenNameLimit() const { return 0; }
+  // Whether listFolder reads a descriptor of its own for every entry (UDF's file entries), so that
+  // the files of a folder cost a read each; the model then reads them only where names leave a question.
+  virtual bool listingReadsEachEntry() const { return false; }
   // How close this tree's names come to the ones the files had before the image was made: a
   // copy takes its names from the tree that ranks highest (UDF, Rock Ridge, Joliet, ISO 9660).
   virtual int nameRank() const = 0;
