@@ -211,7 +211,7 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
     const TreeFolder& target = folders[static_cast<size_t>(link.folder)];
     const Moved& moved = holders[target.parent][static_cast<uint32_t>(target.directory)];
     const int folder = newIndex[static_cast<size_t>(link.folder)];
-    m_placeholders[link.record] = {folder, moved.offset, moved.length};
+    m_placeholders[link.record] = {folder, moved.offset, moved.length, target.name};
     m_movedRecords[moved.offset] = folder;
   }
   std::vector<TreeFolder> placed(folders.size());
@@ -279,6 +279,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
     e.date.offsetMinutes = static_cast<int16_t>(e.date.hasOffset ? quarters * 15 : 0);
     e.recordOffsets.assign(1, r.offset);
     e.recordMarks.clear();
+    e.recordNames.clear();
     if (!m_placeholders.empty())
       if (const auto placeholder = m_placeholders.find(r.offset); placeholder != m_placeholders.end()) {
         // The placeholder is a file record whose Directory bit stays clear; its moved record is the
@@ -295,6 +296,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
         e.size = moved.movedLength;
         e.dataSector = 0;
         e.recordOffsets.push_back(moved.movedRecord);
+        e.recordNames = {e.name, moved.movedName};
         e.recordMarks = {e.mark, markOf(movedFlags)};
         if (e.recordMarks[1] != e.mark) e.mark = HiddenMark::Partial;
       }

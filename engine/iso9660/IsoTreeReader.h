@@ -55,6 +55,7 @@ class IsoTreeReader : public TreeReader {
     int folder = -1;
     uint64_t movedRecord = 0;
     uint32_t movedLength = 0;
+    std::string movedName;  // the moved record's own identifier, which a clash there may have changed
   };
   static HiddenMark markOf(uint8_t flags);
 

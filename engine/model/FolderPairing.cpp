@@ -164,7 +164,7 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
         if (p.tree == 0 && rockRidge)
           if (const auto rr = rockRidge->find(p.folder); rr != rockRidge->end()) names.whole.push_back(rr->second);
       } else if (reader.givenNameLimit() == 0) {
-        names.whole.push_back(name);
+        if (utf16Units(name) != reader.cutNameLength()) names.whole.push_back(name);
       } else if (utf16Units(name) < reader.givenNameLimit()) {
         names.joliet.push_back(name);
       }
@@ -192,7 +192,7 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
     c.subfolders = static_cast<int>(f.children.size());
     if (!paired.keepsGivenNames())
       c.identifier = f.name;
-    else if (paired.givenNameLimit() == 0)
+    else if (paired.givenNameLimit() == 0 && utf16Units(f.name) != paired.cutNameLength())
       wholeKeys(f.name, twinJolietForms, c.keys);
     else if (utf16Units(f.name) < paired.givenNameLimit())
       c.keys.push_back("J" + f.name);
@@ -246,8 +246,8 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
     pairs.emplace_back(i, j);
     nodeOpen[i] = twinOpen[j] = 0;
   };
-  // Names kept whole need no look at the files here (the hide checks them): the other evidence does.
-  bool checkFiles = false;
+  // Names kept whole need no look at the files, where the parents are proven: the other evidence does.
+  bool checkFiles = tentative;
   auto tryPair = [&](size_t i, size_t j) {
     if (std::string c = conflict(level, i, j, checkFiles); !c.empty()) {
       why[i] = c;
@@ -387,14 +387,16 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
     size_t nodeRecords = 0, twinRecords = 0, nodeLeft = kNone, twinLeft = kNone, openNodes = 0, openTwins = 0;
     for (size_t i = 0; i < level.nodes.size(); ++i) {
       const int iso = m_tree.node(level.nodes[i].id).folderIn(0);
-      if (!(iso >= 0 && m_trees.folder(0, iso).holdsRelocated)) ++nodeRecords;
+      if (iso >= 0 && m_trees.folder(0, iso).holdsRelocated) continue;
+      ++nodeRecords;
       if (nodeOpen[i]) {
         ++openNodes;
         nodeLeft = i;
       }
     }
     for (size_t j = 0; j < level.twins.size(); ++j) {
-      if (!m_trees.folder(m_pairedTree, level.twins[j].id).holdsRelocated) ++twinRecords;
+      if (m_trees.folder(m_pairedTree, level.twins[j].id).holdsRelocated) continue;
+      ++twinRecords;
       if (twinOpen[j]) {
         ++openTwins;
         twinLeft = j;
@@ -470,7 +472,9 @@ int FolderPairing::treeWithOtherFiles(const ImageFile& file, const ImageTrees& t
       haveFirst = true;
       continue;
     }
-    if (!filesDisagree(first, other).empty()) return place.tree;
+    // A tree may leave files out (a Joliet path grown too long): only files none of which the
+    // other holds speak against a pair here.
+    if (!first.empty() && !other.empty() && disjoint(first, other)) return place.tree;
   }
   return -1;
 }

@@ -41,9 +41,9 @@ class FolderPairing {
   // against the folders it could be; "" otherwise.
   std::string nodeReason(int node) const;
 
-  // Twins hold the same files: the first tree (after the node's first) whose folder holds files
-  // where the first's holds none, none where it holds some, or only files the first does not
-  // hold; -1 when every tree agrees. A folder that cannot be listed proves nothing here.
+  // Twins hold the same files: the first tree (after the node's first) whose folder holds only
+  // files the first's does not hold, while both hold some; -1 when none does. A folder that cannot
+  // be listed proves nothing here.
   static int treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node);
 
   using Extent = std::pair<uint64_t, uint64_t>;  // where a file's data starts (sector) and its size

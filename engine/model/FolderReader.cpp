@@ -97,8 +97,8 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   };
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
     for (size_t i = 0; i < e.recordOffsets.size(); ++i)
-      row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark, e.name,
-                             e.originalName});
+      row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark,
+                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.originalName});
   };
 
   // The folder's first tree gives the rows.

@@ -86,7 +86,8 @@ std::vector<std::string> IdentifierOrigins::longKeys(std::string_view name, bool
   for (const std::string& root : roots) {
     addUnique(keys, "N" + root);
     if (mayTakeCounter) addUnique(keys, "C" + root);
-    for (size_t length = 1; length <= root.size(); ++length) {
+    // The empty start too: a name of other characters only, cut, leaves nothing but '_'.
+    for (size_t length = 0; length <= root.size(); ++length) {
       addUnique(keys, "T" + root.substr(0, length));
       if (mayTakeCounter) addUnique(keys, "D" + root.substr(0, length));
     }

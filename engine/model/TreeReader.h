@@ -67,6 +67,9 @@ struct TreeEntry {
   // Where the copies' marks differ (a moved folder and its placeholder): one mark per copy, in the
   // order of recordOffsets. Empty when every copy holds `mark`.
   std::vector<HiddenMark> recordMarks;
+  // Where the copies' names differ (a moved folder's record in the folder of moved folders): one
+  // name per copy. Empty when every copy has `name`.
+  std::vector<std::string> recordNames;
 };
 
 // A piece of a file's bytes: a run of image bytes, or zeros (an extent the tree leaves unrecorded).
@@ -147,6 +150,9 @@ class TreeReader {
   // (Joliet: 64 UTF-16 units, and * / : ; ? and backslash replaced): a name this long or longer is not the
   // whole name. 0 when names are kept whole (UDF).
   virtual size_t givenNameLimit() const { return 0; }
+  // A length (UTF-16 units) some makers cut this tree's otherwise whole names to: a name of exactly
+  // this length may not be whole (genisoimage cuts UDF names as it cuts Joliet names). 0: none.
+  virtual size_t cutNameLength() const { return 0; }
   // Whether listFolder reads a descriptor of its own for every entry (UDF's file entries), so that
   // the files of a folder cost a read each; the model then reads them only where names leave a question.
   virtual bool listingReadsEachEntry() const { return false; }

@@ -33,6 +33,7 @@ class UdfTreeReader final : public TreeReader {
   std::string problem() const override { return m_problem; }
   int nameRank() const override { return 3; }
   bool listingReadsEachEntry() const override { return true; }
+  size_t cutNameLength() const override { return 64; }
   const std::vector<TreeFolder>& folders() const override { return m_folders; }
   Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
   // Leaves the entries' own descriptors unread: no dates, sizes or data.
