@@ -21,7 +21,7 @@ class ImageFile {
   // How much of the file the read-ahead keeps in memory. A file for one walk through the image
   // (listing every folder) needs little; one that finds, checks and writes the same folders again
   // keeps the metadata a command reads, so that nothing is read twice.
-  static constexpr uint64_t kLargeCache = 64u << 20;
+  static constexpr uint64_t kLargeCache = 48u << 20;
   static constexpr uint64_t kSmallCache = 4u << 20;
   explicit ImageFile(uint64_t cacheBudget = kLargeCache) : m_budget(cacheBudget) {}
   ImageFile(const ImageFile&) = delete;

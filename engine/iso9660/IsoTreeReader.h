@@ -34,6 +34,7 @@ class IsoTreeReader : public TreeReader {
   size_t givenNameLimit() const override { return m_joliet ? 64 : 0; }
   bool placesEveryFolder() const override { return !m_unfollowedRelocation; }
   int nameRank() const override { return m_joliet ? 1 : m_rockRidge ? 2 : 0; }
+  bool storesLongNames() const override { return m_rockRidge; }
   std::string description() const override;
   const std::vector<TreeFolder>& folders() const override { return m_folders; }
   Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;

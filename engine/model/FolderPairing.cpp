@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <unordered_set>
 
 #include "engine/io/ImageFile.h"
 #include "engine/iso9660/IsoLayout.h"
@@ -70,11 +71,13 @@ constexpr size_t kMostSubfolderComparisons = 4096;
 
 }  // namespace
 
-FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree)
+FolderPairing::FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree,
+                             LongNames& longNames)
     : m_file(file),
       m_trees(trees),
       m_tree(tree),
       m_pairedTree(pairedTree),
+      m_longNames(longNames),
       // Each folder is listed at most once per tree.
       m_entryBudget(trees.entryBudget(file.size())),
       m_tentativeBudget(4 * trees.foldersOf(pairedTree).size() + kMostSubfolderComparisons) {}
@@ -89,7 +92,7 @@ const FolderPairing::Facts& FolderPairing::facts(int tree, int folder, bool need
     f.readable = true;
     return f;
   }
-  std::vector<TreeEntry> entries;
+  std::vector<TreeEntry>& entries = m_entries;  // reused: a listing then allocates little
   f.readable = m_entryBudget > 0 && !reader.listFolder(m_file, folder, entries);
   m_entryBudget -= std::min<uint64_t>(m_entryBudget, entries.size());
   if (!f.readable) return f;
@@ -97,7 +100,7 @@ const FolderPairing::Facts& FolderPairing::facts(int tree, int folder, bool need
   f.files.clear();
   for (TreeEntry& e : entries) {
     if (e.isFolder) {
-      if (e.folder >= 0 && !e.originalName.empty()) f.longNames[e.folder] = std::move(e.originalName);
+      if (e.folder >= 0 && !e.originalName.empty()) f.longNames[e.folder] = e.originalName;
     } else if (e.size > 0) {
       f.files.emplace_back(e.dataSector, e.size);
     }
@@ -117,15 +120,19 @@ void FolderPairing::release(int tree, int folder, bool keepNames) {
   }
 }
 
+const FolderPlace& FolderPairing::cheapestPlace(int node) const {
+  const std::vector<FolderPlace>& places = m_tree.node(node).places;
+  const FolderPlace* cheapest = &places.front();
+  for (const FolderPlace& p : places)
+    if (m_trees.reader(cheapest->tree).listingReadsEachEntry() && !m_trees.reader(p.tree).listingReadsEachEntry())
+      cheapest = &p;
+  return *cheapest;
+}
+
 const std::vector<FolderPairing::Extent>* FolderPairing::nodeFiles(int node) {
   // The files as the cheapest tree lists them: every tree of a folder holds the same ones.
-  const std::vector<FolderPlace>& places = m_tree.node(node).places;
-  const FolderPlace* cheapest = nullptr;
-  for (const FolderPlace& p : places)
-    if (!cheapest || (m_trees.reader(cheapest->tree).listingReadsEachEntry() && !m_trees.reader(p.tree).listingReadsEachEntry()))
-      cheapest = &p;
-  if (!cheapest) return nullptr;
-  const Facts& f = facts(cheapest->tree, cheapest->folder, true);
+  const FolderPlace& cheapest = cheapestPlace(node);
+  const Facts& f = facts(cheapest.tree, cheapest.folder, true);
   return f.readable && f.hasFiles ? &f.files : nullptr;
 }
 
@@ -139,10 +146,16 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
   level.parentNode = parentNode;
   level.parentFolder = parentFolder;
   const CFolderNode& parent = m_tree.node(parentNode);
-  // Rock Ridge names stand in the parent's ISO 9660 listing.
+  // Rock Ridge names stand in the parent's ISO 9660 listing; the pairing of an earlier tree kept them.
   const int isoParent = parent.folderIn(0);
-  const bool rockRidgeNames = isoParent >= 0 && m_trees.usable(0) && !m_trees.reader(0).keepsGivenNames();
-  const std::unordered_map<int, std::string>* rockRidge = rockRidgeNames ? &facts(0, isoParent, false).longNames : nullptr;
+  const bool rockRidgeNames = isoParent >= 0 && m_trees.usable(0) && m_trees.reader(0).storesLongNames();
+  if (rockRidgeNames && !m_longNames.known(parentNode)) {
+    const Facts& f = facts(0, isoParent, false);
+    for (int child : parent.children)
+      if (const int iso = m_tree.node(child).folderIn(0); iso >= 0)
+        if (const auto rr = f.longNames.find(iso); rr != f.longNames.end()) m_longNames.set(child, rr->second);
+    m_longNames.markKnown(parentNode);
+  }
 
   // Names kept whole, with the Joliet form of each long name: a Joliet name proves a twin only when
   // one long name of its side could have given it.
@@ -161,8 +174,8 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
       const std::string& name = m_trees.folder(p.tree, p.folder).name;
       if (!reader.keepsGivenNames()) {
         c.identifier = name;
-        if (p.tree == 0 && rockRidge)
-          if (const auto rr = rockRidge->find(p.folder); rr != rockRidge->end()) names.whole.push_back(rr->second);
+        if (p.tree == 0 && rockRidgeNames)
+          if (const std::string& rr = m_longNames.of(child); !rr.empty()) names.whole.push_back(rr);
       } else if (reader.givenNameLimit() == 0) {
         if (utf16Units(name) != reader.cutNameLength()) names.whole.push_back(name);
       } else if (utf16Units(name) < reader.givenNameLimit()) {
@@ -197,24 +210,29 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
     else if (utf16Units(f.name) < paired.givenNameLimit())
       c.keys.push_back("J" + f.name);
   }
+  for (size_t i = 0; i < level.nodes.size(); ++i)
+    for (const std::string& key : level.nodes[i].keys) level.nodesByKey[key].push_back(i);
+  for (size_t j = 0; j < level.twins.size(); ++j)
+    for (const std::string& key : level.twins[j].keys) level.twinsByKey[key].push_back(j);
   return level;
 }
 
 std::string FolderPairing::conflict(const Level& level, size_t node, size_t twin, bool checkFiles) {
   // A name of either that another folder of the other side holds, and this one does not.
-  auto namesElsewhere = [](const Candidate& self, const Candidate& other, const std::vector<Candidate>& others) {
+  auto namesElsewhere = [](const Candidate& self, size_t other,
+                           const std::unordered_map<std::string, std::vector<size_t>>& holders) {
     for (const std::string& key : self.keys) {
-      if (std::find(other.keys.begin(), other.keys.end(), key) != other.keys.end()) continue;
-      for (const Candidate& o : others)
-        if (&o != &other && std::find(o.keys.begin(), o.keys.end(), key) != o.keys.end()) return key.substr(1);
+      const auto held = holders.find(key);
+      if (held == holders.end()) continue;
+      if (std::find(held->second.begin(), held->second.end(), other) == held->second.end()) return key.substr(1);
     }
     return std::string();
   };
   const Candidate& n = level.nodes[node];
   const Candidate& t = level.twins[twin];
-  if (std::string name = namesElsewhere(n, t, level.twins); !name.empty())
+  if (std::string name = namesElsewhere(n, twin, level.twinsByKey); !name.empty())
     return "its name \"" + name + "\" names another folder of the " + m_trees.label(m_pairedTree) + " tree";
-  if (std::string name = namesElsewhere(t, n, level.nodes); !name.empty())
+  if (std::string name = namesElsewhere(t, node, level.nodesByKey); !name.empty())
     return "the name \"" + name + "\" names another folder";
   if (!checkFiles) return {};
   const std::vector<Extent>* a = nodeFiles(n.id);
@@ -312,6 +330,18 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
         if (shared) sets[held[k].second] = nullptr;
       }
     };
+    // Listed in the order the folders lie in the image, so that the reads go on from one another.
+    std::vector<std::pair<uint64_t, std::pair<int, int>>> order;
+    for (size_t i = 0; i < level.nodes.size(); ++i)
+      if (nodeOpen[i]) {
+        const FolderPlace& p = cheapestPlace(level.nodes[i].id);
+        order.push_back({m_trees.folder(p.tree, p.folder).directory, {p.tree, p.folder}});
+      }
+    for (size_t j = 0; j < level.twins.size(); ++j)
+      if (twinOpen[j])
+        order.push_back({m_trees.folder(m_pairedTree, level.twins[j].id).directory, {m_pairedTree, level.twins[j].id}});
+    std::sort(order.begin(), order.end());
+    for (const auto& [at, place] : order) facts(place.first, place.second, true);
     uniquelyHeld(nodeSets, nodeOpen, [&](int id) { return nodeFiles(id); }, level.nodes);
     uniquelyHeld(twinSets, twinOpen, [&](int id) { return twinFiles(id); }, level.twins);
     std::unordered_map<uint64_t, size_t> twinByFirstExtent;  // keyed by the first extent's sector
@@ -433,10 +463,9 @@ void FolderPairing::pairLevel(int parent, int folder, std::vector<int>& nodes, s
                               const std::function<void(int, int)>& pair) {
   const Level level = levelOf(parent, folder);
   std::vector<char> nodeOpen(level.nodes.size(), 0), twinOpen(level.twins.size(), 0);
-  for (size_t i = 0; i < level.nodes.size(); ++i)
-    nodeOpen[i] = std::find(nodes.begin(), nodes.end(), level.nodes[i].id) != nodes.end();
-  for (size_t j = 0; j < level.twins.size(); ++j)
-    twinOpen[j] = std::find(twins.begin(), twins.end(), level.twins[j].id) != twins.end();
+  const std::unordered_set<int> openNodes(nodes.begin(), nodes.end()), openTwins(twins.begin(), twins.end());
+  for (size_t i = 0; i < level.nodes.size(); ++i) nodeOpen[i] = openNodes.count(level.nodes[i].id) != 0;
+  for (size_t j = 0; j < level.twins.size(); ++j) twinOpen[j] = openTwins.count(level.twins[j].id) != 0;
   for (const auto& [i, j] : match(level, nodeOpen, twinOpen, false, 0)) pair(level.nodes[i].id, level.twins[j].id);
   std::vector<int> restNodes, restTwins;
   for (size_t i = 0; i < level.nodes.size(); ++i)

@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -30,7 +31,25 @@ class ImageFile;
 
 class FolderPairing {
  public:
-  FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree);
+  // The Rock Ridge names of the nodes, read once for the pairing of every tree.
+  class LongNames {
+   public:
+    bool known(int parentNode) const { return m_knownParents.count(parentNode) != 0; }
+    void markKnown(int parentNode) { m_knownParents.insert(parentNode); }
+    void set(int node, std::string name) { m_names[node] = std::move(name); }
+    const std::string& of(int node) const {
+      static const std::string none;
+      const auto found = m_names.find(node);
+      return found == m_names.end() ? none : found->second;
+    }
+
+   private:
+    std::unordered_set<int> m_knownParents;
+    std::unordered_map<int, std::string> m_names;
+  };
+
+  FolderPairing(const ImageFile& file, const ImageTrees& trees, const FolderTree& tree, int pairedTree,
+                LongNames& longNames);
 
   // Pairs nodes (children of `parent`, not yet placed in the paired tree) with twins (children of
   // `folder` in it); the pairs found leave both lists, and why each node left over stays
@@ -70,6 +89,8 @@ class FolderPairing {
   struct Level {
     int parentNode = -1, parentFolder = -1;  // the pair whose children are matched
     std::vector<Candidate> nodes, twins;      // every child on each side
+    // Who holds each name key, on each side.
+    std::unordered_map<std::string, std::vector<size_t>> nodesByKey, twinsByKey;
   };
   Level levelOf(int parentNode, int parentFolder);
   // Matches the children of a level; `remaining` marks the candidates still open on each side.
@@ -77,6 +98,8 @@ class FolderPairing {
   std::vector<std::pair<size_t, size_t>> match(const Level& level, std::vector<char>& nodeOpen,
                                                std::vector<char>& twinOpen, bool tentative, int depth);
   const std::vector<Extent>* nodeFiles(int node);
+  // The place of a node whose listing costs least (one that reads no entry per file).
+  const struct FolderPlace& cheapestPlace(int node) const;
   const std::vector<Extent>* twinFiles(int folder);
   // Why this node and this twin cannot be one folder; "" when nothing speaks against it.
   std::string conflict(const Level& level, size_t node, size_t twin, bool checkFiles);
@@ -86,9 +109,11 @@ class FolderPairing {
   const ImageTrees& m_trees;
   const FolderTree& m_tree;
   int m_pairedTree;
+  LongNames& m_longNames;
   uint64_t m_entryBudget;      // entries the listings may still read: a crafted image must not make pairing run long
   uint64_t m_tentativeBudget;  // subfolder comparisons still allowed
   std::unordered_map<uint64_t, Facts> m_facts;  // (tree, folder)
+  std::vector<TreeEntry> m_entries;
   std::map<std::pair<int, int>, bool> m_subfolderMatches;
   std::unordered_map<int, std::string> m_nodeReasons;
 };

@@ -37,6 +37,37 @@ FolderReader::FolderReader(std::unique_ptr<ImageFile> file, const FolderTree& tr
 
 FolderReader::~FolderReader() = default;
 
+void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
+                                Error& error) {
+  const ImageTrees& trees = m_tree->trees();
+  // The file rows by the names the user gave them (Joliet, Rock Ridge): -1 for a name two rows have.
+  m_rowByName.clear();
+  for (size_t r = 0; r < rowCount; ++r) {
+    if (rows[r].isFolder) continue;
+    for (const EntryRecord& record : rows[r].records) {
+      for (const std::string* name : {&record.name, &record.originalName}) {
+        if (name->empty() || (name == &record.name && !trees.reader(record.tree).keepsGivenNames())) continue;
+        const auto [it, fresh] = m_rowByName.try_emplace(*name, static_cast<int>(r));
+        if (!fresh && it->second != static_cast<int>(r)) it->second = -1;
+      }
+    }
+  }
+  auto attach = [&](EntryRow& row, const TreeEntry& e) {
+    for (uint64_t offset : e.recordOffsets) row.records.push_back({tree, offset, e.mark, e.name, e.originalName});
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    TreeEntry& e = entries[i];
+    if (e.isFolder) continue;
+    const auto named = m_rowByName.find(e.name);
+    if (named != m_rowByName.end() && named->second >= 0 && !rows[static_cast<size_t>(named->second)].recordIn(tree)) {
+      attach(rows[static_cast<size_t>(named->second)], e);
+      m_attached[i] = 1;
+      continue;
+    }
+    if (Error read = trees.reader(tree).completeEntry(*m_file, e); read && !error) error = read;
+  }
+}
+
 void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
   // Most entries have a name no other entry of the folder has: only where one is shared is more needed.
   m_nameCounts.clear();
@@ -153,18 +184,24 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     if (place.tree == base.tree) continue;
     std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
     const TreeReader& reader = trees.reader(place.tree);
-    if (Error e = m_marksOnly ? reader.listMarks(*m_file, place.folder, entries)
-                              : reader.listFolder(*m_file, place.folder, entries);
+    // A tree that reads an entry of its own per file (UDF) is listed without them: its files join
+    // the rows that name them alike, and only the others are read, to be matched by their data.
+    const bool readOnDemand = !m_marksOnly && reader.listingReadsEachEntry();
+    if (Error e = m_marksOnly || readOnDemand ? reader.listMarks(*m_file, place.folder, entries)
+                                              : reader.listFolder(*m_file, place.folder, entries);
         e && !error)
       error = e;
     listed += entries.size();
+    m_attached.assign(entries.size(), 0);
+    if (readOnDemand) attachByName(out.rows, rowCount, entries, place.tree, error);
     m_otherKeys.clear();
     bool sharedData = false;
     for (uint32_t i = 0; i < entries.size(); ++i)
-      if (!entries[i].isFolder) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
+      if (!entries[i].isFolder && !m_attached[i]) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
     std::sort(m_otherKeys.begin(), m_otherKeys.end());
     for (uint32_t i = 0; i < entries.size(); ++i) {
       const TreeEntry& e = entries[i];
+      if (m_attached[i]) continue;
       if (e.isFolder) {
         const int folderNode = e.folder >= 0 ? tree.findByPlace(place.tree, e.folder) : -1;
         if (folderNode < 0) continue;  // a folder record its own tree does not know: damaged, left out
@@ -173,6 +210,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
           attach(out.rows[it->second], e, place.tree);
         } else {
           // A folder the first tree lacks: its records in later trees join this row.
+          if (readOnDemand) reader.completeEntry(*m_file, entries[i]);  // its date
           EntryRow& row = newRow(e, place.tree);
           attach(row, e, place.tree);
           m_folderRows.insert(it, {folderNode, static_cast<uint32_t>(rowCount - 1)});

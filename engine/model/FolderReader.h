@@ -108,7 +108,12 @@ class FolderReader {
   std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
   std::vector<int> m_baseEntryOfRow;
   std::unordered_map<std::string_view, int> m_nameCounts;
+  std::unordered_map<std::string, int> m_rowByName;
+  std::vector<char> m_attached;  // per entry of the tree being added: already joined to a row
   void giveAddresses(std::vector<EntryRow>& rows);
+  // Joins a tree's files to the rows that name them alike; reads the others' entries.
+  void attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
+                    Error& error);
 };
 
 }  // namespace umbra

@@ -32,9 +32,10 @@ void FolderTree::build(const ImageFile& file, const ImageTrees& trees) {
     node.places.push_back({0, static_cast<int>(i)});
     m_byPlace[0][i] = static_cast<int>(i);
   }
+  FolderPairing::LongNames longNames;
   for (int tree = 1; tree < trees.count(); ++tree) {
     if (trees.usable(tree) && !trees.foldersOf(tree).empty()) {
-      pairTree(file, tree);
+      pairTree(file, tree, longNames);
     } else {
       for (CFolderNode& node : m_nodes) {
         node.unpairedIn.push_back(tree);
@@ -45,7 +46,7 @@ void FolderTree::build(const ImageFile& file, const ImageTrees& trees) {
   giveAddresses();
 }
 
-void FolderTree::pairTree(const ImageFile& file, int tree) {
+void FolderTree::pairTree(const ImageFile& file, int tree, FolderPairing::LongNames& longNames) {
   const std::vector<TreeFolder>& folders = m_trees->foldersOf(tree);
   std::vector<int>& byPlace = m_byPlace[static_cast<size_t>(tree)];
   byPlace.assign(folders.size(), -1);
@@ -54,7 +55,7 @@ void FolderTree::pairTree(const ImageFile& file, int tree) {
     byPlace[static_cast<size_t>(folder)] = node;
   };
   place(0, 0);
-  FolderPairing pairing(file, *m_trees, *this, tree);
+  FolderPairing pairing(file, *m_trees, *this, tree, longNames);
   // Per node: every folder of this tree below it is paired (so a node left over is absent here).
   std::vector<char> complete(m_nodes.size(), 0);
   // A tree that could not place some of its folders proves nothing absent, in it or from it: its
@@ -127,12 +128,17 @@ void FolderTree::giveAddresses() {
     if (parent.children.size() < 2) continue;
     // Most folders have names none of their siblings has: only where one is shared is more needed.
     stored.clear();
-    for (int child : parent.children)
-      for (const FolderPlace& p : m_nodes[static_cast<size_t>(child)].places) {
-        const std::string& name = m_trees->folder(p.tree, p.folder).name;
+    for (int child : parent.children) {
+      const std::vector<FolderPlace>& places = m_nodes[static_cast<size_t>(child)].places;
+      for (size_t k = 0; k < places.size(); ++k) {
+        const std::string& name = m_trees->folder(places[k].tree, places[k].folder).name;
+        bool again = false;  // a name the folder has in an earlier tree too
+        for (size_t e = 0; e < k; ++e) again = again || m_trees->folder(places[e].tree, places[e].folder).name == name;
+        if (again) continue;
         ++stored[name];
         if (const std::string_view bare = withoutVersion(name); bare.size() != name.size()) ++stored[bare];
       }
+    }
     bool shared = false;
     for (const auto& [name, count] : stored) shared = shared || count > 1;
     if (!shared) continue;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Error.h"
+#include "engine/model/FolderPairing.h"
 #include "engine/model/ImageTrees.h"
 #include "engine/model/PathNames.h"
 
@@ -79,7 +80,7 @@ class FolderTree {
   const std::string& componentOf(int index) const;
 
  private:
-  void pairTree(const ImageFile& file, int tree);
+  void pairTree(const ImageFile& file, int tree, FolderPairing::LongNames& longNames);
   void giveAddresses();
   // Every name of a node's children, for resolving a component.
   void indexChildren(int node, NameIndex& names) const;

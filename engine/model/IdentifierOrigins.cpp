@@ -110,16 +110,19 @@ std::vector<std::string> IdentifierOrigins::identifierKeys(std::string_view iden
   const size_t shortestPrefix =
       std::max<size_t>(1, std::min<size_t>(kBase36Prefix, kShortestCut - std::min(m_digits, kShortestCut - 1)));
   for (std::string_view root : roots) {
+    // Before an extension, makers cut the name as short as the extension's length asks.
+    const size_t shortest = root.size() < identifier.size() ? 0 : shortestPrefix;
+    // A name that begins with its extension (".hidden") takes the counter before the dot: "0.HIDDEN".
     auto counter = [&](size_t length) {
-      if (root.size() <= length) return;
+      if (root.size() < length || (root.size() == length && root.size() == identifier.size())) return;
       const std::string_view prefix = root.substr(0, root.size() - length);
       addUnique(keys, "C" + skeleton(prefix));
-      if (prefix.size() >= shortestPrefix) addUnique(keys, "D" + skeleton(prefix));
+      if (prefix.size() >= shortest) addUnique(keys, "D" + skeleton(prefix));
     };
     if (root.size() > kBase36Counter &&
         std::all_of(root.end() - kBase36Counter, root.end(), [](char c) { return isBase36(c); }))
       counter(kBase36Counter);
-    for (size_t digits = 1; digits <= m_digits && digits < root.size() && isDigit(root[root.size() - digits]); ++digits)
+    for (size_t digits = 1; digits <= m_digits && digits <= root.size() && isDigit(root[root.size() - digits]); ++digits)
       counter(digits);
   }
   return keys;

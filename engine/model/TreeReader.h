@@ -64,6 +64,7 @@ struct TreeEntry {
   uint64_t size = 0;                    // a file's length in bytes
   EntryDate date;
   std::vector<uint64_t> recordOffsets;  // image byte offset of the record, once per stored copy
+  uint64_t entryHandle = 0;             // the reader's handle on what completeEntry reads
   // Where the copies' marks differ (a moved folder and its placeholder): one mark per copy, in the
   // order of recordOffsets. Empty when every copy holds `mark`.
   std::vector<HiddenMark> recordMarks;
@@ -150,6 +151,9 @@ class TreeReader {
   // (Joliet: 64 UTF-16 units, and * / : ; ? and backslash replaced): a name this long or longer is not the
   // whole name. 0 when names are kept whole (UDF).
   virtual size_t givenNameLimit() const { return 0; }
+  // Whether a listing of this tree's folders gives long names beside its own (Rock Ridge NM names
+  // in the ISO 9660 tree) as TreeEntry::originalName.
+  virtual bool storesLongNames() const { return false; }
   // A length (UTF-16 units) some makers cut this tree's otherwise whole names to: a name of exactly
   // this length may not be whole (genisoimage cuts UDF names as it cuts Joliet names). 0: none.
   virtual size_t cutNameLength() const { return 0; }
@@ -170,6 +174,12 @@ class TreeReader {
   // folder's index. Where a date, a size or a file's data costs reads of its own, it is left out.
   virtual Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const {
     return listFolder(file, folder, out);
+  }
+  // Reads what listMarks left out of one of its entries (date, size, where a file's data starts).
+  virtual Error completeEntry(const ImageFile& file, TreeEntry& entry) const {
+    (void)file;
+    (void)entry;
+    return {};
   }
   // The entries of one folder as a copy needs them: names, kinds, where each file's bytes lie and
   // when it was changed. Every run lies inside the image and no file's runs overlap: an entry

@@ -16,6 +16,7 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
   m_bytes.clear();
   m_pieces.clear();
   m_copyCount = 1;
+  m_size = 0;
   const std::string what = "the directory at block " + std::to_string(entry.block());
   const uint64_t size = entry.informationLength();
   if (size > maxBytes) return damaged(what + " is too large");
@@ -24,6 +25,7 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
     m_bytes.assign(data, data + size);
     m_pieces.push_back({0, static_cast<uint32_t>(size), entry.embeddedOffset(), entry.block(), entry.copies()});
     m_copyCount = entry.copies().count;
+    m_size = size;
     return {};
   }
   m_bytes.resize(static_cast<size_t>(size));  // bounded by maxBytes
@@ -48,6 +50,16 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
     filled += take;
   }
   if (filled != size) return damaged(what + " is longer than its extents");
+  m_size = size;
+  return {};
+}
+
+Error UdfDirectory::rereadBytes(const ImageFile& file) {
+  m_bytes.resize(static_cast<size_t>(m_size));
+  for (const Piece& piece : m_pieces)
+    if (!readExact(file, piece.copies.sector[0] * kBlockSize + piece.within, m_bytes.data() + piece.streamOffset,
+                   piece.length))
+      return damaged("the directory at block " + std::to_string(m_pieces.front().block) + " cannot be read again");
   return {};
 }
 
@@ -93,8 +105,8 @@ std::vector<uint64_t> UdfDirectory::recordOffsets(const FileIdentifier& fid) con
   return offsets;
 }
 
-Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
-  out.clear();
+Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out, bool foldersOnlyNamed) const {
+  size_t count = 0;  // the entries of `out` are reused: their names keep their buffers
   const uint64_t size = m_bytes.size();
   for (uint64_t pos = 0; pos < size;) {
     const uint8_t* d = m_bytes.data() + pos;
@@ -113,18 +125,26 @@ Error UdfDirectory::identifiers(std::vector<FileIdentifier>& out) const {
     std::string why;
     if (!checkTag(d, static_cast<size_t>(padded), kTagFileIdentifier, tagBlock(pos), {}, why))
       return damaged(what() + why);
-    FileIdentifier fid;
+    if (count == out.size()) out.emplace_back();
+    FileIdentifier& fid = out[count++];
     fid.streamOffset = pos;
     fid.length = static_cast<uint32_t>(padded);
     fid.characteristics = d[FileIdentifier::kCharacteristicsOffset];
     fid.icbBlock = readLe32(d + FileIdentifier::kIcbOffset + 4);
     fid.icbRef = readLe16(d + FileIdentifier::kIcbOffset + 8);
+    fid.name.clear();
     const uint8_t* name = d + FileIdentifier::kMinSize + readLe16(d + kImplementationUseOffset);
-    if (!decodeDCharacters(name, d[kIdentifierLengthOffset], fid.name))
+    const uint8_t nameLength = d[kIdentifierLengthOffset];
+    const bool decoded = foldersOnlyNamed && !fid.isDirectory()
+                             ? nameLength == 0 || knownCompression(name[0])
+                             : decodeDCharacters(name, nameLength, fid.name);
+    if (!decoded) {
+      out.resize(count - 1);
       return damaged(what() + " has a name in an unknown encoding");
-    out.push_back(std::move(fid));
+    }
     pos += padded;
   }
+  out.resize(count);
   return {};
 }
 

@@ -41,8 +41,13 @@ class UdfDirectory {
  public:
   // Reads the directory whose entry is given; refuses directories longer than maxBytes.
   Error read(const ImageFile& file, const UdfPartitions& partitions, const UdfFileEntry& entry, uint64_t maxBytes);
-  // Parses and checks every identifier of the directory, in order.
-  Error identifiers(std::vector<FileIdentifier>& out) const;
+  // Forgets the bytes, keeping where they lie; rereadBytes reads them again from there, without
+  // the directory's entry.
+  void dropBytes() { std::vector<uint8_t>().swap(m_bytes); }
+  Error rereadBytes(const ImageFile& file);
+  // Parses and checks every identifier of the directory, in order; with foldersOnlyNamed, only
+  // the folders' names are decoded (a walk through folders needs no other).
+  Error identifiers(std::vector<FileIdentifier>& out, bool foldersOnlyNamed = false) const;
 
   // Where the identifier starts in each stored copy, main copy first, without repeats.
   std::vector<uint64_t> recordOffsets(const FileIdentifier& fid) const;
@@ -65,6 +70,7 @@ class UdfDirectory {
   const Piece* pieceAt(uint64_t streamOffset) const;
 
   std::vector<uint8_t> m_bytes;
+  uint64_t m_size = 0;
   std::vector<Piece> m_pieces;
   int m_copyCount = 1;
 };

@@ -12,7 +12,7 @@ bool decodeDCharacters(const uint8_t* data, size_t n, std::string& utf8) {
     for (size_t i = 1; i < n; ++i) appendUtf8(utf8, data[i]);
     return true;
   }
-  if (id != 16 && id != 255) return false;
+  if (!knownCompression(id)) return false;
   utf16ToUtf8(data + 1, n - 1, ByteOrder::BigEndian, utf8);
   return true;
 }

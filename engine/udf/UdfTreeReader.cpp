@@ -53,6 +53,7 @@ std::unique_ptr<UdfTreeReader> UdfTreeReader::open(const ImageFile& file) {
     reader->m_problem = e.reason;
     reader->m_folders.clear();
     reader->m_folderRecords.clear();
+    reader->m_directories.clear();
     reader->m_records.clear();
   }
   return reader;
@@ -90,6 +91,7 @@ Error UdfTreeReader::load(const ImageFile& file) {
 Error UdfTreeReader::walk(const ImageFile& file) {
   m_folders.assign(1, TreeFolder{});
   m_folderRecords.assign(1, FolderRecord{});
+  m_directories.clear();
   m_folders[0].directory = m_root;
   std::set<uint64_t> seen{m_root};
   uint64_t entries = 0, directoryBytes = 0;
@@ -104,7 +106,9 @@ Error UdfTreeReader::walk(const ImageFile& file) {
     if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
     directoryBytes += entry.informationLength();
     if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
-    if (Error e = directory.identifiers(fids)) return e;
+    if (Error e = directory.identifiers(fids, true)) return e;
+    m_directories.push_back(directory);
+    m_directories.back().dropBytes();
     for (const FileIdentifier& fid : fids) {
       if (!fid.listed()) continue;
       if (++entries > kMaxEntries) return damaged("it holds too many entries");
@@ -155,12 +159,9 @@ Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, s
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
   if (folder < 0 || static_cast<size_t>(folder) >= folders.size())
     return makeError(ErrorKind::PathNotFound, {}, "No such UDF folder.");
-  const TreeFolder& listed = folders[static_cast<size_t>(folder)];
-  UdfFileEntry entry;
-  if (Error e = entry.read(file, m_partitions, refOf(listed.directory), blockOf(listed.directory))) return e;
-  if (!entry.isDirectory()) return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
-  UdfDirectory directory;
-  if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+  // Where the folder's identifiers lie is known from the walk: its entry is not read again.
+  UdfDirectory directory = m_directories[static_cast<size_t>(folder)];
+  if (Error e = directory.rereadBytes(file)) return e;
   std::vector<FileIdentifier> fids;
   if (Error e = directory.identifiers(fids)) return e;
   UdfFileEntry child;  // one for every entry: its buffers are reused
@@ -171,6 +172,7 @@ Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, s
     row.isFolder = fid.isDirectory();
     row.mark = fid.isHidden() ? HiddenMark::Hidden : HiddenMark::None;
     row.recordOffsets = directory.recordOffsets(fid);
+    row.entryHandle = handleOf(fid.icbRef, fid.icbBlock);
     if (withEntries) {
       if (Error e = child.read(file, m_partitions, fid.icbRef, fid.icbBlock)) return e;
       row.date = child.modified();
@@ -187,6 +189,17 @@ Error UdfTreeReader::list(const ImageFile& file, int folder, bool withEntries, s
       row.size = child.informationLength();
     }
     out.push_back(std::move(row));
+  }
+  return {};
+}
+
+Error UdfTreeReader::completeEntry(const ImageFile& file, TreeEntry& entry) const {
+  UdfFileEntry child;
+  if (Error e = child.read(file, m_partitions, refOf(entry.entryHandle), blockOf(entry.entryHandle))) return e;
+  entry.date = child.modified();
+  if (!entry.isFolder) {
+    entry.dataSector = child.embedded() ? 0 : child.firstDataSector(m_partitions);
+    entry.size = child.informationLength();
   }
   return {};
 }

@@ -38,6 +38,7 @@ class UdfTreeReader final : public TreeReader {
   Error listFolder(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
   // Leaves the entries' own descriptors unread: no dates, sizes or data.
   Error listMarks(const ImageFile& file, int folder, std::vector<TreeEntry>& out) const override;
+  Error completeEntry(const ImageFile& file, TreeEntry& entry) const override;
   Error listContent(const ImageFile& file, int folder, std::vector<ContentEntry>& out) const override;
   Error readHidden(const ImageFile& file, uint64_t recordOffset, HiddenMark& mark) const override;
   Error planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
@@ -72,6 +73,7 @@ class UdfTreeReader final : public TreeReader {
   uint64_t m_root = 0;
   std::vector<TreeFolder> m_folders;
   std::vector<FolderRecord> m_folderRecords;  // per folder; empty for the root
+  std::vector<UdfDirectory> m_directories;    // per folder: where its identifiers lie, as the walk found them
   std::map<uint64_t, std::pair<int, int>> m_records;  // record offset -> folder index, copy
 };
 
