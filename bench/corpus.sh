@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # Times umbradisc-cli on a corpus of image kinds made here by real makers, against isoinfo and xorriso
 # over the same image in one hyperfine run, and counts what each command reads and its peak memory.
-#   bench/corpus.sh [BUILD_BIN_DIR] [--large]
+#   bench/corpus.sh [BUILD_BIN_DIR] [--large] [--dvd]
 # Kinds: genisoimage -J -udf and -J of 2,000 folders named "folder 0000".. with 10 small files each,
 # a UDF 2.60 bridge of 2,000 folders made by pycdlib, a UDF 2.50 bridge of 2,000 folders with a
 # metadata partition and its mirror (the test suite's builder), a 10-level tree (genisoimage -J -R,
 # so Rock Ridge relocates its deepest folders), and with --large the xorriso Rock Ridge image of
-# 21,001 folders and 200,000 files (make-large-image.sh; takes minutes to make).
+# 21,001 folders and 200,000 files (make-large-image.sh; takes minutes to make), and with --dvd the
+# DVD-sized genisoimage -J -udf bridge of 5,000 folders with 100,000 files and xorriso's
+# metadata-only image of 1,000,000 empty files in 50,000 folders (make-dvd-images.sh).
 # Per kind: info, ls /, ls -R, and hide then show of every top folder given as paths in one command.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build/bin}
-large=no
-[ "${2:-}" = --large ] && large=yes
+large=no; dvd=no
+for option in "${@:2}"; do
+  case $option in
+    --large) large=yes ;;
+    --dvd) dvd=yes ;;
+  esac
+done
 cli=$bin/umbradisc-cli
 work=$(mktemp -d /tmp/umbradisc-corpus.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -55,6 +62,11 @@ if [ "$large" = yes ]; then
   "$here/make-large-image.sh" "$work/large-rr.iso" >/dev/null
   kinds+=(large-rr)
 fi
+if [ "$dvd" = yes ]; then
+  "$here/make-dvd-images.sh" bridge "$work/dvd-bridge.iso"
+  "$here/make-dvd-images.sh" million "$work/million-rr.iso"
+  kinds+=(dvd-bridge million-rr)
+fi
 
 # What a command reads (our own counting layer) and its peak memory.
 cost() {  # cost IMAGE ARGS...: prints "bytes calls peak-KB"
@@ -72,9 +84,10 @@ import json, sys
 for e in json.load(sys.stdin):
     if e["folder"] and not e.get("only_in"): print("/" + (e.get("joliet") or e["name"]))')
   printf '%s\0' "${tops[@]}" >"$work/tops"
-  isoinfo_flags=-J; [ "$kind" = deep-rr ] || [ "$kind" = large-rr ] && isoinfo_flags=-R
+  isoinfo_flags=-J; case $kind in *-rr) isoinfo_flags=-R ;; esac
   json=$work/$kind.json
-  hyperfine --warmup 1 --min-runs 10 --style none --export-json "$json" --output=null \
+  runs=(--min-runs 10); case $kind in dvd-* | million-*) runs=(--runs 5) ;; esac
+  hyperfine --warmup 1 "${runs[@]}" --style none --export-json "$json" --output=null \
     -n "info" "$cli info $image" \
     -n "ls /" "$cli ls $image /" \
     -n "ls -R" "$cli ls -R $image" \
