@@ -8,6 +8,7 @@
 #include "engine/iso9660/IsoLayout.h"
 #include "engine/model/FolderTree.h"
 #include "engine/model/IdentifierOrigins.h"
+#include "engine/model/NameKey.h"
 
 namespace umbra {
 
@@ -173,7 +174,7 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
       const TreeReader& reader = m_trees.reader(p.tree);
       const std::string& name = m_trees.folder(p.tree, p.folder).name;
       if (!reader.keepsGivenNames()) {
-        c.identifier = name;
+        c.identifier = withoutVersion(name);  // a moved folder's placeholder is a file record: "NAME;1"
         if (p.tree == 0 && rockRidgeNames)
           if (const std::string& rr = m_longNames.of(child); !rr.empty()) names.whole.push_back(rr);
       } else if (reader.givenNameLimit() == 0) {
@@ -204,7 +205,7 @@ FolderPairing::Level FolderPairing::levelOf(int parentNode, int parentFolder) {
     const TreeFolder& f = m_trees.folder(m_pairedTree, folder);
     c.subfolders = static_cast<int>(f.children.size());
     if (!paired.keepsGivenNames())
-      c.identifier = f.name;
+      c.identifier = withoutVersion(f.name);
     else if (paired.givenNameLimit() == 0 && utf16Units(f.name) != paired.cutNameLength())
       wholeKeys(f.name, twinJolietForms, c.keys);
     else if (utf16Units(f.name) < paired.givenNameLimit())
