@@ -1,6 +1,7 @@
 #include "BurnCommand.h"
 
 #include "DiscBurner.h"
+#include "base/PathText.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,9 +39,10 @@ std::function<void(int)> StepPrinter(std::ostream& out, const char* label) {
 
 int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
                    std::ostream& err) {
+  const std::filesystem::path image = pathFromUtf8(imagePath);
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(imagePath, error);
-  std::FILE* probe = std::filesystem::is_regular_file(status) ? std::fopen(imagePath.c_str(), "rb") : nullptr;
+  const std::filesystem::file_status status = std::filesystem::status(image, error);
+  std::FILE* probe = std::filesystem::is_regular_file(status) ? openFile(image, "rb") : nullptr;
   if (!probe) {
     const std::string why = !std::filesystem::exists(status)            ? "no such file"
                             : !std::filesystem::is_regular_file(status) ? "not a file"
@@ -57,7 +59,7 @@ int runBurnCommand(const std::string& imagePath, const std::string& driveAddress
   progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
   progress.burnPercent = StepPrinter(out, "Writing to the disc");
   BurnResult code = BurnResult::Succeeded;
-  if (burner.burnFile(imagePath, code, progress)) {
+  if (burner.burnFile(image, code, progress)) {
     out << burnResultMessage(code) << '\n';
     return kExitBurned;
   }

@@ -10,8 +10,8 @@
 #include "StagedCopies.h"
 #include "StagedCopyGuard.h"
 #include "StagingCopy.h"
+#include "base/PathText.h"
 
-#include <cstdlib>
 #include <mutex>
 #include <system_error>
 
@@ -28,20 +28,15 @@ constexpr char kStagingSubfolder[] = "umbradisc/burn";
 // libburn lists drives for one caller at a time.
 std::mutex g_burnMutex;
 
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
 // Where the desktop keeps a user's cache ($XDG_CACHE_HOME, else ~/.cache; on Windows the local
-// application data folder's "cache").
+// application data folder's "cache", below a user name that may hold any letter).
 fs::path userCacheFolder() {
 #ifdef _WIN32
-  return fs::path(environment("LOCALAPPDATA")) / "cache";
+  return pathFromUtf8(environmentUtf8("LOCALAPPDATA")) / "cache";
 #else
-  const std::string cache = environment("XDG_CACHE_HOME");
+  const std::string cache = environmentUtf8("XDG_CACHE_HOME");
   if (!cache.empty()) return cache;
-  return fs::path(environment("HOME")) / ".cache";
+  return fs::path(environmentUtf8("HOME")) / ".cache";
 #endif
 }
 
@@ -86,8 +81,8 @@ bool burnAvailable() {
 }
 
 fs::path DiscBurner::stagingFolder() {
-  const std::string overridden = environment(kStagingVariable);
-  if (!overridden.empty()) return overridden;
+  const std::string overridden = environmentUtf8(kStagingVariable);
+  if (!overridden.empty()) return pathFromUtf8(overridden);
   return userCacheFolder() / kStagingSubfolder;
 }
 
@@ -95,7 +90,7 @@ void DiscBurner::removeLeftoverCopies() { removeStaleStagedCopies(stagingFolder(
 
 std::string DiscBurner::driveAddress() const {
   if (!m_driveAddress.empty()) return m_driveAddress;
-  const std::string fromEnvironment = environment(kDriveVariable);
+  const std::string fromEnvironment = environmentUtf8(kDriveVariable);
   if (!fromEnvironment.empty()) return fromEnvironment;
   return readBurnDriveSetting().value_or("");
 }

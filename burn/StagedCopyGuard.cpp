@@ -3,11 +3,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <string>
 
 #ifdef _WIN32
 #include <io.h>
-#define UMBRA_UNLINK _unlink
+#include <wchar.h>
+// The wide form: the narrow _unlink reads the ANSI code page, which lacks most letters of a user's name.
+#define UMBRA_UNLINK _wunlink
 #else
 #include <unistd.h>
 #define UMBRA_UNLINK unlink
@@ -27,11 +28,13 @@ constexpr int kSignals[] = {
 #endif
 };
 constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
-constexpr size_t kPathBytes = 4096;
+constexpr size_t kPathLength = 4096;
+using PathChar = std::filesystem::path::value_type;
 
+// The paths in the system's own form (UTF-16 on Windows), so the handler converts nothing.
 // Written before the handlers go in, only read by them.
-char g_stagedPath[kPathBytes];
-char g_partialPath[kPathBytes];
+PathChar g_stagedPath[kPathLength];
+PathChar g_partialPath[kPathLength];
 Handler g_previous[kSignalCount];
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -49,11 +52,11 @@ extern "C" void OnStopSignal(int signal) {
   errno = savedErrno;
 }
 
-void copyPath(char (&into)[kPathBytes], const std::filesystem::path& path) {
-  const std::string text = path.string();
+void copyPath(PathChar (&into)[kPathLength], const std::filesystem::path& path) {
+  const std::filesystem::path::string_type& text = path.native();
   // A path too long to hold is left out rather than cut into another file's name.
-  into[0] = '\0';
-  if (text.size() < kPathBytes) std::memcpy(into, text.c_str(), text.size() + 1);
+  into[0] = 0;
+  if (text.size() < kPathLength) std::memcpy(into, text.c_str(), (text.size() + 1) * sizeof(PathChar));
 }
 
 }  // namespace

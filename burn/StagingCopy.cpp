@@ -28,17 +28,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Paths are opened by their native (wide on Windows) form, so a name outside the ANSI code page
-// opens too, and shown as UTF-8.
-std::FILE* openFile(const fs::path& path, const char* mode) {
-#ifdef _WIN32
-  const std::wstring wideMode(mode, mode + std::strlen(mode));
-  return _wfopen(path.c_str(), wideMode.c_str());
-#else
-  return std::fopen(path.c_str(), mode);
-#endif
-}
-
 std::string systemReason() { return std::strerror(errno); }
 
 // The same file under another name (a link), which removing or replacing would destroy.

@@ -4,6 +4,7 @@
 
 #include "OutputBuffer.h"
 #include "ParallelListing.h"
+#include "Platform.h"
 #include "engine/Workspace.h"
 #include "views/EntryText.h"
 
@@ -11,7 +12,7 @@ namespace umbra::cli {
 
 namespace {
 
-void printError(const std::string& text) { std::fprintf(stderr, "umbradisc-cli: %s\n", text.c_str()); }
+void printError(const std::string& text) { writeText(stderr, "umbradisc-cli: " + text + "\n"); }
 
 int statusOf(const Error& e) {
   switch (e.kind) {

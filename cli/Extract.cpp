@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "OutputFolder.h"
+#include "Platform.h"
 #include "SafeName.h"
 #include "engine/Workspace.h"
 
@@ -24,7 +25,7 @@ constexpr bool kWindowsNames = false;
 constexpr size_t kChunk = 1u << 20;
 constexpr int kMaxDepth = 256;  // folders nested deeper are refused, as the path table's own cap
 
-void printLine(const std::string& text) { std::fprintf(stderr, "umbradisc-cli: %s\n", text.c_str()); }
+void printLine(const std::string& text) { writeText(stderr, "umbradisc-cli: " + text + "\n"); }
 
 std::string plural(uint64_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 

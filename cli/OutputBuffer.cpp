@@ -1,5 +1,7 @@
 #include "OutputBuffer.h"
 
+#include "Platform.h"
+
 namespace umbra::cli {
 
 OutputBuffer& OutputBuffer::operator<<(uint64_t n) {
@@ -46,7 +48,24 @@ void OutputBuffer::jsonString(std::string_view text) {
     text.remove_prefix(1);
   }
   m_text.push_back('"');
-  if (m_stream && m_text.size() >= kFlushAt) flush();
+  if (m_stream && m_text.size() >= kFlushAt) flushWholeCharacters();
+}
+
+void OutputBuffer::flushWholeCharacters() {
+  size_t cut = m_text.size();
+  while (cut > 0 && m_text.size() - cut < 3 && (static_cast<unsigned char>(m_text[cut - 1]) & 0xC0) == 0x80) --cut;
+  // Held back from its lead byte on: a console would show each half of a cut letter as a broken one.
+  if (cut > 0 && static_cast<unsigned char>(m_text[cut - 1]) >= 0xC0)
+    --cut;
+  else
+    cut = m_text.size();
+  write(cut);
+}
+
+void OutputBuffer::write(size_t length) {
+  if (!m_stream || length == 0) return;
+  writeText(m_stream, std::string_view(m_text).substr(0, length));
+  m_text.erase(0, length);
 }
 
 }  // namespace umbra::cli

@@ -21,7 +21,7 @@ class OutputBuffer {
 
   OutputBuffer& operator<<(std::string_view text) {
     m_text.append(text);
-    if (m_stream && m_text.size() >= kFlushAt) flush();
+    if (m_stream && m_text.size() >= kFlushAt) flushWholeCharacters();
     return *this;
   }
   OutputBuffer& operator<<(char c) {
@@ -31,13 +31,14 @@ class OutputBuffer {
   OutputBuffer& operator<<(uint64_t n);
   // A JSON string literal, quotes included; bytes that are not valid UTF-8 become \u00XX.
   void jsonString(std::string_view text);
-  void flush() {
-    if (!m_stream) return;
-    if (!m_text.empty()) std::fwrite(m_text.data(), 1, m_text.size(), m_stream);
-    m_text.clear();
-  }
+  // Writes what is held through writeText (cli/Platform.h), which shows it whole on a console.
+  void flush() { write(m_text.size()); }
 
  private:
+  // Writes all but a character cut at the end, whose bytes wait for the next write.
+  void flushWholeCharacters();
+  void write(size_t length);
+
   static constexpr size_t kFlushAt = 1u << 20;
   std::FILE* m_stream = nullptr;
   std::string m_text;

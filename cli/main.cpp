@@ -9,8 +9,6 @@
 #include "Platform.h"
 #include "engine/io/ImageFile.h"
 #ifdef UMBRA_WITH_BURN
-#include <iostream>
-
 #include "burn/BurnCommand.h"
 #endif
 
@@ -64,10 +62,11 @@ const char* const kUsage =
 constexpr int kBurnUnavailable = 4;
 #endif
 
-int usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "umbradisc-cli: %s\n\n", problem);
-  std::fputs(kUsage, problem ? stderr : stdout);
-  return problem ? umbra::cli::kUsage : umbra::cli::kOk;
+int usage(const std::string& problem) {
+  using umbra::cli::writeText;
+  if (!problem.empty()) writeText(stderr, "umbradisc-cli: " + problem + "\n\n");
+  writeText(problem.empty() ? stdout : stderr, kUsage);
+  return problem.empty() ? umbra::cli::kOk : umbra::cli::kUsage;
 }
 
 }  // namespace
@@ -86,9 +85,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = utf8Arguments(argc, argv);
   if (args.empty()) return usage("no command given");
   const std::string command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") return usage(nullptr);
+  if (command == "--help" || command == "-h" || command == "help") return usage({});
   if (command == "--version") {
-    std::puts("umbradisc-cli " UMBRA_VERSION);
+    writeText(stdout, "umbradisc-cli " UMBRA_VERSION "\n");
     return kOk;
   }
 
@@ -106,11 +105,11 @@ int main(int argc, char** argv) {
     else if (a == "--drive" && command == "burn" && i + 1 < args.size())
       drive = args[++i];
     else if (a == "--help" || a == "-h")
-      return usage(nullptr);
+      return usage({});
     else if (a == "--")
       operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end()), i = args.size();
     else if (a.size() > 1 && a[0] == '-')
-      return usage(("unknown option " + a).c_str());
+      return usage("unknown option " + a);
     else
       operands.push_back(a);
   }
@@ -132,20 +131,20 @@ int main(int argc, char** argv) {
     return catCommand(operands[0], operands[1]);
   }
   if (command == "hide" || command == "show") {
-    if (operands.size() < 2) return usage((command + " takes IMAGE and at least one PATH").c_str());
+    if (operands.size() < 2) return usage(command + " takes IMAGE and at least one PATH");
     return hideOrShowCommand(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()),
                              command == "hide");
   }
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
-    return umbra::runBurnCommand(operands[0], drive, std::cout, std::cerr);
+    return umbra::runBurnCommand(operands[0], drive, textStream(stdout), textStream(stderr));
   }
 #else
   if (command == "burn") {
-    std::fputs("umbradisc-cli: burning is not available in this build\n", stderr);
+    writeText(stderr, "umbradisc-cli: burning is not available in this build\n");
     return kBurnUnavailable;
   }
 #endif
-  return usage(("unknown command " + command).c_str());
+  return usage("unknown command " + command);
 }

@@ -222,13 +222,14 @@ HRESULT DispatchObject::call(const wchar_t* name, std::initializer_list<Variant>
 
 namespace {
 
-// IMAPI's codes (facility 0xAA) have no system text; these are the ones a user can act on.
+// IMAPI's codes (facility 0xAA) have no system text; these are the ones a user can act on, saying
+// what Microsoft documents for each and no more.
 const char* imapiWords(HRESULT result) {
   switch (static_cast<unsigned long>(result)) {
     case 0xC0AA0002: return "the burn was cancelled";
     case 0xC0AA0003: return "no recorder was given to the writer";
     case 0xC0AA0202: return "there is no disc in the drive";
-    case 0xC0AA0203: return "the drive cannot write this kind of disc";
+    case 0xC0AA0203: return "the disc is not compatible or of an unknown physical format";
     case 0xC0AA0204: return "the disc is upside down";
     case 0xC0AA0205: return "the drive is still getting the disc ready";
     case 0xC0AA0207: return "the drive is busy";
@@ -236,13 +237,16 @@ const char* imapiWords(HRESULT result) {
     case 0xC0AA0210: return "another program holds the drive";
     case 0xC0AA0300: return "the drive ran short of data while writing";
     case 0xC0AA0400: return "another write to this drive is under way";
-    case 0xC0AA0402: return "the disc is in a state that cannot be written";
-    case 0xC0AA0403: return "the image cannot be written as it is (its size must be a multiple of 2,048 bytes)";
+    case 0xC0AA0402: return "this works only with a supported disc";
+    case 0xC0AA0403: return "the image's data is not supported for writing";
     case 0xC0AA0404: return "the image is larger than the free space on the disc";
     case 0xC0AA0405: return "the disc is not blank";
     case 0xC0AA0406: return "this kind of disc is not supported";
     case 0xC0AA0407: return "this recorder is not supported";
     case 0x80AA0904: return "the disc cannot be erased";
+    // put_VolumeName documents B101 (IMAPI_E_INVALID_PARAM, which other members return too) for
+    // a name it refuses, the table of return values B104 (IMAPI_E_INVALID_VOLUME_NAME).
+    case 0xC0AAB101: return "a value given is not valid";
     case 0xC0AAB104: return "the volume label is not valid";
     case 0xC0AAB120:
     case 0xC0AAB121: return "the image is too large";

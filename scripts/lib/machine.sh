@@ -83,6 +83,16 @@ probe_windows_program() {
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   rm -rf "$dir"
   if grep -qx "$token" <<<"$out"; then return 0; fi
+  # Status 126: the kernel refuses to start wine's own loader (no support for 32-bit programs); the
+  # shell's attempt to read it as a script is no reason worth showing.
+  local status=0
+  "$wine" --version >/dev/null 2>&1 || status=$?
+  if [ "$status" = 126 ]; then
+    local kind
+    kind=$(file -b "$wine" 2>/dev/null | cut -d, -f1 || true)
+    UMBRA_WHY_WINE="this kernel cannot start $wine${kind:+ ($kind)}: Exec format error"
+    return 1
+  fi
   out=$(grep -v '^$' <<<"$out" | tail -1)
   UMBRA_WHY_WINE="a program built by $compiler does not run under $wine here (${out:-it printed nothing})"
   return 1

@@ -2,12 +2,19 @@
 # The Windows installer from the ready-to-run folder, with NSIS (Debian's makensis):
 #   scripts/windows/build-installer.sh DIST_FOLDER OUTFILE
 # The lists of files to install and to remove are made from the folder, so the uninstaller removes
-# exactly what the installer put there. Exits 2 with a line saying why when makensis is missing.
+# exactly what the installer put there. Exits 2 with a line saying why when makensis is missing or
+# older than 3.06.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 dist=$(realpath "$1")
 out=$(realpath -m "$2")
 command -v makensis >/dev/null || { echo "build-installer.sh: makensis not found (Debian package nsis)" >&2; exit 2; }
+# Older versions of DeleteRegKey /ifempty delete a key that still holds values (the script refuses them too).
+nsis=$(makensis -VERSION | sed 's/^v//; s/-.*//')
+if [ "$(printf '%s\n' 3.06 "$nsis" | sort -V | head -n 1)" != 3.06 ]; then
+  echo "build-installer.sh: NSIS $nsis is too old; the installer needs NSIS 3.06 or later" >&2
+  exit 2
+fi
 version=$(sed -n 's/^project(Umbradisc VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # The number the update check assumes for this build is the one the installer records.
 number=$(sed -n 's/.*kDefaultVersion = \([0-9]*\);.*/\1/p' update/UpdateSettings.h)

@@ -5,7 +5,10 @@
 #     image open (a file descriptor on the image appears; wine keeps one per open handle);
 #  3. the Start menu entry, the "Open with" registration and the recorded Version are there;
 #  4. a silent uninstall, after which no file of the installation, no shortcut and no registry
-#     value the installer wrote is left.
+#     value the installer wrote is left, while the .iso association another program made before
+#     the install is there unchanged;
+#  both the install and the uninstall tell Explorer that associations changed
+#  (SHChangeNotify(SHCNE_ASSOCCHANGED), seen in wine's trace of shell32).
 #   scripts/windows/test-installer.sh [--no-window] INSTALLER IMAGE
 # --no-window leaves out step 2, for an installer of a folder without the window.
 set -euo pipefail
@@ -32,10 +35,21 @@ start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Program
 query() { $wine reg query "$1" ${2:+/v "$2"} 2>/dev/null | tr -d '\r'; }
 present() { $wine reg query "$1" ${2:+/v "$2"} >/dev/null 2>&1; }
 
+# notified LOG: whether shell32 was told that associations changed (SHCNE_ASSOCCHANGED, 0x08000000).
+notified() { grep -q 'SHChangeNotify (0x08000000,' "$1"; }
+
+echo "== an .iso association of another program, as Windows has one"
+$wine reg add 'HKLM\Software\Classes\.iso' /ve /d Windows.IsoFile /f >/dev/null 2>&1
+$wine reg add 'HKLM\Software\Classes\.iso' /v 'Content Type' /d application/x-iso9660-image /f >/dev/null 2>&1
+$wine reg add 'HKLM\Software\Classes\.iso\OpenWithProgids' /v Windows.IsoFile /d '' /f >/dev/null 2>&1
+iso_before=$($wine reg query 'HKLM\Software\Classes\.iso' /s 2>/dev/null | tr -d '\r')
+grep -q Windows.IsoFile <<<"$iso_before" || fail "the .iso association to keep could not be made"
+
 echo "== install"
 before=$(cd "$WINEPREFIX/drive_c" && find . -type f | sort)
-$wine "$installer" /S
+WINEDEBUG=trace+shell $wine "$installer" /S 2>"$WINEPREFIX/install-trace.log"
 /usr/lib/wine/wineserver -w
+notified "$WINEPREFIX/install-trace.log" || fail "the install does not tell Explorer that associations changed"
 [ -f "$program_files/umbradisc.exe" ] || fail "no umbradisc.exe in Program Files after the install"
 [ -f "$program_files/uninstall.exe" ] || fail "no uninstaller after the install"
 [ -f "$start_menu" ] || fail "no Start menu entry"
@@ -70,9 +84,10 @@ fi
 
 echo "== uninstall"
 # The uninstaller copies itself to the temporary folder and runs from there, so wait for it.
-$wine "$program_files/uninstall.exe" /S
+WINEDEBUG=trace+shell $wine "$program_files/uninstall.exe" /S 2>"$WINEPREFIX/uninstall-trace.log"
 for _ in $(seq 60); do [ -e "$program_files" ] || break; sleep 1; done
 /usr/lib/wine/wineserver -w
+notified "$WINEPREFIX/uninstall-trace.log" || fail "the uninstall does not tell Explorer that associations changed"
 [ ! -e "$program_files" ] || fail "left behind: $(cd "$program_files" && find . | head)"
 [ ! -e "$start_menu" ] || fail "the Start menu entry is left"
 for key in 'HKLM\Software\Classes\Umbradisc.Image' 'HKLM\Software\Classes\Applications\umbradisc.exe' \
@@ -80,6 +95,10 @@ for key in 'HKLM\Software\Classes\Umbradisc.Image' 'HKLM\Software\Classes\Applic
   ! present "$key" || fail "registry key left: $key"
 done
 ! present 'HKLM\Software\Classes\.iso\OpenWithProgids' Umbradisc.Image || fail ".iso still offers Umbradisc"
+iso_after=$($wine reg query 'HKLM\Software\Classes\.iso' /s 2>/dev/null | tr -d '\r')
+[ "$iso_after" = "$iso_before" ] || fail "the .iso association changed:
+$(diff <(echo "$iso_before") <(echo "$iso_after") || true)"
+echo "   the .iso association made before the install is unchanged; both steps notified Explorer"
 # Every file the install added is gone again; the uninstaller's own copy in the temporary folder is
 # named and allowed (NSIS leaves it for the system to remove).
 after=$(cd "$WINEPREFIX/drive_c" && find . -type f | sort)

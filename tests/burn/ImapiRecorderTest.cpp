@@ -255,6 +255,22 @@ TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
   }
 }
 
+// The command line tool's burn of an image whose path, and the staging folder's, hold letters
+// outside every ANSI code page: the tool takes the path as UTF-8 and opens it by its wide form.
+TEST_F(ImapiBurn, TheCommandLineBurnsAnImageWhosePathIsOutsideAscii) {
+  const fs::path folder = m_tmp.path() / umbra::wideFromUtf8("\xCE\x96\xCF\x89\xCE\xAE \xE5\x85\x89");
+  const fs::path staging = folder / L"staging";
+  const fs::path image = folder / umbra::wideFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82.iso");
+  fs::create_directories(staging);
+  fs::copy_file(m_image, image);
+  _wputenv_s(L"UMBRADISC_STAGING_DIR", staging.c_str());
+  std::ostringstream out, err;
+  EXPECT_EQ(runBurnCommand(umbra::utf8FromWide(image.wstring()), "E:", out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("Burn succeeded!\n"), std::string::npos) << out.str();
+  EXPECT_EQ(imapi_double::world().written, umbra::test::readBytes(image));
+  EXPECT_TRUE(fs::is_empty(staging)) << "the staged copy is removed after the burn";
+}
+
 // A burn that stops mid-write: on a rewritable medium the burner keeps the drive and erases it
 // quickly through MsftDiscFormat2Erase when asked; on a write-once medium nothing is offered.
 TEST_F(ImapiBurn, AStoppedBurnLeavesAnUnknownDiscThatIsErasedWhenRewritable) {

@@ -50,6 +50,33 @@ TEST_F(CliPlatform, NamesOutsideAsciiReachTheImageIntact) {
   EXPECT_EQ(out.find("Hidden"), std::string::npos) << out;
 }
 
+// extract and cat with the image, the folder, the file and DEST all named outside ASCII (Greek and
+// Chinese are in no single ANSI code page).
+TEST_F(CliPlatform, ExtractAndCatTakeNamesOutsideAscii) {
+  const fs::path dest = dir.path() / u8"Ζωή 光";
+  ASSERT_EQ(runCli("extract " + quote(image.string()) + " /Café " + quote(dest.string())), 0) << errors();
+  const auto note = readBytes(dest / u8"Café" / "inner" / "note.txt");
+  EXPECT_EQ(std::string(note.begin(), note.end()), "note\n");
+  std::string out;
+  ASSERT_EQ(runCli("cat " + quote(image.string()) + " /Ωmega/o.txt", &out), 0) << errors();
+  EXPECT_EQ(out, "omega\n");
+}
+
+// A terminal, which on Windows is a console: there the tool writes UTF-16 and the console shows every
+// letter, where UTF-8 bytes would be read in the console's code page ("Café" as "Caf├⌐" in 437).
+// Run under script(1), so standard output and error are a pseudo-terminal (under wine a console).
+TEST_F(CliPlatform, NamesReachATerminalIntact) {
+  if (run("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) (util-linux) is not installed";
+  const char* bin = std::getenv("UMBRA_BIN_DIR");
+  const std::string cli = quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
+  const std::string img = quote(image.string());
+  std::string shown;
+  ASSERT_EQ(run("script -qec " + quote(cli + " ls " + img + " /Ωx; " + cli + " ls " + img) + " /dev/null", &shown), 0);
+  EXPECT_NE(shown.find("Café"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Ωmega"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("/Ωx: "), std::string::npos) << "the error line: " << shown;
+}
+
 TEST_F(CliPlatform, OutputAndErrorsAreTheBytesWritten) {
   std::string out;
   ASSERT_EQ(runCli("ls -R " + quote(image.string()), &out), 0);

@@ -28,7 +28,6 @@ constexpr HRESULT kMediaNotBlank = static_cast<HRESULT>(0xC0AA0405);
 constexpr HRESULT kMediaIncompatible = static_cast<HRESULT>(0xC0AA0203);  // E_IMAPI_RECORDER_MEDIA_INCOMPATIBLE
 constexpr HRESULT kClientNameInvalid = static_cast<HRESULT>(0xC0AA0408);
 constexpr HRESULT kInvalidParam = static_cast<HRESULT>(0xC0AAB101);
-constexpr HRESULT kInvalidVolumeName = static_cast<HRESULT>(0xC0AAB104);
 constexpr HRESULT kDuplicateName = static_cast<HRESULT>(0xC0AAB112);
 constexpr HRESULT kItemNotFound = static_cast<HRESULT>(0xC0AAB118);
 constexpr HRESULT kIso9660Levels = static_cast<HRESULT>(0xC0AAB131);
@@ -699,7 +698,8 @@ class FileSystemImage : public Dispatched<IFileSystemImage> {
     for (const wchar_t c : name)
       valid = valid && ((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') ||
                         c == L'_' || c == L'.');
-    if (!valid) return fail(kInvalidVolumeName, L"The value specified for parameter 'newVal' is not valid.");
+    // The code put_VolumeName's own page documents (imapi2fserror.h names B104 for the same case).
+    if (!valid) return fail(kInvalidParam, L"The value specified for parameter 'newVal' is not valid.");
     m_volumeName = name;
     return S_OK;
   }

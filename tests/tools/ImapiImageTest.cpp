@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "FolderImageMaker.h"
@@ -28,13 +29,18 @@ class ImapiImage : public testing::Test {
     writeFile(src() / "readme.txt", "hello");
     writeFile(src() / "Docs" / "deep" / umbra::pathFromUtf8("Caf\xC3\xA9.txt"), "xy");
     options.label = "Disc";
-    options.time = 1114023864;
+    options.time = 1114023864;  // 2005-04-20 19:04:24 UTC
     options.longNames = true;
     options.source = umbra::utf8FromPath(src());
-    options.target = umbra::utf8FromPath(m_dir->path() / "out.iso");
+    options.target = umbra::utf8FromPath(target());
   }
   void TearDown() override { imapi_double::uninstall(); }
-  fs::path src() const { return m_dir->path() / "src"; }
+  // Source and target named in letters outside every ANSI code page (Greek, Chinese), as a user's
+  // folders may be: they reach the service only as wide paths.
+  fs::path src() const { return m_dir->path() / umbra::pathFromUtf8("\xCE\xA0\xCE\xB7\xCE\xB3\xCE\xAE \xE5\x85\x89"); }
+  fs::path target() const {
+    return m_dir->path() / umbra::pathFromUtf8("\xCE\xB4\xCE\xAF\xCF\x83\xCE\xBA\xCE\xBF\xCF\x82.iso");
+  }
   // The lines of the double's image; empty with the error when the run failed.
   std::vector<std::string> make(std::string* error) {
     const std::unique_ptr<cdimage::ImapiFileSystemImage> service = cdimage::ImapiFileSystemImage::open(error);
@@ -42,7 +48,7 @@ class ImapiImage : public testing::Test {
     std::ostringstream progress;
     cdimage::FolderImageMaker maker(options, *service, progress);
     if (!maker.make(error)) return {};
-    const std::vector<uint8_t> bytes = umbra::test::readBytes(m_dir->path() / "out.iso");
+    const std::vector<uint8_t> bytes = umbra::test::readBytes(target());
     EXPECT_EQ(bytes.size() % 2048, 0u);
     std::vector<std::string> lines;
     std::istringstream text(std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0')));
@@ -80,6 +86,29 @@ TEST_F(ImapiImage, EveryEntryReachesTheServiceWithItsTimes) {
                                              "file \\readme.txt 5" + times}));
 }
 
+// IMAPI2FS takes its item times in UTC; handed local times, every entry of the image would be off
+// by the zone's offset. The test runs in a zone away from UTC (TZ, set by the build) to see it.
+TEST_F(ImapiImage, ItemTimesReachTheServiceInUtc) {
+  const SYSTEMTIME utcFields{2005, 4, 0, 20, 19, 4, 24, 0};
+  double utc = 0;
+  ASSERT_TRUE(SystemTimeToVariantTime(const_cast<SYSTEMTIME*>(&utcFields), &utc));
+  FILETIME utcTime, localTime;
+  SYSTEMTIME localFields;
+  double local = 0;
+  ASSERT_TRUE(SystemTimeToFileTime(&utcFields, &utcTime) && FileTimeToLocalFileTime(&utcTime, &localTime) &&
+              FileTimeToSystemTime(&localTime, &localFields) && SystemTimeToVariantTime(&localFields, &local));
+  ASSERT_NE(utc, local) << "this test needs a time zone other than UTC (TZ)";
+
+  std::string error;
+  const std::vector<std::string> lines = make(&error);
+  ASSERT_FALSE(lines.empty()) << error;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6f", utc);
+  const std::string times = std::string(text) + " " + text + " " + text;
+  EXPECT_EQ(field(lines, "root"), times);
+  EXPECT_EQ(field(lines, "file \\readme.txt"), "5 " + times);
+}
+
 TEST_F(ImapiImage, BootImageIsSetAsAPropertyOfTheImage) {
   writeFile(m_dir->path() / "boot.bin", std::string(2048, 'b'));
   options.bootFile = umbra::utf8FromPath(m_dir->path() / "boot.bin");
@@ -88,8 +117,8 @@ TEST_F(ImapiImage, BootImageIsSetAsAPropertyOfTheImage) {
   ASSERT_FALSE(lines.empty()) << error;
   EXPECT_EQ(field(lines, "boot"), "2048 emulation 0 platform 0");
 }
-// One VolumeName, in the characters IMAPI2FS documents: the double refuses any other, as
-// IMAPI_E_INVALID_VOLUME_NAME ends the run on Windows.
+// One VolumeName, in the characters IMAPI2FS documents: the double refuses any other, as an
+// invalid volume name ends the run on Windows.
 TEST_F(ImapiImage, TheLabelIsOneVolumeNameIMAPI2FSAccepts) {
   for (const std::string label : {"My Disc", "Photos 2005 from the trip", "v1.0_final"}) {
     SCOPED_TRACE(label);
@@ -108,6 +137,25 @@ TEST_F(ImapiImage, IMAPIsOwnTextIsKeptWithOurWords) {
   ASSERT_TRUE(image);
   const HRESULT result = image.putProperty(L"VolumeName", com::Variant(std::wstring(L"My Disc")));
   EXPECT_EQ(com::describeResult(result),
-            "0xc0aab104 (the volume label is not valid: The value specified for parameter 'newVal' is not valid)");
+            "0xc0aab101 (a value given is not valid: The value specified for parameter 'newVal' is not valid)");
+}
+
+// Our words for IMAPI's codes say what Microsoft documents for each. An invalid volume name comes
+// as either code: put_VolumeName's page gives B101, the table of IMAPI's return values B104.
+TEST(ImapiWords, TheCodesOfAnInvalidLabelAndOfRefusedMediaAndStreams) {
+  const struct {
+    unsigned long code;
+    const char* text;
+  } cases[] = {
+      {0xC0AAB101, "0xc0aab101 (a value given is not valid"},
+      {0xC0AAB104, "0xc0aab104 (the volume label is not valid"},
+      {0xC0AA0203, "0xc0aa0203 (the disc is not compatible or of an unknown physical format"},
+      {0xC0AA0403, "0xc0aa0403 (the image's data is not supported for writing"},
+  };
+  // The service's own text may follow ours, after a colon.
+  for (const auto& c : cases) {
+    const std::string text = com::describeResult(static_cast<HRESULT>(c.code));
+    EXPECT_EQ(text.rfind(c.text, 0), 0u) << text;
+  }
 }
 }  // namespace

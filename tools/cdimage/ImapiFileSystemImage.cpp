@@ -32,14 +32,13 @@ std::wstring itemPathOf(const std::string& imagePath) {
   return path;
 }
 
-// The time as an automation DATE in local time, as Explorer shows file times.
+// The time as an automation DATE in UTC: IMAPI2FS takes its item times in UTC (IFsiItem's
+// put_LastModifiedTime and the other two), and the reader shows them in its own zone.
 bool dateOf(std::time_t time, double* date) {
   const long long ticks = (static_cast<long long>(time) + 11644473600LL) * 10000000LL;
-  FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
-  FILETIME local;
+  const FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
   SYSTEMTIME fields;
-  return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &fields) &&
-         SystemTimeToVariantTime(&fields, date);
+  return FileTimeToSystemTime(&utc, &fields) && SystemTimeToVariantTime(&fields, date);
 }
 
 class StreamHolder {

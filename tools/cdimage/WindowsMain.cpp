@@ -2,7 +2,6 @@
 // (IMAPI2FS) doing the layout. See MakerOptions.cpp for the options.
 #include <cstdio>
 #include <ctime>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,10 @@
 
 namespace {
 
+using umbra::cli::writeText;
+
 int fail(const std::string& message) {
-  std::fprintf(stderr, "cdimage: %s\n", message.c_str());
+  writeText(stderr, "cdimage: " + message + "\n");
   return 1;
 }
 
@@ -28,11 +29,11 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = umbra::cli::utf8Arguments(argc, argv);
   const ParsedCommandLine parsed = parseCommandLine(args, std::time(nullptr));
   if (parsed.showHelp) {
-    std::fputs(helpText(), stdout);
+    writeText(stdout, helpText());
     return 0;
   }
   if (parsed.showVersion) {
-    std::puts("cdimage " UMBRA_VERSION);
+    writeText(stdout, "cdimage " UMBRA_VERSION "\n");
     return 0;
   }
   if (!parsed.error.empty()) return fail(parsed.error);
@@ -42,14 +43,14 @@ int main(int argc, char** argv) {
     return fail(refusal);
 
   if (const std::string note = imapiVolumeNameNote(options.label); !note.empty())
-    std::fprintf(stderr, "cdimage: note: %s\n", note.c_str());
+    writeText(stderr, "cdimage: note: " + note + "\n");
   installStopHandler();
   const com::Apartment apartment;
   if (FAILED(apartment.result())) return fail("COM cannot start: " + com::describeResult(apartment.result()));
   std::string error;
   const std::unique_ptr<ImapiFileSystemImage> service = ImapiFileSystemImage::open(&error);
   if (!service) return fail(error);
-  FolderImageMaker maker(options, *service, std::cout);
+  FolderImageMaker maker(options, *service, umbra::cli::textStream(stdout));
   if (!maker.make(&error)) return fail(error);
   return 0;
 }
