@@ -2,14 +2,14 @@
 #include "app/TreeToolTips.h"
 
 #include <QAction>
-#include <iterator>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWindow>
+#include <iterator>
 
 #include "app/CAboutDlg.h"
 #include "app/CUmbradiscApp.h"
@@ -98,7 +99,7 @@ void CMainDlg::createControls() {
   } buttons[] = {
       {&CMainDlg::m_btnMakeImage, "makeImage", "Make Image", 198, 24, 54, 29},
       {&CMainDlg::m_btnOpenImage, "openImage", "Open Image", 258, 24, 54, 29},
-      {&CMainDlg::m_btnHide, "hide", "Hide", 318, 24, 54, 29},
+      {&CMainDlg::m_btnHide, "hide", kHideCaption, 318, 24, 54, 29},
       {&CMainDlg::m_btnSave, "save", "Save", 378, 24, 54, 29},
       {&CMainDlg::m_btnBurn, "burn", "Burn CD", 438, 24, 54, 29},
       {&CMainDlg::m_btnUpdate, "update", "", 436, 308, 18, 17},
@@ -177,7 +178,7 @@ void CMainDlg::configureButtons() {
       {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
       {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
       {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
-      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, "Hide or show the selected folders."},
+      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, kHideTip},
       {&CMainDlg::m_btnBurn, res::kIconBurn, kCommandIconSide, "Burn a CD image to a disc."},
   };
   for (const auto& look : looks) {
@@ -231,6 +232,7 @@ void CMainDlg::setUpList() {
   m_fileTypes = std::make_unique<FileTypes>(m_folderIcon, m_hiddenIcon);
   m_listModel = std::make_unique<FileListModel>(*m_fileTypes);
   m_list->setModel(m_listModel.get());
+  connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CMainDlg::scheduleHideButtonUpdate);
   m_list->setShowGrid(true);
   m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QImage>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
@@ -38,6 +39,16 @@ class CMainDlg : public QDialog {
   static constexpr const char* kOpenFilter = "CD Files (*.iso);;All Files (*.*)";
   static constexpr const char* kDefaultSuffix = "iso";
   static constexpr const char* kOpenReplacedQuestion = "Would you like to open the image that is there now?";
+  // The Hide button names what a press does with the selection (Alt and the underlined letter too).
+  static constexpr const char* kHideCaption = "&Hide";
+  static constexpr const char* kShowCaption = "&Show";
+  static constexpr const char* kHideTip = "Hide the selected folders.";
+  static constexpr const char* kShowTip = "Show the selected folders again: every one of them is hidden.";
+  static constexpr const char* kNoImageToHideMessage =
+      "No image is open: open an image, then select the folders to hide.";
+  static constexpr const char* kNothingSelectedMessage =
+      "No folder is selected: select the folders to hide in the list.";
+  static constexpr const char* kNothingToSaveMessage = "No image is open, so there is nothing to save.";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
 
   // Asks for an image file to open; an empty answer means the user cancelled.
@@ -129,7 +140,20 @@ class CMainDlg : public QDialog {
   void setUpList();
   void insertPlaceholder();
   void composeSkin();
+  void showMessage(QMessageBox::Icon icon, const QString& text);
+  // Results and notes carry the information icon, errors and refusals the warning icon.
   void inform(const QString& text);
+  void warn(const QString& text);
+  // The list's selected rows, in the list's order.
+  std::vector<EntryRow*> selectedEntries() const;
+  // The Hide button reads Hide or Show as the workspace decides for the selection; off, with the
+  // reason in its tool tip, on an image that cannot be written.
+  void updateHideButton();
+  void scheduleHideButtonUpdate();
+  // The rows a press left, grouped by why.
+  QString leftRowsText(const SelectionAction& action) const;
+  // For an image replaced on disk: asks to open the file there now. False for any other error.
+  bool offerReplacedImage(const Error& error);
   // The tool tip of a folder of the tree.
   QString folderToolTip(int node) const;
   // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
@@ -168,6 +192,8 @@ class CMainDlg : public QDialog {
   std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
+  QString m_readOnlyReason;  // why the open image cannot be written; empty when it can
+  bool m_hideButtonPending = false;
   QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
   bool m_dragging = false;
   QPoint m_dragOffset;
