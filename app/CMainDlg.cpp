@@ -11,6 +11,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QShortcut>
+#include <QSizeGrip>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWindow>
@@ -19,6 +20,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CUmbradiscApp.h"
 #include "app/FileListModel.h"
+#include "app/FileListView.h"
 #include "app/FileTypes.h"
 #include "app/Resources.h"
 #include "controls/CRoundDlg.h"
@@ -29,8 +31,6 @@
 namespace umbra {
 
 namespace {
-constexpr int kWidthUnits = 502;
-constexpr int kHeightUnits = 326;
 constexpr int kTreeIconSide = 16;
 constexpr int kCommandIconSide = 48;
 constexpr int kSmallIconSide = 24;
@@ -48,8 +48,6 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   m_discIcon = QIcon(QString::fromLatin1(res::kIconDisc));
   m_noneIcon = QIcon(QString::fromLatin1(res::kIconDiscUnknown));
   setWindowIcon(m_icon);
-  m_body = QImage(QString::fromLatin1(res::kSkinBody));
-  m_banner = QImage(QString::fromLatin1(res::kSkinBanner));
 
   createControls();
   createWindowMenu();
@@ -65,7 +63,10 @@ CMainDlg::~CMainDlg() = default;
 
 void CMainDlg::createControls() {
   const DialogUnits du(font());
-  setFixedSize(du.size(kWidthUnits, kHeightUnits));
+  // The template's size is the smallest; the window grows from there and may be maximised.
+  setMinimumSize(du.size(kWidthUnits, kHeightUnits));
+  resize(minimumSize());
+  setMouseTracking(true);  // the skin's edges show the resize cursor
 
   // In tab order.
   const struct {
@@ -87,16 +88,16 @@ void CMainDlg::createControls() {
   for (const auto& b : buttons) {
     auto* button = new CSkinButton(QString::fromLatin1(b.caption), this);
     button->setObjectName(QString::fromLatin1(b.name));
-    button->setGeometry(du.rect(b.x, b.y, b.width, b.height));
+    placeAt(button, du.rect(b.x, b.y, b.width, b.height));
     this->*b.member = button;
   }
 
   m_tree = new QTreeWidget(this);
   m_tree->setObjectName(QStringLiteral("tree"));
-  m_tree->setGeometry(du.rect(37, 85, 179, 209));
-  m_list = new QTableView(this);
+  placeAt(m_tree, du.rect(37, 85, 179, 209));
+  m_list = new FileListView(this);
   m_list->setObjectName(QStringLiteral("list"));
-  m_list->setGeometry(du.rect(220, 85, 251, 210));
+  placeAt(m_list, du.rect(220, 85, 251, 210));
   // Tab follows the layout: the title bar's buttons, the command row, the tree and the list, then
   // the buttons below them.
   QWidget* const tabOrder[] = {m_btnMinimize, m_btnClose, m_btnMakeImage, m_btnOpenImage, m_btnHide,
@@ -106,14 +107,19 @@ void CMainDlg::createControls() {
   // The placeholder only marks where the workspace frame lies; it is never shown.
   m_stcFrame = new QFrame(this);
   m_stcFrame->setFrameShape(QFrame::Box);
-  m_stcFrame->setGeometry(du.rect(22, 73, 457, 233));
+  placeAt(m_stcFrame, du.rect(22, 73, 457, 233));
   m_stcFrame->setVisible(false);
   m_frame = m_stcFrame->geometry();
 
   m_dlgHowTo = new CRoundDlg(this);
-  m_dlgHowTo->setGeometry(m_frame);
+  placeAt(m_dlgHowTo, m_frame);
   m_dlgHowTo->show();
   showWorkspace(false);
+
+  // The corner's grip shows that the window can be resized (it hides while the window is maximised).
+  m_sizeGrip = new QSizeGrip(this);
+  m_sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
+  layOut();
 
   connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::onOpenImage);
   connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::onHide);
@@ -126,8 +132,11 @@ void CMainDlg::createControls() {
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::onClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::onFolderSelChanged);
   // An opened branch shows its subfolders by the names and marks their folder's listing gives.
-  connect(m_tree, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem* item) { markChildren(item->data(0, kNodeRole).toInt()); });
+  connect(m_tree, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    markChildren(item->data(0, kNodeRole).toInt());
+    fitTreeColumn();
+  });
+  connect(m_tree, &QTreeWidget::itemCollapsed, this, &CMainDlg::fitTreeColumn);
   new TreeToolTips(m_tree, kNodeRole, [this](int node) { return folderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -176,6 +185,8 @@ void CMainDlg::createWindowMenu() {
   });
   move->setObjectName(QStringLiteral("move"));
   m_windowMenu->addAction(tr("Mi&nimize"), this, &CMainDlg::onMinimize)->setObjectName(QStringLiteral("minimize"));
+  QAction* maximize = m_windowMenu->addAction(tr("Ma&ximize"), this, [this] { showMaximized(); });
+  maximize->setObjectName(QStringLiteral("maximize"));
   m_windowMenu->addSeparator();
   QAction* close = m_windowMenu->addAction(tr("&Close"), this, [this] { this->close(); });
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
@@ -183,9 +194,10 @@ void CMainDlg::createWindowMenu() {
   m_windowMenu->addSeparator();
   m_windowMenu->addAction(QString::fromLatin1(kAboutMenuText), this, &CMainDlg::onAbout)
       ->setObjectName(QStringLiteral("about"));
-  connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move] {
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move, maximize] {
     restore->setEnabled(isMinimized() || isMaximized());
-    move->setEnabled(!isMinimized());
+    move->setEnabled(!isMinimized() && !isMaximized());
+    maximize->setEnabled(!isMaximized());
   });
 }
 
@@ -195,6 +207,10 @@ void CMainDlg::setUpTree() {
   m_tree->setRootIsDecorated(true);
   m_tree->setUniformRowHeights(true);
   m_tree->setIconSize(QSize(kTreeIconSide, kTreeIconSide));
+  // One column as wide as its names: a deep or long name scrolls sideways instead of being cut.
+  m_tree->header()->setStretchLastSection(false);
+  m_tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_tree->viewport()->installEventFilter(this);
   insertPlaceholder();
 }
 
@@ -271,6 +287,7 @@ bool isReturnKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->k
 }  // namespace
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::Resize && watched == m_tree->viewport()) fitTreeColumn();
   if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(e);
     if (isWindowMenuKey(key)) {

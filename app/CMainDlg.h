@@ -4,7 +4,6 @@
 // open image. The window only shows what the workspace answers; the image is the workspace's.
 #include <QDialog>
 #include <QIcon>
-#include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPoint>
@@ -14,11 +13,12 @@
 #include <memory>
 #include <vector>
 
+#include "app/FileListView.h"
 #include "engine/Workspace.h"
 
 class QFrame;
 class QMenu;
-class QTableView;
+class QSizeGrip;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -50,6 +50,9 @@ class CMainDlg : public QDialog {
       "No folder is selected: select the folders to hide in the list.";
   static constexpr const char* kNothingToSaveMessage = "No image is open, so there is nothing to save.";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
+  // The window's first and smallest size, in dialog units of its font.
+  static constexpr int kWidthUnits = 502;
+  static constexpr int kHeightUnits = 326;
 
   // Asks for an image file to open; an empty answer means the user cancelled.
   using FileChooser = std::function<QString(QWidget* parent)>;
@@ -84,7 +87,7 @@ class CMainDlg : public QDialog {
   void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
   QTreeWidget* tree() const { return m_tree; }
-  QTableView* list() const { return m_list; }
+  FileListView* list() const { return m_list; }
   FileListModel* listModel() const { return m_listModel.get(); }
   CRoundDlg* howToPage() const { return m_dlgHowTo; }
   QMenu* windowMenu() const { return m_windowMenu; }
@@ -118,6 +121,7 @@ class CMainDlg : public QDialog {
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void leaveEvent(QEvent* e) override;
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
 
@@ -139,7 +143,14 @@ class CMainDlg : public QDialog {
   void setUpTree();
   void setUpList();
   void insertPlaceholder();
+  // Gives a control its place at the window's first size; layOut moves it from there.
+  void placeAt(QWidget* widget, const QRect& rect);
+  void layOut();
   void composeSkin();
+  // The window edges a press at pos on the skin would resize; none away from the edges.
+  Qt::Edges edgesAt(const QPoint& pos) const;
+  // The folder tree's column as wide as its widest shown name, so a deep tree scrolls sideways.
+  void fitTreeColumn();
   void showMessage(QMessageBox::Icon icon, const QString& text);
   // Results and notes carry the information icon, errors and refusals the warning icon.
   void inform(const QString& text);
@@ -159,7 +170,6 @@ class CMainDlg : public QDialog {
   // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
   // (kept in the folder's records only) and the hidden marks, in a file manager's order.
   void markChildren(int folder);
-  void fitColumns();
   bool ask(const QString& question);
   // Whether two paths name one file (links and "..", and letter case where the system ignores it).
   static bool sameFile(const QString& a, const QString& b);
@@ -176,8 +186,9 @@ class CMainDlg : public QDialog {
   QIcon m_hiddenIcon;
   QIcon m_discIcon;
   QIcon m_noneIcon;
-  QImage m_body;
-  QImage m_banner;
+  QPixmap m_bodyPicture;
+  QSize m_bodyRenderedFor;
+  QPixmap m_bannerPicture;
   QPixmap m_skin;  // the composed background, redrawn when the size or colours change
   bool m_skinDirty = true;
   QRect m_frame;
@@ -185,7 +196,13 @@ class CMainDlg : public QDialog {
   CRoundDlg* m_dlgHowTo = nullptr;
   QFrame* m_stcFrame = nullptr;
   QTreeWidget* m_tree = nullptr;
-  QTableView* m_list = nullptr;
+  FileListView* m_list = nullptr;
+  QSizeGrip* m_sizeGrip = nullptr;
+  struct Place {
+    QWidget* widget;
+    QRect first;  // at the window's first size
+  };
+  std::vector<Place> m_places;
   std::unique_ptr<FileTypes> m_fileTypes;
   std::unique_ptr<FileListModel> m_listModel;
   QTreeWidgetItem* m_rootItem = nullptr;
@@ -195,8 +212,11 @@ class CMainDlg : public QDialog {
   QString m_readOnlyReason;  // why the open image cannot be written; empty when it can
   bool m_hideButtonPending = false;
   QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
-  bool m_dragging = false;
+  bool m_dragging = false;  // moved by following the pointer, without the window system
   QPoint m_dragOffset;
+  Qt::Edges m_resizing;  // the edges followed while the window is resized without the window system
+  QRect m_pressGeometry;
+  QPoint m_pressPoint;
 };
 
 }  // namespace umbra

@@ -12,6 +12,7 @@
 #include "app/CMainDlg.h"
 #include "app/ImageHandOver.h"
 #include "app/InstanceLock.h"
+#include "app/WindowPlacement.h"
 #include "burn/DiscBurner.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
@@ -62,7 +63,9 @@ bool CUmbradiscApp::initInstance() {
     // An image from the command line is opened once the window is up, so a message has its owner.
     const QString image = imageArgument(arguments());
     if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.openImage(image); });
+    restorePlacement(dlg);  // the first start centres the window instead
     dlg.exec();
+    savePlacement(dlg);
   }  // destroying the window closes any image still open
   return false;
 }

@@ -23,6 +23,7 @@
 #include "app/CMainDlg.h"
 #include "app/DisplayNames.h"
 #include "app/FileListModel.h"
+#include "app/FileListView.h"
 #include "controls/CSkinButton.h"
 #include "controls/TitleRoom.h"
 
@@ -182,6 +183,7 @@ bool CMainDlg::loadImagePath() {
     (parent < nodes.size() ? m_arrTreeItems[parent] : m_rootItem)->addChildren(items);
   }
   m_tree->addTopLevelItem(m_rootItem);
+  fitTreeColumn();
   if (!folders.empty()) markChildren(0);  // the first level as the listing sees it: names, hidden marks
   if (error) warn(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
   if (!m_readOnlyReason.isEmpty())
@@ -209,7 +211,8 @@ void CMainDlg::onFolderSelChanged() {
   }
   m_listModel->setListing(std::move(listing), &m_workspace.trees());
   scheduleHideButtonUpdate();
-  fitColumns();
+  m_list->fitColumns();
+  m_list->scrollToStart();  // each folder starts at its first row and its names
   markChildren(folder);
 }
 
@@ -239,6 +242,7 @@ void CMainDlg::markChildren(int folder) {
     item->setIcon(0, row.state == FolderState::Normal ? m_folderIcon : m_hiddenIcon);
   }
   if (!renamed || parent == nullptr) return;
+  fitTreeColumn();
   const NameOrder order;
   QList<QTreeWidgetItem*> children = parent->takeChildren();
   std::stable_sort(children.begin(), children.end(), [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
@@ -247,16 +251,10 @@ void CMainDlg::markChildren(int folder) {
   parent->addChildren(children);
 }
 
-void CMainDlg::fitColumns() {
-  // Each column as wide as its content, no narrower than its first width; a long name gets at most
-  // half the list, the rest shows in its tool tip.
-  QHeaderView* header = m_list->horizontalHeader();
-  for (int column = 0; column < FileListModel::kColumnCount; ++column) {
-    m_list->resizeColumnToContents(column);  // the content's and the heading's width, as a double-click gives
-    int width = qMax(FileListModel::kColumnWidths[column], header->sectionSize(column));
-    if (column == FileListModel::kName) width = qMin(width, m_list->viewport()->width() / 2);
-    header->resizeSection(column, width);
-  }
+void CMainDlg::fitTreeColumn() {
+  // The widest name among the rows the tree shows, or the tree's own width when they all fit.
+  m_tree->resizeColumnToContents(0);
+  m_tree->header()->resizeSection(0, qMax(m_tree->header()->sectionSize(0), m_tree->viewport()->width()));
 }
 
 void CMainDlg::clearFileList() {
