@@ -6,12 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolTip>
@@ -356,6 +358,80 @@ class TestWorkspaceView : public QObject {
     clickItem(tree()->topLevelItem(0));
     QCOMPARE(cell(0, 0), longName);
     QLocale::setDefault(QLocale::system());
+  }
+
+  // Long names and deep trees: the Name column takes the width the other columns leave, every
+  // other column shows whole, a wider window gives the names more room, each folder's listing
+  // starts at its left, End goes to the last row (not the last column), and a deep tree scrolls
+  // sideways instead of cutting its names.
+  void longNamesAndDeepTreesHaveRoom() {
+    const QString source = m_dir.filePath(QStringLiteral("long"));
+    const QString longName = QStringLiteral("MiXeD CaSe Name With Spaces And Quite A Lot More Words");
+    QString deep = source;
+    for (int level = 1; level <= 10; ++level) deep += QStringLiteral("/level %1 of a deep tree").arg(level);
+    QVERIFY(QDir().mkpath(deep));
+    for (int i = 0; i < 40; ++i) {
+      QFile f(source + QStringLiteral("/%1 %2.txt").arg(longName).arg(i));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("x");
+    }
+    const QString image = m_dir.filePath(QStringLiteral("long.iso"));
+    QProcess maker;
+    maker.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
+                 QStringLiteral("-joliet-long"), QStringLiteral("-R"), QStringLiteral("-o"), image, source});
+    QVERIFY(maker.waitForFinished(60000));
+    QCOMPARE(maker.exitCode(), 0);
+    openThroughDialog(image);
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    clickItem(volume);
+    QHeaderView* header = list()->horizontalHeader();
+    // Name takes what the other columns leave of the list (never less than its first 110 pixels).
+    const auto nameFits = [&] {
+      const int others = header->length() - list()->columnWidth(0);
+      return list()->columnWidth(0) == qMax(110, list()->viewport()->width() - others);
+    };
+    QVERIFY(nameFits());
+    for (int column = 1; column < header->count(); ++column)
+      for (int row = 0; row < list()->model()->rowCount(); ++row)
+        QVERIFY(list()->columnWidth(column) >= list()->fontMetrics().horizontalAdvance(cell(row, column)));
+    const int narrowName = list()->columnWidth(0);
+    m_dlg->resize(m_dlg->width() + 600, m_dlg->height() + 100);
+    QTRY_VERIFY(list()->columnWidth(0) > narrowName);
+    QVERIFY(nameFits());
+    QCOMPARE(header->length(), list()->viewport()->width());  // wide enough: no sideways scrolling
+    QVERIFY(list()->columnWidth(0) >= list()->fontMetrics().horizontalAdvance(cell(0, 0)));
+
+    // End goes to the last row and leaves the names in view.
+    clickRow(0);
+    QTest::keyClick(list(), Qt::Key_End);
+    QCOMPARE(list()->currentIndex().row(), list()->model()->rowCount() - 1);
+    QCOMPARE(list()->currentIndex().column(), 0);
+    QCOMPARE(list()->horizontalScrollBar()->value(), 0);
+    QTest::keyClick(list(), Qt::Key_Home);
+    QCOMPARE(list()->currentIndex().row(), 0);
+
+    // Scrolled sideways in one folder, the next one starts at its left.
+    m_dlg->resize(m_dlg->minimumSize());
+    header->resizeSection(0, 2 * list()->viewport()->width());
+    list()->horizontalScrollBar()->setValue(list()->horizontalScrollBar()->maximum());
+    QVERIFY(list()->horizontalScrollBar()->value() > 0);
+    volume->setExpanded(true);
+    clickItem(volume->child(0));
+    QCOMPARE(list()->horizontalScrollBar()->value(), 0);
+    QVERIFY(nameFits());
+
+    // The tenth level shows its whole name: the tree's column grows and the tree scrolls sideways.
+    tree()->expandAll();
+    QTreeWidgetItem* deepest = volume;
+    while (deepest->childCount() > 0) deepest = deepest->child(0);
+    QCOMPARE(deepest->text(0), QStringLiteral("level 10 of a deep tree"));
+    const QRect place = tree()->visualItemRect(deepest);
+    const int textEnd =
+        place.left() + tree()->iconSize().width() + tree()->fontMetrics().horizontalAdvance(deepest->text(0));
+    QVERIFY2(tree()->columnWidth(0) >= textEnd + tree()->horizontalScrollBar()->value(),
+             qPrintable(QStringLiteral("%1 < %2").arg(tree()->columnWidth(0)).arg(textEnd)));
+    QVERIFY(tree()->horizontalScrollBar()->maximum() > 0);
   }
 
   void hideAndShowFoldersInBothTrees() {
