@@ -269,9 +269,61 @@ class TestCommands : public QObject {
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());
-    QVERIFY(!m_dlg->workspace().isOpen());
-    QCOMPARE(m_dlg->tree()->topLevelItemCount(), 0);
-    QVERIFY(m_dlg->howToPage()->isVisible());  // no image open: the instructions page
+    // Let go for the copy, the image is open again afterwards.
+    QVERIFY(m_dlg->workspace().isOpen());
+    QVERIFY(m_dlg->tree()->isVisible());
+    QVERIFY(m_dlg->tree()->topLevelItem(0)->text(0).startsWith(QStringLiteral("BURNVOL")));
+    QCOMPARE(m_dlg->imagePath(), image);
+  }
+
+  // Without a recorder Burn CD says so before it asks for an image or closes anything: the open
+  // image stays open, its folder listed. Another image than the open one is burned beside it.
+  void burnCdLooksForADriveBeforeItClosesAnything() {
+#ifdef _WIN32
+    QSKIP("needs the image the Linux burn test made");
+#endif
+    const QString image = m_dir.filePath(QStringLiteral("burn.iso"));
+    QVERIFY(QFile::exists(image));
+    m_dlg->setImagePath(image);
+    QVERIFY(m_dlg->loadImagePath());
+    QTreeWidget* tree = m_dlg->tree();
+    m_dlg->showWorkspace(true);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
+    const int rows = m_dlg->list()->model()->rowCount();
+    QVERIFY(rows > 0);
+
+    qputenv("UMBRADISC_BURN_DRIVE",
+            QFile::encodeName(m_dir.filePath(QStringLiteral("no such folder/disc.bin"))).prepend("stdio:"));
+    bool asked = false;
+    setImageChooser([&](QWidget*) {
+      asked = true;
+      return image;
+    });
+    m_answer = QMessageBox::Ok;
+    click("burn");
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].text.startsWith(QStringLiteral("Cannot find a recordable drive in this computer.\n\n")) &&
+                 m_boxes[0].text.contains(QStringLiteral("no such folder")),
+             qPrintable(m_boxes[0].text));
+    QVERIFY(!asked);
+    QVERIFY(m_dlg->workspace().isOpen());
+    QVERIFY(tree->isVisible());
+    QCOMPARE(m_dlg->list()->model()->rowCount(), rows);
+
+    // With a drive, another image: the open one is not touched.
+    const QString other = m_dir.filePath(QStringLiteral("other.iso"));
+    QFile::remove(other);
+    QVERIFY(QFile::copy(image, other));
+    qputenv("UMBRADISC_BURN_DRIVE", ("stdio:" + m_dir.filePath(QStringLiteral("disc2.bin"))).toUtf8());
+    qputenv("UMBRADISC_STAGING_DIR", m_dir.filePath(QStringLiteral("staging")).toUtf8());
+    setImageChooser([&](QWidget*) { return other; });
+    m_boxes.clear();
+    click("burn");
+    setImageChooser({});
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QVERIFY(m_dlg->workspace().isOpen());
+    QCOMPARE(m_dlg->list()->model()->rowCount(), rows);  // the listing stayed
     QCOMPARE(m_dlg->imagePath(), image);
   }
 
