@@ -314,7 +314,7 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
   QDialog::keyPressEvent(e);
 }
 
-void CMainDlg::onHelp() { CUmbradiscApp::openHelpFile(); }
+void CMainDlg::onHelp() { CUmbradiscApp::openHelpFile(this); }
 
 void CMainDlg::onMinimize() { showMinimized(); }
 

@@ -33,9 +33,9 @@ Hook currentHook(const Hook& hook) {
   return hook;
 }
 
-bool ask(const char* text) {
+bool ask(const QString& text) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  return prompt && prompt(QString::fromUtf8(text), true);
+  return prompt && prompt(text, true);
 }
 
 void tell(const QString& text) {
@@ -113,7 +113,8 @@ void runUpdateCheck() {
   const umbra::PageResult page = umbra::fetchFirstLine(settings.pageUrl(), agentName());
   switch (page.outcome) {
     case umbra::PageOutcome::RequestFailed:
-      if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+      // The system says there is a network, so it is the server that did not answer.
+      if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kUnreachableText).arg(page.reason));
       return;
     case umbra::PageOutcome::BadAddress:
       if (g_interactiveCheck.exchange(false)) tellFailure(page.reason);
@@ -128,8 +129,9 @@ void runUpdateCheck() {
     if (g_interactiveCheck.exchange(false)) tellFailure(why);
     return;
   }
-  if (umbra::parsePublishedVersion(page.firstLine) > installed) {
-    if (ask(umbra::kUpdateOfferText)) openHomePage(settings.homePageUrl());
+  if (const uint32_t published = umbra::parsePublishedVersion(page.firstLine); published > installed) {
+    if (ask(QString::fromUtf8(umbra::kUpdateOfferText).arg(published).arg(installed)))
+      openHomePage(settings.homePageUrl());
   } else if (g_interactiveCheck) {
     tell(QString::fromUtf8(umbra::kCurrentVersionText));
   }

@@ -39,11 +39,19 @@ void setConnectionProbe(ConnectionProbe probe);
 
 // The texts of the check, exactly as the user sees them.
 inline constexpr const char* kUpdateCaption = "Umbradisc update";
+// %1: the published version, %2: the installed one.
 inline constexpr const char* kUpdateOfferText =
-    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+    "There is a new version or a new patch of Umbradisc: version %1 is published, and this is version %2.\n"
+    "Open the download page?";
 inline constexpr const char* kCurrentVersionText = "The current version is the newest version.";
+// Only when the system says it has no network.
 inline constexpr const char* kNoLinkText = "There is no link to the internet.";
+// A check on request that got no answer from the server: %1 says why.
+inline constexpr const char* kUnreachableText = "Could not reach the update server: %1.";
 // A check on request that got no version page: %1 says why.
 inline constexpr const char* kCheckFailedText = "The check for a new version failed: %1.";
+// No browser took the download page: %1 is its address, for the user to copy.
+inline constexpr const char* kNoBrowserText =
+    "No web browser could be opened for the download page. Its address, to copy into a browser:\n\n%1";
 
 }  // namespace umbra

@@ -325,15 +325,34 @@ class TestMainWindow : public QObject {
     menu->actions().last()->trigger();
     QCOMPARE(title, QStringLiteral("About Umbradisc "));
     QVERIFY(labels.contains(QStringLiteral("Umbradisc Version 2.0")));
+    // The project's address, as the packages and the update check's server have it.
+    QVERIFY2(labels.contains(QStringLiteral("https://www.korvantissoft.com/")),
+             qPrintable(labels.join(QLatin1Char('|'))));
   }
 
+  // F1 and the light bulb open the help page named after the program; a missing page, or one no
+  // browser takes, is told in a box that gives its path to copy.
   void helpOpensThePageNamedAfterTheProgram() {
     QList<QUrl> opened;
-    umbra::CUmbradiscApp::setUrlOpener([&](const QUrl& url) { opened << url; });
+    bool browser = true;
+    umbra::CUmbradiscApp::setUrlOpener([&](const QUrl& url) {
+      if (browser) opened << url;
+      return browser;
+    });
     const QString page = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
                          QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".html");
     QCOMPARE(umbra::CUmbradiscApp::helpFilePath(), page);
     QFile::remove(page);
+    QStringList boxes;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        boxes << box->text();
+        QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+        box->accept();
+      }
+    });
+    watcher.start(10);
 
     CMainDlg dlg;
     dlg.show();
@@ -342,15 +361,28 @@ class TestMainWindow : public QObject {
     QTest::keyClick(&dlg, Qt::Key_F1);
     QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
     QVERIFY2(opened.isEmpty(), "a missing page opens nothing");
+    const QString missing =
+        QString::fromLatin1(umbra::CUmbradiscApp::kHelpMissingText).arg(QDir::toNativeSeparators(page));
+    QCOMPARE(boxes, QStringList({missing, missing}));
+    boxes.clear();
 
     QFile file(page);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("<html></html>");
     file.close();
+    dlg.activateWindow();  // back from the boxes
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QTest::keyClick(&dlg, Qt::Key_F1);
     QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
-    QFile::remove(page);
     QCOMPARE(opened, QList<QUrl>({QUrl::fromLocalFile(page), QUrl::fromLocalFile(page)}));
+    QVERIFY(boxes.isEmpty());
+
+    browser = false;  // no browser takes the page: its path, to open by hand
+    QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
+    QFile::remove(page);
+    QCOMPARE(
+        boxes,
+        QStringList{QString::fromLatin1(umbra::CUmbradiscApp::kHelpNoBrowserText).arg(QDir::toNativeSeparators(page))});
   }
 
   void dragByTheSkinOnly() {

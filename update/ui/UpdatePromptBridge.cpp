@@ -122,8 +122,21 @@ bool UpdatePromptBridge::ask(const QString& text, bool question) {
 void UpdatePromptBridge::openHomePage(const QString& url) {
   const std::lock_guard lock(g_bridgeMutex);
   if (g_bridge == nullptr) return;
-  QMetaObject::invokeMethod(g_bridge, [url] { QDesktopServices::openUrl(QUrl(url)); },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      g_bridge,
+      [url] {
+        if (QDesktopServices::openUrl(QUrl(url))) return;
+        // No browser took it: the address, to copy, in a box that asks nothing.
+        auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(kUpdateCaption),
+                                    QString::fromUtf8(kNoBrowserText).arg(url), QMessageBox::Ok, boxOwner());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        umbra::makeRoomForTitle(*box);
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_QuitOnClose, false);
+        box->show();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace umbra
