@@ -35,15 +35,17 @@ Hook currentHook(const Hook& hook) {
 
 bool ask(const QString& text) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  return prompt && prompt(text, true);
+  return prompt && prompt(text, PromptKind::Offer);
 }
 
-void tell(const QString& text) {
+void tell(const QString& text, PromptKind kind) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  if (prompt) prompt(text, false);
+  if (prompt) prompt(text, kind);
 }
 
-void tellFailure(const QString& reason) { tell(QString::fromUtf8(umbra::kCheckFailedText).arg(reason)); }
+void tellFailure(const QString& reason) {
+  tell(QString::fromUtf8(umbra::kCheckFailedText).arg(reason), PromptKind::Failure);
+}
 
 // Why an answer is not a version page; empty when it is one.
 QString notAVersionPage(const umbra::PageResult& page) {
@@ -105,7 +107,7 @@ void runUpdateCheck() {
   }
 
   if (!linkPresent()) {
-    if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+    if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText), PromptKind::Failure);
     return;
   }
 
@@ -114,7 +116,8 @@ void runUpdateCheck() {
   switch (page.outcome) {
     case umbra::PageOutcome::RequestFailed:
       // The system says there is a network, so it is the server that did not answer.
-      if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kUnreachableText).arg(page.reason));
+      if (g_interactiveCheck.exchange(false))
+        tell(QString::fromUtf8(umbra::kUnreachableText).arg(page.reason), PromptKind::Failure);
       return;
     case umbra::PageOutcome::BadAddress:
       if (g_interactiveCheck.exchange(false)) tellFailure(page.reason);
@@ -133,7 +136,7 @@ void runUpdateCheck() {
     if (ask(QString::fromUtf8(umbra::kUpdateOfferText).arg(published).arg(installed)))
       openHomePage(settings.homePageUrl());
   } else if (g_interactiveCheck) {
-    tell(QString::fromUtf8(umbra::kCurrentVersionText));
+    tell(QString::fromUtf8(umbra::kCurrentVersionText), PromptKind::Result);
   }
   g_interactiveCheck = false;
 }

@@ -22,10 +22,14 @@ void startUpdateWorker();
 // The update button: marks the check as asked for, then starts another worker.
 void onCheckUpdateRequested();
 
-// Shows `text` to the user, as a Yes/No question (question true: returns true for Yes) or as a
-// message with an OK button (returns false). Called on a worker thread, which waits for the answer.
-// Without a prompt nothing is shown and the answer is No.
-using UpdatePrompt = std::function<bool(const QString& text, bool question)>;
+// What a message of the check is: the offer of a newer version asks Yes or No; a result (nothing
+// newer) and a failure (no network, no answer, no version page) have an OK button alone.
+enum class PromptKind { Offer, Result, Failure };
+
+// Shows `text` to the user, the offer as a Yes/No question (returns true for Yes), anything else as
+// a message with an OK button (returns false). Called on a worker thread, which waits for the
+// answer. Without a prompt nothing is shown and the answer is No.
+using UpdatePrompt = std::function<bool(const QString& text, PromptKind kind)>;
 void setUpdatePrompt(UpdatePrompt prompt);
 
 // Opens the maker's home page in the desktop's browser. Called on a worker thread.

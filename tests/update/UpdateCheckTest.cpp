@@ -29,11 +29,14 @@ class UpdateCheckTest : public ::testing::Test {
     useSettingsFile("Umbradisc.ini");
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
     g_interactiveCheck = false;
-    setUpdatePrompt([this](const QString& text, bool question) {
+    setUpdatePrompt([this](const QString& text, PromptKind kind) {
       const std::lock_guard lock(m_mutex);
       m_prompts << text;
-      // Only the offer asks; every other message has an OK button alone.
-      EXPECT_EQ(question, isOffer(text)) << text.toStdString();
+      // Only the offer asks; nothing newer is a result; everything else is a check that failed.
+      const PromptKind expected = isOffer(text)          ? PromptKind::Offer
+                                  : text == kCurrentText ? PromptKind::Result
+                                                         : PromptKind::Failure;
+      EXPECT_EQ(kind, expected) << text.toStdString();
       m_promptThreads.push_back(std::this_thread::get_id());
       m_changed.notify_all();
       return m_answerYes;

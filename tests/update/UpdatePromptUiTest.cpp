@@ -108,7 +108,10 @@ class UpdatePromptUiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT((box = visibleBox()) != nullptr, 30000);
     QCOMPARE(box->windowTitle(), QString("Umbradisc update"));
     QCOMPARE(box->text(), text);
-    QCOMPARE(box->icon(), question ? QMessageBox::Question : QMessageBox::Information);
+    const QMessageBox::Icon icon = question                            ? QMessageBox::Question
+                                   : text == umbra::test::kCurrentText ? QMessageBox::Information
+                                                                       : QMessageBox::Warning;  // a failed check
+    QCOMPARE(box->icon(), icon);
     QCOMPARE(box->standardButtons(), question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     QCOMPARE(box->parentWidget(), nullptr);
     QCOMPARE(box->windowModality(), Qt::NonModal);
