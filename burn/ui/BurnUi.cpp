@@ -155,7 +155,7 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
   QString text = QString::fromStdString(burnResultMessage(code));
   if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(discStateMessage(state));
   if (state != DiscState::UnknownRewritable) {
-    showMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
+    showMessage(owner, burned ? QMessageBox::Information : QMessageBox::Warning, text);  // a failure warns
     return burned;
   }
   QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),
