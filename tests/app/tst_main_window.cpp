@@ -205,29 +205,36 @@ class TestMainWindow : public QObject {
   }
 
   // A wider and taller window keeps the banner's name and its right end as they are and stretches
-  // the band between them; the frame follows the window's size.
+  // the band between them; the frame follows the window's size. The skin is drawn at the screen's
+  // scale from its drawing: at QT_SCALE_FACTOR 1.5 or 2 (ctest runs this case at both too) its
+  // pixels are the drawing's own at that scale, not a smaller picture blown up.
   void skinStretchesBetweenItsEdges() {
     CMainDlg dlg;
     dlg.resize(1300, 800);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.size(), QSize(1300, 800));
-    const QImage banner = bannerPicture(1);
-    // The skin alone, without the buttons standing on it.
-    QPixmap skin(dlg.size());
+    const qreal ratio = dlg.devicePixelRatioF();
+    const QImage banner = bannerPicture(ratio);
+    QCOMPARE(banner.size(), (QSizeF(760, 92) * ratio).toSize());
+    // The skin alone, without the buttons standing on it, in the screen's pixels.
+    QPixmap skin(dlg.size() * ratio);
+    skin.setDevicePixelRatio(ratio);
     dlg.render(&skin, QPoint(), QRegion(), QWidget::DrawWindowBackground);
     const QImage image = skin.toImage().convertToFormat(QImage::Format_RGB32);
-    const QRect name(0, 0, 260, 92), end(banner.width() - 40, 0, 40, 92);
+    const auto px = [ratio](int logical) { return qRound(logical * ratio); };
+    const QRect name(0, 0, px(260), px(92)), end(px(720), 0, px(40), px(92));
     QCOMPARE(image.copy(name), banner.copy(name));
-    QCOMPARE(image.copy(end.translated(dlg.width() - banner.width(), 0)), banner.copy(end));
+    QCOMPARE(image.copy(end.translated(px(dlg.width()) - px(760), 0)), banner.copy(end));
     // Between them the band runs on, stretched: where it meets either end it matches that end.
-    for (int y = 0; y < 92; ++y) {
-      QVERIFY2(near(image.pixel(260, y), banner.pixel(260, y), 24), qPrintable(QString::number(y)));
-      QVERIFY2(near(image.pixel(dlg.width() - 41, y), banner.pixel(719, y), 24), qPrintable(QString::number(y)));
+    for (int y = 0; y < px(92); ++y) {
+      QVERIFY2(near(image.pixel(px(260), y), banner.pixel(px(260), y), 24), qPrintable(QString::number(y)));
+      QVERIFY2(near(image.pixel(px(dlg.width() - 40) - 1, y), banner.pixel(px(720) - 1, y), 24),
+               qPrintable(QString::number(y)));
     }
     const QRect frame = dlg.frameRect();
-    QCOMPARE(image.pixel(frame.right() + 1, frame.center().y()), qRgb(204, 204, 255));
-    QCOMPARE(image.pixel(frame.center().x(), frame.bottom() + 1), qRgb(204, 204, 255));
+    QCOMPARE(image.pixel(px(frame.right() + 1), px(frame.center().y())), qRgb(204, 204, 255));
+    QCOMPARE(image.pixel(px(frame.center().x()), px(frame.bottom() + 1)), qRgb(204, 204, 255));
   }
 
   // What the window gains goes to the frame, the tree and the list (a third to the tree); the
