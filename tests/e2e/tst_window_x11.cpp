@@ -112,6 +112,21 @@ class Script : public QObject {
   bool m_busy = false;
 };
 
+// Counts the mouse presses the widgets are given: a drag goes on only once its press has arrived
+// (a busy machine may take a while), since the press is what starts the window system's resize loop.
+class PressCounter : public QObject {
+ public:
+  PressCounter() { qApp->installEventFilter(this); }
+  ~PressCounter() override { qApp->removeEventFilter(this); }
+  int presses = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonPress && watched->isWidgetType()) ++presses;
+    return false;
+  }
+};
+
 // Runs the window modally, as the program does, with the script driving it; the run ends when the
 // script does (any dialog or box it left open is closed first).
 void runModally(CMainDlg& dlg, Script& script) {
@@ -215,8 +230,16 @@ class TestWindowX11 : public QObject {
     CMainDlg dlg;
     dlg.showWorkspace(true);
     Script script;
+    PressCounter counter;
+    int pressesBefore = 0;
     QSize first, tree, list, normal;
     QPoint grip;
+    const auto press = [&](QPoint global) {
+      pressesBefore = counter.presses;
+      return xdo(at(global) << QStringLiteral("mousedown") << QStringLiteral("1"));
+    };
+    const auto pressArrived = [&] { return counter.presses > pressesBefore; };
+    const auto letGo = [] { return xdo({QStringLiteral("mouseup"), QStringLiteral("1")}); };
     script
         .then("shown",
               [&] {
@@ -224,29 +247,21 @@ class TestWindowX11 : public QObject {
                 first = dlg.size(), tree = dlg.tree()->size(), list = dlg.list()->size();
                 QWidget* sizeGrip = dlg.findChild<QWidget*>(QStringLiteral("sizeGrip"));
                 grip = sizeGrip->mapToGlobal(sizeGrip->rect().center());
-                return xdo(at(grip) << QStringLiteral("mousedown") << QStringLiteral("1"));
+                return press(grip);
               })
-        .then("the grip dragged", [&] { return xdo(at(grip + QPoint(60, 40))); })
-        .then("further", [&] { return xdo(at(grip + QPoint(150, 100))); })
-        .then("and let go",
-              [&] {
-                return xdo({QStringLiteral("mouseup"), QStringLiteral("1")});
-              })
-        .then("the window grew", [&] { return dlg.size() == first + QSize(150, 100); })
+        .then("the grip pressed", [&] { return pressArrived() && xdo(at(grip + QPoint(60, 40))); })
+        .then("and dragged", [&] { return xdo(at(grip + QPoint(150, 100))); })
+        .then("the window grew", [&] { return dlg.size() == first + QSize(150, 100) && letGo(); })
         .then("the tree and the list grew with it",
               [&] {
                 if (dlg.tree()->size() != tree + QSize(50, 100)) return script.fail(QStringLiteral("tree"));
                 if (dlg.list()->size() != list + QSize(100, 100)) return script.fail(QStringLiteral("list"));
                 grip = dlg.mapToGlobal(QPoint(2, dlg.height() / 2));  // the left edge, on the skin
-                return xdo(at(grip) << QStringLiteral("mousedown") << QStringLiteral("1"));
+                return press(grip);
               })
-        .then("the left edge dragged", [&] { return xdo(at(grip - QPoint(30, 0))); })
-        .then("further", [&] { return xdo(at(grip - QPoint(60, 0))); })
-        .then("and let go",
-              [&] {
-                return xdo({QStringLiteral("mouseup"), QStringLiteral("1")});
-              })
-        .then("the window grew to the left", [&] { return dlg.size() == first + QSize(210, 100); })
+        .then("the left edge pressed", [&] { return pressArrived() && xdo(at(grip - QPoint(30, 0))); })
+        .then("and dragged", [&] { return xdo(at(grip - QPoint(60, 0))); })
+        .then("the window grew to the left", [&] { return dlg.size() == first + QSize(210, 100) && letGo(); })
         .then("the list took two thirds",
               [&] {
                 if (dlg.list()->width() != list.width() + 140) return script.fail(QStringLiteral("list"));
