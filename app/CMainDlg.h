@@ -43,7 +43,7 @@ class CMainDlg : public QDialog {
   static constexpr const char* kHideCaption = "&Hide";
   static constexpr const char* kShowCaption = "&Show";
   static constexpr const char* kHideTip = "Hide the selected folders.";
-  static constexpr const char* kShowTip = "Show the selected folders again: every one of them is hidden.";
+  static constexpr const char* kShowTip = "Show the selected hidden folders again.";
   static constexpr const char* kNoImageToHideMessage =
       "No image is open: open an image, then select the folders to hide.";
   static constexpr const char* kNothingSelectedMessage =
