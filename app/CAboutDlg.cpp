@@ -6,12 +6,12 @@
 
 #include "app/Resources.h"
 #include "controls/DialogUnits.h"
+#include "update/UpdateSettings.h"
 
 namespace umbra {
 
 namespace {
 constexpr const char* kNoticeText = "Copyright (C) Korvantis Software Inc.";
-constexpr const char* kWebText = "https://www.korvantis.example/umbradisc/";
 constexpr int kIconSize = 32;
 }  // namespace
 
@@ -35,7 +35,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     QRect place;
   } lines[] = {{kVersionText, du.rect(40, 10, 134, 8)},
                {kNoticeText, du.rect(40, 25, 130, 8)},
-               {kWebText, du.rect(39, 36, 181, 10)}};
+               {kProjectAddress, du.rect(39, 36, 181, 10)}};
   for (const auto& line : lines) {
     auto* label = new QLabel(QString::fromLatin1(line.text), this);
     label->setTextFormat(Qt::PlainText);

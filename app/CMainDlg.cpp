@@ -2,25 +2,25 @@
 #include "app/TreeToolTips.h"
 
 #include <QAction>
-#include <iterator>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScreen>
 #include <QShortcut>
+#include <QSizeGrip>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWindow>
+#include <iterator>
 
 #include "app/CAboutDlg.h"
 #include "app/CUmbradiscApp.h"
 #include "app/FileListModel.h"
+#include "app/FileListView.h"
 #include "app/FileTypes.h"
 #include "app/Resources.h"
 #include "controls/CRoundDlg.h"
@@ -31,14 +31,6 @@
 namespace umbra {
 
 namespace {
-// Skin geometry in pixels.
-constexpr int kBannerWidth = 760;
-constexpr int kFramePenWidth = 3;
-constexpr qreal kFrameCornerRadius = 25 / 2.0;  // a 25 x 25 corner ellipse
-const QColor kFrameColour(204, 204, 255);
-
-constexpr int kWidthUnits = 502;
-constexpr int kHeightUnits = 326;
 constexpr int kTreeIconSide = 16;
 constexpr int kCommandIconSide = 48;
 constexpr int kSmallIconSide = 24;
@@ -56,8 +48,6 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   m_discIcon = QIcon(QString::fromLatin1(res::kIconDisc));
   m_noneIcon = QIcon(QString::fromLatin1(res::kIconDiscUnknown));
   setWindowIcon(m_icon);
-  m_body = QImage(QString::fromLatin1(res::kSkinBody));
-  m_banner = QImage(QString::fromLatin1(res::kSkinBanner));
 
   createControls();
   createWindowMenu();
@@ -71,23 +61,12 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
 
 CMainDlg::~CMainDlg() = default;
 
-void CMainDlg::setVisible(bool visible) {
-  // The first display centres the window itself: the dialog's own placement allows for a title
-  // bar and frame that this window does not have.
-  if (visible && !isVisible() && !testAttribute(Qt::WA_Moved)) centreOnScreen();
-  QDialog::setVisible(visible);
-}
-
-void CMainDlg::centreOnScreen() {
-  QScreen* target = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-  if (target == nullptr) return;
-  const QRect area = target->availableGeometry();
-  move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-}
-
 void CMainDlg::createControls() {
   const DialogUnits du(font());
-  setFixedSize(du.size(kWidthUnits, kHeightUnits));
+  // The template's size is the smallest; the window grows from there and may be maximised.
+  setMinimumSize(du.size(kWidthUnits, kHeightUnits));
+  resize(minimumSize());
+  setMouseTracking(true);  // the skin's edges show the resize cursor
 
   // In tab order.
   const struct {
@@ -98,7 +77,7 @@ void CMainDlg::createControls() {
   } buttons[] = {
       {&CMainDlg::m_btnMakeImage, "makeImage", "Make Image", 198, 24, 54, 29},
       {&CMainDlg::m_btnOpenImage, "openImage", "Open Image", 258, 24, 54, 29},
-      {&CMainDlg::m_btnHide, "hide", "Hide", 318, 24, 54, 29},
+      {&CMainDlg::m_btnHide, "hide", kHideCaption, 318, 24, 54, 29},
       {&CMainDlg::m_btnSave, "save", "Save", 378, 24, 54, 29},
       {&CMainDlg::m_btnBurn, "burn", "Burn CD", 438, 24, 54, 29},
       {&CMainDlg::m_btnUpdate, "update", "", 436, 308, 18, 17},
@@ -109,16 +88,16 @@ void CMainDlg::createControls() {
   for (const auto& b : buttons) {
     auto* button = new CSkinButton(QString::fromLatin1(b.caption), this);
     button->setObjectName(QString::fromLatin1(b.name));
-    button->setGeometry(du.rect(b.x, b.y, b.width, b.height));
+    placeAt(button, du.rect(b.x, b.y, b.width, b.height));
     this->*b.member = button;
   }
 
   m_tree = new QTreeWidget(this);
   m_tree->setObjectName(QStringLiteral("tree"));
-  m_tree->setGeometry(du.rect(37, 85, 179, 209));
-  m_list = new QTableView(this);
+  placeAt(m_tree, du.rect(37, 85, 179, 209));
+  m_list = new FileListView(this);
   m_list->setObjectName(QStringLiteral("list"));
-  m_list->setGeometry(du.rect(220, 85, 251, 210));
+  placeAt(m_list, du.rect(220, 85, 251, 210));
   // Tab follows the layout: the title bar's buttons, the command row, the tree and the list, then
   // the buttons below them.
   QWidget* const tabOrder[] = {m_btnMinimize, m_btnClose, m_btnMakeImage, m_btnOpenImage, m_btnHide,
@@ -128,14 +107,19 @@ void CMainDlg::createControls() {
   // The placeholder only marks where the workspace frame lies; it is never shown.
   m_stcFrame = new QFrame(this);
   m_stcFrame->setFrameShape(QFrame::Box);
-  m_stcFrame->setGeometry(du.rect(22, 73, 457, 233));
+  placeAt(m_stcFrame, du.rect(22, 73, 457, 233));
   m_stcFrame->setVisible(false);
   m_frame = m_stcFrame->geometry();
 
   m_dlgHowTo = new CRoundDlg(this);
-  m_dlgHowTo->setGeometry(m_frame);
+  placeAt(m_dlgHowTo, m_frame);
   m_dlgHowTo->show();
   showWorkspace(false);
+
+  // The corner's grip shows that the window can be resized (it hides while the window is maximised).
+  m_sizeGrip = new QSizeGrip(this);
+  m_sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
+  layOut();
 
   connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::onOpenImage);
   connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::onHide);
@@ -148,8 +132,11 @@ void CMainDlg::createControls() {
   connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::onClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::onFolderSelChanged);
   // An opened branch shows its subfolders by the names and marks their folder's listing gives.
-  connect(m_tree, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem* item) { markChildren(item->data(0, kNodeRole).toInt()); });
+  connect(m_tree, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    markChildren(item->data(0, kNodeRole).toInt());
+    fitTreeColumn();
+  });
+  connect(m_tree, &QTreeWidget::itemCollapsed, this, &CMainDlg::fitTreeColumn);
   new TreeToolTips(m_tree, kNodeRole, [this](int node) { return folderToolTip(node); });
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -177,7 +164,7 @@ void CMainDlg::configureButtons() {
       {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
       {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
       {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
-      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, "Hide or show the selected folders."},
+      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, kHideTip},
       {&CMainDlg::m_btnBurn, res::kIconBurn, kCommandIconSide, "Burn a CD image to a disc."},
   };
   for (const auto& look : looks) {
@@ -198,6 +185,8 @@ void CMainDlg::createWindowMenu() {
   });
   move->setObjectName(QStringLiteral("move"));
   m_windowMenu->addAction(tr("Mi&nimize"), this, &CMainDlg::onMinimize)->setObjectName(QStringLiteral("minimize"));
+  QAction* maximize = m_windowMenu->addAction(tr("Ma&ximize"), this, [this] { showMaximized(); });
+  maximize->setObjectName(QStringLiteral("maximize"));
   m_windowMenu->addSeparator();
   QAction* close = m_windowMenu->addAction(tr("&Close"), this, [this] { this->close(); });
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
@@ -205,9 +194,10 @@ void CMainDlg::createWindowMenu() {
   m_windowMenu->addSeparator();
   m_windowMenu->addAction(QString::fromLatin1(kAboutMenuText), this, &CMainDlg::onAbout)
       ->setObjectName(QStringLiteral("about"));
-  connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move] {
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this, restore, move, maximize] {
     restore->setEnabled(isMinimized() || isMaximized());
-    move->setEnabled(!isMinimized());
+    move->setEnabled(!isMinimized() && !isMaximized());
+    maximize->setEnabled(!isMaximized());
   });
 }
 
@@ -217,6 +207,10 @@ void CMainDlg::setUpTree() {
   m_tree->setRootIsDecorated(true);
   m_tree->setUniformRowHeights(true);
   m_tree->setIconSize(QSize(kTreeIconSide, kTreeIconSide));
+  // One column as wide as its names: a deep or long name scrolls sideways instead of being cut.
+  m_tree->header()->setStretchLastSection(false);
+  m_tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_tree->viewport()->installEventFilter(this);
   insertPlaceholder();
 }
 
@@ -231,6 +225,7 @@ void CMainDlg::setUpList() {
   m_fileTypes = std::make_unique<FileTypes>(m_folderIcon, m_hiddenIcon);
   m_listModel = std::make_unique<FileListModel>(*m_fileTypes);
   m_list->setModel(m_listModel.get());
+  connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CMainDlg::scheduleHideButtonUpdate);
   m_list->setShowGrid(true);
   m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -267,52 +262,6 @@ void CMainDlg::releaseWorkspace() {
   clearFolderTree();
 }
 
-void CMainDlg::refreshButtonBackgrounds(const QPixmap& surface) {
-  m_btnMinimize->captureBackground(surface);
-  m_btnClose->captureBackground(surface);
-  m_btnUpdate->captureBackground(surface);
-}
-
-void CMainDlg::composeSkin() {
-  const qreal ratio = devicePixelRatioF();
-  m_skin = QPixmap(size() * ratio);
-  m_skin.setDevicePixelRatio(ratio);
-  m_skin.fill(palette().color(QPalette::Window));
-  {
-    QPainter painter(&m_skin);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!m_body.isNull()) painter.drawImage(rect(), m_body);
-    // The banner keeps its own size: a narrower window cuts it at the right.
-    if (!m_banner.isNull()) painter.drawImage(QRect(0, 0, kBannerWidth, m_banner.height()), m_banner);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(kFrameColour, kFramePenWidth));
-    painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(m_frame.x(), m_frame.y(), m_frame.width(), m_frame.height()), kFrameCornerRadius,
-                            kFrameCornerRadius);
-  }
-  m_skinDirty = false;
-  refreshButtonBackgrounds(m_skin);
-}
-
-void CMainDlg::paintEvent(QPaintEvent*) {
-  if (m_skinDirty || m_skin.deviceIndependentSize().toSize() != size()) composeSkin();
-  QPainter painter(this);
-  painter.drawPixmap(0, 0, m_skin);
-}
-
-void CMainDlg::resizeEvent(QResizeEvent* e) {
-  m_skinDirty = true;
-  QDialog::resizeEvent(e);
-}
-
-void CMainDlg::changeEvent(QEvent* e) {
-  if (e->type() == QEvent::PaletteChange) {
-    m_skinDirty = true;
-    update();
-  }
-  QDialog::changeEvent(e);
-}
-
 void CMainDlg::closeEvent(QCloseEvent* e) {
   releaseWorkspace();
   QDialog::closeEvent(e);
@@ -338,6 +287,7 @@ bool isReturnKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->k
 }  // namespace
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::Resize && watched == m_tree->viewport()) fitTreeColumn();
   if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(e);
     if (isWindowMenuKey(key)) {
@@ -364,36 +314,7 @@ void CMainDlg::keyPressEvent(QKeyEvent* e) {
   QDialog::keyPressEvent(e);
 }
 
-void CMainDlg::mousePressEvent(QMouseEvent* e) {
-  // Only the skin moves the window; the controls and the page keep their own clicks.
-  if (e->button() != Qt::LeftButton || childAt(e->position().toPoint()) != nullptr) {
-    QDialog::mousePressEvent(e);
-    return;
-  }
-  // The press tells where the window really is. After the first display a window manager may not
-  // have told the toolkit yet, and its move loop would start from the wrong place.
-  const QPoint origin = (e->globalPosition() - e->position()).toPoint();
-  QWindow* window = windowHandle();
-  if (window != nullptr) {
-    if (window->position() != origin) window->setPosition(origin);
-    if (window->startSystemMove()) return;
-  }
-  // Without the window system's move loop, follow the pointer ourselves.
-  m_dragging = true;
-  m_dragOffset = e->globalPosition().toPoint() - origin;
-}
-
-void CMainDlg::mouseMoveEvent(QMouseEvent* e) {
-  if (m_dragging && (e->buttons() & Qt::LeftButton)) move(e->globalPosition().toPoint() - m_dragOffset);
-  QDialog::mouseMoveEvent(e);
-}
-
-void CMainDlg::mouseReleaseEvent(QMouseEvent* e) {
-  if (e->button() == Qt::LeftButton) m_dragging = false;
-  QDialog::mouseReleaseEvent(e);
-}
-
-void CMainDlg::onHelp() { CUmbradiscApp::openHelpFile(); }
+void CMainDlg::onHelp() { CUmbradiscApp::openHelpFile(this); }
 
 void CMainDlg::onMinimize() { showMinimized(); }
 

@@ -4,7 +4,7 @@
 // open image. The window only shows what the workspace answers; the image is the workspace's.
 #include <QDialog>
 #include <QIcon>
-#include <QImage>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
@@ -13,11 +13,12 @@
 #include <memory>
 #include <vector>
 
+#include "app/FileListView.h"
 #include "engine/Workspace.h"
 
 class QFrame;
 class QMenu;
-class QTableView;
+class QSizeGrip;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -38,7 +39,20 @@ class CMainDlg : public QDialog {
   static constexpr const char* kOpenFilter = "CD Files (*.iso);;All Files (*.*)";
   static constexpr const char* kDefaultSuffix = "iso";
   static constexpr const char* kOpenReplacedQuestion = "Would you like to open the image that is there now?";
+  // The Hide button names what a press does with the selection (Alt and the underlined letter too).
+  static constexpr const char* kHideCaption = "&Hide";
+  static constexpr const char* kShowCaption = "&Show";
+  static constexpr const char* kHideTip = "Hide the selected folders.";
+  static constexpr const char* kShowTip = "Show the selected hidden folders again.";
+  static constexpr const char* kNoImageToHideMessage =
+      "No image is open: open an image, then select the folders to hide.";
+  static constexpr const char* kNothingSelectedMessage =
+      "No folder is selected: select the folders to hide in the list.";
+  static constexpr const char* kNothingToSaveMessage = "No image is open, so there is nothing to save.";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
+  // The window's first and smallest size, in dialog units of its font.
+  static constexpr int kWidthUnits = 502;
+  static constexpr int kHeightUnits = 326;
 
   // Asks for an image file to open; an empty answer means the user cancelled.
   using FileChooser = std::function<QString(QWidget* parent)>;
@@ -73,7 +87,7 @@ class CMainDlg : public QDialog {
   void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
   QTreeWidget* tree() const { return m_tree; }
-  QTableView* list() const { return m_list; }
+  FileListView* list() const { return m_list; }
   FileListModel* listModel() const { return m_listModel.get(); }
   CRoundDlg* howToPage() const { return m_dlgHowTo; }
   QMenu* windowMenu() const { return m_windowMenu; }
@@ -107,6 +121,7 @@ class CMainDlg : public QDialog {
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void leaveEvent(QEvent* e) override;
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
 
@@ -128,14 +143,33 @@ class CMainDlg : public QDialog {
   void setUpTree();
   void setUpList();
   void insertPlaceholder();
+  // Gives a control its place at the window's first size; layOut moves it from there.
+  void placeAt(QWidget* widget, const QRect& rect);
+  void layOut();
   void composeSkin();
+  // The window edges a press at pos on the skin would resize; none away from the edges.
+  Qt::Edges edgesAt(const QPoint& pos) const;
+  // The folder tree's column as wide as its widest shown name, so a deep tree scrolls sideways.
+  void fitTreeColumn();
+  void showMessage(QMessageBox::Icon icon, const QString& text);
+  // Results and notes carry the information icon, errors and refusals the warning icon.
   void inform(const QString& text);
+  void warn(const QString& text);
+  // The list's selected rows, in the list's order.
+  std::vector<EntryRow*> selectedEntries() const;
+  // The Hide button reads Hide or Show as the workspace decides for the selection; off, with the
+  // reason in its tool tip, on an image that cannot be written.
+  void updateHideButton();
+  void scheduleHideButtonUpdate();
+  // The rows a press left, grouped by why.
+  QString leftRowsText(const SelectionAction& action) const;
+  // For an image replaced on disk: asks to open the file there now. False for any other error.
+  bool offerReplacedImage(const Error& error);
   // The tool tip of a folder of the tree.
   QString folderToolTip(int node) const;
   // Gives the tree items of a folder's subfolders what its listing knows: the Rock Ridge names
   // (kept in the folder's records only) and the hidden marks, in a file manager's order.
   void markChildren(int folder);
-  void fitColumns();
   bool ask(const QString& question);
   // Whether two paths name one file (links and "..", and letter case where the system ignores it).
   static bool sameFile(const QString& a, const QString& b);
@@ -152,8 +186,9 @@ class CMainDlg : public QDialog {
   QIcon m_hiddenIcon;
   QIcon m_discIcon;
   QIcon m_noneIcon;
-  QImage m_body;
-  QImage m_banner;
+  QPixmap m_bodyPicture;
+  QSize m_bodyRenderedFor;
+  QPixmap m_bannerPicture;
   QPixmap m_skin;  // the composed background, redrawn when the size or colours change
   bool m_skinDirty = true;
   QRect m_frame;
@@ -161,16 +196,27 @@ class CMainDlg : public QDialog {
   CRoundDlg* m_dlgHowTo = nullptr;
   QFrame* m_stcFrame = nullptr;
   QTreeWidget* m_tree = nullptr;
-  QTableView* m_list = nullptr;
+  FileListView* m_list = nullptr;
+  QSizeGrip* m_sizeGrip = nullptr;
+  struct Place {
+    QWidget* widget;
+    QRect first;  // at the window's first size
+  };
+  std::vector<Place> m_places;
   std::unique_ptr<FileTypes> m_fileTypes;
   std::unique_ptr<FileListModel> m_listModel;
   QTreeWidgetItem* m_rootItem = nullptr;
   std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
+  QString m_readOnlyReason;  // why the open image cannot be written; empty when it can
+  bool m_hideButtonPending = false;
   QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
-  bool m_dragging = false;
+  bool m_dragging = false;  // moved by following the pointer, without the window system
   QPoint m_dragOffset;
+  Qt::Edges m_resizing;  // the edges followed while the window is resized without the window system
+  QRect m_pressGeometry;
+  QPoint m_pressPoint;
 };
 
 }  // namespace umbra

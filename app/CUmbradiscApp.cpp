@@ -12,7 +12,9 @@
 #include "app/CMainDlg.h"
 #include "app/ImageHandOver.h"
 #include "app/InstanceLock.h"
+#include "app/WindowPlacement.h"
 #include "burn/DiscBurner.h"
+#include "controls/TitleRoom.h"
 #include "update/UpdateCheck.h"
 #include "update/ui/UpdatePromptUi.h"
 
@@ -27,9 +29,17 @@ constexpr char kInstalledHelpName[] = "umbradisc.html";
 const QColor kDialogBackground(221, 255, 255);
 const QColor kDialogText(51, 51, 102);
 
-std::function<void(const QUrl&)>& urlOpener() {
-  static std::function<void(const QUrl&)> opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+std::function<bool(const QUrl&)>& urlOpener() {
+  static std::function<bool(const QUrl&)> opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   return opener;
+}
+
+// A box that gives a path or address for the user to copy.
+void tellWithPath(QWidget* owner, QMessageBox::Icon icon, const QString& text) {
+  QMessageBox box(icon, QString::fromLatin1(CMainDlg::kTitle), text, QMessageBox::Ok, owner);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  makeRoomForTitle(box);
+  box.exec();
 }
 }  // namespace
 
@@ -62,7 +72,9 @@ bool CUmbradiscApp::initInstance() {
     // An image from the command line is opened once the window is up, so a message has its owner.
     const QString image = imageArgument(arguments());
     if (!image.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, image] { dlg.openImage(image); });
+    restorePlacement(dlg);  // the first start centres the window instead
     dlg.exec();
+    savePlacement(dlg);
   }  // destroying the window closes any image still open
   return false;
 }
@@ -112,12 +124,14 @@ QString CUmbradiscApp::imageArgument(const QStringList& arguments) {
   return QFileInfo(path).absoluteFilePath();
 }
 
-void CUmbradiscApp::openHelpFile() {
-  const QString path = helpFilePath();
-  if (!QFileInfo::exists(path)) return;
-  urlOpener()(QUrl::fromLocalFile(path));
+void CUmbradiscApp::openHelpFile(QWidget* owner) {
+  const QString path = QDir::toNativeSeparators(helpFilePath());
+  if (!QFileInfo::exists(path))
+    tellWithPath(owner, QMessageBox::Warning, QString::fromLatin1(kHelpMissingText).arg(path));
+  else if (!urlOpener()(QUrl::fromLocalFile(helpFilePath())))
+    tellWithPath(owner, QMessageBox::Information, QString::fromLatin1(kHelpNoBrowserText).arg(path));
 }
 
-void CUmbradiscApp::setUrlOpener(std::function<void(const QUrl&)> opener) { urlOpener() = std::move(opener); }
+void CUmbradiscApp::setUrlOpener(std::function<bool(const QUrl&)> opener) { urlOpener() = std::move(opener); }
 
 }  // namespace umbra

@@ -30,14 +30,18 @@ class CUmbradiscApp : public QApplication {
 
   // The help page named after the running executable, beside it (a build tree), else the installed
   // umbradisc.html in the package's documentation folder; opened in the desktop's viewer. A missing
-  // page opens nothing.
-  static void openHelpFile();
+  // page, or one no viewer takes, is told in a box over owner that gives its path.
+  static void openHelpFile(QWidget* owner = nullptr);
   static QString helpFilePath();
+  static constexpr const char* kHelpMissingText =
+      "The help page is missing: %1\n\nInstalling Umbradisc again puts it back.";
+  static constexpr const char* kHelpNoBrowserText =
+      "No web browser could be opened for the help page. It is the file:\n\n%1";
 
   // The image named on the command line (a path or a file: address), absolute; empty without one.
   static QString imageArgument(const QStringList& arguments);
-  // Where openHelpFile hands the page; tests replace it.
-  static void setUrlOpener(std::function<void(const QUrl&)> opener);
+  // Where openHelpFile hands the page (false: nothing took it); tests replace it.
+  static void setUrlOpener(std::function<bool(const QUrl&)> opener);
 
   // Light cyan dialogs and message boxes with dark blue-grey text; edit fields keep the
   // platform's colours.

@@ -36,6 +36,8 @@ class FileListModel : public QAbstractTableModel {
   const FolderListing& listing() const { return m_listing; }
   EntryRow* entryAt(int row) { return &m_listing.rows[static_cast<size_t>(row)]; }
   const EntryRow& entryAt(int row) const { return m_listing.rows[static_cast<size_t>(row)]; }
+  // The row number of an entry of this listing.
+  int rowOf(const EntryRow* entry) const { return static_cast<int>(entry - m_listing.rows.data()); }
   // The name the row shows, and the row's names in every tree.
   const EntryNames& names(int row) const { return m_names[static_cast<size_t>(row)]; }
   // The rows' states changed (a hide or show): redraw them.

@@ -61,16 +61,22 @@ bool CMainDlg::burnCurrentImage() { return burnImage(this, m_imagePath); }
 
 void CMainDlg::onBurnCD() {
   if (!burnAvailable()) {
-    inform(QString::fromLatin1(kBurnNotSupportedMessage));
+    warn(QString::fromLatin1(kBurnNotSupportedMessage));
     return;
   }
+  // Nothing is closed before a recorder has answered: without one the image stays as it is.
+  if (!findRecorder(this)) return;
   const QString path = chooseImageToBurn(this, m_workspace.isOpen() ? m_imagePath : QString());
   if (path.isEmpty()) return;
-  m_imagePath = path;
-  // The chosen file may be the open image: release it before it is copied.
-  releaseWorkspace();
-  showWorkspace(false);  // no image is open any more
-  burnCurrentImage();
+  // The open image is let go while it is copied for the burn, and opened again afterwards; another
+  // image is burned beside it.
+  const bool burningTheOpenImage = m_workspace.isOpen() && sameFile(path, m_imagePath);
+  if (burningTheOpenImage) {
+    releaseWorkspace();
+    showWorkspace(false);
+  }
+  burnImage(this, path);
+  if (burningTheOpenImage) openImage(path);
 }
 
 void CMainDlg::offerToBurn() {

@@ -23,6 +23,7 @@
 #include "app/CMainDlg.h"
 #include "app/DisplayNames.h"
 #include "app/FileListModel.h"
+#include "app/FileListView.h"
 #include "controls/CSkinButton.h"
 #include "controls/TitleRoom.h"
 
@@ -53,11 +54,15 @@ QString chooseImageFile(QWidget* parent) {
 }
 }  // namespace
 
-void CMainDlg::inform(const QString& text) {
-  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kTitle), text, QMessageBox::Ok, this);
+void CMainDlg::showMessage(QMessageBox::Icon icon, const QString& text) {
+  QMessageBox box(icon, QString::fromLatin1(kTitle), text, QMessageBox::Ok, this);
   makeRoomForTitle(box);
   box.exec();
 }
+
+void CMainDlg::inform(const QString& text) { showMessage(QMessageBox::Information, text); }
+
+void CMainDlg::warn(const QString& text) { showMessage(QMessageBox::Warning, text); }
 
 void CMainDlg::onOpenImage() {
   const QString path = m_chooseFile ? m_chooseFile(this) : chooseImageFile(this);
@@ -108,6 +113,8 @@ void CMainDlg::dropEvent(QDropEvent* e) {
 void CMainDlg::clearImage() {
   m_workspace.close();
   m_arrTreeItems.clear();
+  m_readOnlyReason.clear();
+  updateHideButton();
 }
 
 bool CMainDlg::loadImagePath() {
@@ -120,21 +127,18 @@ bool CMainDlg::loadImagePath() {
   // Opening writes nothing: the stamp waits for the first Hide. An image that cannot be written
   // (a read-only file or medium) opens for browsing, with Hide turned off.
   Error error = m_workspace.open(path, OpenMode::WorkUnstamped);
-  QString readOnlyReason;
+  m_readOnlyReason.clear();
   if (error.kind == ErrorKind::ReadOnly || error.kind == ErrorKind::NoPermission) {
-    readOnlyReason = toQString(error.reason);
+    m_readOnlyReason = toQString(error.reason);
     error = m_workspace.open(path, OpenMode::ReadOnly);
+    if (error && error.kind != ErrorKind::UnknownFormat) m_readOnlyReason.clear();
   }
-  const QString hideTip = QStringLiteral("Hide or show the selected folders.");
-  m_btnHide->setEnabled(readOnlyReason.isEmpty());
-  m_btnHide->setToolTip(readOnlyReason.isEmpty() ? hideTip
-                                                 : QStringLiteral("This image cannot be written, so Hide is off: ") +
-                                                       readOnlyReason);
   clearFileList();
   clearFolderTree();
+  updateHideButton();
   if (error && error.kind != ErrorKind::UnknownFormat) {
     insertPlaceholder();
-    inform(toQString(error.message()));
+    warn(toQString(error.message()));
     return false;
   }
 
@@ -179,10 +183,11 @@ bool CMainDlg::loadImagePath() {
     (parent < nodes.size() ? m_arrTreeItems[parent] : m_rootItem)->addChildren(items);
   }
   m_tree->addTopLevelItem(m_rootItem);
+  fitTreeColumn();
   if (!folders.empty()) markChildren(0);  // the first level as the listing sees it: names, hidden marks
-  if (error) inform(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
-  if (!readOnlyReason.isEmpty())
-    inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + readOnlyReason);
+  if (error) warn(QString::fromLatin1(kUnknownFormatMessage));  // the tree keeps what was built
+  if (!m_readOnlyReason.isEmpty())
+    inform(QStringLiteral("This image opens for browsing only; Hide is turned off: ") + m_readOnlyReason);
   for (const std::string& notice : m_workspace.notices()) inform(toQString(notice));
   return true;
 }
@@ -201,11 +206,13 @@ void CMainDlg::onFolderSelChanged() {
   if (folder < 0 || !m_workspace.isOpen()) return;  // the placeholder, or a volume without root
   FolderListing listing;
   if (const Error error = m_workspace.listFolder(folder, listing)) {
-    inform(toQString(error.message()));
+    warn(toQString(error.message()));
     return;
   }
   m_listModel->setListing(std::move(listing), &m_workspace.trees());
-  fitColumns();
+  scheduleHideButtonUpdate();
+  m_list->fitColumns();
+  m_list->scrollToStart();  // each folder starts at its first row and its names
   markChildren(folder);
 }
 
@@ -235,6 +242,7 @@ void CMainDlg::markChildren(int folder) {
     item->setIcon(0, row.state == FolderState::Normal ? m_folderIcon : m_hiddenIcon);
   }
   if (!renamed || parent == nullptr) return;
+  fitTreeColumn();
   const NameOrder order;
   QList<QTreeWidgetItem*> children = parent->takeChildren();
   std::stable_sort(children.begin(), children.end(), [&](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
@@ -243,37 +251,108 @@ void CMainDlg::markChildren(int folder) {
   parent->addChildren(children);
 }
 
-void CMainDlg::fitColumns() {
-  // Each column as wide as its content, no narrower than its first width; a long name gets at most
-  // half the list, the rest shows in its tool tip.
-  QHeaderView* header = m_list->horizontalHeader();
-  for (int column = 0; column < FileListModel::kColumnCount; ++column) {
-    m_list->resizeColumnToContents(column);  // the content's and the heading's width, as a double-click gives
-    int width = qMax(FileListModel::kColumnWidths[column], header->sectionSize(column));
-    if (column == FileListModel::kName) width = qMin(width, m_list->viewport()->width() / 2);
-    header->resizeSection(column, width);
-  }
+void CMainDlg::fitTreeColumn() {
+  // The widest name among the rows the tree shows, or the tree's own width when they all fit.
+  m_tree->resizeColumnToContents(0);
+  m_tree->header()->resizeSection(0, qMax(m_tree->header()->sectionSize(0), m_tree->viewport()->width()));
 }
 
-void CMainDlg::clearFileList() { m_listModel->clear(); }
+void CMainDlg::clearFileList() {
+  m_listModel->clear();
+  scheduleHideButtonUpdate();
+}
 
-void CMainDlg::onHide() {
+std::vector<EntryRow*> CMainDlg::selectedEntries() const {
   QModelIndexList selected = m_list->selectionModel()->selectedRows();
-  if (selected.isEmpty() || !m_workspace.isOpen()) return;
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   std::vector<EntryRow*> rows;
   rows.reserve(static_cast<size_t>(selected.size()));
   for (const QModelIndex& index : selected) rows.push_back(m_listModel->entryAt(index.row()));
+  return rows;
+}
+
+void CMainDlg::updateHideButton() {
+  m_hideButtonPending = false;
+  if (!m_readOnlyReason.isEmpty()) {
+    m_btnHide->setText(QString::fromLatin1(kHideCaption));
+    m_btnHide->setEnabled(false);
+    m_btnHide->setTipText(QStringLiteral("This image cannot be written, so Hide is off: ") + m_readOnlyReason, true);
+    return;
+  }
+  m_btnHide->setEnabled(true);
+  // The workspace says what a press would do with this selection; the button says the same.
+  const std::vector<EntryRow*> rows = m_workspace.isOpen() ? selectedEntries() : std::vector<EntryRow*>();
+  const bool hide = m_workspace.selectionHides(rows);
+  m_btnHide->setText(QString::fromLatin1(hide ? kHideCaption : kShowCaption));
+  m_btnHide->setTipText(QString::fromLatin1(hide ? kHideTip : kShowTip), true);
+}
+
+void CMainDlg::scheduleHideButtonUpdate() {
+  // A selection made row by row changes many times in one go: the button is set once afterwards.
+  if (m_hideButtonPending) return;
+  m_hideButtonPending = true;
+  QTimer::singleShot(0, this, &CMainDlg::updateHideButton);
+}
+
+QString CMainDlg::leftRowsText(const SelectionAction& action) const {
+  // Rows with the same reason are named together; a file's reason is the same for every file.
+  constexpr int kNamesShown = 10;
+  std::vector<std::pair<QString, QStringList>> groups;
+  for (const SelectionAction::Left& left : action.left) {
+    const QString why = toQString(left.why.reason);
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == why; });
+    if (group == groups.end()) group = groups.insert(groups.end(), {why, {}});
+    group->second << m_listModel->names(m_listModel->rowOf(left.row)).shown();
+  }
+  if (action.rows.empty() && groups.size() == 1 && action.left.front().why.kind == ErrorKind::NotAFolder)
+    return QString::fromLatin1(kCannotHideFilesMessage);
+  QStringList parts;
+  parts << (action.hide ? QStringLiteral("These could not be hidden and were left as they were:")
+                        : QStringLiteral("These could not be shown and were left as they were:"));
+  for (const auto& [why, names] : groups) {
+    QString list = names.mid(0, kNamesShown).join(QStringLiteral(", "));
+    if (names.size() > kNamesShown) list += QStringLiteral(" and %1 more").arg(names.size() - kNamesShown);
+    parts << list + QStringLiteral(": ") + why;
+  }
+  return parts.join(QStringLiteral("\n\n"));
+}
+
+bool CMainDlg::offerReplacedImage(const Error& error) {
+  if (error.kind != ErrorKind::Replaced) return false;
+  // The rows show a file that is gone or changed: offer the one that has the name now.
+  if (ask(toQString(error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
+    openImage(m_imagePath);
+  return true;
+}
+
+void CMainDlg::onHide() {
+  if (!m_workspace.isOpen()) {
+    inform(QString::fromLatin1(kNoImageToHideMessage));
+    return;
+  }
+  const std::vector<EntryRow*> rows = selectedEntries();
+  if (rows.empty()) {
+    inform(QString::fromLatin1(kNothingSelectedMessage));
+    return;
+  }
+  // Judging many folders takes a moment before the progress can show.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const SelectionAction action = m_workspace.planSelection(rows);
+  QApplication::restoreOverrideCursor();
+  for (const SelectionAction::Left& left : action.left)
+    if (offerReplacedImage(left.why)) return;
 
   // Many folders get a progress dialog whose Cancel stops between two folders; what was written
   // stays written and the rows show it.
   std::unique_ptr<QProgressDialog> progress;
   ToggleProgress between;
-  if (rows.size() >= kRowsWithProgress) {
-    progress = std::make_unique<QProgressDialog>(QStringLiteral("Hiding and showing the selected folders..."),
-                                                 QStringLiteral("Cancel"), 0, static_cast<int>(rows.size()), this);
-    progress->setWindowTitle(QStringLiteral("Umbradisc"));
+  if (action.rows.size() >= kRowsWithProgress) {
+    progress =
+        std::make_unique<QProgressDialog>(action.hide ? QStringLiteral("Hiding the selected folders...")
+                                                      : QStringLiteral("Showing the selected folders..."),
+                                          QStringLiteral("Cancel"), 0, static_cast<int>(action.rows.size()), this);
+    progress->setWindowTitle(QString::fromLatin1(kTitle));
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(0);
     progress->setAutoClose(false);
@@ -283,18 +362,18 @@ void CMainDlg::onHide() {
       return !progress->wasCanceled();
     };
   }
-  const ToggleOutcome outcome = m_workspace.toggle(rows, between);
+  ToggleOutcome outcome;
+  if (!action.rows.empty()) outcome = m_workspace.setHidden(action.rows, action.hide, between);
   progress.reset();
   m_listModel->rowsChanged();  // the rows now hold what is on disk
   markChildren(m_listModel->folderIndex());
-  if (outcome.error.kind == ErrorKind::Replaced) {
-    // The rows show a file that is gone or changed: offer the one that has the name now.
-    if (ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
-      openImage(m_imagePath);
-  } else if (outcome.error) {
-    inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
-                                                       : toQString(outcome.error.message()));
-  }
+  updateHideButton();
+  if (offerReplacedImage(outcome.error)) return;
+  if (outcome.error)
+    warn(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
+                                                     : toQString(outcome.error.message()));
+  else if (!action.left.empty())
+    warn(leftRowsText(action));
 }
 
 QString CMainDlg::folderToolTip(int node) const {
@@ -311,7 +390,10 @@ QString CMainDlg::folderToolTip(int node) const {
 }
 
 void CMainDlg::onSave() {
-  if (!m_workspace.isOpen()) return;  // nothing to close
+  if (!m_workspace.isOpen()) {
+    inform(QString::fromLatin1(kNothingToSaveMessage));
+    return;
+  }
   // Every change is already in the file; saving closes it.
   m_workspace.close();
   clearFileList();

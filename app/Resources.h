@@ -16,7 +16,8 @@ inline constexpr const char* kIconFolder = ":/res/icons/folder.svg";
 inline constexpr const char* kIconDiscUnknown = ":/res/icons/disc_unknown.svg";
 inline constexpr const char* kIconDisc = ":/res/icons/disc.svg";
 inline constexpr const char* kIconPadlock = ":/res/icons/padlock.svg";
-inline constexpr const char* kSkinBody = ":/res/skin/body.png";
-inline constexpr const char* kSkinBanner = ":/res/skin/banner.png";
+// Drawings rendered at the size the window shows them (pictures where Qt has no SVG module).
+inline constexpr const char* kSkinBody = ":/res/skin/body.svg";
+inline constexpr const char* kSkinBanner = ":/res/skin/banner.svg";
 
 }  // namespace umbra::res

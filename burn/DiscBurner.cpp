@@ -99,6 +99,12 @@ DiscBurner::DiscBurner() = default;
 
 DiscBurner::~DiscBurner() = default;
 
+bool DiscBurner::findRecorder() {
+  const std::lock_guard<std::mutex> lock(g_burnMutex);
+  m_lastError.clear();
+  return BurnDrive::acquire(driveAddress(), m_lastError) != nullptr;
+}
+
 bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const BurnProgress& progress) {
   const std::lock_guard<std::mutex> lock(g_burnMutex);
   m_erasable.reset();

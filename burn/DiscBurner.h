@@ -51,6 +51,10 @@ class DiscBurner {
   // default: $UMBRADISC_BURN_DRIVE, then the setting "BurnDrive", then the first drive with a writable medium.
   void setDriveAddress(const std::string& address) { m_driveAddress = address; }
 
+  // Whether a recorder with a writable medium answers where burnFile would look for one; the drive
+  // is let go again at once. False, with lastError saying why, when none does.
+  bool findRecorder();
+
   // Blocks until the burn has ended. code receives a BurnResult; true only with BurnResult::Succeeded.
   // Burns run one at a time in a process; a second caller waits.
   bool burnFile(const std::filesystem::path& imagePath, BurnResult& code, const BurnProgress& progress = {});

@@ -149,7 +149,9 @@ void CSkinButton::paintIcon(QPainter& painter, const QRect& item, QRect& caption
   }
   QRect image(left, item.top() + (item.height() - m_iconHeight) / 2, m_iconWidth, m_iconHeight);
   if (m_pressed) image.translate(kPressedShift, kPressedShift);
-  painter.drawPixmap(image, m_icon.pixmap(image.size(), devicePixelRatioF()));
+  // A button that cannot be pressed shows its icon greyed out, as the platform greys icons.
+  painter.drawPixmap(image,
+                     m_icon.pixmap(image.size(), devicePixelRatioF(), isEnabled() ? QIcon::Normal : QIcon::Disabled));
 }
 
 void CSkinButton::paintCaption(QPainter& painter, QRect caption) {
@@ -160,11 +162,19 @@ void CSkinButton::paintCaption(QPainter& painter, QRect caption) {
       fontMetrics().boundingRect(QRect(0, 0, bounds.width(), 1 << 16), kFlags, text()).size();
   QRect placed(bounds.topLeft(), block);
   placed.translate((bounds.width() - block.width()) / 2, (bounds.height() - block.height()) / 2);
-  painter.setPen(m_crText);
+  painter.setPen(isEnabled() ? m_crText : disabledTextColour());
   painter.drawText(placed, kFlags, text());
 }
 
+QColor CSkinButton::disabledTextColour() const {
+  // Half way to the face: faded whatever colours the palette gives a disabled caption.
+  QColor faded = m_crText;
+  faded.setAlpha(110);
+  return faded;
+}
+
 void CSkinButton::trackHover(const QPoint& pos, Qt::MouseButtons buttons) {
+  if (!isEnabled()) return;  // no raised frame on a button that cannot be pressed
   // The widget under the pointer, not just the rectangle: a sibling may lie over the button.
   QWidget* top = window();
   const bool over = rect().contains(pos) && top->childAt(mapTo(top, pos)) == this;
@@ -251,6 +261,10 @@ void CSkinButton::hideEvent(QHideEvent* e) {
 
 void CSkinButton::changeEvent(QEvent* e) {
   QPushButton::changeEvent(e);
+  if (e->type() == QEvent::EnabledChange) {
+    endHover();
+    update();
+  }
   if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) {
     dropBackground();
     reloadColours();

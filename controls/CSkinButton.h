@@ -1,7 +1,8 @@
 #pragma once
 // A flat icon push button drawn over a copy of its parent's skin: a raised one-pixel frame while the
 // pointer is over it, a sunken frame with the content shifted by one pixel while it is pressed, an
-// optional caption to the right of the icon, and a tool tip that wraps at 400 pixels. Clicks and
+// optional caption to the right of the icon, a greyed icon and faded caption while it is disabled,
+// and a tool tip that wraps at 400 pixels (shown on a disabled button too, to say why). Clicks and
 // keyboard focus are the push button's own; it is never a default button, so Return pressed
 // elsewhere in the window does not click it, and Space with Alt held (the window menu) never does.
 #include <QColor>
@@ -62,6 +63,7 @@ class CSkinButton : public QPushButton {
   virtual void paintIcon(QPainter& painter, const QRect& item, QRect& caption);
   virtual void paintCaption(QPainter& painter, QRect caption);
   void paintFocus(QPainter& painter, const QRect& item);
+  QColor disabledTextColour() const;
 
  private:
   void trackHover(const QPoint& pos, Qt::MouseButtons buttons);

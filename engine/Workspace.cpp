@@ -276,34 +276,33 @@ bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome
   return true;
 }
 
-ToggleOutcome Workspace::toggle(std::span<EntryRow* const> rows, const ToggleProgress& progress) {
-  ToggleOutcome outcome;
-  for (size_t done = 0; done < rows.size(); ++done) {
-    if (done > 0 && progress && !progress(done)) {
-      outcome.cancelled = true;
-      break;
-    }
-    EntryRow* row = rows[done];
-    const bool hide = !row->hidden();
-    if (!row->isFolder) {  // a file, whatever its mark
-      outcome.error = makeError(ErrorKind::NotAFolder, {}, kCannotHideFilesMessage);
-      break;
-    }
-    if (Error e = checkRow(*row)) {
-      outcome.error = e;
-      break;
-    }
-    if (Error e = stampIfPending()) {
-      outcome.error = e;
-      break;
-    }
-    if (!writeAndCount(*row, hide, outcome)) break;
+SelectionAction Workspace::planSelection(std::span<EntryRow* const> selected) const {
+  SelectionAction action;
+  std::vector<EntryRow*> usable;
+  for (EntryRow* row : selected) {
+    if (Error e = checkRow(*row))
+      action.left.push_back({row, std::move(e)});
+    else
+      usable.push_back(row);
   }
-  if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
-  return outcome;
+  // Show only when every row that can be acted on is hidden in every tree: a partly hidden folder
+  // is still seen somewhere, so it counts as one to hide. With no such row the command is Hide.
+  action.hide =
+      usable.empty() || std::any_of(usable.begin(), usable.end(), [](const EntryRow* row) { return !row->hidden(); });
+  for (EntryRow* row : usable)
+    if (!action.hide || !row->hidden()) action.rows.push_back(row);
+  return action;
 }
 
-ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden) {
+bool Workspace::selectionHides(std::span<EntryRow* const> selected) const {
+  for (const EntryRow* row : selected)
+    if (!row->hidden() && !checkRow(*row)) return true;
+  for (const EntryRow* row : selected)
+    if (row->hidden() && !checkRow(*row)) return false;
+  return true;
+}
+
+ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress) {
   ToggleOutcome outcome;
   // Everything is checked first: a refused folder means nothing is written.
   for (const EntryRow* row : rows)
@@ -317,8 +316,13 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden)
       outcome.error = e;
       return outcome;
     }
-  for (EntryRow* row : rows)
-    if (!writeAndCount(*row, hidden, outcome)) break;
+  for (size_t done = 0; done < rows.size(); ++done) {
+    if (done > 0 && progress && !progress(done)) {
+      outcome.cancelled = true;
+      break;
+    }
+    if (!writeAndCount(*rows[done], hidden, outcome)) break;
+  }
   if (Error e = finish(outcome); e && !outcome.error) outcome.error = e;
   return outcome;
 }

@@ -31,6 +31,17 @@ struct ToggleOutcome {
 // What was written stays written (and is synced), and the rows show it.
 using ToggleProgress = std::function<bool(size_t done)>;
 
+// A selection sorted by what Hide does to it (Workspace::planSelection).
+struct SelectionAction {
+  bool hide = true;             // hide the rows, else show them
+  std::vector<EntryRow*> rows;  // the rows the action writes, in the order given
+  struct Left {
+    const EntryRow* row = nullptr;
+    Error why;
+  };
+  std::vector<Left> left;  // rows that cannot be acted on, in the order given
+};
+
 // Work: read-write, locked against other writers, stamped. WorkUnstamped: the same, but the stamp
 // is written only before the first hide or show writes, so a refused request leaves the file as it was.
 enum class OpenMode { ReadOnly, Work, WorkUnstamped };
@@ -60,13 +71,17 @@ class Workspace {
   // set) when the file cannot be opened again.
   std::unique_ptr<FolderReader> openReader(Error& error) const;
 
-  // Hide/show rows in the given order, following the Hide button's rules: a hidden row is
-  // shown again, a normal or partly hidden folder is hidden; a file, or a folder without a proven
-  // twin in every tree, stops the command there before its row is written.
-  ToggleOutcome toggle(std::span<EntryRow* const> rows, const ToggleProgress& progress = {});
-  // Sets every record of every row to the wanted state (command line hide/show). Every row is
-  // checked before anything is written; running it again repairs a partly hidden folder.
-  ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);
+  // What one press of Hide does to a selection: it hides the rows that can be acted on and are
+  // not hidden in every tree, or, when every such row is hidden, shows them all again. Rows that
+  // cannot be acted on are left, each with checkRow's reason. Nothing is written.
+  SelectionAction planSelection(std::span<EntryRow* const> selected) const;
+  // planSelection(selected).hide, found by judging rows only until the answer is certain: for a
+  // button that names the command while the selection changes.
+  bool selectionHides(std::span<EntryRow* const> selected) const;
+  // Sets every record of every row to the wanted state (the window's Hide and Show, the command
+  // line's hide and show). Every row is checked before anything is written; running it again
+  // repairs a partly hidden folder.
+  ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress = {});
   // Why a row cannot be hidden or shown (a file, no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
   // Why a folder node whose twin in some tree could not be proven cannot be hidden; "" for one

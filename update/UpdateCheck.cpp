@@ -33,17 +33,19 @@ Hook currentHook(const Hook& hook) {
   return hook;
 }
 
-bool ask(const char* text) {
+bool ask(const QString& text) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  return prompt && prompt(QString::fromUtf8(text), true);
+  return prompt && prompt(text, PromptKind::Offer);
 }
 
-void tell(const QString& text) {
+void tell(const QString& text, PromptKind kind) {
   const UpdatePrompt prompt = currentHook(g_prompt);
-  if (prompt) prompt(text, false);
+  if (prompt) prompt(text, kind);
 }
 
-void tellFailure(const QString& reason) { tell(QString::fromUtf8(umbra::kCheckFailedText).arg(reason)); }
+void tellFailure(const QString& reason) {
+  tell(QString::fromUtf8(umbra::kCheckFailedText).arg(reason), PromptKind::Failure);
+}
 
 // Why an answer is not a version page; empty when it is one.
 QString notAVersionPage(const umbra::PageResult& page) {
@@ -105,7 +107,7 @@ void runUpdateCheck() {
   }
 
   if (!linkPresent()) {
-    if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+    if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText), PromptKind::Failure);
     return;
   }
 
@@ -113,7 +115,9 @@ void runUpdateCheck() {
   const umbra::PageResult page = umbra::fetchFirstLine(settings.pageUrl(), agentName());
   switch (page.outcome) {
     case umbra::PageOutcome::RequestFailed:
-      if (g_interactiveCheck.exchange(false)) tell(QString::fromUtf8(umbra::kNoLinkText));
+      // The system says there is a network, so it is the server that did not answer.
+      if (g_interactiveCheck.exchange(false))
+        tell(QString::fromUtf8(umbra::kUnreachableText).arg(page.reason), PromptKind::Failure);
       return;
     case umbra::PageOutcome::BadAddress:
       if (g_interactiveCheck.exchange(false)) tellFailure(page.reason);
@@ -128,10 +132,11 @@ void runUpdateCheck() {
     if (g_interactiveCheck.exchange(false)) tellFailure(why);
     return;
   }
-  if (umbra::parsePublishedVersion(page.firstLine) > installed) {
-    if (ask(umbra::kUpdateOfferText)) openHomePage(settings.homePageUrl());
+  if (const uint32_t published = umbra::parsePublishedVersion(page.firstLine); published > installed) {
+    if (ask(QString::fromUtf8(umbra::kUpdateOfferText).arg(published).arg(installed)))
+      openHomePage(settings.homePageUrl());
   } else if (g_interactiveCheck) {
-    tell(QString::fromUtf8(umbra::kCurrentVersionText));
+    tell(QString::fromUtf8(umbra::kCurrentVersionText), PromptKind::Result);
   }
   g_interactiveCheck = false;
 }

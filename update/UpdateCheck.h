@@ -22,10 +22,14 @@ void startUpdateWorker();
 // The update button: marks the check as asked for, then starts another worker.
 void onCheckUpdateRequested();
 
-// Shows `text` to the user, as a Yes/No question (question true: returns true for Yes) or as a
-// message with an OK button (returns false). Called on a worker thread, which waits for the answer.
-// Without a prompt nothing is shown and the answer is No.
-using UpdatePrompt = std::function<bool(const QString& text, bool question)>;
+// What a message of the check is: the offer of a newer version asks Yes or No; a result (nothing
+// newer) and a failure (no network, no answer, no version page) have an OK button alone.
+enum class PromptKind { Offer, Result, Failure };
+
+// Shows `text` to the user, the offer as a Yes/No question (returns true for Yes), anything else as
+// a message with an OK button (returns false). Called on a worker thread, which waits for the
+// answer. Without a prompt nothing is shown and the answer is No.
+using UpdatePrompt = std::function<bool(const QString& text, PromptKind kind)>;
 void setUpdatePrompt(UpdatePrompt prompt);
 
 // Opens the maker's home page in the desktop's browser. Called on a worker thread.
@@ -39,11 +43,19 @@ void setConnectionProbe(ConnectionProbe probe);
 
 // The texts of the check, exactly as the user sees them.
 inline constexpr const char* kUpdateCaption = "Umbradisc update";
+// %1: the published version, %2: the installed one.
 inline constexpr const char* kUpdateOfferText =
-    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+    "There is a new version or a new patch of Umbradisc: version %1 is published, and this is version %2.\n"
+    "Open the download page?";
 inline constexpr const char* kCurrentVersionText = "The current version is the newest version.";
+// Only when the system says it has no network.
 inline constexpr const char* kNoLinkText = "There is no link to the internet.";
+// A check on request that got no answer from the server: %1 says why.
+inline constexpr const char* kUnreachableText = "Could not reach the update server: %1.";
 // A check on request that got no version page: %1 says why.
 inline constexpr const char* kCheckFailedText = "The check for a new version failed: %1.";
+// No browser took the download page: %1 is its address, for the user to copy.
+inline constexpr const char* kNoBrowserText =
+    "No web browser could be opened for the download page. Its address, to copy into a browser:\n\n%1";
 
 }  // namespace umbra

@@ -98,7 +98,7 @@ QUrl UpdateSettings::pageUrl() const {
     return serverRoot(page).isEmpty() ? QUrl() : page;
   }
   QUrl page = serverRoot(QUrl(m_settings->value(kServerKey).toString(), QUrl::StrictMode));
-  if (page.isEmpty()) page = serverRoot(QUrl(kDefaultServer));
+  if (page.isEmpty()) page = serverRoot(QUrl(kProjectAddress));
   page.setPath(kVersionPagePath);
   return page;
 }

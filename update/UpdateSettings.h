@@ -23,8 +23,9 @@ inline constexpr const char* kPageUrlVariable = "UMBRADISC_UPDATE_URL";
 inline constexpr const char* kVersionKey = "Version";
 inline constexpr const char* kDayKey = "Day";
 inline constexpr const char* kServerKey = "Server";
-// The maker's web server when the "Server" setting holds no usable address.
-inline constexpr const char* kDefaultServer = "http://www.korvantissoft.com";
+// The project's web address (set once, in the build); its server is the maker's web server when
+// the "Server" setting holds no usable address.
+inline constexpr const char* kProjectAddress = UMBRA_PROJECT_ADDRESS;
 inline constexpr const char* kVersionPagePath = "/umbradisc/version.htm";
 // The installed version assumed when the settings cannot be opened with full access.
 inline constexpr uint32_t kDefaultVersion = 50410;

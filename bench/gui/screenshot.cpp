@@ -1,7 +1,9 @@
 // Saves pictures of the main window for the documentation: the start page and, given an image
-// file, the window with that image open and its first folder listed.
-//   umbra_gui_screenshot <start.png> [<image.iso> <open.png>]
+// file, the window with that image open, its tree opened and a folder hidden. --size gives the
+// window another size than its first one; QT_SCALE_FACTOR gives the screen's scale.
+//   umbra_gui_screenshot [--size WIDTHxHEIGHT] <start.png> [<image.iso> <open.png>]
 #include <QApplication>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -10,10 +12,18 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const QStringList args = app.arguments();
+  QStringList args = app.arguments();
+  QSize size;
+  if (args.size() > 2 && args[1] == QLatin1String("--size")) {
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^(\\d+)x(\\d+)$")).match(args[2]);
+    if (!match.hasMatch()) return 2;
+    size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
+    args.remove(1, 2);
+  }
   if (args.size() != 2 && args.size() != 4) return 2;
   umbra::CUmbradiscApp::setDialogColours(app);
   umbra::CMainDlg dlg;
+  if (size.isValid()) dlg.resize(size);
   dlg.show();
   QApplication::processEvents();
   if (!dlg.grab().save(args[1])) return 1;

@@ -104,6 +104,24 @@ QString chooseImageToBurn(QWidget* owner, const QString& current) {
   return dialog.selectedFiles().constFirst();
 }
 
+bool findRecorder(QWidget* owner) {
+  QProgressDialog looking(QStringLiteral("Looking for a recordable drive..."), QString(), 0, 0, owner);
+  looking.setWindowTitle(QString::fromLatin1(kCaption));
+  looking.setWindowModality(Qt::ApplicationModal);
+  looking.setCancelButton(nullptr);
+  looking.setMinimumDuration(0);
+  looking.show();
+  DiscBurner burner;
+  bool found = false;
+  runOffThread([&] { found = burner.findRecorder(); });
+  looking.hide();
+  if (!found)
+    showMessage(owner, QMessageBox::Warning,
+                QString::fromStdString(burnResultMessage(BurnResult::NoRecorder)) + QStringLiteral("\n\n") +
+                    QString::fromStdString(burner.lastError()));
+  return found;
+}
+
 bool burnImage(QWidget* owner, const QString& imagePath) {
   BurnProgressDialogs dialogs(owner, QFileInfo(imagePath).fileName());
   QWidget* anchor = dialogs.anchor();
@@ -137,7 +155,7 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
   QString text = QString::fromStdString(burnResultMessage(code));
   if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(discStateMessage(state));
   if (state != DiscState::UnknownRewritable) {
-    showMessage(owner, state == DiscState::Untouched ? QMessageBox::Information : QMessageBox::Warning, text);
+    showMessage(owner, burned ? QMessageBox::Information : QMessageBox::Warning, text);  // a failure warns
     return burned;
   }
   QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),

@@ -17,6 +17,10 @@ QString chooseImageToBurn(QWidget* owner, const QString& current = {});
 // Replaces the file dialog of chooseImageToBurn (tests); an empty function restores the dialog.
 void setImageChooser(std::function<QString(QWidget*)> chooser);
 
+// Looks for a recorder with a writable medium, with a modal note over owner while it looks; when
+// none answers, says so (and why) and returns false. Nothing else is touched.
+bool findRecorder(QWidget* owner);
+
 // Burns the image with modal progress dialogs over owner, then shows the result in one message box.
 // True when the burn succeeded.
 bool burnImage(QWidget* owner, const QString& imagePath);

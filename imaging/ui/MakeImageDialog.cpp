@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -243,6 +245,8 @@ QString MakeImageDialog::chooseTargetFile() {
   // question then covers the name as completed.
   QFileDialog dialog(this, QString(), QString(), kTargetFilter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // OK asks before an existing file is replaced, however its name was entered: not here as well.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setDefaultSuffix(kTargetSuffix);
   dialog.selectFile(kTargetInitialName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
@@ -279,14 +283,37 @@ ImageMakerResult MakeImageDialog::runImageMaker(const ImageMakerParams& params) 
 }
 
 void MakeImageDialog::showResult(const QString& message, const QString& detail) {
-  QMessageBox box(QMessageBox::Information, kCaption, message, QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Warning, kCaption, message, QMessageBox::Ok, this);
   box.setInformativeText(detail);
   umbra::makeRoomForTitle(box);
   box.exec();
 }
 
+bool MakeImageDialog::filledIn(const QString& value, QLineEdit* edit, const char* message) {
+  if (!value.trimmed().isEmpty()) return true;
+  showResult(QString::fromLatin1(message));
+  edit->setFocus();
+  return false;
+}
+
+bool MakeImageDialog::mayReplaceTarget() {
+  const QFileInfo target(m_targetFile);
+  if (!target.exists()) return true;
+  QMessageBox box(QMessageBox::Question, kCaption,
+                  QString::fromLatin1(kReplaceQuestion).arg(QDir::toNativeSeparators(target.absoluteFilePath())),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  umbra::makeRoomForTitle(box);
+  if (box.exec() == QMessageBox::Yes) return true;
+  m_editTarget->setFocus();
+  return false;
+}
+
 void MakeImageDialog::accept() {
   if (!exchangeValues(true)) return;
+  if (!filledIn(m_sourceFolder, m_editSource, kNoSourceMessage) ||
+      !filledIn(m_targetFile, m_editTarget, kNoTargetMessage) || !mayReplaceTarget())
+    return;
   ImageMakerParams params;
   params.label = m_label;
   params.time = m_time;

@@ -21,6 +21,13 @@ class MakeImageDialog : public QDialog {
   Q_OBJECT
 
  public:
+  // What OK says before anything is made. %1: the target's path.
+  static constexpr const char* kReplaceQuestion = "%1 already exists.\n\nDo you want to replace it?";
+  static constexpr const char* kNoSourceMessage =
+      "Please choose the source folder: the folder whose content becomes the CD.";
+  static constexpr const char* kNoTargetMessage =
+      "Please choose the target CD image file: where the new image is written.";
+
   explicit MakeImageDialog(QWidget* parent = nullptr);
 
   QString targetFile() const { return m_targetFile; }
@@ -55,6 +62,10 @@ class MakeImageDialog : public QDialog {
   qint64 timeFromPicker() const;
   ImageMakerResult runImageMaker(const ImageMakerParams& params);
   void showResult(const QString& message, const QString& detail = QString());
+  // Asks for a field left empty and puts the keyboard there; false when it is empty.
+  bool filledIn(const QString& value, QLineEdit* edit, const char* message);
+  // Whatever way the target was entered, an existing file is replaced only when the user says so.
+  bool mayReplaceTarget();
 
   QString m_label;
   qint64 m_time;

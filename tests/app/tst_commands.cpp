@@ -60,6 +60,7 @@ class TestCommands : public QObject {
   QTimer m_modalWatcher;
   QList<Box> m_boxes;
   QMessageBox::StandardButton m_answer = QMessageBox::No;
+  QMessageBox::StandardButton m_replaceAnswer = QMessageBox::Yes;  // to "... already exists. Replace it?"
   std::function<void(MakeImageDialog*)> m_fillMakeDialog;
   bool m_cancelMakeDialog = false;  // once filled in, the dialog is cancelled when it shows again
   std::unique_ptr<umbra::CMainDlg> m_dlg;
@@ -109,7 +110,8 @@ class TestCommands : public QObject {
       if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         m_boxes.append(
             {box->windowTitle(), box->text(), box->informativeText(), box->width() >= umbra::titleRoomWidth(*box)});
-        QAbstractButton* button = box->button(m_answer);
+        const bool replace = box->text().endsWith(QStringLiteral("Do you want to replace it?"));
+        QAbstractButton* button = box->button(replace ? m_replaceAnswer : m_answer);
         if (!button) button = box->buttons().value(0);
         QTest::mouseClick(button, Qt::LeftButton);
       } else if (auto* make = qobject_cast<MakeImageDialog*>(modal); make && m_fillMakeDialog) {
@@ -129,6 +131,7 @@ class TestCommands : public QObject {
   void init() {
     m_boxes.clear();
     m_cancelMakeDialog = false;
+    m_replaceAnswer = QMessageBox::Yes;
     m_dlg = std::make_unique<umbra::CMainDlg>();
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
@@ -168,30 +171,51 @@ class TestCommands : public QObject {
     QVERIFY(!m_dlg->tree()->isVisible());
   }
 
-  // Make Image onto the open image: the window lets the old file go before the maker replaces it,
+  // Make Image onto the open image, its path typed: the window asks before the file is replaced.
+  // No leaves the image open and untouched; Yes lets the old file go before the maker replaces it,
   // and a hide after that lands in the new file, or no image stays open.
   void makeImageOverTheOpenImage_data() {
+    QTest::addColumn<bool>("replace");
     QTest::addColumn<bool>("openIt");
-    QTest::newRow("opened") << true;
-    QTest::newRow("not opened") << false;
+    QTest::newRow("not replaced") << false << false;
+    QTest::newRow("replaced, opened") << true << true;
+    QTest::newRow("replaced, not opened") << true << false;
   }
   void makeImageOverTheOpenImage() {
     if (serviceMissing(kImageMakerService)) QSKIP("the system's image maker (IMAPI2FS) is missing here");
+    QFETCH(bool, replace);
     QFETCH(bool, openIt);
     const QString source = makeSource();
     const QString target = m_dir.filePath(QStringLiteral("remade.iso"));
+    QFile::remove(target);
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("FIRST"), source, target);
     m_answer = QMessageBox::Yes;
     click("makeImage");
     QTRY_VERIFY_WITH_TIMEOUT(m_dlg->workspace().isOpen(), 30000);
+    QCOMPARE(m_boxes.size(), 1);  // no question about a file that was not there
     m_boxes.clear();
+    const QByteArray first = readFile(target);
 
     m_fillMakeDialog = fillAndConfirm(QStringLiteral("SECOND"), source, target);
+    m_replaceAnswer = replace ? QMessageBox::Yes : QMessageBox::No;
     m_answer = openIt ? QMessageBox::Yes : QMessageBox::No;
+    m_cancelMakeDialog = !replace;  // after No the dialog stays open: cancelled then
     click("makeImage");
-    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 30000);
-    QCOMPARE(m_boxes[0].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 30000);
+    QCOMPARE(m_boxes[0].text,
+             QStringLiteral("%1 already exists.\n\nDo you want to replace it?").arg(QDir::toNativeSeparators(target)));
     QTreeWidget* tree = m_dlg->tree();
+    if (!replace) {
+      QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);  // the dialog, cancelled after No
+      QCOMPARE(m_boxes.size(), 1);
+      QCOMPARE(readFile(target), first);
+      QVERIFY(m_dlg->workspace().isOpen());
+      QVERIFY(tree->isVisible());
+      QVERIFY(tree->topLevelItem(0)->text(0).startsWith(QStringLiteral("FIRST")));
+      return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 2, 30000);
+    QCOMPARE(m_boxes[1].text, QStringLiteral("The CD image file was made.\r\n\r\nWould you like to open it now?"));
     if (!openIt) {
       QVERIFY(!m_dlg->workspace().isOpen());
       QVERIFY(!tree->isVisible());
@@ -209,7 +233,7 @@ class TestCommands : public QObject {
     QVERIFY(privateRow >= 0);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(privateRow, 1)).center());
     click("hide");
-    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes.size(), 2);
     QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), false, "/", "Private"), 7u);
     QCOMPARE(umbra::test::isoinfoFlags(target.toStdString(), true, "/", "Private"), 7u);
   }
@@ -245,9 +269,61 @@ class TestCommands : public QObject {
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
     QVERIFY(QDir(staging).entryList(QDir::Files).isEmpty());
-    QVERIFY(!m_dlg->workspace().isOpen());
-    QCOMPARE(m_dlg->tree()->topLevelItemCount(), 0);
-    QVERIFY(m_dlg->howToPage()->isVisible());  // no image open: the instructions page
+    // Let go for the copy, the image is open again afterwards.
+    QVERIFY(m_dlg->workspace().isOpen());
+    QVERIFY(m_dlg->tree()->isVisible());
+    QVERIFY(m_dlg->tree()->topLevelItem(0)->text(0).startsWith(QStringLiteral("BURNVOL")));
+    QCOMPARE(m_dlg->imagePath(), image);
+  }
+
+  // Without a recorder Burn CD says so before it asks for an image or closes anything: the open
+  // image stays open, its folder listed. Another image than the open one is burned beside it.
+  void burnCdLooksForADriveBeforeItClosesAnything() {
+#ifdef _WIN32
+    QSKIP("needs the image the Linux burn test made");
+#endif
+    const QString image = m_dir.filePath(QStringLiteral("burn.iso"));
+    QVERIFY(QFile::exists(image));
+    m_dlg->setImagePath(image);
+    QVERIFY(m_dlg->loadImagePath());
+    QTreeWidget* tree = m_dlg->tree();
+    m_dlg->showWorkspace(true);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
+    const int rows = m_dlg->list()->model()->rowCount();
+    QVERIFY(rows > 0);
+
+    qputenv("UMBRADISC_BURN_DRIVE",
+            QFile::encodeName(m_dir.filePath(QStringLiteral("no such folder/disc.bin"))).prepend("stdio:"));
+    bool asked = false;
+    setImageChooser([&](QWidget*) {
+      asked = true;
+      return image;
+    });
+    m_answer = QMessageBox::Ok;
+    click("burn");
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].text.startsWith(QStringLiteral("Cannot find a recordable drive in this computer.\n\n")) &&
+                 m_boxes[0].text.contains(QStringLiteral("no such folder")),
+             qPrintable(m_boxes[0].text));
+    QVERIFY(!asked);
+    QVERIFY(m_dlg->workspace().isOpen());
+    QVERIFY(tree->isVisible());
+    QCOMPARE(m_dlg->list()->model()->rowCount(), rows);
+
+    // With a drive, another image: the open one is not touched.
+    const QString other = m_dir.filePath(QStringLiteral("other.iso"));
+    QFile::remove(other);
+    QVERIFY(QFile::copy(image, other));
+    qputenv("UMBRADISC_BURN_DRIVE", ("stdio:" + m_dir.filePath(QStringLiteral("disc2.bin"))).toUtf8());
+    qputenv("UMBRADISC_STAGING_DIR", m_dir.filePath(QStringLiteral("staging")).toUtf8());
+    setImageChooser([&](QWidget*) { return other; });
+    m_boxes.clear();
+    click("burn");
+    setImageChooser({});
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QVERIFY(m_dlg->workspace().isOpen());
+    QCOMPARE(m_dlg->list()->model()->rowCount(), rows);  // the listing stayed
     QCOMPARE(m_dlg->imagePath(), image);
   }
 

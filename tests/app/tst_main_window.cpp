@@ -33,6 +33,14 @@ bool near(QRgb a, QRgb b, int tolerance) {
          qAbs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
+// The banner as the window draws it at this scale.
+QImage bannerPicture(qreal ratio) {
+  return QIcon(QStringLiteral(":/res/skin/banner.svg"))
+      .pixmap(QSize(760, 92), ratio)
+      .toImage()
+      .convertToFormat(QImage::Format_RGB32);
+}
+
 CSkinButton* button(CMainDlg& dlg, const char* name) {
   return dlg.findChild<CSkinButton*>(QString::fromLatin1(name));
 }
@@ -66,9 +74,13 @@ class TestMainWindow : public QObject {
     const int widths[] = {110, 55, 60, 60, 85};
     QHeaderView* header = dlg.list()->horizontalHeader();
     QCOMPARE(dlg.list()->model()->columnCount(), 5);
+    dlg.showWorkspace(true);
+    // The Name column takes the width the others leave.
+    QTRY_COMPARE(header->length(), dlg.list()->viewport()->width());
+    QVERIFY(header->sectionSize(0) > widths[0]);
     for (int column = 0; column < 5; ++column) {
       QCOMPARE(dlg.list()->model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
-      QCOMPARE(header->sectionSize(column), widths[column]);
+      if (column > 0) QCOMPARE(header->sectionSize(column), widths[column]);
       // Headings stand over their values: sizes on the right, the rest on the left.
       QCOMPARE(dlg.list()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
                    Qt::AlignHorizontal_Mask,
@@ -114,7 +126,8 @@ class TestMainWindow : public QObject {
     // The command buttons name their own commands.
     QTest::newRow("makeImage") << "makeImage" << "Make a CD image from a folder.";
     QTest::newRow("openImage") << "openImage" << "Open a CD image file.";
-    QTest::newRow("hide") << "hide" << "Hide or show the selected folders.";
+    QTest::newRow("hide") << "hide"
+                          << "Hide the selected folders.";
     QTest::newRow("save") << "save" << "Save the image and close it.";
     QTest::newRow("burn") << "burn" << "Burn a CD image to a disc.";
   }
@@ -162,8 +175,8 @@ class TestMainWindow : public QObject {
     CMainDlg dlg;
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    const QImage banner(QStringLiteral(":/res/skin/banner.png"));
-    const QImage body(QStringLiteral(":/res/skin/body.png"));
+    const QImage banner = bannerPicture(dlg.devicePixelRatioF());
+    const QImage body = QIcon(QStringLiteral(":/res/skin/body.svg")).pixmap(QSize(224, 114)).toImage();
     QVERIFY(!banner.isNull() && !body.isNull());
     QImage image = shot(&dlg);
     const QRect frame = dlg.frameRect();
@@ -179,7 +192,7 @@ class TestMainWindow : public QObject {
                                                           .arg(dlg.font().toString())));
     QCOMPARE(image.pixel(5, 5), banner.pixel(5, 5));
     QCOMPARE(image.pixel(dlg.width() - 1, 50), banner.pixel(dlg.width() - 1, 50));
-    // The body is stretched over the whole window.
+    // The body covers the whole window.
     QVERIFY(near(image.pixel(dlg.width() - 1, dlg.height() - 1), body.pixel(body.width() - 1, body.height() - 1), 24));
 
     // With an image shown, the tree and list stand on the frame's white face.
@@ -189,6 +202,64 @@ class TestMainWindow : public QObject {
     QCOMPARE(image.pixel(tree.right() + 2, tree.center().y()), qRgb(255, 255, 255));
     QCOMPARE(image.pixel(frame.left() + 3, frame.center().y()), qRgb(255, 255, 255));
     QCOMPARE(image.pixel(frame.left(), frame.center().y()), frameColour);
+  }
+
+  // A wider and taller window keeps the banner's name and its right end as they are and stretches
+  // the band between them; the frame follows the window's size. The skin is drawn at the screen's
+  // scale from its drawing: at QT_SCALE_FACTOR 1.5 or 2 (ctest runs this case at both too) its
+  // pixels are the drawing's own at that scale, not a smaller picture blown up.
+  void skinStretchesBetweenItsEdges() {
+    CMainDlg dlg;
+    dlg.resize(1300, 800);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.size(), QSize(1300, 800));
+    const qreal ratio = dlg.devicePixelRatioF();
+    const QImage banner = bannerPicture(ratio);
+    QCOMPARE(banner.size(), (QSizeF(760, 92) * ratio).toSize());
+    // The skin alone, without the buttons standing on it, in the screen's pixels.
+    QPixmap skin(dlg.size() * ratio);
+    skin.setDevicePixelRatio(ratio);
+    dlg.render(&skin, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QImage image = skin.toImage().convertToFormat(QImage::Format_RGB32);
+    const auto px = [ratio](int logical) { return qRound(logical * ratio); };
+    const QRect name(0, 0, px(260), px(92)), end(px(720), 0, px(40), px(92));
+    QCOMPARE(image.copy(name), banner.copy(name));
+    QCOMPARE(image.copy(end.translated(px(dlg.width()) - px(760), 0)), banner.copy(end));
+    // Between them the band runs on, stretched: where it meets either end it matches that end.
+    for (int y = 0; y < px(92); ++y) {
+      QVERIFY2(near(image.pixel(px(260), y), banner.pixel(px(260), y), 24), qPrintable(QString::number(y)));
+      QVERIFY2(near(image.pixel(px(dlg.width() - 40) - 1, y), banner.pixel(px(720) - 1, y), 24),
+               qPrintable(QString::number(y)));
+    }
+    const QRect frame = dlg.frameRect();
+    QCOMPARE(image.pixel(px(frame.right() + 1), px(frame.center().y())), qRgb(204, 204, 255));
+    QCOMPARE(image.pixel(px(frame.center().x()), px(frame.bottom() + 1)), qRgb(204, 204, 255));
+  }
+
+  // What the window gains goes to the frame, the tree and the list (a third to the tree); the
+  // buttons keep their distance from the right and the bottom. The window is never smaller than
+  // its first size.
+  void resizingGivesTheRoomToTheTreeAndTheList() {
+    CMainDlg first;
+    CMainDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.showWorkspace(true);
+    const QSize gained(300, 200);
+    dlg.resize(dlg.size() + gained);
+    QCOMPARE(dlg.frameRect(), first.frameRect().adjusted(0, 0, gained.width(), gained.height()));
+    QCOMPARE(dlg.howToPage()->geometry(), dlg.frameRect());
+    QCOMPARE(dlg.tree()->geometry(), first.tree()->geometry().adjusted(0, 0, 100, gained.height()));
+    QCOMPARE(dlg.list()->geometry(), first.list()->geometry().adjusted(100, 0, gained.width(), gained.height()));
+    for (const char* name : {"makeImage", "openImage", "hide", "save", "burn", "minimize", "close"})
+      QCOMPARE(button(dlg, name)->geometry(), button(first, name)->geometry().translated(gained.width(), 0));
+    for (const char* name : {"update", "help"})
+      QCOMPARE(button(dlg, name)->geometry(),
+               button(first, name)->geometry().translated(gained.width(), gained.height()));
+    dlg.resize(100, 100);
+    QCOMPARE(dlg.size(), first.size());
+    QCOMPARE(dlg.tree()->geometry(), first.tree()->geometry());
   }
 
   void buttonsDrawOverTheSkin() {
@@ -261,15 +332,34 @@ class TestMainWindow : public QObject {
     menu->actions().last()->trigger();
     QCOMPARE(title, QStringLiteral("About Umbradisc "));
     QVERIFY(labels.contains(QStringLiteral("Umbradisc Version 2.0")));
+    // The project's address, as the packages and the update check's server have it.
+    QVERIFY2(labels.contains(QStringLiteral("https://www.korvantissoft.com/")),
+             qPrintable(labels.join(QLatin1Char('|'))));
   }
 
+  // F1 and the light bulb open the help page named after the program; a missing page, or one no
+  // browser takes, is told in a box that gives its path to copy.
   void helpOpensThePageNamedAfterTheProgram() {
     QList<QUrl> opened;
-    umbra::CUmbradiscApp::setUrlOpener([&](const QUrl& url) { opened << url; });
+    bool browser = true;
+    umbra::CUmbradiscApp::setUrlOpener([&](const QUrl& url) {
+      if (browser) opened << url;
+      return browser;
+    });
     const QString page = QCoreApplication::applicationDirPath() + QLatin1Char('/') +
                          QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + QStringLiteral(".html");
     QCOMPARE(umbra::CUmbradiscApp::helpFilePath(), page);
     QFile::remove(page);
+    QStringList boxes;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        boxes << box->text();
+        QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+        box->accept();
+      }
+    });
+    watcher.start(10);
 
     CMainDlg dlg;
     dlg.show();
@@ -278,15 +368,28 @@ class TestMainWindow : public QObject {
     QTest::keyClick(&dlg, Qt::Key_F1);
     QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
     QVERIFY2(opened.isEmpty(), "a missing page opens nothing");
+    const QString missing =
+        QString::fromLatin1(umbra::CUmbradiscApp::kHelpMissingText).arg(QDir::toNativeSeparators(page));
+    QCOMPARE(boxes, QStringList({missing, missing}));
+    boxes.clear();
 
     QFile file(page);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("<html></html>");
     file.close();
+    dlg.activateWindow();  // back from the boxes
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QTest::keyClick(&dlg, Qt::Key_F1);
     QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
-    QFile::remove(page);
     QCOMPARE(opened, QList<QUrl>({QUrl::fromLocalFile(page), QUrl::fromLocalFile(page)}));
+    QVERIFY(boxes.isEmpty());
+
+    browser = false;  // no browser takes the page: its path, to open by hand
+    QTest::mouseClick(button(dlg, "help"), Qt::LeftButton);
+    QFile::remove(page);
+    QCOMPARE(
+        boxes,
+        QStringList{QString::fromLatin1(umbra::CUmbradiscApp::kHelpNoBrowserText).arg(QDir::toNativeSeparators(page))});
   }
 
   void dragByTheSkinOnly() {
@@ -305,10 +408,12 @@ class TestMainWindow : public QObject {
       QApplication::sendEvent(target, &release);
     };
     const QPoint start = dlg.pos();
-    drag(button(dlg, "hide"), QPoint(5, 5), QPoint(30, 20));
+    // Let go beside the button, so the press makes no click.
+    drag(button(dlg, "hide"), QPoint(5, 5), QPoint(button(dlg, "hide")->width() + 10, 20));
     QCOMPARE(dlg.pos(), start);
-    drag(&dlg, QPoint(5, dlg.height() - 5), QPoint(30, 20));
+    drag(&dlg, QPoint(12, dlg.height() - 12), QPoint(30, 20));
     QCOMPARE(dlg.pos(), start + QPoint(30, 20));
+    QCOMPARE(dlg.size(), dlg.minimumSize());
   }
 
   void dialogColoursButNotEditFields() {

@@ -2,6 +2,7 @@
 // window system's input path to the window on screen, so modal blocking, shortcuts and focus act
 // as they do for a user. The update box answered for the automatic and the asked-for check, Alt+Space
 // with each control focused, Return in the tree and the list, the first drag and the first display.
+#include <QAction>
 #include <QDesktopServices>
 #include <QFile>
 #include <QMenu>
@@ -360,13 +361,87 @@ class TestWindowInput : public QObject {
       QCOMPARE(dlg.pos(), QPoint(area.x() + (area.width() - dlg.width()) / 2,
                                  area.y() + (area.height() - dlg.height()) / 2));
       const QPoint start = dlg.pos();
-      const QPoint grip(6, dlg.height() - 6);  // the skin, below the frame
+      const QPoint grip(12, dlg.height() - 12);  // the skin, below the frame, away from the edges
       QVERIFY(dlg.childAt(grip) == nullptr);
       QWindow* window = windowOf(&dlg);
       QTest::mousePress(window, Qt::LeftButton, {}, grip);
       QTest::mouseMove(window, grip + QPoint(40, -25));
       QTest::mouseRelease(window, Qt::LeftButton, {}, grip);  // the window moved with the pointer
       QCOMPARE(dlg.pos(), start + QPoint(40, -25));
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+  }
+
+  // Dragged by its right edge, its bottom edge or its corner grip, the window grows and the tree
+  // and the list grow with it; the window menu (from the skin's right click or Alt+Space)
+  // maximises it and restores it.
+  void resizingAndMaximisingGrowTheTreeAndTheList() {
+    CMainDlg dlg;
+    dlg.showWorkspace(true);
+    const int result = runModally(dlg, [&] {
+      QTRY_VERIFY(dlg.isVisible());
+      QWindow* window = windowOf(&dlg);
+      // The grip keeps the window on its screen, which may be small here (800 x 600 offscreen).
+      dlg.move(dlg.screen()->availableGeometry().topLeft());
+      const QSize first = dlg.size();
+      const QSize tree = dlg.tree()->size(), list = dlg.list()->size();
+      const auto dragBy = [&](QPoint at, QPoint by) {
+        QTest::mouseMove(window, at);
+        QTest::mousePress(window, Qt::LeftButton, {}, at);
+        QTest::mouseMove(window, at + by / 2);
+        QTest::mouseMove(window, at + by);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at + by);
+      };
+      dragBy(QPoint(dlg.width() - 2, dlg.height() / 2), QPoint(20, 0));  // the right edge
+      QTRY_COMPARE(dlg.size(), first + QSize(20, 0));
+      dragBy(QPoint(dlg.width() / 2, dlg.height() - 2), QPoint(0, 30));  // the bottom edge
+      QTRY_COMPARE(dlg.size(), first + QSize(20, 30));
+      QWidget* grip = dlg.findChild<QWidget*>(QStringLiteral("sizeGrip"));
+      QVERIFY(grip != nullptr && grip->isVisible());
+      dragBy(grip->geometry().center(), QPoint(10, 30));
+      QTRY_COMPARE(dlg.size(), first + QSize(30, 60));
+      QCOMPARE(dlg.tree()->size(), tree + QSize(10, 60));
+      QCOMPARE(dlg.list()->size(), list + QSize(20, 60));
+      // Never smaller than the first size.
+      dragBy(QPoint(dlg.width() - 2, dlg.height() / 2), QPoint(-400, 0));
+      QTRY_COMPARE(dlg.size(), first + QSize(0, 60));
+      QCOMPARE(dlg.tree()->width(), tree.width());
+
+      // Maximised from the window menu of the skin's right click, and restored from it again.
+      const QSize normal = dlg.size();
+      QTest::mouseClick(window, Qt::RightButton, {}, QPoint(12, dlg.height() - 12));
+      QTRY_VERIFY(dlg.windowMenu()->isVisible());
+      QAction* maximize = dlg.windowMenu()->findChild<QAction*>(QStringLiteral("maximize"));
+      QVERIFY(maximize != nullptr && maximize->isEnabled());
+      click(dlg.windowMenu(), dlg.windowMenu()->actionGeometry(maximize).center());
+      QTRY_VERIFY(dlg.isMaximized());
+      QTRY_VERIFY(dlg.width() > normal.width() || dlg.height() > normal.height());
+      QTRY_COMPARE(dlg.tree()->height() - tree.height(), dlg.height() - first.height());
+      QCOMPARE(dlg.list()->width() + dlg.tree()->width() - list.width() - tree.width(), dlg.width() - first.width());
+      QVERIFY(!grip->isVisible());
+      QTest::mouseClick(window, Qt::RightButton, {}, QPoint(12, dlg.height() - 12));
+      QTRY_VERIFY(dlg.windowMenu()->isVisible());
+      QVERIFY(!maximize->isEnabled());
+      QAction* restore = dlg.windowMenu()->findChild<QAction*>(QStringLiteral("restore"));
+      click(dlg.windowMenu(), dlg.windowMenu()->actionGeometry(restore).center());
+      QTRY_VERIFY(!dlg.isMaximized());
+      QTRY_COMPARE(dlg.size(), normal);
+      QVERIFY(grip->isVisible());
+
+      // The window menu, from the keyboard.
+      dlg.activateWindow();
+      QTRY_VERIFY(dlg.isActiveWindow());
+      key(&dlg, Qt::Key_Space, Qt::AltModifier);
+      QTRY_VERIFY(dlg.windowMenu()->isVisible());
+      QVERIFY(maximize->isEnabled());
+      QTest::keyClick(windowOf(dlg.windowMenu()), Qt::Key_X);  // Ma&ximize
+      QTRY_VERIFY(dlg.isMaximized());
+      key(&dlg, Qt::Key_Space, Qt::AltModifier);
+      QTRY_VERIFY(dlg.windowMenu()->isVisible());
+      QVERIFY(!maximize->isEnabled());
+      QTest::keyClick(windowOf(dlg.windowMenu()), Qt::Key_R);  // &Restore
+      QTRY_VERIFY(!dlg.isMaximized());
+      QTRY_COMPARE(dlg.size(), normal);
     });
     QCOMPARE(result, int(QDialog::Accepted));
   }

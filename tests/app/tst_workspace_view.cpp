@@ -6,11 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolTip>
@@ -135,6 +138,7 @@ class TestWorkspaceView : public QObject {
   std::unique_ptr<CMainDlg> m_dlg;
 
   QTreeWidget* tree() { return m_dlg->tree(); }
+  umbra::CSkinButton* hideButton() { return m_dlg->findChild<umbra::CSkinButton*>(QStringLiteral("hide")); }
   QTableView* list() { return m_dlg->list(); }
   void click(const char* buttonName) {
     QTest::mouseClick(m_dlg->findChild<umbra::CSkinButton*>(QString::fromLatin1(buttonName)), Qt::LeftButton);
@@ -356,6 +360,80 @@ class TestWorkspaceView : public QObject {
     QLocale::setDefault(QLocale::system());
   }
 
+  // Long names and deep trees: the Name column takes the width the other columns leave, every
+  // other column shows whole, a wider window gives the names more room, each folder's listing
+  // starts at its left, End goes to the last row (not the last column), and a deep tree scrolls
+  // sideways instead of cutting its names.
+  void longNamesAndDeepTreesHaveRoom() {
+    const QString source = m_dir.filePath(QStringLiteral("long"));
+    const QString longName = QStringLiteral("MiXeD CaSe Name With Spaces And Quite A Lot More Words");
+    QString deep = source;
+    for (int level = 1; level <= 10; ++level) deep += QStringLiteral("/level %1 of a deep tree").arg(level);
+    QVERIFY(QDir().mkpath(deep));
+    for (int i = 0; i < 40; ++i) {
+      QFile f(source + QStringLiteral("/%1 %2.txt").arg(longName).arg(i));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("x");
+    }
+    const QString image = m_dir.filePath(QStringLiteral("long.iso"));
+    QProcess maker;
+    maker.start(qEnvironmentVariable("UMBRA_XORRISO", QStringLiteral("xorriso")),
+                {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-J"),
+                 QStringLiteral("-joliet-long"), QStringLiteral("-R"), QStringLiteral("-o"), image, source});
+    QVERIFY(maker.waitForFinished(60000));
+    QCOMPARE(maker.exitCode(), 0);
+    openThroughDialog(image);
+    QTreeWidgetItem* volume = tree()->topLevelItem(0);
+    clickItem(volume);
+    QHeaderView* header = list()->horizontalHeader();
+    // Name takes what the other columns leave of the list (never less than its first 110 pixels).
+    const auto nameFits = [&] {
+      const int others = header->length() - list()->columnWidth(0);
+      return list()->columnWidth(0) == qMax(110, list()->viewport()->width() - others);
+    };
+    QVERIFY(nameFits());
+    for (int column = 1; column < header->count(); ++column)
+      for (int row = 0; row < list()->model()->rowCount(); ++row)
+        QVERIFY(list()->columnWidth(column) >= list()->fontMetrics().horizontalAdvance(cell(row, column)));
+    const int narrowName = list()->columnWidth(0);
+    m_dlg->resize(m_dlg->width() + 600, m_dlg->height() + 100);
+    QTRY_VERIFY(list()->columnWidth(0) > narrowName);
+    QVERIFY(nameFits());
+    QCOMPARE(header->length(), list()->viewport()->width());  // wide enough: no sideways scrolling
+    QVERIFY(list()->columnWidth(0) >= list()->fontMetrics().horizontalAdvance(cell(0, 0)));
+
+    // End goes to the last row and leaves the names in view.
+    clickRow(0);
+    QTest::keyClick(list(), Qt::Key_End);
+    QCOMPARE(list()->currentIndex().row(), list()->model()->rowCount() - 1);
+    QCOMPARE(list()->currentIndex().column(), 0);
+    QCOMPARE(list()->horizontalScrollBar()->value(), 0);
+    QTest::keyClick(list(), Qt::Key_Home);
+    QCOMPARE(list()->currentIndex().row(), 0);
+
+    // Scrolled sideways in one folder, the next one starts at its left.
+    m_dlg->resize(m_dlg->minimumSize());
+    header->resizeSection(0, 2 * list()->viewport()->width());
+    list()->horizontalScrollBar()->setValue(list()->horizontalScrollBar()->maximum());
+    QVERIFY(list()->horizontalScrollBar()->value() > 0);
+    volume->setExpanded(true);
+    clickItem(volume->child(0));
+    QCOMPARE(list()->horizontalScrollBar()->value(), 0);
+    QVERIFY(nameFits());
+
+    // The tenth level shows its whole name: the tree's column grows and the tree scrolls sideways.
+    tree()->expandAll();
+    QTreeWidgetItem* deepest = volume;
+    while (deepest->childCount() > 0) deepest = deepest->child(0);
+    QCOMPARE(deepest->text(0), QStringLiteral("level 10 of a deep tree"));
+    const QRect place = tree()->visualItemRect(deepest);
+    const int textEnd =
+        place.left() + tree()->iconSize().width() + tree()->fontMetrics().horizontalAdvance(deepest->text(0));
+    QVERIFY2(tree()->columnWidth(0) >= textEnd + tree()->horizontalScrollBar()->value(),
+             qPrintable(QStringLiteral("%1 < %2").arg(tree()->columnWidth(0)).arg(textEnd)));
+    QVERIFY(tree()->horizontalScrollBar()->maximum() > 0);
+  }
+
   void hideAndShowFoldersInBothTrees() {
     openThroughDialog(m_image);
     QTreeWidgetItem* volume = tree()->topLevelItem(0);
@@ -407,8 +485,10 @@ class TestWorkspaceView : public QObject {
       QCOMPARE(volume->child(i)->icon(0).pixmap(16).toImage() == padlock, hidden);
     }
 
+    // Hidden folders only: the button says Show, and shows them.
     clickRow(alpha);
     clickRow(gamma, Qt::ControlModifier);
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
     click("hide");
     after = readFile(m_image);
     for (qint64 at : {alphaAt.first, alphaAt.second, gammaAt.first, gammaAt.second})
@@ -416,6 +496,53 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(alpha, 1), QStringLiteral("Normal"));
     QCOMPARE(cell(gamma, 1), QStringLiteral("Normal"));
     QVERIFY(m_boxes.isEmpty());
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kHideCaption));  // the same rows, now seen
+  }
+
+  // A selection of a hidden folder, a normal one and a file: the button says Hide, and the press
+  // hides the normal folder only; the hidden one stays hidden and the file is named.
+  void mixedSelectionHidesWhatIsSeen() {
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    const int alpha = rowNamed(QStringLiteral("Alpha"));
+    const int beta = rowNamed(QStringLiteral("beta"));
+    const int readme = rowNamed(QStringLiteral("README"));
+    clickRow(alpha);
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kHideCaption));
+    click("hide");
+    QCOMPARE(cell(alpha, 1), QStringLiteral("Hidden"));
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
+    QCOMPARE(hideButton()->tipText(), QString::fromLatin1(CMainDlg::kShowTip));
+    clickRow(readme, Qt::ControlModifier);  // a file does not change what the press does
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
+    clickRow(beta, Qt::ControlModifier);
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kHideCaption));
+    QCOMPARE(hideButton()->tipText(), QString::fromLatin1(CMainDlg::kHideTip));
+    const QByteArray before = readFile(m_image);
+    click("hide");
+    const QByteArray after = readFile(m_image);
+    const auto alphaAt = rootFolderRecords(after, "ALPHA", QStringLiteral("Alpha"));
+    const auto betaAt = rootFolderRecords(after, "BETA", QStringLiteral("beta"));
+    for (qint64 at : {alphaAt.first, alphaAt.second, betaAt.first, betaAt.second})
+      QCOMPARE(int(after[at + kFlagsOffset]), 7);
+    bool stamped = false;
+    QCOMPARE(changedBesidesStamp(before, after, stamped), 2);  // beta's two records, nothing else
+    QCOMPARE(cell(alpha, 1), QStringLiteral("Hidden"));
+    QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].text.endsWith(
+                 QStringLiteral("README: Could not hide files. Please put the files in a folder and hide the folder.")),
+             qPrintable(m_boxes[0].text));
+    // Alt and the underlined letter press it too: now every folder is hidden, so it shows them.
+    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
+    m_boxes.clear();
+    m_dlg->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+    list()->setFocus();
+    QTest::keyClick(list(), Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(cell(beta, 1), QStringLiteral("Normal"));
+    QCOMPARE(cell(alpha, 1), QStringLiteral("Normal"));
+    QCOMPARE(m_boxes.size(), 1);  // the file, named again
   }
 
   void partlyHiddenRowIsShownSoAndHideCompletesIt() {
@@ -457,7 +584,7 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
   }
 
-  void aFolderWithoutAProvenTwinStopsHideLikeAFile() {
+  void aFolderWithoutAProvenTwinIsLeftAndNamed() {
     // Two empty folders whose names differ only in case: genisoimage gives them ISO 9660 names that
     // prove nothing, so neither can be hidden in one tree without guessing which record is which.
     const QString source = m_dir.filePath(QStringLiteral("twins"));
@@ -479,28 +606,41 @@ class TestWorkspaceView : public QObject {
     clickRow(docs, Qt::ControlModifier);
     const QByteArray before = readFile(image);
     click("hide");
+    // zeta is hidden; Docs is left as it was and named with the tree it has no proven twin in.
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("/Docs")) && m_boxes[0].text.contains(QStringLiteral("ISO 9660 tree")),
-             qPrintable(m_boxes[0].text));
-    // Rows are handled in the list's order: Docs stops the command before zeta is written.
-    QCOMPARE(readFile(image), before);
-    QCOMPARE(cell(zeta, 1), QStringLiteral("Normal"));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
+    QVERIFY2(
+        m_boxes[0].text.startsWith(QStringLiteral("These could not be hidden and were left as they were:\n\nDocs: ")) &&
+            m_boxes[0].text.contains(QStringLiteral("ISO 9660 tree")),
+        qPrintable(m_boxes[0].text));
+    bool stamped = false;
+    QCOMPARE(changedBesidesStamp(before, readFile(image), stamped), 2);  // zeta's two records
+    QVERIFY(stamped);
+    QCOMPARE(cell(zeta, 1), QStringLiteral("Hidden"));
     QCOMPARE(cell(docs, 1), QStringLiteral("Normal"));
   }
 
   void filesCannotBeHidden_data() {
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QStringList>("hiddenAfter");
-    QTest::newRow("a file alone") << QStringList{"README"} << QStringList{};
-    QTest::newRow("a folder, then a file") << QStringList{"beta", "README"} << QStringList{"beta"};
-    // Clicked first, the file still stands below the folder in the list, and rows go in list order.
-    QTest::newRow("a file clicked before a folder") << QStringList{"MixedCase.Txt", ".secret"} << QStringList{".secret"};
+    QTest::addColumn<QString>("message");
+    const QString files = QStringLiteral("Could not hide files. Please put the files in a folder and hide the folder.");
+    QTest::newRow("a file alone") << QStringList{"README"} << QStringList{} << files;
+    QTest::newRow("two files") << QStringList{"README", "MixedCase.Txt"} << QStringList{} << files;
+    // A folder beside the files is hidden; the files are named, wherever they stand in the selection.
+    QTest::newRow("a folder, then a file")
+        << QStringList{"beta", "README"} << QStringList{"beta"}
+        << QStringLiteral("These could not be hidden and were left as they were:\n\nREADME: ") + files;
+    QTest::newRow("two files clicked before a folder")
+        << QStringList{"MixedCase.Txt", "README", ".secret"} << QStringList{".secret"}
+        << QStringLiteral("These could not be hidden and were left as they were:\n\nMixedCase.Txt, README: ") + files;
   }
 
   void filesCannotBeHidden() {
     QFETCH(QStringList, rows);
     QFETCH(QStringList, hiddenAfter);
+    QFETCH(QString, message);
     openThroughDialog(m_image);
     clickItem(tree()->topLevelItem(0));
     for (int i = 0; i < rows.size(); ++i) clickRow(rowNamed(rows[i]), i ? Qt::ControlModifier : Qt::NoModifier);
@@ -508,15 +648,31 @@ class TestWorkspaceView : public QObject {
     click("hide");
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text,
-             QStringLiteral("Could not hide files. Please put the files in a folder and hide the folder."));
-    QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+    QCOMPARE(m_boxes[0].text, message);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
     bool stamped = false;
     // Each hidden folder: its two records' flags; the stamp only when something was written.
     QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 2 * int(hiddenAfter.size()));
     QCOMPARE(stamped, !hiddenAfter.isEmpty());
     for (const QString& name : rows)
       QCOMPARE(cell(rowNamed(name), 1), hiddenAfter.contains(name) ? QStringLiteral("Hidden") : QStringLiteral("Normal"));
+  }
+
+  // A press with nothing to act on says so in one line, and writes nothing.
+  void hideWithNothingToActOnSaysSo() {
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QString::fromLatin1(CMainDlg::kNoImageToHideMessage));
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+    openThroughDialog(m_image);
+    clickItem(tree()->topLevelItem(0));
+    const QByteArray before = readFile(m_image);
+    m_boxes.clear();
+    click("hide");
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QString::fromLatin1(CMainDlg::kNothingSelectedMessage));
+    QVERIFY(!m_boxes[0].text.contains(QLatin1Char('\n')));
+    QCOMPARE(readFile(m_image), before);
   }
 
   void saveClosesAndClears() {
@@ -538,8 +694,9 @@ class TestWorkspaceView : public QObject {
     QVERIFY(!tree()->isVisible() && !list()->isVisible());
     QVERIFY(m_dlg->howToPage()->isVisible());  // no image open: the instructions page
     QCOMPARE(m_dlg->imagePath(), m_image);
-    click("save");  // nothing open: nothing happens
-    QVERIFY(m_boxes.isEmpty());
+    click("save");  // nothing open: it says so
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, QString::fromLatin1(CMainDlg::kNothingToSaveMessage));
     umbra::Workspace other;  // the file is free again
     QVERIFY(!other.open(m_image.toStdString(), umbra::OpenMode::Work));
   }
@@ -716,19 +873,30 @@ class TestWorkspaceView : public QObject {
     });
     if (!immutable) QFile::setPermissions(m_image, QFile::ReadOwner);
     const QByteArray before = readFile(m_image);
+    auto* hide = m_dlg->findChild<umbra::CSkinButton*>(QStringLiteral("hide"));
+    const QImage enabledLook = hide->grab().toImage();
     openThroughDialog(m_image);
     QVERIFY(m_dlg->workspace().isOpen());
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes[0].text.startsWith(QStringLiteral("This image opens for browsing only; Hide is turned off: ")),
              qPrintable(m_boxes[0].text));
-    auto* hide = m_dlg->findChild<umbra::CSkinButton*>(QStringLiteral("hide"));
+    // Off, and it looks off: the same caption drawn greyed; its tool tip says why.
     QVERIFY(!hide->isEnabled());
-    QVERIFY(hide->toolTip().startsWith(QStringLiteral("This image cannot be written")));
+    QCOMPARE(hide->text(), QString::fromLatin1(CMainDlg::kHideCaption));
+    QVERIFY(hide->grab().toImage() != enabledLook);
+    const QPoint inside = hide->rect().center();
+    QHelpEvent help(QEvent::ToolTip, inside, hide->mapToGlobal(inside));
+    QApplication::sendEvent(hide, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY2(QToolTip::text().startsWith(QStringLiteral("This image cannot be written, so Hide is off: ")),
+             qPrintable(QToolTip::text()));
+    QToolTip::hideText();
     // Browsing works: the root lists, a folder selected and Hide clicked writes nothing.
     clickItem(tree()->topLevelItem(0));
     QVERIFY(list()->model()->rowCount() > 0);
     clickRow(rowNamed(QStringLiteral("Alpha")));
     click("hide");
+    QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(cell(rowNamed(QStringLiteral("Alpha")), 1), QStringLiteral("Normal"));
     QCOMPARE(readFile(m_image), before);
 
@@ -741,6 +909,7 @@ class TestWorkspaceView : public QObject {
     openThroughDialog(writable);
     QVERIFY(m_boxes.isEmpty());
     QVERIFY(hide->isEnabled());
+    QCOMPARE(hide->grab().toImage(), enabledLook);
   }
 
   void unknownFormatKeepsThePartialTree() {
@@ -767,7 +936,7 @@ class TestWorkspaceView : public QObject {
     openThroughDialog(m_image);
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].text, QStringLiteral("Unknown format. Open Failed."));
-    QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
     QVERIFY(m_dlg->workspace().isOpen());
     QCOMPARE(tree()->topLevelItemCount(), 1);
     QCOMPARE(tree()->topLevelItem(0)->childCount(), 0);  // the walk stopped at ALPHA

@@ -94,11 +94,11 @@ class BurnUiTest : public QObject {
                              << true << QStringLiteral("Burn succeeded!") << true << QMessageBox::Information;
     QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
                                  << QStringLiteral("Cannot find a recordable drive in this computer.") << false
-                                 << QMessageBox::Information;
+                                 << QMessageBox::Warning;
     QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
                                 << m_tmp.filePath(QStringLiteral("plain/staging")) << false
                                 << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false
-                                << QMessageBox::Information;
+                                << QMessageBox::Warning;
     // The write started on the (write-once) pseudo-drive: no erase is offered, only the state.
     QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
                                 << m_staging << false

@@ -3,7 +3,8 @@
 # and once without a window manager. A loopback web server offers a newer version; the update box
 # from the start-up check and the one from the update button are answered with keys; the home page
 # hand-off goes to an xdg-open stand-in that records it. Also the first display (centred), the first
-# drag by the body, Alt+Space with different buttons focused, and closing by the close button.
+# drag by the body, resizing by the grip and an edge, maximising from the window menu, the next start
+# where the window was left, Alt+Space with different buttons focused, and closing by the close button.
 #   window_e2e.sh <umbradisc> [openbox|none]...
 set -uo pipefail
 
@@ -90,12 +91,20 @@ position() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute u
 at_position() { [ "$(position "$main")" = "$1" ]; }
 size() { xwininfo -id "$1" | awk '/Width:/{w=$NF} /Height:/{h=$NF} END{print w" "h}'; }
 override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q "Override Redirect State: yes"; }
-# Dialog-unit point of the main window (its template is 502 x 326 units) in screen pixels.
+# Dialog-unit point of the main window in screen pixels. The window's first size is its template's
+# 502 x 326 units (base_w x base_h pixels, taken at the first start); what it gains moves the
+# controls anchored to the right (r), the bottom (b) or both (rb), and none of the others.
 at_units() {
-  local x y w h
+  local x y w h px py
   read -r x y < <(position "$main")
   read -r w h < <(size "$main")
-  echo "$((x + w * $1 / 502)) $((y + h * $2 / 326))"
+  px=$((x + base_w * $1 / 502)) py=$((y + base_h * $2 / 326))
+  case "${3:-}" in
+    r) px=$((px + w - base_w)) ;;
+    b) py=$((py + h - base_h)) ;;
+    rb) px=$((px + w - base_w)) py=$((py + h - base_h)) ;;
+  esac
+  echo "$px $py"
 }
 # Windows of the program other than the main window that are not pop-up menus.
 other_windows() {
@@ -115,12 +124,15 @@ focused_is() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 is_running() { kill -0 "$app" 2>/dev/null; }
 is_gone() { ! kill -0 "$app" 2>/dev/null; }
 
-# Starts the program with the given version page address and waits for its window.
+# Starts the program with the given version page address and waits for its window. Without a
+# second argument the window must open centred, as at a first start; with "X Y W H" it must open
+# there, where the last run left it.
 start_program() {
   mkdir -p "$work/runtime-$mode" && chmod 700 "$work/runtime-$mode"
-  # No settings file: the start-up check runs at every start, against 50410.
+  # No update settings file: the start-up check runs at every start, against 50410. The window's
+  # place is kept in the user's settings, here a folder of this run.
   env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime-$mode" PATH="$work/bin:$PATH" \
-    UMBRADISC_SETTINGS="$work/settings-missing.ini" UMBRADISC_UPDATE_URL="$1" \
+    XDG_CONFIG_HOME="$work/config-$mode" UMBRADISC_SETTINGS="$work/settings-missing.ini" UMBRADISC_UPDATE_URL="$1" \
     timeout 120 "$program" >"$work/app-$mode.log" 2>&1 &
   app=$!
   pids+=($app)
@@ -139,14 +151,69 @@ start_program() {
   local x y w h
   read -r x y < <(position "$main")
   read -r w h < <(size "$main")
-  check "the window opens centred ($x,$y for ${w}x$h on 1280x1024)" \
-    test "$x $y" = "$(((1280 - w) / 2)) $(((1024 - h) / 2))"
+  if [ -z "${2:-}" ]; then
+    base_w=$w base_h=$h
+    check "the window opens centred ($x,$y for ${w}x$h on 1280x1024)" \
+      test "$x $y" = "$(((1280 - w) / 2)) $(((1024 - h) / 2))"
+  else
+    check "the window opens where it was left ($x $y $w $h, left at $2)" test "$x $y $w $h" = "$2"
+  fi
+}
+
+size_is() { [ "$(size "$main")" = "$1" ]; }
+
+# The corner grip and the edges resize the window; without a window manager the program follows
+# the pointer itself. Under openbox the window menu maximises it and restores it.
+resize_and_maximise() {
+  local x y w h gx gy
+  read -r x y < <(position "$main")
+  read -r w h < <(size "$main")
+  # The bottom-right corner: the grip.
+  gx=$((x + w - 3)) gy=$((y + h - 3))
+  xdotool mousemove "$gx" "$gy" mousedown 1
+  sleep 0.2
+  xdotool mousemove $((gx + 60)) $((gy + 40))
+  sleep 0.1
+  xdotool mousemove $((gx + 150)) $((gy + 100))
+  sleep 0.3
+  xdotool mouseup 1
+  check "the corner grip makes the window larger" wait_for 5 size_is "$((w + 150)) $((h + 100))"
+  # The left edge, from the skin beside the frame.
+  read -r w h < <(size "$main")
+  gx=$((x + 2)) gy=$((y + h / 2))
+  xdotool mousemove "$gx" "$gy" mousedown 1
+  sleep 0.2
+  xdotool mousemove $((gx - 20)) "$gy"
+  sleep 0.1
+  xdotool mousemove $((gx - 50)) "$gy"
+  sleep 0.3
+  xdotool mouseup 1
+  check "the left edge makes the window wider to the left" wait_for 5 at_position "$((x - 50)) $y"
+  check "and only wider" wait_for 5 size_is "$((w + 50)) $h"
+  if [ "$mode" = openbox ]; then
+    # The window menu of a right click on the skin: Maximize (x), then Restore (r).
+    read -r w h < <(size "$main")
+    read -r gx gy < <(at_units 8 318 b)
+    xdotool mousemove "$gx" "$gy" click 3
+    sleep 0.5
+    xdotool key x
+    check "Maximize in the window menu maximises the window" wait_for 5 size_is "1280 1024"
+    sleep 0.5
+    read -r gx gy < <(at_units 8 318 b)
+    xdotool mousemove "$gx" "$gy" click 3
+    sleep 0.5
+    xdotool key r
+    check "Restore gives it its size again" wait_for 5 size_is "$w $h"
+  fi
+  read -r x y < <(position "$main")
+  read -r w h < <(size "$main")
+  left_at="$x $y $w $h"
 }
 
 close_program() {
   local gx gy
   # The close button ends the program.
-  read -r gx gy < <(at_units 491 10)
+  read -r gx gy < <(at_units 491 10 r)
   xdotool mousemove "$gx" "$gy" click 1
   check "the close button ends the program" wait_for 10 is_gone
   wait "$app"
@@ -162,7 +229,7 @@ first_drag_and_window_menu() {
   local x y gx gy focus_tabs
   # The first drag by the body follows the pointer exactly.
   read -r x y < <(position "$main")
-  read -r gx gy < <(at_units 8 318)
+  read -r gx gy < <(at_units 8 318 b)
   xdotool mousemove "$gx" "$gy" mousedown 1
   sleep 0.2
   xdotool mousemove $((gx + 40)) $((gy - 20))
@@ -174,7 +241,7 @@ first_drag_and_window_menu() {
 
   # Alt+Space never presses a button: with Make Image focused at start, and with Burn CD focused;
   # without a window manager it opens the window menu (openbox keeps the key for its own menu).
-  read -r gx gy < <(at_units 8 318)
+  read -r gx gy < <(at_units 8 318 b)
   xdotool mousemove "$gx" "$gy" click 1
   sleep 0.3
   for focus_tabs in 0 4; do
@@ -225,7 +292,7 @@ hand_over() {
   read -r gx gy < <(at_units 260 97)
   xdotool mousemove "$gx" "$gy" click 1
   sleep 0.5
-  read -r gx gy < <(at_units 345 38)
+  read -r gx gy < <(at_units 345 38 r)
   xdotool mousemove "$gx" "$gy" click 1
   check "the handed-over image is the one the window works on (Secret hidden)" \
     wait_for 10 sh -c "'$cli' ls '$work/handover-$mode.iso' / | grep -q '^Hidden.*Secret'"
@@ -248,7 +315,7 @@ update_boxes() {
   fi
 
   # The update button asks again; Esc meant for the box answers No and leaves the window running.
-  read -r gx gy < <(at_units 445 316)
+  read -r gx gy < <(at_units 445 316 rb)
   xdotool mousemove "$gx" "$gy" click 1
   check "the update button shows the box" wait_for 30 one_update_box
   if [ -n "${box:-}" ]; then
@@ -308,14 +375,17 @@ run_mode() {
 
   # First start, with nothing offered: the first drag after start-up and Alt+Space.
   echo " -- start without an update"
+  left_at=""
   if start_program "$(refusing_url)"; then
     first_drag_and_window_menu
     hand_over
+    resize_and_maximise
     close_program
   fi
-  # Second start, with a newer version offered: the start-up box and the update button's box.
+  # Second start, with a newer version offered: the start-up box and the update button's box. The
+  # window comes back where the first start left it.
   echo " -- start with a newer version offered"
-  if start_program "${home}umbradisc/version.htm"; then
+  if start_program "${home}umbradisc/version.htm" "$left_at"; then
     update_boxes
     close_program
   fi

@@ -1,4 +1,4 @@
-// Hiding and showing: the Hide button's rules, both trees or neither, and nothing but the asked
+// Hiding and showing: what Hide does to a selection, both trees or neither, and nothing but the asked
 // flags bytes (and the stamp) ever changes.
 #include <gtest/gtest.h>
 
@@ -18,12 +18,30 @@ using namespace test;
 
 constexpr uint64_t kStampFirst = 0x8000 + 446, kStampEnd = 0x8000 + 702;
 
-TEST(HideShow, ToggleFollowsTheHideButtonRules) {
+// What one press of Hide does to a selection: hide what is seen anywhere, else show; files (and
+// anything else checkRow refuses) are left with their reason, whatever their place in the selection.
+TEST(HideShow, TheSelectionDecidesHideOrShow) {
   TempDir dir;
   makeMixedTree(dir / "src");
   const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  {
+    // ALPHA hidden beforehand; GAMMA.DIR hidden in the Joliet tree only (partly hidden).
+    Workspace prep;
+    ASSERT_FALSE(prep.open(image.string(), OpenMode::WorkUnstamped));
+    EntryRow alpha, gamma;
+    ASSERT_FALSE(prep.findEntry("/ALPHA", alpha));
+    ASSERT_FALSE(prep.findEntry("/GAMMA.DIR", gamma));
+    EntryRow* rows[] = {&alpha};
+    ASSERT_FALSE(prep.setHidden(rows, true).error);
+    const uint64_t jolietFlags = gamma.offsetIn(1) + iso::kDrFlags;
+    ASSERT_GT(jolietFlags, iso::kDrFlags);
+    prep.close();
+    std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(jolietFlags));
+    file.put(7);
+  }
   Workspace ws;
-  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::WorkUnstamped));
   FolderListing root;
   ASSERT_FALSE(ws.listFolder(0, root));
   auto row = [&](const std::string& name) -> EntryRow* {
@@ -31,24 +49,92 @@ TEST(HideShow, ToggleFollowsTheHideButtonRules) {
       if (r.name == name) return &r;
     throw std::runtime_error("no row " + name);
   };
-  // A hidden folder, a normal folder, then a file: first shown, second hidden, the file stops it.
-  EntryRow* alphaOnly[] = {row("ALPHA")};
-  ASSERT_FALSE(ws.toggle(alphaOnly).error);
   ASSERT_TRUE(row("ALPHA")->hidden());
-  EntryRow* mixed[] = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
-  const ToggleOutcome outcome = ws.toggle(mixed);
-  EXPECT_EQ(outcome.error.kind, ErrorKind::NotAFolder);
-  EXPECT_EQ(outcome.error.message(), kCannotHideFilesMessage);
+  ASSERT_EQ(row("GAMMA.DIR")->state, FolderState::Mixed);
+
+  const struct {
+    const char* what;
+    std::vector<std::string> selected;
+    bool hide;
+    std::vector<std::string> acted;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"a hidden folder, a normal one, a file, another normal one",
+       {"ALPHA", "BETA", "README.;1", "ZETA"},
+       true,
+       {"BETA", "ZETA"},
+       {"README.;1"}},
+      {"a file first, then a hidden folder", {"README.;1", "ALPHA"}, false, {"ALPHA"}, {"README.;1"}},
+      {"hidden folders only", {"ALPHA"}, false, {"ALPHA"}, {}},
+      {"a partly hidden folder beside a hidden one", {"ALPHA", "GAMMA.DIR"}, true, {"GAMMA.DIR"}, {}},
+      {"files only", {"README.;1"}, true, {}, {"README.;1"}},
+      {"nothing", {}, true, {}, {}},
+  };
+  const auto names = [](const auto& rows) {
+    std::vector<std::string> out;
+    for (const auto* r : rows) out.push_back(r->name);
+    return out;
+  };
+  for (const auto& c : cases) {
+    std::vector<EntryRow*> selected;
+    for (const std::string& name : c.selected) selected.push_back(row(name));
+    const SelectionAction action = ws.planSelection(selected);
+    EXPECT_EQ(action.hide, c.hide) << c.what;
+    EXPECT_EQ(ws.selectionHides(selected), c.hide) << c.what << ": the button's quick answer";
+    EXPECT_EQ(names(action.rows), c.acted) << c.what;
+    std::vector<const EntryRow*> left;
+    for (const SelectionAction::Left& l : action.left) {
+      left.push_back(l.row);
+      EXPECT_EQ(l.why.kind, ErrorKind::NotAFolder) << c.what;
+      EXPECT_EQ(l.why.reason, kCannotHideFilesMessage) << c.what;
+    }
+    EXPECT_EQ(names(left), c.left) << c.what;
+  }
+
+  // The first case written: the folders that were seen are hidden, the hidden one and the file stay.
+  std::vector<EntryRow*> mixed = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
+  const SelectionAction action = ws.planSelection(mixed);
+  const ToggleOutcome outcome = ws.setHidden(action.rows, action.hide);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
   EXPECT_EQ(outcome.rowsChanged, 2u);
-  EXPECT_FALSE(row("ALPHA")->hidden());
-  EXPECT_TRUE(row("BETA")->hidden());
-  EXPECT_FALSE(row("ZETA")->hidden()) << "rows after the file are not handled";
+  // Pressed again, the same selection is all hidden: it shows every folder of it.
+  const SelectionAction again = ws.planSelection(mixed);
+  EXPECT_FALSE(again.hide);
+  EXPECT_EQ(names(again.rows), (std::vector<std::string>{"ALPHA", "BETA", "ZETA"}));
   ws.close();
   for (bool joliet : {false, true}) {
-    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 2u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 7u);
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 7u);
-    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 2u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 7u);
   }
+}
+
+// Cancelled between two folders: what was written stays written and synced, the rest untouched.
+TEST(HideShow, ProgressCanStopBetweenFolders) {
+  TempDir dir;
+  for (int i = 0; i < 6; ++i) writeFile(dir / "src" / ("Folder" + std::to_string(i)) / "f.txt", std::to_string(i));
+  const fs::path image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::WorkUnstamped));
+  FolderListing root;
+  ASSERT_FALSE(ws.listFolder(0, root));
+  std::vector<EntryRow*> rows;
+  for (EntryRow& r : root.rows) rows.push_back(&r);
+  ASSERT_EQ(rows.size(), 6u);
+  std::vector<size_t> told;
+  const ToggleOutcome outcome = ws.setHidden(rows, true, [&](size_t done) {
+    told.push_back(done);
+    return done < 3;
+  });
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_FALSE(outcome.error);
+  EXPECT_EQ(outcome.rowsChanged, 3u);
+  EXPECT_EQ(told, (std::vector<size_t>{1, 2, 3}));
+  ws.close();
+  int hidden = 0;
+  for (const IsoinfoEntry& e : isoinfoList(image, true))
+    if (e.directory == "/") hidden += e.flags == 7;
+  EXPECT_EQ(hidden, 3);
 }
 
 TEST(HideShow, AFileFirstWritesNothing) {
@@ -63,7 +149,6 @@ TEST(HideShow, AFileFirstWritesNothing) {
   std::vector<EntryRow*> rows;
   for (EntryRow& r : root.rows) rows.push_back(&r);
   std::stable_partition(rows.begin(), rows.end(), [](const EntryRow* r) { return !r->isFolder; });
-  EXPECT_EQ(ws.toggle(rows).error.kind, ErrorKind::NotAFolder);
   EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::NotAFolder) << "checked before any write";
   EXPECT_EQ(readBytes(image), stamped);
 }
@@ -81,7 +166,7 @@ TEST(HideShow, BothTreesOrNeither) {
   beta.records[1].offset = 0x8000 + 3;  // no record stands there
   EntryRow* rows[] = {&beta};
   EXPECT_TRUE(ws.setHidden(rows, true).error);
-  EXPECT_TRUE(ws.toggle(rows).error);
+  EXPECT_FALSE(ws.planSelection(rows).left.empty()) << "left, with why";
   EXPECT_FALSE(beta.hidden());
   EXPECT_EQ(readBytes(image), before);
 }

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < listing.rows.size() && i < 8; ++i) {
       umbra::EntryRow* rows[] = {&listing.rows[i]};
       (void)work.checkRow(listing.rows[i]);
-      (void)work.toggle(rows);
+      const umbra::SelectionAction action = work.planSelection(rows);
+      (void)work.setHidden(action.rows, action.hide);
     }
   }
   return 0;

@@ -42,8 +42,8 @@ struct SeenBox {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-// Answers every message box that comes up with OK and remembers it; onTick runs on each poll so
-// a test can act on the progress dialog while the maker works.
+// Answers every message box that comes up (a question with `answer`, anything else with OK) and
+// remembers it; onTick runs on each poll so a test can act on the progress dialog while the maker works.
 class ModalWatcher : public QObject {
  public:
   explicit ModalWatcher(std::function<void()> onTick = {}) : m_onTick(std::move(onTick)) {
@@ -51,12 +51,14 @@ class ModalWatcher : public QObject {
     m_timer.start(10);
   }
   QList<SeenBox> boxes;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
 
  private:
   void poll() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
-      box->button(QMessageBox::Ok)->click();
+      QAbstractButton* button = box->button(answer);
+      (button != nullptr ? button : box->button(QMessageBox::Ok))->click();
     }
     if (m_onTick) m_onTick();
   }
@@ -311,19 +313,74 @@ class MakeImageDialogTest : public QObject {
     dialog.show();
     child<QLineEdit>(dialog, "sourceEdit")->setText(source);
     child<QLineEdit>(dialog, "targetEdit")->setText(kept);
-    ModalWatcher watcher;
+    ModalWatcher watcher;  // says Yes to replacing the existing file
     QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
 
-    QCOMPARE(watcher.boxes.size(), 1);
-    QCOMPARE(watcher.boxes[0].text,
+    QCOMPARE(watcher.boxes.size(), 2);
+    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Question);
+    QCOMPARE(watcher.boxes[1].text,
              QString("Making the CD image file failed. Please check whether there is an invalid file name "
-            "in the source folder."));
-    QVERIFY2(watcher.boxes[0].detail.contains("inside the source folder"),
-             qPrintable(watcher.boxes[0].detail));
+                     "in the source folder."));
+    QVERIFY2(watcher.boxes[1].detail.contains("inside the source folder"), qPrintable(watcher.boxes[1].detail));
     QVERIFY(dialog.isVisible());
     QFile file(kept);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("the user's file"));
+  }
+
+  // An existing target, typed into its field, is replaced only after the question says Yes; No
+  // leaves the file and the dialog as they were, with the keyboard in the target's field.
+  void anExistingTargetIsReplacedOnlyWhenTheUserSaysSo() {
+    QTemporaryDir temp;
+    const QString source = temp.filePath("source");
+    writeFile(source + "/Folder/file.txt", "content");
+    const QString target = temp.filePath("target.iso");
+    writeFile(target, "the old image");
+
+    TestDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClicks(child<QLineEdit>(dialog, "sourceEdit"), source);
+    QTest::keyClicks(child<QLineEdit>(dialog, "targetEdit"), target);
+    ModalWatcher watcher;
+    watcher.answer = QMessageBox::No;
+    QTest::keyClick(child<QLineEdit>(dialog, "labelEdit"), Qt::Key_Return);  // OK is the default button
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].text,
+             QString::fromLatin1(MakeImageDialog::kReplaceQuestion).arg(QDir::toNativeSeparators(target)));
+    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Question);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.focusWidget(), child<QWidget>(dialog, "targetEdit"));
+    QFile old(target);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("the old image"));
+    old.close();
+
+    watcher.answer = QMessageBox::Yes;
+    QTest::keyClick(child<QLineEdit>(dialog, "targetEdit"), Qt::Key_Return);
+    QCOMPARE(watcher.boxes.size(), 2);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.read(0x8006).mid(0x8001, 5), QByteArray("CD001"));  // a new image in its place
+  }
+
+  // Empty source or target fields are asked for before anything runs.
+  void emptyFieldsAreAskedFor() {
+    QTemporaryDir temp;
+    TestDialog dialog;
+    dialog.makerProgram = temp.filePath("no-maker");  // would say so if it were started
+    dialog.show();
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    child<QLineEdit>(dialog, "sourceEdit")->setText(temp.path());
+    child<QLineEdit>(dialog, "targetEdit")->setText("   ");
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QCOMPARE(watcher.boxes.size(), 2);
+    QCOMPARE(watcher.boxes[0].text, QString::fromLatin1(MakeImageDialog::kNoSourceMessage));
+    QCOMPARE(watcher.boxes[1].text, QString::fromLatin1(MakeImageDialog::kNoTargetMessage));
+    QCOMPARE(watcher.boxes[1].icon, QMessageBox::Warning);
+    QCOMPARE(dialog.focusWidget(), child<QWidget>(dialog, "targetEdit"));
+    QVERIFY(dialog.isVisible());
   }
 
   void failuresAreReportedAndTheDialogStaysOpen() {
@@ -336,19 +393,19 @@ class MakeImageDialogTest : public QObject {
     child<QLineEdit>(dialog, "labelEdit")->setText("Keep me");
     child<QLineEdit>(dialog, "sourceEdit")->setText(temp.filePath("nosuch"));
     child<QLineEdit>(dialog, "targetEdit")->setText(target);
-    ModalWatcher watcher;
+    ModalWatcher watcher;  // says Yes to replacing the existing file, each time
     QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     dialog.makerProgram = temp.filePath("no-maker");
     QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
 
-    QCOMPARE(watcher.boxes.size(), 2);
-    QCOMPARE(watcher.boxes[0].text,
+    QCOMPARE(watcher.boxes.size(), 4);
+    QCOMPARE(watcher.boxes[1].text,
              QString("Making the CD image file failed. Please check whether there is an invalid file name "
-            "in the source folder."));
-    QCOMPARE(watcher.boxes[1].text, imageMakerResultMessage(ImageMakerResult::FailedToStart));
-    for (const SeenBox& box : watcher.boxes) {
-      QCOMPARE(box.title, QString("Umbradisc"));
-      QCOMPARE(box.icon, QMessageBox::Information);
+                     "in the source folder."));
+    QCOMPARE(watcher.boxes[3].text, imageMakerResultMessage(ImageMakerResult::FailedToStart));
+    for (int i = 0; i < watcher.boxes.size(); ++i) {
+      QCOMPARE(watcher.boxes[i].title, QString("Umbradisc"));
+      QCOMPARE(watcher.boxes[i].icon, i % 2 ? QMessageBox::Warning : QMessageBox::Question);  // errors warn
     }
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));

@@ -29,11 +29,14 @@ class UpdateCheckTest : public ::testing::Test {
     useSettingsFile("Umbradisc.ini");
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
     g_interactiveCheck = false;
-    setUpdatePrompt([this](const QString& text, bool question) {
+    setUpdatePrompt([this](const QString& text, PromptKind kind) {
       const std::lock_guard lock(m_mutex);
       m_prompts << text;
-      // Only the offer asks; every other message has an OK button alone.
-      EXPECT_EQ(question, text == kOfferText) << text.toStdString();
+      // Only the offer asks; nothing newer is a result; everything else is a check that failed.
+      const PromptKind expected = isOffer(text)          ? PromptKind::Offer
+                                  : text == kCurrentText ? PromptKind::Result
+                                                         : PromptKind::Failure;
+      EXPECT_EQ(kind, expected) << text.toStdString();
       m_promptThreads.push_back(std::this_thread::get_id());
       m_changed.notify_all();
       return m_answerYes;
@@ -121,15 +124,26 @@ TEST_F(UpdateCheckTest, PublishedNumberDecidesWhatTheUserSees) {
       {"older on request", "50409", 200, true, {kCurrentText}},
       {"number then text", " \t+50411 (beta)\n50000\n", 200, false, {kOfferText}},
       // Only a version page answers with a version; anything else is a failed check, told on request.
-      {"number only on the second line", "<html>\n50411\n", 200, true, {failed("the server's page holds no version number")}},
+      {"number only on the second line",
+       "<html>\n50411\n",
+       200,
+       true,
+       {failed("the server's page holds no version number")}},
       {"number only on the second line at start-up", "<html>\n50411\n", 200, false, {}},
-      {"HTML error page on request", "<html><body>Not Found</body></html>", 404, true, {failed("the server answered 404 Not Found")}},
+      {"HTML error page on request",
+       "<html><body>Not Found</body></html>",
+       404,
+       true,
+       {failed("the server answered 404 Not Found")}},
       {"HTML error page at start-up", "<html><body>Not Found</body></html>", 404, false, {}},
       {"error page starting with a number", "50411 Internal Error", 500, false, {}},
-      {"error page starting with a number on request", "50411 Internal Error", 500, true,
+      {"error page starting with a number on request",
+       "50411 Internal Error",
+       500,
+       true,
        {failed("the server answered 500 Internal Server Error")}},
       {"empty page on request", "", 200, true, {failed("the server's page holds no version number")}},
-      {"negative number compared unsigned", "-1\n", 200, false, {kOfferText}},
+      {"negative number compared unsigned", "-1\n", 200, false, {offer(4294967295u)}},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -155,7 +169,7 @@ TEST_F(UpdateCheckTest, InstalledVersionComesFromTheSettings) {
   EXPECT_EQ(takePrompts(), QStringList{kCurrentText});
   writeSettings("older-installed.ini", "Version=50000\n");
   runCheck(true);
-  EXPECT_EQ(takePrompts(), QStringList{kOfferText});
+  EXPECT_EQ(takePrompts(), QStringList{offer(50411, 50000)});
 }
 
 TEST_F(UpdateCheckTest, YesOpensTheServersRootAndNoOpensNothing) {
@@ -291,12 +305,13 @@ TEST_F(UpdateCheckTest, NoLinkIsReportedOnlyOnRequest) {
 }
 
 // A server that cannot be reached, or answers with no version page: a check on request says so
-// (no link, or why it failed), an automatic one stays silent.
+// (what could not be reached, or why it failed), an automatic one stays silent.
 TEST_F(UpdateCheckTest, FailingServersAnswerOnlyOnRequest) {
   writeSettings("failing.ini", kDueSettings);
   qputenv("UMBRADISC_UPDATE_URL", CLocalHttpServer::refusingUrl().toUtf8());  // a closed port
   runCheck(true);
-  EXPECT_EQ(takePrompts(), QStringList{kNoLinkText});
+  // The system says it has a network: the server is what could not be reached, and why is told.
+  EXPECT_EQ(takePrompts(), QStringList{unreachable("Connection refused")});
   EXPECT_FALSE(g_interactiveCheck);
   runCheck(false);
   EXPECT_TRUE(takePrompts().isEmpty());
@@ -325,7 +340,7 @@ TEST_F(UpdateCheckTest, HugeAndEndlessPagesAreCutAfterTheFirstLine) {
   // An endless first line of digits saturates like atol: far above any installed version.
   m_server.serveEndless("", '7');
   runCheck(false);
-  EXPECT_EQ(takePrompts(), QStringList{kOfferText});
+  EXPECT_EQ(takePrompts(), QStringList{offer(2147483647)});
 
   m_server.serveEndless("50410\n", 'x');
   runCheck(true);

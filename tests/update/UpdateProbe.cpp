@@ -33,7 +33,7 @@ void report(const char* tag, QString text) {
 int runCheck(int argc, char** argv, bool interactive) {
   QCoreApplication app(argc, argv);
   setConnectionProbe([] { return true; });
-  setUpdatePrompt([](const QString& text, bool) {
+  setUpdatePrompt([](const QString& text, PromptKind) {
     report("PROMPT", text);
     return false;
   });

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,8 +71,8 @@ class UpdatePromptUiTest : public QObject {
                              << false << QStringList{};
     QTest::newRow("no link") << QByteArray("50411\n") << 200 << true << false << false << umbra::test::kNoLinkText
                              << false << QStringList{};
-    QTest::newRow("closed port") << QByteArray("50411\n") << 200 << true << true << true << umbra::test::kNoLinkText
-                                 << false << QStringList{};
+    QTest::newRow("closed port") << QByteArray("50411\n") << 200 << true << true << true
+                                 << umbra::test::unreachable("Connection refused") << false << QStringList{};
     QTest::newRow("404") << QByteArray("<html>Not Found</html>") << 404 << true << true << false
                          << umbra::test::failed("the server answered 404 Not Found") << false << QStringList{};
   }
@@ -89,7 +90,7 @@ class UpdatePromptUiTest : public QObject {
     qputenv("UMBRADISC_UPDATE_URL", (closedPort ? CLocalHttpServer::refusingUrl() : m_server.pageUrl()).toUtf8());
     m_link = link;
     setConnectionProbe([this] { return m_link.load(); });
-    const bool question = text == umbra::test::kOfferText;
+    const bool question = umbra::test::isOffer(text);
 
     QPushButton mainWindow("Check");
     QSignalSpy clicks(&mainWindow, &QPushButton::clicked);
@@ -107,7 +108,10 @@ class UpdatePromptUiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT((box = visibleBox()) != nullptr, 30000);
     QCOMPARE(box->windowTitle(), QString("Umbradisc update"));
     QCOMPARE(box->text(), text);
-    QCOMPARE(box->icon(), question ? QMessageBox::Question : QMessageBox::Information);
+    const QMessageBox::Icon icon = question                            ? QMessageBox::Question
+                                   : text == umbra::test::kCurrentText ? QMessageBox::Information
+                                                                       : QMessageBox::Warning;  // a failed check
+    QCOMPARE(box->icon(), icon);
     QCOMPARE(box->standardButtons(), question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     QCOMPARE(box->parentWidget(), nullptr);
     QCOMPARE(box->windowModality(), Qt::NonModal);
@@ -126,6 +130,37 @@ class UpdatePromptUiTest : public QObject {
     QCOMPARE(visibleBox(), nullptr);
     setConnectionProbe({});
     qputenv("UMBRADISC_UPDATE_URL", m_server.pageUrl().toUtf8());
+  }
+
+  // Yes with no browser to take the page: a box gives the download page's address to copy.
+  void withoutABrowserTheAddressIsGiven() {
+    QDesktopServices::unsetUrlHandler("http");  // the offscreen platform opens nothing itself
+    const auto restore = qScopeGuard([this] { QDesktopServices::setUrlHandler("http", &m_catcher, "open"); });
+    m_server.servePage("50411\n");
+    g_interactiveCheck = true;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [] {
+      QMessageBox* box = visibleBox();
+      if (box != nullptr && box->button(QMessageBox::Yes) != nullptr) box->button(QMessageBox::Yes)->click();
+    });
+    answerer.start(20);
+    std::atomic<bool> done{false};
+    std::thread worker([&done] {
+      runUpdateCheck();
+      done = true;
+    });
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((box = visibleBox()) != nullptr && box->button(QMessageBox::Ok) != nullptr, 30000);
+    answerer.stop();
+    QTRY_VERIFY(done.load());
+    worker.join();
+    QCOMPARE(box->windowTitle(), QString("Umbradisc update"));
+    QCOMPARE(box->text(), QString::fromUtf8(kNoBrowserText).arg(m_server.rootUrl()));
+    QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);  // to copy
+    QVERIFY(box->text().endsWith(m_server.rootUrl()));
+    box->button(QMessageBox::Ok)->click();
+    QTRY_COMPARE(visibleBox(), nullptr);
+    QVERIFY(m_catcher.urls.isEmpty());
   }
 
   // A run started on the user-interface thread itself waits for its answer without blocking it.

@@ -38,14 +38,12 @@ TEST_F(UpdateSettingsTest, PageAndHomeFollowTheServerSetting) {
     const char* home;
   };
   const Case cases[] = {
-      {"", "http://www.korvantissoft.com/umbradisc/version.htm", "http://www.korvantissoft.com/"},
+      // Without a usable setting, the project's address: the one the About box and the packages give.
+      {"", "https://www.korvantissoft.com/umbradisc/version.htm", "https://www.korvantissoft.com/"},
       {"http://127.0.0.1:8080", "http://127.0.0.1:8080/umbradisc/version.htm", "http://127.0.0.1:8080/"},
-      {"https://mirror.test/some/path?q=1", "https://mirror.test/umbradisc/version.htm",
-       "https://mirror.test/"},
-      {"mirror.test", "http://www.korvantissoft.com/umbradisc/version.htm",
-       "http://www.korvantissoft.com/"},
-      {"ftp://mirror.test", "http://www.korvantissoft.com/umbradisc/version.htm",
-       "http://www.korvantissoft.com/"},
+      {"https://mirror.test/some/path?q=1", "https://mirror.test/umbradisc/version.htm", "https://mirror.test/"},
+      {"mirror.test", "https://www.korvantissoft.com/umbradisc/version.htm", "https://www.korvantissoft.com/"},
+      {"ftp://mirror.test", "https://www.korvantissoft.com/umbradisc/version.htm", "https://www.korvantissoft.com/"},
   };
   int n = 0;
   for (const Case& c : cases) {

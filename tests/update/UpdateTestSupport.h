@@ -8,10 +8,19 @@
 
 namespace umbra::test {
 
-inline const QString kOfferText =
-    "There is a new version or a new patch of Umbradisc.\nWould you like to update it?";
+// The offer names the published version and the installed one (50410 when nothing is installed).
+inline QString offer(quint32 published, quint32 installed = 50410) {
+  return QString(
+             "There is a new version or a new patch of Umbradisc: version %1 is published, and this is version "
+             "%2.\nOpen the download page?")
+      .arg(published)
+      .arg(installed);
+}
+inline const QString kOfferText = offer(50411);
+inline bool isOffer(const QString& text) { return text.endsWith("\nOpen the download page?"); }
 inline const QString kCurrentText = "The current version is the newest version.";
 inline const QString kNoLinkText = "There is no link to the internet.";
+inline QString unreachable(const QString& reason) { return "Could not reach the update server: " + reason + "."; }
 inline QString failed(const QString& reason) { return "The check for a new version failed: " + reason + "."; }
 
 // Writes an INI settings file the way an administrator would.

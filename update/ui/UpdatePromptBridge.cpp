@@ -58,13 +58,16 @@ QWidget* boxOwner() {
   return QApplication::activeModalWidget();
 }
 
-void showQuestion(const QString& text, bool question, const std::shared_ptr<PendingAnswer>& answer) {
+void showQuestion(const QString& text, PromptKind kind, const std::shared_ptr<PendingAnswer>& answer) {
   // Owned by the main window, so the box is neither blocked by its modal run nor hidden behind it;
   // not modal itself, so the main window stays usable. A dialog run over the main window holds the
   // box back until it closes, as it does the main window.
-  // A message that asks nothing has only an OK button.
-  auto* box = new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
-                              QString::fromUtf8(kUpdateCaption), text,
+  // A message that asks nothing has only an OK button; a failure carries the warning icon.
+  const bool question = kind == PromptKind::Offer;
+  const QMessageBox::Icon icon = question                      ? QMessageBox::Question
+                                 : kind == PromptKind::Failure ? QMessageBox::Warning
+                                                               : QMessageBox::Information;
+  auto* box = new QMessageBox(icon, QString::fromUtf8(kUpdateCaption), text,
                               question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, boxOwner());
   box->setAttribute(Qt::WA_DeleteOnClose);
   umbra::makeRoomForTitle(*box);
@@ -99,7 +102,7 @@ bool UpdatePromptBridge::installed() {
   return g_bridge != nullptr;
 }
 
-bool UpdatePromptBridge::ask(const QString& text, bool question) {
+bool UpdatePromptBridge::ask(const QString& text, PromptKind kind) {
   auto answer = std::make_shared<PendingAnswer>();
   bool onBridgeThread = false;
   {
@@ -107,13 +110,13 @@ bool UpdatePromptBridge::ask(const QString& text, bool question) {
     if (g_bridge == nullptr) return false;
     onBridgeThread = QThread::currentThread() == g_bridge->thread();
     if (!onBridgeThread)
-      QMetaObject::invokeMethod(g_bridge, [text, question, answer] { showQuestion(text, question, answer); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          g_bridge, [text, kind, answer] { showQuestion(text, kind, answer); }, Qt::QueuedConnection);
   }
   if (!onBridgeThread) return answer->wait();
 
   // A run on the user-interface thread itself cannot block it: it waits in a local loop instead.
-  showQuestion(text, question, answer);
+  showQuestion(text, kind, answer);
   QEventLoop loop;
   while (!answer->answered) loop.processEvents(QEventLoop::WaitForMoreEvents);
   return answer->yes;
@@ -122,8 +125,21 @@ bool UpdatePromptBridge::ask(const QString& text, bool question) {
 void UpdatePromptBridge::openHomePage(const QString& url) {
   const std::lock_guard lock(g_bridgeMutex);
   if (g_bridge == nullptr) return;
-  QMetaObject::invokeMethod(g_bridge, [url] { QDesktopServices::openUrl(QUrl(url)); },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      g_bridge,
+      [url] {
+        if (QDesktopServices::openUrl(QUrl(url))) return;
+        // No browser took it: the address, to copy, in a box that asks nothing.
+        auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(kUpdateCaption),
+                                    QString::fromUtf8(kNoBrowserText).arg(url), QMessageBox::Ok, boxOwner());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        umbra::makeRoomForTitle(*box);
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_QuitOnClose, false);
+        box->show();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace umbra

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include "update/UpdateCheck.h"
+
 class QWidget;
 
 namespace umbra {
@@ -17,10 +19,10 @@ class UpdatePromptBridge : public QObject {
   static void setOwner(QWidget* owner);
   // True when a bridge exists.
   static bool installed();
-  // Called on a worker: shows the Yes/No question (or, question false, the message with its OK
-  // button) and waits for the answer (Yes is true). Without a bridge nothing is shown and the answer
-  // is No. Once the bridge is gone an unanswered worker waits until the process ends.
-  static bool ask(const QString& text, bool question);
+  // Called on a worker: shows the offer's Yes/No question (or the message of a result or a failure
+  // with its OK button) and waits for the answer (Yes is true). Without a bridge nothing is shown
+  // and the answer is No. Once the bridge is gone an unanswered worker waits until the process ends.
+  static bool ask(const QString& text, PromptKind kind);
   // Called on a worker: opens the address in the desktop's browser, without waiting.
   static void openHomePage(const QString& url);
 };
