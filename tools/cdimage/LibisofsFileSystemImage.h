@@ -1,10 +1,13 @@
 #pragma once
 // FileSystemImage on libisofs: ISO 9660 with Rock Ridge, and Joliet, written by the library into a
 // stream. Holds libisofs initialised and the image referenced for as long as it lives; one a process.
+// libisofs reads the files while it produces the image, through streams of ours that check each
+// file (LibisofsSourceStream); the image stream refuses an image that holds a file which changed.
 #include <memory>
 
 #include "FileSystemImage.h"
 #include "IsoLibrary.h"
+#include "SourceCheck.h"
 
 namespace cdimage {
 
@@ -36,6 +39,7 @@ class LibisofsFileSystemImage : public FileSystemImage {
   std::time_t m_time;
   int m_isoLevel = 1;
   IsoImage* m_image = nullptr;
+  std::shared_ptr<SourceProblems> m_problems = std::make_shared<SourceProblems>();
 };
 
 }  // namespace cdimage
