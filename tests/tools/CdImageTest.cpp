@@ -308,24 +308,32 @@ TEST_F(CdImageMaker, AFileThatChangesWhileItIsReadStopsTheImage) {
   const std::string first = (m_source / "first.bin").string();
   const std::string second = (m_source / "MixedCase Folder" / "second.bin").string();
 
+  const fs::path boot = m_temp.path() / "boot.bin";
+  writeFile(boot, std::string(3000, 'b'));
   struct Case {
     const char* fault;
     const char* files;
     std::vector<std::string> messageParts;
+    std::vector<std::string> options;
   };
   const Case cases[] = {
-      {"short:23", "first.bin", {first + ": read 23 of 4,096 bytes"}},
-      {"grow:100", "first.bin", {first + ": grew from 4,096 to 4,196 bytes while it was read"}},
-      {"vanish", "first.bin", {first + ": was removed while it was read"}},
-      {"rewrite", "first.bin", {first + ": was changed while it was read"}},
-      {"short:0", "first.bin/second.bin", {first + ": read 0 of 4,096 bytes", second + ": read 0 of 4,096 bytes"}},
+      {"short:23", "first.bin", {first + ": read 23 of 4,096 bytes"}, {}},
+      {"grow:100", "first.bin", {first + ": grew from 4,096 to 4,196 bytes while it was read"}, {}},
+      {"vanish", "first.bin", {first + ": was removed while it was read"}, {}},
+      {"rewrite", "first.bin", {first + ": was changed while it was read"}, {}},
+      {"short:0", "first.bin/second.bin", {first + ": read 0 of 4,096 bytes", second + ": read 0 of 4,096 bytes"}, {}},
+      {"short:100", "boot.bin", {boot.string() + ": read 100 of 3,000 bytes"}, {"-b" + boot.string()}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     writeFile(m_source / "first.bin", content);  // as it was before the last case's fault
     fs::last_write_time(m_source / "first.bin", fs::last_write_time(m_source / "first.bin") - std::chrono::hours(1));
     writeFile(m_image, "old image");
-    const ToolResult r = runTool(cdimage(), {"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(), m_image.string()},
+    std::vector<std::string> args{"-lx", kTimeStamp, "-d", "-n", "-m"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(m_source.string());
+    args.push_back(m_image.string());
+    const ToolResult r = runTool(cdimage(), args,
                                  {kZone, std::string("LD_PRELOAD=") + shim, std::string("UMBRA_FAULT=") + c.fault,
                                   std::string("UMBRA_FAULT_FILES=") + c.files});
     EXPECT_EQ(r.exitCode, 1) << r.err;

@@ -175,21 +175,18 @@ bool LibisofsFileSystemImage::addFolder(const std::string& imagePath, std::time_
   return true;
 }
 
-bool LibisofsFileSystemImage::addFile(const std::string& imagePath, const fs::path& source, std::time_t time,
-                                      std::string* error) {
-  std::string name;
-  IsoDir* parent = parentOf(imagePath, &name, error);
-  if (!parent) return false;
+IsoNode* LibisofsFileSystemImage::addSourceFile(IsoDir* parent, const std::string& name, const fs::path& source,
+                                                std::string* error) {
   // The file as it is now is what the image is to hold; its stream compares it when it is read.
   FileState state;
   if (const std::error_code ec = fileStateOf(source, &state)) {
     *error = umbra::utf8FromPath(source) + ": cannot read: " + ec.message();
-    return false;
+    return nullptr;
   }
   IsoStream* stream = newSourceStream(fs::absolute(source), state, m_problems);
   if (!stream) {
     *error = describe(umbra::utf8FromPath(source), ISO_OUT_OF_MEM);
-    return false;
+    return nullptr;
   }
   IsoFile* file = nullptr;
   // The new file takes the stream's one reference; a refused one leaves it to us.
@@ -197,12 +194,22 @@ bool LibisofsFileSystemImage::addFile(const std::string& imagePath, const fs::pa
   if (result < 0) {
     iso_stream_unref(stream);
     *error = describe(umbra::utf8FromPath(source), result);
-    return false;
+    return nullptr;
   }
   IsoNode* node = reinterpret_cast<IsoNode*>(file);
   iso_node_set_permissions(node, static_cast<mode_t>(state.mode));
   iso_node_set_uid(node, static_cast<uid_t>(state.owner));
   iso_node_set_gid(node, static_cast<gid_t>(state.group));
+  return node;
+}
+
+bool LibisofsFileSystemImage::addFile(const std::string& imagePath, const fs::path& source, std::time_t time,
+                                      std::string* error) {
+  std::string name;
+  IsoDir* parent = parentOf(imagePath, &name, error);
+  if (!parent) return false;
+  IsoNode* node = addSourceFile(parent, name, source, error);
+  if (!node) return false;
   stamp(node, time);
   return true;
 }
@@ -219,20 +226,19 @@ std::string LibisofsFileSystemImage::unusedRootName(const std::string& wanted) c
 bool LibisofsFileSystemImage::setBootImage(const fs::path& file, std::string* error) {
   IsoDir* root = iso_image_get_root(m_image);
   const std::string imageName = unusedRootName(kBootImageName);
-  IsoNode* node = nullptr;
-  int result = iso_tree_add_new_node(m_image, root, imageName.c_str(), fs::absolute(file).c_str(), &node);
-  if (result >= 0) {
-    stamp(node, m_time);
-    // Written into the image for the firmware, but listed in neither folder tree.
-    iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 |
-                                  LIBISO_HIDE_BUT_WRITE);
-    const std::string imagePath = "/" + imageName;
-    std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
-    catalogPath += unusedRootName(kBootCatalogName);
-    ElToritoBootImage* boot = nullptr;
-    result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
-    if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
-  }
+  // Read and checked as every other file.
+  IsoNode* node = addSourceFile(root, imageName, file, error);
+  if (!node) return false;
+  stamp(node, m_time);
+  // Written into the image for the firmware, but listed in neither folder tree.
+  iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 | LIBISO_HIDE_BUT_WRITE);
+  const std::string imagePath = "/" + imageName;
+  std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
+  catalogPath += unusedRootName(kBootCatalogName);
+  ElToritoBootImage* boot = nullptr;
+  const int result =
+      iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
+  if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
   if (result < 0) {
     *error = describe(umbra::utf8FromPath(file), result);
     return false;

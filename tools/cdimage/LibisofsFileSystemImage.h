@@ -34,6 +34,9 @@ class LibisofsFileSystemImage : public FileSystemImage {
   // The folder of the image that is to hold imagePath's last name, which is put in `name`.
   IsoDir* parentOf(const std::string& imagePath, std::string* name, std::string* error) const;
   std::string unusedRootName(const std::string& wanted) const;
+  // A file read through a stream of ours, which checks it (LibisofsSourceStream); null with the reason.
+  IsoNode* addSourceFile(IsoDir* parent, const std::string& name, const std::filesystem::path& source,
+                         std::string* error);
 
   bool m_keepCase;
   std::time_t m_time;
