@@ -220,6 +220,7 @@ bool ImapiFileSystemImage::setBootImage(const std::filesystem::path& file, std::
   m_bootOptions = DispatchObject::create(L"IMAPI2FS.BootOptions", &result);
   StreamHolder stream;
   if (SUCCEEDED(result)) result = openFileStream(file, stream);
+  if (SUCCEEDED(result) && !recordState(file, error)) return false;
   if (SUCCEEDED(result)) result = m_bootOptions.call(L"AssignBootImage", {Variant(stream.get())});
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"Emulation", Variant(kEmulationNone));
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"PlatformId", Variant(kPlatformX86));

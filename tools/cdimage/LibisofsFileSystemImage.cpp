@@ -236,8 +236,7 @@ bool LibisofsFileSystemImage::setBootImage(const fs::path& file, std::string* er
   std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
   catalogPath += unusedRootName(kBootCatalogName);
   ElToritoBootImage* boot = nullptr;
-  const int result =
-      iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
+  const int result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
   if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
   if (result < 0) {
     *error = describe(umbra::utf8FromPath(file), result);
