@@ -13,6 +13,7 @@
 
 #include "FolderImageMaker.h"
 #include "Platform.h"
+#include "SourceCheck.h"
 #include "TempImageName.h"
 #ifndef _WIN32
 #include "LibisofsFileSystemImage.h"
@@ -264,6 +265,41 @@ TEST_F(FolderImageMakerTest, AFileWhereTheTemporaryImageGoesIsLeftAlone) {
   const std::vector<uint8_t> kept = umbra::test::readBytes(temp);
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "another run");
   EXPECT_FALSE(fs::exists(m_dir / "out.iso"));
+}
+
+// What a file became, as the message says it: another file in its place says more than its size,
+// and a size that moved says more than its times.
+TEST(SourceCheck, OneLineNamesEachFileAndWhatBecameOfIt) {
+  const cdimage::FileState before{4096, 100, 100, 1, 7};
+  const auto with = [&](auto change) {
+    cdimage::FileState after = before;
+    change(after);
+    return cdimage::describeChange(before, after, cdimage::Moment::WhileRead);
+  };
+  EXPECT_EQ(with([](auto&) {}), "");
+  EXPECT_EQ(with([](auto& s) { s.size = 1234567; }), "grew from 4,096 to 1,234,567 bytes while it was read");
+  EXPECT_EQ(with([](auto& s) { s.size = 23; }), "shrank from 4,096 to 23 bytes while it was read");
+  EXPECT_EQ(with([](auto& s) { s.modified = 101; }), "was changed while it was read");
+  EXPECT_EQ(with([](auto& s) { s.changed = 101; }), "was changed while it was read");
+  EXPECT_EQ(with([](auto& s) {
+              s.index = 8;
+              s.size = 1;
+            }),
+            "was replaced by another file while it was read");
+  EXPECT_EQ(cdimage::describeShortRead(23, 4096), "read 23 of 4,096 bytes");
+
+  cdimage::SourceProblems problems;
+  EXPECT_TRUE(problems.empty());
+  const size_t files = cdimage::SourceProblems::kNamedFiles + 2;
+  for (size_t i = 0; i < files; ++i) problems.add("f" + std::to_string(i), "read 0 of 1 bytes");
+  const std::string message = problems.message();
+  EXPECT_EQ(message.find('\n'), std::string::npos);
+  EXPECT_NE(message.find("f0: read 0 of 1 bytes; f1: read 0 of 1 bytes; "), std::string::npos) << message;
+  EXPECT_NE(message.find("f9: read 0 of 1 bytes; and 2 more files like these; the image was not written, since it "
+                         "would not hold these files as they are"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(message.find("f10"), std::string::npos) << message;
 }
 
 TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
