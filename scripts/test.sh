@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fresh machine to test report: install what is missing, build (GCC, Release, warnings as errors),
 # run every test through CTest, build the Debian package and try it out, build once more with clang
-# (Release, warnings as errors), then run the engine and command line tests under AddressSanitizer
+# (Release, warnings as errors) and build the fuzz targets with libFuzzer, replaying every finding
+# saved in tests/fuzz/findings/, then run the engine and command line tests under AddressSanitizer
 # and UBSan, then build the engine and the command line tool for Windows and test them under wine,
 # then the window for Windows (Qt for MinGW is built once per machine and cached), its tests under
 # wine and one end-to-end run of it under Xvfb.
@@ -96,6 +97,9 @@ clang_build() {
   cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DUMBRA_WERROR=ON -DUMBRA_BENCH=OFF \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build-clang --parallel "$(nproc)"
+  # The fuzz targets as libFuzzer builds them (with AddressSanitizer and UBSan, in build-fuzz), and
+  # every saved finding replayed: a target that no longer builds or a finding that fails again fails here.
+  tests/fuzz/run-fuzzer.sh --replay
 }
 asan_tests() {
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUMBRA_ENGINE_ONLY=ON \
@@ -125,7 +129,7 @@ else
     skip_stage "$s" "the Linux build failed"
   done
 fi
-run_stage "clang build (warnings as errors)" clang_build
+run_stage "clang build and fuzz targets (warnings as errors)" clang_build
 run_stage "AddressSanitizer and UBSan tests" asan_tests
 
 report

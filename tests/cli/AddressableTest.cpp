@@ -139,8 +139,9 @@ TEST_F(Addressable, RelocatedFoldersStandAtTheirLogicalPlaceAndHideInEveryRecord
     makeDeepTree(work / "src");
     fs::path image = work / "deep.iso";
     if (c.extra.empty())
-      ASSERT_EQ(run(quote(xorriso()) + " -compliance deep_paths_off -joliet on -outdev " + quote(image.string()) +
-                    " -map " + quote((work / "src").string()) + " / >/dev/null 2>&1"),
+      ASSERT_EQ(runImageMaker(quote(xorriso()) + " -compliance deep_paths_off -joliet on -outdev " +
+                                  quote(image.string()) + " -map " + quote((work / "src").string()) + " /",
+                              image),
                 0);
     else
       makeImage(Maker::Genisoimage, work / "src", image, c.joliet, c.extra);

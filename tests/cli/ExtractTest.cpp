@@ -330,9 +330,9 @@ TEST_F(Extract, CatOfAFileOverFourGibibytesFromAMultiExtentImage) {
   ASSERT_EQ(fs::file_size(big), size);
   const fs::path image = dir / "big.iso";
   std::string log;
-  ASSERT_EQ(run(xorriso() + " -file_size_limit off -- -outdev " + quote(image.string()) + " -map " +
-                    quote(src.string()) + " / 2>&1",
-                &log),
+  ASSERT_EQ(runImageMaker(xorriso() + " -file_size_limit off -- -outdev " + quote(image.string()) + " -map " +
+                              quote(src.string()) + " /",
+                          image, &log),
             0)
       << log;
   fs::remove(big);  // the copy is checked against a second sparse file with the same bytes

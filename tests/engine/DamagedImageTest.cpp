@@ -184,7 +184,7 @@ TEST(HostileInput, FuzzerFindingsStaySafe) {
     ErrorKind found;
   } findings[] = {
       // A refused open kept a child index whose folder was never added; the look-up read past the nodes.
-      {"open-list-failed-open-findfolder.bin", ErrorKind::UnknownFormat, "/A/B", ErrorKind::PathNotFound},
+      {"open_list_fuzzer/failed-open-findfolder.bin", ErrorKind::UnknownFormat, "/A/B", ErrorKind::PathNotFound},
   };
   for (const Finding& f : findings) {
     TempDir dir;

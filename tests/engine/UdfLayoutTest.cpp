@@ -233,8 +233,7 @@ TEST(AppleTree, HybridImagesGetANotice) {
   };
   for (const auto& c : cases) {
     const fs::path image = dir / "x.iso";
-    fs::remove(image);
-    ASSERT_EQ(run(c.command + " -o " + quote(image.string()) + " " + quote((dir / "src").string()) + " 2>&1"), 0)
+    ASSERT_EQ(runImageMaker(c.command + " -o " + quote(image.string()) + " " + quote((dir / "src").string()), image), 0)
         << c.name;
     ImageFile file;
     ASSERT_FALSE(file.open(image.string(), ImageFile::Mode::ReadOnly));

@@ -1,23 +1,16 @@
 // libFuzzer target: open an arbitrary image, build its tree, list every folder (also as extract
 // lists it) and look up a path. The input is written to a file, since the engine reads files.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "FuzzFiles.h"
 #include "engine/Workspace.h"
 #include "views/EntryText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/umbra-fuzz-" + std::to_string(getpid()) + ".iso";
   // Inputs describe the first sectors; the descriptors start at sector 16, so the input is placed there.
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return 0;
-  static const uint8_t zeros[16 * 2048] = {};
-  std::fwrite(zeros, 1, sizeof zeros, file);
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  const std::string path = umbra::fuzz::writeInput("image.iso", data, size, 16);
+  if (path.empty()) return 0;
 
   umbra::Workspace ws;
   (void)ws.open(path, umbra::OpenMode::ReadOnly);
@@ -35,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)ws.listContent(place.tree, place.folder, content);
       for (const umbra::ContentEntry& entry : content)
         for (const umbra::DataRun& run : entry.runs)
-          if (entry.problem.empty() && !run.zeros && (run.length == 0 || run.offset + run.length > ws.image().FileSize())) __builtin_trap();
+          if (entry.problem.empty() && !run.zeros &&
+              (run.length == 0 || run.offset + run.length > ws.image().fileSize()))
+            __builtin_trap();
     }
   }
   umbra::EntryRow row;

@@ -1,25 +1,18 @@
 // libFuzzer target for the UDF tree reader: find the tree, read its folders, list them and plan
 // a hide and a show of every record (the plans are not applied). The input is written to a file
 // after 16 empty sectors, where the volume recognition sequence starts.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "engine/hfs/AppleTreeNotice.h"
 #include "engine/io/ImageFile.h"
 #include "engine/udf/UdfTreeReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/umbra-udf-fuzz-" + std::to_string(getpid()) + ".iso";
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return 0;
-  static const uint8_t zeros[16 * 2048] = {};
-  std::fwrite(zeros, 1, sizeof zeros, out);
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
+  const std::string path = umbra::fuzz::writeInput("image.iso", data, size, 16);
+  if (path.empty()) return 0;
 
   umbra::ImageFile file;
   if (file.open(path, umbra::ImageFile::Mode::ReadOnly)) return 0;

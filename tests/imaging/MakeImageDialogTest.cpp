@@ -383,6 +383,41 @@ class MakeImageDialogTest : public QObject {
     QVERIFY(dialog.isVisible());
   }
 
+  // A source file that gives fewer bytes than its size says (the shim of the image maker's tests
+  // cuts it short) stops the image, and the box shows the maker's message naming it.
+  void aSourceFileThatReadsShortIsNamed() {
+    const QByteArray shim = qgetenv("UMBRA_SOURCE_FAULTS");
+    if (shim.isEmpty()) QSKIP("no source fault shim in this build");
+    QTemporaryDir temp;
+    const QString source = temp.filePath("source");
+    writeFile(source + "/logs/growing.log", QByteArray(4096, 'l'));
+    const QString target = temp.filePath("out.iso");
+
+    TestDialog dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "sourceEdit")->setText(source);
+    child<QLineEdit>(dialog, "targetEdit")->setText(target);
+    // The maker inherits these; they are gone again before the test ends.
+    qputenv("LD_PRELOAD", shim);
+    qputenv("UMBRA_FAULT", "short:23");
+    qputenv("UMBRA_FAULT_FILES", "growing.log");
+    const auto restore = qScopeGuard([] {
+      qunsetenv("LD_PRELOAD");
+      qunsetenv("UMBRA_FAULT");
+      qunsetenv("UMBRA_FAULT_FILES");
+    });
+    ModalWatcher watcher;
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].text, imageMakerResultMessage(ImageMakerResult::Failed));
+    const QString expected = QDir(source).filePath("logs/growing.log") + ": read 23 of 4,096 bytes";
+    QVERIFY2(watcher.boxes[0].detail.contains(expected), qPrintable(watcher.boxes[0].detail));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(QDir(temp.path()).entryList({".cdimage-*"}, QDir::Files | QDir::Hidden), QStringList());
+  }
+
   void failuresAreReportedAndTheDialogStaysOpen() {
     QTemporaryDir temp;
     const QString target = temp.filePath("out.iso");

@@ -41,8 +41,11 @@ fs::path tempRoot() {
 
 TempDir::TempDir() {
   std::random_device random;
-  m_path = tempRoot() / ("umbra-test-" + std::to_string(random()) + std::to_string(random()));
-  fs::create_directories(m_path);
+  fs::create_directories(tempRoot());
+  // A folder that is already there is another test's, however unlikely: only a new one is taken.
+  do {
+    m_path = tempRoot() / ("umbra-test-" + std::to_string(random()) + std::to_string(random()));
+  } while (!fs::create_directory(m_path));
 }
 
 TempDir::~TempDir() {
@@ -122,6 +125,10 @@ int run(const std::string& command, std::string* output) {
   static std::atomic<unsigned> serial{0};
   const fs::path dir =
       tempRoot() / ("run-" + std::to_string(umbra::currentProcessId()) + "-" + std::to_string(serial++));
+  // Left by an earlier process that had this id (wine reuses small ids) and was stopped before it
+  // cleared it: its status file would end the wait below at once.
+  std::error_code stale;
+  fs::remove_all(dir, stale);
   fs::create_directories(dir);
   const std::string unixDir = linuxPath(dir.string());
   writeFile(dir / "command.sh",
@@ -173,13 +180,28 @@ std::string genisoimage() { return fromEnv("UMBRA_GENISOIMAGE", "genisoimage"); 
 
 const char* makerName(Maker maker) { return maker == Maker::Xorriso ? "xorriso" : "genisoimage"; }
 
+int runImageMaker(const std::string& command, const fs::path& image, std::string* output) {
+  constexpr int kAttempts = 3;
+  std::string log;
+  int status = -1;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::error_code ignored;
+    fs::remove(image, ignored);  // xorriso would add a session to an image already there
+    status = run(command + " 2>&1", &log);
+    if (status == 0 || log.find("UNIX-SIGNAL:  SIGSEGV") == std::string::npos) break;
+  }
+  if (output) *output = std::move(log);
+  return status;
+}
+
 fs::path makeImage(Maker maker, const fs::path& source, const fs::path& image, bool joliet, const std::string& extra,
                    const std::string& label) {
   const std::string tool = maker == Maker::Xorriso ? xorriso() + " -as mkisofs" : genisoimage();
   const std::string command = tool + " -quiet " + (joliet ? "-J " : "") + extra + " -V " + label + " -o " +
-                              quote(image.string()) + " " + quote(source.string()) + " 2>&1";
+                              quote(image.string()) + " " + quote(source.string());
   std::string log;
-  if (run(command, &log) != 0 || !fs::exists(image)) throw std::runtime_error("image maker failed: " + log);
+  if (runImageMaker(command, image, &log) != 0 || !fs::exists(image))
+    throw std::runtime_error("image maker failed: " + log);
   return image;
 }
 

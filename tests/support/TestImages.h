@@ -40,6 +40,13 @@ bool runsAsRoot();
 std::string xorriso();
 std::string genisoimage();
 
+// Runs a maker's command that writes `image` (its standard error joins the output): 0 when it did.
+// xorriso 1.5.4 now and then dies with SIGSEGV as it ends, after the image is written: libburn's
+// write thread is still finishing (it frees its options and queues a last message) while xorriso
+// tears the library down, and the message reaches freed memory. It reports this as "UNIX-SIGNAL:
+// SIGSEGV"; only then the image is removed and made again, at most twice more.
+int runImageMaker(const std::string& command, const fs::path& image, std::string* output = nullptr);
+
 enum class Maker { Xorriso, Genisoimage };
 const char* makerName(Maker maker);
 // Makes an image of `source` with a Joliet tree (unless joliet is false); extra options are added.

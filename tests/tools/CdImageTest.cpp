@@ -293,6 +293,84 @@ TEST_F(CdImageMaker, TargetsThatWouldReplaceTheSourceAreRefused) {
   }
 }
 
+// A source file that changes, vanishes or reads short while cdimage reads it stops the image: the
+// shim (SourceFaults.c) makes it misbehave from its first read on. The message names each such
+// file and what became of it; no target is left and an old one stays as it was.
+TEST_F(CdImageMaker, AFileThatChangesWhileItIsReadStopsTheImage) {
+  const char* shim = std::getenv("UMBRA_SOURCE_FAULTS");
+  if (!shim) GTEST_SKIP() << "no source fault shim in this build (sanitizers or Windows)";
+  const std::string content(4096, 'c');
+  writeFile(m_source / "first.bin", content);
+  writeFile(m_source / "MixedCase Folder" / "second.bin", content);
+  // Times well before the run, so that a rewrite of the same size shows in the modification time.
+  for (const char* name : {"first.bin", "MixedCase Folder/second.bin"})
+    fs::last_write_time(m_source / name, fs::last_write_time(m_source / name) - std::chrono::hours(1));
+  const std::string first = (m_source / "first.bin").string();
+  const std::string second = (m_source / "MixedCase Folder" / "second.bin").string();
+
+  const fs::path boot = m_temp.path() / "boot.bin";
+  writeFile(boot, std::string(3000, 'b'));
+  struct Case {
+    const char* fault;
+    const char* files;
+    std::vector<std::string> messageParts;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {"short:23", "first.bin", {first + ": read 23 of 4,096 bytes"}, {}},
+      {"grow:100", "first.bin", {first + ": grew from 4,096 to 4,196 bytes while it was read"}, {}},
+      {"vanish", "first.bin", {first + ": was removed while it was read"}, {}},
+      {"rewrite", "first.bin", {first + ": was changed while it was read"}, {}},
+      {"short:0", "first.bin/second.bin", {first + ": read 0 of 4,096 bytes", second + ": read 0 of 4,096 bytes"}, {}},
+      {"short:100", "boot.bin", {boot.string() + ": read 100 of 3,000 bytes"}, {"-b" + boot.string()}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    writeFile(m_source / "first.bin", content);  // as it was before the last case's fault
+    fs::last_write_time(m_source / "first.bin", fs::last_write_time(m_source / "first.bin") - std::chrono::hours(1));
+    writeFile(m_image, "old image");
+    std::vector<std::string> args{"-lx", kTimeStamp, "-d", "-n", "-m"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(m_source.string());
+    args.push_back(m_image.string());
+    const ToolResult r = runTool(cdimage(), args,
+                                 {kZone, std::string("LD_PRELOAD=") + shim, std::string("UMBRA_FAULT=") + c.fault,
+                                  std::string("UMBRA_FAULT_FILES=") + c.files});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    for (const std::string& part : c.messageParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the image was not written"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(m_image), "old image");
+    EXPECT_TRUE(leftovers(m_temp.path()).empty());
+  }
+
+  // The same run without a fault makes the image, with the files whole.
+  writeFile(m_source / "first.bin", content);
+  const ToolResult r = makeImage({"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(), m_image.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const fs::path extracted = m_temp.path() / "extracted";
+  ASSERT_EQ(extract(m_image, extracted), "");
+  EXPECT_EQ(treeOf(extracted), treeOf(m_source));
+}
+
+// Files under /sys say 4,096 bytes and give a few: read through a link in the source, such a file
+// stops the image instead of being written padded with zeros.
+TEST_F(CdImageMaker, AFileThatSaysMoreBytesThanItHoldsStopsTheImage) {
+  const fs::path sysfsFile = "/sys/kernel/mm/transparent_hugepage/enabled";
+  std::error_code ec;
+  if (fs::file_size(sysfsFile, ec) != 4096 || readFile(sysfsFile).size() >= 4096)
+    GTEST_SKIP() << sysfsFile << " is not here or is as long as its size says";
+  const fs::path link = m_source / "enabled";
+  fs::create_symlink(sysfsFile, link);
+  const ToolResult r = makeImage({"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(), m_image.string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find(link.string() + ": read " + std::to_string(readFile(sysfsFile).size()) + " of 4,096 bytes"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(m_image));
+  EXPECT_TRUE(leftovers(m_temp.path()).empty());
+}
+
 TEST(CdImageHelp, DescribesEveryOption) {
   const ToolResult r = runTool(cdimage(), {"--help"});
   EXPECT_EQ(r.exitCode, 0);

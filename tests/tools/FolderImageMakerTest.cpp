@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "FolderImageMaker.h"
 #include "Platform.h"
+#include "SourceCheck.h"
 #include "TempImageName.h"
 #ifndef _WIN32
 #include "LibisofsFileSystemImage.h"
@@ -265,6 +267,41 @@ TEST_F(FolderImageMakerTest, AFileWhereTheTemporaryImageGoesIsLeftAlone) {
   EXPECT_FALSE(fs::exists(m_dir / "out.iso"));
 }
 
+// What a file became, as the message says it: another file in its place says more than its size,
+// and a size that moved says more than its times.
+TEST(SourceCheck, OneLineNamesEachFileAndWhatBecameOfIt) {
+  const cdimage::FileState before{4096, 100, 100, 1, 7};
+  const auto with = [&](auto change) {
+    cdimage::FileState after = before;
+    change(after);
+    return cdimage::describeChange(before, after, cdimage::Moment::WhileRead);
+  };
+  EXPECT_EQ(with([](auto&) {}), "");
+  EXPECT_EQ(with([](auto& s) { s.size = 1234567; }), "grew from 4,096 to 1,234,567 bytes while it was read");
+  EXPECT_EQ(with([](auto& s) { s.size = 23; }), "shrank from 4,096 to 23 bytes while it was read");
+  EXPECT_EQ(with([](auto& s) { s.modified = 101; }), "was changed while it was read");
+  EXPECT_EQ(with([](auto& s) { s.changed = 101; }), "was changed while it was read");
+  EXPECT_EQ(with([](auto& s) {
+              s.index = 8;
+              s.size = 1;
+            }),
+            "was replaced by another file while it was read");
+  EXPECT_EQ(cdimage::describeShortRead(23, 4096), "read 23 of 4,096 bytes");
+
+  cdimage::SourceProblems problems;
+  EXPECT_TRUE(problems.empty());
+  const size_t files = cdimage::SourceProblems::kNamedFiles + 2;
+  for (size_t i = 0; i < files; ++i) problems.add("f" + std::to_string(i), "read 0 of 1 bytes");
+  const std::string message = problems.message();
+  EXPECT_EQ(message.find('\n'), std::string::npos);
+  EXPECT_NE(message.find("f0: read 0 of 1 bytes; f1: read 0 of 1 bytes; "), std::string::npos) << message;
+  EXPECT_NE(message.find("f9: read 0 of 1 bytes; and 2 more files like these; the image was not written, since it "
+                         "would not hold these files as they are"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(message.find("f10"), std::string::npos) << message;
+}
+
 TEST(ImapiVolumeName, AtMostFifteenLettersDigitsDotsAndUnderscores) {
   struct Case {
     const char* label;
@@ -310,22 +347,48 @@ class ChangesAFileBeforeCreate : public FileSystemImage {
   std::function<void()> m_change;
 };
 
-// libisofs reads the source files only while it produces the image: a file that cannot be read
-// then fails the run with libisofs' reason, and no image is left with zeros in the file's place.
-TEST_F(FolderImageMakerTest, LibisofsMakerReportsAFileThatFailsWhileTheImageIsProduced) {
-  const fs::path file = m_dir / "src" / "Docs" / "large.bin";
-  writeFile(file, std::string(300000, 'q'));
-  writeFile(m_dir / "out.iso", "old image");
-  std::string error;
-  const auto libisofs = cdimage::LibisofsFileSystemImage::open(false, options.time, &error);
-  ASSERT_TRUE(libisofs) << error;
-  ChangesAFileBeforeCreate maker(*libisofs, [&] { fs::remove(file); });
-  FolderImageMaker run(options, maker, progress);
-  EXPECT_FALSE(run.make(&error));
-  EXPECT_NE(error.find("large.bin"), std::string::npos) << error;
-  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-  EXPECT_EQ(umbra::test::readBytes(m_dir / "out.iso").size(), 9u);  // "old image", as it was
-  EXPECT_EQ(leftovers(), std::vector<std::string>{"out.iso"});
+// libisofs reads the source files only while it produces the image: a file that is removed,
+// replaced or changed after the walk took its state fails the run with the file's name and what
+// became of it, and no image is left with zeros or other bytes in the file's place.
+TEST_F(FolderImageMakerTest, LibisofsMakerRefusesAFileThatChangedBeforeItWasRead) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& file)> change;
+    const char* happened;
+  };
+  const Case cases[] = {
+      {"removed", [](const fs::path& file) { fs::remove(file); }, "was removed before it was read"},
+      {"grown", [](const fs::path& file) { fs::resize_file(file, 300010); },
+       "grew from 300,000 to 300,010 bytes before it was read"},
+      {"cut", [](const fs::path& file) { fs::resize_file(file, 0); },
+       "shrank from 300,000 to 0 bytes before it was read"},
+      {"replaced",
+       [](const fs::path& file) {
+         writeFile(file.parent_path() / "other.bin", std::string(300000, 'q'));
+         fs::rename(file.parent_path() / "other.bin", file);
+       },
+       "was replaced by another file before it was read"},
+      {"rewritten",
+       [](const fs::path& file) { fs::last_write_time(file, fs::last_write_time(file) + std::chrono::hours(1)); },
+       "was changed before it was read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    const fs::path file = m_dir / "src" / "Docs" / "large.bin";
+    writeFile(file, std::string(300000, 'q'));
+    writeFile(m_dir / "out.iso", "old image");
+    std::string error;
+    const auto libisofs = cdimage::LibisofsFileSystemImage::open(false, options.time, &error);
+    ASSERT_TRUE(libisofs) << error;
+    ChangesAFileBeforeCreate maker(*libisofs, [&] { c.change(file); });
+    FolderImageMaker run(options, maker, progress);
+    EXPECT_FALSE(run.make(&error));
+    EXPECT_EQ(error, umbra::utf8FromPath(file) + ": " + c.happened +
+                         "; the image was not written, since it would not hold this file as it is");
+    EXPECT_EQ(umbra::test::readBytes(m_dir / "out.iso").size(), 9u);  // "old image", as it was
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"out.iso"});
+  }
 }
 #endif
 

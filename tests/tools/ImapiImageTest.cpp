@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 
 #include "FolderImageMaker.h"
@@ -128,6 +130,68 @@ TEST_F(ImapiImage, TheLabelIsOneVolumeNameIMAPI2FSAccepts) {
     const std::vector<std::string> lines = make(&error);
     ASSERT_FALSE(lines.empty()) << error;
     EXPECT_EQ(field(lines, "label"), cdimage::imapiVolumeName(label));
+  }
+}
+
+// Hands every call on to the IMAPI2FS maker and changes a source file just before the image is
+// made, after the file was added: IMAPI2FS reads the files only while its image stream is read.
+class ChangesAFileBeforeCreate : public cdimage::FileSystemImage {
+ public:
+  ChangesAFileBeforeCreate(cdimage::FileSystemImage& inner, std::function<void()> change)
+      : m_inner(inner), m_change(std::move(change)) {}
+  cdimage::ImageLimits limits() const override { return m_inner.limits(); }
+  bool setLayout(const std::string& label, int isoLevel, std::string* error) override {
+    return m_inner.setLayout(label, isoLevel, error);
+  }
+  bool addFolder(const std::string& imagePath, std::time_t time, std::string* error) override {
+    return m_inner.addFolder(imagePath, time, error);
+  }
+  bool addFile(const std::string& imagePath, const fs::path& source, std::time_t time, std::string* error) override {
+    return m_inner.addFile(imagePath, source, time, error);
+  }
+  bool setBootImage(const fs::path& file, std::string* error) override { return m_inner.setBootImage(file, error); }
+  std::unique_ptr<cdimage::ImageStream> create(std::string* error) override {
+    m_change();
+    return m_inner.create(error);
+  }
+
+ private:
+  cdimage::FileSystemImage& m_inner;
+  std::function<void()> m_change;
+};
+
+// A file that changed or vanished after it was added is found once the image stream has been read:
+// the run fails naming it, and no image is left.
+TEST_F(ImapiImage, AFileThatChangedAfterItWasAddedStopsTheImage) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& file)> change;
+    const char* happened;
+  };
+  const Case cases[] = {
+      {"grown", [](const fs::path& file) { writeFile(file, "hello, world"); },
+       "grew from 5 to 12 bytes while it was read"},
+      {"removed", [](const fs::path& file) { fs::remove(file); }, "was removed while it was read"},
+      {"rewritten",
+       [](const fs::path& file) { fs::last_write_time(file, fs::last_write_time(file) + std::chrono::hours(1)); },
+       "was changed while it was read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    const fs::path file = src() / "readme.txt";
+    std::string error;
+    const std::unique_ptr<cdimage::ImapiFileSystemImage> service = cdimage::ImapiFileSystemImage::open(&error);
+    ASSERT_TRUE(service) << error;
+    ChangesAFileBeforeCreate maker(*service, [&] { c.change(file); });
+    std::ostringstream progress;
+    cdimage::FolderImageMaker run(options, maker, progress);
+    EXPECT_FALSE(run.make(&error));
+    EXPECT_EQ(error, umbra::utf8FromPath(file) + ": " + c.happened +
+                         "; the image was not written, since it would not hold this file as it is");
+    EXPECT_FALSE(fs::exists(m_dir->path() / "out.iso"));
+    for (const auto& entry : fs::directory_iterator(m_dir->path()))
+      EXPECT_EQ(entry.path().filename(), "src") << "left behind";
   }
 }
 

@@ -4,6 +4,7 @@
 #include <objidl.h>
 #include <shlwapi.h>
 
+#include "Platform.h"
 #include "VolumeLabel.h"
 #include "base/WideText.h"
 
@@ -61,9 +62,29 @@ HRESULT openFileStream(const std::filesystem::path& file, StreamHolder& stream) 
                                 FALSE, nullptr, stream.out());
 }
 
+using SourceFiles = std::vector<std::pair<std::filesystem::path, FileState>>;
+
+// Every file IMAPI2FS has read, compared with what it was when it was added.
+std::string changedFiles(const SourceFiles& files) {
+  SourceProblems problems;
+  for (const auto& [path, before] : files) {
+    FileState now;
+    if (const std::error_code ec = fileStateOf(path, &now)) {
+      problems.add(path, ec == std::errc::no_such_file_or_directory ? describeRemoval(Moment::WhileRead)
+                                                                    : "cannot be read: " + ec.message());
+    } else if (const std::string change = describeChange(before, now, Moment::WhileRead); !change.empty()) {
+      problems.add(path, change);
+    }
+  }
+  return problems.empty() ? std::string() : problems.message();
+}
+
 class ImapiImageStream : public ImageStream {
  public:
-  ImapiImageStream(IStream* stream, uint64_t size) : m_stream(stream), m_size(size) { m_stream->AddRef(); }
+  ImapiImageStream(IStream* stream, uint64_t size, SourceFiles files)
+      : m_stream(stream), m_size(size), m_files(std::move(files)) {
+    m_stream->AddRef();
+  }
   ~ImapiImageStream() override { m_stream->Release(); }
   ImapiImageStream(const ImapiImageStream&) = delete;
   ImapiImageStream& operator=(const ImapiImageStream&) = delete;
@@ -79,10 +100,15 @@ class ImapiImageStream : public ImageStream {
     got = read;
     return true;
   }
+  bool finish(std::string* error) override {
+    *error = changedFiles(m_files);
+    return error->empty();
+  }
 
  private:
   IStream* m_stream;
   uint64_t m_size;
+  SourceFiles m_files;
 };
 
 }  // namespace
@@ -168,6 +194,7 @@ bool ImapiFileSystemImage::addFile(const std::string& imagePath, const std::file
                                    std::time_t time, std::string* error) {
   StreamHolder stream;
   HRESULT result = openFileStream(source, stream);
+  if (SUCCEEDED(result) && !recordState(source, error)) return false;
   if (SUCCEEDED(result)) result = m_root.call(L"AddFile", {Variant(itemPathOf(imagePath)), Variant(stream.get())});
   if (FAILED(result)) {
     *error = umbra::utf8FromWide(source.wstring()) + ": " + failed("IMAPI2FS AddFile", result);
@@ -176,11 +203,23 @@ bool ImapiFileSystemImage::addFile(const std::string& imagePath, const std::file
   return stamp(itemPathOf(imagePath), time, error);
 }
 
+// Taken with the file open for IMAPI2FS, which reads it later; the image stream compares it.
+bool ImapiFileSystemImage::recordState(const std::filesystem::path& source, std::string* error) {
+  FileState state;
+  if (const std::error_code ec = fileStateOf(source, &state)) {
+    *error = umbra::utf8FromWide(source.wstring()) + ": cannot read: " + ec.message();
+    return false;
+  }
+  m_files.emplace_back(source, state);
+  return true;
+}
+
 bool ImapiFileSystemImage::setBootImage(const std::filesystem::path& file, std::string* error) {
   HRESULT result = S_OK;
   m_bootOptions = DispatchObject::create(L"IMAPI2FS.BootOptions", &result);
   StreamHolder stream;
   if (SUCCEEDED(result)) result = openFileStream(file, stream);
+  if (SUCCEEDED(result) && !recordState(file, error)) return false;
   if (SUCCEEDED(result)) result = m_bootOptions.call(L"AssignBootImage", {Variant(stream.get())});
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"Emulation", Variant(kEmulationNone));
   if (SUCCEEDED(result)) result = m_bootOptions.putProperty(L"PlatformId", Variant(kPlatformX86));
@@ -212,7 +251,7 @@ std::unique_ptr<ImageStream> ImapiFileSystemImage::create(std::string* error) {
     return nullptr;
   }
   const uint64_t size = static_cast<uint64_t>(blocks.toLong()) * static_cast<uint64_t>(blockSize.toLong());
-  auto wrapped = std::make_unique<ImapiImageStream>(stream, size);
+  auto wrapped = std::make_unique<ImapiImageStream>(stream, size, m_files);
   stream->Release();
   return wrapped;
 }

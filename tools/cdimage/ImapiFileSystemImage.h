@@ -1,11 +1,16 @@
 #pragma once
 // FileSystemImage on Windows' own image maker, IMAPI2FS, reached late-bound by ProgID and IDispatch
-// (the MinGW headers have no IMAPI declarations).
+// (the MinGW headers have no IMAPI declarations). IMAPI2FS reads the files itself, while its image
+// stream is read: each file's state is taken before it is added and compared once the stream has
+// been read to its end, and an image holding a file that changed is refused (SourceCheck.h).
 #ifdef _WIN32
 #include <memory>
+#include <utility>
+#include <vector>
 
-#include "com/DispatchObject.h"
 #include "FileSystemImage.h"
+#include "SourceCheck.h"
+#include "com/DispatchObject.h"
 
 namespace cdimage {
 
@@ -29,10 +34,12 @@ class ImapiFileSystemImage : public FileSystemImage {
  private:
   explicit ImapiFileSystemImage(com::DispatchObject image) : m_image(std::move(image)) {}
   bool stamp(const std::wstring& itemPath, std::time_t time, std::string* error);
+  bool recordState(const std::filesystem::path& source, std::string* error);
 
   com::DispatchObject m_image;
   com::DispatchObject m_root;
   com::DispatchObject m_bootOptions;  // kept alive while the image refers to it
+  std::vector<std::pair<std::filesystem::path, FileState>> m_files;  // as each was when added
 };
 
 }  // namespace cdimage

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "LibisofsSourceStream.h"
 #include "Platform.h"
 #include "base/PathText.h"
 
@@ -58,7 +59,8 @@ void stamp(IsoNode* node, std::time_t time) {
 // The image as libisofs produces it, chunk by chunk, while it reads the source files.
 class LibisofsImageStream : public ImageStream {
  public:
-  explicit LibisofsImageStream(burn_source* source) : m_source(source) {}
+  LibisofsImageStream(burn_source* source, std::shared_ptr<const SourceProblems> problems)
+      : m_source(source), m_problems(std::move(problems)) {}
   ~LibisofsImageStream() override {
     if (!m_finished) m_source->cancel(m_source);
     m_source->free_data(m_source);
@@ -72,20 +74,21 @@ class LibisofsImageStream : public ImageStream {
   bool read(unsigned char* buffer, size_t want, size_t& got, std::string* error) override {
     const int read = m_source->read_xt(m_source, buffer, static_cast<int>(want));
     if (read <= 0) {
-      const std::string detail = takeLibraryMessage();
-      *error = detail.empty() ? "the image could not be produced" : detail;
+      *error = failure("the image could not be produced");
       return false;
     }
     got = static_cast<size_t>(read);
     return true;
   }
 
-  // A source file that failed to read is queued as a message; one queued while the last chunks were
-  // produced refuses the image here, so it is never written with zeros in that file's place.
+  // Every byte has arrived, but libisofs may still be closing the last file it read, which is when
+  // that file is checked: the end of the stream comes once its writer thread is done.
   bool finish(std::string* error) override {
-    const std::string detail = takeLibraryMessage();
-    if (!detail.empty()) {
-      *error = detail;
+    unsigned char probe[2048];
+    const int more = m_source->read_xt(m_source, probe, sizeof probe);
+    const std::string detail = failure(more > 0 ? "the image came out longer than libisofs announced" : "");
+    if (more != 0 || !detail.empty()) {
+      *error = detail.empty() ? "the image could not be produced" : detail;
       return false;
     }
     m_finished = true;
@@ -93,7 +96,15 @@ class LibisofsImageStream : public ImageStream {
   }
 
  private:
+  // A file that changed explains a failure best; else libisofs' own message, else `fallback`.
+  std::string failure(const std::string& fallback) const {
+    if (!m_problems->empty()) return m_problems->message();
+    const std::string detail = takeLibraryMessage();
+    return detail.empty() ? fallback : detail;
+  }
+
   burn_source* m_source;
+  std::shared_ptr<const SourceProblems> m_problems;
   bool m_finished = false;
 };
 
@@ -164,18 +175,41 @@ bool LibisofsFileSystemImage::addFolder(const std::string& imagePath, std::time_
   return true;
 }
 
+IsoNode* LibisofsFileSystemImage::addSourceFile(IsoDir* parent, const std::string& name, const fs::path& source,
+                                                std::string* error) {
+  // The file as it is now is what the image is to hold; its stream compares it when it is read.
+  FileState state;
+  if (const std::error_code ec = fileStateOf(source, &state)) {
+    *error = umbra::utf8FromPath(source) + ": cannot read: " + ec.message();
+    return nullptr;
+  }
+  IsoStream* stream = newSourceStream(fs::absolute(source), state, m_problems);
+  if (!stream) {
+    *error = describe(umbra::utf8FromPath(source), ISO_OUT_OF_MEM);
+    return nullptr;
+  }
+  IsoFile* file = nullptr;
+  // The new file takes the stream's one reference; a refused one leaves it to us.
+  const int result = iso_image_add_new_file(m_image, parent, name.c_str(), stream, &file);
+  if (result < 0) {
+    iso_stream_unref(stream);
+    *error = describe(umbra::utf8FromPath(source), result);
+    return nullptr;
+  }
+  IsoNode* node = reinterpret_cast<IsoNode*>(file);
+  iso_node_set_permissions(node, static_cast<mode_t>(state.mode));
+  iso_node_set_uid(node, static_cast<uid_t>(state.owner));
+  iso_node_set_gid(node, static_cast<gid_t>(state.group));
+  return node;
+}
+
 bool LibisofsFileSystemImage::addFile(const std::string& imagePath, const fs::path& source, std::time_t time,
                                       std::string* error) {
   std::string name;
   IsoDir* parent = parentOf(imagePath, &name, error);
   if (!parent) return false;
-  IsoNode* node = nullptr;
-  // libisofs reads the file when the image is produced, by this path.
-  const int result = iso_tree_add_new_node(m_image, parent, name.c_str(), fs::absolute(source).c_str(), &node);
-  if (result < 0) {
-    *error = describe(umbra::utf8FromPath(source), result);
-    return false;
-  }
+  IsoNode* node = addSourceFile(parent, name, source, error);
+  if (!node) return false;
   stamp(node, time);
   return true;
 }
@@ -192,20 +226,18 @@ std::string LibisofsFileSystemImage::unusedRootName(const std::string& wanted) c
 bool LibisofsFileSystemImage::setBootImage(const fs::path& file, std::string* error) {
   IsoDir* root = iso_image_get_root(m_image);
   const std::string imageName = unusedRootName(kBootImageName);
-  IsoNode* node = nullptr;
-  int result = iso_tree_add_new_node(m_image, root, imageName.c_str(), fs::absolute(file).c_str(), &node);
-  if (result >= 0) {
-    stamp(node, m_time);
-    // Written into the image for the firmware, but listed in neither folder tree.
-    iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 |
-                                  LIBISO_HIDE_BUT_WRITE);
-    const std::string imagePath = "/" + imageName;
-    std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
-    catalogPath += unusedRootName(kBootCatalogName);
-    ElToritoBootImage* boot = nullptr;
-    result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
-    if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
-  }
+  // Read and checked as every other file.
+  IsoNode* node = addSourceFile(root, imageName, file, error);
+  if (!node) return false;
+  stamp(node, m_time);
+  // Written into the image for the firmware, but listed in neither folder tree.
+  iso_node_set_hidden(node, LIBISO_HIDE_ON_RR | LIBISO_HIDE_ON_JOLIET | LIBISO_HIDE_ON_1999 | LIBISO_HIDE_BUT_WRITE);
+  const std::string imagePath = "/" + imageName;
+  std::string catalogPath = "/";  // appended, not "/" + temporary, which GCC 12 -O3 misreads (-Wrestrict)
+  catalogPath += unusedRootName(kBootCatalogName);
+  ElToritoBootImage* boot = nullptr;
+  const int result = iso_image_set_boot_image(m_image, imagePath.c_str(), ELTORITO_NO_EMUL, catalogPath.c_str(), &boot);
+  if (result >= 0) el_torito_set_load_size(boot, loadSizeOf(file));
   if (result < 0) {
     *error = describe(umbra::utf8FromPath(file), result);
     return false;
@@ -259,7 +291,7 @@ std::unique_ptr<ImageStream> LibisofsFileSystemImage::create(std::string* error)
   }
   iso_write_opts_free(opts);
   if (!source) return nullptr;
-  return std::make_unique<LibisofsImageStream>(source);
+  return std::make_unique<LibisofsImageStream>(source, m_problems);
 }
 
 }  // namespace cdimage

@@ -1,10 +1,13 @@
 #pragma once
 // FileSystemImage on libisofs: ISO 9660 with Rock Ridge, and Joliet, written by the library into a
 // stream. Holds libisofs initialised and the image referenced for as long as it lives; one a process.
+// libisofs reads the files while it produces the image, through streams of ours that check each
+// file (LibisofsSourceStream); the image stream refuses an image that holds a file which changed.
 #include <memory>
 
 #include "FileSystemImage.h"
 #include "IsoLibrary.h"
+#include "SourceCheck.h"
 
 namespace cdimage {
 
@@ -31,11 +34,15 @@ class LibisofsFileSystemImage : public FileSystemImage {
   // The folder of the image that is to hold imagePath's last name, which is put in `name`.
   IsoDir* parentOf(const std::string& imagePath, std::string* name, std::string* error) const;
   std::string unusedRootName(const std::string& wanted) const;
+  // A file read through a stream of ours, which checks it (LibisofsSourceStream); null with the reason.
+  IsoNode* addSourceFile(IsoDir* parent, const std::string& name, const std::filesystem::path& source,
+                         std::string* error);
 
   bool m_keepCase;
   std::time_t m_time;
   int m_isoLevel = 1;
   IsoImage* m_image = nullptr;
+  std::shared_ptr<SourceProblems> m_problems = std::make_shared<SourceProblems>();
 };
 
 }  // namespace cdimage
