@@ -61,13 +61,13 @@ class Workspace {
   std::unique_ptr<FolderReader> openReader(Error& error) const;
 
   // Hide/show rows in the given order, following the Hide button's rules: a hidden row is
-  // shown again, a normal or partly hidden folder is hidden; a file, or a folder without a proven
-  // twin in every tree, stops the command there before its row is written.
+  // shown again, a normal or partly hidden one is hidden; a folder or file without a proven twin in
+  // every tree stops the command there before its row is written.
   ToggleOutcome toggle(std::span<EntryRow* const> rows, const ToggleProgress& progress = {});
   // Sets every record of every row to the wanted state (command line hide/show). Every row is
   // checked before anything is written; running it again repairs a partly hidden folder.
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);
-  // Why a row cannot be hidden or shown (a file, no proven twin, a record that is not there).
+  // Why a row cannot be hidden or shown (no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
   // Why a folder node whose twin in some tree could not be proven cannot be hidden; "" for one
   // that can.
@@ -99,6 +99,9 @@ class Workspace {
   Error checkSameFile() const;
   // Replaced when a byte a patch of the row would change differs on disk from what was read.
   Error checkRowBytes(const EntryRow& row, bool hidden) const;
+  // checkRow for a file: every tree of its folder holds a proven twin of it (the data of a twin
+  // joined by its name read from its entry), or provably none.
+  Error checkFileRow(const EntryRow& row) const;
 
   CIsoImage m_image;
   ImageTrees m_trees;

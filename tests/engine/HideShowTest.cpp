@@ -1,5 +1,5 @@
-// Hiding and showing: the Hide button's rules, both trees or neither, and nothing but the asked
-// flags bytes (and the stamp) ever changes.
+// Hiding and showing: the Hide button's rules, every tree or none, and nothing but the asked flags
+// bytes (and the stamp) ever changes.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -31,41 +31,29 @@ TEST(HideShow, ToggleFollowsTheHideButtonRules) {
       if (r.name == name) return &r;
     throw std::runtime_error("no row " + name);
   };
-  // A hidden folder, a normal folder, then a file: first shown, second hidden, the file stops it.
+  // A hidden folder, a normal folder, a file, and a folder whose record was taken away: the first
+  // shown, the next two hidden, the last one stops the command there.
   EntryRow* alphaOnly[] = {row("ALPHA")};
   ASSERT_FALSE(ws.toggle(alphaOnly).error);
   ASSERT_TRUE(row("ALPHA")->hidden());
-  EntryRow* mixed[] = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
+  EntryRow broken = *row("ZETA");
+  broken.records.pop_back();  // its Joliet record
+  EntryRow* mixed[] = {row("ALPHA"), row("BETA"), row("README.;1"), &broken, row("GAMMA.DIR")};
   const ToggleOutcome outcome = ws.toggle(mixed);
-  EXPECT_EQ(outcome.error.kind, ErrorKind::NotAFolder);
-  EXPECT_EQ(outcome.error.message(), kCannotHideFilesMessage);
-  EXPECT_EQ(outcome.rowsChanged, 2u);
+  EXPECT_EQ(outcome.error.kind, ErrorKind::Unpaired);
+  EXPECT_EQ(outcome.rowsChanged, 3u);
   EXPECT_FALSE(row("ALPHA")->hidden());
   EXPECT_TRUE(row("BETA")->hidden());
-  EXPECT_FALSE(row("ZETA")->hidden()) << "rows after the file are not handled";
+  EXPECT_TRUE(row("README.;1")->hidden());
+  EXPECT_FALSE(row("GAMMA.DIR")->hidden()) << "rows after the refused one are not handled";
   ws.close();
   for (bool joliet : {false, true}) {
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 2u);
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 7u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "README" : "README.;1"), 5u) << "a file keeps no Directory bit";
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 2u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "gamma.dir" : "GAMMA.DIR"), 2u);
   }
-}
-
-TEST(HideShow, AFileFirstWritesNothing) {
-  TempDir dir;
-  makeMixedTree(dir / "src");
-  const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "a.iso");
-  Workspace ws;
-  ASSERT_FALSE(ws.open(image.string(), OpenMode::Work));
-  const auto stamped = readBytes(image);
-  FolderListing root;
-  ASSERT_FALSE(ws.listFolder(0, root));
-  std::vector<EntryRow*> rows;
-  for (EntryRow& r : root.rows) rows.push_back(&r);
-  std::stable_partition(rows.begin(), rows.end(), [](const EntryRow* r) { return !r->isFolder; });
-  EXPECT_EQ(ws.toggle(rows).error.kind, ErrorKind::NotAFolder);
-  EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::NotAFolder) << "checked before any write";
-  EXPECT_EQ(readBytes(image), stamped);
 }
 
 TEST(HideShow, BothTreesOrNeither) {
