@@ -292,8 +292,7 @@ void CMainDlg::onHide() {
     if (ask(toQString(outcome.error.message()) + QStringLiteral("\n\n") + QString::fromLatin1(kOpenReplacedQuestion)))
       openImage(m_imagePath);
   } else if (outcome.error) {
-    inform(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
-                                                       : toQString(outcome.error.message()));
+    inform(toQString(outcome.error.message()));
   }
 }
 

@@ -177,22 +177,23 @@ Error Workspace::checkRow(const EntryRow& row) const {
   return {};
 }
 
-Error Workspace::checkFileRow(const EntryRow& row) const {
+std::string Workspace::unprovenFileReason(const EntryRow& row) const {
   // Its folder's twin in a tree unproven, its own there is unknown.
   const CFolderNode& folder = m_tree.node(row.parentIndex);
   if (!folder.unpairedIn.empty())
-    return rowError(ErrorKind::Unpaired, row,
-                    "Its folder's twin in the " + std::string(m_trees.label(folder.unpairedIn.front())) +
-                        " tree could not be proven, so neither can this file's: " + unprovenReason(row.parentIndex) +
-                        " Nothing was written.");
+    return "Its folder's twin in the " + std::string(m_trees.label(folder.unpairedIn.front())) +
+           " tree could not be proven, so neither can this file's: " + unprovenReason(row.parentIndex);
   if (!row.unprovenIn.empty())
-    return rowError(ErrorKind::Unpaired, row,
-                    std::string("No twin of this file could be proven in the ") +
-                        m_trees.label(row.unprovenIn.front()) +
-                        " tree: a file that shares its data with others (an empty file, a link) is told apart only by "
-                        "a Rock Ridge name or a name that could give no other identifier, and no file there is "
-                        "proven to be this one. Hidden in some trees only, it would stay visible in the others. "
-                        "Nothing was written.");
+    return std::string("No twin of this file could be proven in the ") + m_trees.label(row.unprovenIn.front()) +
+           " tree: a file that shares its data with others (an empty file, a link) is told apart only by a Rock "
+           "Ridge name or a name that could give no other identifier, and no file there is proven to be this one. "
+           "Hidden in some trees only, it would stay visible in the others.";
+  return {};
+}
+
+Error Workspace::checkFileRow(const EntryRow& row) const {
+  if (const std::string why = unprovenFileReason(row); !why.empty())
+    return rowError(ErrorKind::Unpaired, row, why + " Nothing was written.");
   const ImageFile& file = m_image.file();
   for (const EntryRecord& record : row.records) {
     HiddenMark mark;

@@ -69,6 +69,9 @@ class Workspace {
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden);
   // Why a row cannot be hidden or shown (no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
+  // Why a file row's twin in some tree is not proven (its own or its folder's), "" when every tree
+  // holds a proven twin.
+  std::string unprovenFileReason(const EntryRow& row) const;
   // Why a folder node whose twin in some tree could not be proven cannot be hidden; "" for one
   // that can.
   std::string unprovenReason(int folderNode) const;
