@@ -47,7 +47,8 @@ class CMainDlg : public QDialog {
   static constexpr const char* kNoImageToHideMessage =
       "No image is open: open an image, then select the folders to hide.";
   static constexpr const char* kNothingSelectedMessage =
-      "No folder is selected: select the folders to hide in the list.";
+      "Nothing is selected: select the folders or files to hide in the list.";
+  static constexpr const char* kHideFilesQuestion = "Hide the selected files?";
   static constexpr const char* kNothingToSaveMessage = "No image is open, so there is nothing to save.";
   static constexpr int kNodeRole = Qt::UserRole;  // tree item -> folder index; -1 = no folder
   // The window's first and smallest size, in dialog units of its font.
@@ -211,6 +212,7 @@ class CMainDlg : public QDialog {
 
   QString m_readOnlyReason;  // why the open image cannot be written; empty when it can
   bool m_hideButtonPending = false;
+  bool m_hiddenFileNoticeTold = false;  // the first hide of files in this session asked about readers
   QString m_pendingImage;  // a handed-over image waiting for a dialog of the window to close
   bool m_dragging = false;  // moved by following the pointer, without the window system
   QPoint m_dragOffset;

@@ -296,7 +296,7 @@ void CMainDlg::scheduleHideButtonUpdate() {
 }
 
 QString CMainDlg::leftRowsText(const SelectionAction& action) const {
-  // Rows with the same reason are named together; a file's reason is the same for every file.
+  // Rows with the same reason are named together.
   constexpr int kNamesShown = 10;
   std::vector<std::pair<QString, QStringList>> groups;
   for (const SelectionAction::Left& left : action.left) {
@@ -305,8 +305,6 @@ QString CMainDlg::leftRowsText(const SelectionAction& action) const {
     if (group == groups.end()) group = groups.insert(groups.end(), {why, {}});
     group->second << m_listModel->names(m_listModel->rowOf(left.row)).shown();
   }
-  if (action.rows.empty() && groups.size() == 1 && action.left.front().why.kind == ErrorKind::NotAFolder)
-    return QString::fromLatin1(kCannotHideFilesMessage);
   QStringList parts;
   parts << (action.hide ? QStringLiteral("These could not be hidden and were left as they were:")
                         : QStringLiteral("These could not be shown and were left as they were:"));
@@ -342,6 +340,16 @@ void CMainDlg::onHide() {
   QApplication::restoreOverrideCursor();
   for (const SelectionAction::Left& left : action.left)
     if (offerReplacedImage(left.why)) return;
+  // Readers treat hidden files apart from hidden folders: the first hide of files in a session
+  // says how, and goes on only when the user wants it.
+  const bool hidesFiles =
+      action.hide && std::any_of(action.rows.begin(), action.rows.end(), [](const EntryRow* row) { return !row->isFolder; });
+  if (hidesFiles && !m_hiddenFileNoticeTold) {
+    if (!ask(QString::fromLatin1(kHiddenFileReachNotice) + QStringLiteral("\n\n") +
+             QString::fromLatin1(kHideFilesQuestion)))
+      return;
+    m_hiddenFileNoticeTold = true;
+  }
 
   // Many folders get a progress dialog whose Cancel stops between two folders; what was written
   // stays written and the rows show it.
@@ -349,8 +357,8 @@ void CMainDlg::onHide() {
   ToggleProgress between;
   if (action.rows.size() >= kRowsWithProgress) {
     progress =
-        std::make_unique<QProgressDialog>(action.hide ? QStringLiteral("Hiding the selected folders...")
-                                                      : QStringLiteral("Showing the selected folders..."),
+        std::make_unique<QProgressDialog>(action.hide ? QStringLiteral("Hiding the selection...")
+                                                      : QStringLiteral("Showing the selection..."),
                                           QStringLiteral("Cancel"), 0, static_cast<int>(action.rows.size()), this);
     progress->setWindowTitle(QString::fromLatin1(kTitle));
     progress->setWindowModality(Qt::WindowModal);
@@ -370,8 +378,7 @@ void CMainDlg::onHide() {
   updateHideButton();
   if (offerReplacedImage(outcome.error)) return;
   if (outcome.error)
-    warn(outcome.error.kind == ErrorKind::NotAFolder ? QString::fromLatin1(kCannotHideFilesMessage)
-                                                     : toQString(outcome.error.message()));
+    warn(toQString(outcome.error.message()));
   else if (!action.left.empty())
     warn(leftRowsText(action));
 }

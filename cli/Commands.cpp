@@ -19,7 +19,6 @@ int statusOf(const Error& e) {
     case ErrorKind::None: return kOk;
     case ErrorKind::PathNotFound:
     case ErrorKind::AmbiguousPath:
-    case ErrorKind::NotAFolder: return kBadPath;
     case ErrorKind::Unpaired: return kRefused;
     case ErrorKind::WriteFailed:
     case ErrorKind::SyncFailed: return kWriteFailed;
@@ -54,12 +53,18 @@ std::string heldOnly(const Workspace& ws, const EntryRow& row) {
   return trees;
 }
 
-// The trees in which a folder's twin could not be proven, so that it cannot be hidden ("" when none).
+// The trees in which an entry's twin could not be proven, so that it cannot be hidden: a folder's,
+// or a file's own or its folder's ("" when none).
+std::vector<int> unprovenTrees(const Workspace& ws, const EntryRow& row) {
+  if (row.isFolder) return row.folderIndex < 0 ? std::vector<int>{} : ws.folders().node(row.folderIndex).unpairedIn;
+  if (row.parentIndex >= 0 && !ws.folders().node(row.parentIndex).unpairedIn.empty())
+    return ws.folders().node(row.parentIndex).unpairedIn;
+  return row.unprovenIn;
+}
+
 std::string unprovenIn(const Workspace& ws, const EntryRow& row) {
-  if (!row.isFolder || row.folderIndex < 0) return {};
   std::string trees;
-  for (int tree : ws.folders().node(row.folderIndex).unpairedIn)
-    trees += (trees.empty() ? "" : ", ") + std::string(ws.trees().label(tree));
+  for (int tree : unprovenTrees(ws, row)) trees += (trees.empty() ? "" : ", ") + std::string(ws.trees().label(tree));
   return trees;
 }
 
@@ -124,14 +129,14 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
     for (size_t i = 0; i < trees.size(); ++i) out << (i ? "," : "") << '"' << ws.trees().reader(trees[i]).kind().id << '"';
     out << ']';
   };
+  // An entry whose twin in some trees could not be proven: those trees, and why it cannot be hidden.
+  if (const std::vector<int> unproven = unprovenTrees(ws, row); !unproven.empty()) {
+    treeList("unproven_in", unproven);
+    out << ",\"not_hidable\":";
+    out.jsonString(row.isFolder ? ws.unprovenReason(row.folderIndex) : ws.unprovenFileReason(row));
+  }
   if (row.isFolder && row.folderIndex >= 0) {
     const CFolderNode& node = ws.folders().node(row.folderIndex);
-    // A folder whose twin in some trees could not be proven: those trees, and why it cannot be hidden.
-    if (!node.unpairedIn.empty()) {
-      treeList("unproven_in", node.unpairedIn);
-      out << ",\"not_hidable\":";
-      out.jsonString(ws.unprovenReason(row.folderIndex));
-    }
     // A folder proven absent from some trees: the trees that hold it.
     if (provenPartial(ws, row)) {
       std::vector<int> holding;
@@ -150,7 +155,7 @@ int infoCommand(const std::string& image, bool json) {
   std::vector<int> everyFolder(ws.folders().size());
   for (size_t i = 0; i < everyFolder.size(); ++i) everyFolder[i] = static_cast<int>(i);
   struct Counts {
-    uint64_t files = 0, hidden = 0, mixed = 0;
+    uint64_t files = 0, hidden = 0, mixed = 0, hiddenFiles = 0;
   };
   std::vector<Counts> counts(chunkCount(everyFolder.size()));
   const Error e = listForEach(ws, everyFolder, Rows::MarksOnly, [&](size_t chunk, int, const FolderListing& listing) {
@@ -158,11 +163,13 @@ int infoCommand(const std::string& image, bool json) {
       counts[chunk].files += row.isFolder ? 0 : 1;
       counts[chunk].hidden += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
       counts[chunk].mixed += row.isFolder && row.state == FolderState::Mixed ? 1 : 0;
+      counts[chunk].hiddenFiles += !row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
     }
   });
   if (e) return openFailed(e);
-  uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0;
+  uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0, hiddenFiles = 0;
   for (const Counts& c : counts) {
+    hiddenFiles += c.hiddenFiles;
     files += c.files;
     hiddenFolders += c.hidden;
     mixedFolders += c.mixed;
@@ -208,7 +215,7 @@ int infoCommand(const std::string& image, bool json) {
       out << '}';
     }
     out << "],\"folders\":" << folders << ",\"unproven_folders\":" << unproven << ",\"files\":" << files
-        << ",\"hidden_folders\":" << hiddenFolders
+        << ",\"hidden_folders\":" << hiddenFolders << ",\"hidden_files\":" << hiddenFiles
         << ",\"mixed_folders\":" << mixedFolders << ",\"notices\":[";
     for (size_t i = 0; i < ws.notices().size(); ++i) {
       out << (i ? "," : "");
@@ -228,7 +235,7 @@ int infoCommand(const std::string& image, bool json) {
     }
     out << "\nFolders: " << folders;
     if (unproven) out << " (" << unproven << " without a proven twin in every tree, which cannot be hidden)";
-    out << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders
+    out << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders << "\nHidden files: " << hiddenFiles
         << "\nPartly hidden folders: " << mixedFolders << '\n';
     for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
   }
@@ -300,23 +307,21 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
 int hideOrShowCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
   Workspace ws;
   if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
-  // Every path is resolved first, then every folder judged, before anything is written.
+  // Every path is resolved first, then every entry judged, before anything is written.
   std::vector<EntryRow> rows(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
     if (Error e = ws.findEntry(paths[i], rows[i])) {
       printError(image + ": " + paths[i] + ": " + e.reason);
       return statusOf(e) == kCannotOpen ? kCannotOpen : kBadPath;
     }
-    if (!rows[i].isFolder) {
-      printError(image + ": " + paths[i] + ": " + kCannotHideFilesMessage);
-      return kBadPath;
-    }
   }
-  // Every folder is judged before anything is written, the stamp included.
+  // Every entry is judged before anything is written, the stamp included.
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
   const ToggleOutcome outcome = ws.setHidden(targets, hide);
   if (outcome.error) return openFailed(outcome.error);
+  if (hide && std::any_of(rows.begin(), rows.end(), [](const EntryRow& row) { return !row.isFolder; }))
+    printError(std::string("note: ") + kHiddenFileReachNotice);
   return kOk;
 }
 

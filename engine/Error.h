@@ -17,7 +17,6 @@ enum class ErrorKind {
   NotOpen,        // no image is open
   PathNotFound,   // a folder path names nothing in the image
   AmbiguousPath,  // a folder path could mean two folders
-  NotAFolder,     // an entry asked to be hidden is a file
   Unpaired,       // a folder has no proven twin in a tree of the image; nothing was written
   WriteFailed,    // a write failed part-way; the message says what was changed
   SyncFailed,     // every write was made, but they could not be made durable
@@ -40,7 +39,10 @@ inline Error makeError(ErrorKind kind, std::string path, std::string reason) {
 
 // Texts the user sees exactly as they stand.
 inline constexpr const char* kUnknownFormatMessage = "Unknown format. Open Failed.";
-inline constexpr const char* kCannotHideFilesMessage =
-    "Could not hide files. Please put the files in a folder and hide the folder.";
+// Said wherever a user hides a file: readers differ more for hidden files than for hidden folders.
+inline constexpr const char* kHiddenFileReachNotice =
+    "A hidden file is out of reach on Windows: its CD file system neither lists it nor opens it, even by its "
+    "full path (on a disc with a UDF tree, Windows reads that tree and marks the file hidden instead). 7-Zip, "
+    "isoinfo and Linux mounted with showassoc or unhide still list and open it.";
 
 }  // namespace umbra

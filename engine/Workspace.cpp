@@ -154,7 +154,7 @@ Error Workspace::checkRow(const EntryRow& row) const {
   if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
   // A file put in the image's place is not judged by what the open one held.
   if (Error e = checkSameFile()) return e;
-  if (!row.isFolder) return makeError(ErrorKind::NotAFolder, pathOf(row), kCannotHideFilesMessage);
+  if (!row.isFolder) return checkFileRow(row);
   if (row.folderIndex < 0)
     return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");
   const CFolderNode& node = m_tree.node(row.folderIndex);
@@ -174,6 +174,42 @@ Error Workspace::checkRow(const EntryRow& row) const {
                     std::string("This folder's records in the ") + m_trees.label(node.places.front().tree) +
                         " and the " + m_trees.label(other) +
                         " tree hold different files, so they are not proven to be one folder; nothing was written.");
+  return {};
+}
+
+std::string Workspace::unprovenFileReason(const EntryRow& row) const {
+  // Its folder's twin in a tree unproven, its own there is unknown.
+  const CFolderNode& folder = m_tree.node(row.parentIndex);
+  if (!folder.unpairedIn.empty())
+    return "Its folder's twin in the " + std::string(m_trees.label(folder.unpairedIn.front())) +
+           " tree could not be proven, so neither can this file's: " + unprovenReason(row.parentIndex);
+  if (!row.unprovenIn.empty())
+    return std::string("No twin of this file could be proven in the ") + m_trees.label(row.unprovenIn.front()) +
+           " tree: a file that shares its data with others (an empty file, a link) is told apart only by a Rock "
+           "Ridge name or a name that could give no other identifier, and no file there is proven to be this one. "
+           "Hidden in some trees only, it would stay visible in the others.";
+  return {};
+}
+
+Error Workspace::checkFileRow(const EntryRow& row) const {
+  if (const std::string why = unprovenFileReason(row); !why.empty())
+    return rowError(ErrorKind::Unpaired, row, why + " Nothing was written.");
+  const ImageFile& file = m_image.file();
+  for (const EntryRecord& record : row.records) {
+    HiddenMark mark;
+    if (Error e = m_trees.reader(record.tree).readHidden(file, record.offset, mark)) return e;
+    // A twin joined by its name in a tree that reads an entry per file: its data must be the file's.
+    const TreeReader& reader = m_trees.reader(record.tree);
+    if (record.tree == row.records.front().tree || !reader.listingReadsEachEntry() || row.size == 0) continue;
+    TreeEntry entry;
+    entry.entryHandle = record.entryHandle;
+    if (Error e = reader.completeEntry(file, entry)) return e;
+    if (entry.size != row.size || entry.dataSector != row.dataSector)
+      return rowError(ErrorKind::Unpaired, row,
+                      std::string("This file's records in the ") + m_trees.label(row.records.front().tree) +
+                          " and the " + reader.kind().label +
+                          " tree hold different data, so they are not proven to be one file; nothing was written.");
+  }
   return {};
 }
 
@@ -308,7 +344,6 @@ ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden,
   for (const EntryRow* row : rows)
     if (Error e = checkRow(*row)) {
       outcome.error = e;
-      if (e.kind == ErrorKind::NotAFolder) outcome.error.reason = kCannotHideFilesMessage;
       return outcome;
     }
   if (!rows.empty())

@@ -82,8 +82,11 @@ class Workspace {
   // line's hide and show). Every row is checked before anything is written; running it again
   // repairs a partly hidden folder.
   ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress = {});
-  // Why a row cannot be hidden or shown (a file, no proven twin, a record that is not there).
+  // Why a row cannot be hidden or shown (no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
+  // Why a file row's twin in some tree is not proven (its own or its folder's), "" when every tree
+  // holds a proven twin.
+  std::string unprovenFileReason(const EntryRow& row) const;
   // Why a folder node whose twin in some tree could not be proven cannot be hidden; "" for one
   // that can.
   std::string unprovenReason(int folderNode) const;
@@ -114,6 +117,9 @@ class Workspace {
   Error checkSameFile() const;
   // Replaced when a byte a patch of the row would change differs on disk from what was read.
   Error checkRowBytes(const EntryRow& row, bool hidden) const;
+  // checkRow for a file: every tree of its folder holds a proven twin of it (the data of a twin
+  // joined by its name read from its entry), or provably none.
+  Error checkFileRow(const EntryRow& row) const;
 
   CIsoImage m_image;
   ImageTrees m_trees;

@@ -143,7 +143,7 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
 }
 
 Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags,
-                      uint32_t* extent) {
+                      uint32_t* extent, uint32_t* dataLength) {
   if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
   uint8_t head[kDrMinLength];
   size_t got = 0;
@@ -158,6 +158,7 @@ Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t r
     return makeError(ErrorKind::UnknownFormat, path, "No folder record stands at that place.");
   flags = head[kDrFlags];
   if (extent) *extent = readLe32(head + kDrExtent);
+  if (dataLength) *dataLength = readLe32(head + kDrDataLength);
   return {};
 }
 

@@ -58,10 +58,10 @@ class DirectoryWalk {
 // size) and returns a walk over it. `path` names the image in errors.
 Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
                     DirectoryWalk& walk);
-// Reads the flags byte (and, when asked, the extent) of the directory record at recordOffset, after
-// checking that a plausible record stands there.
+// Reads the flags byte (and, when asked, the extent and the data length) of the directory record at
+// recordOffset, after checking that a plausible record stands there.
 Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags,
-                      uint32_t* extent = nullptr);
+                      uint32_t* extent = nullptr, uint32_t* dataLength = nullptr);
 
 class CIsoImage {
  public:

@@ -250,7 +250,12 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
     // A moved folder is listed where its placeholder stands, as Rock Ridge readers list it.
     if (!m_movedRecords.empty() && m_movedRecords.count(r.offset)) continue;
     if (continues && count > 0 && r.identifier == lastIdentifier) {  // one file over several extents: one entry
-      out[count - 1].size += r.dataLength;
+      TreeEntry& whole = out[count - 1];
+      whole.size += r.dataLength;
+      // Each extent's record carries the flags: hiding the file marks every one.
+      if (whole.recordMarks.empty()) whole.recordMarks.assign(whole.recordOffsets.size(), whole.mark);
+      whole.recordOffsets.push_back(r.offset);
+      whole.recordMarks.push_back(markOf(r.flags));
       continues = (r.flags & kFlagMultiExtent) != 0;
       continue;
     }
@@ -266,8 +271,10 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
     if (m_rockRidge) e.originalName = readRockRidge(r.systemUse, &file).name;
     const auto known = m_folderByExtent.find(r.extent);
     e.mark = markOf(r.flags);
-    // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path table.
-    e.isFolder = (r.flags & kFlagDirectory) != 0 || (e.mark == HiddenMark::Hidden && known != m_folderByExtent.end());
+    // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path
+    // table (a hidden file's may name any extent, but a file of no bytes is no folder).
+    e.isFolder = (r.flags & kFlagDirectory) != 0 ||
+                 (e.mark == HiddenMark::Hidden && r.dataLength > 0 && known != m_folderByExtent.end());
     e.folder = e.isFolder && known != m_folderByExtent.end() ? known->second : -1;
     e.dataSector = r.extent;
     e.size = r.dataLength;
@@ -397,11 +404,13 @@ Error IsoTreeReader::readHidden(const ImageFile& file, uint64_t recordOffset, Hi
 Error IsoTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bool hidden,
                                 std::vector<BytePatch>& out) const {
   uint8_t flags = 0;
-  uint32_t extent = 0;
-  if (Error e = readRecordFlags(file, m_path, recordOffset, flags, &extent)) return e;
-  // A placeholder is a file record for readers without Rock Ridge: its Directory bit stays clear.
-  const bool folder =
-      !m_placeholders.count(recordOffset) && ((flags & kFlagDirectory) || m_folderByExtent.count(extent));
+  uint32_t extent = 0, dataLength = 0;
+  if (Error e = readRecordFlags(file, m_path, recordOffset, flags, &extent, &dataLength)) return e;
+  // A placeholder is a file record for readers without Rock Ridge: its Directory bit stays clear. A
+  // folder hidden with 5 lost its Directory bit: its extent names a folder, and it holds bytes.
+  const bool folder = !m_placeholders.count(recordOffset) &&
+                      ((flags & kFlagDirectory) || ((flags & kHiddenMarkBits) == kHiddenMarkBits && dataLength > 0 &&
+                                                    m_folderByExtent.count(extent)));
   out.push_back({recordOffset + kDrFlags, {hidden ? withHiddenMark(flags, folder) : withoutHiddenMark(flags, folder)}});
   return {};
 }

@@ -18,35 +18,6 @@ uint64_t placeKey(int tree, int folder) {
   return (static_cast<uint64_t>(static_cast<uint32_t>(tree)) << 32) | static_cast<uint32_t>(folder);
 }
 
-// UTF-16 units of a UTF-8 name: one per code point, two for those beyond the first 65,536.
-size_t utf16Units(std::string_view name) {
-  size_t units = 0;
-  for (char ch : name) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
-// The Joliet name a maker would write for a long name: * / : ; ? \ and control characters replaced
-// by '_', cut to 64 UTF-16 units.
-std::string jolietForm(std::string_view name) {
-  constexpr size_t kJolietUnits = 64;
-  std::string out;
-  size_t units = 0;
-  for (size_t i = 0; i < name.size();) {
-    const auto lead = static_cast<unsigned char>(name[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    const size_t width = lead >= 0xF0 ? 2 : 1;
-    if (units + width > kJolietUnits) break;
-    units += width;
-    const bool replaced = lead < 0x20 || std::string_view("*/:;?\\").find(static_cast<char>(lead)) != std::string_view::npos;
-    out += replaced ? std::string("_") : std::string(name.substr(i, length));
-    i += length;
-  }
-  return out;
-}
-
 bool disjoint(const std::vector<FolderPairing::Extent>& a, const std::vector<FolderPairing::Extent>& b) {
   auto i = a.begin(), j = b.begin();
   while (i != a.end() && j != b.end()) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/io/ImageFile.h"
+#include "engine/model/IdentifierOrigins.h"
 #include "engine/model/NameKey.h"
 #include "engine/model/PathNames.h"
 
@@ -42,30 +43,67 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   const ImageTrees& trees = m_tree->trees();
   // The file rows by the names the user gave them (Joliet, Rock Ridge): -1 for a name two rows have.
   m_rowByName.clear();
+  m_jolietForms.clear();
   for (size_t r = 0; r < rowCount; ++r) {
     if (rows[r].isFolder) continue;
     for (const EntryRecord& record : rows[r].records) {
       for (const std::string* name : {&record.name, &record.originalName}) {
         if (name->empty() || (name == &record.name && !trees.reader(record.tree).keepsGivenNames())) continue;
+        if (name == &record.name && trees.reader(record.tree).givenNameLimit() > 0 &&
+            utf16Units(*name) >= trees.reader(record.tree).givenNameLimit())
+          continue;  // cut short: not the whole name
         const auto [it, fresh] = m_rowByName.try_emplace(*name, static_cast<int>(r));
         if (!fresh && it->second != static_cast<int>(r)) it->second = -1;
       }
     }
   }
   auto attach = [&](EntryRow& row, const TreeEntry& e) {
-    for (uint64_t offset : e.recordOffsets) row.records.push_back({tree, offset, e.mark, e.name, e.originalName});
+    for (uint64_t offset : e.recordOffsets)
+      row.records.push_back({tree, offset, e.mark, e.name, e.originalName, e.entryHandle});
   };
+  // A name joins a file to its row only where no other name of the folder could be written alike in
+  // Joliet, and it is whole (not cut at 64 units).
+  for (const TreeEntry& e : entries)
+    if (!e.isFolder) ++m_jolietForms[jolietForm(e.name)];
   for (size_t i = 0; i < entries.size(); ++i) {
     TreeEntry& e = entries[i];
     if (e.isFolder) continue;
     const auto named = m_rowByName.find(e.name);
-    if (named != m_rowByName.end() && named->second >= 0 && !rows[static_cast<size_t>(named->second)].recordIn(tree)) {
+    const bool whole = utf16Units(e.name) < 64 && m_jolietForms[jolietForm(e.name)] == 1;
+    if (whole && named != m_rowByName.end() && named->second >= 0 &&
+        !rows[static_cast<size_t>(named->second)].recordIn(tree)) {
       attach(rows[static_cast<size_t>(named->second)], e);
       m_attached[i] = 1;
       continue;
     }
     if (Error read = trees.reader(tree).completeEntry(*m_file, e); read && !error) error = read;
   }
+}
+
+bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
+                            uint32_t otherEntry, const TreeReader& otherReader) const {
+  const TreeEntry& b = base[static_cast<size_t>(baseEntry)];
+  const TreeEntry& o = other[otherEntry];
+  const bool whole = otherReader.keepsGivenNames() &&
+                     (otherReader.givenNameLimit() == 0 || utf16Units(o.name) < otherReader.givenNameLimit());
+  if (!b.originalName.empty() && whole && b.originalName == o.name) return true;
+  // An identifier only this name of the folder could have given.
+  std::vector<std::string> identifiers, names;
+  int identifier = -1, name = -1;
+  for (const TreeEntry& e : base) {
+    if (e.isFolder) continue;
+    if (&e == &b) identifier = static_cast<int>(identifiers.size());
+    std::string_view bare = withoutVersion(e.name);
+    if (bare.size() > 1 && bare.back() == '.') bare.remove_suffix(1);
+    identifiers.emplace_back(bare);
+  }
+  for (const TreeEntry& e : other) {
+    if (e.isFolder) continue;
+    if (&e == &o) name = static_cast<int>(names.size());
+    names.push_back(e.name);
+  }
+  if (identifier < 0 || name < 0 || !otherReader.keepsGivenNames()) return false;
+  return IdentifierOrigins(names, identifiers).soleOrigin(static_cast<size_t>(identifier)) == name;
 }
 
 void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
@@ -122,14 +160,16 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     row.folderIndex = e.isFolder && e.folder >= 0 ? tree.findByPlace(t, e.folder) : -1;
     row.parentIndex = folderIndex;
     row.size = e.size;
+    row.dataSector = e.dataSector;
     row.date = e.date;
     row.records.clear();
+    row.unprovenIn.clear();
     return row;
   };
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
     for (size_t i = 0; i < e.recordOffsets.size(); ++i)
       row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark,
-                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.originalName});
+                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.originalName, e.entryHandle});
   };
 
   // The folder's first tree gives the rows.
@@ -178,6 +218,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     std::sort(names.begin(), names.end());
   };
   m_baseNames.clear();
+  m_unproven.clear();
 
   // Every other tree adds its records to the rows, and rows for the folders only it holds.
   for (const FolderPlace& place : node.places) {
@@ -222,10 +263,15 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
       const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
       if (first == last) continue;
       const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
-      if (last - first == 1 && olast - ofirst == 1)
+      if (last - first == 1 && olast - ofirst == 1) {
         attach(out.rows[first->index], e, place.tree);
-      else
+        m_attached[i] = 1;
+        // An empty file's extent is any the maker chose: it proves nothing.
+        if (e.size == 0 && !sameFile(baseEntries, m_baseEntryOfRow[first->index], entries, i, reader))
+          m_unproven.emplace_back(first->index, place.tree);
+      } else {
         sharedData = true;
+      }
     }
     if (sharedData) {
       if (m_baseNames.empty()) buildNames(baseEntries, m_baseKeys, m_baseNames, true);
@@ -242,12 +288,32 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
           auto bEnd = b, oEnd = o;
           while (bEnd != m_baseNames.end() && !(*b < *bEnd)) ++bEnd;
           while (oEnd != m_otherNames.end() && !(*o < *oEnd)) ++oEnd;
-          if (bEnd - b == 1 && oEnd - o == 1) attach(out.rows[b->index], entries[o->index], place.tree);
+          if (bEnd - b == 1 && oEnd - o == 1) {
+            attach(out.rows[b->index], entries[o->index], place.tree);
+            m_attached[o->index] = 1;
+            // Names alike prove nothing: a twin sharing its data with others is proven by a
+            // whole name equal to its Rock Ridge name, or an identifier only its name could give.
+            if (!sameFile(baseEntries, m_baseEntryOfRow[b->index], entries, o->index, trees.reader(place.tree)))
+              m_unproven.emplace_back(b->index, place.tree);
+          }
           b = bEnd;
           o = oEnd;
         }
       }
     }
+    if (!m_marksOnly) {
+      // A file this tree lacks is proven absent only when each of its files here has a row.
+      const bool leftOver = std::any_of(entries.begin(), entries.end(), [&](const TreeEntry& e) {
+        return !e.isFolder && !m_attached[static_cast<size_t>(&e - entries.data())];
+      });
+      for (uint32_t r = 0; r < rowCount; ++r)
+        if (!out.rows[r].isFolder && !out.rows[r].recordIn(place.tree) && leftOver)
+          m_unproven.emplace_back(r, place.tree);
+    }
+  }
+  for (const auto& [r, t] : m_unproven) {
+    std::vector<int>& unproven = out.rows[r].unprovenIn;
+    if (std::find(unproven.begin(), unproven.end(), t) == unproven.end()) unproven.push_back(t);
   }
   out.rows.resize(rowCount);
   for (EntryRow& row : out.rows) row.state = stateOf(row.records);

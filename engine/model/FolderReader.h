@@ -28,6 +28,7 @@ struct EntryRecord {
   HiddenMark mark = HiddenMark::None;  // what it holds of that tree's hidden mark
   std::string name;     // the entry's name in that tree (UTF-8; ISO 9660 identifiers as stored)
   std::string originalName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
+  uint64_t entryHandle = 0;  // the reader's handle on the entry behind it (TreeEntry::entryHandle)
 };
 // Where an entry's records stand, in tree order, one element per stored copy.
 using EntryRecords = std::vector<EntryRecord>;
@@ -43,8 +44,12 @@ struct EntryRow {
   int parentIndex = -1;   // the node of the folder listed
   FolderState state = FolderState::Normal;
   uint64_t size = 0;      // Data Length
+  uint64_t dataSector = 0;  // where a file's data starts, as its first tree records it
   EntryDate date;
   EntryRecords records;
+  // For a file: trees that hold its folder where no twin of it is proven (none found, or one
+  // joined by a name that only looks alike). A folder's are its node's.
+  std::vector<int> unprovenIn;
 
   bool hidden() const { return state == FolderState::Hidden; }
   const std::string& component() const { return address.empty() ? name : address; }
@@ -108,9 +113,13 @@ class FolderReader {
   std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
   std::vector<int> m_baseEntryOfRow;
   std::unordered_map<std::string_view, int> m_nameCounts;
-  std::unordered_map<std::string, int> m_rowByName;
+  std::unordered_map<std::string, int> m_rowByName, m_jolietForms;
   std::vector<char> m_attached;  // per entry of the tree being added: already joined to a row
+  std::vector<std::pair<uint32_t, int>> m_unproven;  // (row, tree): a file's record there not proven
   void giveAddresses(std::vector<EntryRow>& rows);
+  // Whether a file joined to its twin by names alike is proven the same file.
+  bool sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
+                uint32_t otherEntry, const TreeReader& otherReader) const;
   // Joins a tree's files to the rows that name them alike; reads the others' entries.
   void attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
                     Error& error);

@@ -17,6 +17,7 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
   m_pieces.clear();
   m_copyCount = 1;
   m_size = 0;
+  m_embedded = entry.embedded();
   const std::string what = "the directory at block " + std::to_string(entry.block());
   const uint64_t size = entry.informationLength();
   if (size > maxBytes) return damaged(what + " is too large");
@@ -52,6 +53,13 @@ Error UdfDirectory::read(const ImageFile& file, const UdfPartitions& partitions,
   if (filled != size) return damaged(what + " is longer than its extents");
   m_size = size;
   return {};
+}
+
+std::vector<uint64_t> UdfDirectory::sectors() const {
+  std::vector<uint64_t> out;
+  for (const Piece& piece : m_pieces)
+    for (int c = 0; c < piece.copies.count; ++c) out.push_back(piece.copies.sector[c]);
+  return out;
 }
 
 Error UdfDirectory::rereadBytes(const ImageFile& file) {

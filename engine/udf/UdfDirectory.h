@@ -54,6 +54,10 @@ class UdfDirectory {
   // The image runs that hold bytes [offset, offset + n) of the stream in one copy.
   bool imageRuns(uint64_t offset, uint32_t n, int copy, std::vector<ImageRun>& runs) const;
   int copyCount() const { return m_copyCount; }
+  // Whether the identifiers lie inside the directory's own entry, under its CRC.
+  bool embedded() const { return m_embedded; }
+  // The image sectors of every block of every copy.
+  std::vector<uint64_t> sectors() const;
   // Reads one copy of an identifier as it stands in the file now and checks its tag.
   Error readCopy(const ImageFile& file, const FileIdentifier& fid, int copy, std::vector<uint8_t>& bytes) const;
   // The block an identifier's tag must name: the block holding its first byte.
@@ -71,6 +75,7 @@ class UdfDirectory {
 
   std::vector<uint8_t> m_bytes;
   uint64_t m_size = 0;
+  bool m_embedded = false;
   std::vector<Piece> m_pieces;
   int m_copyCount = 1;
 };

@@ -92,6 +92,7 @@ Error UdfTreeReader::walk(const ImageFile& file) {
   m_folders.assign(1, TreeFolder{});
   m_folderRecords.assign(1, FolderRecord{});
   m_directories.clear();
+  m_directoryBlocks.clear();
   m_folders[0].directory = m_root;
   std::set<uint64_t> seen{m_root};
   uint64_t entries = 0, directoryBytes = 0;
@@ -107,6 +108,7 @@ Error UdfTreeReader::walk(const ImageFile& file) {
     directoryBytes += entry.informationLength();
     if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
     if (Error e = directory.identifiers(fids, true)) return e;
+    for (const uint64_t sector : directory.sectors()) m_directoryBlocks[sector] = static_cast<int>(i);
     m_directories.push_back(directory);
     m_directories.back().dropBytes();
     for (const FileIdentifier& fid : fids) {
@@ -356,28 +358,70 @@ Error UdfTreeReader::listContent(const ImageFile& file, int folder, std::vector<
 Error UdfTreeReader::locate(const ImageFile& file, uint64_t recordOffset, Located& out) const {
   if (!m_problem.empty()) return makeError(ErrorKind::UnknownFormat, {}, m_problem);
   const auto found = m_records.find(recordOffset);
-  if (found == m_records.end()) return notFound(recordOffset);
-  out.folder = found->second.first;
+  if (found == m_records.end()) return locateFile(file, recordOffset, out);
+  const int folder = found->second.first;
+  out.directory = m_folders[static_cast<size_t>(folder)].parent;
   out.copy = found->second.second;
-  const FolderRecord& record = m_folderRecords[static_cast<size_t>(out.folder)];
-  out.bytes.assign(record.length, 0);
-  size_t at = 0;
-  for (const ImageRun& run : record.copies[static_cast<size_t>(out.copy)]) {
-    if (!readExact(file, run.first, out.bytes.data() + at, run.second))
-      return damaged("a file identifier lies past the end of the image");
-    at += run.second;
-  }
-  std::string why;
-  if (!checkTag(out.bytes.data(), out.bytes.size(), kTagFileIdentifier, record.tagBlock,
-                "the file identifier at offset " + std::to_string(recordOffset), why))
-    return damaged(why);
+  out.record = m_folderRecords[static_cast<size_t>(folder)];
+  if (Error e = readLocated(file, recordOffset, out)) return e;
   // Still the identifier of the same folder: a directory's, pointing at the entry the walk followed.
   const uint8_t* d = out.bytes.data();
   const uint8_t characteristics = d[FileIdentifier::kCharacteristicsOffset];
   if (!(characteristics & FileIdentifier::kDirectory) ||
       (characteristics & (FileIdentifier::kParent | FileIdentifier::kDeleted | FileIdentifier::kStream)) ||
-      handleOf(readLe16(d + FileIdentifier::kIcbOffset + 8), readLe32(d + FileIdentifier::kIcbOffset + 4)) != m_folders[static_cast<size_t>(out.folder)].directory)
+      handleOf(readLe16(d + FileIdentifier::kIcbOffset + 8), readLe32(d + FileIdentifier::kIcbOffset + 4)) !=
+          m_folders[static_cast<size_t>(folder)].directory)
     return notFound(recordOffset);
+  return {};
+}
+
+Error UdfTreeReader::locateFile(const ImageFile& file, uint64_t recordOffset, Located& out) const {
+  const auto block = m_directoryBlocks.find(recordOffset / kBlockSize);
+  if (block == m_directoryBlocks.end()) return notFound(recordOffset);
+  out.directory = block->second;
+  UdfDirectory directory = m_directories[static_cast<size_t>(out.directory)];
+  if (Error e = directory.rereadBytes(file)) return e;
+  std::vector<FileIdentifier> fids;
+  if (Error e = directory.identifiers(fids, true)) return e;
+  for (const FileIdentifier& fid : fids) {
+    const std::vector<uint64_t> offsets = directory.recordOffsets(fid);
+    const auto copy = std::find(offsets.begin(), offsets.end(), recordOffset);
+    if (copy == offsets.end()) continue;
+    // A file's identifier, still listed: a folder's is found through the walk.
+    if (!fid.listed() || fid.isDirectory()) return notFound(recordOffset);
+    out.copy = static_cast<int>(copy - offsets.begin());
+    out.record = FolderRecord{};
+    out.record.streamOffset = fid.streamOffset;
+    out.record.length = fid.length;
+    out.record.tagBlock = directory.tagBlock(fid.streamOffset);
+    out.record.inParentEntry = directory.embedded();
+    // The copies as recordOffsets counts them: those that share their bytes are one.
+    std::vector<uint64_t> starts;
+    for (int c = 0; c < directory.copyCount(); ++c) {
+      std::vector<ImageRun> runs;
+      if (!directory.imageRuns(fid.streamOffset, fid.length, c, runs))
+        return damaged("a file identifier lies outside its directory");
+      if (std::find(starts.begin(), starts.end(), runs[0].first) != starts.end()) continue;
+      starts.push_back(runs[0].first);
+      out.record.copies.push_back(std::move(runs));
+    }
+    return readLocated(file, recordOffset, out);
+  }
+  return notFound(recordOffset);
+}
+
+Error UdfTreeReader::readLocated(const ImageFile& file, uint64_t recordOffset, Located& out) const {
+  out.bytes.assign(out.record.length, 0);
+  size_t at = 0;
+  for (const ImageRun& run : out.record.copies[static_cast<size_t>(out.copy)]) {
+    if (!readExact(file, run.first, out.bytes.data() + at, run.second))
+      return damaged("a file identifier lies past the end of the image");
+    at += run.second;
+  }
+  std::string why;
+  if (!checkTag(out.bytes.data(), out.bytes.size(), kTagFileIdentifier, out.record.tagBlock,
+                "the file identifier at offset " + std::to_string(recordOffset), why))
+    return damaged(why);
   return {};
 }
 
@@ -402,7 +446,7 @@ Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   retag(at.bytes.data());
 
   // The runs of bytes [kPatchFirst, kPatchEnd) of the identifier in this copy.
-  const FolderRecord& record = m_folderRecords[static_cast<size_t>(at.folder)];
+  const FolderRecord& record = at.record;
   uint32_t start = 0;
   for (const ImageRun& run : record.copies[static_cast<size_t>(at.copy)]) {
     const uint32_t from = std::max(start, kPatchFirst), to = std::min(start + run.second, kPatchEnd);
@@ -414,7 +458,7 @@ Error UdfTreeReader::planHidden(const ImageFile& file, uint64_t recordOffset, bo
   if (!record.inParentEntry) return {};
 
   // The identifiers lie inside the parent's entry, whose CRC covers them.
-  const TreeFolder& parentFolder = m_folders[static_cast<size_t>(m_folders[static_cast<size_t>(at.folder)].parent)];
+  const TreeFolder& parentFolder = m_folders[static_cast<size_t>(at.directory)];
   UdfFileEntry parent;
   if (Error e = parent.read(file, m_partitions, refOf(parentFolder.directory), blockOf(parentFolder.directory))) return e;
   if (!parent.embedded()) return notFound(recordOffset);

@@ -60,13 +60,18 @@ class UdfTreeReader final : public TreeReader {
   };
   // One copy of a folder's identifier, read as it stands in the file now and checked.
   struct Located {
-    int folder = 0;
+    int directory = 0;  // the folder whose directory holds the identifier
     int copy = 0;
+    FolderRecord record;
     std::vector<uint8_t> bytes;
   };
+  // A file's identifier: found in the directory that holds recordOffset.
+  Error locateFile(const ImageFile& file, uint64_t recordOffset, Located& out) const;
   // Where the entry's bytes lie (or why they cannot be read), its kind and its modification time.
   void describe(const ImageFile& file, const UdfFileEntry& entry, ContentEntry& out) const;
   Error locate(const ImageFile& file, uint64_t recordOffset, Located& out) const;
+  // Reads the located copy's bytes and checks its tag.
+  Error readLocated(const ImageFile& file, uint64_t recordOffset, Located& out) const;
 
   std::string m_description, m_problem;
   UdfPartitions m_partitions;
@@ -74,6 +79,7 @@ class UdfTreeReader final : public TreeReader {
   std::vector<TreeFolder> m_folders;
   std::vector<FolderRecord> m_folderRecords;  // per folder; empty for the root
   std::vector<UdfDirectory> m_directories;    // per folder: where its identifiers lie, as the walk found them
+  std::map<uint64_t, int> m_directoryBlocks;  // image sector of a directory block (any copy) -> folder
   std::map<uint64_t, std::pair<int, int>> m_records;  // record offset -> folder index, copy
 };
 

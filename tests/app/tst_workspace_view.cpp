@@ -500,7 +500,8 @@ class TestWorkspaceView : public QObject {
   }
 
   // A selection of a hidden folder, a normal one and a file: the button says Hide, and the press
-  // hides the normal folder only; the hidden one stays hidden and the file is named.
+  // hides the normal folder and the file (after the question about hidden files); the hidden one
+  // stays hidden. Every row is then hidden, so the next press shows them all.
   void mixedSelectionHidesWhatIsSeen() {
     openThroughDialog(m_image);
     clickItem(tree()->topLevelItem(0));
@@ -513,37 +514,38 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(alpha, 1), QStringLiteral("Hidden"));
     QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
     QCOMPARE(hideButton()->tipText(), QString::fromLatin1(CMainDlg::kShowTip));
-    clickRow(readme, Qt::ControlModifier);  // a file does not change what the press does
-    QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
-    clickRow(beta, Qt::ControlModifier);
+    clickRow(readme, Qt::ControlModifier);  // a file that is seen: the press hides
     QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kHideCaption));
     QCOMPARE(hideButton()->tipText(), QString::fromLatin1(CMainDlg::kHideTip));
+    clickRow(beta, Qt::ControlModifier);
     const QByteArray before = readFile(m_image);
+    m_answer = QMessageBox::Yes;
     click("hide");
     const QByteArray after = readFile(m_image);
     const auto alphaAt = rootFolderRecords(after, "ALPHA", QStringLiteral("Alpha"));
     const auto betaAt = rootFolderRecords(after, "BETA", QStringLiteral("beta"));
+    const auto readmeAt = rootFolderRecords(after, "README.;1", QStringLiteral("README"));
     for (qint64 at : {alphaAt.first, alphaAt.second, betaAt.first, betaAt.second})
       QCOMPARE(int(after[at + kFlagsOffset]), 7);
+    for (qint64 at : {readmeAt.first, readmeAt.second}) QCOMPARE(int(after[at + kFlagsOffset]), 5);
     bool stamped = false;
-    QCOMPARE(changedBesidesStamp(before, after, stamped), 2);  // beta's two records, nothing else
-    QCOMPARE(cell(alpha, 1), QStringLiteral("Hidden"));
-    QCOMPARE(cell(beta, 1), QStringLiteral("Hidden"));
+    QCOMPARE(changedBesidesStamp(before, after, stamped), 4);  // beta's and README's records, nothing else
+    for (int row : {alpha, beta, readme}) QCOMPARE(cell(row, 1), QStringLiteral("Hidden"));
     QCOMPARE(m_boxes.size(), 1);
-    QVERIFY2(m_boxes[0].text.endsWith(
-                 QStringLiteral("README: Could not hide files. Please put the files in a folder and hide the folder.")),
-             qPrintable(m_boxes[0].text));
-    // Alt and the underlined letter press it too: now every folder is hidden, so it shows them.
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)), qPrintable(m_boxes[0].text));
+    // Alt and the underlined letter press it too: now every row is hidden, so it shows them.
     QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
-    m_boxes.clear();
     m_dlg->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
     list()->setFocus();
     QTest::keyClick(list(), Qt::Key_S, Qt::AltModifier);
     QTRY_COMPARE(cell(beta, 1), QStringLiteral("Normal"));
-    QCOMPARE(cell(alpha, 1), QStringLiteral("Normal"));
-    QCOMPARE(m_boxes.size(), 1);  // the file, named again
+    for (int row : {alpha, readme}) QCOMPARE(cell(row, 1), QStringLiteral("Normal"));
+    QCOMPARE(m_boxes.size(), 1);  // showing asks nothing
+    QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 2);  // Alpha, hidden before, is shown
   }
+
 
   void partlyHiddenRowIsShownSoAndHideCompletesIt() {
     // BETA hidden in the Joliet tree only, as a write cut short leaves it.
@@ -621,42 +623,37 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(docs, 1), QStringLiteral("Normal"));
   }
 
-  void filesCannotBeHidden_data() {
-    QTest::addColumn<QStringList>("rows");
-    QTest::addColumn<QStringList>("hiddenAfter");
-    QTest::addColumn<QString>("message");
-    const QString files = QStringLiteral("Could not hide files. Please put the files in a folder and hide the folder.");
-    QTest::newRow("a file alone") << QStringList{"README"} << QStringList{} << files;
-    QTest::newRow("two files") << QStringList{"README", "MixedCase.Txt"} << QStringList{} << files;
-    // A folder beside the files is hidden; the files are named, wherever they stand in the selection.
-    QTest::newRow("a folder, then a file")
-        << QStringList{"beta", "README"} << QStringList{"beta"}
-        << QStringLiteral("These could not be hidden and were left as they were:\n\nREADME: ") + files;
-    QTest::newRow("two files clicked before a folder")
-        << QStringList{"MixedCase.Txt", "README", ".secret"} << QStringList{".secret"}
-        << QStringLiteral("These could not be hidden and were left as they were:\n\nMixedCase.Txt, README: ") + files;
-  }
-
-  void filesCannotBeHidden() {
-    QFETCH(QStringList, rows);
-    QFETCH(QStringList, hiddenAfter);
-    QFETCH(QString, message);
+  // The first hide of files in a session asks, saying what readers do with hidden files: No writes
+  // nothing and the next press asks again; Yes hides them, and later hides of files ask no more.
+  void filesAreHiddenAfterOneQuestionPerSession() {
     openThroughDialog(m_image);
     clickItem(tree()->topLevelItem(0));
-    for (int i = 0; i < rows.size(); ++i) clickRow(rowNamed(rows[i]), i ? Qt::ControlModifier : Qt::NoModifier);
+    const int readme = rowNamed(QStringLiteral("README"));
+    const int mixed = rowNamed(QStringLiteral("MixedCase.Txt"));
+    clickRow(readme);
     const QByteArray before = readFile(m_image);
+    m_answer = QMessageBox::No;
     click("hide");
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, message);
-    QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)), qPrintable(m_boxes[0].text));
+    QVERIFY(readFile(m_image) == before);
+    QCOMPARE(cell(readme, 1), QStringLiteral("Normal"));
+
+    m_answer = QMessageBox::Yes;
+    click("hide");
+    QCOMPARE(m_boxes.size(), 2);
     bool stamped = false;
-    // Each hidden folder: its two records' flags; the stamp only when something was written.
-    QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 2 * int(hiddenAfter.size()));
-    QCOMPARE(stamped, !hiddenAfter.isEmpty());
-    for (const QString& name : rows)
-      QCOMPARE(cell(rowNamed(name), 1), hiddenAfter.contains(name) ? QStringLiteral("Hidden") : QStringLiteral("Normal"));
+    QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 2);  // README's two records
+    QVERIFY(stamped);
+    QCOMPARE(cell(readme, 1), QStringLiteral("Hidden"));
+    clickRow(mixed);
+    click("hide");
+    QCOMPARE(m_boxes.size(), 2);  // asked once in this window's session
+    QCOMPARE(cell(mixed, 1), QStringLiteral("Hidden"));
+    QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 4);
   }
+
 
   // A press with nothing to act on says so in one line, and writes nothing.
   void hideWithNothingToActOnSaysSo() {

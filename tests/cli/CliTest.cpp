@@ -57,7 +57,7 @@ TEST_F(Cli, ExitStatuses) {
       {"info " + quote((dir / "src" / "README").string()), 2, "not an ISO 9660 image"},
       {"ls " + img + " /nope", 3, "No such folder"},
       {"ls " + img + " /alpha/a.txt", 3, "not a folder"},
-      {"hide " + img + " /alpha/a.txt", 3, "Could not hide files. Please put the files in a folder and hide the folder."},
+      {"hide " + img + " /alpha/a.txt /nope", 3, "No such folder"},
       {"show " + img + " /nope", 3, "No such folder"},
       {"ls " + img + " /Beta", 0, ""},
       {"--help", 0, ""},
@@ -111,6 +111,41 @@ TEST_F(Cli, HideChecksEveryPathFirstThenIsIdempotent) {
   EXPECT_EQ(isoinfoFlags(image, true, "/Beta/", "inner"), 2u);
   ASSERT_EQ(runCli("ls " + img + " /", &out), 0);
   EXPECT_EQ(out.find("Hidden"), std::string::npos) << out;
+}
+
+// Files hide like folders, in every tree, and the command says once where a hidden file stays within
+// reach; a file whose twin nothing proves is refused with nothing written.
+TEST_F(Cli, FilesHideInEveryTreeOrAreRefused) {
+  const std::string img = quote(image.string());
+  EXPECT_EQ(runCli("hide " + img + " /alpha/a.txt /Zeta/empty1 /README"), 0) << errors();
+  const std::string note = errors();
+  EXPECT_NE(note.find("out of reach on Windows"), std::string::npos) << note;
+  EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << "said once: " << note;
+  EXPECT_EQ(isoinfoFlags(image, false, "/ALPHA/", "A.TXT;1"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/alpha/", "a.txt"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/Zeta/", "empty1"), 5u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/Zeta/", "empty2"), 0u) << "its empty neighbour shares its extent";
+  std::string out;
+  ASSERT_EQ(runCli("info --json " + img, &out), 0);
+  EXPECT_EQ(python(out, "d['hidden_files'], d['hidden_folders']"), "3 0");
+  ASSERT_EQ(runCli("ls --json " + img + " /alpha", &out), 0);
+  EXPECT_EQ(python(out, "[(e['name'], e['hidden'], e['state']) for e in d]"), "[('A.TXT;1', True, 'hidden')]");
+  EXPECT_EQ(runCli("show " + img + " /alpha/a.txt /Zeta/empty1 /README"), 0) << errors();
+  EXPECT_EQ(errors(), "") << "showing says nothing";
+  EXPECT_EQ(isoinfoFlags(image, false, "/ALPHA/", "A.TXT;1"), 0u);
+  EXPECT_EQ(isoinfoFlags(image, true, "/Zeta/", "empty1"), 0u);
+
+  // Without Rock Ridge, xorriso's counters and the one extent of empty files prove no twin.
+  writeFile(dir / "empties" / "empty-file-one", "");
+  writeFile(dir / "empties" / "empty-file-two", "");
+  const fs::path bare = makeImage(Maker::Xorriso, dir / "empties", dir / "bare.iso", true, "--norock");
+  const auto original = readBytes(bare);
+  ASSERT_EQ(runCli("ls --json " + quote(bare.string()) + " /", &out), 0);
+  EXPECT_EQ(python(out, "[(e.get('unproven_in'), 'Rock Ridge name' in e.get('not_hidable', '')) for e in d]"),
+            "[(['joliet'], True), (['joliet'], True)]");
+  EXPECT_EQ(runCli("hide " + quote(bare.string()) + " /EMPTY_F0"), 5);
+  EXPECT_NE(errors().find("No twin of this file could be proven in the Joliet tree"), std::string::npos) << errors();
+  EXPECT_EQ(readBytes(bare), original);
 }
 
 TEST_F(Cli, ReadingCommandsNeverWrite) {

@@ -44,11 +44,17 @@ TEST(HideShow, TheSelectionDecidesHideOrShow) {
   ASSERT_FALSE(ws.open(image.string(), OpenMode::WorkUnstamped));
   FolderListing root;
   ASSERT_FALSE(ws.listFolder(0, root));
+  // A copy of a folder's row without its Joliet record: a row that cannot be acted on.
+  EntryRow broken;
   auto row = [&](const std::string& name) -> EntryRow* {
+    if (name == "BROKEN") return &broken;
     for (EntryRow& r : root.rows)
       if (r.name == name) return &r;
     throw std::runtime_error("no row " + name);
   };
+  broken = *row("ZETA");
+  broken.name = "BROKEN";
+  broken.records.pop_back();
   ASSERT_TRUE(row("ALPHA")->hidden());
   ASSERT_EQ(row("GAMMA.DIR")->state, FolderState::Mixed);
 
@@ -62,12 +68,13 @@ TEST(HideShow, TheSelectionDecidesHideOrShow) {
       {"a hidden folder, a normal one, a file, another normal one",
        {"ALPHA", "BETA", "README.;1", "ZETA"},
        true,
-       {"BETA", "ZETA"},
-       {"README.;1"}},
-      {"a file first, then a hidden folder", {"README.;1", "ALPHA"}, false, {"ALPHA"}, {"README.;1"}},
+       {"BETA", "README.;1", "ZETA"},
+       {}},
+      {"a file first, then a hidden folder", {"README.;1", "ALPHA"}, true, {"README.;1"}, {}},
       {"hidden folders only", {"ALPHA"}, false, {"ALPHA"}, {}},
       {"a partly hidden folder beside a hidden one", {"ALPHA", "GAMMA.DIR"}, true, {"GAMMA.DIR"}, {}},
-      {"files only", {"README.;1"}, true, {}, {"README.;1"}},
+      {"files only", {"README.;1"}, true, {"README.;1"}, {}},
+      {"a hidden folder and one whose Joliet record is gone", {"ALPHA", "BROKEN"}, false, {"ALPHA"}, {"BROKEN"}},
       {"nothing", {}, true, {}, {}},
   };
   const auto names = [](const auto& rows) {
@@ -85,27 +92,27 @@ TEST(HideShow, TheSelectionDecidesHideOrShow) {
     std::vector<const EntryRow*> left;
     for (const SelectionAction::Left& l : action.left) {
       left.push_back(l.row);
-      EXPECT_EQ(l.why.kind, ErrorKind::NotAFolder) << c.what;
-      EXPECT_EQ(l.why.reason, kCannotHideFilesMessage) << c.what;
+      EXPECT_EQ(l.why.kind, ErrorKind::Unpaired) << c.what;
     }
     EXPECT_EQ(names(left), c.left) << c.what;
   }
 
-  // The first case written: the folders that were seen are hidden, the hidden one and the file stay.
+  // The first case written: the rows that were seen are hidden, the hidden one stays.
   std::vector<EntryRow*> mixed = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
   const SelectionAction action = ws.planSelection(mixed);
   const ToggleOutcome outcome = ws.setHidden(action.rows, action.hide);
   EXPECT_FALSE(outcome.error) << outcome.error.message();
-  EXPECT_EQ(outcome.rowsChanged, 2u);
+  EXPECT_EQ(outcome.rowsChanged, 3u);
   // Pressed again, the same selection is all hidden: it shows every folder of it.
   const SelectionAction again = ws.planSelection(mixed);
   EXPECT_FALSE(again.hide);
-  EXPECT_EQ(names(again.rows), (std::vector<std::string>{"ALPHA", "BETA", "ZETA"}));
+  EXPECT_EQ(names(again.rows), (std::vector<std::string>{"ALPHA", "BETA", "README.;1", "ZETA"}));
   ws.close();
   for (bool joliet : {false, true}) {
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "alpha" : "ALPHA"), 7u);
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Beta" : "BETA"), 7u);
     EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "Zeta" : "ZETA"), 7u);
+    EXPECT_EQ(isoinfoFlags(image, joliet, "/", joliet ? "README" : "README.;1"), 5u) << "a file keeps no Directory bit";
   }
 }
 
@@ -137,7 +144,7 @@ TEST(HideShow, ProgressCanStopBetweenFolders) {
   EXPECT_EQ(hidden, 3);
 }
 
-TEST(HideShow, AFileFirstWritesNothing) {
+TEST(HideShow, ARefusedRowWritesNothing) {
   TempDir dir;
   makeMixedTree(dir / "src");
   const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "a.iso");
@@ -148,8 +155,10 @@ TEST(HideShow, AFileFirstWritesNothing) {
   ASSERT_FALSE(ws.listFolder(0, root));
   std::vector<EntryRow*> rows;
   for (EntryRow& r : root.rows) rows.push_back(&r);
-  std::stable_partition(rows.begin(), rows.end(), [](const EntryRow* r) { return !r->isFolder; });
-  EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::NotAFolder) << "checked before any write";
+  EntryRow broken = *rows.back();
+  broken.records.pop_back();  // its Joliet record
+  rows.push_back(&broken);
+  EXPECT_EQ(ws.setHidden(rows, true).error.kind, ErrorKind::Unpaired) << "checked before any write";
   EXPECT_EQ(readBytes(image), stamped);
 }
 
