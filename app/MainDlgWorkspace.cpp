@@ -342,8 +342,8 @@ void CMainDlg::onHide() {
     if (offerReplacedImage(left.why)) return;
   // Readers treat hidden files apart from hidden folders: the first hide of files in a session
   // says how, and goes on only when the user wants it.
-  const bool hidesFiles =
-      action.hide && std::any_of(action.rows.begin(), action.rows.end(), [](const EntryRow* row) { return !row->isFolder; });
+  const bool hidesFiles = action.hide && std::any_of(action.rows.begin(), action.rows.end(),
+                                                     [](const EntryRow* row) { return !row->isFolder; });
   if (hidesFiles && !m_hiddenFileNoticeTold) {
     if (!ask(QString::fromLatin1(kHiddenFileReachNotice) + QStringLiteral("\n\n") +
              QString::fromLatin1(kHideFilesQuestion)))
@@ -356,10 +356,9 @@ void CMainDlg::onHide() {
   std::unique_ptr<QProgressDialog> progress;
   ToggleProgress between;
   if (action.rows.size() >= kRowsWithProgress) {
-    progress =
-        std::make_unique<QProgressDialog>(action.hide ? QStringLiteral("Hiding the selection...")
-                                                      : QStringLiteral("Showing the selection..."),
-                                          QStringLiteral("Cancel"), 0, static_cast<int>(action.rows.size()), this);
+    progress = std::make_unique<QProgressDialog>(
+        action.hide ? QStringLiteral("Hiding the selection...") : QStringLiteral("Showing the selection..."),
+        QStringLiteral("Cancel"), 0, static_cast<int>(action.rows.size()), this);
     progress->setWindowTitle(QString::fromLatin1(kTitle));
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(0);

@@ -533,7 +533,8 @@ class TestWorkspaceView : public QObject {
     for (int row : {alpha, beta, readme}) QCOMPARE(cell(row, 1), QStringLiteral("Hidden"));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
-    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)), qPrintable(m_boxes[0].text));
+    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)),
+             qPrintable(m_boxes[0].text));
     // Alt and the underlined letter press it too: now every row is hidden, so it shows them.
     QTRY_COMPARE(hideButton()->text(), QString::fromLatin1(CMainDlg::kShowCaption));
     m_dlg->activateWindow();
@@ -542,10 +543,9 @@ class TestWorkspaceView : public QObject {
     QTest::keyClick(list(), Qt::Key_S, Qt::AltModifier);
     QTRY_COMPARE(cell(beta, 1), QStringLiteral("Normal"));
     for (int row : {alpha, readme}) QCOMPARE(cell(row, 1), QStringLiteral("Normal"));
-    QCOMPARE(m_boxes.size(), 1);  // showing asks nothing
+    QCOMPARE(m_boxes.size(), 1);                                           // showing asks nothing
     QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 2);  // Alpha, hidden before, is shown
   }
-
 
   void partlyHiddenRowIsShownSoAndHideCompletesIt() {
     // BETA hidden in the Joliet tree only, as a write cut short leaves it.
@@ -636,7 +636,8 @@ class TestWorkspaceView : public QObject {
     click("hide");
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
-    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)), qPrintable(m_boxes[0].text));
+    QVERIFY2(m_boxes[0].text.startsWith(QString::fromLatin1(umbra::kHiddenFileReachNotice)),
+             qPrintable(m_boxes[0].text));
     QVERIFY(readFile(m_image) == before);
     QCOMPARE(cell(readme, 1), QStringLiteral("Normal"));
 
@@ -653,7 +654,6 @@ class TestWorkspaceView : public QObject {
     QCOMPARE(cell(mixed, 1), QStringLiteral("Hidden"));
     QCOMPARE(changedBesidesStamp(before, readFile(m_image), stamped), 4);
   }
-
 
   // A press with nothing to act on says so in one line, and writes nothing.
   void hideWithNothingToActOnSaysSo() {
