@@ -1,19 +1,20 @@
 #!/usr/bin/env python3
-"""The Linux kernel as a reader of hidden folders.
+"""The Linux kernel as a reader of hidden folders and files.
 
-Makes images with genisoimage (-J -R, -J, -J -R -udf) and with our cdimage, hides two folders in a
-copy of each with umbradisc-cli and shows a third again, then boots Debian's own kernel under QEMU
+Makes images with genisoimage (-J -R, -J, -J -R -udf) and with our cdimage, hides two folders and
+two files in a copy of each with umbradisc-cli and shows a third folder again, then boots Debian's own kernel under QEMU
 with a busybox initramfs (tests/e2e/kernel/init). The guest mounts each image as made and its hidden
 copy the same way, in every mount mode below, and prints what find lists and what a look-up of every
 path of the image as made finds in the hidden copy. This side then checks:
   - the image as made shows every file of the source tree with its content (real names in the
     Rock Ridge, Joliet and UDF trees), so a check against it means something;
   - mounts that honour the hidden bits (iso9660 without showassoc, udf without unhide) list the
-    hidden copy exactly as the image as made, less the hidden folders and everything in them, and
+    hidden copy exactly as the image as made, less the hidden files, the hidden folders and
+    everything in them, and
     look-ups of those paths fail, while every other path, the shown-again folder included, is found
     with the same type and content;
   - with showassoc (iso9660) or unhide (udf) the hidden copy lists and finds exactly what the image
-    as made does: the hidden folders as folders, their files with their content.
+    as made does: the hidden folders as folders, every file with its content.
 Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when this machine cannot run
 the guest: QEMU or busybox-static missing, no kernel to be had, or a guest that never starts.
 
@@ -48,6 +49,8 @@ SOURCE = {
 }
 HIDDEN = ["Photos 2021", "Docs/Old Notes"]
 SHOWN_AGAIN = ["Shown"]
+# Files hidden on their own: a reader that honours the bits neither lists them nor finds them by path.
+HIDDEN_FILES = ["Docs/report.txt", "readme.txt"]
 # A file directly inside each hidden folder: its content finds the folder's name in any tree.
 MARKER = {"Photos 2021": "Photos 2021/a.txt", "Docs/Old Notes": "Docs/Old Notes/n.txt"}
 
@@ -157,7 +160,7 @@ def make_images(work, cli, cdimage):
         else:
             run(cdimage, src, made)
         shutil.copyfile(made, hidden)
-        run(cli, "hide", hidden, *("/" + p for p in HIDDEN + SHOWN_AGAIN))
+        run(cli, "hide", hidden, *("/" + p for p in HIDDEN + SHOWN_AGAIN + HIDDEN_FILES))
         run(cli, "show", hidden, *("/" + p for p in SHOWN_AGAIN))
         images.append((name, made, hidden, udf))
     return images
@@ -249,6 +252,12 @@ def check_mount(checks, where, tree, made, hidden, looks, reveals):
             checks.expect(False, where + " as made", folder, "its files listed", "not listed")
             continue
         hidden_paths.append(os.path.dirname(marker))
+    for file in HIDDEN_FILES:
+        path = by_content.get(md5(SOURCE[file]))
+        if path is None:
+            checks.expect(False, where + " as made", file, "listed", "not listed")
+            continue
+        hidden_paths.append(path)
 
     def under_hidden(path):
         return any(path == h or path.startswith(h + "/") for h in hidden_paths)
