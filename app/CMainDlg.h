@@ -42,10 +42,10 @@ class CMainDlg : public QDialog {
   // The Hide button names what a press does with the selection (Alt and the underlined letter too).
   static constexpr const char* kHideCaption = "&Hide";
   static constexpr const char* kShowCaption = "&Show";
-  static constexpr const char* kHideTip = "Hide the selected folders.";
-  static constexpr const char* kShowTip = "Show the selected hidden folders again.";
+  static constexpr const char* kHideTip = "Hide the selected folders and files.";
+  static constexpr const char* kShowTip = "Show the selected hidden folders and files again.";
   static constexpr const char* kNoImageToHideMessage =
-      "No image is open: open an image, then select the folders to hide.";
+      "No image is open: open an image, then select the folders or files to hide.";
   static constexpr const char* kNothingSelectedMessage =
       "Nothing is selected: select the folders or files to hide in the list.";
   static constexpr const char* kHideFilesQuestion = "Hide the selected files?";
