@@ -127,7 +127,7 @@ class TestMainWindow : public QObject {
     QTest::newRow("makeImage") << "makeImage" << "Make a CD image from a folder.";
     QTest::newRow("openImage") << "openImage" << "Open a CD image file.";
     QTest::newRow("hide") << "hide"
-                          << "Hide the selected folders.";
+                          << "Hide the selected folders and files.";
     QTest::newRow("save") << "save" << "Save the image and close it.";
     QTest::newRow("burn") << "burn" << "Burn a CD image to a disc.";
   }
