@@ -11,6 +11,8 @@
 #                         xorriso) and names and links long enough for continuation areas (CE)
 #   extract_names_fuzzer  images whose names and links are hostile to a destination folder
 #   udf_hide_fuzzer       the same UDF bridge images, sparse (only the sectors that hold bytes)
+# UMBRA_FUZZ_TIMEOUT: seconds (wall clock) before one input counts as a hang (10); a busy machine
+# running the fuzzer under nice needs more, or its waits for a processor are reported as hangs.
 # Every input in tests/fuzz/findings/TARGET/ joins the corpus. A new finding is kept there and
 # replayed by the CTest test named after the target.
 set -euo pipefail
@@ -122,5 +124,5 @@ if compgen -G "tests/fuzz/findings/$target/*" >/dev/null; then
 fi
 # The targets write their files under TMPDIR; a memory file system spares the disk.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
-$build/bin/$target -max_total_time="$seconds" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
+$build/bin/$target -max_total_time="$seconds" -max_len=$max_len -timeout="${UMBRA_FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
   -print_final_stats=1 -artifact_prefix="$build/$target-" "${options[@]}" "$corpus"
