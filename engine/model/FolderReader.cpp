@@ -108,16 +108,21 @@ bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, c
 
 void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
   // Most entries have a name no other entry of the folder has: only where one is shared is more needed.
-  m_nameCounts.clear();
+  // (A row's records often share a name, as its Joliet and UDF names do: that is no clash.)
+  m_nameRows.clear();
   bool shared = false;
-  for (EntryRow& row : rows) {
-    row.address.clear();
-    for (const EntryRecord& record : row.records) {
-      shared = ++m_nameCounts[record.name] > 1 || shared;
-      if (const std::string_view bare = withoutVersion(record.name); bare.size() != record.name.size())
-        shared = ++m_nameCounts[bare] > 1 || shared;
+  auto count = [&](std::string_view name, size_t row) {
+    const auto [it, fresh] = m_nameRows.try_emplace(name, row);
+    if (!fresh && it->second != row) shared = true;
+  };
+  for (size_t r = 0; r < rows.size() && !shared; ++r) {
+    rows[r].address.clear();
+    for (const EntryRecord& record : rows[r].records) {
+      count(record.name, r);
+      if (const std::string_view bare = withoutVersion(record.name); bare.size() != record.name.size()) count(bare, r);
     }
   }
+  for (EntryRow& row : rows) row.address.clear();
   if (!shared) return;
   const ImageTrees& trees = m_tree->trees();
   NameIndex names;
