@@ -38,12 +38,24 @@ FolderReader::FolderReader(std::unique_ptr<ImageFile> file, const FolderTree& tr
 
 FolderReader::~FolderReader() = default;
 
+namespace {
+// Empties a hash table for a listing of about `expected` names. A table grown for a large folder
+// keeps its buckets, and clear() wipes them all each time: a fresh one is cheaper then.
+template <typename Table>
+void clearTable(Table& table, size_t expected) {
+  if (table.bucket_count() > 8 * (expected + 16))
+    Table().swap(table);
+  else
+    table.clear();
+}
+}  // namespace
+
 void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
                                 Error& error) {
   const ImageTrees& trees = m_tree->trees();
   // The file rows by the names the user gave them (Joliet, Rock Ridge): -1 for a name two rows have.
-  m_rowByName.clear();
-  m_jolietForms.clear();
+  clearTable(m_rowByName, rowCount);
+  clearTable(m_jolietForms, entries.size());
   for (size_t r = 0; r < rowCount; ++r) {
     if (rows[r].isFolder) continue;
     for (const EntryRecord& record : rows[r].records) {
@@ -63,13 +75,14 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   };
   // A name joins a file to its row only where no other name of the folder could be written alike in
   // Joliet, and it is whole (not cut at 64 units).
-  for (const TreeEntry& e : entries)
-    if (!e.isFolder) ++m_jolietForms[jolietForm(e.name)];
+  m_formOf.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].isFolder) ++m_jolietForms[m_formOf[i] = jolietForm(entries[i].name)];
   for (size_t i = 0; i < entries.size(); ++i) {
     TreeEntry& e = entries[i];
     if (e.isFolder) continue;
     const auto named = m_rowByName.find(e.name);
-    const bool whole = utf16Units(e.name) < 64 && m_jolietForms[jolietForm(e.name)] == 1;
+    const bool whole = utf16Units(e.name) < 64 && m_jolietForms[m_formOf[i]] == 1;
     if (whole && named != m_rowByName.end() && named->second >= 0 &&
         !rows[static_cast<size_t>(named->second)].recordIn(tree)) {
       attach(rows[static_cast<size_t>(named->second)], e);
@@ -108,16 +121,20 @@ bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, c
 
 void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
   // Most entries have a name no other entry of the folder has: only where one is shared is more needed.
-  m_nameCounts.clear();
-  bool shared = false;
-  for (EntryRow& row : rows) {
-    row.address.clear();
-    for (const EntryRecord& record : row.records) {
-      shared = ++m_nameCounts[record.name] > 1 || shared;
+  // (A row's records often share a name, as its Joliet and UDF names do: that is no clash.) Sorted,
+  // not hashed: most folders are small, and a table kept from a large one costs its size to clear.
+  m_nameRows.clear();
+  for (size_t r = 0; r < rows.size(); ++r)
+    for (const EntryRecord& record : rows[r].records) {
+      m_nameRows.emplace_back(record.name, r);
       if (const std::string_view bare = withoutVersion(record.name); bare.size() != record.name.size())
-        shared = ++m_nameCounts[bare] > 1 || shared;
+        m_nameRows.emplace_back(bare, r);
     }
-  }
+  std::sort(m_nameRows.begin(), m_nameRows.end());
+  bool shared = false;
+  for (size_t k = 1; k < m_nameRows.size() && !shared; ++k)
+    shared = m_nameRows[k].first == m_nameRows[k - 1].first && m_nameRows[k].second != m_nameRows[k - 1].second;
+  for (EntryRow& row : rows) row.address.clear();
   if (!shared) return;
   const ImageTrees& trees = m_tree->trees();
   NameIndex names;

@@ -112,8 +112,9 @@ class FolderReader {
   std::vector<NamedFile> m_baseNames, m_otherNames;
   std::vector<std::pair<int, uint32_t>> m_folderRows;  // node -> row
   std::vector<int> m_baseEntryOfRow;
-  std::unordered_map<std::string_view, int> m_nameCounts;
+  std::vector<std::pair<std::string_view, size_t>> m_nameRows;  // each name of a listing, with its row
   std::unordered_map<std::string, int> m_rowByName, m_jolietForms;
+  std::vector<std::string> m_formOf;  // each listed entry's Joliet form
   std::vector<char> m_attached;  // per entry of the tree being added: already joined to a row
   std::vector<std::pair<uint32_t, int>> m_unproven;  // (row, tree): a file's record there not proven
   void giveAddresses(std::vector<EntryRow>& rows);

@@ -58,6 +58,7 @@ size_t utf16Units(std::string_view name) {
 std::string jolietForm(std::string_view name) {
   constexpr size_t kJolietUnits = 64;
   std::string out;
+  out.reserve(name.size());
   size_t units = 0;
   for (size_t i = 0; i < name.size();) {
     const auto lead = static_cast<unsigned char>(name[i]);
@@ -67,7 +68,10 @@ std::string jolietForm(std::string_view name) {
     units += width;
     const bool replaced =
         lead < 0x20 || std::string_view("*/:;?\\").find(static_cast<char>(lead)) != std::string_view::npos;
-    out += replaced ? std::string("_") : std::string(name.substr(i, length));
+    if (replaced)
+      out += '_';
+    else
+      out.append(name.substr(i, length));
     i += length;
   }
   return out;
