@@ -179,10 +179,11 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
   };
   const std::vector<Case> cases = {
       {"case kept", [](FolderImageMakerTest& t) { t.options.keepCase = true; }, "-d is not available here", true},
-      {"source missing", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "nothing").string(); },
-       "nothing", true},
-      {"source is a file", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); },
-       "not a folder", true},
+      {"source missing", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "nothing").string(); }, "nothing",
+       true},
+      {"source is a file",
+       [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); }, "not a folder",
+       true},
       {"target is a folder",
        [](FolderImageMakerTest& t) {
          fs::create_directories(t.m_dir / "folder.iso");
@@ -191,7 +192,8 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
        "folder.iso: is a folder", false},
       {"target is the source folder", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src").string(); },
        "the target is the source folder", false},
-      {"target inside the source", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
+      {"target inside the source",
+       [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
        "the target lies inside the source folder", false},
       {"target is the boot file", [](FolderImageMakerTest& t) { t.options.bootFile = (t.m_dir / "out.iso").string(); },
        "the target is the boot file", false},
@@ -202,10 +204,18 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
        "no.bin", false},
       {"service refuses a file", [](FolderImageMakerTest& t) { t.service.refuseFile = "/readme.txt"; },
        "refused by the service", false},
-      {"larger than a CD", [](FolderImageMakerTest& t) { t.service.reportedSize = 737280001; },
-       "more than a CD holds", false},
+      {"larger than a CD", [](FolderImageMakerTest& t) { t.service.reportedSize = 737280001; }, "more than a CD holds",
+       false},
       {"stream breaks midway", [](FolderImageMakerTest& t) { t.service.failAt = 3 * 65536; },
        "the device stopped answering", false},
+      {"hidden path not in the source",
+       [](FolderImageMakerTest& t) {
+         t.options.hide = {"readme.txt", "Docs/deep/nothere"};
+       },
+       "--hide Docs/deep/nothere: not in the source folder", true},
+      // The double's bytes are no image, so the entries cannot be hidden once it is written.
+      {"hidden in what is no image", [](FolderImageMakerTest& t) { t.options.hide = {"Docs"}; },
+       "the image cannot be opened to hide entries in it", false},
       {"stream ends early", [](FolderImageMakerTest& t) { t.service.reportedSize = t.service.imageBytes + 2048; },
        "the image ended after", false},
   };
