@@ -1,6 +1,5 @@
 #include "ImageHiding.h"
 
-#include <set>
 #include <system_error>
 #include <utility>
 
@@ -47,8 +46,8 @@ std::string hidePathProblem(const fs::path& source, const std::string& path) {
   }
   std::error_code ec;
   const fs::file_status status = fs::status(entry, ec);  // the walk follows symbolic links too
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) return named + ec.message();
   if (!fs::exists(status)) return named + "not in the source folder " + umbra::utf8FromPath(source);
-  if (ec) return named + ec.message();
   if (!fs::is_directory(status) && !fs::is_regular_file(status)) return named + "neither a file nor a folder";
   return {};
 }
@@ -72,20 +71,16 @@ bool hideInImage(const fs::path& image, const std::vector<std::string>& paths, s
     }
     // A tree the engine leaves alone would keep every entry in view.
     if (!ws.notices().empty()) {
-      *error = "the image cannot be hidden in whole: " + ws.notices().front();
+      *error = "the entries cannot be hidden in every tree: " + ws.notices().front();
       return false;
     }
-    // Two paths of one entry are hidden once.
     std::vector<EntryRow> rows;
-    std::vector<std::string> named;
-    std::set<std::pair<int, uint64_t>> seen;
     for (const std::string& path : paths) {
       EntryRow row;
       if (Error e = ws.findEntry(imagePathOf(path), row)) {
         *error = "--hide " + path + ": not found in the image: " + e.reason;
         return false;
       }
-      if (row.records.empty() || !seen.insert({row.records.front().tree, row.records.front().offset}).second) continue;
       // Judged here, so a refusal names the path as it was given.
       if (Error e = ws.checkRow(row)) {
         *error = "--hide " + path + ": cannot be hidden: " + e.reason;
@@ -93,7 +88,6 @@ bool hideInImage(const fs::path& image, const std::vector<std::string>& paths, s
       }
       *hidFiles = *hidFiles || !row.isFolder;
       rows.push_back(std::move(row));
-      named.push_back(path);
     }
     std::vector<EntryRow*> targets;
     for (EntryRow& row : rows) targets.push_back(&row);
