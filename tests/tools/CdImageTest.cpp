@@ -61,6 +61,21 @@ std::string extract(const fs::path& image, const fs::path& into) {
   return r.exitCode == 0 ? std::string() : r.err;
 }
 
+// A UTF-8 name as isoinfo prints a Joliet name: in Latin-1, any other character as '_'.
+std::string asIsoinfoPrintsJoliet(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    unsigned codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
+      codePoint = (codePoint << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+    out += codePoint < 0x100 ? static_cast<char>(codePoint) : '_';
+    i += length;
+  }
+  return out;
+}
+
 class CdImageMaker : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -142,6 +157,74 @@ TEST_F(CdImageMaker, OptionsDecideTheIso9660Names) {
   }
 }
 
+// --hide gives the image that making it and then hiding the same entries with umbradisc-cli gives:
+// the same bytes but the application stamp, with the Existence and Associated File bits (and the
+// Directory bit of a folder) on the entry's records in both trees, under either kind of ISO 9660 name.
+TEST_F(CdImageMaker, HiddenWhileMadeIsMadeThenHidden) {
+  struct Entry {
+    const char* path;  // in the source folder
+    unsigned flags;    // 7 for a folder, 5 for a file
+  };
+  const Entry entries[] = {
+      {"MixedCase Folder", 7},
+      {"a level/b level/c level", 7},  // nested, under folders left in view
+      {"ReadMe.TXT", 5},
+      {"Über Ordner/日本語ファイル.txt", 5},
+  };
+  // The primary volume descriptor's data preparer and application fields, where the stamp goes.
+  constexpr uint64_t kStampBegin = 0x8000 + 446, kStampEnd = 0x8000 + 702;
+  const char* const cli = std::getenv("UMBRA_BIN_DIR");
+  const std::string hideTool = std::string(cli ? cli : ".") + "/umbradisc-cli";
+  for (const std::vector<std::string>& names : {std::vector<std::string>{}, std::vector<std::string>{"-d", "-n"}}) {
+    SCOPED_TRACE(names.empty() ? "8.3 names" : "-d -n");
+    std::vector<std::string> args{"-lx", kTimeStamp};
+    args.insert(args.end(), names.begin(), names.end());
+    std::vector<std::string> plainArgs = args;
+    std::vector<std::string> hideArgs{"hide", (m_temp.path() / "then-hidden.iso").string()};
+    for (const Entry& e : entries) {
+      args.insert(args.end(), {"--hide", e.path});
+      hideArgs.push_back(std::string("/") + e.path);
+    }
+    args.insert(args.end(), {"--hide", "ReadMe.TXT/"});  // one entry named twice is hidden once
+    args.insert(args.end(), {m_source.string(), m_image.string()});
+    const ToolResult r = makeImage(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.size() - 4), "100\n");
+    EXPECT_NE(r.err.find("cdimage: note: A hidden file is out of reach on Windows"), std::string::npos) << r.err;
+    EXPECT_TRUE(leftovers(m_temp.path()).empty());
+
+    // Every record isoinfo finds hidden, in the ISO 9660 tree (by its Rock Ridge names) and in Joliet.
+    using Hidden = std::vector<std::pair<std::string, unsigned>>;
+    for (const bool joliet : {false, true}) {
+      Hidden expected;
+      for (const Entry& e : entries) {
+        const std::string path = std::string("/") + e.path;
+        expected.emplace_back(joliet ? asIsoinfoPrintsJoliet(path) : path, e.flags);
+      }
+      std::sort(expected.begin(), expected.end());
+      Hidden hidden;
+      for (const IsoinfoEntry& e : isoinfoList(m_image, joliet, !joliet)) {
+        std::string name = e.name;
+        if (joliet && name.size() > 2 && name.substr(name.size() - 2) == ";1") name.resize(name.size() - 2);
+        if ((e.flags & 1) && !name.empty() && name != "." && name != "..")
+          hidden.emplace_back(e.directory + name, e.flags);
+      }
+      std::sort(hidden.begin(), hidden.end());
+      EXPECT_EQ(hidden, expected) << (joliet ? "Joliet" : "ISO 9660");
+    }
+
+    const fs::path plain = m_temp.path() / "plain.iso";
+    plainArgs.insert(plainArgs.end(), {m_source.string(), plain.string()});
+    ASSERT_EQ(makeImage(plainArgs).exitCode, 0);
+    fs::copy_file(plain, hideArgs[1], fs::copy_options::overwrite_existing);
+    const ToolResult hid = runTool(hideTool, hideArgs);
+    ASSERT_EQ(hid.exitCode, 0) << hid.err;
+    for (const uint64_t at : differingBytes(m_image, hideArgs[1]))
+      EXPECT_TRUE(at >= kStampBegin && at < kStampEnd) << "byte " << at << " differs";
+    EXPECT_FALSE(differingBytes(m_image, plain).empty());
+  }
+}
+
 TEST_F(CdImageMaker, BootImageGetsAnElToritoCatalogAndStaysOutOfTheTrees) {
   const fs::path boot = m_temp.path() / "boot.bin";
   std::string bootBytes(3000, '\0');
@@ -198,6 +281,9 @@ TEST_F(CdImageMaker, FailuresLeaveNoTargetAndKeepAnOldOne) {
   const fs::path dangling = m_temp.path() / "dangling";
   fs::create_directories(dangling);
   fs::create_symlink(m_temp.path() / "nowhere", dangling / "link");
+  const fs::path empties = m_temp.path() / "empties";
+  writeFile(empties / "docs" / "empty-file-one.txt", "");
+  writeFile(empties / "docs" / "empty-file-two.txt", "");
   const fs::path folderTarget = m_temp.path() / "folder.iso";
   fs::create_directories(folderTarget);
 
@@ -216,12 +302,26 @@ TEST_F(CdImageMaker, FailuresLeaveNoTargetAndKeepAnOldOne) {
       {"target is a folder", {}, m_source, folderTarget, "is a folder"},
       {"bad time", {"-t02/30/2005,00:00:00"}, m_source, target, "bad time stamp"},
       {"unreadable entry", {}, dangling, target, "cannot read"},
-      {"missing boot file", {"-b" + (m_temp.path() / "noboot.bin").string()}, m_source, target,
-       "noboot.bin"},
+      {"missing boot file", {"-b" + (m_temp.path() / "noboot.bin").string()}, m_source, target, "noboot.bin"},
       {"name Joliet cannot hold", {}, odd, target, "a:b.txt"},
       {"name ending in a dot", {}, dotted, target, "trailing."},
       {"name too long", {}, tooLong, target, "longer than 103"},
       {"larger than a CD", {"-d", "-n"}, sizable, target, "more than a CD holds"},
+      // Each --hide path is checked against the source before the image is made.
+      {"hidden path not in the source",
+       {"--hide", "Photos/2021"},
+       m_source,
+       target,
+       "--hide Photos/2021: not in the source folder"},
+      {"hidden path leaving the source", {"--hide", "../source/ReadMe.TXT"}, m_source, target, "without . or .."},
+      {"hidden root", {"--hide", "/"}, m_source, target, "the root folder cannot be hidden"},
+      // Refused once the image is made: empty files share their data, and Joliet keeps no Rock
+      // Ridge name that could tell them apart.
+      {"hidden entry refused",
+       {"--hide", "docs/empty-file-two.txt"},
+       empties,
+       target,
+       "--hide docs/empty-file-two.txt: cannot be hidden: No twin of this file could be proven"},
   };
   for (const Case& c : cases) {
     writeFile(target, "old image");
@@ -374,7 +474,8 @@ TEST_F(CdImageMaker, AFileThatSaysMoreBytesThanItHoldsStopsTheImage) {
 TEST(CdImageHelp, DescribesEveryOption) {
   const ToolResult r = runTool(cdimage(), {"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  for (const char* option : {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m ", "--version"}) {
+  for (const char* option :
+       {"-lLABEL", "-tMM/DD/YYYY,HH:MM:SS", "-bFILE", "-d ", "-n ", "-m ", "--hide PATH", "--version"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   const ToolResult version = runTool(cdimage(), {"--version"});

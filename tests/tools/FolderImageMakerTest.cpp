@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,6 +82,8 @@ class ServiceDouble : public FileSystemImage {
   }
   std::unique_ptr<ImageStream> create(std::string*) override {
     calls.push_back("create");
+    if (!image.empty())
+      return std::make_unique<BytesStream>(std::string(image.begin(), image.end()), image.size(), failAt);
     std::string bytes(imageBytes, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
     return std::make_unique<BytesStream>(bytes, reportedSize ? reportedSize : bytes.size(), failAt);
@@ -90,6 +93,7 @@ class ServiceDouble : public FileSystemImage {
   std::vector<std::string> calls;
   std::map<std::string, std::time_t> times;
   std::string refuseFile;
+  std::vector<uint8_t> image;  // the image handed back; a byte pattern when empty
   size_t imageBytes = 5 * 65536 + 100;
   uint64_t reportedSize = 0;
   size_t failAt = SIZE_MAX;
@@ -179,10 +183,11 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
   };
   const std::vector<Case> cases = {
       {"case kept", [](FolderImageMakerTest& t) { t.options.keepCase = true; }, "-d is not available here", true},
-      {"source missing", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "nothing").string(); },
-       "nothing", true},
-      {"source is a file", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); },
-       "not a folder", true},
+      {"source missing", [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "nothing").string(); }, "nothing",
+       true},
+      {"source is a file",
+       [](FolderImageMakerTest& t) { t.options.source = (t.m_dir / "src" / "readme.txt").string(); }, "not a folder",
+       true},
       {"target is a folder",
        [](FolderImageMakerTest& t) {
          fs::create_directories(t.m_dir / "folder.iso");
@@ -191,7 +196,8 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
        "folder.iso: is a folder", false},
       {"target is the source folder", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src").string(); },
        "the target is the source folder", false},
-      {"target inside the source", [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
+      {"target inside the source",
+       [](FolderImageMakerTest& t) { t.options.target = (t.m_dir / "src" / "in.iso").string(); },
        "the target lies inside the source folder", false},
       {"target is the boot file", [](FolderImageMakerTest& t) { t.options.bootFile = (t.m_dir / "out.iso").string(); },
        "the target is the boot file", false},
@@ -202,10 +208,18 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
        "no.bin", false},
       {"service refuses a file", [](FolderImageMakerTest& t) { t.service.refuseFile = "/readme.txt"; },
        "refused by the service", false},
-      {"larger than a CD", [](FolderImageMakerTest& t) { t.service.reportedSize = 737280001; },
-       "more than a CD holds", false},
+      {"larger than a CD", [](FolderImageMakerTest& t) { t.service.reportedSize = 737280001; }, "more than a CD holds",
+       false},
       {"stream breaks midway", [](FolderImageMakerTest& t) { t.service.failAt = 3 * 65536; },
        "the device stopped answering", false},
+      {"hidden path not in the source",
+       [](FolderImageMakerTest& t) {
+         t.options.hide = {"readme.txt", "Docs/deep/nothere"};
+       },
+       "--hide Docs/deep/nothere: not in the source folder", true},
+      // The double's bytes are no image, so the entries cannot be hidden once it is written.
+      {"hidden in what is no image", [](FolderImageMakerTest& t) { t.options.hide = {"Docs"}; },
+       "the image cannot be opened to hide entries in it", false},
       {"stream ends early", [](FolderImageMakerTest& t) { t.service.reportedSize = t.service.imageBytes + 2048; },
        "the image ended after", false},
   };
@@ -225,6 +239,45 @@ TEST_F(FolderImageMakerTest, FailuresLoseNothing) {
     std::erase(names, "no.bin");
     std::erase(names, "folder.iso");
     EXPECT_EQ(names, std::vector<std::string>{"out.iso"});
+  }
+}
+
+// --hide on every system: the entries are hidden in the image the maker hands back, before it takes
+// the target's name. Here the maker hands back a plain ISO 9660 image of the source's folders and
+// its file, upper-case names as IMAPI2FS writes them.
+TEST_F(FolderImageMakerTest, HiddenEntriesAreHiddenInTheImageTheMakerHandsBack) {
+  using umbra::test::MiniIso;
+  constexpr uint32_t kDocs = 21, kDeep = 22;
+  MiniIso iso;
+  iso.basicLayout();
+  const uint32_t docsAt = iso.startDirectory(MiniIso::kRootSector, 2048, MiniIso::kRootSector);
+  const uint32_t readmeAt = docsAt + iso.dirRecord(MiniIso::kRootSector, docsAt, "DOCS", kDocs, 2048, 2);
+  iso.dirRecord(MiniIso::kRootSector, readmeAt, "README.TXT;1", 30, 5, 0);
+  const uint32_t deepAt = iso.startDirectory(kDocs, 2048, MiniIso::kRootSector);
+  iso.dirRecord(kDocs, deepAt, "DEEP", kDeep, 2048, 2);
+  iso.startDirectory(kDeep, 2048, kDocs);
+  iso.addPathRecord("DOCS", kDocs, 1);
+  iso.addPathRecord("DEEP", kDeep, 2);
+  // The flags byte of each record.
+  const size_t readmeFlags = MiniIso::kRootSector * 2048 + readmeAt + 25, deepFlags = kDocs * 2048 + deepAt + 25;
+  std::memcpy(iso.sector(30), "hello", 5);
+  service.image = iso.bytes();
+  options.hide = {"Docs/deep", "readme.txt"};
+
+  std::string error;
+  FolderImageMaker maker(options, service, progress);
+  ASSERT_TRUE(maker.make(&error)) << error;
+  EXPECT_TRUE(maker.hidFiles());
+  EXPECT_EQ(leftovers(), std::vector<std::string>{"out.iso"});
+  const std::vector<uint8_t> made = umbra::test::readBytes(m_dir / "out.iso");
+  ASSERT_EQ(made.size(), service.image.size());
+  EXPECT_EQ(made[deepFlags], 7);    // Existence, Directory, Associated File
+  EXPECT_EQ(made[readmeFlags], 5);  // Existence, Associated File
+  // Nothing else changed but the application stamp in the primary descriptor.
+  for (size_t i = 0; i < made.size(); ++i) {
+    if (made[i] != service.image[i] && i != deepFlags && i != readmeFlags) {
+      EXPECT_TRUE(i >= 0x8000 + 446 && i < 0x8000 + 702) << "byte " << i << " differs";
+    }
   }
 }
 

@@ -66,6 +66,16 @@ TEST(MakerCommandLine, ValuesAreGluedAndTheLastTwoArgumentsArePaths) {
   EXPECT_EQ(*emptyBoot.options.bootFile, "");
 }
 
+TEST(MakerCommandLine, HideTakesThePathAfterItAndRepeats) {
+  const auto parsed =
+      parseCommandLine({"--hide", "Photos/2021", "-d", "--hide=notes.txt", "--hide", "-n", "src", "out.iso"}, 0);
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.hide, (std::vector<std::string>{"Photos/2021", "notes.txt", "-n"}));
+  EXPECT_TRUE(parsed.options.keepCase);
+  EXPECT_FALSE(parsed.options.longNames);  // "-n" was the path hidden
+  EXPECT_EQ(parsed.options.source, "src");
+}
+
 TEST(MakerCommandLine, ErrorsAndHelp) {
   struct Case {
     std::vector<std::string> args;
@@ -80,6 +90,9 @@ TEST(MakerCommandLine, ErrorsAndHelp) {
       {{"-t99/99/2005,00:00:00", "src", "out.iso"}, "bad time stamp"},
       {{"-lx", "", "out.iso"}, "source folder is empty"},
       {{"-lx", "src", ""}, "target file is empty"},
+      {{"--hide", "src", "out.iso"}, "--hide needs a path of the source folder before SOURCE"},
+      {{"--hide=", "src", "out.iso"}, "not an empty one"},
+      {{"--hidden=x", "src", "out.iso"}, "unknown option"},
   };
   for (const Case& c : cases) {
     const auto parsed = parseCommandLine(c.args, 0);

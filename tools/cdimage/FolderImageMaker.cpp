@@ -6,6 +6,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "ImageHiding.h"
 #include "JolietNames.h"
 #include "Platform.h"
 #include "TempImageName.h"
@@ -56,6 +57,12 @@ bool FolderImageMaker::make(std::string* error) {
   if (ec || !fs::is_directory(status)) {
     *error = describe(source, ec ? ec.message() : "not a folder");
     return false;
+  }
+  for (const std::string& path : m_options.hide) {
+    if (std::string problem = hidePathProblem(source, path); !problem.empty()) {
+      *error = std::move(problem);
+      return false;
+    }
   }
   const fs::path target = fs::absolute(umbra::pathFromUtf8(m_options.target));
   m_guard.keepClearOf(target);
@@ -176,6 +183,15 @@ bool FolderImageMaker::writeImage(ImageStream& stream, const fs::path& target, s
   if (std::fclose(file) != 0 && written) {
     *error = describe(temp, "cannot write: " + systemReason());
     written = false;
+  }
+  // Hidden in the temporary image, so the target never holds the entries in view.
+  if (written && !m_options.hide.empty()) {
+    if (stopRequested()) {
+      *error = "stopped";
+      written = false;
+    } else {
+      written = hideInImage(temp, m_options.hide, error, &m_hidFiles);
+    }
   }
   std::error_code ec;
   if (written) {

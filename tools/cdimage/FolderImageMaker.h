@@ -27,6 +27,8 @@ class FolderImageMaker {
   // On failure error names the file and the reason, and neither the target nor a temporary file
   // is left behind.
   bool make(std::string* error);
+  // Whether an entry hidden by --hide is a file, so the run says where a hidden file stays within reach.
+  bool hidFiles() const { return m_hidFiles; }
 
  private:
   bool addFolder(const std::filesystem::path& folder, const std::string& imagePath,
@@ -44,6 +46,7 @@ class FolderImageMaker {
   std::vector<std::filesystem::path> m_openFolders;  // canonical paths of the folders being walked
   TargetGuard m_guard;
   int m_lastPercent = -1;
+  bool m_hidFiles = false;
 };
 
 }  // namespace cdimage

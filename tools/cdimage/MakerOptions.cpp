@@ -82,6 +82,19 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args, std::ti
       parsed.error = "unexpected argument '" + arg + "' (see --help)";
       return parsed;
     }
+    if (arg == "--hide" || arg.rfind("--hide=", 0) == 0) {
+      if (arg == "--hide" && i + 1 >= optionCount) {
+        parsed.error = "--hide needs a path of the source folder before SOURCE and TARGET";
+        return parsed;
+      }
+      std::string path = arg == "--hide" ? args[++i] : arg.substr(7);
+      if (path.empty()) {
+        parsed.error = "--hide needs a path of the source folder, not an empty one";
+        return parsed;
+      }
+      options.hide.push_back(std::move(path));
+      continue;
+    }
     const std::string value = arg.substr(2);
     switch (arg[1]) {
       case 'l':
@@ -146,6 +159,12 @@ const char* helpText() {
       "  -n            long ISO 9660 names: up to 31 characters (otherwise 8.3 names)\n"
       "  -m            no size limit (otherwise images beyond an 80-minute CD,\n"
       "                737280000 bytes, are refused)\n"
+      "  --hide PATH   hide the folder or file PATH of SOURCE (\"Photos/2021\") in the image,\n"
+      "                in every tree; repeatable. Each PATH must be in SOURCE. The entries are\n"
+      "                hidden in the finished image as umbradisc-cli hide would hide them, and\n"
+      "                read back hidden before TARGET is written; an entry that cannot be\n"
+      "                hidden stops the run. A hidden file is out of reach on Windows, even by\n"
+      "                its full path.\n"
       "  --help        this text\n"
       "  --version     the version of cdimage\n"
       "\n"

@@ -1,8 +1,10 @@
 #pragma once
 // The command line of the image maker:
-//   cdimage -l<label> -t<MM/DD/YYYY,HH:MM:SS> [-b<boot file>] -d -n -m <source folder> <target file>
-// Each option letter is glued to its value; the last two arguments are always the source and the
-// target, so a path that starts with '-' is still read as a path.
+//   cdimage -l<label> -t<MM/DD/YYYY,HH:MM:SS> [-b<boot file>] -d -n -m [--hide <path>]...
+//           <source folder> <target file>
+// Each option letter is glued to its value; --hide takes the next argument (or --hide=<path>). The
+// last two arguments are always the source and the target, so a path that starts with '-' is still
+// read as a path.
 #include <ctime>
 #include <optional>
 #include <string>
@@ -17,6 +19,7 @@ struct MakerOptions {
   bool keepCase = false;       // -d
   bool longNames = false;      // -n
   bool noSizeLimit = false;    // -m
+  std::vector<std::string> hide;  // --hide: entries of the source folder hidden in the image, as given
   std::string source;
   std::string target;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FolderImageMaker.h"
+#include "ImageHiding.h"
 #include "ImapiFileSystemImage.h"
 #include "MakerOptions.h"
 #include "Platform.h"
@@ -52,5 +53,6 @@ int main(int argc, char** argv) {
   if (!service) return fail(error);
   FolderImageMaker maker(options, *service, umbra::cli::textStream(stdout));
   if (!maker.make(&error)) return fail(error);
+  if (maker.hidFiles()) writeText(stderr, std::string("cdimage: note: ") + hiddenFileNotice() + "\n");
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FolderImageMaker.h"
+#include "ImageHiding.h"
 #include "LibisofsFileSystemImage.h"
 #include "MakerOptions.h"
 #include "Platform.h"
@@ -42,5 +43,6 @@ int main(int argc, char** argv) {
   if (!image) return fail(error);
   FolderImageMaker maker(options, *image, std::cout);
   if (!maker.make(&error)) return fail(error);
+  if (maker.hidFiles()) std::fprintf(stderr, "cdimage: note: %s\n", hiddenFileNotice());
   return 0;
 }
