@@ -36,7 +36,8 @@ VerifyResult compareWithImage(BlockReader& image, BlockReader& disc, const std::
   Sha256 discHash;
   std::vector<std::uint8_t> imageChunk(kChunkBytes);
   std::vector<std::uint8_t> discChunk(kChunkBytes);
-  int shown = -1;
+  int shown = 0;
+  if (percent) percent(shown);
   for (std::uint64_t offset = 0; offset < common; offset += kChunkBytes) {
     if (cancelRequested && cancelRequested()) {
       result.outcome = VerifyOutcome::Cancelled;
