@@ -81,6 +81,14 @@ bool burnAvailable() {
 #endif
 }
 
+bool readBackAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 fs::path DiscBurner::stagingFolder() {
   const std::string overridden = environmentUtf8(kStagingVariable);
   if (!overridden.empty()) return pathFromUtf8(overridden);

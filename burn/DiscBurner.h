@@ -21,6 +21,9 @@ std::string burnResultMessage(BurnResult result);
 // True when the burning library can be initialised on this system.
 bool burnAvailable();
 
+// True where DiscBurner::verifyDisc can read a disc back (libburn); the Windows burner cannot yet.
+bool readBackAvailable();
+
 // Progress of one burn. The callbacks run on the thread that called burnFile; any may be empty.
 struct BurnProgress {
   std::function<void(int)> copyPercent;   // 0..100 while the image is copied into the staging folder
