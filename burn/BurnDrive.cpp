@@ -99,8 +99,8 @@ struct WriteJob {
   }
 };
 
-// Whether a medium in this state can be read back: a written one, or one the drive offers for
-// writing (overwritable media such as DVD+RW stay offered after a burn).
+// Whether a medium in this state can be read back: a written one, or a "blank" one, since libburn
+// reports overwritable media (DVD+RW, DVD-RAM, BD-RE) blank with or without data on them.
 bool readableMedium(enum burn_disc_status status) {
   return status == BURN_DISC_BLANK || status == BURN_DISC_APPENDABLE || status == BURN_DISC_FULL;
 }
