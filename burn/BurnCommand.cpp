@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kExitBurned = 0;
 constexpr int kExitImageUnreadable = 2;
-constexpr int kExitNotBurned = 4;
+constexpr int kExitNotBurned = 4;  // also when the disc read back does not match the image
 constexpr int kPercentStep = 10;
 // This tool does not erase discs; the window offers to after its own burn stops.
 #ifdef _WIN32
@@ -35,10 +35,23 @@ std::function<void(int)> StepPrinter(std::ostream& out, const char* label) {
   };
 }
 
+// Reads the disc just burned back and prints how it compares with the image.
+int verifyBurn(DiscBurner& burner, const std::filesystem::path& image, std::ostream& out, std::ostream& err) {
+  const VerifyResult result = burner.verifyDisc(image, StepPrinter(out, "Reading the disc back"));
+  if (result.outcome == VerifyOutcome::Matches) {
+    out << verifyMessage(result) << "\nSHA-256: " << result.imageSha256 << '\n';
+    return kExitBurned;
+  }
+  err << verifyMessage(result) << '\n';
+  if (result.outcome == VerifyOutcome::Differs)
+    err << "SHA-256 of the image: " << result.imageSha256 << "\nSHA-256 of the disc:  " << result.discSha256 << '\n';
+  return result.outcome == VerifyOutcome::ImageUnreadable ? kExitImageUnreadable : kExitNotBurned;
+}
+
 }  // namespace
 
-int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out,
-                   std::ostream& err) {
+int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out, std::ostream& err,
+                   const BurnVerification& verification) {
   const std::filesystem::path image = pathFromUtf8(imagePath);
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(image, error);
@@ -61,7 +74,9 @@ int runBurnCommand(const std::string& imagePath, const std::string& driveAddress
   BurnResult code = BurnResult::Succeeded;
   if (burner.burnFile(image, code, progress)) {
     out << burnResultMessage(code) << '\n';
-    return kExitBurned;
+    if (!verification.enabled) return kExitBurned;
+    if (verification.beforeReadBack) verification.beforeReadBack();
+    return verifyBurn(burner, image, out, err);
   }
   err << burnResultMessage(code) << '\n';
   if (!burner.lastError().empty()) err << burner.lastError() << '\n';

@@ -1,13 +1,22 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
 namespace umbra {
 
-// `burn IMAGE [--drive ADDRESS]` of the command line: burns the image, printing progress and the
-// result message. An empty address picks the drive as the program does. Returns the exit status:
-// 0 after a successful burn, 2 when the image cannot be read, 4 when the burn did not succeed.
-int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out, std::ostream& err);
+// `burn --verify`: after a successful write, the disc is read back and compared with the image.
+struct BurnVerification {
+  bool enabled = false;
+  std::function<void()> beforeReadBack;  // runs between the write and the read-back; the tests damage the disc here
+};
+
+// `burn IMAGE [--drive ADDRESS] [--verify]` of the command line: burns the image, printing progress and
+// the result message. An empty address picks the drive as the program does. Returns the exit status:
+// 0 after a successful burn (and, when asked for, a disc that matches the image), 2 when the image
+// cannot be read, 4 when the burn did not succeed or the disc does not match the image.
+int runBurnCommand(const std::string& imagePath, const std::string& driveAddress, std::ostream& out, std::ostream& err,
+                   const BurnVerification& verification = {});
 
 }  // namespace umbra

@@ -1,12 +1,17 @@
 #include "BurnDrive.h"
 
+#include "BlockReader.h"
+
 #include <libburn/libburn.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace umbra {
 
@@ -94,6 +99,38 @@ struct WriteJob {
   }
 };
 
+// Whether a medium in this state can be read back: a written one, or a "blank" one, since libburn
+// reports overwritable media (DVD+RW, DVD-RAM, BD-RE) blank with or without data on them.
+bool readableMedium(enum burn_disc_status status) {
+  return status == BURN_DISC_BLANK || status == BURN_DISC_APPENDABLE || status == BURN_DISC_FULL;
+}
+
+// The medium of a grabbed drive, read through libburn (on the stdio: pseudo-drive, from its file).
+class MediumReader : public BlockReader {
+ public:
+  MediumReader(burn_drive* drive, std::string address, std::uint64_t size)
+      : m_drive(drive), m_address(std::move(address)), m_size(size) {}
+
+  std::uint64_t size() const override { return m_size; }
+
+  bool read(std::uint64_t offset, std::span<std::uint8_t> into, std::string& reason) override {
+    off_t count = 0;
+    if (burn_read_data(m_drive, static_cast<off_t>(offset), reinterpret_cast<char*>(into.data()),
+                       static_cast<off_t>(into.size()), &count, 0) == 1 &&
+        count == static_cast<off_t>(into.size()))
+      return true;
+    const std::uint64_t failedBlock = (offset + static_cast<std::uint64_t>(std::max<off_t>(count, 0))) / kDataBlockSize;
+    reason = withLibraryProblem("Reading block " + std::to_string(failedBlock) + " of the medium in " + m_address +
+                                " failed");
+    return false;
+  }
+
+ private:
+  burn_drive* m_drive;
+  std::string m_address;
+  std::uint64_t m_size;
+};
+
 }  // namespace
 
 std::unique_ptr<BurnDrive> BurnDrive::acquire(const std::string& address, std::string& reason) {
@@ -102,9 +139,37 @@ std::unique_ptr<BurnDrive> BurnDrive::acquire(const std::string& address, std::s
     reason = "libburn cannot be initialised";
     return nullptr;
   }
-  const bool grabbed = address.empty() ? drive->grabFirstWritable(reason) : drive->grabAddress(address, reason);
+  const bool grabbed = address.empty() ? drive->grabFirstWritable(reason) : drive->grabAddress(address, true, reason);
   if (!grabbed) return nullptr;
   return drive;
+}
+
+std::unique_ptr<BurnDrive> BurnDrive::acquireForReading(const std::string& address, std::string& reason) {
+  std::unique_ptr<BurnDrive> drive(new BurnDrive);
+  if (!drive->m_session.isReady()) {
+    reason = "libburn cannot be initialised";
+    return nullptr;
+  }
+  if (!drive->grabAddress(address, false, reason)) return nullptr;
+  return drive;
+}
+
+std::string BurnDrive::address() const {
+  char adr[BURN_DRIVE_ADR_LEN] = {};
+  if (burn_drive_d_get_adr(m_drive, adr) <= 0) return {};
+  // libburn gives a pseudo-drive's bare path, which it would take for a device when grabbing again.
+  constexpr int kRoleMmcDrive = 1;
+  return burn_drive_get_drive_role(m_drive) == kRoleMmcDrive ? std::string(adr) : kPseudoDrivePrefix + std::string(adr);
+}
+
+std::unique_ptr<BlockReader> BurnDrive::mediumReader(std::string& reason) {
+  LibburnSession::takeProblem();  // only what the reading reports counts below
+  int blocks = 0;
+  if (burn_get_read_capacity(m_drive, &blocks, 0) != 1 || blocks < 0) {
+    reason = withLibraryProblem("Cannot tell how much of the medium in " + address() + " can be read");
+    return nullptr;
+  }
+  return std::make_unique<MediumReader>(m_drive, address(), static_cast<std::uint64_t>(blocks) * kDataBlockSize);
 }
 
 BurnDrive::~BurnDrive() {
@@ -112,7 +177,7 @@ BurnDrive::~BurnDrive() {
   if (m_infos) burn_drive_info_free(m_infos);
 }
 
-bool BurnDrive::grabAddress(const std::string& address, std::string& reason) {
+bool BurnDrive::grabAddress(const std::string& address, bool blankWanted, std::string& reason) {
   std::string adr = address;
   if (address.rfind(kPseudoDrivePrefix, 0) != 0) {
     // Links such as /dev/cdrom name the same drive as the device libburn lists.
@@ -128,9 +193,11 @@ bool BurnDrive::grabAddress(const std::string& address, std::string& reason) {
     return false;
   }
   burn_drive* drive = m_infos[0].drive;
-  if (waitForMedium(drive) != BURN_DISC_BLANK) {
+  const enum burn_disc_status status = waitForMedium(drive);
+  if (blankWanted ? status != BURN_DISC_BLANK : !readableMedium(status)) {
     burn_drive_release(drive, 0);
-    reason = withLibraryProblem("The drive " + address + " holds no writable medium");
+    reason = withLibraryProblem("The drive " + address + " holds no " +
+                                (blankWanted ? "writable medium" : "medium that can be read back"));
     return false;
   }
   m_drive = drive;

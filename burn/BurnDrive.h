@@ -21,6 +21,8 @@ struct burn_drive_info;
 
 namespace umbra {
 
+class BlockReader;
+
 // One recorder holding a blank (writable) medium, for the length of one burn: grabbed through
 // libburn, or on Windows chosen from the system's recording service (IMAPI2).
 class BurnDrive {
@@ -28,6 +30,10 @@ class BurnDrive {
   // Grabs the drive at address (a device such as /dev/sr0, or libburn's stdio:/path pseudo-drive);
   // with an empty address, the first drive that holds a writable medium. Null with a reason otherwise.
   static std::unique_ptr<BurnDrive> acquire(const std::string& address, std::string& reason);
+
+  // Grabs the drive at address to read back what a burn wrote: it must hold a written medium.
+  // Null with a reason otherwise.
+  static std::unique_ptr<BurnDrive> acquireForReading(const std::string& address, std::string& reason);
 
   ~BurnDrive();
   BurnDrive(const BurnDrive&) = delete;
@@ -37,6 +43,13 @@ class BurnDrive {
   // True only when libburn reports that the data was written well.
   bool writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                   const std::function<bool()>& cancelRequested, std::string& reason);
+
+  // The address that names this drive to acquireForReading, also when acquire picked the first drive.
+  std::string address() const;
+
+  // Reads the medium's data from its start; the reader must not outlive this drive. Null with a
+  // reason when the medium cannot be read.
+  std::unique_ptr<BlockReader> mediumReader(std::string& reason);
 
   // True when the medium in the drive is rewritable and can be blanked here (CD-RW, DVD-RW,
   // DVD+RW, DVD-RAM, BD-RE...); false for write-once media and where erasing is not offered.
@@ -51,7 +64,8 @@ class BurnDrive {
   std::unique_ptr<DiscRecorderService> m_service;
   std::string m_recorderId;
 #else
-  bool grabAddress(const std::string& address, std::string& reason);
+  // Grabs the drive at address and waits until its medium shows; false when none has the wanted state.
+  bool grabAddress(const std::string& address, bool blankWanted, std::string& reason);
   bool grabFirstWritable(std::string& reason);
 
   LibburnSession m_session;  // first member: libburn outlives the drive handles below

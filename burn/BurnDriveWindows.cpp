@@ -1,6 +1,7 @@
 // BurnDrive on Windows: the recorder is chosen from the system's recording service (IMAPI2).
 #include "BurnDrive.h"
 
+#include "BlockReader.h"
 #include "RecorderChoice.h"
 
 namespace umbra {
@@ -13,7 +14,20 @@ std::unique_ptr<BurnDrive> BurnDrive::acquire(const std::string& address, std::s
   return drive;
 }
 
+// The recording service writes; reading a written disc back is not offered on Windows yet.
+std::unique_ptr<BurnDrive> BurnDrive::acquireForReading(const std::string& address, std::string& reason) {
+  reason = "reading a disc back is not available on Windows (drive " + address + ")";
+  return nullptr;
+}
+
 BurnDrive::~BurnDrive() = default;
+
+std::string BurnDrive::address() const { return m_recorderId; }
+
+std::unique_ptr<BlockReader> BurnDrive::mediumReader(std::string& reason) {
+  reason = "reading a disc back is not available on Windows";
+  return nullptr;
+}
 
 bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                            const std::function<bool()>& cancelRequested, std::string& reason) {

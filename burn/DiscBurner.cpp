@@ -1,5 +1,6 @@
 #include "DiscBurner.h"
 
+#include "BlockReader.h"
 #include "BurnDrive.h"
 #include "BurnSettings.h"
 #ifdef _WIN32
@@ -80,6 +81,14 @@ bool burnAvailable() {
 #endif
 }
 
+bool readBackAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 fs::path DiscBurner::stagingFolder() {
   const std::string overridden = environmentUtf8(kStagingVariable);
   if (!overridden.empty()) return pathFromUtf8(overridden);
@@ -109,6 +118,7 @@ bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const Bur
   const std::lock_guard<std::mutex> lock(g_burnMutex);
   m_erasable.reset();
   m_discState = DiscState::Untouched;
+  m_burnedAddress.clear();
   // Declared before the drive, so a signal held back by the guard is raised only after the
   // drive has been released.
   StagedCopyGuard guard;
@@ -145,12 +155,35 @@ bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const Bur
     // Kept for eraseDisc, unless a signal ends the process: it must find the drive released.
     if (m_discState == DiscState::UnknownRewritable && !StagedCopyGuard::stopRequested()) m_erasable = std::move(drive);
   }
+  if (wrote) m_burnedAddress = drive->address();
   drive.reset();
   if (!wrote) {
     code = BurnResult::Failed;
     return false;
   }
   return true;
+}
+
+VerifyResult DiscBurner::verifyDisc(const fs::path& imagePath, const std::function<void(int)>& percent,
+                                    const std::function<bool()>& cancelRequested) {
+  const std::lock_guard<std::mutex> lock(g_burnMutex);
+  VerifyResult result;
+  std::unique_ptr<FileBlockReader> image = FileBlockReader::open(imagePath, result.reason);
+  if (!image) {
+    result.outcome = VerifyOutcome::ImageUnreadable;
+    return result;
+  }
+  result.outcome = VerifyOutcome::DiscUnreadable;
+  if (m_burnedAddress.empty()) {
+    result.reason = "no burn has written a disc to read back";
+    return result;
+  }
+  // Grabbed afresh: the drive then reports the medium as it is now, closed, not as the write left it.
+  const std::unique_ptr<BurnDrive> drive = BurnDrive::acquireForReading(m_burnedAddress, result.reason);
+  if (!drive) return result;
+  const std::unique_ptr<BlockReader> disc = drive->mediumReader(result.reason);
+  if (!disc) return result;
+  return compareWithImage(*image, *disc, percent, cancelRequested);
 }
 
 bool DiscBurner::eraseDisc(const std::function<void(int)>& percent) {

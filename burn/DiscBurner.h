@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "BurnVerifier.h"
+
 namespace umbra {
 
 class BurnDrive;
@@ -18,6 +20,9 @@ std::string burnResultMessage(BurnResult result);
 
 // True when the burning library can be initialised on this system.
 bool burnAvailable();
+
+// True where DiscBurner::verifyDisc can read a disc back (libburn); the Windows burner cannot yet.
+bool readBackAvailable();
 
 // Progress of one burn. The callbacks run on the thread that called burnFile; any may be empty.
 struct BurnProgress {
@@ -59,6 +64,11 @@ class DiscBurner {
   // Burns run one at a time in a process; a second caller waits.
   bool burnFile(const std::filesystem::path& imagePath, BurnResult& code, const BurnProgress& progress = {});
 
+  // Reads back the medium the last successful burnFile wrote, in the same drive, and compares it with
+  // the image (see compareWithImage). Runs one at a time with burns.
+  VerifyResult verifyDisc(const std::filesystem::path& imagePath, const std::function<void(int)>& percent = {},
+                          const std::function<bool()>& cancelRequested = {});
+
   // What the last burnFile that failed left on the medium. After UnknownRewritable the drive stays
   // held (no other program can use it) until eraseDisc or until this object ends.
   DiscState discStateAfterBurn() const { return m_discState; }
@@ -81,6 +91,7 @@ class DiscBurner {
   std::string driveAddress() const;
 
   std::string m_driveAddress;
+  std::string m_burnedAddress;  // the drive the last successful burnFile wrote to
   std::unique_ptr<BurnDrive> m_erasable;
   DiscState m_discState = DiscState::Untouched;
   std::string m_lastError;

@@ -31,6 +31,9 @@ const char* const kUsage =
     "  show IMAGE PATH...            show folders again (hide and show also repair partly hidden ones)\n"
 #ifdef UMBRA_WITH_BURN
     "  burn IMAGE [--drive ADDRESS]  burn the image to a disc (ADDRESS such as /dev/sr0 or stdio:/path)\n"
+#ifndef _WIN32
+    "       [--verify]               then read the disc back and compare it with the image (SHA-256)\n"
+#endif
 #endif
     "\n"
     "A PATH such as /Beta/inner names folders by their name in any tree: the ISO 9660 identifier\n"
@@ -51,7 +54,8 @@ const char* const kUsage =
     "  1  usage\n"
     "  2  the image cannot be opened or read\n"
     "  3  a PATH is missing, could mean two entries, or is not a folder\n"
-    "  4  the burn failed\n"
+    "  4  the burn failed, or the disc read back after --verify does not match the image (or cannot be\n"
+    "     read)\n"
     "  5  refused: a folder's twin in a tree of the image may exist but cannot be proven (nothing was\n"
     "     written); a folder that a tree provably lacks is hidden in the trees that hold it\n"
     "  6  a write failed part-way (the message lists what was changed or written)\n"
@@ -92,6 +96,7 @@ int main(int argc, char** argv) {
   }
 
   bool json = false, recursive = false, force = false;
+  [[maybe_unused]] bool verify = false;  // read only where a burner is built in
   std::string drive;
   std::vector<std::string> operands;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -104,6 +109,10 @@ int main(int argc, char** argv) {
       recursive = true;
     else if (a == "--drive" && command == "burn" && i + 1 < args.size())
       drive = args[++i];
+#ifndef _WIN32
+    else if (a == "--verify" && command == "burn")
+      verify = true;
+#endif
     else if (a == "--help" || a == "-h")
       return usage({});
     else if (a == "--")
@@ -138,7 +147,8 @@ int main(int argc, char** argv) {
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
-    return umbra::runBurnCommand(operands[0], drive, textStream(stdout), textStream(stderr));
+    return umbra::runBurnCommand(operands[0], drive, textStream(stdout), textStream(stderr),
+                                 umbra::BurnVerification{.enabled = verify, .beforeReadBack = {}});
   }
 #else
   if (command == "burn") {

@@ -81,8 +81,28 @@ void BurnProgressDialogs::showBurnPercent(int percent) {
   m_burn->setValue(percent);
 }
 
+void BurnProgressDialogs::showReadBackPercent(int percent) {
+  const QString label =
+      QStringLiteral("Reading the disc back to compare it with %1: %2%").arg(m_imageName).arg(percent);
+  if (!m_readBack) {
+    m_readBack = makeDialog(m_owner, kBurnTitle);
+    // Reading harms nothing: the check may be left out, the burn stands.
+    QObject::connect(m_readBack, &QProgressDialog::canceled, m_anchor, [this] { m_cancel = true; });
+    m_readBack->setLabelText(label);
+    // Shown before the writing window goes, so the main window takes no input in between.
+    m_readBack->show();
+    if (m_burn) {
+      m_burn->hide();
+      m_burn->deleteLater();
+      m_burn = nullptr;
+    }
+  }
+  m_readBack->setLabelText(label);
+  m_readBack->setValue(percent);
+}
+
 void BurnProgressDialogs::closeAll() {
-  for (QProgressDialog** dialog : {&m_copy, &m_burn}) {
+  for (QProgressDialog** dialog : {&m_copy, &m_burn, &m_readBack}) {
     if (*dialog) {
       (*dialog)->hide();
       delete *dialog;

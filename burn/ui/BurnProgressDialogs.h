@@ -9,7 +9,8 @@ class QWidget;
 
 namespace umbra {
 
-// The two modal progress windows of a burn: the copy into the staging folder, then the writing.
+// The modal progress windows of a burn: the copy into the staging folder, the writing, then the
+// reading back of the disc.
 // Lives on the user-interface thread; the burn's worker reaches it through queued calls.
 class BurnProgressDialogs {
  public:
@@ -22,9 +23,10 @@ class BurnProgressDialogs {
   void start();
   void showCopyPercent(int percent);
   void showBurnPercent(int percent);
+  void showReadBackPercent(int percent);
   void closeAll();
 
-  // Set from the copy window's Cancel button; read by the worker.
+  // Set from the Cancel button of the copy or the read-back window; read by the worker.
   bool cancelRequested() const { return m_cancel.load(); }
 
   // Owns the dialogs: queued calls aimed at it are dropped once it is gone.
@@ -34,6 +36,7 @@ class BurnProgressDialogs {
   QWidget* m_anchor;
   QProgressDialog* m_copy = nullptr;
   QProgressDialog* m_burn = nullptr;
+  QProgressDialog* m_readBack = nullptr;
   QWidget* m_owner;
   QString m_imageName;
   std::atomic<bool> m_cancel{false};

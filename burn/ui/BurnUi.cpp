@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <filesystem>
+#include <optional>
 
 namespace umbra {
 
@@ -45,6 +46,26 @@ void runOffThread(const std::function<void()>& work) {
   loop.exec();  // the progress windows are modal, so only they take input meanwhile
   worker->wait();
   delete worker;
+}
+
+std::function<void()>& installedBeforeReadBack() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// Reads the disc just burned back on a worker, its progress in the dialogs.
+VerifyResult readBack(DiscBurner& burner, const std::filesystem::path& image, BurnProgressDialogs& dialogs) {
+  QWidget* anchor = dialogs.anchor();
+  const auto percent = [&dialogs, anchor](int value) {
+    QMetaObject::invokeMethod(
+        anchor, [&dialogs, value] { dialogs.showReadBackPercent(value); }, Qt::QueuedConnection);
+  };
+  VerifyResult result;
+  runOffThread([&] {
+    if (installedBeforeReadBack()) installedBeforeReadBack()();
+    result = burner.verifyDisc(image, percent, [&dialogs] { return dialogs.cancelRequested(); });
+  });
+  return result;
 }
 
 // Quickly erases the disc the burner kept, with a modal progress window that offers no way out
@@ -88,6 +109,8 @@ const char* const kBurnNotSupportedMessage =
     "This system does not support burning CDs. You can use another tool to burn the CD image file to a CD.";
 
 void setImageChooser(std::function<QString(QWidget*)> chooser) { installedChooser() = std::move(chooser); }
+
+void setBeforeReadBack(std::function<void()> hook) { installedBeforeReadBack() = std::move(hook); }
 
 QString chooseImageToBurn(QWidget* owner, const QString& current) {
   if (installedChooser()) return installedChooser()(owner);
@@ -149,13 +172,19 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
 #endif
   dialogs.start();
   runOffThread([&] { burned = burner.burnFile(image, code, progress); });
+  std::optional<VerifyResult> check;
+  if (burned && readBackAvailable()) check = readBack(burner, image, dialogs);
   dialogs.closeAll();
 
   const DiscState state = burned ? DiscState::Untouched : burner.discStateAfterBurn();
   QString text = QString::fromStdString(burnResultMessage(code));
   if (state != DiscState::Untouched) text += QStringLiteral("\n\n") + QString::fromStdString(discStateMessage(state));
+  if (check) text += QStringLiteral("\n\n") + QString::fromStdString(verifyMessage(*check));
   if (state != DiscState::UnknownRewritable) {
-    showMessage(owner, burned ? QMessageBox::Information : QMessageBox::Warning, text);  // a failure warns
+    // A failure warns, and so does a disc that does not hold the image or could not be read back.
+    const bool good =
+        burned && (!check || check->outcome == VerifyOutcome::Matches || check->outcome == VerifyOutcome::Cancelled);
+    showMessage(owner, good ? QMessageBox::Information : QMessageBox::Warning, text);
     return burned;
   }
   QMessageBox question(QMessageBox::Question, QString::fromLatin1(kCaption),

@@ -21,8 +21,13 @@ void setImageChooser(std::function<QString(QWidget*)> chooser);
 // none answers, says so (and why) and returns false. Nothing else is touched.
 bool findRecorder(QWidget* owner);
 
-// Burns the image with modal progress dialogs over owner, then shows the result in one message box.
-// True when the burn succeeded.
+// Burns the image with modal progress dialogs over owner, reads the disc back and compares it with
+// the image where the burner can (the user may cancel that check), then shows the result in one
+// message box. True when the burn succeeded.
 bool burnImage(QWidget* owner, const QString& imagePath);
+
+// Runs on the worker between the write and the read-back of burnImage (tests damage the disc there);
+// an empty function removes it.
+void setBeforeReadBack(std::function<void()> hook);
 
 }  // namespace umbra

@@ -264,7 +264,7 @@ class TestCommands : public QObject {
     setImageChooser({});
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].title, QStringLiteral("Umbradisc"));
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!\n\nThe disc matches the image."));
     QVERIFY(m_boxes[0].titleFits);
     QVERIFY(readFile(disc).startsWith(original));
     QCOMPARE(readFile(image), original);  // the image itself is never changed
@@ -321,7 +321,7 @@ class TestCommands : public QObject {
     click("burn");
     setImageChooser({});
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Burn succeeded!\n\nThe disc matches the image."));
     QVERIFY(m_dlg->workspace().isOpen());
     QCOMPARE(m_dlg->list()->model()->rowCount(), rows);  // the listing stayed
     QCOMPARE(m_dlg->imagePath(), image);

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -90,22 +91,30 @@ class BurnUiTest : public QObject {
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("copied");
     QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::addColumn<int>("damagedBlock");  // flipped on the disc between the write and the read-back; -1: none
     QTest::newRow("success") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("out.bin")) << m_staging
-                             << true << QStringLiteral("Burn succeeded!") << true << QMessageBox::Information;
+                             << true << QStringLiteral("Burn succeeded!\n\nThe disc matches the image.") << true
+                             << QMessageBox::Information << -1;
+    QTest::newRow("disc differs") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("damaged.bin"))
+                                  << m_staging << true
+                                  << QStringLiteral(
+                                         "Burn succeeded!\n\nThe disc does not match the image: block 300 is the "
+                                         "first that differs (blocks of 2048 bytes, counted from 0).")
+                                  << true << QMessageBox::Warning << 300;
     QTest::newRow("no recorder") << QStringLiteral("/dev/umbradisc-no-such-drive") << m_staging << false
                                  << QStringLiteral("Cannot find a recordable drive in this computer.") << false
-                                 << QMessageBox::Warning;
+                                 << QMessageBox::Warning << -1;
     QTest::newRow("copy fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("never.bin"))
                                 << m_tmp.filePath(QStringLiteral("plain/staging")) << false
                                 << QStringLiteral("Failed to copy the file to the CD recorder's buffer.") << false
-                                << QMessageBox::Warning;
+                                << QMessageBox::Warning << -1;
     // The write started on the (write-once) pseudo-drive: no erase is offered, only the state.
     QTest::newRow("burn fails") << QStringLiteral("stdio:") + m_tmp.filePath(QStringLiteral("plain/out.bin"))
                                 << m_staging << false
                                 << QStringLiteral(
                                        "Burn failed.\n\nThe disc is now in an unknown state: part of the "
                                        "image may be on it, and it may no longer be usable.")
-                                << true << QMessageBox::Warning;
+                                << true << QMessageBox::Warning << -1;
   }
 
   void burnImageShowsOneResult() {
@@ -115,14 +124,28 @@ class BurnUiTest : public QObject {
     QFETCH(QString, message);
     QFETCH(bool, copied);
     QFETCH(QMessageBox::Icon, icon);
+    QFETCH(int, damagedBlock);
     EnvGuard driveEnv("UMBRADISC_BURN_DRIVE", drive);
     EnvGuard stagingEnv("UMBRADISC_STAGING_DIR", staging);
     const QByteArray before = burntest::hashOf(m_image);
+    bool readBack = false;
+    setBeforeReadBack([&] {
+      readBack = true;
+      if (damagedBlock < 0) return;
+      QFile disc(drive.mid(6));
+      char byte = 0;
+      const qint64 at = qint64{damagedBlock} * 2048 + 7;
+      if (disc.open(QIODevice::ReadWrite) && disc.seek(at) && disc.getChar(&byte) && disc.seek(at))
+        disc.putChar(static_cast<char>(byte ^ 0x40));
+    });
 
     QWidget owner;
     owner.show();
     ModalAnswerer answerer;
     QCOMPARE(burnImage(&owner, m_image), burned);
+    setBeforeReadBack({});
+    // Only a disc that was written is read back.
+    QCOMPARE(readBack, burned);
 
     QCOMPARE(answerer.boxes, 1);
     QCOMPARE(answerer.boxText, message);
@@ -132,17 +155,26 @@ class BurnUiTest : public QObject {
     QVERIFY(answerer.progressModal);
     QVERIFY(!answerer.progressTitles.isEmpty());
     QCOMPARE(answerer.progressTitles.first(), QStringLiteral("Writing the file to the buffer..."));
-    // Only a burn that got past the copy shows the writing window.
-    QCOMPARE(answerer.progressTitles.size() > 1, copied);
-    if (copied)
-      QVERIFY2(answerer.progressLabels.last().startsWith(QStringLiteral("Writing disc.iso to the disc: ")) &&
-                   answerer.progressLabels.last().endsWith(u'%'),
-               qPrintable(answerer.progressLabels.join(u'|')));
+    // Only a burn that got past the copy shows the writing window, and only one that wrote the disc
+    // the window reading it back.
+    QCOMPARE(answerer.progressTitles.size(), 1 + int{copied} + int{burned});
+    const QString labels = answerer.progressLabels.join(u'|');
+    if (copied) {
+      const QString writing = answerer.progressLabels.value(1);
+      QVERIFY2(writing.startsWith(QStringLiteral("Writing disc.iso to the disc: ")) && writing.endsWith(u'%'),
+               qPrintable(labels));
+    }
+    if (burned) {
+      const QString reading = answerer.progressLabels.value(2);
+      QVERIFY2(reading.startsWith(QStringLiteral("Reading the disc back to compare it with disc.iso: ")) &&
+                   reading.endsWith(u'%'),
+               qPrintable(labels));
+    }
     QCOMPARE(burntest::hashOf(m_image), before);
     QVERIFY(burntest::snapshot(staging).isEmpty());
     for (QWidget* window : QApplication::topLevelWidgets())
       QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
-    if (burned) {
+    if (burned && damagedBlock < 0) {
       QString why;
       QVERIFY2(burntest::holdsImage(drive.mid(6), m_image, why), qPrintable(why));
     }

@@ -134,6 +134,44 @@ TEST_F(BurnFileTest, PadsAnImageOfPartBlocksWithZeros) {
   EXPECT_EQ(QFileInfo(target).size(), 3 * 2048);
 }
 
+// The read-back goes to the drive the last successful burn wrote, and to no other.
+TEST_F(BurnFileTest, VerifyReadsBackWhatTheLastBurnWrote) {
+  DiscBurner burner;
+  const std::string image = localPath(m_image);
+  VerifyResult result = burner.verifyDisc(image);
+  EXPECT_EQ(result.outcome, VerifyOutcome::DiscUnreadable);
+  EXPECT_EQ(verifyMessage(result), "The disc could not be read back: no burn has written a disc to read back.");
+
+  // An image of part blocks reaches the disc padded with zeros; the padding is not compared.
+  const QString odd = path("images/odd.iso");
+  QFile file(odd);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(5000, 'u'));
+  file.close();
+  const QString target = path("verify-out.bin");
+  burner.setDriveAddress("stdio:" + localPath(target));
+  BurnResult code = kNotSet;
+  ASSERT_TRUE(burner.burnFile(localPath(odd), code)) << burner.lastError();
+  std::vector<int> percents;
+  result = burner.verifyDisc(localPath(odd), [&percents](int percent) { percents.push_back(percent); });
+  EXPECT_EQ(result.outcome, VerifyOutcome::Matches) << result.reason;
+  EXPECT_EQ(result.imageBytes, 5000u);
+  EXPECT_EQ(result.discBytes, 3u * 2048);
+  EXPECT_EQ(QByteArray::fromStdString(result.imageSha256), hashOf(odd));
+  EXPECT_TRUE(risesTo100(percents));
+  // Compared with another image, the same disc differs from its first block on.
+  result = burner.verifyDisc(image);
+  EXPECT_EQ(result.outcome, VerifyOutcome::Differs);
+  EXPECT_EQ(result.firstDifferingBlock, 0u);
+
+  // A burn that fails leaves nothing to read back, not the disc before it.
+  burner.setDriveAddress("stdio:/proc/umbradisc-no-such-entry");
+  EXPECT_FALSE(burner.burnFile(image, code));
+  result = burner.verifyDisc(image);
+  EXPECT_EQ(result.outcome, VerifyOutcome::DiscUnreadable);
+  EXPECT_EQ(result.reason, "no burn has written a disc to read back");
+}
+
 TEST_F(BurnFileTest, NoRecorderLeavesTheStagingFolderUntouched) {
   struct Case {
     const char* name;

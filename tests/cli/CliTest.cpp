@@ -167,6 +167,14 @@ TEST_F(Cli, BurnWritesTheImageOntoTheDriveGiven) {
       << out;
   EXPECT_NE(out.find("Burn succeeded!"), std::string::npos) << out;
   EXPECT_EQ(readBytes(disc), readBytes(image));
+  const fs::path checked = dir / "checked.bin";
+  EXPECT_EQ(
+      run(env + cli() + " burn --verify " + quote(image.string()) + " --drive " + quote("stdio:" + checked.string()),
+          &out),
+      0)
+      << out;
+  EXPECT_NE(out.find("Burn succeeded!\nReading the disc back: 0%"), std::string::npos) << out;
+  EXPECT_NE(out.find("The disc matches the image.\nSHA-256: "), std::string::npos) << out;
   EXPECT_EQ(run(env + cli() + " burn " + quote(image.string()) + " --drive " +
                 quote("stdio:" + (dir / "no-such-folder" / "disc.bin").string()) + " 2>&1", &out), 4)
       << out;
