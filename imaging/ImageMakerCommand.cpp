@@ -33,6 +33,7 @@ QString imageMakerCommandLine(const ImageMakerParams& params) {
   QStringList pieces{kMakerName, QStringLiteral("-l") + quoted(params.label),
                      QStringLiteral("-t") + imageMakerTimeStamp(params.time)};
   if (params.bootFile) pieces << QStringLiteral("-b") + quoted(*params.bootFile);
+  for (const QString& path : params.hiddenPaths) pieces << QStringLiteral("--hide=") + quoted(path);
   pieces << kFixedOptions << quoted(params.sourceFolder) << quoted(params.targetFile);
   return pieces.join(QLatin1Char(' '));
 }
@@ -40,6 +41,7 @@ QString imageMakerCommandLine(const ImageMakerParams& params) {
 QStringList imageMakerArguments(const ImageMakerParams& params) {
   QStringList arguments{QStringLiteral("-l") + params.label, QStringLiteral("-t") + imageMakerTimeStamp(params.time)};
   if (params.bootFile) arguments << QStringLiteral("-b") + *params.bootFile;
+  for (const QString& path : params.hiddenPaths) arguments << QStringLiteral("--hide=") + path;
   arguments << kFixedOptions << params.sourceFolder << params.targetFile;
   return arguments;
 }

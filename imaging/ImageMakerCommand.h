@@ -14,12 +14,13 @@ struct ImageMakerParams {
   QString sourceFolder;
   QString targetFile;
   QString workingFolder;  // the maker runs here, so relative paths resolve against it
+  QStringList hiddenPaths;  // entries of the source folder to hide in the image ('/'-separated)
 };
 
 // "MM/DD/YYYY,HH:MM:SS" in local time; empty for a negative or unconvertible time.
 QString imageMakerTimeStamp(qint64 time);
 
-// The command as text: cdimage -l"label" -tstamp [-b"boot"] -d -n -m "source" "target".
+// The command as text: cdimage -l"label" -tstamp [-b"boot"] [--hide="path"]... -d -n -m "source" "target".
 // For display only; the maker is started with imageMakerArguments.
 QString imageMakerCommandLine(const ImageMakerParams& params);
 

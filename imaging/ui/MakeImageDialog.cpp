@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <limits>
 
+#include "HiddenEntriesDialog.h"
 #include "controls/DialogUnits.h"
 #include "controls/TitleRoom.h"
 
@@ -57,6 +58,7 @@ const QRect kBrowseSourceRect(260, 90, 12, 14);
 const QRect kBrowseBootRect(260, 67, 12, 14);
 const QRect kBrowseTargetRect(260, 113, 12, 14);
 const QRect kGroupRect(7, 7, 281, 134);
+const QRect kHiddenRect(95, 150, 100, 14);  // between OK and Cancel
 constexpr int kFieldColumn = 95;  // left edge of the fields; captions end before it
 
 constexpr int kFirstCalendarYear = 1900;  // earlier dates stand for the time value 0
@@ -150,6 +152,10 @@ void MakeImageDialog::createControls() {
   m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
   m_btnBrowseBootFile = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
   m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
+  m_hiddenButton = new QPushButton(QString::fromLatin1(kHiddenButtonText), this);
+  place(m_hiddenButton, kHiddenRect, "hiddenEntriesButton");
+  connect(m_hiddenButton, &QPushButton::clicked, this, &MakeImageDialog::onHiddenEntries);
+  connect(m_editSource, &QLineEdit::textChanged, this, &MakeImageDialog::sourceChanged);
 
   const QList<QWidget*> tabOrder = {ok,
                                     cancel,
@@ -161,7 +167,8 @@ void MakeImageDialog::createControls() {
                                     m_editBootFile,
                                     m_btnBrowseSource,
                                     m_btnBrowseBootFile,
-                                    m_btnBrowseTarget};
+                                    m_btnBrowseTarget,
+                                    m_hiddenButton};
   for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
@@ -229,6 +236,32 @@ void MakeImageDialog::onBrowseTarget() {
   if (file.isEmpty()) return;
   m_targetFile = QDir::toNativeSeparators(file);
   m_editTarget->setText(m_targetFile);
+}
+
+void MakeImageDialog::onHiddenEntries() {
+  if (!takeText(m_editSource, m_sourceFolder) || !filledIn(m_sourceFolder, m_editSource, kNoSourceMessage)) return;
+  if (!QFileInfo(m_sourceFolder).isDir()) {
+    showResult(QString::fromLatin1(kNoSourceFolderMessage).arg(QDir::toNativeSeparators(m_sourceFolder)));
+    m_editSource->setFocus();
+    return;
+  }
+  HiddenEntriesDialog dialog(m_sourceFolder, m_hiddenPaths, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  m_hiddenPaths = dialog.marked();
+  m_hiddenSource = m_sourceFolder;
+  showHiddenCount();
+}
+
+void MakeImageDialog::sourceChanged(const QString& text) {
+  if (m_hiddenPaths.isEmpty() || text == m_hiddenSource) return;
+  m_hiddenPaths.clear();
+  showHiddenCount();
+}
+
+void MakeImageDialog::showHiddenCount() {
+  m_hiddenButton->setText(m_hiddenPaths.isEmpty()
+                              ? QString::fromLatin1(kHiddenButtonText)
+                              : QString::fromLatin1(kHiddenButtonCountText).arg(m_hiddenPaths.size()));
 }
 
 QString MakeImageDialog::chooseSourceFolder() {
@@ -321,6 +354,7 @@ void MakeImageDialog::accept() {
   params.sourceFolder = m_sourceFolder;
   params.targetFile = m_targetFile;
   params.workingFolder = m_programFolder;
+  params.hiddenPaths = m_hiddenPaths;
 
   if (m_beforeMaking) m_beforeMaking(m_targetFile);
   const ImageMakerResult result = runImageMaker(params);

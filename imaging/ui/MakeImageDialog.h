@@ -27,10 +27,15 @@ class MakeImageDialog : public QDialog {
       "Please choose the source folder: the folder whose content becomes the CD.";
   static constexpr const char* kNoTargetMessage =
       "Please choose the target CD image file: where the new image is written.";
+  static constexpr const char* kHiddenButtonText = "Hide on the disc...";
+  static constexpr const char* kHiddenButtonCountText = "Hide on the disc (%1)...";
+  static constexpr const char* kNoSourceFolderMessage = "The source folder %1 does not exist.";
 
   explicit MakeImageDialog(QWidget* parent = nullptr);
 
   QString targetFile() const { return m_targetFile; }
+  // The entries of the source folder marked to be hidden on the disc ('/'-separated).
+  QStringList hiddenPaths() const { return m_hiddenPaths; }
   // Runs just before the maker starts, with the target file: the window lets go of that file
   // there when it is the image it has open.
   void setBeforeMaking(std::function<void(const QString& target)> hook) { m_beforeMaking = std::move(hook); }
@@ -44,6 +49,7 @@ class MakeImageDialog : public QDialog {
   void onBrowseSource();
   void onBrowseBootFile();
   void onBrowseTarget();
+  void onHiddenEntries();
 
  protected:
   // The browse dialogs and the maker's location; tests replace them. An empty text means the
@@ -66,7 +72,13 @@ class MakeImageDialog : public QDialog {
   bool filledIn(const QString& value, QLineEdit* edit, const char* message);
   // Whatever way the target was entered, an existing file is replaced only when the user says so.
   bool mayReplaceTarget();
+  // The marks belong to the folder they were made in: another source folder clears them.
+  void sourceChanged(const QString& text);
+  void showHiddenCount();
 
+  QStringList m_hiddenPaths;
+  QString m_hiddenSource;  // the source folder the marks were made in
+  QPushButton* m_hiddenButton = nullptr;
   QString m_label;
   qint64 m_time;
   int m_bootSector = 0;

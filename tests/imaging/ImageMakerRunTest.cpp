@@ -81,7 +81,7 @@ class ImageMakerRunTest : public ::testing::Test {
     writeFile(m_source + "/Folder/file.txt", "content");
   }
   ImageMakerParams params(const QString& source, const QString& target) const {
-    return ImageMakerParams{"Label", 1114023864, std::nullopt, source, target, m_temp.path()};
+    return ImageMakerParams{"Label", 1114023864, std::nullopt, source, target, m_temp.path(), {}};
   }
 
   QTemporaryDir m_temp;

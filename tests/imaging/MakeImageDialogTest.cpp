@@ -17,6 +17,10 @@
 #include <QtTest>
 #include <functional>
 
+#include <QDialogButtonBox>
+#include <QTreeView>
+
+#include "imaging/ui/HiddenEntriesDialog.h"
 #include "imaging/ui/MakeImageDialog.h"
 
 using namespace umbra;
@@ -109,10 +113,10 @@ class MakeImageDialogTest : public QObject {
     QCOMPARE(dialog.targetFile(), QString());
 
     // Tab order of the template, starting at OK.
-    const QStringList order = {"okButton",        "cancelButton",       "labelEdit",
-                               "timeStampPicker", "sourceEdit",         "targetEdit",
-                               "bootSectorCheck", "bootFileEdit",       "browseSourceButton",
-                               "browseBootFileButton", "browseTargetButton"};
+    const QStringList order = {
+        "okButton",           "cancelButton",         "labelEdit",          "timeStampPicker",
+        "sourceEdit",         "targetEdit",           "bootSectorCheck",    "bootFileEdit",
+        "browseSourceButton", "browseBootFileButton", "browseTargetButton", "hiddenEntriesButton"};
     QWidget* widget = child<QWidget>(dialog, "okButton");
     for (qsizetype i = 1; i < order.size(); ++i) {
       widget = widget->nextInFocusChain();
@@ -274,6 +278,73 @@ class MakeImageDialogTest : public QObject {
     }
     QVERIFY2(timeFound, qPrintable(out));
     QVERIFY2(out.contains("El Torito boot img"), qPrintable(out));
+  }
+
+  // Entries marked in the tree of the source folder (by Space on their rows, while the tree runs
+  // modally) come out hidden in every tree of the image; the button counts them, and typing
+  // another source folder clears them.
+  void markedEntriesAreHiddenOnTheDisc() {
+    QTemporaryDir temp;
+    const QString source = temp.filePath("source");
+    writeFile(source + "/Private/secret.txt", "secret\n");
+    writeFile(source + "/Public/readme.txt", "readme\n");
+    writeFile(source + "/notes.txt", "notes\n");
+    const QString target = temp.filePath("marked.iso");
+    TestDialog dialog;
+    dialog.show();
+    child<QLineEdit>(dialog, "sourceEdit")->setText(source);
+    child<QLineEdit>(dialog, "targetEdit")->setText(target);
+    auto* hiddenButton = child<QPushButton>(dialog, "hiddenEntriesButton");
+    QCOMPARE(hiddenButton->text(), QString::fromLatin1(MakeImageDialog::kHiddenButtonText));
+
+    bool marked = false;
+    QString note;
+    ModalWatcher watcher([&] {
+      auto* marks = qobject_cast<HiddenEntriesDialog*>(QApplication::activeModalWidget());
+      if (marks == nullptr || marked) return;
+      QTreeView* tree = marks->tree();
+      const QModelIndex root = tree->rootIndex();
+      if (tree->model()->rowCount(root) < 3) return;  // the folder is read in the background
+      for (int row = 0; row < 3; ++row) {
+        const QModelIndex index = tree->model()->index(row, 0, root);
+        if (index.data().toString() != "Private" && index.data().toString() != "notes.txt") continue;
+        tree->setCurrentIndex(index);
+        QTest::keyClick(tree, Qt::Key_Space);
+      }
+      note = child<QLabel>(*marks, "hiddenFilesNote")->text();
+      marked = true;
+      QTest::mouseClick(marks->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    QTest::mouseClick(hiddenButton, Qt::LeftButton);
+    QVERIFY(marked);
+    QVERIFY2(note.contains("out of reach on Windows"), qPrintable(note));
+    QCOMPARE(dialog.hiddenPaths(), QStringList({"Private", "notes.txt"}));
+    QCOMPARE(hiddenButton->text(), QString::fromLatin1(MakeImageDialog::kHiddenButtonCountText).arg(2));
+
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
+    QVERIFY(watcher.boxes.isEmpty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    // isoinfo's flags of every record but . and ..: the folder 07 and the file 05 in both trees.
+    for (const QString& tree : {QString("-l"), QString("-J")}) {
+      QProcess isoinfo;
+      isoinfo.start("isoinfo", tree == "-l" ? QStringList{"-l", "-i", target} : QStringList{"-J", "-l", "-i", target});
+      QVERIFY(isoinfo.waitForFinished());
+      QStringList flagged;
+      for (const QString& line : QString::fromUtf8(isoinfo.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch m = QRegularExpression(R"(\[\s*\d+ (\d\d)\]\s+(\S.*?)\s*$)").match(line);
+        // (The maker keeps the letters' case in ISO 9660 names, as -m asks: compared without it.)
+        if (m.hasMatch() && m.captured(1) != "00" && m.captured(1) != "02")
+          flagged << m.captured(1) + " " + (tree == "-l" ? m.captured(2).toUpper() : m.captured(2));
+      }
+      flagged.sort();
+      const QStringList expected =
+          tree == "-l" ? QStringList{"05 NOTES.TXT;1", "07 PRIVATE"} : QStringList{"05 notes.txt;1", "07 Private"};
+      QCOMPARE(flagged, expected);
+    }
+
+    child<QLineEdit>(dialog, "sourceEdit")->setText(temp.filePath("another"));
+    QCOMPARE(dialog.hiddenPaths(), QStringList());
+    QCOMPARE(hiddenButton->text(), QString::fromLatin1(MakeImageDialog::kHiddenButtonText));
   }
 
   void cancelInTheProgressDialogStopsTheMaker() {
