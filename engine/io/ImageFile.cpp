@@ -404,21 +404,27 @@ bool ImageFile::readCounted(uint64_t offset, void* buffer, size_t n, size_t& got
   return ok;
 }
 
-ImageFile::Window* ImageFile::fill(uint64_t offset, size_t n) const {
-  const uint64_t start = offset - offset % kSector;
+ImageFile::Window* ImageFile::fill(uint64_t offset, size_t n, uint64_t& windowStart) const {
+  uint64_t start = offset - offset % kSector;
   const uint64_t end = offset + n;
-  const size_t needed = static_cast<size_t>((end - start + kSector - 1) / kSector * kSector);
-  // A read that goes on where a window ends is a walk in order: read further ahead each time.
-  size_t size = needed;
+  // A read that goes on where a window ends (or, within ReadThroughGaps, a little after it) is a
+  // walk in order: read further ahead each time, the gap included.
+  size_t size = static_cast<size_t>((end - start + kSector - 1) / kSector * kSector);
   auto after = m_windows.upper_bound(start);
   if (after != m_windows.begin()) {
     const auto& [prevStart, prev] = *std::prev(after);
-    if (prevStart + prev.size >= start && prevStart + prev.size <= end)
+    const uint64_t prevEnd = prevStart + prev.size;
+    if (prevEnd + m_skipAhead >= start && prevEnd <= end && prev.size % kSector == 0) {
+      start = std::min(start, prevEnd);
+      const size_t needed = static_cast<size_t>((end - start + kSector - 1) / kSector * kSector);
       size = std::max(needed, std::min(kWindowSize, 2 * std::max(prev.size, kSector)));
+    }
   }
+  const size_t needed = static_cast<size_t>((end - start + kSector - 1) / kSector * kSector);
   // Never over a window that is already there: what it holds is not read again.
   if (after != m_windows.end() && after->first < start + size)
     size = std::max(needed, static_cast<size_t>(after->first - start));
+  windowStart = start;
   dropWindows(start, size);  // only a window the read itself overlaps
 
   Window window;
@@ -465,8 +471,7 @@ bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) con
     }
   }
   if (!window) {
-    start = offset - offset % kSector;
-    window = fill(offset, n);
+    window = fill(offset, n, start);
     if (!window) return false;
   }
   window->lastUse = ++m_uses;

@@ -40,6 +40,23 @@ class ImageFile {
   // elsewhere reads only the sectors it needs, so a reader that jumps between folders and file
   // entries spread over the image reads each sector once, not a window each time.
   bool readAt(uint64_t offset, void* buffer, size_t n, size_t& got) const;
+  // While one lives, a small read up to `gap` bytes after the end of a window reads the gap as
+  // well and goes on ahead, as a read that goes on where the window ends does: for a walk whose
+  // reads lie in order with a sector or so between them (a UDF walk: the folders of a level, and
+  // between their entries those of their subfolders, read by the next level).
+  class ReadThroughGaps {
+   public:
+    ReadThroughGaps(const ImageFile& file, uint64_t gap) : m_file(file), m_before(file.m_skipAhead) {
+      file.m_skipAhead = gap;
+    }
+    ~ReadThroughGaps() { m_file.m_skipAhead = m_before; }
+    ReadThroughGaps(const ReadThroughGaps&) = delete;
+    ReadThroughGaps& operator=(const ReadThroughGaps&) = delete;
+
+   private:
+    const ImageFile& m_file;
+    uint64_t m_before;
+  };
   // Writes n bytes at offset. The bytes reach the disk with the next sync(); reads see them at once.
   bool writeAt(uint64_t offset, const void* buffer, size_t n);
   // Makes every write so far durable; false when the system could not.
@@ -78,7 +95,9 @@ class ImageFile {
     std::unique_ptr<uint8_t[]> data;
   };
   // Reads the window for a small read at offset that no window holds; nullptr on a failed read.
-  Window* fill(uint64_t offset, size_t n) const;
+  // windowStart: where the window begins (a read ahead may start before offset's sector).
+  Window* fill(uint64_t offset, size_t n, uint64_t& windowStart) const;
+  mutable uint64_t m_skipAhead = 0;  // a gap after a window that a walk in order reads through
   std::map<uint64_t, Window>::iterator firstWindowFrom(uint64_t offset) const;
   // Which file, on which volume, with its size and modification time.
   struct Identity {
@@ -97,6 +116,7 @@ class ImageFile {
 
   static constexpr size_t kSector = 2048;
   static constexpr size_t kWindowSize = 256u << 10;
+
   static constexpr size_t kSmallRead = 32u << 10;
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;

@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "engine/io/ImageFile.h"
 #include "engine/model/FolderPairing.h"
 #include "engine/model/NameKey.h"
 #include "engine/model/PathNames.h"
@@ -18,6 +19,9 @@ void FolderTree::build(const ImageFile& file, const ImageTrees& trees) {
   clear();
   m_trees = &trees;
   if (trees.count() == 0 || trees.foldersOf(0).empty()) return;
+  // Pairing lists a level's folders in the order they lie; makers put each folder's subfolders
+  // between them, which the next level lists.
+  const ImageFile::ReadThroughGaps gaps(file, 2 * 2048);
   m_byPlace.assign(static_cast<size_t>(trees.count()), {});
   // The ISO 9660 tree gives the nodes; every other tree is paired with them.
   const std::vector<TreeFolder>& base = trees.foldersOf(0);

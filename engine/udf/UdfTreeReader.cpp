@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <set>
 
 #include "engine/udf/UdfAnchor.h"
@@ -97,52 +98,80 @@ Error UdfTreeReader::walk(const ImageFile& file) {
   std::set<uint64_t> seen{m_root};
   uint64_t entries = 0, directoryBytes = 0;
   std::vector<FileIdentifier> fids;
-  for (size_t i = 0; i < m_folders.size(); ++i) {
-    UdfFileEntry entry;
-    if (Error e = entry.read(file, m_partitions, refOf(m_folders[i].directory), blockOf(m_folders[i].directory)))
-      return e;
-    if (!entry.isDirectory())
-      return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
-    UdfDirectory directory;
-    if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
-    directoryBytes += entry.informationLength();
-    if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
-    if (Error e = directory.identifiers(fids, true)) return e;
-    for (const uint64_t sector : directory.sectors()) m_directoryBlocks[sector] = static_cast<int>(i);
-    m_directories.push_back(directory);
-    m_directories.back().dropBytes();
-    for (const FileIdentifier& fid : fids) {
-      if (!fid.listed()) continue;
-      if (++entries > kMaxEntries) return damaged("it holds too many entries");
-      if (!fid.isDirectory()) continue;
-      const uint64_t handle = handleOf(fid.icbRef, fid.icbBlock);
-      if (!seen.insert(handle).second) return damaged("the folder \"" + fid.name + "\" is reached twice");
-      if (m_folders.size() >= kMaxFolders) return damaged("it holds too many folders");
-      const int index = static_cast<int>(m_folders.size());
-      FolderRecord record;
-      record.streamOffset = fid.streamOffset;
-      record.length = fid.length;
-      record.tagBlock = directory.tagBlock(fid.streamOffset);
-      record.inParentEntry = entry.embedded();
-      std::vector<uint64_t> offsets;
-      for (int copy = 0; copy < directory.copyCount(); ++copy) {
-        std::vector<ImageRun> runs;
-        if (!directory.imageRuns(fid.streamOffset, fid.length, copy, runs))
-          return damaged("the identifier of \"" + fid.name + "\" is cut short");
-        // Copies that share their bytes are one record.
-        if (std::find(offsets.begin(), offsets.end(), runs[0].first) != offsets.end()) continue;
-        offsets.push_back(runs[0].first);
-        m_records[runs[0].first] = {index, static_cast<int>(record.copies.size())};
-        record.copies.push_back(std::move(runs));
+  // A subfolder found in a directory, numbered once its whole level has been read.
+  struct Found {
+    std::string name;
+    uint64_t handle = 0;
+    FolderRecord record;
+  };
+  std::vector<std::vector<Found>> found;
+  std::vector<size_t> order;
+  // Level by level: the folders of a level are read in the order they lie, so that each read goes
+  // on where the one before ended (the names' order jumps about the disc); their subfolders are
+  // then numbered parent by parent, in the order of the identifiers, as a walk in name order would.
+  const ImageFile::ReadThroughGaps gaps(file, 2048);
+  for (size_t first = 0; first < m_folders.size();) {
+    const size_t end = m_folders.size();
+    order.resize(end - first);
+    std::iota(order.begin(), order.end(), first);
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return m_folders[a].directory < m_folders[b].directory; });
+    found.assign(end - first, {});
+    m_directories.resize(end);
+    for (const size_t i : order) {
+      UdfFileEntry entry;
+      if (Error e = entry.read(file, m_partitions, refOf(m_folders[i].directory), blockOf(m_folders[i].directory)))
+        return e;
+      if (!entry.isDirectory())
+        return damaged("the folder at block " + std::to_string(entry.block()) + " is not a directory");
+      UdfDirectory& directory = m_directories[i];
+      if (Error e = directory.read(file, m_partitions, entry, kMaxDirectoryBytes)) return e;
+      directoryBytes += entry.informationLength();
+      if (directoryBytes > kMaxTotalDirectoryBytes) return damaged("its directories are too large");
+      if (Error e = directory.identifiers(fids, true)) return e;
+      for (const uint64_t sector : directory.sectors()) m_directoryBlocks[sector] = static_cast<int>(i);
+      for (const FileIdentifier& fid : fids) {
+        if (!fid.listed()) continue;
+        if (++entries > kMaxEntries) return damaged("it holds too many entries");
+        if (!fid.isDirectory()) continue;
+        Found& child = found[i - first].emplace_back();
+        child.name = fid.name;
+        child.handle = handleOf(fid.icbRef, fid.icbBlock);
+        FolderRecord& record = child.record;
+        record.streamOffset = fid.streamOffset;
+        record.length = fid.length;
+        record.tagBlock = directory.tagBlock(fid.streamOffset);
+        record.inParentEntry = entry.embedded();
+        std::vector<uint64_t> offsets;
+        for (int copy = 0; copy < directory.copyCount(); ++copy) {
+          std::vector<ImageRun> runs;
+          if (!directory.imageRuns(fid.streamOffset, fid.length, copy, runs))
+            return damaged("the identifier of \"" + fid.name + "\" is cut short");
+          // Copies that share their bytes are one record.
+          if (std::find(offsets.begin(), offsets.end(), runs[0].first) != offsets.end()) continue;
+          offsets.push_back(runs[0].first);
+          record.copies.push_back(std::move(runs));
+        }
       }
-      TreeFolder folder;
-      folder.parent = static_cast<int>(i);
-      folder.name = fid.name;
-      folder.directory = handle;
-      m_folders.push_back(std::move(folder));
-      m_folderRecords.push_back(std::move(record));
-      m_folders[i].children.push_back(index);
+      directory.dropBytes();
     }
+    for (size_t i = first; i < end; ++i) {
+      for (Found& child : found[i - first]) {
+        if (!seen.insert(child.handle).second) return damaged("the folder \"" + child.name + "\" is reached twice");
+        if (m_folders.size() >= kMaxFolders) return damaged("it holds too many folders");
+        const int index = static_cast<int>(m_folders.size());
+        for (size_t copy = 0; copy < child.record.copies.size(); ++copy)
+          m_records[child.record.copies[copy][0].first] = {index, static_cast<int>(copy)};
+        TreeFolder folder;
+        folder.parent = static_cast<int>(i);
+        folder.name = std::move(child.name);
+        folder.directory = child.handle;
+        m_folders.push_back(std::move(folder));
+        m_folderRecords.push_back(std::move(child.record));
+        m_folders[i].children.push_back(index);
+      }
+    }
+    first = end;
   }
   return {};
 }
