@@ -47,7 +47,7 @@ VerifyResult compareWithImage(BlockReader& image, BlockReader& disc, const std::
       const int now = static_cast<int>(offset * kPercentDone / common);
       if (now > shown) percent(shown = now);
     }
-    const std::uint64_t size = std::min(kChunkBytes, common - offset);
+    const auto size = static_cast<std::size_t>(std::min(kChunkBytes, common - offset));  // at most a chunk
     if (!image.read(offset, std::span(imageChunk.data(), size), result.reason)) {
       result.outcome = VerifyOutcome::ImageUnreadable;
       return result;
@@ -64,7 +64,7 @@ VerifyResult compareWithImage(BlockReader& image, BlockReader& disc, const std::
   // The disc lacks the image's end: its hash would be of a shorter message, so the image's is read on.
   std::vector<std::uint8_t>& chunk = imageChunk;
   for (std::uint64_t offset = common; offset < result.imageBytes; offset += kChunkBytes) {
-    const std::uint64_t size = std::min(kChunkBytes, result.imageBytes - offset);
+    const auto size = static_cast<std::size_t>(std::min(kChunkBytes, result.imageBytes - offset));
     if (!image.read(offset, std::span(chunk.data(), size), result.reason)) {
       result.outcome = VerifyOutcome::ImageUnreadable;
       return result;
