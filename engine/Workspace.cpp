@@ -88,13 +88,14 @@ Error Workspace::checkSameFile() const {
   return {};
 }
 
-Error Workspace::checkRowBytes(const EntryRow& row, bool hidden) const {
+Error Workspace::checkRowBytes(const EntryRow& row, bool hidden, std::vector<RecordPlan>& plans) const {
   const ImageFile& file = m_image.file();
-  std::vector<BytePatch> plan;
+  plans.clear();
   for (const EntryRecord& record : row.records) {
-    plan.clear();
-    if (Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan)) return e;
-    for (const BytePatch& patch : plan) {
+    RecordPlan& plan = plans.emplace_back();
+    plan.tree = record.tree;
+    if (Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan.patches)) return e;
+    for (const BytePatch& patch : plan.patches) {
       // The plan was made from the read-ahead windows; the file itself must still hold those bytes.
       std::vector<uint8_t> seen(patch.bytes.size()), onDisk(patch.bytes.size());
       size_t gotSeen = 0, gotOnDisk = 0;
@@ -227,21 +228,20 @@ std::string Workspace::unprovenReason(int folderNode) const {
          ". Hidden in some trees only, it would stay visible in the others.";
 }
 
-Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
+Error Workspace::writeRow(EntryRow& row, bool hidden, const std::vector<RecordPlan>& plans, int& failedTree,
+                          bool& restored) {
   m_pathListings.clear();  // their rows' marks change now
   ImageFile& file = m_image.file();
-  std::vector<BytePatch> undo, plan;
+  std::vector<BytePatch> undo;
   restored = true;
   auto putBack = [&] {
     for (auto it = undo.rbegin(); it != undo.rend(); ++it)
       if (!file.writeAt(it->offset, it->bytes.data(), it->bytes.size())) restored = false;
   };
-  for (EntryRecord& record : row.records) {
-    plan.clear();
-    failedTree = record.tree;
-    Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan);
-    for (size_t i = 0; !e && i < plan.size(); ++i) {
-      const BytePatch& patch = plan[i];
+  for (const RecordPlan& plan : plans) {
+    failedTree = plan.tree;
+    Error e;
+    for (const BytePatch& patch : plan.patches) {
       BytePatch before{patch.offset, std::vector<uint8_t>(patch.bytes.size())};
       size_t got = 0;
       if (!file.readAt(patch.offset, before.bytes.data(), before.bytes.size(), got) || got != before.bytes.size()) {
@@ -293,8 +293,9 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 
 bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
   // Every write goes to the file the user sees, as it was read: checked again before each folder.
+  std::vector<RecordPlan> plans;
   Error same = checkSameFile();
-  if (!same) same = checkRowBytes(row, hidden);
+  if (!same) same = checkRowBytes(row, hidden, plans);
   if (same) {
     outcome.error = same;
     if (same.kind == ErrorKind::Replaced && !outcome.changed.empty())
@@ -303,7 +304,7 @@ bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome
   }
   int failedTree = 0;
   bool restored = true;
-  if (Error e = writeRow(row, hidden, failedTree, restored)) {
+  if (Error e = writeRow(row, hidden, plans, failedTree, restored)) {
     reportFailure(outcome, m_path, pathOf(row), m_trees.label(failedTree), e, restored);
     return false;
   }

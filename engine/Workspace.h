@@ -108,15 +108,22 @@ class Workspace {
   std::string pathOf(const EntryRow& row) const;
 
  private:
-  Error writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored);
+  // The patches that give one record of a row the wanted state, planned from the bytes read.
+  struct RecordPlan {
+    int tree = 0;
+    std::vector<BytePatch> patches;
+  };
+  // Writes the plans checkRowBytes made for the row, putting back what it wrote when one fails.
+  Error writeRow(EntryRow& row, bool hidden, const std::vector<RecordPlan>& plans, int& failedTree, bool& restored);
   // Writes one row and adds it to the outcome; false (and the outcome's error set) when it failed.
   bool writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome);
   Error finish(ToggleOutcome& outcome);
   Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
   // Replaced when the path no longer names the open file as it was opened or last written here.
   Error checkSameFile() const;
-  // Replaced when a byte a patch of the row would change differs on disk from what was read.
-  Error checkRowBytes(const EntryRow& row, bool hidden) const;
+  // Plans the patches of every record of the row; Replaced when a byte a patch would change differs
+  // on disk from what was read. The plans are the ones writeRow writes.
+  Error checkRowBytes(const EntryRow& row, bool hidden, std::vector<RecordPlan>& plans) const;
   // checkRow for a file: every tree of its folder holds a proven twin of it (the data of a twin
   // joined by its name read from its entry), or provably none.
   Error checkFileRow(const EntryRow& row) const;
