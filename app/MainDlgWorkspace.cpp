@@ -354,7 +354,7 @@ void CMainDlg::onHide() {
   // Many folders get a progress dialog whose Cancel stops between two folders; what was written
   // stays written and the rows show it.
   std::unique_ptr<QProgressDialog> progress;
-  ToggleProgress between;
+  WriteProgress between;
   if (action.rows.size() >= kRowsWithProgress) {
     progress = std::make_unique<QProgressDialog>(
         action.hide ? QStringLiteral("Hiding the selection...") : QStringLiteral("Showing the selection..."),
@@ -369,7 +369,7 @@ void CMainDlg::onHide() {
       return !progress->wasCanceled();
     };
   }
-  ToggleOutcome outcome;
+  WriteOutcome outcome;
   if (!action.rows.empty()) outcome = m_workspace.setHidden(action.rows, action.hide, between);
   progress.reset();
   m_listModel->rowsChanged();  // the rows now hold what is on disk

@@ -26,14 +26,15 @@ int statusOf(const Error& e) {
   }
 }
 
-int openFailed(const Error& e) {
+// Prints any error of a command (open, refusal, write, sync) and returns its exit status.
+int reportError(const Error& e) {
   printError(e.message());
   return statusOf(e);
 }
 
 // Opens for reading; a damaged folder tree is an error here, although the window would show its start.
 int openForReading(Workspace& ws, const std::string& image) {
-  if (Error e = ws.open(image, OpenMode::ReadOnly)) return openFailed(e);
+  if (Error e = ws.open(image, OpenMode::ReadOnly)) return reportError(e);
   return kOk;
 }
 
@@ -166,7 +167,7 @@ int infoCommand(const std::string& image, bool json) {
       counts[chunk].hiddenFiles += !row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
     }
   });
-  if (e) return openFailed(e);
+  if (e) return reportError(e);
   uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0, hiddenFiles = 0;
   for (const Counts& c : counts) {
     hiddenFiles += c.hiddenFiles;
@@ -291,7 +292,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   });
   if (e) {
     out.flush();
-    return openFailed(e);
+    return reportError(e);
   }
   bool any = chunkStarted[0] != 0;
   for (size_t chunk = 1; chunk < later.size(); ++chunk) {
@@ -306,7 +307,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
 
 int hideOrShowCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
   Workspace ws;
-  if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
+  if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return reportError(e);
   // Every path is resolved first, then every entry judged, before anything is written.
   std::vector<EntryRow> rows(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -318,8 +319,8 @@ int hideOrShowCommand(const std::string& image, const std::vector<std::string>& 
   // Every entry is judged before anything is written, the stamp included.
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
-  const ToggleOutcome outcome = ws.setHidden(targets, hide);
-  if (outcome.error) return openFailed(outcome.error);
+  const WriteOutcome outcome = ws.setHidden(targets, hide);
+  if (outcome.error) return reportError(outcome.error);
   if (hide && std::any_of(rows.begin(), rows.end(), [](const EntryRow& row) { return !row.isFolder; }))
     printError(std::string("note: ") + kHiddenFileReachNotice);
   return kOk;

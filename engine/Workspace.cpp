@@ -267,7 +267,7 @@ Error Workspace::writeRow(EntryRow& row, bool hidden, const std::vector<RecordPl
   return {};
 }
 
-Error Workspace::finish(ToggleOutcome& outcome) {
+Error Workspace::finish(WriteOutcome& outcome) {
   if (!m_unsynced) return {};
   if (m_image.file().sync()) {
     m_unsynced = false;
@@ -281,7 +281,7 @@ Error Workspace::finish(ToggleOutcome& outcome) {
 }
 
 namespace {
-void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
+void reportFailure(WriteOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
                    const Error& cause, bool restored) {
   std::string text = "Could not write " + folder + " in the " + tree + " tree: " + cause.reason + ".";
   text += outcome.changed.empty() ? " No folder was changed before it." : " Changed before it: " + joined(outcome.changed) + ".";
@@ -291,7 +291,7 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 }
 }  // namespace
 
-bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
+bool Workspace::writeAndCount(EntryRow& row, bool hidden, WriteOutcome& outcome) {
   // Every write goes to the file the user sees, as it was read: checked again before each folder.
   std::vector<RecordPlan> plans;
   Error same = checkSameFile();
@@ -339,8 +339,8 @@ bool Workspace::selectionHides(std::span<EntryRow* const> selected) const {
   return true;
 }
 
-ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress) {
-  ToggleOutcome outcome;
+WriteOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden, const WriteProgress& progress) {
+  WriteOutcome outcome;
   // Everything is checked first: a refused folder means nothing is written.
   for (const EntryRow* row : rows)
     if (Error e = checkRow(*row)) {

@@ -267,8 +267,8 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
       utf16ToUtf8(r.identifier.data(), r.identifier.size(), ByteOrder::BigEndian, e.name);
     else
       e.name.assign(r.identifier);
-    e.originalName.clear();
-    if (m_rockRidge) e.originalName = readRockRidge(r.systemUse, &file).name;
+    e.rockRidgeName.clear();
+    if (m_rockRidge) e.rockRidgeName = readRockRidge(r.systemUse, &file).name;
     const auto known = m_folderByExtent.find(r.extent);
     e.mark = markOf(r.flags);
     // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path

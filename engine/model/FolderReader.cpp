@@ -47,7 +47,7 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   for (size_t r = 0; r < rowCount; ++r) {
     if (rows[r].isFolder) continue;
     for (const EntryRecord& record : rows[r].records) {
-      for (const std::string* name : {&record.name, &record.originalName}) {
+      for (const std::string* name : {&record.name, &record.rockRidgeName}) {
         if (name->empty() || (name == &record.name && !trees.reader(record.tree).keepsGivenNames())) continue;
         if (name == &record.name && trees.reader(record.tree).givenNameLimit() > 0 &&
             utf16Units(*name) >= trees.reader(record.tree).givenNameLimit())
@@ -59,7 +59,7 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   }
   auto attach = [&](EntryRow& row, const TreeEntry& e) {
     for (uint64_t offset : e.recordOffsets)
-      row.records.push_back({tree, offset, e.mark, e.name, e.originalName, e.entryHandle});
+      row.records.push_back({tree, offset, e.mark, e.name, e.rockRidgeName, e.entryHandle});
   };
   // A name joins a file to its row only where no other name of the folder could be written alike in
   // Joliet, and it is whole (not cut at 64 units).
@@ -86,7 +86,7 @@ bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, c
   const TreeEntry& o = other[otherEntry];
   const bool whole = otherReader.keepsGivenNames() &&
                      (otherReader.givenNameLimit() == 0 || utf16Units(o.name) < otherReader.givenNameLimit());
-  if (!b.originalName.empty() && whole && b.originalName == o.name) return true;
+  if (!b.rockRidgeName.empty() && whole && b.rockRidgeName == o.name) return true;
   // An identifier only this name of the folder could have given.
   std::vector<std::string> identifiers, names;
   int identifier = -1, name = -1;
@@ -169,7 +169,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
     for (size_t i = 0; i < e.recordOffsets.size(); ++i)
       row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark,
-                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.originalName, e.entryHandle});
+                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.rockRidgeName, e.entryHandle});
   };
 
   // The folder's first tree gives the rows.
@@ -203,7 +203,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
       return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
     });
   };
-  auto fileKeyOf = [](const TreeEntry& e) { return nameKeyHash(e.originalName.empty() ? e.name : e.originalName); };
+  auto fileKeyOf = [](const TreeEntry& e) { return nameKeyHash(e.rockRidgeName.empty() ? e.name : e.rockRidgeName); };
   // Name keys of the files that share their data with another file of the same folder.
   auto buildNames = [&](const std::vector<TreeEntry>& list, const std::vector<FileKey>& keys,
                         std::vector<NamedFile>& names, bool rowIndex) {

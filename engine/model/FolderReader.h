@@ -27,7 +27,7 @@ struct EntryRecord {
   uint64_t offset = 0;  // image byte offset where the record starts
   HiddenMark mark = HiddenMark::None;  // what it holds of that tree's hidden mark
   std::string name;     // the entry's name in that tree (UTF-8; ISO 9660 identifiers as stored)
-  std::string originalName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
+  std::string rockRidgeName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
   uint64_t entryHandle = 0;  // the reader's handle on the entry behind it (TreeEntry::entryHandle)
 };
 // Where an entry's records stand, in tree order, one element per stored copy.
