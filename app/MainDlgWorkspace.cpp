@@ -131,12 +131,12 @@ bool CMainDlg::loadImagePath() {
   if (error.kind == ErrorKind::ReadOnly || error.kind == ErrorKind::NoPermission) {
     m_readOnlyReason = toQString(error.reason);
     error = m_workspace.open(path, OpenMode::ReadOnly);
-    if (error && error.kind != ErrorKind::UnknownFormat) m_readOnlyReason.clear();
+    if (error && !isFormatError(error.kind)) m_readOnlyReason.clear();
   }
   clearFileList();
   clearFolderTree();
   updateHideButton();
-  if (error && error.kind != ErrorKind::UnknownFormat) {
+  if (error && !isFormatError(error.kind)) {
     insertPlaceholder();
     warn(toQString(error.message()));
     return false;

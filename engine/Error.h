@@ -13,6 +13,7 @@ enum class ErrorKind {
   NotIso,         // no ISO 9660 primary volume descriptor
   Truncated,      // a structure points past the end of the file
   UnknownFormat,  // the folder tree cannot be built ("Unknown format. Open Failed.")
+  Damaged,        // a structure of the image is damaged (a record list, a UDF tag); what was read before it stands
   Io,             // a read or write failed
   NotOpen,        // no image is open
   PathNotFound,   // a folder path names nothing in the image
@@ -22,6 +23,9 @@ enum class ErrorKind {
   SyncFailed,     // every write was made, but they could not be made durable
   Replaced,       // the path no longer names the open file, or another program changed it; nothing was written
 };
+
+// The image is not in a form the readers take whole: an open keeps the folders read before the fault.
+inline bool isFormatError(ErrorKind kind) { return kind == ErrorKind::UnknownFormat || kind == ErrorKind::Damaged; }
 
 struct Error {
   ErrorKind kind = ErrorKind::None;

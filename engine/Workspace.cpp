@@ -48,12 +48,12 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
     m_trees.list.push_back(std::move(tree));
   }
   if (std::string notice = appleTreeNotice(m_image.file()); !notice.empty()) m_notices.push_back(std::move(notice));
-  if (m_trees.list.empty() || (result && (result.kind != ErrorKind::UnknownFormat || m_trees.foldersOf(0).empty()))) {
+  if (m_trees.list.empty() || (result && (!isFormatError(result.kind) || m_trees.foldersOf(0).empty()))) {
     close();
     return result ? result : makeError(ErrorKind::UnknownFormat, path, kUnknownFormatMessage);
   }
   m_tree.build(m_image.file(), m_trees);
-  return result;  // an unknown format keeps the image open with the tree built so far
+  return result;  // an unknown or damaged format keeps the image open with the tree built so far
 }
 
 void Workspace::close() {

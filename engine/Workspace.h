@@ -49,7 +49,7 @@ enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 class Workspace {
  public:
   // Opens the image and builds its folder tree over every tree it has. In Work mode the file is
-  // locked against other writers and the primary descriptor is stamped. An UnknownFormat error
+  // locked against other writers and the primary descriptor is stamped. An UnknownFormat or Damaged error
   // keeps the image open with the part of the tree built before the bad record.
   Error open(const std::string& path, OpenMode mode);
   void close();

@@ -128,7 +128,7 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
   // The directory's length is the Data Length of its own "." record, which comes first.
   const uint8_t* self = buffer.data();
   if (self[kDrLength] < kDrMinLength || self[kDrNameLength] != 1 || self[kDrName] != 0)
-    return makeError(ErrorKind::UnknownFormat, path, "A folder's record list is damaged.");
+    return makeError(ErrorKind::Damaged, path, "A folder's record list is damaged.");
   const uint32_t length = readLe32(self + kDrDataLength);
   if (length < kDrMinLength || length > kMaxDirectorySize || offset + length > file.size())
     return makeError(ErrorKind::Truncated, path, "A folder's record list runs past the end of the image.");

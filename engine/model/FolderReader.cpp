@@ -319,7 +319,8 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (EntryRow& row : out.rows) row.state = stateOf(row.records);
   if (!m_marksOnly) giveAddresses(out.rows);
   if (listed > m_entryBudget)
-    return makeError(ErrorKind::UnknownFormat, {}, "The image's folders hold more entries than it has room for; it is damaged.");
+    return makeError(ErrorKind::Damaged, {},
+                     "The image's folders hold more entries than it has room for; it is damaged.");
   m_entryBudget -= std::min(m_entryBudget, listed);
   return error;
 }
