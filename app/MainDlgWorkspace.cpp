@@ -112,7 +112,7 @@ void CMainDlg::dropEvent(QDropEvent* e) {
 
 void CMainDlg::clearImage() {
   m_workspace.close();
-  m_arrTreeItems.clear();
+  m_treeItems.clear();
   m_readOnlyReason.clear();
   updateHideButton();
 }
@@ -149,7 +149,7 @@ bool CMainDlg::loadImagePath() {
   // Each folder shows the name a file manager would show, its brothers in a file manager's order.
   const FolderTree& folders = m_workspace.folders();
   const std::vector<CFolderNode>& nodes = folders.nodes();
-  m_arrTreeItems.assign(nodes.size(), nullptr);
+  m_treeItems.assign(nodes.size(), nullptr);
   std::vector<QString> names(nodes.size());
   std::vector<std::vector<int>> childrenOf(nodes.size() + 1);  // the last: the volume item's extra children
   bool rootPending = true;
@@ -158,7 +158,7 @@ bool CMainDlg::loadImagePath() {
     if (node.parent < 0) {
       if (rootPending) {
         m_rootItem->setData(0, kNodeRole, static_cast<int>(i));
-        m_arrTreeItems[i] = m_rootItem;
+        m_treeItems[i] = m_rootItem;
         rootPending = false;
       }
       continue;
@@ -167,9 +167,9 @@ bool CMainDlg::loadImagePath() {
     auto* item = new QTreeWidgetItem(QStringList(names[i]));
     item->setIcon(0, m_folderIcon);
     item->setData(0, kNodeRole, static_cast<int>(i));
-    m_arrTreeItems[i] = item;
+    m_treeItems[i] = item;
     const size_t parent = static_cast<size_t>(node.parent);
-    childrenOf[parent < i && m_arrTreeItems[parent] ? parent : nodes.size()].push_back(static_cast<int>(i));
+    childrenOf[parent < i && m_treeItems[parent] ? parent : nodes.size()].push_back(static_cast<int>(i));
   }
   const NameOrder order;
   for (size_t parent = 0; parent <= nodes.size(); ++parent) {
@@ -179,8 +179,8 @@ bool CMainDlg::loadImagePath() {
       return order.less(true, names[static_cast<size_t>(a)], true, names[static_cast<size_t>(b)]);
     });
     QList<QTreeWidgetItem*> items;
-    for (int child : children) items << m_arrTreeItems[static_cast<size_t>(child)];
-    (parent < nodes.size() ? m_arrTreeItems[parent] : m_rootItem)->addChildren(items);
+    for (int child : children) items << m_treeItems[static_cast<size_t>(child)];
+    (parent < nodes.size() ? m_treeItems[parent] : m_rootItem)->addChildren(items);
   }
   m_tree->addTopLevelItem(m_rootItem);
   fitTreeColumn();
@@ -195,7 +195,7 @@ bool CMainDlg::loadImagePath() {
 void CMainDlg::clearFolderTree() {
   m_tree->clear();
   m_rootItem = nullptr;
-  m_arrTreeItems.clear();
+  m_treeItems.clear();
 }
 
 void CMainDlg::onFolderSelChanged() {
@@ -217,7 +217,7 @@ void CMainDlg::onFolderSelChanged() {
 }
 
 void CMainDlg::markChildren(int folder) {
-  if (!m_workspace.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_arrTreeItems.size()) return;
+  if (!m_workspace.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_treeItems.size()) return;
   FolderListing own;
   const FolderListing* listing = nullptr;
   if (m_listModel->folderIndex() == folder) {
@@ -226,11 +226,11 @@ void CMainDlg::markChildren(int folder) {
     if (m_workspace.listFolder(folder, own) && own.rows.empty()) return;  // the list says why when it is opened
     listing = &own;
   }
-  QTreeWidgetItem* parent = m_arrTreeItems[static_cast<size_t>(folder)];
+  QTreeWidgetItem* parent = m_treeItems[static_cast<size_t>(folder)];
   bool renamed = false;
   for (const EntryRow& row : listing->rows) {
-    if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_arrTreeItems.size()) continue;
-    QTreeWidgetItem* item = m_arrTreeItems[static_cast<size_t>(row.folderIndex)];
+    if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_treeItems.size()) continue;
+    QTreeWidgetItem* item = m_treeItems[static_cast<size_t>(row.folderIndex)];
     if (!item || item == m_rootItem) continue;
     // A Rock Ridge name is found in the parent's records only, so it comes with the parent's listing.
     const QString name =
@@ -275,17 +275,17 @@ std::vector<EntryRow*> CMainDlg::selectedEntries() const {
 void CMainDlg::updateHideButton() {
   m_hideButtonPending = false;
   if (!m_readOnlyReason.isEmpty()) {
-    m_btnHide->setText(QString::fromLatin1(kHideCaption));
-    m_btnHide->setEnabled(false);
-    m_btnHide->setTipText(QStringLiteral("This image cannot be written, so Hide is off: ") + m_readOnlyReason, true);
+    m_hideButton->setText(QString::fromLatin1(kHideCaption));
+    m_hideButton->setEnabled(false);
+    m_hideButton->setTipText(QStringLiteral("This image cannot be written, so Hide is off: ") + m_readOnlyReason, true);
     return;
   }
-  m_btnHide->setEnabled(true);
+  m_hideButton->setEnabled(true);
   // The workspace says what a press would do with this selection; the button says the same.
   const std::vector<EntryRow*> rows = m_workspace.isOpen() ? selectedEntries() : std::vector<EntryRow*>();
   const bool hide = m_workspace.selectionHides(rows);
-  m_btnHide->setText(QString::fromLatin1(hide ? kHideCaption : kShowCaption));
-  m_btnHide->setTipText(QString::fromLatin1(hide ? kHideTip : kShowTip), true);
+  m_hideButton->setText(QString::fromLatin1(hide ? kHideCaption : kShowCaption));
+  m_hideButton->setTipText(QString::fromLatin1(hide ? kHideTip : kShowTip), true);
 }
 
 void CMainDlg::scheduleHideButtonUpdate() {

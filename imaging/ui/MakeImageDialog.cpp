@@ -75,7 +75,7 @@ MakeImageDialog::MakeImageDialog(QWidget* parent)
   createControls();
   exchangeValues(false);
   m_editBootFile->setEnabled(false);
-  m_btnBrowseBootFile->setEnabled(false);
+  m_browseBootFileButton->setEnabled(false);
 }
 
 void MakeImageDialog::createControls() {
@@ -147,9 +147,9 @@ void MakeImageDialog::createControls() {
     connect(button, &QPushButton::clicked, this, slot);
     return button;
   };
-  m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
-  m_btnBrowseBootFile = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
-  m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
+  m_browseSourceButton = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
+  m_browseBootFileButton = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
+  m_browseTargetButton = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
 
   const QList<QWidget*> tabOrder = {ok,
                                     cancel,
@@ -159,9 +159,9 @@ void MakeImageDialog::createControls() {
                                     m_editTarget,
                                     m_checkBootSector,
                                     m_editBootFile,
-                                    m_btnBrowseSource,
-                                    m_btnBrowseBootFile,
-                                    m_btnBrowseTarget};
+                                    m_browseSourceButton,
+                                    m_browseBootFileButton,
+                                    m_browseTargetButton};
   for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
@@ -206,7 +206,7 @@ bool MakeImageDialog::exchangeValues(bool takeFromControls) {
 void MakeImageDialog::onBootSectorClicked() {
   const bool on = m_checkBootSector->isChecked();
   m_editBootFile->setEnabled(on);
-  m_btnBrowseBootFile->setEnabled(on);
+  m_browseBootFileButton->setEnabled(on);
   m_bootSector = on ? 1 : 0;
 }
 
