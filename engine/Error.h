@@ -41,6 +41,11 @@ inline Error makeError(ErrorKind kind, std::string path, std::string reason) {
   return Error{kind, std::move(path), std::move(reason)};
 }
 
+// Said by every call that needs an open image and has none.
+inline Error notOpenError(std::string path) {
+  return makeError(ErrorKind::NotOpen, std::move(path), "No image is open.");
+}
+
 // Texts the user sees exactly as they stand.
 inline constexpr const char* kUnknownFormatMessage = "Unknown format. Open Failed.";
 // Said wherever a user hides a file: readers differ more for hidden files than for hidden folders.

@@ -124,7 +124,7 @@ std::string Workspace::volumeIdentifier() const {
 Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
   if (!isOpen()) {
     out = {folderIndex, {}};
-    return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+    return notOpenError(m_path);
   }
   Error e = m_reader.list(folderIndex, out);
   if (e && e.path.empty()) e.path = m_path;
@@ -152,7 +152,7 @@ Error Workspace::rowError(ErrorKind kind, const EntryRow& row, const std::string
 }
 
 Error Workspace::checkRow(const EntryRow& row) const {
-  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isOpen()) return notOpenError(m_path);
   // A file put in the image's place is not judged by what the open one held.
   if (Error e = checkSameFile()) return e;
   if (!row.isFolder) return checkFileRow(row);
@@ -375,7 +375,7 @@ int Workspace::copyTree(int node) const {
 
 Error Workspace::listContent(int tree, int treeFolder, std::vector<ContentEntry>& out) const {
   out.clear();
-  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isOpen()) return notOpenError(m_path);
   if (tree < 0 || tree >= m_trees.count() || !m_trees.usable(tree))
     return makeError(ErrorKind::PathNotFound, m_path, "No such tree.");
   Error e = m_trees.reader(tree).listContent(m_image.file(), treeFolder, out);
