@@ -1,3 +1,7 @@
+// The main window's controls: making them and wiring their signals, the tree and the list, the
+// window menu and keys, and the buttons about the window itself (Help, Minimize, Close, About).
+// A button that works on the image has its handler in MainDlgWorkspace.cpp, one that starts a back
+// end in MainDlgCommands.cpp.
 #include "app/CMainDlg.h"
 #include "app/TreeToolTips.h"
 

@@ -2,6 +2,10 @@
 // The main window: a caption-less window painted with the program's skin, its command buttons,
 // the instructions page shown while no image is open, and the folder tree and file list over the
 // open image. The window only shows what the workspace answers; the image is the workspace's.
+// Its members are defined by topic: CMainDlg.cpp makes the controls and handles the window's own
+// buttons and keys; MainDlgWorkspace.cpp the image (Open Image, the tree and list, Hide, Save);
+// MainDlgCommands.cpp the buttons that hand work to the back ends (Make Image, Burn CD, Update);
+// MainDlgFrame.cpp the frame (placement, layout, skin, moving and resizing).
 #include <QDialog>
 #include <QIcon>
 #include <QMessageBox>

@@ -1,5 +1,6 @@
 // The main window's work on an image: open it into the folder tree, list a folder, hide and show
-// folders, save. Every decision about the image is the workspace's; this file only shows it.
+// folders and files, save (the Open Image, Hide and Save buttons). Every decision about the image is the workspace's;
+// this file only shows it.
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
