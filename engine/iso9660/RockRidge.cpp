@@ -56,6 +56,46 @@ int64_t recordDateSeconds(const uint8_t* date) {
   return secondsSinceEpoch(1900 + date[0], date[1], date[2], date[3], date[4], date[5]) - int64_t{zone} * 15 * 60;
 }
 
+namespace {
+// An SL entry: its component records added to the link's target. linkOpen: the target goes on in
+// the next SL entry; componentOpen: the last component goes on in the next component record.
+void readLinkEntry(std::string_view entry, RockRidgeEntries& out, bool& linkOpen, bool& componentOpen) {
+  if (out.link && !linkOpen) return;  // a second link record: the first one holds
+  out.link = true;
+  linkOpen = (static_cast<uint8_t>(entry[4]) & kSlContinue) != 0;
+  std::string_view components = entry.substr(kEntryHead + 1);
+  while (components.size() >= 2) {
+    const auto flags = static_cast<uint8_t>(components[0]);
+    const size_t size = static_cast<uint8_t>(components[1]);
+    if (2 + size > components.size()) break;
+    if (!componentOpen && !out.linkTarget.empty() && out.linkTarget.back() != '/') out.linkTarget += '/';
+    if (flags & kSlRoot)
+      out.linkTarget = "/";
+    else if (flags & kSlParent)
+      out.linkTarget += "..";
+    else if (flags & kSlCurrent)
+      out.linkTarget += ".";
+    else
+      out.linkTarget.append(components.substr(2, size));
+    componentOpen = (flags & kSlComponentContinue) != 0;
+    components.remove_prefix(2 + size);
+  }
+}
+
+// A TF entry: its modification time, when it records one.
+void readTimeEntry(std::string_view entry, RockRidgeEntries& out) {
+  const auto flags = static_cast<uint8_t>(entry[4]);
+  const size_t stamp = (flags & kTfLongForm) ? 17 : 7;
+  const size_t at = kEntryHead + 1 + ((flags & kTfCreation) ? stamp : 0);  // a creation time comes first
+  if ((flags & kTfModify) && at + stamp <= entry.size()) {
+    out.hasModified = true;
+    const std::string_view date = entry.substr(at, stamp);
+    out.modified =
+        stamp == 17 ? longDateSeconds(date) : recordDateSeconds(reinterpret_cast<const uint8_t*>(date.data()));
+  }
+}
+}  // namespace
+
 RockRidgeEntries readRockRidge(std::string_view systemUse, const ImageFile* file) {
   RockRidgeEntries out;
   bool nameContinues = false, nameBroken = false, nameDone = false;
@@ -89,36 +129,9 @@ RockRidgeEntries readRockRidge(std::string_view systemUse, const ImageFile* file
         nameContinues = (flags & kNmContinue) != 0;
         nameDone = !nameContinues;
       } else if (is(entry, 'S', 'L') && length >= kEntryHead + 1) {
-        if (out.link && !linkOpen) continue;  // a second link record: the first one holds
-        out.link = true;
-        linkOpen = (static_cast<uint8_t>(entry[4]) & kSlContinue) != 0;
-        std::string_view components = entry.substr(kEntryHead + 1);
-        while (components.size() >= 2) {
-          const auto flags = static_cast<uint8_t>(components[0]);
-          const size_t size = static_cast<uint8_t>(components[1]);
-          if (2 + size > components.size()) break;
-          if (!componentOpen && !out.linkTarget.empty() && out.linkTarget.back() != '/') out.linkTarget += '/';
-          if (flags & kSlRoot)
-            out.linkTarget = "/";
-          else if (flags & kSlParent)
-            out.linkTarget += "..";
-          else if (flags & kSlCurrent)
-            out.linkTarget += ".";
-          else
-            out.linkTarget.append(components.substr(2, size));
-          componentOpen = (flags & kSlComponentContinue) != 0;
-          components.remove_prefix(2 + size);
-        }
+        readLinkEntry(entry, out, linkOpen, componentOpen);
       } else if (is(entry, 'T', 'F') && length >= kEntryHead + 1) {
-        const auto flags = static_cast<uint8_t>(entry[4]);
-        const size_t stamp = (flags & kTfLongForm) ? 17 : 7;
-        const size_t at = kEntryHead + 1 + ((flags & kTfCreation) ? stamp : 0);  // a creation time comes first
-        if ((flags & kTfModify) && at + stamp <= length) {
-          out.hasModified = true;
-          const std::string_view date = entry.substr(at, stamp);
-          out.modified =
-              stamp == 17 ? longDateSeconds(date) : recordDateSeconds(reinterpret_cast<const uint8_t*>(date.data()));
-        }
+        readTimeEntry(entry, out);
       }
     }
     if (!file || ceLength == 0 || continuation == kMaxContinuations) break;
