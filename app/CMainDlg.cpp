@@ -1,3 +1,7 @@
+// The main window's controls: making them and wiring their signals, the tree and the list, the
+// window menu and keys, and the buttons about the window itself (Help, Minimize, Close, About).
+// A button that works on the image has its handler in MainDlgWorkspace.cpp, one that starts a back
+// end in MainDlgCommands.cpp.
 #include "app/CMainDlg.h"
 #include "app/TreeToolTips.h"
 
@@ -54,7 +58,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   configureButtons();
   setUpTree();
   setUpList();
-  m_btnMakeImage->setFocus();
+  m_makeImageButton->setFocus();
   // The update check's questions stand over this window and take input while it runs modally.
   setUpdatePromptOwner(this);
 }
@@ -75,15 +79,15 @@ void CMainDlg::createControls() {
     const char* caption;
     int x, y, width, height;
   } buttons[] = {
-      {&CMainDlg::m_btnMakeImage, "makeImage", "Make Image", 198, 24, 54, 29},
-      {&CMainDlg::m_btnOpenImage, "openImage", "Open Image", 258, 24, 54, 29},
-      {&CMainDlg::m_btnHide, "hide", kHideCaption, 318, 24, 54, 29},
-      {&CMainDlg::m_btnSave, "save", "Save", 378, 24, 54, 29},
-      {&CMainDlg::m_btnBurn, "burn", "Burn CD", 438, 24, 54, 29},
-      {&CMainDlg::m_btnUpdate, "update", "", 436, 308, 18, 17},
-      {&CMainDlg::m_btnHelp, "help", "", 461, 308, 18, 17},
-      {&CMainDlg::m_btnMinimize, "minimize", "", 461, 1, 19, 18},
-      {&CMainDlg::m_btnClose, "close", "", 482, 1, 19, 18},
+      {&CMainDlg::m_makeImageButton, "makeImage", "Make Image", 198, 24, 54, 29},
+      {&CMainDlg::m_openImageButton, "openImage", "Open Image", 258, 24, 54, 29},
+      {&CMainDlg::m_hideButton, "hide", kHideCaption, 318, 24, 54, 29},
+      {&CMainDlg::m_saveButton, "save", "Save", 378, 24, 54, 29},
+      {&CMainDlg::m_burnButton, "burn", "Burn CD", 438, 24, 54, 29},
+      {&CMainDlg::m_updateButton, "update", "", 436, 308, 18, 17},
+      {&CMainDlg::m_helpButton, "help", "", 461, 308, 18, 17},
+      {&CMainDlg::m_minimizeButton, "minimize", "", 461, 1, 19, 18},
+      {&CMainDlg::m_closeButton, "close", "", 482, 1, 19, 18},
   };
   for (const auto& b : buttons) {
     auto* button = new CSkinButton(QString::fromLatin1(b.caption), this);
@@ -100,8 +104,9 @@ void CMainDlg::createControls() {
   placeAt(m_list, du.rect(220, 85, 251, 210));
   // Tab follows the layout: the title bar's buttons, the command row, the tree and the list, then
   // the buttons below them.
-  QWidget* const tabOrder[] = {m_btnMinimize, m_btnClose, m_btnMakeImage, m_btnOpenImage, m_btnHide,
-                               m_btnSave,     m_btnBurn,  m_tree,         m_list,         m_btnUpdate, m_btnHelp};
+  QWidget* const tabOrder[] = {m_minimizeButton, m_closeButton,  m_makeImageButton, m_openImageButton,
+                               m_hideButton,     m_saveButton,   m_burnButton,      m_tree,
+                               m_list,           m_updateButton, m_helpButton};
   for (size_t i = 1; i < std::size(tabOrder); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   // The placeholder only marks where the workspace frame lies; it is never shown.
@@ -111,9 +116,9 @@ void CMainDlg::createControls() {
   m_stcFrame->setVisible(false);
   m_frame = m_stcFrame->geometry();
 
-  m_dlgHowTo = new CRoundDlg(this);
-  placeAt(m_dlgHowTo, m_frame);
-  m_dlgHowTo->show();
+  m_howToPage = new CRoundDlg(this);
+  placeAt(m_howToPage, m_frame);
+  m_howToPage->show();
   showWorkspace(false);
 
   // The corner's grip shows that the window can be resized (it hides while the window is maximised).
@@ -121,15 +126,15 @@ void CMainDlg::createControls() {
   m_sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
   layOut();
 
-  connect(m_btnOpenImage, &QPushButton::clicked, this, &CMainDlg::onOpenImage);
-  connect(m_btnHide, &QPushButton::clicked, this, &CMainDlg::onHide);
-  connect(m_btnSave, &QPushButton::clicked, this, &CMainDlg::onSave);
-  connect(m_btnMakeImage, &QPushButton::clicked, this, &CMainDlg::onMakeImage);
-  connect(m_btnBurn, &QPushButton::clicked, this, &CMainDlg::onBurnCD);
-  connect(m_btnUpdate, &QPushButton::clicked, this, &CMainDlg::onCheckUpdate);
-  connect(m_btnHelp, &QPushButton::clicked, this, &CMainDlg::onHelp);
-  connect(m_btnMinimize, &QPushButton::clicked, this, &CMainDlg::onMinimize);
-  connect(m_btnClose, &QPushButton::clicked, this, &CMainDlg::onClose);
+  connect(m_openImageButton, &QPushButton::clicked, this, &CMainDlg::onOpenImage);
+  connect(m_hideButton, &QPushButton::clicked, this, &CMainDlg::onHide);
+  connect(m_saveButton, &QPushButton::clicked, this, &CMainDlg::onSave);
+  connect(m_makeImageButton, &QPushButton::clicked, this, &CMainDlg::onMakeImage);
+  connect(m_burnButton, &QPushButton::clicked, this, &CMainDlg::onBurnCD);
+  connect(m_updateButton, &QPushButton::clicked, this, &CMainDlg::onCheckUpdate);
+  connect(m_helpButton, &QPushButton::clicked, this, &CMainDlg::onHelp);
+  connect(m_minimizeButton, &QPushButton::clicked, this, &CMainDlg::onMinimize);
+  connect(m_closeButton, &QPushButton::clicked, this, &CMainDlg::onClose);
   connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::onFolderSelChanged);
   // An opened branch shows its subfolders by the names and marks their folder's listing gives.
   connect(m_tree, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
@@ -157,15 +162,15 @@ void CMainDlg::configureButtons() {
     int iconSide;
     const char* tip;
   } looks[] = {
-      {&CMainDlg::m_btnHelp, res::kIconHelp, kSmallIconSide, "See the help document."},
-      {&CMainDlg::m_btnMinimize, res::kIconMinimize, kSmallIconSide, "Minimize the window."},
-      {&CMainDlg::m_btnClose, res::kIconClose, kSmallIconSide, "Close the window and exit."},
-      {&CMainDlg::m_btnUpdate, res::kIconUpdate, kSmallIconSide, "Check the server for a new version."},
-      {&CMainDlg::m_btnSave, res::kIconSave, kCommandIconSide, "Save the image and close it."},
-      {&CMainDlg::m_btnOpenImage, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
-      {&CMainDlg::m_btnMakeImage, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
-      {&CMainDlg::m_btnHide, res::kIconHide, kCommandIconSide, kHideTip},
-      {&CMainDlg::m_btnBurn, res::kIconBurn, kCommandIconSide, "Burn a CD image to a disc."},
+      {&CMainDlg::m_helpButton, res::kIconHelp, kSmallIconSide, "See the help document."},
+      {&CMainDlg::m_minimizeButton, res::kIconMinimize, kSmallIconSide, "Minimize the window."},
+      {&CMainDlg::m_closeButton, res::kIconClose, kSmallIconSide, "Close the window and exit."},
+      {&CMainDlg::m_updateButton, res::kIconUpdate, kSmallIconSide, "Check the server for a new version."},
+      {&CMainDlg::m_saveButton, res::kIconSave, kCommandIconSide, "Save the image and close it."},
+      {&CMainDlg::m_openImageButton, res::kIconOpenImage, kCommandIconSide, "Open a CD image file."},
+      {&CMainDlg::m_makeImageButton, res::kIconMakeImage, kCommandIconSide, "Make a CD image from a folder."},
+      {&CMainDlg::m_hideButton, res::kIconHide, kCommandIconSide, kHideTip},
+      {&CMainDlg::m_burnButton, res::kIconBurn, kCommandIconSide, "Burn a CD image to a disc."},
   };
   for (const auto& look : looks) {
     CSkinButton* button = this->*look.member;
@@ -246,13 +251,13 @@ void CMainDlg::setUpList() {
 
 void CMainDlg::showWorkspace(bool showImage) {
   if (showImage) {
-    m_dlgHowTo->hide();
+    m_howToPage->hide();
     m_list->show();
     m_tree->show();
   } else {
     m_list->hide();
     m_tree->hide();
-    m_dlgHowTo->show();
+    m_howToPage->show();
   }
 }
 

@@ -2,6 +2,10 @@
 // The main window: a caption-less window painted with the program's skin, its command buttons,
 // the instructions page shown while no image is open, and the folder tree and file list over the
 // open image. The window only shows what the workspace answers; the image is the workspace's.
+// Its members are defined by topic: CMainDlg.cpp makes the controls and handles the window's own
+// buttons and keys; MainDlgWorkspace.cpp the image (Open Image, the tree and list, Hide, Save);
+// MainDlgCommands.cpp the buttons that hand work to the back ends (Make Image, Burn CD, Update);
+// MainDlgFrame.cpp the frame (placement, layout, skin, moving and resizing).
 #include <QDialog>
 #include <QIcon>
 #include <QMessageBox>
@@ -90,7 +94,7 @@ class CMainDlg : public QDialog {
   QTreeWidget* tree() const { return m_tree; }
   FileListView* list() const { return m_list; }
   FileListModel* listModel() const { return m_listModel.get(); }
-  CRoundDlg* howToPage() const { return m_dlgHowTo; }
+  CRoundDlg* howToPage() const { return m_howToPage; }
   QMenu* windowMenu() const { return m_windowMenu; }
   QRect frameRect() const { return m_frame; }
 
@@ -127,15 +131,15 @@ class CMainDlg : public QDialog {
   void dropEvent(QDropEvent* e) override;
 
   // The five command buttons, the four small buttons.
-  CSkinButton* m_btnMakeImage = nullptr;
-  CSkinButton* m_btnOpenImage = nullptr;
-  CSkinButton* m_btnHide = nullptr;
-  CSkinButton* m_btnSave = nullptr;
-  CSkinButton* m_btnBurn = nullptr;
-  CSkinButton* m_btnUpdate = nullptr;
-  CSkinButton* m_btnHelp = nullptr;
-  CSkinButton* m_btnMinimize = nullptr;
-  CSkinButton* m_btnClose = nullptr;
+  CSkinButton* m_makeImageButton = nullptr;
+  CSkinButton* m_openImageButton = nullptr;
+  CSkinButton* m_hideButton = nullptr;
+  CSkinButton* m_saveButton = nullptr;
+  CSkinButton* m_burnButton = nullptr;
+  CSkinButton* m_updateButton = nullptr;
+  CSkinButton* m_helpButton = nullptr;
+  CSkinButton* m_minimizeButton = nullptr;
+  CSkinButton* m_closeButton = nullptr;
 
  private:
   void createControls();
@@ -194,7 +198,7 @@ class CMainDlg : public QDialog {
   bool m_skinDirty = true;
   QRect m_frame;
 
-  CRoundDlg* m_dlgHowTo = nullptr;
+  CRoundDlg* m_howToPage = nullptr;
   QFrame* m_stcFrame = nullptr;
   QTreeWidget* m_tree = nullptr;
   FileListView* m_list = nullptr;
@@ -207,7 +211,7 @@ class CMainDlg : public QDialog {
   std::unique_ptr<FileTypes> m_fileTypes;
   std::unique_ptr<FileListModel> m_listModel;
   QTreeWidgetItem* m_rootItem = nullptr;
-  std::vector<QTreeWidgetItem*> m_arrTreeItems;  // item of each folder of the tree, by folder index
+  std::vector<QTreeWidgetItem*> m_treeItems;  // item of each folder of the tree, by folder index
   QMenu* m_windowMenu = nullptr;
 
   QString m_readOnlyReason;  // why the open image cannot be written; empty when it can

@@ -31,7 +31,7 @@ EntryNames namesOf(const EntryRow& row, const ImageTrees& trees) {
     else if (isKind(trees, record.tree, "joliet")) names.joliet = text;
     else if (isKind(trees, record.tree, "iso9660")) {
       names.iso = text;
-      if (!record.originalName.empty()) names.rockRidge = QString::fromStdString(record.originalName);
+      if (!record.rockRidgeName.empty()) names.rockRidge = QString::fromStdString(record.rockRidgeName);
     }
   }
   if (names.iso.isEmpty() && names.udf.isEmpty() && names.joliet.isEmpty())
@@ -50,7 +50,7 @@ EntryNames namesOf(const FolderTree& folders, int node, const QString& rockRidge
     else if (isKind(trees, place.tree, "joliet")) names.joliet = text;
     else if (isKind(trees, place.tree, "iso9660")) {
       names.iso = text;
-      const std::string& original = folders.originalNameIn(node, place.tree);
+      const std::string& original = folders.rockRidgeNameIn(node, place.tree);
       if (names.rockRidge.isEmpty() && !original.empty()) names.rockRidge = QString::fromStdString(original);
     }
   }

@@ -26,8 +26,8 @@ QString entryToolTip(const EntryRow& row, const ImageTrees& trees, int position)
     const QString label = record.tree < trees.count() ? QString::fromLatin1(trees.label(record.tree))
                                                       : QString::number(record.tree);
     lines << QStringLiteral("%1: %2").arg(label, treeNameText(trees, record.tree, record.name));
-    if (!record.originalName.empty())
-      lines << QStringLiteral("Rock Ridge: %1").arg(QString::fromStdString(record.originalName));
+    if (!record.rockRidgeName.empty())
+      lines << QStringLiteral("Rock Ridge: %1").arg(QString::fromStdString(record.rockRidgeName));
   }
   if (!row.isFolder) lines << QStringLiteral("Size: %1 bytes").arg(QLocale().toString(static_cast<qulonglong>(row.size)));
   lines << QStringLiteral("State: %1").arg(QString::fromLatin1(stateText(row.state)));

@@ -81,9 +81,9 @@ void CMainDlg::layOut() {
       rect.adjust(0, 0, treeDx, dy);
     } else if (widget == m_list) {
       rect.adjust(treeDx, 0, dx, dy);
-    } else if (widget == m_stcFrame || widget == m_dlgHowTo) {
+    } else if (widget == m_stcFrame || widget == m_howToPage) {
       rect.adjust(0, 0, dx, dy);
-    } else if (widget == m_btnUpdate || widget == m_btnHelp) {
+    } else if (widget == m_updateButton || widget == m_helpButton) {
       rect.translate(dx, dy);
     } else {
       rect.translate(dx, 0);  // the command row and the small buttons at the top right
@@ -99,9 +99,9 @@ void CMainDlg::layOut() {
 }
 
 void CMainDlg::refreshButtonBackgrounds(const QPixmap& surface) {
-  m_btnMinimize->captureBackground(surface);
-  m_btnClose->captureBackground(surface);
-  m_btnUpdate->captureBackground(surface);
+  m_minimizeButton->captureBackground(surface);
+  m_closeButton->captureBackground(surface);
+  m_updateButton->captureBackground(surface);
 }
 
 void CMainDlg::composeSkin() {

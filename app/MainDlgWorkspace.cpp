@@ -1,5 +1,6 @@
 // The main window's work on an image: open it into the folder tree, list a folder, hide and show
-// folders, save. Every decision about the image is the workspace's; this file only shows it.
+// folders and files, save (the Open Image, Hide and Save buttons). Every decision about the image is the workspace's;
+// this file only shows it.
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -112,7 +113,7 @@ void CMainDlg::dropEvent(QDropEvent* e) {
 
 void CMainDlg::clearImage() {
   m_workspace.close();
-  m_arrTreeItems.clear();
+  m_treeItems.clear();
   m_readOnlyReason.clear();
   updateHideButton();
 }
@@ -131,12 +132,12 @@ bool CMainDlg::loadImagePath() {
   if (error.kind == ErrorKind::ReadOnly || error.kind == ErrorKind::NoPermission) {
     m_readOnlyReason = toQString(error.reason);
     error = m_workspace.open(path, OpenMode::ReadOnly);
-    if (error && error.kind != ErrorKind::UnknownFormat) m_readOnlyReason.clear();
+    if (error && !isFormatError(error.kind)) m_readOnlyReason.clear();
   }
   clearFileList();
   clearFolderTree();
   updateHideButton();
-  if (error && error.kind != ErrorKind::UnknownFormat) {
+  if (error && !isFormatError(error.kind)) {
     insertPlaceholder();
     warn(toQString(error.message()));
     return false;
@@ -149,7 +150,7 @@ bool CMainDlg::loadImagePath() {
   // Each folder shows the name a file manager would show, its brothers in a file manager's order.
   const FolderTree& folders = m_workspace.folders();
   const std::vector<CFolderNode>& nodes = folders.nodes();
-  m_arrTreeItems.assign(nodes.size(), nullptr);
+  m_treeItems.assign(nodes.size(), nullptr);
   std::vector<QString> names(nodes.size());
   std::vector<std::vector<int>> childrenOf(nodes.size() + 1);  // the last: the volume item's extra children
   bool rootPending = true;
@@ -158,7 +159,7 @@ bool CMainDlg::loadImagePath() {
     if (node.parent < 0) {
       if (rootPending) {
         m_rootItem->setData(0, kNodeRole, static_cast<int>(i));
-        m_arrTreeItems[i] = m_rootItem;
+        m_treeItems[i] = m_rootItem;
         rootPending = false;
       }
       continue;
@@ -167,9 +168,9 @@ bool CMainDlg::loadImagePath() {
     auto* item = new QTreeWidgetItem(QStringList(names[i]));
     item->setIcon(0, m_folderIcon);
     item->setData(0, kNodeRole, static_cast<int>(i));
-    m_arrTreeItems[i] = item;
+    m_treeItems[i] = item;
     const size_t parent = static_cast<size_t>(node.parent);
-    childrenOf[parent < i && m_arrTreeItems[parent] ? parent : nodes.size()].push_back(static_cast<int>(i));
+    childrenOf[parent < i && m_treeItems[parent] ? parent : nodes.size()].push_back(static_cast<int>(i));
   }
   const NameOrder order;
   for (size_t parent = 0; parent <= nodes.size(); ++parent) {
@@ -179,8 +180,8 @@ bool CMainDlg::loadImagePath() {
       return order.less(true, names[static_cast<size_t>(a)], true, names[static_cast<size_t>(b)]);
     });
     QList<QTreeWidgetItem*> items;
-    for (int child : children) items << m_arrTreeItems[static_cast<size_t>(child)];
-    (parent < nodes.size() ? m_arrTreeItems[parent] : m_rootItem)->addChildren(items);
+    for (int child : children) items << m_treeItems[static_cast<size_t>(child)];
+    (parent < nodes.size() ? m_treeItems[parent] : m_rootItem)->addChildren(items);
   }
   m_tree->addTopLevelItem(m_rootItem);
   fitTreeColumn();
@@ -195,7 +196,7 @@ bool CMainDlg::loadImagePath() {
 void CMainDlg::clearFolderTree() {
   m_tree->clear();
   m_rootItem = nullptr;
-  m_arrTreeItems.clear();
+  m_treeItems.clear();
 }
 
 void CMainDlg::onFolderSelChanged() {
@@ -217,7 +218,7 @@ void CMainDlg::onFolderSelChanged() {
 }
 
 void CMainDlg::markChildren(int folder) {
-  if (!m_workspace.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_arrTreeItems.size()) return;
+  if (!m_workspace.isOpen() || folder < 0 || static_cast<size_t>(folder) >= m_treeItems.size()) return;
   FolderListing own;
   const FolderListing* listing = nullptr;
   if (m_listModel->folderIndex() == folder) {
@@ -226,11 +227,11 @@ void CMainDlg::markChildren(int folder) {
     if (m_workspace.listFolder(folder, own) && own.rows.empty()) return;  // the list says why when it is opened
     listing = &own;
   }
-  QTreeWidgetItem* parent = m_arrTreeItems[static_cast<size_t>(folder)];
+  QTreeWidgetItem* parent = m_treeItems[static_cast<size_t>(folder)];
   bool renamed = false;
   for (const EntryRow& row : listing->rows) {
-    if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_arrTreeItems.size()) continue;
-    QTreeWidgetItem* item = m_arrTreeItems[static_cast<size_t>(row.folderIndex)];
+    if (!row.isFolder || row.folderIndex < 0 || static_cast<size_t>(row.folderIndex) >= m_treeItems.size()) continue;
+    QTreeWidgetItem* item = m_treeItems[static_cast<size_t>(row.folderIndex)];
     if (!item || item == m_rootItem) continue;
     // A Rock Ridge name is found in the parent's records only, so it comes with the parent's listing.
     const QString name =
@@ -275,17 +276,17 @@ std::vector<EntryRow*> CMainDlg::selectedEntries() const {
 void CMainDlg::updateHideButton() {
   m_hideButtonPending = false;
   if (!m_readOnlyReason.isEmpty()) {
-    m_btnHide->setText(QString::fromLatin1(kHideCaption));
-    m_btnHide->setEnabled(false);
-    m_btnHide->setTipText(QStringLiteral("This image cannot be written, so Hide is off: ") + m_readOnlyReason, true);
+    m_hideButton->setText(QString::fromLatin1(kHideCaption));
+    m_hideButton->setEnabled(false);
+    m_hideButton->setTipText(QStringLiteral("This image cannot be written, so Hide is off: ") + m_readOnlyReason, true);
     return;
   }
-  m_btnHide->setEnabled(true);
+  m_hideButton->setEnabled(true);
   // The workspace says what a press would do with this selection; the button says the same.
   const std::vector<EntryRow*> rows = m_workspace.isOpen() ? selectedEntries() : std::vector<EntryRow*>();
   const bool hide = m_workspace.selectionHides(rows);
-  m_btnHide->setText(QString::fromLatin1(hide ? kHideCaption : kShowCaption));
-  m_btnHide->setTipText(QString::fromLatin1(hide ? kHideTip : kShowTip), true);
+  m_hideButton->setText(QString::fromLatin1(hide ? kHideCaption : kShowCaption));
+  m_hideButton->setTipText(QString::fromLatin1(hide ? kHideTip : kShowTip), true);
 }
 
 void CMainDlg::scheduleHideButtonUpdate() {
@@ -354,7 +355,7 @@ void CMainDlg::onHide() {
   // Many folders get a progress dialog whose Cancel stops between two folders; what was written
   // stays written and the rows show it.
   std::unique_ptr<QProgressDialog> progress;
-  ToggleProgress between;
+  WriteProgress between;
   if (action.rows.size() >= kRowsWithProgress) {
     progress = std::make_unique<QProgressDialog>(
         action.hide ? QStringLiteral("Hiding the selection...") : QStringLiteral("Showing the selection..."),
@@ -369,7 +370,7 @@ void CMainDlg::onHide() {
       return !progress->wasCanceled();
     };
   }
-  ToggleOutcome outcome;
+  WriteOutcome outcome;
   if (!action.rows.empty()) outcome = m_workspace.setHidden(action.rows, action.hide, between);
   progress.reset();
   m_listModel->rowsChanged();  // the rows now hold what is on disk

@@ -26,14 +26,15 @@ int statusOf(const Error& e) {
   }
 }
 
-int openFailed(const Error& e) {
+// Prints any error of a command (open, refusal, write, sync) and returns its exit status.
+int reportError(const Error& e) {
   printError(e.message());
   return statusOf(e);
 }
 
 // Opens for reading; a damaged folder tree is an error here, although the window would show its start.
 int openForReading(Workspace& ws, const std::string& image) {
-  if (Error e = ws.open(image, OpenMode::ReadOnly)) return openFailed(e);
+  if (Error e = ws.open(image, OpenMode::ReadOnly)) return reportError(e);
   return kOk;
 }
 
@@ -149,96 +150,122 @@ void writeRowJson(OutputBuffer& out, const Workspace& ws, const EntryRow& row, c
 
 }  // namespace
 
+namespace {
+
+// What info counts over every folder of the image.
+struct ImageCounts {
+  uint64_t folders = 0, unproven = 0;  // unproven: without a proven twin in every tree, so never hidden
+  uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0, hiddenFiles = 0;
+};
+
+Error countEntries(const Workspace& ws, ImageCounts& c) {
+  std::vector<int> everyFolder(ws.folders().size());
+  for (size_t i = 0; i < everyFolder.size(); ++i) everyFolder[i] = static_cast<int>(i);
+  std::vector<ImageCounts> chunks(chunkCount(everyFolder.size()));
+  const Error e = listForEach(ws, everyFolder, Rows::MarksOnly, [&](size_t chunk, int, const FolderListing& listing) {
+    for (const EntryRow& row : listing.rows) {
+      chunks[chunk].files += row.isFolder ? 0 : 1;
+      chunks[chunk].hiddenFolders += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
+      chunks[chunk].mixedFolders += row.isFolder && row.state == FolderState::Mixed ? 1 : 0;
+      chunks[chunk].hiddenFiles += !row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
+    }
+  });
+  if (e) return e;
+  for (const ImageCounts& chunk : chunks) {
+    c.hiddenFiles += chunk.hiddenFiles;
+    c.files += chunk.files;
+    c.hiddenFolders += chunk.hiddenFolders;
+    c.mixedFolders += chunk.mixedFolders;
+  }
+  c.folders = ws.folders().size();
+  for (const CFolderNode& node : ws.folders().nodes()) c.unproven += node.unpairedIn.empty() ? 0 : 1;
+  return {};
+}
+
+const char* descriptorKind(const VolumeDescriptorInfo& d) {
+  switch (d.type) {
+    case iso::kVdTypeBoot:
+      return "boot";
+    case iso::kVdTypePrimary:
+      return "primary";
+    case iso::kVdTypeSupplementary:
+      return d.joliet ? "joliet" : "supplementary";
+    case iso::kVdTypePartition:
+      return "partition";
+    case iso::kVdTypeTerminator:
+      return "terminator";
+    default:
+      return "unknown";
+  }
+}
+
+void writeInfoJson(OutputBuffer& out, const Workspace& ws, const ImageCounts& c) {
+  const ImageTrees& trees = ws.trees();
+  const auto& descriptors = ws.image().descriptors();
+  out << "{\"volume_id\":";
+  out.jsonString(ws.volumeIdentifier());
+  out << ",\"descriptors\":[";
+  for (size_t i = 0; i < descriptors.size(); ++i) {
+    out << (i ? "," : "") << "{\"type\":" << uint64_t{descriptors[i].type} << ",\"kind\":\""
+        << descriptorKind(descriptors[i]) << "\",\"sector\":" << uint64_t{descriptors[i].sector} << '}';
+  }
+  out << "],\"joliet\":" << (ws.image().hasJoliet() ? "true" : "false") << ",\"trees\":[";
+  for (int t = 0; t < trees.count(); ++t) {
+    out << (t ? "," : "") << '"' << trees.reader(t).kind().id << '"';
+  }
+  out << "],\"tree_details\":[";
+  for (int t = 0; t < trees.count(); ++t) {
+    out << (t ? "," : "") << "{\"tree\":\"" << trees.reader(t).kind().id << "\",\"description\":";
+    out.jsonString(trees.reader(t).description());
+    out << ",\"problem\":";
+    if (trees.usable(t))
+      out << "null";
+    else
+      out.jsonString(trees.problem(t));
+    out << '}';
+  }
+  out << "],\"folders\":" << c.folders << ",\"unproven_folders\":" << c.unproven << ",\"files\":" << c.files
+      << ",\"hidden_folders\":" << c.hiddenFolders << ",\"hidden_files\":" << c.hiddenFiles
+      << ",\"mixed_folders\":" << c.mixedFolders << ",\"notices\":[";
+  for (size_t i = 0; i < ws.notices().size(); ++i) {
+    out << (i ? "," : "");
+    out.jsonString(ws.notices()[i]);
+  }
+  out << "]}\n";
+}
+
+void writeInfoText(OutputBuffer& out, const Workspace& ws, const ImageCounts& c) {
+  const ImageTrees& trees = ws.trees();
+  const auto& descriptors = ws.image().descriptors();
+  out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
+  for (const auto& d : descriptors)
+    out << "\n  sector " << uint64_t{d.sector} << ": type " << uint64_t{d.type} << " (" << descriptorKind(d) << ')';
+  out << "\nJoliet tree: " << (ws.image().hasJoliet() ? "yes" : "no") << "\nTrees:";
+  for (int t = 0; t < trees.count(); ++t) {
+    out << "\n  " << trees.reader(t).kind().label;
+    if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
+      out << ": " << d;
+    if (!trees.usable(t)) out << " (cannot be used: " << trees.problem(t) << ")";
+  }
+  out << "\nFolders: " << c.folders;
+  if (c.unproven) out << " (" << c.unproven << " without a proven twin in every tree, which cannot be hidden)";
+  out << "\nFiles: " << c.files << "\nHidden folders: " << c.hiddenFolders << "\nHidden files: " << c.hiddenFiles
+      << "\nPartly hidden folders: " << c.mixedFolders << '\n';
+  for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
+}
+
+}  // namespace
+
 int infoCommand(const std::string& image, bool json) {
   Workspace ws;
   if (int status = openForReading(ws, image)) return status;
-  std::vector<int> everyFolder(ws.folders().size());
-  for (size_t i = 0; i < everyFolder.size(); ++i) everyFolder[i] = static_cast<int>(i);
-  struct Counts {
-    uint64_t files = 0, hidden = 0, mixed = 0, hiddenFiles = 0;
-  };
-  std::vector<Counts> counts(chunkCount(everyFolder.size()));
-  const Error e = listForEach(ws, everyFolder, Rows::MarksOnly, [&](size_t chunk, int, const FolderListing& listing) {
-    for (const EntryRow& row : listing.rows) {
-      counts[chunk].files += row.isFolder ? 0 : 1;
-      counts[chunk].hidden += row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
-      counts[chunk].mixed += row.isFolder && row.state == FolderState::Mixed ? 1 : 0;
-      counts[chunk].hiddenFiles += !row.isFolder && row.state == FolderState::Hidden ? 1 : 0;
-    }
-  });
-  if (e) return openFailed(e);
-  uint64_t files = 0, hiddenFolders = 0, mixedFolders = 0, hiddenFiles = 0;
-  for (const Counts& c : counts) {
-    hiddenFiles += c.hiddenFiles;
-    files += c.files;
-    hiddenFolders += c.hidden;
-    mixedFolders += c.mixed;
-  }
-  const ImageTrees& trees = ws.trees();
+  ImageCounts counts;
+  if (Error e = countEntries(ws, counts)) return reportError(e);
   OutputBuffer out(stdout);
-  const auto& descriptors = ws.image().descriptors();
-  auto typeName = [](const VolumeDescriptorInfo& d) {
-    switch (d.type) {
-      case iso::kVdTypeBoot: return "boot";
-      case iso::kVdTypePrimary: return "primary";
-      case iso::kVdTypeSupplementary: return d.joliet ? "joliet" : "supplementary";
-      case iso::kVdTypePartition: return "partition";
-      case iso::kVdTypeTerminator: return "terminator";
-      default: return "unknown";
-    }
-  };
-  const uint64_t folders = ws.folders().size();
-  // Folders whose twin in some tree could not be proven are counted apart: they cannot be hidden.
-  uint64_t unproven = 0;
-  for (const CFolderNode& node : ws.folders().nodes()) unproven += node.unpairedIn.empty() ? 0 : 1;
-  if (json) {
-    out << "{\"volume_id\":";
-    out.jsonString(ws.volumeIdentifier());
-    out << ",\"descriptors\":[";
-    for (size_t i = 0; i < descriptors.size(); ++i) {
-      out << (i ? "," : "") << "{\"type\":" << uint64_t{descriptors[i].type} << ",\"kind\":\""
-          << typeName(descriptors[i]) << "\",\"sector\":" << uint64_t{descriptors[i].sector} << '}';
-    }
-    out << "],\"joliet\":" << (ws.image().hasJoliet() ? "true" : "false") << ",\"trees\":[";
-    for (int t = 0; t < trees.count(); ++t) {
-      out << (t ? "," : "") << '"' << trees.reader(t).kind().id << '"';
-    }
-    out << "],\"tree_details\":[";
-    for (int t = 0; t < trees.count(); ++t) {
-      out << (t ? "," : "") << "{\"tree\":\"" << trees.reader(t).kind().id << "\",\"description\":";
-      out.jsonString(trees.reader(t).description());
-      out << ",\"problem\":";
-      if (trees.usable(t))
-        out << "null";
-      else
-        out.jsonString(trees.problem(t));
-      out << '}';
-    }
-    out << "],\"folders\":" << folders << ",\"unproven_folders\":" << unproven << ",\"files\":" << files
-        << ",\"hidden_folders\":" << hiddenFolders << ",\"hidden_files\":" << hiddenFiles
-        << ",\"mixed_folders\":" << mixedFolders << ",\"notices\":[";
-    for (size_t i = 0; i < ws.notices().size(); ++i) {
-      out << (i ? "," : "");
-      out.jsonString(ws.notices()[i]);
-    }
-    out << "]}\n";
-  } else {
-    out << "Volume identifier: " << ws.volumeIdentifier() << "\nVolume descriptors:";
-    for (const auto& d : descriptors)
-      out << "\n  sector " << uint64_t{d.sector} << ": type " << uint64_t{d.type} << " (" << typeName(d) << ')';
-    out << "\nJoliet tree: " << (ws.image().hasJoliet() ? "yes" : "no") << "\nTrees:";
-    for (int t = 0; t < trees.count(); ++t) {
-      out << "\n  " << trees.reader(t).kind().label;
-      if (const std::string d = trees.reader(t).description(); !d.empty() && d != trees.reader(t).kind().label)
-        out << ": " << d;
-      if (!trees.usable(t)) out << " (cannot be used: " << trees.problem(t) << ")";
-    }
-    out << "\nFolders: " << folders;
-    if (unproven) out << " (" << unproven << " without a proven twin in every tree, which cannot be hidden)";
-    out << "\nFiles: " << files << "\nHidden folders: " << hiddenFolders << "\nHidden files: " << hiddenFiles
-        << "\nPartly hidden folders: " << mixedFolders << '\n';
-    for (const std::string& notice : ws.notices()) out << "Note: " << notice << '\n';
-  }
+  if (json)
+    writeInfoJson(out, ws, counts);
+  else
+    writeInfoText(out, ws, counts);
   return kOk;
 }
 
@@ -291,7 +318,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
   });
   if (e) {
     out.flush();
-    return openFailed(e);
+    return reportError(e);
   }
   bool any = chunkStarted[0] != 0;
   for (size_t chunk = 1; chunk < later.size(); ++chunk) {
@@ -306,7 +333,7 @@ int lsCommand(const std::string& image, const std::string& folderPath, bool recu
 
 int hideOrShowCommand(const std::string& image, const std::vector<std::string>& paths, bool hide) {
   Workspace ws;
-  if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return openFailed(e);
+  if (Error e = ws.open(image, OpenMode::WorkUnstamped)) return reportError(e);
   // Every path is resolved first, then every entry judged, before anything is written.
   std::vector<EntryRow> rows(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -318,8 +345,8 @@ int hideOrShowCommand(const std::string& image, const std::vector<std::string>& 
   // Every entry is judged before anything is written, the stamp included.
   std::vector<EntryRow*> targets;
   for (EntryRow& row : rows) targets.push_back(&row);
-  const ToggleOutcome outcome = ws.setHidden(targets, hide);
-  if (outcome.error) return openFailed(outcome.error);
+  const WriteOutcome outcome = ws.setHidden(targets, hide);
+  if (outcome.error) return reportError(outcome.error);
   if (hide && std::any_of(rows.begin(), rows.end(), [](const EntryRow& row) { return !row.isFolder; }))
     printError(std::string("note: ") + kHiddenFileReachNotice);
   return kOk;

@@ -49,13 +49,13 @@ void CRoundDlg::buildTemplate() {
   resize(du.size(kWidthUnits, kHeightUnits));
 
   // The template's confirm and cancel buttons exist for the dialog's keyboard handling only.
-  m_btnOk = new QPushButton(QStringLiteral("OK"), this);
-  m_btnOk->setGeometry(du.rect(400, 212, 50, 14));
-  m_btnOk->setDefault(true);
-  m_btnOk->setVisible(false);
-  m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  m_btnCancel->setGeometry(du.rect(51, 200, 50, 14));
-  m_btnCancel->setVisible(false);
+  m_okButton = new QPushButton(QStringLiteral("OK"), this);
+  m_okButton->setGeometry(du.rect(400, 212, 50, 14));
+  m_okButton->setDefault(true);
+  m_okButton->setVisible(false);
+  m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+  m_cancelButton->setGeometry(du.rect(51, 200, 50, 14));
+  m_cancelButton->setVisible(false);
 
   for (const StaticText& item : kTexts) {
     auto* label = new QLabel(QString::fromLatin1(item.text), this);

@@ -26,8 +26,8 @@ class CRoundDlg : public QDialog {
  private:
   void buildTemplate();
 
-  QPushButton* m_btnOk = nullptr;
-  QPushButton* m_btnCancel = nullptr;
+  QPushButton* m_okButton = nullptr;
+  QPushButton* m_cancelButton = nullptr;
 };
 
 }  // namespace umbra

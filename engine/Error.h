@@ -13,6 +13,7 @@ enum class ErrorKind {
   NotIso,         // no ISO 9660 primary volume descriptor
   Truncated,      // a structure points past the end of the file
   UnknownFormat,  // the folder tree cannot be built ("Unknown format. Open Failed.")
+  Damaged,        // a structure of the image is damaged (a record list, a UDF tag); what was read before it stands
   Io,             // a read or write failed
   NotOpen,        // no image is open
   PathNotFound,   // a folder path names nothing in the image
@@ -22,6 +23,9 @@ enum class ErrorKind {
   SyncFailed,     // every write was made, but they could not be made durable
   Replaced,       // the path no longer names the open file, or another program changed it; nothing was written
 };
+
+// The image is not in a form the readers take whole: an open keeps the folders read before the fault.
+inline bool isFormatError(ErrorKind kind) { return kind == ErrorKind::UnknownFormat || kind == ErrorKind::Damaged; }
 
 struct Error {
   ErrorKind kind = ErrorKind::None;
@@ -35,6 +39,11 @@ struct Error {
 
 inline Error makeError(ErrorKind kind, std::string path, std::string reason) {
   return Error{kind, std::move(path), std::move(reason)};
+}
+
+// Said by every call that needs an open image and has none.
+inline Error notOpenError(std::string path) {
+  return makeError(ErrorKind::NotOpen, std::move(path), "No image is open.");
 }
 
 // Texts the user sees exactly as they stand.

@@ -48,12 +48,12 @@ Error Workspace::open(const std::string& path, OpenMode mode) {
     m_trees.list.push_back(std::move(tree));
   }
   if (std::string notice = appleTreeNotice(m_image.file()); !notice.empty()) m_notices.push_back(std::move(notice));
-  if (m_trees.list.empty() || (result && (result.kind != ErrorKind::UnknownFormat || m_trees.foldersOf(0).empty()))) {
+  if (m_trees.list.empty() || (result && (!isFormatError(result.kind) || m_trees.foldersOf(0).empty()))) {
     close();
     return result ? result : makeError(ErrorKind::UnknownFormat, path, kUnknownFormatMessage);
   }
   m_tree.build(m_image.file(), m_trees);
-  return result;  // an unknown format keeps the image open with the tree built so far
+  return result;  // an unknown or damaged format keeps the image open with the tree built so far
 }
 
 void Workspace::close() {
@@ -88,13 +88,14 @@ Error Workspace::checkSameFile() const {
   return {};
 }
 
-Error Workspace::checkRowBytes(const EntryRow& row, bool hidden) const {
+Error Workspace::checkRowBytes(const EntryRow& row, bool hidden, std::vector<RecordPlan>& plans) const {
   const ImageFile& file = m_image.file();
-  std::vector<BytePatch> plan;
+  plans.clear();
   for (const EntryRecord& record : row.records) {
-    plan.clear();
-    if (Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan)) return e;
-    for (const BytePatch& patch : plan) {
+    RecordPlan& plan = plans.emplace_back();
+    plan.tree = record.tree;
+    if (Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan.patches)) return e;
+    for (const BytePatch& patch : plan.patches) {
       // The plan was made from the read-ahead windows; the file itself must still hold those bytes.
       std::vector<uint8_t> seen(patch.bytes.size()), onDisk(patch.bytes.size());
       size_t gotSeen = 0, gotOnDisk = 0;
@@ -123,7 +124,7 @@ std::string Workspace::volumeIdentifier() const {
 Error Workspace::listFolder(int folderIndex, FolderListing& out) const {
   if (!isOpen()) {
     out = {folderIndex, {}};
-    return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+    return notOpenError(m_path);
   }
   Error e = m_reader.list(folderIndex, out);
   if (e && e.path.empty()) e.path = m_path;
@@ -151,7 +152,7 @@ Error Workspace::rowError(ErrorKind kind, const EntryRow& row, const std::string
 }
 
 Error Workspace::checkRow(const EntryRow& row) const {
-  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isOpen()) return notOpenError(m_path);
   // A file put in the image's place is not judged by what the open one held.
   if (Error e = checkSameFile()) return e;
   if (!row.isFolder) return checkFileRow(row);
@@ -227,21 +228,20 @@ std::string Workspace::unprovenReason(int folderNode) const {
          ". Hidden in some trees only, it would stay visible in the others.";
 }
 
-Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored) {
+Error Workspace::writeRow(EntryRow& row, bool hidden, const std::vector<RecordPlan>& plans, int& failedTree,
+                          bool& restored) {
   m_pathListings.clear();  // their rows' marks change now
   ImageFile& file = m_image.file();
-  std::vector<BytePatch> undo, plan;
+  std::vector<BytePatch> undo;
   restored = true;
   auto putBack = [&] {
     for (auto it = undo.rbegin(); it != undo.rend(); ++it)
       if (!file.writeAt(it->offset, it->bytes.data(), it->bytes.size())) restored = false;
   };
-  for (EntryRecord& record : row.records) {
-    plan.clear();
-    failedTree = record.tree;
-    Error e = m_trees.reader(record.tree).planHidden(file, record.offset, hidden, plan);
-    for (size_t i = 0; !e && i < plan.size(); ++i) {
-      const BytePatch& patch = plan[i];
+  for (const RecordPlan& plan : plans) {
+    failedTree = plan.tree;
+    Error e;
+    for (const BytePatch& patch : plan.patches) {
       BytePatch before{patch.offset, std::vector<uint8_t>(patch.bytes.size())};
       size_t got = 0;
       if (!file.readAt(patch.offset, before.bytes.data(), before.bytes.size(), got) || got != before.bytes.size()) {
@@ -267,7 +267,7 @@ Error Workspace::writeRow(EntryRow& row, bool hidden, int& failedTree, bool& res
   return {};
 }
 
-Error Workspace::finish(ToggleOutcome& outcome) {
+Error Workspace::finish(WriteOutcome& outcome) {
   if (!m_unsynced) return {};
   if (m_image.file().sync()) {
     m_unsynced = false;
@@ -281,7 +281,7 @@ Error Workspace::finish(ToggleOutcome& outcome) {
 }
 
 namespace {
-void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
+void reportFailure(WriteOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
                    const Error& cause, bool restored) {
   std::string text = "Could not write " + folder + " in the " + tree + " tree: " + cause.reason + ".";
   text += outcome.changed.empty() ? " No folder was changed before it." : " Changed before it: " + joined(outcome.changed) + ".";
@@ -291,10 +291,11 @@ void reportFailure(ToggleOutcome& outcome, const std::string& image, const std::
 }
 }  // namespace
 
-bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome) {
+bool Workspace::writeAndCount(EntryRow& row, bool hidden, WriteOutcome& outcome) {
   // Every write goes to the file the user sees, as it was read: checked again before each folder.
+  std::vector<RecordPlan> plans;
   Error same = checkSameFile();
-  if (!same) same = checkRowBytes(row, hidden);
+  if (!same) same = checkRowBytes(row, hidden, plans);
   if (same) {
     outcome.error = same;
     if (same.kind == ErrorKind::Replaced && !outcome.changed.empty())
@@ -303,7 +304,7 @@ bool Workspace::writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome
   }
   int failedTree = 0;
   bool restored = true;
-  if (Error e = writeRow(row, hidden, failedTree, restored)) {
+  if (Error e = writeRow(row, hidden, plans, failedTree, restored)) {
     reportFailure(outcome, m_path, pathOf(row), m_trees.label(failedTree), e, restored);
     return false;
   }
@@ -338,8 +339,8 @@ bool Workspace::selectionHides(std::span<EntryRow* const> selected) const {
   return true;
 }
 
-ToggleOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress) {
-  ToggleOutcome outcome;
+WriteOutcome Workspace::setHidden(std::span<EntryRow* const> rows, bool hidden, const WriteProgress& progress) {
+  WriteOutcome outcome;
   // Everything is checked first: a refused folder means nothing is written.
   for (const EntryRow* row : rows)
     if (Error e = checkRow(*row)) {
@@ -374,7 +375,7 @@ int Workspace::copyTree(int node) const {
 
 Error Workspace::listContent(int tree, int treeFolder, std::vector<ContentEntry>& out) const {
   out.clear();
-  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isOpen()) return notOpenError(m_path);
   if (tree < 0 || tree >= m_trees.count() || !m_trees.usable(tree))
     return makeError(ErrorKind::PathNotFound, m_path, "No such tree.");
   Error e = m_trees.reader(tree).listContent(m_image.file(), treeFolder, out);

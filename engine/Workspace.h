@@ -20,7 +20,7 @@
 namespace umbra {
 
 // What a hide or show did. Rows passed in are updated to what is on disk.
-struct ToggleOutcome {
+struct WriteOutcome {
   Error error;                       // why the command stopped; none when every folder got its state
   std::vector<std::string> changed;  // the folders written, as paths
   size_t rowsChanged = 0;
@@ -29,7 +29,7 @@ struct ToggleOutcome {
 
 // Told before each folder after the first, with how many are done; false stops the command there.
 // What was written stays written (and is synced), and the rows show it.
-using ToggleProgress = std::function<bool(size_t done)>;
+using WriteProgress = std::function<bool(size_t done)>;
 
 // A selection sorted by what Hide does to it (Workspace::planSelection).
 struct SelectionAction {
@@ -49,7 +49,7 @@ enum class OpenMode { ReadOnly, Work, WorkUnstamped };
 class Workspace {
  public:
   // Opens the image and builds its folder tree over every tree it has. In Work mode the file is
-  // locked against other writers and the primary descriptor is stamped. An UnknownFormat error
+  // locked against other writers and the primary descriptor is stamped. An UnknownFormat or Damaged error
   // keeps the image open with the part of the tree built before the bad record.
   Error open(const std::string& path, OpenMode mode);
   void close();
@@ -81,7 +81,7 @@ class Workspace {
   // Sets every record of every row to the wanted state (the window's Hide and Show, the command
   // line's hide and show). Every row is checked before anything is written; running it again
   // repairs a partly hidden folder.
-  ToggleOutcome setHidden(std::span<EntryRow* const> rows, bool hidden, const ToggleProgress& progress = {});
+  WriteOutcome setHidden(std::span<EntryRow* const> rows, bool hidden, const WriteProgress& progress = {});
   // Why a row cannot be hidden or shown (no proven twin, a record that is not there).
   Error checkRow(const EntryRow& row) const;
   // Why a file row's twin in some tree is not proven (its own or its folder's), "" when every tree
@@ -108,15 +108,22 @@ class Workspace {
   std::string pathOf(const EntryRow& row) const;
 
  private:
-  Error writeRow(EntryRow& row, bool hidden, int& failedTree, bool& restored);
+  // The patches that give one record of a row the wanted state, planned from the bytes read.
+  struct RecordPlan {
+    int tree = 0;
+    std::vector<BytePatch> patches;
+  };
+  // Writes the plans checkRowBytes made for the row, putting back what it wrote when one fails.
+  Error writeRow(EntryRow& row, bool hidden, const std::vector<RecordPlan>& plans, int& failedTree, bool& restored);
   // Writes one row and adds it to the outcome; false (and the outcome's error set) when it failed.
-  bool writeAndCount(EntryRow& row, bool hidden, ToggleOutcome& outcome);
-  Error finish(ToggleOutcome& outcome);
+  bool writeAndCount(EntryRow& row, bool hidden, WriteOutcome& outcome);
+  Error finish(WriteOutcome& outcome);
   Error rowError(ErrorKind kind, const EntryRow& row, const std::string& reason) const;
   // Replaced when the path no longer names the open file as it was opened or last written here.
   Error checkSameFile() const;
-  // Replaced when a byte a patch of the row would change differs on disk from what was read.
-  Error checkRowBytes(const EntryRow& row, bool hidden) const;
+  // Plans the patches of every record of the row; Replaced when a byte a patch would change differs
+  // on disk from what was read. The plans are the ones writeRow writes.
+  Error checkRowBytes(const EntryRow& row, bool hidden, std::vector<RecordPlan>& plans) const;
   // checkRow for a file: every tree of its folder holds a proven twin of it (the data of a twin
   // joined by its name read from its entry), or provably none.
   Error checkFileRow(const EntryRow& row) const;

@@ -103,7 +103,7 @@ Error CIsoImage::scanDescriptors() {
 }
 
 Error CIsoImage::stampPrimaryDescriptor() {
-  if (!isOpen()) return makeError(ErrorKind::NotOpen, m_path, "No image is open.");
+  if (!isOpen()) return notOpenError(m_path);
   if (!isWritable()) return makeError(ErrorKind::ReadOnly, m_path, "The image is open read-only.");
   // Only the two identifier fields change: the preparer is cleared, the application gets the stamp.
   uint8_t fields[2 * kVdIdFieldLength] = {};
@@ -117,7 +117,7 @@ Error CIsoImage::stampPrimaryDescriptor() {
 Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t extent, std::vector<uint8_t>& buffer,
                     DirectoryWalk& walk) {
   walk = {};
-  if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
+  if (!file.isOpen()) return notOpenError(path);
   const uint64_t offset = sectorOffset(extent);
   if (extent == 0 || offset + kSectorSize > file.size())
     return makeError(ErrorKind::Truncated, path, "A folder lies outside the image.");
@@ -128,7 +128,7 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
   // The directory's length is the Data Length of its own "." record, which comes first.
   const uint8_t* self = buffer.data();
   if (self[kDrLength] < kDrMinLength || self[kDrNameLength] != 1 || self[kDrName] != 0)
-    return makeError(ErrorKind::UnknownFormat, path, "A folder's record list is damaged.");
+    return makeError(ErrorKind::Damaged, path, "A folder's record list is damaged.");
   const uint32_t length = readLe32(self + kDrDataLength);
   if (length < kDrMinLength || length > kMaxDirectorySize || offset + length > file.size())
     return makeError(ErrorKind::Truncated, path, "A folder's record list runs past the end of the image.");
@@ -144,7 +144,7 @@ Error loadDirectory(const ImageFile& file, const std::string& path, uint32_t ext
 
 Error readRecordFlags(const ImageFile& file, const std::string& path, uint64_t recordOffset, uint8_t& flags,
                       uint32_t* extent, uint32_t* dataLength) {
-  if (!file.isOpen()) return makeError(ErrorKind::NotOpen, path, "No image is open.");
+  if (!file.isOpen()) return notOpenError(path);
   uint8_t head[kDrMinLength];
   size_t got = 0;
   const uint64_t inSector = recordOffset % kSectorSize;

@@ -1,6 +1,6 @@
 #pragma once
 // The image engine: one ISO 9660 image file, its volume descriptors and stamp, the directory walk
-// and record checks the tree readers share, and the one-byte flag writer.
+// and record checks the tree readers share, and the reading of a record's flags.
 #include <cstdint>
 #include <string>
 #include <string_view>

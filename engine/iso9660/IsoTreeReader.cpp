@@ -86,9 +86,9 @@ Error IsoTreeReader::readFolders(const ImageFile& file) {
     }
     // Two folders on one record list would make every walk read it again: a crafted image.
     if (!m_folderByExtent.emplace(extent, static_cast<int>(out.size())).second)
-      return makeError(ErrorKind::UnknownFormat, m_path,
-                       std::string("Two folders of the ") + kind().label +
-                           " tree share one record list; the image is damaged.");
+      return makeError(
+          ErrorKind::Damaged, m_path,
+          std::string("Two folders of the ") + kind().label + " tree share one record list; the image is damaged.");
     // Only a folder that is kept becomes its parent's child: a refused one leaves no index behind.
     if (folder.parent >= 0) out[static_cast<size_t>(folder.parent)].children.push_back(static_cast<int>(out.size()));
     depth.push_back(folder.parent < 0 ? 0 : depth[static_cast<size_t>(folder.parent)] + 1);
@@ -118,7 +118,7 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
   // RR_MOVED keeps this tree from proving any folder absent.
   constexpr int kPlaceholderDepth = 7;
   auto damaged = [&](const char* why) {
-    return makeError(ErrorKind::UnknownFormat, m_path, std::string(why) + " The image is damaged.");
+    return makeError(ErrorKind::Damaged, m_path, std::string(why) + " The image is damaged.");
   };
   struct Link {
     int parent, folder;
@@ -267,8 +267,8 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
       utf16ToUtf8(r.identifier.data(), r.identifier.size(), ByteOrder::BigEndian, e.name);
     else
       e.name.assign(r.identifier);
-    e.originalName.clear();
-    if (m_rockRidge) e.originalName = readRockRidge(r.systemUse, &file).name;
+    e.rockRidgeName.clear();
+    if (m_rockRidge) e.rockRidgeName = readRockRidge(r.systemUse, &file).name;
     const auto known = m_folderByExtent.find(r.extent);
     e.mark = markOf(r.flags);
     // A folder hidden with 5 has lost its Directory bit; its extent still names a folder of the path
@@ -310,7 +310,7 @@ Error IsoTreeReader::listFolder(const ImageFile& file, int folder, std::vector<T
   }
   out.resize(count);
   if (!error && walk.damaged())
-    error = makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");
+    error = makeError(ErrorKind::Damaged, m_path, "A folder's record list is damaged; it is shown only in part.");
   return error;
 }
 
@@ -384,7 +384,7 @@ Error IsoTreeReader::listContent(const ImageFile& file, int folder, std::vector<
   for (ContentEntry& e : out)
     if (e.kind == ContentEntry::Kind::File && e.problem.empty()) e.problem = runsProblem(e.runs, file.size());
   if (walk.damaged())
-    return makeError(ErrorKind::UnknownFormat, m_path, "A folder's record list is damaged; it is shown only in part.");
+    return makeError(ErrorKind::Damaged, m_path, "A folder's record list is damaged; it is shown only in part.");
   return {};
 }
 

@@ -25,7 +25,7 @@ class IsoTreeReader : public TreeReader {
   // The tree of the primary descriptor (joliet false) or of the Joliet descriptor of an open image,
   // its folders read from the path table (out null for Joliet when the image has no Joliet
   // descriptor). An error says why the folders could not all be read; the reader then holds those
-  // read before it (UnknownFormat) or none.
+  // read before it (UnknownFormat, Damaged) or none.
   static Error open(const CIsoImage& image, bool joliet, std::unique_ptr<TreeReader>& out);
 
   const TreeKind& kind() const override { return m_joliet ? kJoliet : kIso9660; }

@@ -72,7 +72,7 @@ const FolderPairing::Facts& FolderPairing::facts(int tree, int folder, bool need
   f.files.clear();
   for (TreeEntry& e : entries) {
     if (e.isFolder) {
-      if (e.folder >= 0 && !e.originalName.empty()) f.longNames[e.folder] = e.originalName;
+      if (e.folder >= 0 && !e.rockRidgeName.empty()) f.longNames[e.folder] = e.rockRidgeName;
     } else if (e.size > 0) {
       f.files.emplace_back(e.dataSector, e.size);
     }

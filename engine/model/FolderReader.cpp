@@ -48,6 +48,13 @@ void clearTable(Table& table, size_t expected) {
   else
     table.clear();
 }
+
+// Adds an entry's records (a file in parts has one per extent) to its row.
+void attachRecords(EntryRow& row, const TreeEntry& e, int tree) {
+  for (size_t i = 0; i < e.recordOffsets.size(); ++i)
+    row.records.push_back({tree, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark,
+                           i < e.recordNames.size() ? e.recordNames[i] : e.name, e.rockRidgeName, e.entryHandle});
+}
 }  // namespace
 
 void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
@@ -59,7 +66,7 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   for (size_t r = 0; r < rowCount; ++r) {
     if (rows[r].isFolder) continue;
     for (const EntryRecord& record : rows[r].records) {
-      for (const std::string* name : {&record.name, &record.originalName}) {
+      for (const std::string* name : {&record.name, &record.rockRidgeName}) {
         if (name->empty() || (name == &record.name && !trees.reader(record.tree).keepsGivenNames())) continue;
         if (name == &record.name && trees.reader(record.tree).givenNameLimit() > 0 &&
             utf16Units(*name) >= trees.reader(record.tree).givenNameLimit())
@@ -71,7 +78,7 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   }
   auto attach = [&](EntryRow& row, const TreeEntry& e) {
     for (uint64_t offset : e.recordOffsets)
-      row.records.push_back({tree, offset, e.mark, e.name, e.originalName, e.entryHandle});
+      row.records.push_back({tree, offset, e.mark, e.name, e.rockRidgeName, e.entryHandle});
   };
   // A name joins a file to its row only where no other name of the folder could be written alike in
   // Joliet, and it is whole (not cut at 64 units).
@@ -93,13 +100,58 @@ void FolderReader::attachByName(std::vector<EntryRow>& rows, size_t rowCount, st
   }
 }
 
+void FolderReader::nameKeys(const std::vector<TreeEntry>& list, const std::vector<FileKey>& keys,
+                            std::vector<NamedFile>& names, bool rowIndex) const {
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const bool shared =
+        (k > 0 && keys[k - 1].sector == keys[k].sector && keys[k - 1].size == keys[k].size) ||
+        (k + 1 < keys.size() && keys[k + 1].sector == keys[k].sector && keys[k + 1].size == keys[k].size);
+    if (!shared) continue;
+    const TreeEntry& entry =
+        list[static_cast<size_t>(rowIndex ? m_baseEntryOfRow[keys[k].index] : static_cast<int>(keys[k].index))];
+    names.push_back({nameKeyHash(entry.rockRidgeName.empty() ? entry.name : entry.rockRidgeName), keys[k].sector,
+                     keys[k].size, keys[k].index});
+  }
+  std::sort(names.begin(), names.end());
+}
+
+void FolderReader::pairSharedByName(std::vector<EntryRow>& rows, const std::vector<TreeEntry>& baseEntries,
+                                    const std::vector<TreeEntry>& entries, int tree, const TreeReader& reader) {
+  if (m_baseNames.empty()) nameKeys(baseEntries, m_baseKeys, m_baseNames, true);
+  m_otherNames.clear();
+  nameKeys(entries, m_otherKeys, m_otherNames, false);
+  // Both lists are sorted by (name, data): a name that occurs once on each side pairs.
+  auto b = m_baseNames.begin(), o = m_otherNames.begin();
+  while (b != m_baseNames.end() && o != m_otherNames.end()) {
+    if (*b < *o) {
+      ++b;
+    } else if (*o < *b) {
+      ++o;
+    } else {
+      auto bEnd = b, oEnd = o;
+      while (bEnd != m_baseNames.end() && !(*b < *bEnd)) ++bEnd;
+      while (oEnd != m_otherNames.end() && !(*o < *oEnd)) ++oEnd;
+      if (bEnd - b == 1 && oEnd - o == 1) {
+        attachRecords(rows[b->index], entries[o->index], tree);
+        m_attached[o->index] = 1;
+        // Names alike prove nothing: a twin sharing its data with others is proven by a
+        // whole name equal to its Rock Ridge name, or an identifier only its name could give.
+        if (!sameFile(baseEntries, m_baseEntryOfRow[b->index], entries, o->index, reader))
+          m_unproven.emplace_back(b->index, tree);
+      }
+      b = bEnd;
+      o = oEnd;
+    }
+  }
+}
+
 bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
                             uint32_t otherEntry, const TreeReader& otherReader) const {
   const TreeEntry& b = base[static_cast<size_t>(baseEntry)];
   const TreeEntry& o = other[otherEntry];
   const bool whole = otherReader.keepsGivenNames() &&
                      (otherReader.givenNameLimit() == 0 || utf16Units(o.name) < otherReader.givenNameLimit());
-  if (!b.originalName.empty() && whole && b.originalName == o.name) return true;
+  if (!b.rockRidgeName.empty() && whole && b.rockRidgeName == o.name) return true;
   // An identifier only this name of the folder could have given.
   std::vector<std::string> identifiers, names;
   int identifier = -1, name = -1;
@@ -183,11 +235,6 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     row.unprovenIn.clear();
     return row;
   };
-  auto attach = [](EntryRow& row, const TreeEntry& e, int t) {
-    for (size_t i = 0; i < e.recordOffsets.size(); ++i)
-      row.records.push_back({t, e.recordOffsets[i], i < e.recordMarks.size() ? e.recordMarks[i] : e.mark,
-                             i < e.recordNames.size() ? e.recordNames[i] : e.name, e.originalName, e.entryHandle});
-  };
 
   // The folder's first tree gives the rows.
   const FolderPlace base = node.places.front();
@@ -204,7 +251,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (size_t i = 0; i < baseEntries.size(); ++i) {
     const TreeEntry& e = baseEntries[i];
     EntryRow& row = newRow(e, base.tree);
-    attach(row, e, base.tree);
+    attachRecords(row, e, base.tree);
     const uint32_t index = static_cast<uint32_t>(rowCount - 1);
     if (row.isFolder) {
       if (row.folderIndex >= 0) m_folderRows.emplace_back(row.folderIndex, index);
@@ -219,20 +266,6 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     return std::equal_range(keys.begin(), keys.end(), FileKey{sector, size, 0}, [](const FileKey& a, const FileKey& b) {
       return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
     });
-  };
-  auto fileKeyOf = [](const TreeEntry& e) { return nameKeyHash(e.originalName.empty() ? e.name : e.originalName); };
-  // Name keys of the files that share their data with another file of the same folder.
-  auto buildNames = [&](const std::vector<TreeEntry>& list, const std::vector<FileKey>& keys,
-                        std::vector<NamedFile>& names, bool rowIndex) {
-    for (size_t k = 0; k < keys.size(); ++k) {
-      const bool shared = (k > 0 && keys[k - 1].sector == keys[k].sector && keys[k - 1].size == keys[k].size) ||
-                          (k + 1 < keys.size() && keys[k + 1].sector == keys[k].sector && keys[k + 1].size == keys[k].size);
-      if (!shared) continue;
-      const TreeEntry& entry =
-          list[static_cast<size_t>(rowIndex ? m_baseEntryOfRow[keys[k].index] : static_cast<int>(keys[k].index))];
-      names.push_back({fileKeyOf(entry), keys[k].sector, keys[k].size, keys[k].index});
-    }
-    std::sort(names.begin(), names.end());
   };
   m_baseNames.clear();
   m_unproven.clear();
@@ -265,12 +298,12 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         if (folderNode < 0) continue;  // a folder record its own tree does not know: damaged, left out
         const auto it = std::lower_bound(m_folderRows.begin(), m_folderRows.end(), std::pair<int, uint32_t>(folderNode, 0));
         if (it != m_folderRows.end() && it->first == folderNode) {
-          attach(out.rows[it->second], e, place.tree);
+          attachRecords(out.rows[it->second], e, place.tree);
         } else {
           // A folder the first tree lacks: its records in later trees join this row.
           if (readOnDemand) reader.completeEntry(*m_file, entries[i]);  // its date
           EntryRow& row = newRow(e, place.tree);
-          attach(row, e, place.tree);
+          attachRecords(row, e, place.tree);
           m_folderRows.insert(it, {folderNode, static_cast<uint32_t>(rowCount - 1)});
         }
         continue;
@@ -281,7 +314,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
       if (first == last) continue;
       const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
       if (last - first == 1 && olast - ofirst == 1) {
-        attach(out.rows[first->index], e, place.tree);
+        attachRecords(out.rows[first->index], e, place.tree);
         m_attached[i] = 1;
         // An empty file's extent is any the maker chose: it proves nothing.
         if (e.size == 0 && !sameFile(baseEntries, m_baseEntryOfRow[first->index], entries, i, reader))
@@ -290,34 +323,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
         sharedData = true;
       }
     }
-    if (sharedData) {
-      if (m_baseNames.empty()) buildNames(baseEntries, m_baseKeys, m_baseNames, true);
-      m_otherNames.clear();
-      buildNames(entries, m_otherKeys, m_otherNames, false);
-      // Both lists are sorted by (name, data): a name that occurs once on each side pairs.
-      auto b = m_baseNames.begin(), o = m_otherNames.begin();
-      while (b != m_baseNames.end() && o != m_otherNames.end()) {
-        if (*b < *o) {
-          ++b;
-        } else if (*o < *b) {
-          ++o;
-        } else {
-          auto bEnd = b, oEnd = o;
-          while (bEnd != m_baseNames.end() && !(*b < *bEnd)) ++bEnd;
-          while (oEnd != m_otherNames.end() && !(*o < *oEnd)) ++oEnd;
-          if (bEnd - b == 1 && oEnd - o == 1) {
-            attach(out.rows[b->index], entries[o->index], place.tree);
-            m_attached[o->index] = 1;
-            // Names alike prove nothing: a twin sharing its data with others is proven by a
-            // whole name equal to its Rock Ridge name, or an identifier only its name could give.
-            if (!sameFile(baseEntries, m_baseEntryOfRow[b->index], entries, o->index, trees.reader(place.tree)))
-              m_unproven.emplace_back(b->index, place.tree);
-          }
-          b = bEnd;
-          o = oEnd;
-        }
-      }
-    }
+    if (sharedData) pairSharedByName(out.rows, baseEntries, entries, place.tree, reader);
     if (!m_marksOnly) {
       // A file this tree lacks is proven absent only when each of its files here has a row.
       const bool leftOver = std::any_of(entries.begin(), entries.end(), [&](const TreeEntry& e) {
@@ -336,7 +342,8 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   for (EntryRow& row : out.rows) row.state = stateOf(row.records);
   if (!m_marksOnly) giveAddresses(out.rows);
   if (listed > m_entryBudget)
-    return makeError(ErrorKind::UnknownFormat, {}, "The image's folders hold more entries than it has room for; it is damaged.");
+    return makeError(ErrorKind::Damaged, {},
+                     "The image's folders hold more entries than it has room for; it is damaged.");
   m_entryBudget -= std::min(m_entryBudget, listed);
   return error;
 }

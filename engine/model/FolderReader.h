@@ -27,7 +27,7 @@ struct EntryRecord {
   uint64_t offset = 0;  // image byte offset where the record starts
   HiddenMark mark = HiddenMark::None;  // what it holds of that tree's hidden mark
   std::string name;     // the entry's name in that tree (UTF-8; ISO 9660 identifiers as stored)
-  std::string originalName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
+  std::string rockRidgeName;  // the exact long name the tree also stores (Rock Ridge NM), else ""
   uint64_t entryHandle = 0;  // the reader's handle on the entry behind it (TreeEntry::entryHandle)
 };
 // Where an entry's records stand, in tree order, one element per stored copy.
@@ -121,6 +121,14 @@ class FolderReader {
   // Whether a file joined to its twin by names alike is proven the same file.
   bool sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
                 uint32_t otherEntry, const TreeReader& otherReader) const;
+  // Name keys of the files that share their data with another file of the same list; rowIndex: the
+  // keys index rows of the first tree, else entries.
+  void nameKeys(const std::vector<TreeEntry>& list, const std::vector<FileKey>& keys, std::vector<NamedFile>& names,
+                bool rowIndex) const;
+  // Pairs the files of a tree that share their data with others (empty files) to the rows by a name
+  // that occurs once on each side, and notes the twins that names alone do not prove.
+  void pairSharedByName(std::vector<EntryRow>& rows, const std::vector<TreeEntry>& baseEntries,
+                        const std::vector<TreeEntry>& entries, int tree, const TreeReader& reader);
   // Joins a tree's files to the rows that name them alike; reads the others' entries.
   void attachByName(std::vector<EntryRow>& rows, size_t rowCount, std::vector<TreeEntry>& entries, int tree,
                     Error& error);

@@ -192,10 +192,10 @@ const std::string& FolderTree::nameIn(int node, int tree) const {
   return folder < 0 ? none : m_trees->folder(tree, folder).name;
 }
 
-const std::string& FolderTree::originalNameIn(int node, int tree) const {
+const std::string& FolderTree::rockRidgeNameIn(int node, int tree) const {
   static const std::string none;
   const int folder = m_nodes[static_cast<size_t>(node)].folderIn(tree);
-  return folder < 0 ? none : m_trees->folder(tree, folder).originalName;
+  return folder < 0 ? none : m_trees->folder(tree, folder).rockRidgeName;
 }
 
 Error FolderTree::findFolder(std::string_view path, int& result) const {

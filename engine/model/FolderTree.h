@@ -69,7 +69,7 @@ class FolderTree {
   // The name of a node in a tree ("" when it has no place there).
   const std::string& nameIn(int node, int tree) const;
   // The exact long name the tree also stores for it (Rock Ridge NM); "" when none.
-  const std::string& originalNameIn(int node, int tree) const;
+  const std::string& rockRidgeNameIn(int node, int tree) const;
   // Resolves "/Beta/inner" from the root. A component matches a name in any tree as NameIndex
   // says. Errors: PathNotFound, or AmbiguousPath naming both folders.
   Error findFolder(std::string_view path, int& result) const;

@@ -45,7 +45,7 @@ struct EntryDate {
 struct TreeFolder {
   int parent = -1;                      // index in the same list; -1 for the root, which is index 0
   std::string name;                     // UTF-8 name in this tree; "" for the root
-  std::string originalName;             // an exact long name the tree also stores (Rock Ridge NM), else ""
+  std::string rockRidgeName;            // an exact long name the tree also stores (Rock Ridge NM), else ""
   uint64_t directory = 0;               // the reader's own handle on the folder's directory
   std::vector<int> children;            // in directory order
   // The folder a maker moved deep folders into (Rock Ridge's RR_MOVED): it has no twin in the
@@ -56,7 +56,7 @@ struct TreeFolder {
 // One entry of a listed folder in one tree.
 struct TreeEntry {
   std::string name;                     // ISO 9660: the identifier as stored ("README.TXT;1"); else UTF-8
-  std::string originalName;             // Rock Ridge NM name, else ""
+  std::string rockRidgeName;            // Rock Ridge NM name, else ""
   int folder = -1;                      // for a folder: its index in the tree's folder list, when known
   bool isFolder = false;
   HiddenMark mark = HiddenMark::None;   // what the record holds of this tree's hidden mark
@@ -152,7 +152,7 @@ class TreeReader {
   // whole name. 0 when names are kept whole (UDF).
   virtual size_t givenNameLimit() const { return 0; }
   // Whether a listing of this tree's folders gives long names beside its own (Rock Ridge NM names
-  // in the ISO 9660 tree) as TreeEntry::originalName.
+  // in the ISO 9660 tree) as TreeEntry::rockRidgeName.
   virtual bool storesLongNames() const { return false; }
   // A length (UTF-16 units) some makers cut this tree's otherwise whole names to: a name of exactly
   // this length may not be whole (genisoimage cuts UDF names as it cuts Joliet names). 0: none.

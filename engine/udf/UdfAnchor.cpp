@@ -10,9 +10,11 @@ namespace umbra::udf {
 
 namespace {
 
+// The volume recognition sequence (ECMA-167 part 2): BEA01 (2/9.2), NSR02 or NSR03 (3/9.1), TEA01 (2/9.3).
 constexpr uint32_t kFirstStructureSector = 16;
 constexpr uint32_t kMaxStructureSectors = 64;  // more than any real mix of ISO and UDF descriptors
-constexpr uint32_t kAnchorSector = 256;
+constexpr uint32_t kAnchorSector = 256;        // UDF 2.2.3: the anchor stands at 256 (and at the last sector)
+// The Anchor Volume Descriptor Pointer (3/10.2): the main and reserve sequence extents.
 constexpr size_t kMainSequenceOffset = 16, kReserveSequenceOffset = 24;
 
 bool isKnownStructure(const char* id) {

@@ -15,10 +15,12 @@
 
 namespace umbra::udf {
 
+// A File Identifier Descriptor (ECMA-167 4/14.4; UDF 2.3.4).
 struct FileIdentifier {
+  // File Characteristics (4/14.4.3): bit 0 Existence ("hidden"), Directory, Deleted, Parent, Metadata.
   static constexpr uint8_t kHidden = 0x01, kDirectory = 0x02, kDeleted = 0x04, kParent = 0x08, kStream = 0x10;
-  static constexpr size_t kCharacteristicsOffset = 18;
-  static constexpr size_t kIcbOffset = 20;  // the long allocation descriptor of its entry
+  static constexpr size_t kCharacteristicsOffset = 18;  // 4/14.4.3
+  static constexpr size_t kIcbOffset = 20;  // 4/14.4.5: the long allocation descriptor (4/14.14.2) of its entry
   static constexpr size_t kMinSize = 38;
 
   uint64_t streamOffset = 0;  // in the directory's bytes

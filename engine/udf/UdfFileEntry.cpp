@@ -8,15 +8,16 @@ namespace umbra::udf {
 
 namespace {
 
-// ICB tag fields, counted from the start of the entry.
+// ICB tag fields (ECMA-167 4/14.6: strategy 4/14.6.2, file type 4/14.6.6, flags 4/14.6.8), counted
+// from the start of the entry; then the File Entry (4/14.9) and Extended File Entry (4/14.17) fields.
 constexpr size_t kStrategyOffset = 20, kFileTypeOffset = 27, kIcbFlagsOffset = 34;
 constexpr size_t kInformationLengthOffset = 56;
 constexpr size_t kFileEntryModified = 84, kFileEntryEaLength = 168, kFileEntryHeader = 176;
 constexpr size_t kExtendedModified = 92, kExtendedEaLength = 208, kExtendedHeader = 216;
-constexpr size_t kIndirectIcbOffset = 36;
-constexpr size_t kAedLengthOffset = 20, kAedHeader = 24;
-constexpr uint16_t kStrategyChained = 4096;
-constexpr uint8_t kEmbeddedAds = 3;
+constexpr size_t kIndirectIcbOffset = 36;                 // 4/14.7: Indirect Entry
+constexpr size_t kAedLengthOffset = 20, kAedHeader = 24;  // 4/14.5: Allocation Extent Descriptor
+constexpr uint16_t kStrategyChained = 4096;               // 4/A: strategy 4096, the ICB chain
+constexpr uint8_t kEmbeddedAds = 3;                       // 4/14.6.8: data embedded in the entry
 constexpr int kMaxChainLength = 64;
 constexpr int kMaxContinuations = 4096;
 constexpr size_t kMaxExtents = 65536;

@@ -22,7 +22,7 @@ struct AllocationExtent {
 
 class UdfFileEntry {
  public:
-  static constexpr uint8_t kDirectoryType = 4;
+  static constexpr uint8_t kDirectoryType = 4;  // ECMA-167 4/14.6.6, File Type
 
   // Reads and checks the entry at (ref, block).
   Error read(const ImageFile& file, const UdfPartitions& partitions, uint16_t ref, uint32_t block);

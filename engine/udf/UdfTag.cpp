@@ -75,7 +75,7 @@ bool readExact(const ImageFile& file, uint64_t offset, void* buffer, size_t n) {
 }
 
 Error damaged(const std::string& why) {
-  return makeError(ErrorKind::UnknownFormat, {}, "The UDF tree is damaged: " + why + ".");
+  return makeError(ErrorKind::Damaged, {}, "The UDF tree is damaged: " + why + ".");
 }
 
 }  // namespace umbra::udf

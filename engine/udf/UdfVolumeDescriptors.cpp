@@ -14,14 +14,15 @@ namespace {
 constexpr uint32_t kMaxSequenceSectors = 256;
 constexpr int kMaxPointers = 16;
 constexpr size_t kSequenceNumberOffset = 16;
-constexpr size_t kPointerExtentOffset = 20;
-// Partition descriptor.
+constexpr size_t kPointerExtentOffset = 20;  // ECMA-167 3/10.3: the next extent of the sequence
+// Partition descriptor (3/10.5).
 constexpr size_t kPartitionNumberOffset = 22, kPartitionStartOffset = 188, kPartitionLengthOffset = 192;
-// Logical volume descriptor.
+// Logical volume descriptor (3/10.6); its domain identifier is UDF's (UDF 2.1.5.2, 2.2.4).
 constexpr size_t kBlockSizeOffset = 212, kDomainIdOffset = 217, kDomainRevisionOffset = 240;
 constexpr size_t kFileSetOffset = 248, kMapTableLengthOffset = 264, kMapCountOffset = 268, kMapsOffset = 440;
 constexpr char kOstaDomain[] = "*OSTA UDF Compliant";
-// Partition maps.
+// Partition maps (3/10.7): type 2 maps (3/10.7.3) hold UDF's virtual, sparable and metadata
+// partitions (UDF 2.2.8, 2.2.9, 2.2.10).
 constexpr size_t kType2IdentOffset = 5, kType2IdentSize = 23, kType2PartitionOffset = 38;
 constexpr size_t kMetadataFileOffset = 40, kMetadataMirrorOffset = 44;
 

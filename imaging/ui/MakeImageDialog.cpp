@@ -77,7 +77,7 @@ MakeImageDialog::MakeImageDialog(QWidget* parent)
   createControls();
   exchangeValues(false);
   m_editBootFile->setEnabled(false);
-  m_btnBrowseBootFile->setEnabled(false);
+  m_browseBootFileButton->setEnabled(false);
 }
 
 void MakeImageDialog::createControls() {
@@ -149,9 +149,9 @@ void MakeImageDialog::createControls() {
     connect(button, &QPushButton::clicked, this, slot);
     return button;
   };
-  m_btnBrowseSource = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
-  m_btnBrowseBootFile = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
-  m_btnBrowseTarget = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
+  m_browseSourceButton = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
+  m_browseBootFileButton = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
+  m_browseTargetButton = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
   m_hiddenButton = new QPushButton(QString::fromLatin1(kHiddenButtonText), this);
   place(m_hiddenButton, kHiddenRect, "hiddenEntriesButton");
   connect(m_hiddenButton, &QPushButton::clicked, this, &MakeImageDialog::onHiddenEntries);
@@ -165,9 +165,9 @@ void MakeImageDialog::createControls() {
                                     m_editTarget,
                                     m_checkBootSector,
                                     m_editBootFile,
-                                    m_btnBrowseSource,
-                                    m_btnBrowseBootFile,
-                                    m_btnBrowseTarget,
+                                    m_browseSourceButton,
+                                    m_browseBootFileButton,
+                                    m_browseTargetButton,
                                     m_hiddenButton};
   for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
@@ -213,7 +213,7 @@ bool MakeImageDialog::exchangeValues(bool takeFromControls) {
 void MakeImageDialog::onBootSectorClicked() {
   const bool on = m_checkBootSector->isChecked();
   m_editBootFile->setEnabled(on);
-  m_btnBrowseBootFile->setEnabled(on);
+  m_browseBootFileButton->setEnabled(on);
   m_bootSector = on ? 1 : 0;
 }
 

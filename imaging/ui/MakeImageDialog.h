@@ -97,9 +97,9 @@ class MakeImageDialog : public QDialog {
   QLineEdit* m_editTarget = nullptr;           // 1004
   QCheckBox* m_checkBootSector = nullptr;      // 1005
   QLineEdit* m_editBootFile = nullptr;         // 1006
-  QPushButton* m_btnBrowseSource = nullptr;    // 1007
-  QPushButton* m_btnBrowseBootFile = nullptr;  // 1008
-  QPushButton* m_btnBrowseTarget = nullptr;    // 1009
+  QPushButton* m_browseSourceButton = nullptr;    // 1007
+  QPushButton* m_browseBootFileButton = nullptr;  // 1008
+  QPushButton* m_browseTargetButton = nullptr;    // 1009
 };
 
 }  // namespace umbra

@@ -18,10 +18,7 @@ namespace {
 
 using namespace test;
 
-std::string cliPath() {
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  return quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
-}
+std::string cliPath() { return quote(builtProgram("umbradisc-cli")); }
 
 std::string upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

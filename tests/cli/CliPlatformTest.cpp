@@ -22,8 +22,7 @@ class CliPlatform : public ::testing::Test {
   }
   // Runs the tool; standard output into out, standard error kept for errors().
   int runCli(const std::string& args, std::string* out = nullptr) {
-    const char* bin = std::getenv("UMBRA_BIN_DIR");
-    const std::string cli = quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
+    const std::string cli = quote(builtProgram("umbradisc-cli"));
     return run(cli + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
   }
   std::string errors() {
@@ -67,8 +66,7 @@ TEST_F(CliPlatform, ExtractAndCatTakeNamesOutsideAscii) {
 // Run under script(1), so standard output and error are a pseudo-terminal (under wine a console).
 TEST_F(CliPlatform, NamesReachATerminalIntact) {
   if (run("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) (util-linux) is not installed";
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  const std::string cli = quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
+  const std::string cli = quote(builtProgram("umbradisc-cli"));
   const std::string img = quote(image.string());
   std::string shown;
   ASSERT_EQ(run("script -qec " + quote(cli + " ls " + img + " /Ωx; " + cli + " ls " + img) + " /dev/null", &shown), 0);

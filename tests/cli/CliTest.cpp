@@ -11,10 +11,7 @@ namespace {
 
 using namespace test;
 
-std::string cli() {
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  return quote(std::string(bin ? bin : ".") + "/umbradisc-cli");
-}
+std::string cli() { return quote(builtProgram("umbradisc-cli")); }
 
 class Cli : public ::testing::Test {
  protected:

@@ -14,11 +14,6 @@ namespace {
 
 using namespace test;
 
-std::string binary(const char* name) {
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  return std::string(bin ? bin : ".") + "/" + name;
-}
-
 std::string upperKey(std::string name) {
   for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::toupper(c)) : '_';
   return name;
@@ -56,10 +51,10 @@ bool genisoimage(const fs::path& dir, fs::path& image, const std::function<void(
 
 bool cdimage(const fs::path& dir, fs::path& image, const std::string& options,
              const std::function<void(const fs::path&)>& fill) {
-  if (!fs::exists(binary("cdimage"))) return false;
+  if (!fs::exists(builtProgram("cdimage"))) return false;
   fill(dir / "src");
   image = dir / "c.iso";
-  return run(quote(binary("cdimage")) + " " + options + " " + quote((dir / "src").string()) + " " +
+  return run(quote(builtProgram("cdimage")) + " " + options + " " + quote((dir / "src").string()) + " " +
              quote(image.string()) + " >/dev/null") == 0;
 }
 
@@ -126,8 +121,8 @@ TEST(EveryTree, EachFolderHidesInEveryTreeOrIsRefusedUntouched) {
     // Listed before: isoinfo does not go into a folder once it is hidden.
     const auto isoBefore = isoinfoList(image, false);
     const auto jolietBefore = isoinfoList(image, true);
-    const int status = run(quote(binary("umbradisc-cli")) + " hide " + quote(image.string()) + " " + quote(c.path) +
-                           " 2>/dev/null");
+    const int status = run(quote(builtProgram("umbradisc-cli")) + " hide " + quote(image.string()) + " " +
+                           quote(c.path) + " 2>/dev/null");
     ASSERT_TRUE(c.statuses.count(status)) << c.what << ": exit " << status;
     if (status != 0) {
       EXPECT_EQ(readBytes(image), before) << c.what << ": a refused hide writes nothing";
@@ -156,7 +151,8 @@ class TwoTrees : public ::testing::Test {
     image = makeImage(Maker::Xorriso, dir / "src", dir / "a.iso");
   }
   int cli(const std::string& args, std::string* out = nullptr, const std::string& env = {}) {
-    return run(env + quote(binary("umbradisc-cli")) + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
+    return run(env + quote(builtProgram("umbradisc-cli")) + " " + args + " 2>" + quote((dir / "err.txt").string()),
+               out);
   }
   std::string errors() {
     const auto bytes = readBytes(dir / "err.txt");

@@ -25,11 +25,6 @@ namespace {
 
 using namespace test;
 
-std::string binary(const char* name) {
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  return std::string(bin ? bin : ".") + "/" + name;
-}
-
 #ifndef _WIN32
 // Every entry below root: its kind, its bytes (or link target) and its modification time.
 struct Seen {
@@ -78,7 +73,7 @@ class Extract : public ::testing::Test {
 #endif
   }
   int runCli(const std::string& args, std::string* out = nullptr) {
-    return run(quote(binary("umbradisc-cli")) + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
+    return run(quote(builtProgram("umbradisc-cli")) + " " + args + " 2>" + quote((dir / "err.txt").string()), out);
   }
   std::string errors() {
     const auto bytes = readBytes(dir / "err.txt");
@@ -116,11 +111,11 @@ TEST_F(Extract, AHiddenFolderFromEveryMakersImageComesOutAsItWentIn) {
       {"genisoimage -J -R", genisoimage() + " -quiet -J -R -o IMAGE SRC", true},
       {"genisoimage -J", genisoimage() + " -quiet -J -o IMAGE SRC", true},
       {"genisoimage -J -R -udf", genisoimage() + " -quiet -J -R -udf -o IMAGE SRC", true},
-      {"cdimage", "TZ=UTC " + quote(binary("cdimage")) + " -t01/02/2020,03:04:05 SRC IMAGE >/dev/null", false},
+      {"cdimage", "TZ=UTC " + quote(builtProgram("cdimage")) + " -t01/02/2020,03:04:05 SRC IMAGE >/dev/null", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.make.find(binary("cdimage")) != std::string::npos && !fs::exists(binary("cdimage"))) {
+    if (c.make.find(builtProgram("cdimage")) != std::string::npos && !fs::exists(builtProgram("cdimage"))) {
       std::printf("[  SKIP    ] %s: cdimage is not built here\n", c.what);
       continue;
     }
@@ -291,7 +286,7 @@ TEST_F(Extract, AFullDiskStopsWithAMessageThatSaysWhatWasWritten) {
   const fs::path image = makeImage(Maker::Genisoimage, dir / "src", dir / "f.iso");
   const std::string img = quote(image.string());
 
-  EXPECT_EQ(run(quote(binary("umbradisc-cli")) + " cat " + img + " /Box/z.bin >/dev/full 2>" +
+  EXPECT_EQ(run(quote(builtProgram("umbradisc-cli")) + " cat " + img + " /Box/z.bin >/dev/full 2>" +
                 quote((dir / "err.txt").string())),
             6);
   EXPECT_NE(errors().find("standard output: No space left on device; "), std::string::npos) << errors();
@@ -348,7 +343,7 @@ TEST_F(Extract, CatOfAFileOverFourGibibytesFromAMultiExtentImage) {
   std::string listing;
   ASSERT_EQ(runCli("ls " + img, &listing), 0) << errors();
   EXPECT_NE(listing.find("\t" + std::to_string(size) + "\t"), std::string::npos) << "one entry, its whole size: " << listing;
-  EXPECT_EQ(run(quote(binary("umbradisc-cli")) + " cat " + img + " /big.bin | cmp - " + quote(big.string())), 0);
+  EXPECT_EQ(run(quote(builtProgram("umbradisc-cli")) + " cat " + img + " /big.bin | cmp - " + quote(big.string())), 0);
   // extract keeps the size and the bytes too, and leaves the hole a hole where the system allows.
   EXPECT_EQ(runCli("extract " + img + " / " + quote((dir / "out").string())), 0) << errors();
   EXPECT_EQ(run("cmp " + quote((dir / "out" / "big.bin").string()) + " " + quote(big.string())), 0);
@@ -378,7 +373,8 @@ TEST_F(Extract, LookingNeverWritesAReadOnlyImageAndADeviceIsRead) {
   // FIFOs and character devices are refused at once (a FIFO without a writer would block a reader).
   ASSERT_EQ(run("mkfifo " + quote((dir / "fifo").string())), 0);
   for (const std::string& path : {(dir / "fifo").string(), std::string("/dev/null")}) {
-    EXPECT_EQ(run("timeout 20 " + quote(binary("umbradisc-cli")) + " ls " + quote(path) + " 2>/dev/null"), 2) << path;
+    EXPECT_EQ(run("timeout 20 " + quote(builtProgram("umbradisc-cli")) + " ls " + quote(path) + " 2>/dev/null"), 2)
+        << path;
   }
 
   // The same image through a read-only loop device, where the machine lets the test make one.

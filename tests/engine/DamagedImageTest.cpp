@@ -55,26 +55,30 @@ TEST(DamagedImage, EveryDamageIsAnErrorAndNothingIsWritten) {
       {"path table size huge", [](MiniIso& i) { put32(i.sector(16) + 132, 0xFFFFFFF0); }, ErrorKind::Truncated,
        ErrorKind::None, 0},
       {"folder extent past the end",
-       [&](MiniIso& i) { put32(i.sector(MiniIso::kPathTableSector) + pathRecord2 + 2, 0x00FFFFFF); },
-       ErrorKind::None, ErrorKind::Truncated, 2},
+       [&](MiniIso& i) { put32(i.sector(MiniIso::kPathTableSector) + pathRecord2 + 2, 0x00FFFFFF); }, ErrorKind::None,
+       ErrorKind::Truncated, 2},
       {"folder length past the end", [](MiniIso& i) { put32(i.sector(kSub) + 10, 0x7FFFFFFF); }, ErrorKind::None,
        ErrorKind::Truncated, 2},
-      {"folder without its own record", [](MiniIso& i) { i.sector(kSub)[0] = 0; }, ErrorKind::None,
-       ErrorKind::UnknownFormat, 2},
+      {"folder without its own record", [](MiniIso& i) { i.sector(kSub)[0] = 0; }, ErrorKind::None, ErrorKind::Damaged,
+       2},
       {"record runs past the folder's end",
        [](MiniIso& i) {
          put32(i.sector(kSub) + 10, 300);
          i.sector(kSub)[68] = 255;
        },
-       ErrorKind::None, ErrorKind::UnknownFormat, 2},
+       ErrorKind::None, ErrorKind::Damaged, 2},
       {"name longer than its record", [](MiniIso& i) { i.sector(kSub)[68 + 32] = 200; }, ErrorKind::None,
-       ErrorKind::UnknownFormat, 2},
-      {"record shorter than a head", [](MiniIso& i) { i.sector(kSub)[68] = 12; }, ErrorKind::None,
-       ErrorKind::UnknownFormat, 2},
+       ErrorKind::Damaged, 2},
+      {"record shorter than a head", [](MiniIso& i) { i.sector(kSub)[68] = 12; }, ErrorKind::None, ErrorKind::Damaged,
+       2},
       {"zero-length path record", [&](MiniIso& i) { i.sector(MiniIso::kPathTableSector)[pathRecord2] = 0; },
        ErrorKind::None, ErrorKind::None, 1},
-      {"logical block 512", [](MiniIso& i) { i.sector(16)[128] = 0; i.sector(16)[129] = 2; }, ErrorKind::NotIso,
-       ErrorKind::None, 0},
+      {"logical block 512",
+       [](MiniIso& i) {
+         i.sector(16)[128] = 0;
+         i.sector(16)[129] = 2;
+       },
+       ErrorKind::NotIso, ErrorKind::None, 0},
       {"no CD001", [](MiniIso& i) { i.sector(16)[1] = 'X'; }, ErrorKind::NotIso, ErrorKind::None, 0},
   };
   TempDir dir;
@@ -165,7 +169,7 @@ TEST(HostileInput, FoldersSharingOneRecordListAreRefused) {
   iso.save(dir / "shared.iso");
   Workspace ws;
   const Error e = ws.open((dir / "shared.iso").string(), OpenMode::ReadOnly);
-  EXPECT_EQ(e.kind, ErrorKind::UnknownFormat) << e.message();
+  EXPECT_EQ(e.kind, ErrorKind::Damaged) << e.message();
   EXPECT_NE(e.reason.find("share one record list"), std::string::npos) << e.reason;
   // The tree built before the refusal holds only what was kept: a look-up below the refused folder
   // finds nothing instead of reading a child that was never added (a fuzzer's find).
@@ -184,7 +188,7 @@ TEST(HostileInput, FuzzerFindingsStaySafe) {
     ErrorKind found;
   } findings[] = {
       // A refused open kept a child index whose folder was never added; the look-up read past the nodes.
-      {"open_list_fuzzer/failed-open-findfolder.bin", ErrorKind::UnknownFormat, "/A/B", ErrorKind::PathNotFound},
+      {"open_list_fuzzer/failed-open-findfolder.bin", ErrorKind::Damaged, "/A/B", ErrorKind::PathNotFound},
   };
   for (const Finding& f : findings) {
     TempDir dir;

@@ -52,7 +52,7 @@ TEST_P(FolderPairing, HidingBetaHidesTheJolietBetaAndNothingElse) {
     ASSERT_TRUE(row.isFolder);
     ASSERT_NE(row.offsetIn(1), 0u) << folder;
     EntryRow* rows[] = {&row};
-    const ToggleOutcome outcome = ws.setHidden(rows, true);
+    const WriteOutcome outcome = ws.setHidden(rows, true);
     ASSERT_FALSE(outcome.error) << outcome.error.message();
     ws.close();
 
@@ -147,7 +147,7 @@ TEST(FolderPairingByRockRidge, MangledNamesAndEmptyFilesPairByTheirOriginalNames
     EntryRow folder;
     ASSERT_FALSE(ws.findEntry("/Group0017", folder));
     EntryRow* rows[] = {&folder};
-    const ToggleOutcome outcome = ws.setHidden(rows, true);
+    const WriteOutcome outcome = ws.setHidden(rows, true);
     EXPECT_FALSE(outcome.error) << outcome.error.message();
     ws.close();
     EXPECT_EQ(isoinfoFlags(image, true, "/", "Group0017"), 7u) << makerName(maker);
@@ -243,7 +243,7 @@ TEST(FolderPairingByEvidence, EightLetterClashesHideTheFolderNamedOrNothing) {
       EntryRow row;
       ASSERT_FALSE(ws.findEntry(path, row));
       EntryRow* rows[] = {&row};
-      const ToggleOutcome outcome = ws.setHidden(rows, true);
+      const WriteOutcome outcome = ws.setHidden(rows, true);
       ws.close();
       if (status == 5) {
         EXPECT_EQ(outcome.error.kind, ErrorKind::Unpaired) << outcome.error.message();

@@ -71,7 +71,7 @@ TEST(HideFiles, EveryTreeOrNothingAndShowPutsEveryByteBack) {
       ASSERT_FALSE(ws.findEntry(c.path, row));
       ASSERT_FALSE(row.isFolder);
       EntryRow* rows[] = {&row};
-      const ToggleOutcome hidden = ws.setHidden(rows, true);
+      const WriteOutcome hidden = ws.setHidden(rows, true);
       if (!c.hides) {
         EXPECT_EQ(hidden.error.kind, ErrorKind::Unpaired) << hidden.error.message();
         ws.close();

@@ -100,7 +100,7 @@ TEST(HideShow, TheSelectionDecidesHideOrShow) {
   // The first case written: the rows that were seen are hidden, the hidden one stays.
   std::vector<EntryRow*> mixed = {row("ALPHA"), row("BETA"), row("README.;1"), row("ZETA")};
   const SelectionAction action = ws.planSelection(mixed);
-  const ToggleOutcome outcome = ws.setHidden(action.rows, action.hide);
+  const WriteOutcome outcome = ws.setHidden(action.rows, action.hide);
   EXPECT_FALSE(outcome.error) << outcome.error.message();
   EXPECT_EQ(outcome.rowsChanged, 3u);
   // Pressed again, the same selection is all hidden: it shows every folder of it.
@@ -129,7 +129,7 @@ TEST(HideShow, ProgressCanStopBetweenFolders) {
   for (EntryRow& r : root.rows) rows.push_back(&r);
   ASSERT_EQ(rows.size(), 6u);
   std::vector<size_t> told;
-  const ToggleOutcome outcome = ws.setHidden(rows, true, [&](size_t done) {
+  const WriteOutcome outcome = ws.setHidden(rows, true, [&](size_t done) {
     told.push_back(done);
     return done < 3;
   });

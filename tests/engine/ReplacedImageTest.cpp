@@ -90,7 +90,7 @@ TEST_P(ReplacedImage, HideWritesNothingAndSaysSo) {
     EXPECT_EQ(action.left[0].why.kind, ErrorKind::Replaced) << action.left[0].why.message();
     EXPECT_TRUE(action.rows.empty());
   }
-  const ToggleOutcome written = ws.setHidden(rows, true);
+  const WriteOutcome written = ws.setHidden(rows, true);
   EXPECT_EQ(written.error.kind, ErrorKind::Replaced) << written.error.message();
   EXPECT_NE(written.error.reason.find("replaced or changed"), std::string::npos) << written.error.reason;
   EXPECT_EQ(written.rowsChanged, 0u);

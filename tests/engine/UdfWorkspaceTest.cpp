@@ -41,7 +41,7 @@ TEST(UdfWorkspace, HideReachesEveryTreeAndShowRestoresTheImage) {
         EXPECT_EQ(udfCopies, fixture.copies) << fixture.name << " " << path;
         ASSERT_NE(row.recordIn(0), nullptr) << fixture.name << " " << path;
         EntryRow* rows[] = {&row};
-        const ToggleOutcome hidden = ws.setHidden(rows, true);
+        const WriteOutcome hidden = ws.setHidden(rows, true);
         ASSERT_FALSE(hidden.error) << fixture.name << " " << path << ": " << hidden.error.message();
         const auto bytes = readBytes(copy);
         EXPECT_EQ(bytes[static_cast<size_t>(row.recordIn(0)->offset + iso::kDrFlags)], 7) << fixture.name << " " << path;
@@ -85,7 +85,7 @@ TEST(UdfWorkspace, ADamagedUdfTreeRefusesHidesAndWritesNothing) {
   EntryRow row;
   ASSERT_FALSE(ws.findEntry("/Beta", row)) << "the ISO 9660 side still works";
   EntryRow* rows[] = {&row};
-  const ToggleOutcome outcome = ws.setHidden(rows, true);
+  const WriteOutcome outcome = ws.setHidden(rows, true);
   EXPECT_EQ(outcome.error.kind, ErrorKind::Unpaired) << outcome.error.message();
   EXPECT_NE(outcome.error.reason.find("UDF"), std::string::npos) << outcome.error.reason;
   ws.close();

@@ -178,6 +178,8 @@ bool runsAsRoot() {
 std::string xorriso() { return fromEnv("UMBRA_XORRISO", "xorriso"); }
 std::string genisoimage() { return fromEnv("UMBRA_GENISOIMAGE", "genisoimage"); }
 
+std::string builtProgram(const std::string& name) { return fromEnv("UMBRA_BIN_DIR", ".") + "/" + name; }
+
 const char* makerName(Maker maker) { return maker == Maker::Xorriso ? "xorriso" : "genisoimage"; }
 
 int runImageMaker(const std::string& command, const fs::path& image, std::string* output) {

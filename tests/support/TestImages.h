@@ -39,6 +39,8 @@ bool runsAsRoot();
 // The maker programs named by the build (UMBRA_XORRISO, UMBRA_GENISOIMAGE).
 std::string xorriso();
 std::string genisoimage();
+// A program this build made (umbradisc-cli, cdimage): in UMBRA_BIN_DIR, else the current folder.
+std::string builtProgram(const std::string& name);
 
 // Runs a maker's command that writes `image` (its standard error joins the output): 0 when it did.
 // xorriso 1.5.4 now and then dies with SIGSEGV as it ends, after the image is written: libburn's

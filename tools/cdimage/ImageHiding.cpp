@@ -91,7 +91,7 @@ bool hideInImage(const fs::path& image, const std::vector<std::string>& paths, s
     }
     std::vector<EntryRow*> targets;
     for (EntryRow& row : rows) targets.push_back(&row);
-    const umbra::ToggleOutcome outcome = ws.setHidden(targets, true);
+    const umbra::WriteOutcome outcome = ws.setHidden(targets, true);
     if (outcome.error) {
       *error = "the entries could not be hidden: " + outcome.error.message();
       return false;
