@@ -38,12 +38,15 @@ std::function<void(int)> StepPrinter(std::ostream& out, const char* label) {
 // Reads the disc just burned back and prints how it compares with the image.
 int verifyBurn(DiscBurner& burner, const std::filesystem::path& image, std::ostream& out, std::ostream& err) {
   const VerifyResult result = burner.verifyDisc(image, StepPrinter(out, "Reading the disc back"));
+  // Windows' own check gives a verdict only, no hashes.
+  const bool hashed = result.checkedByWindows == VerifyLevel::None;
   if (result.outcome == VerifyOutcome::Matches) {
-    out << verifyMessage(result) << "\nSHA-256: " << result.imageSha256 << '\n';
+    out << verifyMessage(result) << '\n';
+    if (hashed) out << "SHA-256: " << result.imageSha256 << '\n';
     return kExitBurned;
   }
   err << verifyMessage(result) << '\n';
-  if (result.outcome == VerifyOutcome::Differs)
+  if (result.outcome == VerifyOutcome::Differs && hashed)
     err << "SHA-256 of the image: " << result.imageSha256 << "\nSHA-256 of the disc:  " << result.discSha256 << '\n';
   return result.outcome == VerifyOutcome::ImageUnreadable ? kExitImageUnreadable : kExitNotBurned;
 }
@@ -71,6 +74,8 @@ int runBurnCommand(const std::string& imagePath, const std::string& driveAddress
   BurnProgress progress;
   progress.copyPercent = StepPrinter(out, "Copying to the staging folder");
   progress.burnPercent = StepPrinter(out, "Writing to the disc");
+  // Windows checks the disc as part of the write, so the level is chosen before it.
+  burner.setVerifyLevel(verification.enabled ? verification.level : VerifyLevel::None);
   BurnResult code = BurnResult::Succeeded;
   if (burner.burnFile(image, code, progress)) {
     out << burnResultMessage(code) << '\n';

@@ -58,11 +58,17 @@ class BurnDrive {
   // Blanks the medium quickly (its table of contents, not every sector) and waits for the end.
   bool erase(const std::function<void(int)>& percent, std::string& reason);
 
+#ifdef _WIN32
+  // The recording service's check of the next writeImage: its level before, its verdict after.
+  WriteCheck& writeCheck() { return m_check; }
+#endif
+
  private:
   BurnDrive() = default;
 #ifdef _WIN32
   std::unique_ptr<DiscRecorderService> m_service;
   std::string m_recorderId;
+  WriteCheck m_check;
 #else
   // Grabs the drive at address and waits until its medium shows; false when none has the wanted state.
   bool grabAddress(const std::string& address, bool blankWanted, std::string& reason);

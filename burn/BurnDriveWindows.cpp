@@ -14,7 +14,8 @@ std::unique_ptr<BurnDrive> BurnDrive::acquire(const std::string& address, std::s
   return drive;
 }
 
-// The recording service writes; reading a written disc back is not offered on Windows yet.
+// The recording service writes and checks what it wrote (writeCheck); reading a disc back here is not
+// offered on Windows.
 std::unique_ptr<BurnDrive> BurnDrive::acquireForReading(const std::string& address, std::string& reason) {
   reason = "reading a disc back is not available on Windows (drive " + address + ")";
   return nullptr;
@@ -31,7 +32,8 @@ std::unique_ptr<BlockReader> BurnDrive::mediumReader(std::string& reason) {
 
 bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
                            const std::function<bool()>& cancelRequested, std::string& reason) {
-  return m_service->writeImage(m_recorderId, imagePath, percent, cancelRequested, reason);
+  m_check.failed = false;
+  return m_service->writeImage(m_recorderId, imagePath, m_check, percent, cancelRequested, reason);
 }
 
 bool BurnDrive::mediumErasable() {

@@ -85,11 +85,27 @@ VerifyResult compareWithImage(BlockReader& image, BlockReader& disc, const std::
   return result;
 }
 
+namespace {
+
+// What Windows' own check at this level looked at, as Microsoft describes its levels.
+std::string windowsCheck(VerifyLevel level) {
+  return level == VerifyLevel::Full ? "Windows' full verification (the whole session read back against the image)"
+                                    : "Windows' quick verification (the disc's layout and a sample of its sectors "
+                                      "against the image)";
+}
+
+}  // namespace
+
 std::string verifyMessage(const VerifyResult& result) {
+  const VerifyLevel windows = result.checkedByWindows;
   switch (result.outcome) {
     case VerifyOutcome::Matches:
+      if (windows != VerifyLevel::None) return "The disc matches the image.\nChecked by " + windowsCheck(windows) + ".";
       return "The disc matches the image.";
     case VerifyOutcome::Differs:
+      if (windows != VerifyLevel::None)
+        return "The disc does not match the image: " + windowsCheck(windows) +
+               " failed. Windows does not say which block differs.";
       if (result.discBytes < result.imageBytes && result.firstDifferingBlock == result.discBytes / kDiscBlockSize)
         return "The disc does not match the image: it ends at block " + std::to_string(result.firstDifferingBlock) +
                ", before the image's end (blocks of 2048 bytes, counted from 0).";

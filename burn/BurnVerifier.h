@@ -11,6 +11,10 @@ class BlockReader;
 // Blocks as discs count them: the unit a differing spot is named in.
 constexpr std::uint64_t kDiscBlockSize = 2048;
 
+// How thoroughly Windows' recording service (IMAPI2) checks a disc as part of the write; the values
+// are IMAPI_BURN_VERIFICATION_LEVEL's. libburn's read-back always compares every byte.
+enum class VerifyLevel { None = 0, Quick = 1, Full = 2 };
+
 enum class VerifyOutcome {
   Matches,          // the disc holds the image's bytes from its start on
   Differs,          // a block differs, or the disc ends before the image
@@ -27,6 +31,9 @@ struct VerifyResult {
   std::string imageSha256;                // of the image, with Matches and Differs (hexadecimal)
   std::string discSha256;                 // of as many bytes of the disc, as far as it reaches
   std::string reason;                     // with the unreadable outcomes: why, naming the file or drive
+  // Quick or Full when Windows' recording service checked the disc during the write instead: it gives
+  // a verdict only, with no hashes and no block (firstDifferingBlock then means nothing).
+  VerifyLevel checkedByWindows = VerifyLevel::None;
 };
 
 // Reads the image and the disc side by side in chunks and compares them: the disc matches when it

@@ -81,14 +81,6 @@ bool burnAvailable() {
 #endif
 }
 
-bool readBackAvailable() {
-#ifdef _WIN32
-  return false;
-#else
-  return true;
-#endif
-}
-
 fs::path DiscBurner::stagingFolder() {
   const std::string overridden = environmentUtf8(kStagingVariable);
   if (!overridden.empty()) return pathFromUtf8(overridden);
@@ -119,6 +111,7 @@ bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const Bur
   m_erasable.reset();
   m_discState = DiscState::Untouched;
   m_burnedAddress.clear();
+  m_windowsCheck = {};
   // Declared before the drive, so a signal held back by the guard is raised only after the
   // drive has been released.
   StagedCopyGuard guard;
@@ -147,6 +140,9 @@ bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const Bur
     started = true;
     if (progress.burnPercent) progress.burnPercent(percent);
   };
+#ifdef _WIN32
+  drive->writeCheck().level = m_verifyLevel;
+#endif
   const bool wrote = drive->writeImage(staged, burnPercent, stop, m_lastError);
   std::error_code ignored;
   fs::remove(staged, ignored);  // the copy was ours alone; a failure to delete it changes no result
@@ -155,7 +151,13 @@ bool DiscBurner::burnFile(const fs::path& imagePath, BurnResult& code, const Bur
     // Kept for eraseDisc, unless a signal ends the process: it must find the drive released.
     if (m_discState == DiscState::UnknownRewritable && !StagedCopyGuard::stopRequested()) m_erasable = std::move(drive);
   }
-  if (wrote) m_burnedAddress = drive->address();
+  if (wrote) {
+    m_burnedAddress = drive->address();
+#ifdef _WIN32
+    m_windowsCheck.checkedByWindows = drive->writeCheck().level;
+    m_windowsCheck.outcome = drive->writeCheck().failed ? VerifyOutcome::Differs : VerifyOutcome::Matches;
+#endif
+  }
   drive.reset();
   if (!wrote) {
     code = BurnResult::Failed;
@@ -168,6 +170,20 @@ VerifyResult DiscBurner::verifyDisc(const fs::path& imagePath, const std::functi
                                     const std::function<bool()>& cancelRequested) {
   const std::lock_guard<std::mutex> lock(g_burnMutex);
   VerifyResult result;
+#ifdef _WIN32
+  // The recording service checked the disc as part of the write; its verdict is all there is.
+  result.outcome = VerifyOutcome::DiscUnreadable;
+  if (m_burnedAddress.empty()) {
+    result.reason = "no burn has written a disc to check";
+    return result;
+  }
+  if (m_windowsCheck.checkedByWindows == VerifyLevel::None) {
+    result.reason = "the burn was not verified by Windows, and this program cannot read a disc back on Windows";
+    return result;
+  }
+  static_cast<void>(imagePath), static_cast<void>(percent), static_cast<void>(cancelRequested);
+  return m_windowsCheck;
+#else
   std::unique_ptr<FileBlockReader> image = FileBlockReader::open(imagePath, result.reason);
   if (!image) {
     result.outcome = VerifyOutcome::ImageUnreadable;
@@ -184,6 +200,7 @@ VerifyResult DiscBurner::verifyDisc(const fs::path& imagePath, const std::functi
   const std::unique_ptr<BlockReader> disc = drive->mediumReader(result.reason);
   if (!disc) return result;
   return compareWithImage(*image, *disc, percent, cancelRequested);
+#endif
 }
 
 bool DiscBurner::eraseDisc(const std::function<void(int)>& percent) {

@@ -21,9 +21,6 @@ std::string burnResultMessage(BurnResult result);
 // True when the burning library can be initialised on this system.
 bool burnAvailable();
 
-// True where DiscBurner::verifyDisc can read a disc back (libburn); the Windows burner cannot yet.
-bool readBackAvailable();
-
 // Progress of one burn. The callbacks run on the thread that called burnFile; any may be empty.
 struct BurnProgress {
   std::function<void(int)> copyPercent;   // 0..100 while the image is copied into the staging folder
@@ -64,8 +61,14 @@ class DiscBurner {
   // Burns run one at a time in a process; a second caller waits.
   bool burnFile(const std::filesystem::path& imagePath, BurnResult& code, const BurnProgress& progress = {});
 
+  // Windows only: how thoroughly the recording service checks the disc as part of the next burnFile
+  // (None, the default, asks for no check). libburn's burns are checked by verifyDisc alone.
+  void setVerifyLevel(VerifyLevel level) { m_verifyLevel = level; }
+
   // Reads back the medium the last successful burnFile wrote, in the same drive, and compares it with
-  // the image (see compareWithImage). Runs one at a time with burns.
+  // the image (see compareWithImage). Runs one at a time with burns. On Windows it returns the verdict
+  // of the recording service's check during that burn instead (checkedByWindows), or says that none
+  // was asked for.
   VerifyResult verifyDisc(const std::filesystem::path& imagePath, const std::function<void(int)>& percent = {},
                           const std::function<bool()>& cancelRequested = {});
 
@@ -92,6 +95,8 @@ class DiscBurner {
 
   std::string m_driveAddress;
   std::string m_burnedAddress;  // the drive the last successful burnFile wrote to
+  VerifyLevel m_verifyLevel = VerifyLevel::None;
+  VerifyResult m_windowsCheck;  // Windows: the check of the last successful burnFile
   std::unique_ptr<BurnDrive> m_erasable;
   DiscState m_discState = DiscState::Untouched;
   std::string m_lastError;

@@ -12,6 +12,15 @@
 #include <atomic>
 #include <system_error>
 
+// IBurnVerification (imapi2.h), the data writer's choice of how it checks the disc after writing: a
+// plain IUnknown interface, reached by QueryInterface on the writer, not through IDispatch. Declared
+// outside any unnamed namespace: there the compiler would take it that no object here implements it
+// and turn its calls into pure virtual ones.
+struct ImapiBurnVerification : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE put_BurnVerificationLevel(int level) = 0;  // IMAPI_BURN_VERIFICATION_LEVEL
+  virtual HRESULT STDMETHODCALLTYPE get_BurnVerificationLevel(int* level) = 0;
+};
+
 namespace umbra {
 
 namespace {
@@ -25,6 +34,11 @@ constexpr IID kDataEventsId = {0x2735413C, 0x7F64, 0x5B0F, {0x8F, 0x00, 0x5D, 0x
 constexpr DISPID kUpdateId = 0x200;
 constexpr long kActionWritingData = 4;                                   // IMAPI_FORMAT2_DATA_WRITE_ACTION_WRITING_DATA
 constexpr HRESULT kRequestCancelled = static_cast<HRESULT>(0xC0AA0002);  // E_IMAPI_REQUEST_CANCELLED
+// Write's result when the disc was written but did not pass the check asked for.
+constexpr HRESULT kVerificationFailed = static_cast<HRESULT>(0xC0AA0007);  // E_IMAPI_BURN_VERIFICATION_FAILED
+
+// IBurnVerification's id (imapi2.h); the interface itself is declared above the namespace.
+constexpr IID kBurnVerificationId = {0xD2FFD834, 0x958B, 0x426D, {0x84, 0x70, 0x2A, 0x13, 0x87, 0x9C, 0x6A, 0x91}};
 
 std::string failed(const char* what, HRESULT result) {
   return std::string(what) + " failed: " + com::describeResult(result);
@@ -165,6 +179,17 @@ class WriteEvents : public IDispatch {
   bool m_cancelAsked = false;
 };
 
+// Sets the level at which the writer checks the disc after writing. Microsoft does not document
+// the level a writer starts with, so it is set for every write, None included.
+HRESULT setVerificationLevel(const DispatchObject& writer, VerifyLevel level) {
+  ImapiBurnVerification* verification = nullptr;
+  HRESULT result = writer.get()->QueryInterface(kBurnVerificationId, reinterpret_cast<void**>(&verification));
+  if (FAILED(result)) return result;
+  result = verification->put_BurnVerificationLevel(static_cast<int>(level));
+  verification->Release();
+  return result;
+}
+
 // Connects a sink to a writer's events for as long as it lives.
 class EventConnection {
  public:
@@ -303,7 +328,7 @@ bool ImapiRecorderService::eraseMedium(const std::string& id, const std::functio
   return true;
 }
 
-bool ImapiRecorderService::writeImage(const std::string& id, const std::filesystem::path& imagePath,
+bool ImapiRecorderService::writeImage(const std::string& id, const std::filesystem::path& imagePath, WriteCheck& check,
                                       const std::function<void(int)>& percent,
                                       const std::function<bool()>& cancelRequested, std::string& reason) {
   const com::Apartment apartment;
@@ -333,6 +358,13 @@ bool ImapiRecorderService::writeImage(const std::string& id, const std::filesyst
     reason = failed("closing the medium after the write", result);
     return false;
   }
+  check.failed = false;
+  result = setVerificationLevel(writer, check.level);
+  // A writer without the interface checks nothing, which is what None asks for.
+  if (FAILED(result) && !(check.level == VerifyLevel::None && result == E_NOINTERFACE)) {
+    reason = failed("choosing how the disc is verified after the write", result);
+    return false;
+  }
   IStream* stream = nullptr;
   result = SHCreateStreamOnFileEx(imagePath.wstring().c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL,
                                   FALSE, nullptr, &stream);
@@ -360,6 +392,11 @@ bool ImapiRecorderService::writeImage(const std::string& id, const std::filesyst
         "cancelled: the disc is now in an unknown state (part of the image may be on it; a "
         "rewritable disc can be erased and used again)";
     return false;
+  }
+  // Written, but the check asked for found the disc wanting: the burn stands, its check failed.
+  if (result == kVerificationFailed && check.level != VerifyLevel::None) {
+    check.failed = true;
+    result = S_OK;
   }
   if (FAILED(result)) {
     reason = failed("writing the disc", result);

@@ -14,7 +14,7 @@ class ImapiRecorderService : public DiscRecorderService {
   bool listRecorders(std::vector<std::string>& ids, std::string& reason) override;
   std::vector<std::string> recorderNames(const std::string& id) override;
   bool hasWritableMedium(const std::string& id, std::string& reason) override;
-  bool writeImage(const std::string& id, const std::filesystem::path& imagePath,
+  bool writeImage(const std::string& id, const std::filesystem::path& imagePath, WriteCheck& check,
                   const std::function<void(int)>& percent, const std::function<bool()>& cancelRequested,
                   std::string& reason) override;
   bool canEraseMedium(const std::string& id, std::string& reason) override;

@@ -31,7 +31,10 @@ const char* const kUsage =
     "  show IMAGE PATH...            show folders again (hide and show also repair partly hidden ones)\n"
 #ifdef UMBRA_WITH_BURN
     "  burn IMAGE [--drive ADDRESS]  burn the image to a disc (ADDRESS such as /dev/sr0 or stdio:/path)\n"
-#ifndef _WIN32
+#ifdef _WIN32
+    "       [--verify[=quick|full]]  then have Windows verify the disc against the image (quick unless\n"
+    "                                full is asked for)\n"
+#else
     "       [--verify]               then read the disc back and compare it with the image (SHA-256)\n"
 #endif
 #endif
@@ -97,6 +100,7 @@ int main(int argc, char** argv) {
 
   bool json = false, recursive = false, force = false;
   [[maybe_unused]] bool verify = false;  // read only where a burner is built in
+  [[maybe_unused]] bool verifyFull = false;  // Windows: --verify=full, else its quick verification
   std::string drive;
   std::vector<std::string> operands;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -109,9 +113,13 @@ int main(int argc, char** argv) {
       recursive = true;
     else if (a == "--drive" && command == "burn" && i + 1 < args.size())
       drive = args[++i];
-#ifndef _WIN32
     else if (a == "--verify" && command == "burn")
       verify = true;
+#ifdef _WIN32
+    else if ((a == "--verify=quick" || a == "--verify=full") && command == "burn") {
+      verify = true;
+      verifyFull = a == "--verify=full";
+    }
 #endif
     else if (a == "--help" || a == "-h")
       return usage({});
@@ -147,8 +155,11 @@ int main(int argc, char** argv) {
 #ifdef UMBRA_WITH_BURN
   if (command == "burn") {
     if (operands.size() != 1) return usage("burn takes one IMAGE");
-    return umbra::runBurnCommand(operands[0], drive, textStream(stdout), textStream(stderr),
-                                 umbra::BurnVerification{.enabled = verify, .beforeReadBack = {}});
+    return umbra::runBurnCommand(
+        operands[0], drive, textStream(stdout), textStream(stderr),
+        umbra::BurnVerification{.enabled = verify,
+                                .level = verifyFull ? umbra::VerifyLevel::Full : umbra::VerifyLevel::Quick,
+                                .beforeReadBack = {}});
   }
 #else
   if (command == "burn") {

@@ -161,6 +161,9 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
   progress.cancelRequested = [&dialogs] { return dialogs.cancelRequested(); };
 
   DiscBurner burner;
+  // On Windows the recording service checks the disc as part of the write, the quick way (a full
+  // check reads the whole disc again); readBack then reports its verdict.
+  burner.setVerifyLevel(VerifyLevel::Quick);
   BurnResult code = BurnResult::Succeeded;
   bool burned = false;
   // The path in the system's own form: on Windows its wide characters (encodeName would go
@@ -173,7 +176,7 @@ bool burnImage(QWidget* owner, const QString& imagePath) {
   dialogs.start();
   runOffThread([&] { burned = burner.burnFile(image, code, progress); });
   std::optional<VerifyResult> check;
-  if (burned && readBackAvailable()) check = readBack(burner, image, dialogs);
+  if (burned) check = readBack(burner, image, dialogs);
   dialogs.closeAll();
 
   const DiscState state = burned ? DiscState::Untouched : burner.discStateAfterBurn();

@@ -22,8 +22,8 @@ void setImageChooser(std::function<QString(QWidget*)> chooser);
 bool findRecorder(QWidget* owner);
 
 // Burns the image with modal progress dialogs over owner, reads the disc back and compares it with
-// the image where the burner can (the user may cancel that check), then shows the result in one
-// message box. True when the burn succeeded.
+// the image (the user may cancel that check; on Windows the recording service's quick check during
+// the write gives the verdict), then shows the result in one message box. True when the burn succeeded.
 bool burnImage(QWidget* owner, const QString& imagePath);
 
 // Runs on the worker between the write and the read-back of burnImage (tests damage the disc there);

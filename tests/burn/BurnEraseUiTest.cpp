@@ -1,7 +1,8 @@
 // The window's burn against the IMAPI2 doubles (Windows, under wine): a write that fails midway
 // leaves the disc in an unknown state; on a rewritable disc the window asks "Erase the disc now?"
-// and erases it quickly when the user clicks Yes. The answers are real mouse clicks on the boxes
-// while their modal loops run.
+// and erases it quickly when the user clicks Yes; a burn that ends has IMAPI2 verify the disc the
+// quick way and says its verdict. The answers are real mouse clicks on the boxes while their modal
+// loops run.
 #include "ImapiDoubles.h"
 #include "burn/ui/BurnUi.h"
 
@@ -31,6 +32,7 @@ class Clicker : public QObject {
   ~Clicker() override { qApp->removeEventFilter(this); }
 
   QStringList boxes;
+  QList<QMessageBox::Icon> icons;
   QStringList progressLabels;
   int questions = 0;
 
@@ -47,6 +49,7 @@ class Clicker : public QObject {
     if (!box || box == m_answered) return;
     m_answered = box;
     boxes << box->text();
+    icons << box->icon();
     QAbstractButton* button = box->button(QMessageBox::Ok);
     if (box->button(QMessageBox::Yes)) {
       ++questions;
@@ -128,6 +131,44 @@ class BurnEraseUiTest : public QObject {
     if (erases == 1 && eraseFailure == S_OK) QVERIFY(world.drives[0].blank);
     for (QWidget* window : QApplication::topLevelWidgets())
       QVERIFY2(window == &owner || !window->isVisible(), qPrintable(window->windowTitle()));
+  }
+
+  void burnIsVerifiedByWindowsTheQuickWay_data() {
+    QTest::addColumn<bool>("verificationFails");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::newRow("passes") << false
+                            << QStringLiteral(
+                                   "Burn succeeded!\n\nThe disc matches the image.\nChecked by Windows' quick "
+                                   "verification (the disc's layout and a sample of its sectors against the image).")
+                            << QMessageBox::Information;
+    QTest::newRow("fails") << true
+                           << QStringLiteral(
+                                  "Burn succeeded!\n\nThe disc does not match the image: Windows' quick verification "
+                                  "(the disc's layout and a sample of its sectors against the image) failed. Windows "
+                                  "does not say which block differs.")
+                           << QMessageBox::Warning;
+  }
+
+  void burnIsVerifiedByWindowsTheQuickWay() {
+    QFETCH(bool, verificationFails);
+    QFETCH(QString, text);
+    QFETCH(QMessageBox::Icon, icon);
+    imapi_double::reset();
+    imapi_double::World& world = imapi_double::world();
+    world.drives = {{L"\\\\?\\scsi#cdrom#a", {L"E:\\"}, L"Writer A"}};
+    world.verificationFails = verificationFails;
+
+    QWidget owner;
+    owner.show();
+    Clicker clicker(QMessageBox::No);
+    QVERIFY(burnImage(&owner, m_image));
+
+    QCOMPARE(world.verificationLevel, 1L);  // IMAPI_BURN_VERIFICATION_QUICK, set before Write
+    QCOMPARE(clicker.boxes, QStringList{text});
+    QCOMPARE(clicker.icons, QList<QMessageBox::Icon>{icon});
+    QCOMPARE(clicker.questions, 0);
+    QCOMPARE(static_cast<qsizetype>(world.written.size()), QFile(m_image).size());
   }
 
  private:

@@ -71,8 +71,9 @@ class ImapiBurn : public testing::Test {
   }
   bool write(const fs::path& image, std::vector<int>* percents, std::function<bool()> cancel, std::string& reason) {
     ImapiRecorderService service;
+    WriteCheck check;
     return service.writeImage(
-        umbra::utf8FromWide(imapi_double::world().drives[0].id), image,
+        umbra::utf8FromWide(imapi_double::world().drives[0].id), image, check,
         [percents](int p) {
           if (percents) percents->push_back(p);
         },
@@ -253,6 +254,90 @@ TEST_F(ImapiBurn, TheCommandLinePrintsTheWritesProgress) {
                            "Writing to the disc: 64%\n", "Writing to the disc: 100%\n", "Burn succeeded!\n"}) {
     EXPECT_NE(printed.find(line), std::string::npos) << line << " in:\n" << printed;
   }
+}
+
+// burn --verify on Windows: the level reaches the writer's IBurnVerification before Write, and the
+// verdict is IMAPI2's own (a verification failure comes back from Write, naming no block). Without
+// --verify the level is set to none, not left at whatever the writer starts with.
+TEST_F(ImapiBurn, TheCommandLineHasWindowsVerifyTheBurnAtTheLevelAsked) {
+  const std::string matches = "Burn succeeded!\nThe disc matches the image.\nChecked by Windows' ";
+  const std::string differs = "The disc does not match the image: Windows' ";
+  struct Case {
+    const char* name;
+    BurnVerification verification;
+    bool verificationFails;  // the disc in the double fails any check
+    long level;              // IMAPI_BURN_VERIFICATION_LEVEL at Write
+    int status;
+    std::string out, err;  // each must be in its stream
+  };
+  const BurnVerification quick{.enabled = true, .level = VerifyLevel::Quick, .beforeReadBack = {}};
+  const BurnVerification full{.enabled = true, .level = VerifyLevel::Full, .beforeReadBack = {}};
+  const std::vector<Case> cases = {
+      {"without --verify", {}, false, 0, 0, "Burn succeeded!\n", ""},
+      {"without --verify, a disc that would fail", {}, true, 0, 0, "Burn succeeded!\n", ""},
+      {"--verify", quick, false, 1, 0, matches + "quick verification (", ""},
+      {"--verify=full", full, false, 2, 0, matches + "full verification (the whole session", ""},
+      {"--verify, failing", quick, true, 1, 4, "Burn succeeded!\n",
+       differs + "quick verification (the disc's layout and a sample of its sectors against the image) failed. "
+                 "Windows does not say which block differs.\n"},
+      {"--verify=full, failing", full, true, 2, 4, "Burn succeeded!\n", differs + "full verification ("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    imapi_double::World& world = imapi_double::world();
+    world.verificationFails = c.verificationFails;
+    std::ostringstream out, err;
+    EXPECT_EQ(runBurnCommand(umbra::utf8FromWide(m_image.wstring()), "E:", out, err, c.verification), c.status)
+        << out.str() << err.str();
+    EXPECT_EQ(world.verificationLevel, c.level);
+    EXPECT_EQ(world.written, umbra::test::readBytes(m_image));
+    EXPECT_NE(out.str().find(c.out), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+    // Windows' check gives no hashes, and none is made up; nothing is claimed without a check.
+    EXPECT_EQ((out.str() + err.str()).find("SHA-256"), std::string::npos) << out.str() << err.str();
+    if (!c.verification.enabled || c.status != 0) {
+      EXPECT_EQ(out.str().find("matches"), std::string::npos) << out.str();
+    }
+  }
+}
+
+// The burner asked for a check gets IMAPI2's verdict from verifyDisc; one not asked for says that
+// no check was made rather than claim a match.
+TEST_F(ImapiBurn, TheBurnersVerdictIsTheWritersCheck) {
+  for (const bool asked : {false, true}) {
+    SCOPED_TRACE(asked ? "quick check asked for" : "no check asked for");
+    SetUp();
+    DiscBurner burner;
+    if (asked) burner.setVerifyLevel(VerifyLevel::Quick);
+    BurnResult code = kNotSet;
+    ASSERT_TRUE(burner.burnFile(m_image, code)) << burner.lastError();
+    const VerifyResult result = burner.verifyDisc(m_image);
+    EXPECT_EQ(imapi_double::world().verificationLevel, asked ? 1 : 0);
+    if (asked) {
+      EXPECT_EQ(result.outcome, VerifyOutcome::Matches);
+      EXPECT_EQ(result.checkedByWindows, VerifyLevel::Quick);
+    } else {
+      EXPECT_EQ(result.outcome, VerifyOutcome::DiscUnreadable);
+      EXPECT_EQ(verifyMessage(result),
+                "The disc could not be read back: the burn was not verified by Windows, and this program cannot "
+                "read a disc back on Windows.");
+    }
+  }
+}
+
+// A write that fails on its own is a failed burn, also when a check was asked for: only IMAPI2's
+// verification code makes a written disc that failed its check.
+TEST_F(ImapiBurn, AWriteFailureIsNotTakenForAFailedCheck) {
+  imapi_double::world().writeFailure = static_cast<HRESULT>(0xC0AA0300);
+  imapi_double::world().verificationFails = true;
+  ImapiRecorderService service;
+  WriteCheck check{.level = VerifyLevel::Full, .failed = false};
+  std::string reason;
+  EXPECT_FALSE(
+      service.writeImage(umbra::utf8FromWide(imapi_double::world().drives[0].id), m_image, check, {}, {}, reason));
+  EXPECT_FALSE(check.failed);
+  EXPECT_NE(reason.find("writing the disc failed: 0xc0aa0300"), std::string::npos) << reason;
 }
 
 // The command line tool's burn of an image whose path, and the staging folder's, hold letters

@@ -59,8 +59,8 @@ class ServiceDouble : public DiscRecorderService {
     reason = "not rewritable";
     return false;
   }
-  bool writeImage(const std::string& id, const fs::path& imagePath, const std::function<void(int)>& percent,
-                  const std::function<bool()>&, std::string& reason) override {
+  bool writeImage(const std::string& id, const fs::path& imagePath, WriteCheck&,
+                  const std::function<void(int)>& percent, const std::function<bool()>&, std::string& reason) override {
     written = {id, umbra::test::readBytes(imagePath)};
     if (writtenTo) *writtenTo = written;
     if (!writeFailure.empty()) {

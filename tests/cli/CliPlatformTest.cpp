@@ -102,5 +102,27 @@ TEST_F(CliPlatform, BurnWithoutABurnerSaysSoAndFails) {
   EXPECT_EQ(readBytes(image), before);
 }
 
+#ifdef _WIN32
+// burn --verify on Windows takes the level of the recording service's check; wine has no recording
+// service, so an accepted option reaches the burner and ends with its "no recorder" (4), while a
+// level that does not exist is a usage error (1) before any drive is looked for.
+TEST_F(CliPlatform, BurnTakesWindowsVerificationLevels) {
+  std::string help;
+  runCli("--help", &help);
+  if (help.find("burn IMAGE") == std::string::npos) GTEST_SKIP() << "built without burning";
+  EXPECT_NE(help.find("[--verify[=quick|full]]"), std::string::npos) << help;
+  for (const char* option : {"--verify", "--verify=quick", "--verify=full"}) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(runCli(std::string("burn ") + option + " " + quote(image.string())), 4);
+    EXPECT_NE(errors().find("Cannot find a recordable drive in this computer."), std::string::npos) << errors();
+  }
+  for (const char* option : {"--verify=fast", "--verify="}) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(runCli(std::string("burn ") + option + " " + quote(image.string())), 1);
+    EXPECT_EQ(errors().rfind(std::string("umbradisc-cli: unknown option ") + option + "\n", 0), 0u) << errors();
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace umbra

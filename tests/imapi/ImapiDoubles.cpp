@@ -19,6 +19,7 @@ namespace {
 
 // IMAPI's own codes (imapi2error.h, imapi2fserror.h).
 constexpr HRESULT kRequestCancelled = static_cast<HRESULT>(0xC0AA0002);
+constexpr HRESULT kVerificationFailed = static_cast<HRESULT>(0xC0AA0007);
 constexpr HRESULT kRecorderRequired = static_cast<HRESULT>(0xC0AA0003);
 constexpr HRESULT kWriteInProgress = static_cast<HRESULT>(0xC0AA0400);
 constexpr HRESULT kWriteNotInProgress = static_cast<HRESULT>(0xC0AA0401);
@@ -224,9 +225,13 @@ class DataEventArgs : public Dispatched<IDiscFormat2DataEventArgs> {
   LONG m_start, m_count, m_last;
 };
 
-// MsftDiscFormat2Data: the writer, its connection point for DDiscFormat2DataEvents, and Write,
-// which fires Update through each sink's IDispatch while it writes, as IMAPI2 does.
-class DataWriter : public Dispatched<IDiscFormat2Data>, public IConnectionPointContainer, public IConnectionPoint {
+// MsftDiscFormat2Data: the writer, its connection point for DDiscFormat2DataEvents, its burn
+// verification level (IBurnVerification), and Write, which fires Update through each sink's IDispatch
+// while it writes and while it checks the disc after the write, as IMAPI2 does.
+class DataWriter : public Dispatched<IDiscFormat2Data>,
+                   public IConnectionPointContainer,
+                   public IConnectionPoint,
+                   public IBurnVerification {
  public:
   DataWriter() : Dispatched(IID_IDiscFormat2Data) {}
   ~DataWriter() override {
@@ -335,8 +340,22 @@ class DataWriter : public Dispatched<IDiscFormat2Data>, public IConnectionPointC
   }
   STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
+  // IBurnVerification
+  STDMETHODIMP put_BurnVerificationLevel(IMAPI_BURN_VERIFICATION_LEVEL value) override {
+    if (value < IMAPI_BURN_VERIFICATION_NONE || value > IMAPI_BURN_VERIFICATION_FULL)
+      return fail(E_INVALIDARG, L"The parameter is incorrect.");
+    if (m_writing) return fail(kWriteInProgress, L"There is currently a write operation in progress.");
+    m_verification = value;
+    return S_OK;
+  }
+  STDMETHODIMP get_BurnVerificationLevel(IMAPI_BURN_VERIFICATION_LEVEL* value) override {
+    *value = m_verification;
+    return S_OK;
+  }
+
  protected:
   void* other(REFIID iid) override {
+    if (iid == IID_IBurnVerification) return static_cast<IBurnVerification*>(this);
     if (iid == IID_IDiscFormat2) return static_cast<IDiscFormat2Data*>(this);
     if (iid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (iid == IID_IConnectionPoint) return static_cast<IConnectionPoint*>(this);
@@ -375,6 +394,7 @@ class DataWriter : public Dispatched<IDiscFormat2Data>, public IConnectionPointC
   std::wstring m_clientName;
   bool m_writing = false;
   bool m_cancel = false;
+  IMAPI_BURN_VERIFICATION_LEVEL m_verification = IMAPI_BURN_VERIFICATION_QUICK;
   DWORD m_lastCookie = 0;
   std::map<DWORD, IUnknown*> m_sinks;
 };
@@ -403,6 +423,7 @@ STDMETHODIMP DataWriter::Write(IUnknown* data) {
   w.writtenBy = drive->id;
   w.forceMediaToBeClosed = m_closeMedium;
   w.clientName = m_clientName;
+  w.verificationLevel = m_verification;
   m_writing = true;
   m_cancel = false;
   HRESULT result = S_OK;
@@ -430,8 +451,14 @@ STDMETHODIMP DataWriter::Write(IUnknown* data) {
   }
   if (SUCCEEDED(result)) {
     fire(IMAPI_FORMAT2_DATA_WRITE_ACTION_FINALIZATION, sectors, sectors);
-    fire(IMAPI_FORMAT2_DATA_WRITE_ACTION_COMPLETED, sectors, sectors);
     if (m_closeMedium) drive->blank = false;
+    if (m_verification != IMAPI_BURN_VERIFICATION_NONE) {
+      const int before = w.updates;
+      fire(IMAPI_FORMAT2_DATA_WRITE_ACTION_VERIFYING, sectors, sectors);
+      w.verifyingUpdates += w.updates - before;
+      if (w.verificationFails) result = fail(kVerificationFailed, L"The disc did not pass the burn verification.");
+    }
+    if (SUCCEEDED(result)) fire(IMAPI_FORMAT2_DATA_WRITE_ACTION_COMPLETED, sectors, sectors);
   }
   stream->Release();
   m_writing = false;

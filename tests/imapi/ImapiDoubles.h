@@ -30,6 +30,7 @@ struct World {
   HRESULT writeFailure = S_OK;     // Write ends with this after the first update, when set
   bool finishDespiteCancel = false;  // CancelWrite comes too late: Write still ends with S_OK
   long sectorsPerUpdate = 16;
+  bool verificationFails = false;  // a write checked at any level but None ends with E_IMAPI_BURN_VERIFICATION_FAILED
 
   // IMAPI2, as the last data writer saw it
   std::wstring writtenBy;           // the recorder whose id the writer was given
@@ -40,6 +41,10 @@ struct World {
   int cancelCalls = 0;
   int cancelsFromHandler = 0;       // CancelWrite calls made while an Update was being handled
   HRESULT writeResult = S_OK;
+  // IMAPI_BURN_VERIFICATION_LEVEL the writer held when Write began, -1 before any Write; every writer
+  // starts at quick (Microsoft does not document the start), so a write that does not choose shows
+  long verificationLevel = -1;
+  int verifyingUpdates = 0;  // Update events of the check after the write
 
   // IMAPI2, the eraser: what it was told, one line per call in call order; EraseMedia fails with
   // eraseFailure when set
