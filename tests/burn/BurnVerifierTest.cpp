@@ -84,9 +84,9 @@ class MemoryReader : public BlockReader {
   std::optional<std::uint64_t> m_failingBlock;
 };
 
-std::vector<std::uint8_t> patterned(std::uint64_t size) {
+std::vector<std::uint8_t> patterned(std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
-  for (std::uint64_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 2048);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 2048);
   return bytes;
 }
 
@@ -108,12 +108,12 @@ struct DiscCase {
   const char* messagePart;
 };
 
-std::vector<std::uint8_t> withFlips(std::vector<std::uint8_t> bytes, std::initializer_list<std::uint64_t> offsets) {
-  for (const std::uint64_t offset : offsets) bytes[offset] ^= 0x01;
+std::vector<std::uint8_t> withFlips(std::vector<std::uint8_t> bytes, std::initializer_list<std::size_t> offsets) {
+  for (const std::size_t offset : offsets) bytes[offset] ^= 0x01;
   return bytes;
 }
 
-std::vector<std::uint8_t> resized(std::vector<std::uint8_t> bytes, std::uint64_t size) {
+std::vector<std::uint8_t> resized(std::vector<std::uint8_t> bytes, std::size_t size) {
   bytes.resize(size, 0);
   return bytes;
 }
@@ -170,7 +170,7 @@ TEST(CompareWithImageTest, OutcomeFirstDifferingBlockAndMessage) {
     }
     if (c.outcome == VerifyOutcome::Matches || c.outcome == VerifyOutcome::Differs) {
       EXPECT_EQ(result.imageSha256, sha256Of(image));
-      const std::uint64_t compared = std::min<std::uint64_t>(c.disc.size(), kImageBytes);
+      const auto compared = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(c.disc.size(), kImageBytes));
       EXPECT_EQ(result.discSha256, sha256Of(std::vector(c.disc.begin(), c.disc.begin() + compared)));
     }
     EXPECT_NE(verifyMessage(result).find(c.messagePart), std::string::npos) << verifyMessage(result);
