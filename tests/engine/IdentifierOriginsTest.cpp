@@ -3,6 +3,7 @@
 // always the right one. The truth is each folder's Rock Ridge name beside its identifier.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <random>
 
@@ -28,7 +29,17 @@ std::vector<std::string> clashingNames(std::mt19937& random, size_t count) {
       default: break;
     }
     while (name.back() == ' ') name.pop_back();  // isoinfo does not show a trailing space
-    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    // Windows' file names ignore case: there a case twin would be the same folder.
+    const auto twin = [&name](const std::string& other) {
+#ifdef _WIN32
+      return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+      });
+#else
+      return other == name;
+#endif
+    };
+    if (std::none_of(names.begin(), names.end(), twin)) names.push_back(name);
   }
   return names;
 }
