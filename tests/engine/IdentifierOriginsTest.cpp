@@ -8,6 +8,7 @@
 #include <random>
 
 #include "TestImages.h"
+#include "base/PathText.h"
 #include "engine/model/IdentifierOrigins.h"
 
 namespace umbra {
@@ -58,7 +59,7 @@ TEST(IdentifierOrigins, EveryMakersIdentifierHasItsNameAmongItsOrigins) {
   for (int round = 0; round < 6; ++round) {
     TempDir dir;
     const std::vector<std::string> names = clashingNames(random, 20 + random() % 60);
-    for (const std::string& name : names) fs::create_directories(dir / "src" / name);
+    for (const std::string& name : names) fs::create_directories(dir / "src" / pathFromUtf8(name));  // UTF-8 on Windows too
     for (const auto& [maker, options] : makers) {
       SCOPED_TRACE(maker + " " + options);
       const fs::path image = dir / "i.iso";
