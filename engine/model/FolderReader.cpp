@@ -152,23 +152,30 @@ bool FolderReader::sameFile(const std::vector<TreeEntry>& base, int baseEntry, c
   const bool whole = otherReader.keepsGivenNames() &&
                      (otherReader.givenNameLimit() == 0 || utf16Units(o.name) < otherReader.givenNameLimit());
   if (!b.rockRidgeName.empty() && whole && b.rockRidgeName == o.name) return true;
-  // An identifier only this name of the folder could have given.
-  std::vector<std::string> identifiers, names;
-  int identifier = -1, name = -1;
-  for (const TreeEntry& e : base) {
-    if (e.isFolder) continue;
-    if (&e == &b) identifier = static_cast<int>(identifiers.size());
-    std::string_view bare = withoutVersion(e.name);
-    if (bare.size() > 1 && bare.back() == '.') bare.remove_suffix(1);
-    identifiers.emplace_back(bare);
+  // An identifier only this name of the folder could have given. The model of the folder's names
+  // is made once per tree listed, not once per file asked about.
+  if (!otherReader.keepsGivenNames()) return false;
+  if (!m_origins) {
+    std::vector<std::string> identifiers, names;
+    m_identifierOf.assign(base.size(), -1);
+    m_nameOf.assign(other.size(), -1);
+    for (size_t i = 0; i < base.size(); ++i) {
+      if (base[i].isFolder) continue;
+      m_identifierOf[i] = static_cast<int>(identifiers.size());
+      std::string_view bare = withoutVersion(base[i].name);
+      if (bare.size() > 1 && bare.back() == '.') bare.remove_suffix(1);
+      identifiers.emplace_back(bare);
+    }
+    for (size_t i = 0; i < other.size(); ++i) {
+      if (other[i].isFolder) continue;
+      m_nameOf[i] = static_cast<int>(names.size());
+      names.push_back(other[i].name);
+    }
+    m_origins = std::make_unique<IdentifierOrigins>(names, identifiers);
   }
-  for (const TreeEntry& e : other) {
-    if (e.isFolder) continue;
-    if (&e == &o) name = static_cast<int>(names.size());
-    names.push_back(e.name);
-  }
-  if (identifier < 0 || name < 0 || !otherReader.keepsGivenNames()) return false;
-  return IdentifierOrigins(names, identifiers).soleOrigin(static_cast<size_t>(identifier)) == name;
+  const int identifier = m_identifierOf[static_cast<size_t>(baseEntry)], name = m_nameOf[otherEntry];
+  if (identifier < 0 || name < 0) return false;
+  return m_origins->soleOrigin(static_cast<size_t>(identifier)) == name;
 }
 
 void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
@@ -273,6 +280,7 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   // Every other tree adds its records to the rows, and rows for the folders only it holds.
   for (const FolderPlace& place : node.places) {
     if (place.tree == base.tree) continue;
+    m_origins.reset();  // sameFile's model, of this tree's names
     std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
     const TreeReader& reader = trees.reader(place.tree);
     // A tree that reads an entry of its own per file (UDF) is listed without them: its files join

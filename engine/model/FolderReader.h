@@ -15,6 +15,8 @@
 
 namespace umbra {
 
+class IdentifierOrigins;
+
 class ImageFile;
 
 // A folder's state over all its records: hidden in every tree, in none, or in some only (or in
@@ -117,6 +119,10 @@ class FolderReader {
   std::vector<std::string> m_formOf;  // each listed entry's Joliet form
   std::vector<char> m_attached;  // per entry of the tree being added: already joined to a row
   std::vector<std::pair<uint32_t, int>> m_unproven;  // (row, tree): a file's record there not proven
+  // sameFile's model of where the identifiers of the listed folder come from, for one other tree,
+  // and each entry's place in it (-1 for a folder).
+  mutable std::unique_ptr<IdentifierOrigins> m_origins;
+  mutable std::vector<int> m_identifierOf, m_nameOf;
   void giveAddresses(std::vector<EntryRow>& rows);
   // Whether a file joined to its twin by names alike is proven the same file.
   bool sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
