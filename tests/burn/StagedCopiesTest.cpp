@@ -1,6 +1,7 @@
 // What a burn leaves in the staging folder when it does not end normally: copies left by a crash are
 // swept at start-up, and a command line burn ended by a signal takes its staged copy with it.
 #include "BurnTestSupport.h"
+#include "TestImages.h"
 #include "burn/DiscBurner.h"
 
 #include <QDir>
@@ -84,7 +85,7 @@ TEST(StaleStagedCopiesTest, OnlyOldCopiesOfOurNamingInTheStagingFolderAreRemoved
 
 // Runs umbradisc-cli with the given environment additions; the stop signals start at their defaults.
 pid_t startCli(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
-  const std::string program = qEnvironmentVariable("UMBRA_BIN_DIR").toStdString() + "/umbradisc-cli";
+  const std::string program = umbra::test::builtProgram("umbradisc-cli");
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

@@ -22,10 +22,7 @@ const char* const kTimeStamp = "-t04/20/2005,15:04:24";
 constexpr std::int64_t kTimeStampUtc = 1114023864;
 const std::string kLabel = "My \"Label\"";
 
-std::string cdimage() {
-  const char* bin = std::getenv("UMBRA_BIN_DIR");
-  return std::string(bin ? bin : ".") + "/cdimage";
-}
+std::string cdimage() { return umbra::test::builtProgram("cdimage"); }
 
 std::string readFile(const fs::path& path) {
   const std::vector<uint8_t> bytes = readBytes(path);
@@ -173,8 +170,7 @@ TEST_F(CdImageMaker, HiddenWhileMadeIsMadeThenHidden) {
   };
   // The primary volume descriptor's data preparer and application fields, where the stamp goes.
   constexpr uint64_t kStampBegin = 0x8000 + 446, kStampEnd = 0x8000 + 702;
-  const char* const cli = std::getenv("UMBRA_BIN_DIR");
-  const std::string hideTool = std::string(cli ? cli : ".") + "/umbradisc-cli";
+  const std::string hideTool = umbra::test::builtProgram("umbradisc-cli");
   for (const std::vector<std::string>& names : {std::vector<std::string>{}, std::vector<std::string>{"-d", "-n"}}) {
     SCOPED_TRACE(names.empty() ? "8.3 names" : "-d -n");
     std::vector<std::string> args{"-lx", kTimeStamp};

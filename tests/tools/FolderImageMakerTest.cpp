@@ -449,12 +449,12 @@ TEST_F(FolderImageMakerTest, LibisofsMakerRefusesAFileThatChangedBeforeItWasRead
 // Under wine there is no IMAPI2FS: cdimage.exe says so on one line and exits 1, and an option it
 // cannot honour is refused first, the same way on every machine.
 TEST(CdImageWithoutService, SaysSoOnOneLineAndExitsOne) {
-  const char* binDir = std::getenv("UMBRA_BIN_DIR");
-  if (!binDir || !fs::exists(fs::path(binDir) / "cdimage")) GTEST_SKIP() << "runs only under wine";
+  const std::string program = umbra::test::builtProgram("cdimage");
+  if (!std::getenv("UMBRA_BIN_DIR") || !fs::exists(program)) GTEST_SKIP() << "runs only under wine";
   TempDir dir;
   fs::create_directories(dir / "src");
   writeFile(dir / "src" / "a.txt", "a");
-  const std::string cdimage = umbra::test::quote((fs::path(binDir) / "cdimage").string());
+  const std::string cdimage = umbra::test::quote(program);
   const std::string src = umbra::test::quote((dir / "src").string());
   const std::string out = umbra::test::quote((dir / "out.iso").string());
   const std::string err = umbra::test::quote((dir / "err.txt").string());
