@@ -64,31 +64,23 @@ DispatchObject openRecorder(const std::string& id, std::string& reason) {
   return recorder;
 }
 
-// A data writer bound to the recorder; empty with a reason otherwise.
-DispatchObject openWriter(const DispatchObject& recorder, std::string& reason) {
+// A disc format object (IMAPI2's data writer or eraser) bound to the recorder, with our name as
+// its client; empty with a reason (naming `what`) otherwise.
+DispatchObject openFormat(const wchar_t* progId, const char* what, const DispatchObject& recorder,
+                          std::string& reason) {
   HRESULT result = S_OK;
-  DispatchObject writer = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Data", &result);
-  if (writer) result = writer.putProperty(L"Recorder", Variant(recorder.get()));
-  if (SUCCEEDED(result)) result = writer.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
+  DispatchObject format = DispatchObject::create(progId, &result);
+  if (format) result = format.putProperty(L"Recorder", Variant(recorder.get()));
+  if (SUCCEEDED(result)) result = format.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
   if (FAILED(result)) {
-    reason = failed("IMAPI2 data writer", result);
+    reason = failed(what, result);
     return {};
   }
-  return writer;
+  return format;
 }
 
-// An eraser bound to the recorder; empty with a reason otherwise.
-DispatchObject openEraser(const DispatchObject& recorder, std::string& reason) {
-  HRESULT result = S_OK;
-  DispatchObject eraser = DispatchObject::create(L"IMAPI2.MsftDiscFormat2Erase", &result);
-  if (eraser) result = eraser.putProperty(L"Recorder", Variant(recorder.get()));
-  if (SUCCEEDED(result)) result = eraser.putProperty(L"ClientName", Variant(std::wstring(L"Umbradisc")));
-  if (FAILED(result)) {
-    reason = failed("IMAPI2 eraser", result);
-    return {};
-  }
-  return eraser;
-}
+constexpr const wchar_t* kWriter = L"IMAPI2.MsftDiscFormat2Data";
+constexpr const wchar_t* kEraser = L"IMAPI2.MsftDiscFormat2Erase";
 
 // IMAPI_MEDIA_PHYSICAL_TYPE values of media that can be erased and written again.
 bool isRewritableType(long type) {
@@ -103,7 +95,7 @@ bool isRewritableType(long type) {
 bool openRecorderAndWriter(const std::string& id, DispatchObject& recorder, DispatchObject& writer,
                            std::string& reason) {
   recorder = openRecorder(id, reason);
-  if (recorder) writer = openWriter(recorder, reason);
+  if (recorder) writer = openFormat(kWriter, "IMAPI2 data writer", recorder, reason);
   return recorder && writer;
 }
 
@@ -290,7 +282,7 @@ bool ImapiRecorderService::hasWritableMedium(const std::string& id, std::string&
 bool ImapiRecorderService::canEraseMedium(const std::string& id, std::string& reason) {
   const com::Apartment apartment;
   const DispatchObject recorder = openRecorder(id, reason);
-  const DispatchObject eraser = recorder ? openEraser(recorder, reason) : DispatchObject();
+  const DispatchObject eraser = recorder ? openFormat(kEraser, "IMAPI2 eraser", recorder, reason) : DispatchObject();
   if (!eraser) return false;
   Variant supported, type;
   HRESULT result = eraser.call(L"IsCurrentMediaSupported", {Variant(recorder.get())}, &supported);
@@ -310,7 +302,7 @@ bool ImapiRecorderService::eraseMedium(const std::string& id, const std::functio
                                        std::string& reason) {
   const com::Apartment apartment;
   const DispatchObject recorder = openRecorder(id, reason);
-  const DispatchObject eraser = recorder ? openEraser(recorder, reason) : DispatchObject();
+  const DispatchObject eraser = recorder ? openFormat(kEraser, "IMAPI2 eraser", recorder, reason) : DispatchObject();
   if (!eraser) return false;
   // Quick: only what makes the medium read as blank, not every sector (IMAPI2's default is full).
   HRESULT result = eraser.putProperty(L"FullErase", Variant(false));
