@@ -110,22 +110,43 @@ Error IsoTreeReader::readFolders(const ImageFile& file) {
   return {};
 }
 
-Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
-                                       const std::vector<int>& depth) {
-  // Makers move a folder that would stand deeper than ISO 9660's eight levels, so placeholders stand
-  // in folders seven levels below the root (the eighth level), which can hold no folder of their own.
-  // Only those folders are read here; a placeholder elsewhere stays a file, and its moved folder in
-  // RR_MOVED keeps this tree from proving any folder absent.
-  constexpr int kPlaceholderDepth = 7;
-  auto damaged = [&](const char* why) {
-    return makeError(ErrorKind::Damaged, m_path, std::string(why) + " The image is damaged.");
-  };
-  struct Link {
+// Makers move a folder that would stand deeper than ISO 9660's eight levels, so placeholders stand
+// in folders seven levels below the root (the eighth level), which can hold no folder of their own.
+// Only those folders are read; a placeholder elsewhere stays a file, and its moved folder in
+// RR_MOVED keeps this tree from proving any folder absent.
+struct IsoTreeReader::RelocationScan {
+  struct Link {  // a placeholder (Rock Ridge CL) and the folder it leads to
     int parent, folder;
     uint64_t record;
     std::string identifier;
   };
+  struct Moved {  // a moved folder's record in the folder that holds moved folders (Rock Ridge RE)
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    bool relocated = false;
+  };
   std::vector<Link> links;
+  std::unordered_map<int, std::unordered_map<uint32_t, Moved>> holders;  // holder folder -> extent -> record
+  std::vector<int> parentOf;          // each folder's parent once the moved ones stand at their placeholders
+  std::vector<const Link*> linkOf;    // the link that leads to each folder, if one does
+};
+
+Error IsoTreeReader::damaged(const char* why) const {
+  return makeError(ErrorKind::Damaged, m_path, std::string(why) + " The image is damaged.");
+}
+
+Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders,
+                                       const std::vector<int>& depth) {
+  RelocationScan scan;
+  if (Error e = findPlaceholders(file, folders, depth, scan)) return e;
+  if (Error e = findMovedRecords(file, folders, scan)) return e;
+  if (scan.links.empty()) return {};
+  return placeMovedFolders(folders, scan);
+}
+
+Error IsoTreeReader::findPlaceholders(const ImageFile& file, const std::vector<TreeFolder>& folders,
+                                      const std::vector<int>& depth, RelocationScan& scan) const {
+  constexpr int kPlaceholderDepth = 7;
   std::vector<uint8_t> buffer;
   DirectoryWalk walk;
   DirRecord r;
@@ -140,23 +161,23 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
       const auto target = m_folderByExtent.find(rr.childSector);
       if (target == m_folderByExtent.end() || target->second == 0)
         return damaged("A Rock Ridge placeholder in the ISO 9660 tree points to no folder of the tree.");
-      links.push_back({static_cast<int>(i), target->second, r.offset, std::string(r.identifier)});
+      scan.links.push_back({static_cast<int>(i), target->second, r.offset, std::string(r.identifier)});
     }
   }
+  return {};
+}
 
-  // Each moved folder keeps a record (with RE) in the folder that holds moved folders.
-  struct Moved {
-    uint64_t offset = 0;
-    uint32_t length = 0;
-    bool relocated = false;
-  };
-  std::unordered_map<int, std::unordered_map<uint32_t, Moved>> holders;  // holder folder -> extent -> record
-  std::vector<int> parentOf(folders.size());
-  for (size_t i = 0; i < folders.size(); ++i) parentOf[i] = folders[i].parent;
-  std::vector<const Link*> linkOf(folders.size(), nullptr);
-  for (const Link& link : links) {
+Error IsoTreeReader::findMovedRecords(const ImageFile& file, const std::vector<TreeFolder>& folders,
+                                      RelocationScan& scan) {
+  std::vector<uint8_t> buffer;
+  DirectoryWalk walk;
+  DirRecord r;
+  scan.parentOf.resize(folders.size());
+  for (size_t i = 0; i < folders.size(); ++i) scan.parentOf[i] = folders[i].parent;
+  scan.linkOf.assign(folders.size(), nullptr);
+  for (const RelocationScan::Link& link : scan.links) {
     const int holder = folders[static_cast<size_t>(link.folder)].parent;
-    auto [records, fresh] = holders.try_emplace(holder);
+    auto [records, fresh] = scan.holders.try_emplace(holder);
     if (fresh && !loadDirectory(file, m_path, static_cast<uint32_t>(folders[static_cast<size_t>(holder)].directory),
                                 buffer, walk)) {
       while (walk.next(r))
@@ -166,17 +187,17 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
     const auto moved = records->second.find(static_cast<uint32_t>(folders[static_cast<size_t>(link.folder)].directory));
     if (moved == records->second.end())
       return damaged("A relocated folder of the ISO 9660 tree has no record where it was moved to.");
-    if (linkOf[static_cast<size_t>(link.folder)])
+    if (scan.linkOf[static_cast<size_t>(link.folder)])
       return damaged("Two Rock Ridge placeholders in the ISO 9660 tree point to one folder.");
-    linkOf[static_cast<size_t>(link.folder)] = &link;
-    parentOf[static_cast<size_t>(link.folder)] = link.parent;
+    scan.linkOf[static_cast<size_t>(link.folder)] = &link;
+    scan.parentOf[static_cast<size_t>(link.folder)] = link.parent;
   }
   // A moved record no placeholder leads to, or a folder of moved folders whose folders were not all
   // followed, leaves folders this tree cannot place: no folder is then proven absent from it.
-  for (const auto& [holder, records] : holders)
+  for (const auto& [holder, records] : scan.holders)
     for (const auto& [extent, record] : records) {
       const auto folder = m_folderByExtent.find(extent);
-      if (record.relocated && (folder == m_folderByExtent.end() || !linkOf[static_cast<size_t>(folder->second)]))
+      if (record.relocated && (folder == m_folderByExtent.end() || !scan.linkOf[static_cast<size_t>(folder->second)]))
         m_unfollowedRelocation = true;
     }
   for (int child : folders[0].children) {
@@ -184,13 +205,16 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (name != "RR_MOVED" && name != ".RR_MOVED" && name != "_RR_MOVED") continue;
     for (int moved : folders[static_cast<size_t>(child)].children)
-      if (!linkOf[static_cast<size_t>(moved)]) m_unfollowedRelocation = true;
+      if (!scan.linkOf[static_cast<size_t>(moved)]) m_unfollowedRelocation = true;
   }
-  if (links.empty()) return {};
+  return {};
+}
 
+Error IsoTreeReader::placeMovedFolders(std::vector<TreeFolder>& folders, RelocationScan& scan) {
   // The logical tree, walked from the root: a folder it does not reach stands in a loop.
   std::vector<std::vector<int>> children(folders.size());
-  for (size_t i = 1; i < folders.size(); ++i) children[static_cast<size_t>(parentOf[i])].push_back(static_cast<int>(i));
+  for (size_t i = 1; i < folders.size(); ++i)
+    children[static_cast<size_t>(scan.parentOf[i])].push_back(static_cast<int>(i));
   std::vector<int> order{0}, newIndex(folders.size(), -1), level(folders.size(), 0);
   newIndex[0] = 0;
   for (size_t k = 0; k < order.size(); ++k) {
@@ -207,9 +231,9 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
   if (order.size() != folders.size()) return damaged("Rock Ridge relocations in the ISO 9660 tree form a loop.");
 
   // Every link holds: the placeholders and moved records are known by their new numbers.
-  for (const Link& link : links) {
+  for (const RelocationScan::Link& link : scan.links) {
     const TreeFolder& target = folders[static_cast<size_t>(link.folder)];
-    const Moved& moved = holders[target.parent][static_cast<uint32_t>(target.directory)];
+    const RelocationScan::Moved& moved = scan.holders[target.parent][static_cast<uint32_t>(target.directory)];
     const int folder = newIndex[static_cast<size_t>(link.folder)];
     m_placeholders[link.record] = {folder, moved.offset, moved.length, target.name};
     m_movedRecords[moved.offset] = folder;
@@ -219,13 +243,14 @@ Error IsoTreeReader::followRelocations(const ImageFile& file, std::vector<TreeFo
     const auto old = static_cast<size_t>(order[k]);
     TreeFolder& f = placed[k];
     f = std::move(folders[old]);
-    f.parent = parentOf[old] < 0 ? -1 : newIndex[static_cast<size_t>(parentOf[old])];
+    f.parent = scan.parentOf[old] < 0 ? -1 : newIndex[static_cast<size_t>(scan.parentOf[old])];
     f.children.clear();
     for (int child : children[old]) f.children.push_back(newIndex[static_cast<size_t>(child)]);
-    if (const Link* link = linkOf[old]) f.name = nameOf(link->identifier);
+    if (const RelocationScan::Link* link = scan.linkOf[old]) f.name = nameOf(link->identifier);
     m_folderByExtent[static_cast<uint32_t>(f.directory)] = static_cast<int>(k);
   }
-  for (const auto& [holder, records] : holders) placed[static_cast<size_t>(newIndex[static_cast<size_t>(holder)])].holdsRelocated = true;
+  for (const auto& [holder, records] : scan.holders)
+    placed[static_cast<size_t>(newIndex[static_cast<size_t>(holder)])].holdsRelocated = true;
   folders = std::move(placed);
   return {};
 }

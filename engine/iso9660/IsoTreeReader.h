@@ -50,6 +50,14 @@ class IsoTreeReader : public TreeReader {
   // Moves each relocated folder to its placeholder's folder and renumbers the list so that parents
   // still come first; leaves `folders` as it was and returns the error when a link is bad.
   Error followRelocations(const ImageFile& file, std::vector<TreeFolder>& folders, const std::vector<int>& depth);
+  // Its three steps: the placeholders (in the folders at the eighth level), the moved folders'
+  // records where they were moved to, and the list renumbered with each moved folder at its place.
+  struct RelocationScan;
+  Error findPlaceholders(const ImageFile& file, const std::vector<TreeFolder>& folders, const std::vector<int>& depth,
+                         RelocationScan& scan) const;
+  Error findMovedRecords(const ImageFile& file, const std::vector<TreeFolder>& folders, RelocationScan& scan);
+  Error placeMovedFolders(std::vector<TreeFolder>& folders, RelocationScan& scan);
+  Error damaged(const char* why) const;  // "why The image is damaged."
 
   // A relocated folder: its placeholder's record (the key of m_placeholders) and its moved record.
   struct Relocation {
