@@ -216,6 +216,121 @@ void FolderReader::giveAddresses(std::vector<EntryRow>& rows) {
   }
 }
 
+EntryRow& FolderReader::newRow(FolderListing& out, size_t& rowCount, const TreeEntry& e, int tree) const {
+  if (rowCount == out.rows.size()) out.rows.emplace_back();
+  EntryRow& row = out.rows[rowCount++];
+  row.name = e.name;
+  row.isFolder = e.isFolder;
+  row.folderIndex = e.isFolder && e.folder >= 0 ? m_tree->findByPlace(tree, e.folder) : -1;
+  row.parentIndex = out.folderIndex;
+  row.size = e.size;
+  row.dataSector = e.dataSector;
+  row.date = e.date;
+  row.records.clear();
+  row.unprovenIn.clear();
+  return row;
+}
+
+void FolderReader::rowsOfFirstTree(const std::vector<TreeEntry>& baseEntries, int tree, FolderListing& out,
+                                   size_t& rowCount) {
+  m_folderRows.clear();
+  m_baseKeys.clear();
+  m_baseEntryOfRow.clear();
+  for (size_t i = 0; i < baseEntries.size(); ++i) {
+    const TreeEntry& e = baseEntries[i];
+    EntryRow& row = newRow(out, rowCount, e, tree);
+    attachRecords(row, e, tree);
+    const uint32_t index = static_cast<uint32_t>(rowCount - 1);
+    if (row.isFolder) {
+      if (row.folderIndex >= 0) m_folderRows.emplace_back(row.folderIndex, index);
+    } else {
+      m_baseKeys.push_back({e.dataSector, e.size, index});
+    }
+    m_baseEntryOfRow.push_back(static_cast<int>(i));
+  }
+  std::sort(m_folderRows.begin(), m_folderRows.end());
+  std::sort(m_baseKeys.begin(), m_baseKeys.end());
+  m_baseNames.clear();
+  m_unproven.clear();
+}
+
+void FolderReader::addTree(const FolderPlace& place, const std::vector<TreeEntry>& baseEntries, FolderListing& out,
+                           size_t& rowCount, Error& error, uint64_t& listed) {
+  const ImageTrees& trees = m_tree->trees();
+  m_origins.reset();  // sameFile's model, of this tree's names
+  std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
+  const TreeReader& reader = trees.reader(place.tree);
+  // A tree that reads an entry of its own per file (UDF) is listed without them: its files join
+  // the rows that name them alike, and only the others are read, to be matched by their data.
+  const bool readOnDemand = !m_marksOnly && reader.listingReadsEachEntry();
+  if (Error e = m_marksOnly || readOnDemand ? reader.listMarks(*m_file, place.folder, entries)
+                                            : reader.listFolder(*m_file, place.folder, entries);
+      e && !error)
+    error = e;
+  listed += entries.size();
+  m_attached.assign(entries.size(), 0);
+  if (readOnDemand) attachByName(out.rows, rowCount, entries, place.tree, error);
+  m_otherKeys.clear();
+  for (uint32_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].isFolder && !m_attached[i]) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
+  std::sort(m_otherKeys.begin(), m_otherKeys.end());
+  bool sharedData = false;
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    if (m_attached[i]) continue;
+    if (entries[i].isFolder) {
+      attachFolder(entries[i], place.tree, readOnDemand, out, rowCount);
+    } else if (!m_marksOnly) {
+      sharedData |= !attachFileByData(baseEntries, entries, i, reader, place.tree, out);
+    }
+  }
+  if (sharedData) pairSharedByName(out.rows, baseEntries, entries, place.tree, reader);
+  if (!m_marksOnly) {
+    // A file this tree lacks is proven absent only when each of its files here has a row.
+    const bool leftOver = std::any_of(entries.begin(), entries.end(), [&](const TreeEntry& e) {
+      return !e.isFolder && !m_attached[static_cast<size_t>(&e - entries.data())];
+    });
+    for (uint32_t r = 0; r < rowCount; ++r)
+      if (!out.rows[r].isFolder && !out.rows[r].recordIn(place.tree) && leftOver)
+        m_unproven.emplace_back(r, place.tree);
+  }
+}
+
+void FolderReader::attachFolder(TreeEntry& e, int tree, bool readOnDemand, FolderListing& out, size_t& rowCount) {
+  const int folderNode = e.folder >= 0 ? m_tree->findByPlace(tree, e.folder) : -1;
+  if (folderNode < 0) return;  // a folder record its own tree does not know: damaged, left out
+  const auto it = std::lower_bound(m_folderRows.begin(), m_folderRows.end(), std::pair<int, uint32_t>(folderNode, 0));
+  if (it != m_folderRows.end() && it->first == folderNode) {
+    attachRecords(out.rows[it->second], e, tree);
+    return;
+  }
+  // A folder the first tree lacks: its records in later trees join this row.
+  if (readOnDemand) m_tree->trees().reader(tree).completeEntry(*m_file, e);  // its date
+  EntryRow& row = newRow(out, rowCount, e, tree);
+  attachRecords(row, e, tree);
+  m_folderRows.insert(it, {folderNode, static_cast<uint32_t>(rowCount - 1)});
+}
+
+bool FolderReader::attachFileByData(const std::vector<TreeEntry>& baseEntries, const std::vector<TreeEntry>& entries,
+                                    uint32_t i, const TreeReader& reader, int tree, FolderListing& out) {
+  auto keyRange = [](const std::vector<FileKey>& keys, uint64_t sector, uint64_t size) {
+    return std::equal_range(keys.begin(), keys.end(), FileKey{sector, size, 0}, [](const FileKey& a, const FileKey& b) {
+      return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
+    });
+  };
+  const TreeEntry& e = entries[i];
+  // A file's twin holds the same data; entries sharing it (empty files) are matched by name.
+  const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
+  if (first == last) return true;
+  const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
+  if (last - first != 1 || olast - ofirst != 1) return false;
+  attachRecords(out.rows[first->index], e, tree);
+  m_attached[i] = 1;
+  // An empty file's extent is any the maker chose: it proves nothing.
+  if (e.size == 0 && !sameFile(baseEntries, m_baseEntryOfRow[first->index], entries, i, reader))
+    m_unproven.emplace_back(first->index, tree);
+  return true;
+}
+
 Error FolderReader::list(int folderIndex, FolderListing& out) {
   out.folderIndex = folderIndex;
   const FolderTree& tree = *m_tree;
@@ -227,22 +342,6 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
   const CFolderNode& node = tree.node(folderIndex);
   m_entries.resize(static_cast<size_t>(trees.count()));
 
-  size_t rowCount = 0;
-  auto newRow = [&](const TreeEntry& e, int t) -> EntryRow& {
-    if (rowCount == out.rows.size()) out.rows.emplace_back();
-    EntryRow& row = out.rows[rowCount++];
-    row.name = e.name;
-    row.isFolder = e.isFolder;
-    row.folderIndex = e.isFolder && e.folder >= 0 ? tree.findByPlace(t, e.folder) : -1;
-    row.parentIndex = folderIndex;
-    row.size = e.size;
-    row.dataSector = e.dataSector;
-    row.date = e.date;
-    row.records.clear();
-    row.unprovenIn.clear();
-    return row;
-  };
-
   // The folder's first tree gives the rows.
   const FolderPlace base = node.places.front();
   std::vector<TreeEntry>& baseEntries = m_entries[static_cast<size_t>(base.tree)];
@@ -251,97 +350,13 @@ Error FolderReader::list(int folderIndex, FolderListing& out) {
     out.rows.clear();
     return error;
   }
+  size_t rowCount = 0;
   uint64_t listed = baseEntries.size();
-  m_folderRows.clear();
-  m_baseKeys.clear();
-  m_baseEntryOfRow.clear();
-  for (size_t i = 0; i < baseEntries.size(); ++i) {
-    const TreeEntry& e = baseEntries[i];
-    EntryRow& row = newRow(e, base.tree);
-    attachRecords(row, e, base.tree);
-    const uint32_t index = static_cast<uint32_t>(rowCount - 1);
-    if (row.isFolder) {
-      if (row.folderIndex >= 0) m_folderRows.emplace_back(row.folderIndex, index);
-    } else {
-      m_baseKeys.push_back({e.dataSector, e.size, index});
-    }
-    m_baseEntryOfRow.push_back(static_cast<int>(i));
-  }
-  std::sort(m_folderRows.begin(), m_folderRows.end());
-  std::sort(m_baseKeys.begin(), m_baseKeys.end());
-  auto keyRange = [](const std::vector<FileKey>& keys, uint64_t sector, uint64_t size) {
-    return std::equal_range(keys.begin(), keys.end(), FileKey{sector, size, 0}, [](const FileKey& a, const FileKey& b) {
-      return a.sector != b.sector ? a.sector < b.sector : a.size < b.size;
-    });
-  };
-  m_baseNames.clear();
-  m_unproven.clear();
-
+  rowsOfFirstTree(baseEntries, base.tree, out, rowCount);
   // Every other tree adds its records to the rows, and rows for the folders only it holds.
-  for (const FolderPlace& place : node.places) {
-    if (place.tree == base.tree) continue;
-    m_origins.reset();  // sameFile's model, of this tree's names
-    std::vector<TreeEntry>& entries = m_entries[static_cast<size_t>(place.tree)];
-    const TreeReader& reader = trees.reader(place.tree);
-    // A tree that reads an entry of its own per file (UDF) is listed without them: its files join
-    // the rows that name them alike, and only the others are read, to be matched by their data.
-    const bool readOnDemand = !m_marksOnly && reader.listingReadsEachEntry();
-    if (Error e = m_marksOnly || readOnDemand ? reader.listMarks(*m_file, place.folder, entries)
-                                              : reader.listFolder(*m_file, place.folder, entries);
-        e && !error)
-      error = e;
-    listed += entries.size();
-    m_attached.assign(entries.size(), 0);
-    if (readOnDemand) attachByName(out.rows, rowCount, entries, place.tree, error);
-    m_otherKeys.clear();
-    bool sharedData = false;
-    for (uint32_t i = 0; i < entries.size(); ++i)
-      if (!entries[i].isFolder && !m_attached[i]) m_otherKeys.push_back({entries[i].dataSector, entries[i].size, i});
-    std::sort(m_otherKeys.begin(), m_otherKeys.end());
-    for (uint32_t i = 0; i < entries.size(); ++i) {
-      const TreeEntry& e = entries[i];
-      if (m_attached[i]) continue;
-      if (e.isFolder) {
-        const int folderNode = e.folder >= 0 ? tree.findByPlace(place.tree, e.folder) : -1;
-        if (folderNode < 0) continue;  // a folder record its own tree does not know: damaged, left out
-        const auto it = std::lower_bound(m_folderRows.begin(), m_folderRows.end(), std::pair<int, uint32_t>(folderNode, 0));
-        if (it != m_folderRows.end() && it->first == folderNode) {
-          attachRecords(out.rows[it->second], e, place.tree);
-        } else {
-          // A folder the first tree lacks: its records in later trees join this row.
-          if (readOnDemand) reader.completeEntry(*m_file, entries[i]);  // its date
-          EntryRow& row = newRow(e, place.tree);
-          attachRecords(row, e, place.tree);
-          m_folderRows.insert(it, {folderNode, static_cast<uint32_t>(rowCount - 1)});
-        }
-        continue;
-      }
-      if (m_marksOnly) continue;
-      // A file's twin holds the same data; entries sharing it (empty files) are matched by name below.
-      const auto [first, last] = keyRange(m_baseKeys, e.dataSector, e.size);
-      if (first == last) continue;
-      const auto [ofirst, olast] = keyRange(m_otherKeys, e.dataSector, e.size);
-      if (last - first == 1 && olast - ofirst == 1) {
-        attachRecords(out.rows[first->index], e, place.tree);
-        m_attached[i] = 1;
-        // An empty file's extent is any the maker chose: it proves nothing.
-        if (e.size == 0 && !sameFile(baseEntries, m_baseEntryOfRow[first->index], entries, i, reader))
-          m_unproven.emplace_back(first->index, place.tree);
-      } else {
-        sharedData = true;
-      }
-    }
-    if (sharedData) pairSharedByName(out.rows, baseEntries, entries, place.tree, reader);
-    if (!m_marksOnly) {
-      // A file this tree lacks is proven absent only when each of its files here has a row.
-      const bool leftOver = std::any_of(entries.begin(), entries.end(), [&](const TreeEntry& e) {
-        return !e.isFolder && !m_attached[static_cast<size_t>(&e - entries.data())];
-      });
-      for (uint32_t r = 0; r < rowCount; ++r)
-        if (!out.rows[r].isFolder && !out.rows[r].recordIn(place.tree) && leftOver)
-          m_unproven.emplace_back(r, place.tree);
-    }
-  }
+  for (const FolderPlace& place : node.places)
+    if (place.tree != base.tree) addTree(place, baseEntries, out, rowCount, error, listed);
+
   for (const auto& [r, t] : m_unproven) {
     std::vector<int>& unproven = out.rows[r].unprovenIn;
     if (std::find(unproven.begin(), unproven.end(), t) == unproven.end()) unproven.push_back(t);

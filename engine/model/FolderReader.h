@@ -124,6 +124,17 @@ class FolderReader {
   mutable std::unique_ptr<IdentifierOrigins> m_origins;
   mutable std::vector<int> m_identifierOf, m_nameOf;
   void giveAddresses(std::vector<EntryRow>& rows);
+  // The steps of list(): a row made for an entry, the rows of the folder's first tree, and each
+  // other tree's records joined to them (rows of their own for folders the first tree lacks).
+  EntryRow& newRow(FolderListing& out, size_t& rowCount, const TreeEntry& e, int tree) const;
+  void rowsOfFirstTree(const std::vector<TreeEntry>& baseEntries, int tree, FolderListing& out, size_t& rowCount);
+  void addTree(const FolderPlace& place, const std::vector<TreeEntry>& baseEntries, FolderListing& out,
+               size_t& rowCount, Error& error, uint64_t& listed);
+  void attachFolder(TreeEntry& e, int tree, bool readOnDemand, FolderListing& out, size_t& rowCount);
+  // Joins a file to the row of the one file of the first tree that holds the same data; false when
+  // other files share that data too, so that names must decide.
+  bool attachFileByData(const std::vector<TreeEntry>& baseEntries, const std::vector<TreeEntry>& entries, uint32_t i,
+                        const TreeReader& reader, int tree, FolderListing& out);
   // Whether a file joined to its twin by names alike is proven the same file.
   bool sameFile(const std::vector<TreeEntry>& base, int baseEntry, const std::vector<TreeEntry>& other,
                 uint32_t otherEntry, const TreeReader& otherReader) const;
