@@ -233,11 +233,11 @@ bool BurnDrive::grabFirstWritable(std::string& reason) {
   return true;
 }
 
-bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
-                           const std::function<bool()>& cancelRequested, std::string& reason) {
-  LibburnSession::takeProblem();  // drop what the drive search left behind
-  WriteJob job;
-  const std::string path = imagePath.string();
+namespace {
+
+// The job that writes the image file as the medium's one data track and closes the medium; false
+// with the reason when the file, the track or the medium will not do.
+bool prepareWriteJob(burn_drive* drive, const std::string& path, WriteJob& job, std::string& reason) {
   job.file = burn_file_source_new(path.c_str(), nullptr);
   if (!job.file) {
     reason = withLibraryProblem("Cannot read " + path);
@@ -259,7 +259,7 @@ bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::fu
     return false;
   }
 
-  job.opts = burn_write_opts_new(m_drive);
+  job.opts = burn_write_opts_new(drive);
   burn_write_opts_set_multi(job.opts, 0);  // close the medium: the image is a complete file system
   burn_write_opts_set_underrun_proof(job.opts, 1);
   char reasons[BURN_REASONS_LEN] = {};
@@ -267,11 +267,20 @@ bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::fu
     reason = std::string("The medium cannot take this image: ") + reasons;
     return false;
   }
-  if (cancelRequested && cancelRequested()) {
-    reason = "The burn was cancelled";
-    return false;
-  }
+  return true;
+}
 
+// How a write job went, as the drive and libburn's messages tell it.
+struct WriteRun {
+  bool started = false;
+  bool cancelled = false;
+  LibburnMessages messages;
+};
+
+// Runs the job to its end, with progress, passing a cancel on to the drive.
+WriteRun runWriteJob(burn_drive* drive, WriteJob& job, const std::function<void(int)>& percent,
+                     const std::function<bool()>& cancelRequested) {
+  WriteRun run;
   if (percent) percent(0);
   LibburnSession::takeProblem();  // only what the write itself reports counts below
   burn_disc_write(job.opts, job.disc);
@@ -279,34 +288,48 @@ bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::fu
   // says why before burn_disc_write returns. An accepted job reads busy at once, unless a short one
   // has already run (and perhaps failed) while this thread waited for the processor: then its
   // thread may still be ending, and only its end notice tells, so it is waited for in full.
-  const bool busy = burn_drive_get_status(m_drive, nullptr) != BURN_DRIVE_IDLE;
-  LibburnMessages messages;
-  LibburnSession::collect(messages);
-  const bool started = busy || messages.writeThreadEnded || messages.firstProblem.empty();
+  const bool busy = burn_drive_get_status(drive, nullptr) != BURN_DRIVE_IDLE;
+  LibburnSession::collect(run.messages);
+  run.started = busy || run.messages.writeThreadEnded || run.messages.firstProblem.empty();
   int shown = 0;
-  bool cancelled = false;
   burn_progress progress{};
-  while (burn_drive_get_status(m_drive, &progress) != BURN_DRIVE_IDLE) {
-    LibburnSession::collect(messages);
-    if (!cancelled && cancelRequested && cancelRequested()) {
-      burn_drive_cancel(m_drive);
-      cancelled = true;
+  while (burn_drive_get_status(drive, &progress) != BURN_DRIVE_IDLE) {
+    LibburnSession::collect(run.messages);
+    if (!run.cancelled && cancelRequested && cancelRequested()) {
+      burn_drive_cancel(drive);
+      run.cancelled = true;
     }
     reportProgress(progress, percent, shown);
     std::this_thread::sleep_for(kPollInterval);
   }
-  waitForWriteThread(messages);
+  waitForWriteThread(run.messages);
+  return run;
+}
+
+}  // namespace
+
+bool BurnDrive::writeImage(const std::filesystem::path& imagePath, const std::function<void(int)>& percent,
+                           const std::function<bool()>& cancelRequested, std::string& reason) {
+  LibburnSession::takeProblem();  // drop what the drive search left behind
+  WriteJob job;
+  const std::string path = imagePath.string();
+  if (!prepareWriteJob(m_drive, path, job, reason)) return false;
+  if (cancelRequested && cancelRequested()) {
+    reason = "The burn was cancelled";
+    return false;
+  }
+  const WriteRun run = runWriteJob(m_drive, job, percent, cancelRequested);
 
   off_t readBytes = 0;
   off_t writtenBytes = 0;
   burn_track_get_counters(job.track, &readBytes, &writtenBytes);
   const long long imageBytes = fileSize(imagePath);
   const bool complete = writtenBytes >= static_cast<off_t>(imageBytes);
-  if (!started || !burn_drive_wrote_well(m_drive) || !complete) {
-    if (cancelled)
+  if (!run.started || !burn_drive_wrote_well(m_drive) || !complete) {
+    if (run.cancelled)
       reason = "The burn was cancelled";
-    else if (!messages.firstProblem.empty())
-      reason = "Writing " + path + " failed: " + messages.firstProblem;
+    else if (!run.messages.firstProblem.empty())
+      reason = "Writing " + path + " failed: " + run.messages.firstProblem;
     else
       reason = "Writing " + path + " failed: " + std::to_string(writtenBytes) + " of " + std::to_string(imageBytes) +
                " bytes written";
