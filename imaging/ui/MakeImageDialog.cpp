@@ -63,6 +63,33 @@ constexpr int kFieldColumn = 95;  // left edge of the fields; captions end befor
 
 constexpr int kFirstCalendarYear = 1900;  // earlier dates stand for the time value 0
 
+// Puts a control at its place in dialog units, under its object name.
+void place(const DialogUnits& units, QWidget* widget, const QRect& du, const char* name) {
+  widget->setGeometry(units.rect(du.x(), du.y(), du.width(), du.height()));
+  widget->setObjectName(QLatin1String(name));
+}
+
+// A caption grows to its whole text where this system's face runs wider than the template's, up to
+// the field column, and keeps its row's middle.
+void placeCaption(const DialogUnits& units, QWidget* widget, const QRect& du, const char* name) {
+  place(units, widget, du, name);
+  QRect area = widget->geometry();
+  const QSize wanted = widget->sizeHint();
+  area.setWidth(qBound(area.width(), wanted.width(), units.x(kFieldColumn) - area.x()));
+  if (wanted.height() > area.height()) {
+    area.adjust(0, -(wanted.height() - area.height()) / 2, 0, 0);
+    area.setHeight(wanted.height());
+  }
+  widget->setGeometry(area);
+}
+
+// The locale's short date, always with a four-digit year so any year can be typed.
+QString shortDateWithWholeYear() {
+  QString format = QLocale().dateFormat(QLocale::ShortFormat);
+  if (!format.contains(QLatin1String("yyyy"))) format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+  return format;
+}
+
 }  // namespace
 
 MakeImageDialog::MakeImageDialog(QWidget* parent)
@@ -81,81 +108,22 @@ MakeImageDialog::MakeImageDialog(QWidget* parent)
 }
 
 void MakeImageDialog::createControls() {
-  const umbra::DialogUnits units(font());
-  const auto place = [&](QWidget* widget, const QRect& du, const char* name) {
-    widget->setGeometry(units.rect(du.x(), du.y(), du.width(), du.height()));
-    widget->setObjectName(QLatin1String(name));
-  };
-  // A caption grows to its whole text where this system's face runs wider than the template's,
-  // up to the field column, and keeps its row's middle.
-  const auto placeCaption = [&](QWidget* widget, const QRect& du, const char* name) {
-    place(widget, du, name);
-    QRect area = widget->geometry();
-    const QSize wanted = widget->sizeHint();
-    area.setWidth(qBound(area.width(), wanted.width(), units.x(kFieldColumn) - area.x()));
-    if (wanted.height() > area.height()) {
-      area.adjust(0, -(wanted.height() - area.height()) / 2, 0, 0);
-      area.setHeight(wanted.height());
-    }
-    widget->setGeometry(area);
-  };
-  const QSize size = units.size(kDialogSize.width(), kDialogSize.height());
-  setFixedSize(size);
+  const DialogUnits units(font());
+  setFixedSize(units.size(kDialogSize.width(), kDialogSize.height()));
 
   // Created first so it lies beneath the fields it frames.
-  place(new QGroupBox(this), kGroupRect, "frame");
+  place(units, new QGroupBox(this), kGroupRect, "frame");
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  place(ok, kOkRect, "okButton");
+  place(units, ok, kOkRect, "okButton");
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &MakeImageDialog::accept);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  place(cancel, kCancelRect, "cancelButton");
+  place(units, cancel, kCancelRect, "cancelButton");
   connect(cancel, &QPushButton::clicked, this, &MakeImageDialog::reject);
 
-  // Typing stops at the limit; a longer text put in by a browse button is caught on OK.
-  auto* lengthLimit = new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxTextLength), QRegularExpression::DotMatchesEverythingOption),
-      this);
-  const auto makeEdit = [&](const QRect& du, const char* name) {
-    auto* edit = new QLineEdit(this);
-    place(edit, du, name);
-    edit->setValidator(lengthLimit);
-    return edit;
-  };
-  m_editLabel = makeEdit(kLabelEditRect, "labelEdit");
-  m_dateTime = new QDateEdit(this);
-  place(m_dateTime, kPickerRect, "timeStampPicker");
-  m_dateTime->setCalendarPopup(true);
-  // The locale's short date, always with a four-digit year so any year can be typed.
-  QString dateFormat = QLocale().dateFormat(QLocale::ShortFormat);
-  if (!dateFormat.contains(QLatin1String("yyyy"))) {
-    dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-  }
-  m_dateTime->setDisplayFormat(dateFormat);
-  placeCaption(new QLabel(QStringLiteral("CD Volume Label:"), this), kLabelTextRect, "labelText");
-  placeCaption(new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
-  m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
-  placeCaption(new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
-  placeCaption(new QLabel(QStringLiteral("Target CD Image File:"), this), kTargetTextRect, "targetText");
-  m_editTarget = makeEdit(kTargetEditRect, "targetEdit");
-  m_checkBootSector = new QCheckBox(QStringLiteral("Boot Sector File"), this);
-  placeCaption(m_checkBootSector, kBootCheckRect, "bootSectorCheck");
-  connect(m_checkBootSector, &QCheckBox::clicked, this, &MakeImageDialog::onBootSectorClicked);
-  m_editBootFile = makeEdit(kBootEditRect, "bootFileEdit");
-  const auto makeBrowse = [&](const QRect& du, const char* name, void (MakeImageDialog::*slot)()) {
-    auto* button = new QPushButton(QStringLiteral("..."), this);
-    place(button, du, name);
-    connect(button, &QPushButton::clicked, this, slot);
-    return button;
-  };
-  m_browseSourceButton = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
-  m_browseBootFileButton = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
-  m_browseTargetButton = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
-  m_hiddenButton = new QPushButton(QString::fromLatin1(kHiddenButtonText), this);
-  place(m_hiddenButton, kHiddenRect, "hiddenEntriesButton");
-  connect(m_hiddenButton, &QPushButton::clicked, this, &MakeImageDialog::onHiddenEntries);
-  connect(m_editSource, &QLineEdit::textChanged, this, &MakeImageDialog::sourceChanged);
+  createFields(units);
+  createBrowseButtons(units);
 
   const QList<QWidget*> tabOrder = {ok,
                                     cancel,
@@ -170,6 +138,50 @@ void MakeImageDialog::createControls() {
                                     m_browseTargetButton,
                                     m_hiddenButton};
   for (qsizetype i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void MakeImageDialog::createFields(const DialogUnits& units) {
+  // Typing stops at the limit; a longer text put in by a browse button is caught on OK.
+  auto* lengthLimit = new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxTextLength), QRegularExpression::DotMatchesEverythingOption),
+      this);
+  const auto makeEdit = [&](const QRect& du, const char* name) {
+    auto* edit = new QLineEdit(this);
+    place(units, edit, du, name);
+    edit->setValidator(lengthLimit);
+    return edit;
+  };
+  m_editLabel = makeEdit(kLabelEditRect, "labelEdit");
+  m_dateTime = new QDateEdit(this);
+  place(units, m_dateTime, kPickerRect, "timeStampPicker");
+  m_dateTime->setCalendarPopup(true);
+  m_dateTime->setDisplayFormat(shortDateWithWholeYear());
+  placeCaption(units, new QLabel(QStringLiteral("CD Volume Label:"), this), kLabelTextRect, "labelText");
+  placeCaption(units, new QLabel(QStringLiteral("Time stamp:"), this), kTimeTextRect, "timeStampText");
+  m_editSource = makeEdit(kSourceEditRect, "sourceEdit");
+  placeCaption(units, new QLabel(QStringLiteral("Source Folder:"), this), kSourceTextRect, "sourceText");
+  placeCaption(units, new QLabel(QStringLiteral("Target CD Image File:"), this), kTargetTextRect, "targetText");
+  m_editTarget = makeEdit(kTargetEditRect, "targetEdit");
+  m_checkBootSector = new QCheckBox(QStringLiteral("Boot Sector File"), this);
+  placeCaption(units, m_checkBootSector, kBootCheckRect, "bootSectorCheck");
+  connect(m_checkBootSector, &QCheckBox::clicked, this, &MakeImageDialog::onBootSectorClicked);
+  m_editBootFile = makeEdit(kBootEditRect, "bootFileEdit");
+  connect(m_editSource, &QLineEdit::textChanged, this, &MakeImageDialog::sourceChanged);
+}
+
+void MakeImageDialog::createBrowseButtons(const DialogUnits& units) {
+  const auto makeBrowse = [&](const QRect& du, const char* name, void (MakeImageDialog::*slot)()) {
+    auto* button = new QPushButton(QStringLiteral("..."), this);
+    place(units, button, du, name);
+    connect(button, &QPushButton::clicked, this, slot);
+    return button;
+  };
+  m_browseSourceButton = makeBrowse(kBrowseSourceRect, "browseSourceButton", &MakeImageDialog::onBrowseSource);
+  m_browseBootFileButton = makeBrowse(kBrowseBootRect, "browseBootFileButton", &MakeImageDialog::onBrowseBootFile);
+  m_browseTargetButton = makeBrowse(kBrowseTargetRect, "browseTargetButton", &MakeImageDialog::onBrowseTarget);
+  m_hiddenButton = new QPushButton(QString::fromLatin1(kHiddenButtonText), this);
+  place(units, m_hiddenButton, kHiddenRect, "hiddenEntriesButton");
+  connect(m_hiddenButton, &QPushButton::clicked, this, &MakeImageDialog::onHiddenEntries);
 }
 
 bool MakeImageDialog::takeText(QLineEdit* edit, QString& member) {

@@ -17,6 +17,8 @@ class QPushButton;
 
 namespace umbra {
 
+class DialogUnits;
+
 class MakeImageDialog : public QDialog {
   Q_OBJECT
 
@@ -61,6 +63,8 @@ class MakeImageDialog : public QDialog {
 
  private:
   void createControls();
+  void createFields(const DialogUnits& units);  // the edits, the date picker, their captions
+  void createBrowseButtons(const DialogUnits& units);
   // Moves the values between the members and the controls, in the template's exchange order.
   // Taking them fails on a text longer than the limit, after telling the user.
   bool exchangeValues(bool takeFromControls);
