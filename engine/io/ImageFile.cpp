@@ -82,12 +82,26 @@ bool ImageFile::stillNamedBy(const std::string& path, std::string& why) const {
   return true;
 }
 
+std::map<uint64_t, ImageFile::Window>::iterator ImageFile::eraseWindow(std::map<uint64_t, Window>::iterator it) const {
+  m_cached -= it->second.size;
+  if (it->second.capacity > 0) m_memory.give(it->second.data, it->second.capacity);
+  return m_windows.erase(it);
+}
+
 void ImageFile::dropWindows(uint64_t offset, uint64_t n) const {
   const uint64_t end = n > UINT64_MAX - offset ? UINT64_MAX : offset + n;
-  for (auto it = firstWindowFrom(offset); it != m_windows.end() && it->first < end;) {
-    m_cached -= it->second.size;
-    it = m_windows.erase(it);
-  }
+  for (auto it = firstWindowFrom(offset); it != m_windows.end() && it->first < end;) it = eraseWindow(it);
+}
+
+void ImageFile::evictOlderHalf() const {
+  std::vector<uint64_t> uses;
+  uses.reserve(m_windows.size());
+  for (const auto& [at, w] : m_windows) uses.push_back(w.lastUse);
+  auto middle = uses.begin() + static_cast<std::ptrdiff_t>(uses.size() / 2);
+  std::nth_element(uses.begin(), middle, uses.end());
+  const uint64_t keepFrom = *middle;
+  for (auto it = m_windows.begin(); it != m_windows.end();)
+    it = it->second.lastUse <= keepFrom ? eraseWindow(it) : std::next(it);
 }
 
 void ImageFile::updateWindows(uint64_t offset, const void* buffer, size_t n) {
@@ -95,7 +109,7 @@ void ImageFile::updateWindows(uint64_t offset, const void* buffer, size_t n) {
   for (auto it = firstWindowFrom(offset); it != m_windows.end() && it->first < offset + n; ++it) {
     const auto& [start, w] = *it;
     const uint64_t from = std::max(offset, start), to = std::min(offset + n, start + w.size);
-    std::memcpy(w.data.get() + (from - start), in + (from - offset), static_cast<size_t>(to - from));
+    std::memcpy(w.data + (from - start), in + (from - offset), static_cast<size_t>(to - from));
   }
 }
 
@@ -129,31 +143,27 @@ ImageFile::Window* ImageFile::fill(uint64_t offset, size_t n, uint64_t& windowSt
   windowStart = start;
   dropWindows(start, size);  // only a window the read itself overlaps
 
+  // The older half goes before the new window is read, so that its memory can take it; the new
+  // one stays either way.
+  if (m_cached + size > m_budget && !m_windows.empty()) evictOlderHalf();
   Window window;
-  window.data = std::make_unique_for_overwrite<uint8_t[]>(size);
+  // Room for the cache and a window beyond it, which the eviction above may leave for a moment.
+  m_memory.setSize(m_budget + 2 * kWindowSize);
+  window.data = m_memory.take(size);
+  if (window.data) {
+    window.capacity = size;
+  } else {
+    window.heapData = std::make_unique_for_overwrite<uint8_t[]>(size);
+    window.data = window.heapData.get();
+  }
   size_t filled = 0;
-  if (!readCounted(start, window.data.get(), size, filled)) return nullptr;
+  if (!readCounted(start, window.data, size, filled)) {
+    if (window.capacity > 0) m_memory.give(window.data, window.capacity);
+    return nullptr;
+  }
   window.size = filled;
   window.lastUse = ++m_uses;
   m_cached += filled;
-  // Over the budget, the less recently used half of the windows goes at once (so that a full cache
-  // costs no scan per read); the new one stays.
-  if (m_cached > m_budget && !m_windows.empty()) {
-    std::vector<uint64_t> uses;
-    uses.reserve(m_windows.size());
-    for (const auto& [at, w] : m_windows) uses.push_back(w.lastUse);
-    auto middle = uses.begin() + static_cast<std::ptrdiff_t>(uses.size() / 2);
-    std::nth_element(uses.begin(), middle, uses.end());
-    const uint64_t keepFrom = *middle;
-    for (auto it = m_windows.begin(); it != m_windows.end();) {
-      if (it->second.lastUse <= keepFrom) {
-        m_cached -= it->second.size;
-        it = m_windows.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
   return &m_windows.insert_or_assign(start, std::move(window)).first->second;
 }
 
@@ -180,7 +190,7 @@ bool ImageFile::readAt(uint64_t offset, void* buffer, size_t n, size_t& got) con
   if (offset >= start + window->size) return true;  // past the end of the file
   // The minimum is taken in 64 bits; it is bounded by n, so it fits a size_t.
   got = static_cast<size_t>(std::min<uint64_t>(n, start + window->size - offset));
-  std::memcpy(buffer, window->data.get() + (offset - start), got);
+  std::memcpy(buffer, window->data + (offset - start), got);
   return true;
 }
 

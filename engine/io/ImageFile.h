@@ -4,13 +4,14 @@
 // operating system.
 #include <atomic>
 #include <cstddef>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/Error.h"
+#include "engine/io/WindowMemory.h"
 
 namespace umbra {
 
@@ -91,9 +92,16 @@ class ImageFile {
 
   struct Window {
     uint64_t lastUse = 0;
-    size_t size = 0;  // bytes held
-    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;      // bytes held
+    size_t capacity = 0;  // bytes taken from m_memory; 0 when the window lives on the heap
+    uint8_t* data = nullptr;
+    std::unique_ptr<uint8_t[]> heapData;
   };
+  // Erases a window and gives its memory back; returns the window after it.
+  std::map<uint64_t, Window>::iterator eraseWindow(std::map<uint64_t, Window>::iterator it) const;
+  // Over the budget, the less recently used half of the windows goes at once (so that a full cache
+  // costs no scan per read).
+  void evictOlderHalf() const;
   // Reads the window for a small read at offset that no window holds; nullptr on a failed read.
   // windowStart: where the window begins (a read ahead may start before offset's sector).
   Window* fill(uint64_t offset, size_t n, uint64_t& windowStart) const;
@@ -121,6 +129,7 @@ class ImageFile {
   Mode m_mode = Mode::ReadOnly;
   uint64_t m_size = 0;
   uint64_t m_budget;
+  mutable WindowMemory m_memory;                 // declared before the windows, which it outlives
   mutable std::map<uint64_t, Window> m_windows;  // by first byte; windows never overlap
   mutable uint64_t m_cached = 0;                 // bytes held by the windows
   mutable uint64_t m_uses = 0;                   // the least recently used window goes first

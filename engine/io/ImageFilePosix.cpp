@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -175,5 +176,18 @@ bool ImageFile::identifyPath(const std::string& path, Identity& id) {
         nanoseconds(st.st_mtim)};
   return true;
 }
+
+void* reserveWindowRegion(size_t bytes, size_t& mappedBytes) {
+  void* region = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (region == MAP_FAILED) return nullptr;
+  mappedBytes = bytes;
+#ifdef MADV_HUGEPAGE
+  // Where the system leaves large pages to the program's asking, ask; nothing is lost without.
+  madvise(region, bytes, MADV_HUGEPAGE);
+#endif
+  return region;
+}
+
+void releaseWindowRegion(void* region, size_t mappedBytes) { munmap(region, mappedBytes); }
 
 }  // namespace umbra

@@ -156,4 +156,16 @@ bool ImageFile::identifyPath(const std::string& path, Identity& id) {
   return ok;
 }
 
+void* reserveWindowRegion(size_t bytes, size_t& mappedBytes) {
+  // Committed pages are made when first touched; large pages need a privilege users lack.
+  void* region = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  mappedBytes = region ? bytes : 0;
+  return region;
+}
+
+void releaseWindowRegion(void* region, size_t mappedBytes) {
+  (void)mappedBytes;
+  VirtualFree(region, 0, MEM_RELEASE);
+}
+
 }  // namespace umbra
