@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "Platform.h"
+#include "base/HeapPages.h"
 #include "engine/io/ImageFile.h"
 #ifdef UMBRA_WITH_BURN
 #include "burn/BurnCommand.h"
@@ -68,6 +69,8 @@ const char* const kUsage =
 // The status of a failed burn: scripts written for a build with a burner see the burn fail.
 constexpr int kBurnUnavailable = 4;
 #endif
+// What a listing of a DVD-sized image holds at most, besides the read-ahead windows.
+constexpr size_t kHeapReserve = 64u << 20;
 
 int usage(const std::string& problem) {
   using umbra::cli::writeText;
@@ -80,6 +83,7 @@ int usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   using namespace umbra::cli;
+  umbra::reserveLargeHeapPages(kHeapReserve);
   useBinaryOutput();
   // UMBRA_IO_STATS=1: what the command read from the image, for the benchmarks.
   if (const char* stats = std::getenv("UMBRA_IO_STATS"); stats && std::strcmp(stats, "1") == 0)
@@ -99,7 +103,7 @@ int main(int argc, char** argv) {
   }
 
   bool json = false, recursive = false, force = false;
-  [[maybe_unused]] bool verify = false;  // read only where a burner is built in
+  [[maybe_unused]] bool verify = false;      // read only where a burner is built in
   [[maybe_unused]] bool verifyFull = false;  // Windows: --verify=full, else its quick verification
   std::string drive;
   std::vector<std::string> operands;
