@@ -254,7 +254,8 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
     for (size_t i = 0; i < wants.size(); ++i)
       for (size_t j : wants[i]) wantedBy[j] = wantedBy[j] == kNone || wantedBy[j] == i ? i : kMany;
     for (size_t i = 0; i < wants.size(); ++i)
-      if (wants[i].size() == 1 && wantedBy[wants[i][0]] == i && nodeOpen[i] && twinOpen[wants[i][0]]) tryPair(i, wants[i][0]);
+      if (wants[i].size() == 1 && wantedBy[wants[i][0]] == i && nodeOpen[i] && twinOpen[wants[i][0]])
+        tryPair(i, wants[i][0]);
   };
 
   // 1. Names kept whole: a key held by one folder on each side.
@@ -287,7 +288,8 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
   {
     std::vector<const std::vector<Extent>*> nodeSets(level.nodes.size()), twinSets(level.twins.size());
     std::vector<std::pair<Extent, size_t>> held;  // extent -> candidate, per side
-    auto uniquelyHeld = [&](auto& sets, const std::vector<char>& open, auto filesOf, const std::vector<Candidate>& side) {
+    auto uniquelyHeld = [&](auto& sets, const std::vector<char>& open, auto filesOf,
+                            const std::vector<Candidate>& side) {
       held.clear();
       for (size_t i = 0; i < side.size(); ++i) {
         if (!open[i]) continue;
@@ -297,8 +299,9 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
       }
       std::sort(held.begin(), held.end());
       for (size_t k = 0; k < held.size(); ++k) {
-        const bool shared = (k > 0 && held[k - 1].first == held[k].first && held[k - 1].second != held[k].second) ||
-                            (k + 1 < held.size() && held[k + 1].first == held[k].first && held[k + 1].second != held[k].second);
+        const bool shared =
+            (k > 0 && held[k - 1].first == held[k].first && held[k - 1].second != held[k].second) ||
+            (k + 1 < held.size() && held[k + 1].first == held[k].first && held[k + 1].second != held[k].second);
         if (shared) sets[held[k].second] = nullptr;
       }
     };
@@ -314,8 +317,10 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
         order.push_back({m_trees.folder(m_pairedTree, level.twins[j].id).directory, {m_pairedTree, level.twins[j].id}});
     std::sort(order.begin(), order.end());
     for (const auto& [at, place] : order) facts(place.first, place.second, true);
-    uniquelyHeld(nodeSets, nodeOpen, [&](int id) { return nodeFiles(id); }, level.nodes);
-    uniquelyHeld(twinSets, twinOpen, [&](int id) { return twinFiles(id); }, level.twins);
+    uniquelyHeld(
+        nodeSets, nodeOpen, [&](int id) { return nodeFiles(id); }, level.nodes);
+    uniquelyHeld(
+        twinSets, twinOpen, [&](int id) { return twinFiles(id); }, level.twins);
     std::unordered_map<uint64_t, size_t> twinByFirstExtent;  // keyed by the first extent's sector
 
     for (size_t j = 0; j < twinSets.size(); ++j)
@@ -426,8 +431,7 @@ std::vector<std::pair<size_t, size_t>> FolderPairing::match(const Level& level, 
 
   if (!tentative)
     for (size_t i = 0; i < level.nodes.size(); ++i)
-      if (nodeOpen[i])
-        m_nodeReasons[level.nodes[i].id] = why.count(i) ? why[i] : std::string();
+      if (nodeOpen[i]) m_nodeReasons[level.nodes[i].id] = why.count(i) ? why[i] : std::string();
   return pairs;
 }
 
@@ -458,11 +462,32 @@ std::string FolderPairing::nodeReason(int node) const {
   return found == m_nodeReasons.end() ? std::string() : found->second;
 }
 
+namespace {
+// Whether the folder's record in place's tree carries a whole name that a record of another tree
+// of the same folder carries too: a name the maker kept as the user gave it.
+bool wholeNameShared(const ImageTrees& trees, const CFolderNode& node, const FolderPlace& place) {
+  auto whole = [&](const FolderPlace& p) {
+    const TreeReader& reader = trees.reader(p.tree);
+    const size_t units = utf16Units(trees.folder(p.tree, p.folder).name);
+    return reader.keepsGivenNames() && (reader.givenNameLimit() == 0 || units < reader.givenNameLimit()) &&
+           units != reader.cutNameLength();
+  };
+  if (!whole(place)) return false;
+  const std::string& name = trees.folder(place.tree, place.folder).name;
+  for (const FolderPlace& other : node.places)
+    if (other.tree != place.tree && whole(other) && trees.folder(other.tree, other.folder).name == name) return true;
+  return false;
+}
+}  // namespace
+
 int FolderPairing::treeWithOtherFiles(const ImageFile& file, const ImageTrees& trees, const CFolderNode& node) {
   std::vector<Extent> first, other;
   std::vector<TreeEntry> entries;
   bool haveFirst = false;
   for (const FolderPlace& place : node.places) {
+    // A tree that reads an entry of its own per file (UDF) is asked for its files only where names
+    // do not already prove its record this folder's.
+    if (trees.reader(place.tree).listingReadsEachEntry() && wholeNameShared(trees, node, place)) continue;
     if (trees.reader(place.tree).listFolder(file, place.folder, entries)) continue;
     std::vector<Extent>& set = haveFirst ? other : first;
     set.clear();
