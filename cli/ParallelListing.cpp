@@ -36,7 +36,8 @@ Error listForEach(const Workspace& ws, const std::vector<int>& folders, Rows row
       }
     });
   }
-  if (std::unique_ptr<FolderReader> reader = ws.openReader(errors[0])) {
+  // The first chunk is listed here, through the workspace's own file and what its cache holds.
+  if (std::unique_ptr<FolderReader> reader = ws.openSharedReader()) {
     reader->marksOnly(rows == Rows::MarksOnly);
     FolderListing listing;
     for (auto [i, end] = bounds(0); i < end; ++i) {

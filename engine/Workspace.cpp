@@ -141,6 +141,12 @@ std::unique_ptr<FolderReader> Workspace::openReader(Error& error) const {
   return reader;
 }
 
+std::unique_ptr<FolderReader> Workspace::openSharedReader() const {
+  auto reader = std::make_unique<FolderReader>(m_image.file(), m_tree);
+  reader->limitEntries(m_trees.entryBudget(m_image.file().size()));
+  return reader;
+}
+
 std::string Workspace::pathOf(const EntryRow& row) const {
   std::string parent = row.parentIndex >= 0 ? m_tree.pathOf(row.parentIndex) : std::string("/");
   if (parent != "/") parent += '/';
@@ -157,9 +163,11 @@ Error Workspace::checkRow(const EntryRow& row) const {
   if (Error e = checkSameFile()) return e;
   if (!row.isFolder) return checkFileRow(row);
   if (row.folderIndex < 0)
-    return rowError(ErrorKind::Unpaired, row, "This folder is missing from its tree's list of folders; nothing was written.");
+    return rowError(ErrorKind::Unpaired, row,
+                    "This folder is missing from its tree's list of folders; nothing was written.");
   const CFolderNode& node = m_tree.node(row.folderIndex);
-  if (!node.unpairedIn.empty()) return rowError(ErrorKind::Unpaired, row, unprovenReason(row.folderIndex) + " Nothing was written.");
+  if (!node.unpairedIn.empty())
+    return rowError(ErrorKind::Unpaired, row, unprovenReason(row.folderIndex) + " Nothing was written.");
   // One record in every tree where the folder has a place, each standing where the listing said.
   for (const FolderPlace& place : node.places)
     if (!row.recordIn(place.tree))
@@ -284,8 +292,10 @@ namespace {
 void reportFailure(WriteOutcome& outcome, const std::string& image, const std::string& folder, const char* tree,
                    const Error& cause, bool restored) {
   std::string text = "Could not write " + folder + " in the " + tree + " tree: " + cause.reason + ".";
-  text += outcome.changed.empty() ? " No folder was changed before it." : " Changed before it: " + joined(outcome.changed) + ".";
-  text += restored ? " " + folder + " was left as it was." : " " + folder + " could not be put back and may be partly hidden.";
+  text += outcome.changed.empty() ? " No folder was changed before it."
+                                  : " Changed before it: " + joined(outcome.changed) + ".";
+  text += restored ? " " + folder + " was left as it was."
+                   : " " + folder + " could not be put back and may be partly hidden.";
   text += " Running the same command again completes it.";
   outcome.error = makeError(ErrorKind::WriteFailed, image, text);
 }
@@ -414,7 +424,8 @@ Error Workspace::findEntry(const std::string& entryPath, EntryRow& out) const {
   const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
   if (last.empty()) return makeError(ErrorKind::PathNotFound, entryPath, "The root folder cannot be hidden.");
   int folder = -1;
-  if (Error e = m_tree.findFolder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash), folder)) {
+  if (Error e =
+          m_tree.findFolder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash), folder)) {
     e.path = entryPath;
     return e;
   }

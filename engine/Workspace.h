@@ -70,6 +70,10 @@ class Workspace {
   // while this workspace lists too; it lists at most what the image can hold. Null (and error
   // set) when the file cannot be opened again.
   std::unique_ptr<FolderReader> openReader(Error& error) const;
+  // A reader of the workspace's own open file, for the calling thread while no other thread uses
+  // this workspace's file: its read-ahead still holds what opening the image read, so the folders
+  // that pairing listed are not read again. It lists at most what the image can hold.
+  std::unique_ptr<FolderReader> openSharedReader() const;
 
   // What one press of Hide does to a selection: it hides the rows that can be acted on and are
   // not hidden in every tree, or, when every such row is hidden, shows them all again. Rows that
@@ -133,8 +137,8 @@ class Workspace {
   FolderTree m_tree;
   std::string m_path;
   std::vector<std::string> m_notices;
-  bool m_unsynced = false;       // written since the last sync
-  bool m_stampPending = false;   // opened WorkUnstamped and nothing written yet
+  bool m_unsynced = false;      // written since the last sync
+  bool m_stampPending = false;  // opened WorkUnstamped and nothing written yet
   Error stampIfPending();
   mutable FolderReader m_reader{m_image.file(), m_tree};
   // Listings made to resolve paths, kept until the next write: the paths of one command, and the
