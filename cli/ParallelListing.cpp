@@ -36,8 +36,10 @@ Error listForEach(const Workspace& ws, const std::vector<int>& folders, Rows row
       }
     });
   }
-  // The first chunk is listed here, through the workspace's own file and what its cache holds.
-  if (std::unique_ptr<FolderReader> reader = ws.openSharedReader()) {
+  // The first chunk is listed here. A small image is listed through the workspace's own file,
+  // whose cache still holds what pairing read; a large one through a file of its own, whose small
+  // cache suits a walk in order (the workspace's would grow to its full size on the way).
+  if (std::unique_ptr<FolderReader> reader = chunks == 1 ? ws.openSharedReader() : ws.openReader(errors[0])) {
     reader->marksOnly(rows == Rows::MarksOnly);
     FolderListing listing;
     for (auto [i, end] = bounds(0); i < end; ++i) {

@@ -1,8 +1,8 @@
 #pragma once
 // Lists many folders of one image on several threads. The folders are cut into contiguous chunks;
-// chunk 0 is listed on the calling thread through the workspace's own file, every other chunk on a
-// thread of its own, each through a reader with its own file handle. Callers keep per-chunk state, so the chunks'
-// results can be put back together in order.
+// chunk 0 is listed on the calling thread (through the workspace's own file when it is the only
+// chunk), every other chunk on a thread of its own, each through a reader with its own file handle. Callers keep
+// per-chunk state, so the chunks' results can be put back together in order.
 #include <functional>
 #include <vector>
 
