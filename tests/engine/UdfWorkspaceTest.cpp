@@ -123,6 +123,23 @@ TEST_F(UdfWorkspaceReads, OpeningAndListingTheRootReadTheFolderMetadataAboutOnce
   EXPECT_LE(ImageFile::bytesRead() - before, folderMetadata);
 }
 
+// A listing of every folder on the calling thread (ls -R of a small image) goes through the
+// workspace's own file: what opening read is not read again.
+TEST_F(UdfWorkspaceReads, OpeningAndListingEveryFolderReadTheFolderMetadataAboutOnce) {
+  const uint64_t before = ImageFile::bytesRead();
+  Workspace ws;
+  ASSERT_FALSE(ws.open(image.string(), OpenMode::ReadOnly));
+  const std::unique_ptr<FolderReader> reader = ws.openSharedReader();
+  FolderListing listing;
+  size_t rows = 0;
+  for (size_t folder = 0; folder < ws.folders().size(); ++folder) {
+    ASSERT_FALSE(reader->list(static_cast<int>(folder), listing));
+    rows += listing.rows.size();
+  }
+  EXPECT_EQ(rows, static_cast<size_t>(kFolders) * (kFiles + 1));
+  EXPECT_LE(ImageFile::bytesRead() - before, folderMetadata);
+}
+
 // Counting states needs the folders' records only; full listings read a file's UDF entry only where
 // no name pairs it: both the same states, and neither reads the files' entries.
 TEST_F(UdfWorkspaceReads, CountingListingsSkipTheFilesEntriesAndKeepEveryState) {
