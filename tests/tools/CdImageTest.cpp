@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -29,9 +29,7 @@ std::string readFile(const fs::path& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-ToolResult makeImage(const std::vector<std::string>& args) {
-  return runTool(cdimage(), args, {kZone});
-}
+ToolResult makeImage(const std::vector<std::string>& args) { return runTool(cdimage(), args, {kZone}); }
 
 // One entry of a folder tree: "d" for a folder, else the file content.
 std::map<std::string, std::string> treeOf(const fs::path& root) {
@@ -53,8 +51,7 @@ std::vector<std::string> leftovers(const fs::path& folder) {
 }
 
 std::string extract(const fs::path& image, const fs::path& into) {
-  const ToolResult r = runTool(xorriso(), {"-indev", image.string(), "-osirrox", "on", "-extract",
-                                           "/", into.string()});
+  const ToolResult r = runTool(xorriso(), {"-indev", image.string(), "-osirrox", "on", "-extract", "/", into.string()});
   return r.exitCode == 0 ? std::string() : r.err;
 }
 
@@ -100,8 +97,7 @@ class CdImageMaker : public ::testing::Test {
 };
 
 TEST_F(CdImageMaker, JolietTreeHoldsTheSourceExactlyWithLabelAndTimes) {
-  const ToolResult r = makeImage({"-l" + kLabel, kTimeStamp, "-d", "-n", "-m", m_source.string(),
-                                  m_image.string()});
+  const ToolResult r = makeImage({"-l" + kLabel, kTimeStamp, "-d", "-n", "-m", m_source.string(), m_image.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(leftovers(m_temp.path()).empty());
 
@@ -112,8 +108,7 @@ TEST_F(CdImageMaker, JolietTreeHoldsTheSourceExactlyWithLabelAndTimes) {
   // Without Rock Ridge xorriso restores the directory records' times.
   for (const auto& entry : fs::recursive_directory_iterator(extracted)) {
     const auto mtime = std::chrono::file_clock::to_sys(entry.last_write_time());
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mtime.time_since_epoch()).count(),
-              kTimeStampUtc)
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(mtime.time_since_epoch()).count(), kTimeStampUtc)
         << entry.path();
   }
 
@@ -226,12 +221,11 @@ TEST_F(CdImageMaker, BootImageGetsAnElToritoCatalogAndStaysOutOfTheTrees) {
   std::string bootBytes(3000, '\0');
   for (size_t i = 0; i < bootBytes.size(); ++i) bootBytes[i] = static_cast<char>(i * 7 + 1);
   writeFile(boot, bootBytes);
-  const ToolResult r = makeImage({"-lBoot", kTimeStamp, "-b" + boot.string(), "-d", "-n", "-m",
-                                  m_source.string(), m_image.string()});
+  const ToolResult r =
+      makeImage({"-lBoot", kTimeStamp, "-b" + boot.string(), "-d", "-n", "-m", m_source.string(), m_image.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
-  const ToolResult report =
-      runTool(xorriso(), {"-indev", m_image.string(), "-report_el_torito", "plain"});
+  const ToolResult report = runTool(xorriso(), {"-indev", m_image.string(), "-report_el_torito", "plain"});
   // Entry 1: BIOS, bootable, no emulation, segment 0, 3000 bytes = 6 sectors of 512, at LBA.
   const std::regex entry(R"(El Torito boot img :\s+1\s+BIOS\s+y\s+none\s+0x0000\s+0x00\s+6\s+(\d+))");
   std::smatch match;
@@ -248,8 +242,7 @@ TEST_F(CdImageMaker, BootImageGetsAnElToritoCatalogAndStaysOutOfTheTrees) {
 }
 
 TEST_F(CdImageMaker, ProgressIsWholePercentagesUpTo100) {
-  const ToolResult r = makeImage({"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(),
-                                  m_image.string()});
+  const ToolResult r = makeImage({"-lx", kTimeStamp, "-d", "-n", "-m", m_source.string(), m_image.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::vector<int> values;
   std::istringstream lines(r.out);
@@ -357,12 +350,13 @@ TEST_F(CdImageMaker, TargetsThatWouldReplaceTheSourceAreRefused) {
       {"new file inside the source", m_source, m_source / "v1.2.3" / "out.iso", {}, "inside the source"},
       {"a source file", m_source, m_source / "ReadMe.TXT", {}, "inside the source"},
       {"the source folder", m_source, m_source, {}, "is the source folder"},
-      {"a source file through ..", m_source, m_source / "empty" / ".." / "ReadMe.TXT", {},
+      {"a source file through ..", m_source, m_source / "empty" / ".." / "ReadMe.TXT", {}, "inside the source"},
+      {"a source file through a linked folder",
+       m_source,
+       m_temp.path() / "source link" / "MixedCase Folder" / "lower.txt",
+       {},
        "inside the source"},
-      {"a source file through a linked folder", m_source,
-       m_temp.path() / "source link" / "MixedCase Folder" / "lower.txt", {}, "inside the source"},
-      {"the source through a linked folder", m_temp.path() / "source link", m_source, {},
-       "is the source folder"},
+      {"the source through a linked folder", m_temp.path() / "source link", m_source, {}, "is the source folder"},
       {"a file the source links to", linked, outside, {}, "a file of the source"},
       {"the boot file", linked, boot, {"-b" + boot.string()}, "the boot file"},
       {"an existing file outside the source", m_source, m_image, {}, nullptr},
@@ -386,6 +380,38 @@ TEST_F(CdImageMaker, TargetsThatWouldReplaceTheSourceAreRefused) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
     EXPECT_NE(r.err.find(c.messagePart), std::string::npos) << c.what << ": " << r.err;
     EXPECT_EQ(after, before) << c.what;  // every file and folder as it was, nothing added
+  }
+}
+
+// A write that fails while --hide hides the entries in the finished image stops the run: no target,
+// no temporary file, and a line that says what failed without the repair advice meant for an image
+// that stays.
+TEST_F(CdImageMaker, AFailedWriteOfTheHiddenEntriesLeavesNoImage) {
+  const char* shim = std::getenv("UMBRA_FAILING_WRITES");
+  if (!shim) GTEST_SKIP() << "no write-failure shim in this build (sanitizers or Windows)";
+  writeFile(m_source / "docs" / "d.txt", "to be hidden");
+  struct Case {
+    const char* fault;
+    const char* messagePart;
+  } cases[] = {
+      // Write 1 is the volume descriptor's stamp, 2 the folder's ISO 9660 record, 3 its Joliet record.
+      {"UMBRA_FAIL_PWRITE_FROM=1", "Cannot write the volume descriptor: Input/output error"},
+      {"UMBRA_FAIL_PWRITE_FROM=2", "Could not write /DOCS in the ISO 9660 tree: Input/output error"},
+      {"UMBRA_FAIL_PWRITE_FROM=3", "Could not write /DOCS in the Joliet tree: Input/output error"},
+      {"UMBRA_FAIL_FDATASYNC=1", "The image could not be flushed to the disk (Input/output error)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    writeFile(m_image, "old image");
+    const ToolResult r = runTool(cdimage(), {"-lx", "--hide", "docs", m_source.string(), m_image.string()},
+                                 {std::string("LD_PRELOAD=") + shim, c.fault});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("cdimage: the entries could not be hidden, so no image was made: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.messagePart), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("again"), std::string::npos) << "no advice for a file that is gone: " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(readFile(m_image), "old image");
+    EXPECT_TRUE(leftovers(m_temp.path()).empty());
   }
 }
 

@@ -93,7 +93,10 @@ bool hideInImage(const fs::path& image, const std::vector<std::string>& paths, s
     for (EntryRow& row : rows) targets.push_back(&row);
     const umbra::WriteOutcome outcome = ws.setHidden(targets, true);
     if (outcome.error) {
-      *error = "the entries could not be hidden: " + outcome.error.message();
+      // The engine's advice is for an image that stays (what changed, how to repair it); this one is
+      // the maker's temporary file, removed with the failure: only what failed is said.
+      const std::string& reason = outcome.error.reason;
+      *error = "the entries could not be hidden, so no image was made: " + reason.substr(0, reason.find(". "));
       return false;
     }
   }
