@@ -147,8 +147,6 @@ ImageFile::Window* ImageFile::fill(uint64_t offset, size_t n, uint64_t& windowSt
   // one stays either way.
   if (m_cached + size > m_budget && !m_windows.empty()) evictOlderHalf();
   Window window;
-  // Room for the cache and a window beyond it, which the eviction above may leave for a moment.
-  m_memory.setSize(m_budget + 2 * kWindowSize);
   window.data = m_memory.take(size);
   if (window.data) {
     window.capacity = size;

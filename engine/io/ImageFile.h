@@ -24,7 +24,10 @@ class ImageFile {
   // keeps the metadata a command reads, so that nothing is read twice.
   static constexpr uint64_t kLargeCache = 48u << 20;
   static constexpr uint64_t kSmallCache = 4u << 20;
-  explicit ImageFile(uint64_t cacheBudget = kLargeCache) : m_budget(cacheBudget) {}
+  // The windows' memory has room for the cache and a window beyond it, which an eviction before a
+  // read may leave for a moment.
+  explicit ImageFile(uint64_t cacheBudget = kLargeCache)
+      : m_budget(cacheBudget), m_memory(cacheBudget + 2 * kWindowSize) {}
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
   ~ImageFile() { close(); }

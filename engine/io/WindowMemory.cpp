@@ -8,11 +8,6 @@ WindowMemory::~WindowMemory() {
   if (m_base) releaseWindowRegion(m_base, m_mappedBytes);
 }
 
-void WindowMemory::setSize(uint64_t bytes) {
-  if (m_tried) return;  // the region keeps the size it was made with
-  m_units = static_cast<size_t>((bytes + kUnit - 1) / kUnit);
-}
-
 void WindowMemory::mark(size_t first, size_t count, bool used) {
   for (size_t u = first; u < first + count; ++u) {
     if (used)

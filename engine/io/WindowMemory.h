@@ -15,13 +15,12 @@ class WindowMemory {
  public:
   static constexpr size_t kUnit = 2048;  // a sector: windows are whole sectors
 
-  WindowMemory() = default;
+  // bytes of room (rounded up to whole units), reserved at the first take().
+  explicit WindowMemory(uint64_t bytes) : m_units(static_cast<size_t>((bytes + kUnit - 1) / kUnit)) {}
   ~WindowMemory();
   WindowMemory(const WindowMemory&) = delete;
   WindowMemory& operator=(const WindowMemory&) = delete;
 
-  // bytes of room (rounded up to whole units), reserved at the first take().
-  void setSize(uint64_t bytes);
   // A piece of at least bytes, or nullptr when no run of free units is long enough (or the system
   // gave no region).
   uint8_t* take(size_t bytes);

@@ -17,8 +17,7 @@ namespace {
 constexpr size_t kUnit = WindowMemory::kUnit;
 
 TEST(WindowMemory, HandsOutRunsOfFreeSectorsAndTakesThemBack) {
-  WindowMemory memory;
-  memory.setSize(8 * kUnit);
+  WindowMemory memory(8 * kUnit);
   uint8_t* a = memory.take(3 * kUnit);
   uint8_t* b = memory.take(2 * kUnit);
   uint8_t* c = memory.take(3 * kUnit);
